@@ -1,0 +1,18 @@
+# qv_library(NAME DEPS ...): a static library of every .cpp in the current folder.
+# A folder with no sources yet gives an interface library, so dependents still link.
+function(qv_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_link_libraries(${name} PRIVATE qv_warnings)
+    set(vis PUBLIC)
+  else()
+    add_library(${name} INTERFACE)
+    set(vis INTERFACE)
+  endif()
+  target_include_directories(${name} ${vis} ${PROJECT_SOURCE_DIR}/src)
+  if(ARG_DEPS)
+    target_link_libraries(${name} ${vis} ${ARG_DEPS})
+  endif()
+endfunction()

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <compare>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ado {
+
+__extension__ typedef __int128 Int128;
+
+// An exact decimal number: a signed coefficient of up to 38 digits and a scale
+// (digits after the point, 0 to 38). Never goes through a double, so NUMERIC(38,10)
+// survives a round trip.
+class Decimal {
+ public:
+  static constexpr int kMaxDigits = 38;
+
+  constexpr Decimal() = default;
+  // Throws ado::Error (overflow) when the coefficient has more than 38 digits.
+  Decimal(Int128 coefficient, int scale);
+  static Decimal FromInt64(int64_t value) { return Decimal(value, 0); }
+
+  // Parses [+-]digits[.digits][E[+-]digits]; surrounding blanks are allowed.
+  // Returns nothing for text that is not such a number or does not fit 38 digits.
+  static std::optional<Decimal> Parse(std::string_view text);
+  // Nearest decimal with at most 15 significant digits, as VB's CDec does.
+  static Decimal FromDouble(double value);
+
+  Int128 coefficient() const { return coefficient_; }
+  int scale() const { return scale_; }
+
+  // Plain decimal text with '.', no exponent, no trailing zeros after the point
+  // ("2635.23", "18", "-0.5").
+  std::string ToString() const;
+  // Plain decimal text keeping every digit of the scale ("5.00").
+  std::string ToStringFixed() const;
+  double ToDouble() const;
+  // Rounded half to even; throws ado::Error (overflow) when out of range.
+  int64_t ToInt64Rounded() const;
+
+  // Numeric comparison, whatever the scales.
+  friend std::strong_ordering operator<=>(const Decimal& a, const Decimal& b);
+  friend bool operator==(const Decimal& a, const Decimal& b) { return (a <=> b) == 0; }
+
+ private:
+  Int128 coefficient_ = 0;
+  uint8_t scale_ = 0;
+};
+
+// VB's Currency: a 64-bit count of ten-thousandths.
+struct Currency {
+  int64_t scaled = 0;  // value * 10000
+
+  static Currency FromDecimal(const Decimal& d);  // rounds half to even; throws on overflow
+  Decimal ToDecimal() const { return Decimal(scaled, 4); }
+  friend auto operator<=>(const Currency&, const Currency&) = default;
+};
+
+// An OLE date: days since 1899-12-30 00:00; the fraction is the time of day.
+// Negative values count back by whole days with a positive time part, as OLE does.
+struct Date {
+  double days = 0;
+
+  struct Parts {
+    int year = 1899, month = 12, day = 30;
+    int hour = 0, minute = 0, second = 0;
+    int32_t nanosecond = 0;
+  };
+  // Throws ado::Error (overflow) for dates outside 100-01-01 .. 9999-12-31.
+  static Date FromParts(const Parts& parts);
+  Parts ToParts() const;  // rounded to the microsecond
+  bool HasTime() const;
+  friend auto operator<=>(const Date&, const Date&) = default;
+};
+
+}  // namespace ado

@@ -1,0 +1,86 @@
+#include "ado/Text.h"
+
+#include <unicode/ucasemap.h>
+#include <unicode/utf8.h>
+
+#include <memory>
+
+namespace ado {
+
+size_t CodePointCount(std::string_view utf8) {
+  size_t count = 0;
+  for (unsigned char c : utf8) {
+    // Count every byte that does not continue a sequence.
+    if ((c & 0xC0) != 0x80) ++count;
+  }
+  return count;
+}
+
+std::string_view CodePointPrefix(std::string_view utf8, size_t count) {
+  size_t seen = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) {
+      if (seen == count) return utf8.substr(0, i);
+      ++seen;
+    }
+  }
+  return utf8;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+  int32_t length = static_cast<int32_t>(bytes.size());
+  int32_t i = 0;
+  while (i < length) {
+    UChar32 c;
+    U8_NEXT(s, i, length, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
+namespace {
+struct CaseMapCloser {
+  void operator()(UCaseMap* map) const { ucasemap_close(map); }
+};
+}  // namespace
+
+std::string FoldCase(std::string_view utf8) {
+  // ASCII needs no ICU round trip.
+  bool ascii = true;
+  for (unsigned char c : utf8) {
+    if (c >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) {
+    std::string out(utf8);
+    for (char& c : out) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<UCaseMap, CaseMapCloser> map(ucasemap_open(nullptr, U_FOLD_CASE_DEFAULT, &status));
+  if (U_FAILURE(status)) return std::string(utf8);
+  std::string out(utf8.size() * 3 + 4, '\0');
+  int32_t n = ucasemap_utf8FoldCase(map.get(), out.data(), static_cast<int32_t>(out.size()),
+                                    utf8.data(), static_cast<int32_t>(utf8.size()), &status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) {
+    status = U_ZERO_ERROR;
+    out.resize(static_cast<size_t>(n));
+    n = ucasemap_utf8FoldCase(map.get(), out.data(), static_cast<int32_t>(out.size()), utf8.data(),
+                              static_cast<int32_t>(utf8.size()), &status);
+  }
+  if (U_FAILURE(status)) return std::string(utf8);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() == b.size() && a == b) return true;
+  return FoldCase(a) == FoldCase(b);
+}
+
+}  // namespace ado

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// UTF-8 text helpers shared by every layer.
+namespace ado {
+
+// Number of Unicode code points in UTF-8 text (invalid bytes count one each).
+size_t CodePointCount(std::string_view utf8);
+// The first `count` code points of the text.
+std::string_view CodePointPrefix(std::string_view utf8, size_t count);
+// True when the bytes are well-formed UTF-8.
+bool IsValidUtf8(std::string_view bytes);
+// Full Unicode case folding (ICU), for case-insensitive keys.
+std::string FoldCase(std::string_view utf8);
+// Case-insensitive equality under Unicode case folding.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+}  // namespace ado
