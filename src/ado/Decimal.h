@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstdint>
 #include <compare>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +27,8 @@ class Decimal {
   static std::optional<Decimal> Parse(std::string_view text);
   // Nearest decimal with at most 15 significant digits, as VB's CDec does.
   static Decimal FromDouble(double value);
+  // The same with the given number of significant digits (7 for a Single).
+  static Decimal FromDoubleDigits(double value, int significant_digits);
 
   Int128 coefficient() const { return coefficient_; }
   int scale() const { return scale_; }
@@ -39,6 +41,10 @@ class Decimal {
   double ToDouble() const;
   // Rounded half to even; throws ado::Error (overflow) when out of range.
   int64_t ToInt64Rounded() const;
+  // The same value without trailing zeros after the point.
+  Decimal Normalized() const;
+  // Rounded half to even to at most `scale` places (a smaller scale is kept).
+  Decimal Rounded(int scale) const;
 
   // Numeric comparison, whatever the scales.
   friend std::strong_ordering operator<=>(const Decimal& a, const Decimal& b);
@@ -58,6 +64,9 @@ struct Currency {
   friend auto operator<=>(const Currency&, const Currency&) = default;
 };
 
+// Days in the month (0 for a month outside 1..12).
+int DaysInMonth(int year, int month);
+
 // An OLE date: days since 1899-12-30 00:00; the fraction is the time of day.
 // Negative values count back by whole days with a positive time part, as OLE does.
 struct Date {
@@ -68,9 +77,21 @@ struct Date {
     int hour = 0, minute = 0, second = 0;
     int32_t nanosecond = 0;
   };
-  // Throws ado::Error (overflow) for dates outside 100-01-01 .. 9999-12-31.
+  // Day values of 0100-01-01 and 9999-12-31.
+  static constexpr double kMinDays = -657434;
+  static constexpr double kMaxDays = 2958465;
+
+  // Throws ado::Error (overflow) for dates outside 100-01-01 .. 9999-12-31, and
+  // ado::Error 5 for parts that name no date or time (2023-02-30, 24:00).
   static Date FromParts(const Parts& parts);
-  Parts ToParts() const;  // rounded to the microsecond
+  // True when the parts name a date in range and a time of day.
+  static bool IsValid(const Parts& parts);
+  // True when the day value lies within 100-01-01 .. 9999-12-31 (time included).
+  static bool InRange(double days);
+  // Rounded to the microsecond; throws ado::Error (overflow) out of range.
+  Parts ToParts() const;
+  // Rounded to whole units (1 = seconds, 1000000 = microseconds).
+  Parts ToPartsRounded(int64_t units_per_second) const;
   bool HasTime() const;
   friend auto operator<=>(const Date&, const Date&) = default;
 };

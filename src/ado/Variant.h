@@ -118,12 +118,12 @@ class Variant {
   // dates "yyyy-mm-dd hh:mm:ss" (date only without a time part), decimals exact.
   // Empty and null give "". Arrays and objects throw type mismatch.
   std::string ToText() const;
-  int32_t ToLong() const;    // CLng: rounds half to even; text is parsed
-  int64_t ToInt64() const;   // as CLng, 64 bits
-  double ToDouble() const;   // CDbl
-  bool ToBool() const;       // CBool: numbers (0 is false), "True"/"False" any case, numeric text
-  Decimal ToDecimal() const; // CDec
-  Date ToDate() const;       // CDate: dates, numbers, and text that reads as a date
+  int32_t ToLong() const;     // CLng: rounds half to even; text is parsed
+  int64_t ToInt64() const;    // as CLng, 64 bits
+  double ToDouble() const;    // CDbl
+  bool ToBool() const;        // CBool: numbers (0 is false), "True"/"False" any case, numeric text
+  Decimal ToDecimal() const;  // CDec
+  Date ToDate() const;        // CDate: dates, numbers, and text that reads as a date
   // VB's TypeName: "Empty", "Null", "Integer", "Long", "Single", "Double", "Currency",
   // "Date", "String", "Boolean", "Decimal", "Byte", "LongLong", "Byte()", "Variant()", or
   // the object's own type name.
