@@ -1,0 +1,254 @@
+#include "util/basCQvStringManipulation.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "ado/Error.h"
+#include "ado/Text.h"
+#include "platform/CodePage.h"
+#include "util/FoldedText.h"
+
+namespace qv {
+
+namespace {
+
+constexpr int32_t kModeUrl = 1;
+constexpr int32_t kModeUri = 4;
+
+bool IsVariantArray(const ado::Variant& value) { return value.Type() == ado::VarType::kArray; }
+
+std::string_view TrimSpaces(std::string_view text) {
+  size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+std::string_view FirstCharacter(std::string_view text) { return ado::CodePointPrefix(text, 1); }
+
+// Windows-1252 codes of single characters; the code page is opened on the first
+// character outside ASCII and kept for the rest of the text.
+class AnsiCoder {
+ public:
+  int32_t Code(std::string_view character) {
+    auto lead = static_cast<unsigned char>(character.front());
+    if (lead < 0x80) return lead;
+    if (!code_page_) code_page_.emplace(platform::kCodePageAnsi);
+    std::string bytes = code_page_->FromUtf8(character);
+    return bytes.empty() ? static_cast<unsigned char>(platform::kDefaultChar)
+                         : static_cast<unsigned char>(bytes.front());
+  }
+
+ private:
+  std::optional<platform::CodePage> code_page_;
+};
+
+std::string HexEscape(int32_t code) {
+  char buffer[16];
+  auto bits = static_cast<uint32_t>(code);
+  std::snprintf(buffer, sizeof buffer, code >= 0 && code < 16 ? "%%0%X" : "%%%X", bits);
+  return buffer;
+}
+
+bool IsAsciiAlphanumeric(int32_t code) {
+  return (code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z') ||
+         (code >= '0' && code <= '9');
+}
+
+bool IsUriMark(int32_t code) {
+  switch (code) {
+    case '!':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '-':
+    case '.':
+    case '_':
+    case '~':
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string UrlEncodeCharWith(std::string_view character, int32_t& code, AnsiCoder& coder) {
+  std::string_view first = FirstCharacter(character);
+  if (first.empty()) {
+    throw ado::Error(ado::kErrInvalidProcedureCall, "", "Invalid procedure call or argument");
+  }
+  if (code == -1) code = coder.Code(first);
+  if (IsAsciiAlphanumeric(code)) return std::string(first);
+  return HexEscape(code);
+}
+
+std::string UriEscapeCharWith(std::string_view character, AnsiCoder& coder) {
+  std::string_view first = FirstCharacter(character);
+  if (first.empty()) {
+    throw ado::Error(ado::kErrInvalidProcedureCall, "", "Invalid procedure call or argument");
+  }
+  int32_t code = coder.Code(first);
+  if (IsUriMark(code)) return std::string(first);
+  return UrlEncodeCharWith(first, code, coder);
+}
+
+std::string EncodeStringOrThrow(std::string_view text, int32_t mode) {
+  if (text.empty()) return {};
+  if (mode != kModeUrl && mode != kModeUri) return std::string(text);
+  AnsiCoder coder;
+  std::string out;
+  out.reserve(text.size() * 3);
+  while (!text.empty()) {
+    std::string_view character = FirstCharacter(text);
+    if (mode == kModeUrl) {
+      int32_t code = -1;
+      out += UrlEncodeCharWith(character, code, coder);
+    } else {
+      out += UriEscapeCharWith(character, coder);
+    }
+    text.remove_prefix(character.size());
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string QvStrMan_GetField(std::string_view text, int32_t field_number,
+                              std::string_view delimiter) {
+  if (field_number < 1) return {};
+  FoldedText haystack(text);
+  const std::string needle = FoldedText::Fold(delimiter);
+  const auto length = static_cast<int64_t>(haystack.Length());
+  // Positions are 1-based. `start` is the position of the last character of the
+  // delimiter before the field, so that delimiters longer than one character are
+  // skipped whole.
+  int64_t start = 0;
+  int64_t end = 0;
+  for (int32_t pass = 0; pass < field_number; ++pass) {
+    int64_t found = 0;
+    size_t match_length = 0;
+    if (needle.empty()) {
+      if (start + 1 <= length) found = start + 1;
+    } else {
+      size_t index = haystack.Find(needle, static_cast<size_t>(start), &match_length);
+      if (index != FoldedText::kNotFound) found = static_cast<int64_t>(index) + 1;
+    }
+    bool last_pass = pass == field_number - 1;
+    if (found == 0) {
+      // No further delimiter: only the field being asked for can still exist.
+      if (!last_pass) return {};
+      end = length + 1;
+    } else {
+      end = found;
+    }
+    if (!last_pass) start = end + static_cast<int64_t>(match_length) - 1;
+  }
+  if (end <= start) return {};
+  return std::string(
+      haystack.Slice(static_cast<size_t>(start), static_cast<size_t>(end - start - 1)));
+}
+
+std::string QvStrMan_VarToStr(const ado::Variant& value) {
+  if (value.IsEmpty() || value.IsNull()) return {};
+  return value.ToText();
+}
+
+std::string QvStrMan_ReplaceStringVar(std::string_view text, const ado::Variant& search_list,
+                                      const ado::Variant& replacement_list) {
+  try {
+    std::string result(TrimSpaces(text));
+    if (result.empty() || !IsVariantArray(search_list)) return result;
+    const ado::Array& searches = search_list.AsArray();
+    if (!IsVariantArray(replacement_list)) {
+      throw ado::Error(ado::kErrTypeMismatch, "", "Type mismatch");
+    }
+    const ado::Array& replacements = replacement_list.AsArray();
+    for (int32_t i = searches.lower_bound; i <= searches.UpperBound(); ++i) {
+      if (i < replacements.lower_bound || i > replacements.UpperBound()) {
+        throw ado::Error(ado::kErrSubscriptOutOfRange, "", "Subscript out of range");
+      }
+      std::string search =
+          QvStrMan_VarToStr(searches.items[static_cast<size_t>(i - searches.lower_bound)]);
+      std::string replacement =
+          QvStrMan_VarToStr(replacements.items[static_cast<size_t>(i - replacements.lower_bound)]);
+      result = ReplaceIgnoreCase(result, search, replacement);
+    }
+    return result;
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string QvStrMan_GetNullTerminatedString(std::string_view text) {
+  size_t nul = text.find('\0');
+  return std::string(nul == std::string_view::npos ? text : text.substr(0, nul));
+}
+
+std::string QvStrMan_UrlEncode(std::string_view text) {
+  try {
+    return EncodeStringOrThrow(text, kModeUrl);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string QvStrMan_EncodeURIComponent(std::string_view text) {
+  try {
+    return EncodeStringOrThrow(text, kModeUri);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string EncodeString(std::string_view text, int32_t mode) {
+  try {
+    return EncodeStringOrThrow(text, mode);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string URIEscapeChar(std::string_view character) {
+  try {
+    AnsiCoder coder;
+    return UriEscapeCharWith(character, coder);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string URLEncodeChar(std::string_view character, int32_t& code) {
+  try {
+    AnsiCoder coder;
+    return UrlEncodeCharWith(character, code, coder);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string QvStrMan_StripLeading(std::string_view text, std::string_view prefix) {
+  std::string_view result = TrimSpaces(text);
+  if (result.empty() || prefix.empty()) return std::string(result);
+  std::string_view head = ado::CodePointPrefix(result, ado::CodePointCount(prefix));
+  if (ado::EqualsIgnoreCase(head, prefix)) result.remove_prefix(head.size());
+  return std::string(result);
+}
+
+std::string QvStrMan_StripTrailing(std::string_view text, std::string_view suffix) {
+  std::string_view result = TrimSpaces(text);
+  if (result.empty() || suffix.empty()) return std::string(result);
+  size_t total = ado::CodePointCount(result);
+  size_t count = ado::CodePointCount(suffix);
+  if (count > total) return std::string(result);
+  size_t head_bytes = ado::CodePointPrefix(result, total - count).size();
+  std::string_view tail = result.substr(head_bytes);
+  if (ado::EqualsIgnoreCase(tail, suffix)) result.remove_suffix(tail.size());
+  return std::string(result);
+}
+
+std::string QvStrMan_EscapeSQLQuotes(const ado::Variant& value) {
+  if (value.IsNull()) throw ado::Error(ado::kErrInvalidUseOfNull, "", "Invalid use of Null");
+  return ReplaceExact(value.ToText(), "'", "''");
+}
+
+}  // namespace qv
