@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace qv::platform {
+
+// The folder that holds the program's data files and logs: the environment variable
+// QVDATAEXPORTER_HOME when it is set and not empty, else the folder of the running
+// executable. Read on every call; never throws (gives "." when neither can be found).
+std::string ProgramFolder();
+
+}  // namespace qv::platform

@@ -1,0 +1,64 @@
+#include "shared/QvSharedRegistry.h"
+
+#include <ctime>
+#include <utility>
+
+#include "ado/Text.h"
+
+namespace qv {
+namespace {
+
+std::string WithoutTrailingBackslashes(std::string text) {
+  while (!text.empty() && text.back() == '\\') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+QvSharedRegistry& QvSharedRegistry::Instance() {
+  static QvSharedRegistry instance;
+  return instance;
+}
+
+ado::Variant QvSharedRegistry::ReadValue(uint32_t hive, const std::string& key_path,
+                                         const std::string& sub_key,
+                                         const std::string& value_name) {
+  Reader reader;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reader = reader_;
+  }
+  if (reader) return reader(hive, key_path, sub_key, value_name);
+  return DefaultRead(hive, key_path, sub_key, value_name);
+}
+
+QvSharedRegistry::Reader QvSharedRegistry::SetReader(Reader reader) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::swap(reader_, reader);
+  return reader;
+}
+
+ado::Variant QvSharedRegistry::ActiveTimeBias() {
+  // localtime_r does not look at TZ again by itself; a changed zone must count.
+  tzset();
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  // tm_gmtoff is seconds east of UTC; the bias counts minutes west.
+  return ado::Variant(static_cast<int32_t>(-local.tm_gmtoff / 60));
+}
+
+ado::Variant QvSharedRegistry::DefaultRead(uint32_t hive, const std::string& key_path,
+                                           const std::string& sub_key,
+                                           const std::string& value_name) {
+  const std::string key = WithoutTrailingBackslashes(key_path) + "\\" + sub_key;
+  if (hive == kHKeyLocalMachine &&
+      ado::EqualsIgnoreCase(WithoutTrailingBackslashes(key),
+                            "System\\CurrentControlSet\\Control\\TimeZoneInformation") &&
+      ado::EqualsIgnoreCase(value_name, "ActiveTimeBias")) {
+    return ActiveTimeBias();
+  }
+  return ado::Variant();
+}
+
+}  // namespace qv
