@@ -295,7 +295,15 @@ Date::Parts Date::ToPartsRounded(int64_t units_per_second) const {
   const double whole = std::trunc(days);
   const double fraction = std::fabs(days - whole);
   const int64_t units_per_day = 86400 * units_per_second;
-  int64_t units = std::llround(fraction * static_cast<double>(units_per_day));
+  // Far from the epoch a double cannot carry microseconds (at year 9999 it steps by
+  // about 40 us); round to a power of ten above its step so that the noise is dropped.
+  const double ulp_units = (std::nextafter(std::fabs(days), HUGE_VAL) - std::fabs(days)) *
+                           static_cast<double>(units_per_day);
+  int64_t step = 1;
+  while (static_cast<double>(step) < ulp_units) step *= 10;
+  int64_t units =
+      std::llround(fraction * static_cast<double>(units_per_day) / static_cast<double>(step)) *
+      step;
   int64_t day = static_cast<int64_t>(whole);
   if (units >= units_per_day) {
     units -= units_per_day;

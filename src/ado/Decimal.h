@@ -88,7 +88,8 @@ struct Date {
   static bool IsValid(const Parts& parts);
   // True when the day value lies within 100-01-01 .. 9999-12-31 (time included).
   static bool InRange(double days);
-  // Rounded to the microsecond; throws ado::Error (overflow) out of range.
+  // Rounded to the microsecond, or to 10 or 100 us where the day value is too large to
+  // carry microseconds; throws ado::Error (overflow) out of range.
   Parts ToParts() const;
   // Rounded to whole units (1 = seconds, 1000000 = microseconds).
   Parts ToPartsRounded(int64_t units_per_second) const;
