@@ -1,5 +1,6 @@
 #include "ado/Variant.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -668,8 +669,21 @@ std::optional<double> ParseVbNumber(std::string_view text) {
   double value = 0;
   const auto [end, ec] = std::from_chars(normal.data(), normal.data() + normal.size(), value);
   if (ec == std::errc::result_out_of_range) {
-    // Underflow reads as zero; overflow is not a number.
-    if (std::fabs(value) > 1) return std::nullopt;
+    // Too small reads as zero; too large is not a number. The exponent plus the
+    // count of whole digits tells the two apart.
+    const size_t e = normal.find('e');
+    const std::string_view whole = std::string_view(normal).substr(0, normal.find('.'));
+    const size_t first = whole.find_first_not_of('0');
+    const long whole_digits =
+        first == std::string_view::npos ? 0 : static_cast<long>(std::min(whole.size(), e) - first);
+    long exponent = 0;
+    if (e != std::string::npos) {
+      const char* begin = normal.data() + e + 1 + (normal[e + 1] == '+' ? 1 : 0);
+      if (std::from_chars(begin, normal.data() + normal.size(), exponent).ec != std::errc()) {
+        exponent = normal[e + 1] == '-' ? -1000000 : 1000000;
+      }
+    }
+    if (whole_digits + exponent > 0) return std::nullopt;
     value = 0;
   } else if (ec != std::errc() || end != normal.data() + normal.size()) {
     return std::nullopt;
