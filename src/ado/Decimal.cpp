@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "ado/Error.h"
 
@@ -65,8 +64,8 @@ std::optional<Decimal> Decimal::Parse(std::string_view text) {
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
 
-  // Significant digits go into the coefficient; leading zeros are skipped and the
-  // zeros of the fraction's tail are held back so that they never cost a digit.
+  // Significant digits go into the coefficient; leading zeros are skipped and trailing
+  // zeros are held back, to be added again below as far as 38 digits allow.
   Int128 coefficient = 0;
   int digit_count = 0;
   int pending_zeros = 0;
@@ -134,10 +133,11 @@ Decimal Decimal::FromDouble(double value) { return FromDoubleDigits(value, 15); 
 Decimal Decimal::FromDoubleDigits(double value, int significant_digits) {
   if (!std::isfinite(value) || std::fabs(value) >= 1e38) ThrowOverflow("Decimal");
   if (value == 0) return Decimal();
+  // [-]d.ddddde[+-]xx, independent of the locale.
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*e", significant_digits - 1, value);
-  // buffer: [-]d.dddde[+-]xx
-  std::string_view text(buffer);
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                     std::chars_format::scientific, significant_digits - 1);
+  const std::string_view text(buffer, static_cast<size_t>(written.ptr - buffer));
   const size_t e = text.find('e');
   Int128 coefficient = 0;
   int fraction_digits = 0;
@@ -151,7 +151,9 @@ Decimal Decimal::FromDoubleDigits(double value, int significant_digits) {
       if (in_fraction) ++fraction_digits;
     }
   }
-  const int exponent = std::atoi(buffer + e + 1);
+  int exponent = 0;
+  std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(),
+                  exponent);
   int scale = fraction_digits - exponent;
   while (scale > 0 && coefficient % 10 == 0) {
     coefficient /= 10;
@@ -200,8 +202,11 @@ std::string Decimal::ToStringFixed() const {
 }
 
 double Decimal::ToDouble() const {
-  // strtod rounds the exact text correctly; the arithmetic route would not.
-  return std::strtod(ToStringFixed().c_str(), nullptr);
+  // Reading the exact text rounds correctly; dividing by 10^scale would not.
+  const std::string text = ToStringFixed();
+  double value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
 }
 
 int64_t Decimal::ToInt64Rounded() const {

@@ -49,8 +49,9 @@ std::string FormatFloating(double value, int digits) {
   if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
   if (value == 0) return "0";
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*e", digits - 1, value);
-  std::string_view text(buffer);
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                     std::chars_format::scientific, digits - 1);
+  const std::string_view text(buffer, static_cast<size_t>(written.ptr - buffer));
   const size_t e = text.find('e');
   const bool negative = text.front() == '-';
   std::string mantissa;  // significant digits without trailing zeros
@@ -109,8 +110,6 @@ int64_t RoundToInt64(double value) {
   return static_cast<int64_t>(rounded);
 }
 
-// ---- Numeric comparison across storage types ----
-
 // A number as either an exact decimal or a double.
 struct Number {
   bool exact = true;
@@ -147,8 +146,6 @@ int CompareNumbers(const Number& a, const Number& b) {
 }
 
 }  // namespace
-
-// ---- Construction ----
 
 Variant Variant::Null() {
   Variant v;
@@ -230,8 +227,6 @@ bool Variant::IsNumberType() const {
          type_ == VarType::kCurrency || type_ == VarType::kDecimal;
 }
 
-// ---- Direct access ----
-
 int64_t Variant::AsInt64() const {
   if (type_ == VarType::kUI8) {
     const uint64_t value = std::get<uint64_t>(data_);
@@ -293,8 +288,6 @@ const std::shared_ptr<Object>& Variant::AsObject() const {
   if (type_ != VarType::kObject) ThrowTypeMismatch();
   return std::get<std::shared_ptr<Object>>(data_);
 }
-
-// ---- Conversions ----
 
 std::string Variant::ToText() const {
   switch (type_) {
@@ -535,8 +528,6 @@ bool operator==(const Variant& a, const Variant& b) {
   return a.data_ == b.data_;
 }
 
-// ---- Comparison ----
-
 namespace {
 
 enum class Kind { kEmpty, kNumber, kText };
@@ -621,8 +612,6 @@ bool ValuesEqual(const Variant& a, const Variant& b) {
   return Compare(a, b) == CompareResult::kEqual;
 }
 
-// ---- Parsing ----
-
 std::optional<double> ParseVbNumber(std::string_view text) {
   text = TrimBlanks(text);
   if (text.size() > 2 && text[0] == '&') {
@@ -693,7 +682,7 @@ std::optional<double> ParseVbNumber(std::string_view text) {
 
 namespace {
 
-// Reads exactly `min`..`max` digits at `pos`.
+// Reads `min` to `max` digits at `pos`.
 bool ReadDigits(std::string_view text, size_t& pos, size_t min, size_t max, int& value) {
   size_t n = 0;
   value = 0;

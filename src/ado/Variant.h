@@ -99,8 +99,9 @@ class Variant {
   // True for the numeric storage types: whole, floating, decimal and currency.
   bool IsNumberType() const;
 
-  // Direct access; the caller has checked Type(). Whole numbers of any width come
-  // out of AsInt64 (kUI8 above INT64_MAX throws overflow).
+  // Direct access; the caller has checked Type() (a wrong type throws type mismatch).
+  // Whole numbers of any width and Booleans (True is -1) come out of AsInt64 (kUI8
+  // above INT64_MAX throws overflow).
   int64_t AsInt64() const;
   uint64_t AsUInt64() const;
   double AsDouble() const;  // kR4, kR8
@@ -126,7 +127,8 @@ class Variant {
   Date ToDate() const;        // CDate: dates, numbers, and text that reads as a date
   // VB's TypeName: "Empty", "Null", "Integer", "Long", "Single", "Double", "Currency",
   // "Date", "String", "Boolean", "Decimal", "Byte", "LongLong", "Byte()", "Variant()", or
-  // the object's own type name.
+  // the object's own type name ("Nothing" for a null reference). Types VB lacks take the
+  // name of their width: kI1 and kUI2 "Integer", kUI4 "Long", kUI8 "LongLong".
   std::string TypeName() const;
 
   // VB's IsNumeric: numeric storage types, Booleans, empty, and text that reads as a number.
@@ -134,8 +136,8 @@ class Variant {
   // VB's IsDate: dates, and text that reads as a date.
   bool IsDate() const;
 
-  // Identity: same type and same value (texts compared exactly). For VB's comparison
-  // rules use Compare below.
+  // Identity: same type and same value (texts compared exactly, arrays element by
+  // element, objects by reference). For VB's comparison rules use Compare below.
   friend bool operator==(const Variant& a, const Variant& b);
 
  private:
@@ -152,15 +154,21 @@ enum class CompareResult { kLess, kEqual, kGreater, kNull };
 // compare by value whatever their storage type; texts compare by code, case-sensitive;
 // a number is less than a text; empty is 0 against a number and "" against a text;
 // null against anything gives kNull. Arrays and objects throw type mismatch.
+// Whole numbers, currency and decimals compare exactly; against a double a whole
+// number compares exactly and a fraction through the double.
 CompareResult Compare(const Variant& a, const Variant& b);
 
 // Compare(a, b) == kEqual; false whenever either side is null.
 bool ValuesEqual(const Variant& a, const Variant& b);
 
 // Reads text as VB reads a number ("12", " -3.5 ", "1e3", "&H1F"); nothing when it does not.
+// Blanks around the number are allowed; "&H"/"&O" literals of up to 4 and 8 digits are
+// 16- and 32-bit two's complement (&HFFFF is -1); a value beyond a double is not a number.
 std::optional<double> ParseVbNumber(std::string_view text);
-// Reads text as VB's CDate reads a date: "yyyy-mm-dd", "yyyy-mm-dd hh:mm[:ss]",
-// "yyyy-mm-ddThh:mm:ss[.fff]", "hh:mm[:ss]"; nothing when it does not.
+// Reads text as VB's CDate reads a date: "yyyy-mm-dd", "yyyy-mm-dd hh:mm[:ss[.fff]]",
+// "yyyy-mm-ddThh:mm:ss[.fff][Z|+hh:mm|-hh:mm]" (the zone is ignored), "hh:mm[:ss]" (on
+// 1899-12-30); blanks around the text are allowed. Nothing for any other text or for a
+// date or time that does not exist (2023-02-30, 24:00).
 std::optional<Date> ParseVbDate(std::string_view text);
 
 }  // namespace ado
