@@ -162,8 +162,9 @@ CompareResult Compare(const Variant& a, const Variant& b);
 bool ValuesEqual(const Variant& a, const Variant& b);
 
 // Reads text as VB reads a number ("12", " -3.5 ", "1e3", "&H1F"); nothing when it does not.
-// Blanks around the number are allowed; "&H"/"&O" literals of up to 4 and 8 digits are
-// 16- and 32-bit two's complement (&HFFFF is -1); a value beyond a double is not a number.
+// Blanks around the number are allowed; "&H"/"&O" literals up to &HFFFF and &HFFFFFFFF
+// are 16- and 32-bit two's complement (&HFFFF is -1); a value beyond a double is not a
+// number, one too small for a double reads as 0.
 std::optional<double> ParseVbNumber(std::string_view text);
 // Reads text as VB's CDate reads a date: "yyyy-mm-dd", "yyyy-mm-dd hh:mm[:ss[.fff]]",
 // "yyyy-mm-ddThh:mm:ss[.fff][Z|+hh:mm|-hh:mm]" (the zone is ignored), "hh:mm[:ss]" (on
