@@ -212,4 +212,18 @@ std::string CodePageToUtf8(std::string_view bytes, uint32_t code_page) {
   return CodePage(code_page).ToUtf8(bytes);
 }
 
+std::string DecodeTextFileBytes(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return SanitizeUtf8(bytes.substr(3));
+  if (bytes.substr(0, 2) == "\xFF\xFE") return Utf16LeToUtf8(bytes.substr(2));
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  const auto length = static_cast<int32_t>(bytes.size());
+  int32_t i = 0;
+  while (i < length) {
+    UChar32 c;
+    U8_NEXT(data, i, length, c);
+    if (c < 0) return CodePage(kCodePageWindows1252).ToUtf8(bytes);
+  }
+  return std::string(bytes);
+}
+
 }  // namespace qv::platform

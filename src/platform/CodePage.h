@@ -45,6 +45,11 @@ class CodePage {
   IconvHandle from_utf8_;
 };
 
+// The bytes of a text file as UTF-8: a UTF-8 byte-order mark is dropped, a UTF-16LE
+// one selects UTF-16LE; without a mark, well-formed UTF-8 stays as it is and anything
+// else is read as Windows-1252.
+std::string DecodeTextFileBytes(std::string_view bytes);
+
 // One-shot helpers over a temporary CodePage.
 std::string Utf8ToCodePage(std::string_view utf8, uint32_t code_page);
 std::string CodePageToUtf8(std::string_view bytes, uint32_t code_page);

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/Clock.h"
+
+namespace qv::platform {
+
+// Event types of the application log.
+inline constexpr int32_t kAppLogError = 1;
+inline constexpr int32_t kAppLogWarning = 2;
+inline constexpr int32_t kAppLogInformation = 4;
+
+// The application log: one line per entry, "yyyy-mm-dd hh:mm:ss<TAB>type<TAB>text",
+// appended to the file named by the last StartLogging. Errors and warnings are also
+// written to the error stream, one line each. Line breaks inside a text become spaces,
+// so an entry is always exactly one line.
+//
+// Each entry is appended with a single write to a file opened for that entry alone,
+// so a crash can cut at most the entry being written; an entry that follows a cut
+// line starts on a line of its own.
+class AppLog {
+ public:
+  explicit AppLog(std::shared_ptr<const Clock> clock = std::make_shared<SystemClock>());
+  // `errors` receives the copies of errors and warnings; it must outlive the log.
+  AppLog(std::shared_ptr<const Clock> clock, std::ostream& errors);
+
+  // Directs later entries to `target`. The mode is accepted for compatibility and
+  // changes nothing. The file is created by the first entry, not here.
+  void StartLogging(const std::filesystem::path& target, int32_t mode = 0);
+  const std::filesystem::path& Target() const { return target_; }
+
+  // Writes one entry. Returns false when there is no target or the file cannot be
+  // written (the error-stream copy is made either way). Never throws.
+  bool LogEvent(std::string_view text, int32_t event_type);
+
+  // "Error" for 1, "Warning" for 2, "Information" for any other type.
+  static std::string_view EventTypeName(int32_t event_type);
+  // The line for one entry, without its line end.
+  static std::string FormatLine(const LocalTime& moment, int32_t event_type, std::string_view text);
+
+ private:
+  std::shared_ptr<const Clock> clock_;
+  std::ostream& errors_;
+  std::mutex mutex_;
+  std::filesystem::path target_;
+};
+
+}  // namespace qv::platform

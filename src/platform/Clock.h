@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+namespace qv::platform {
+
+// A moment in local time, as a calendar shows it.
+struct LocalTime {
+  int year = 1970;
+  int month = 1;  // 1 .. 12
+  int day = 1;    // 1 .. 31
+  int hour = 0;   // 0 .. 23
+  int minute = 0;
+  int second = 0;
+};
+
+// Source of the current local time, so that code that stamps or names things by time
+// can be tested at a fixed moment.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual LocalTime Now() const = 0;
+};
+
+// The system clock in the process's time zone.
+class SystemClock final : public Clock {
+ public:
+  LocalTime Now() const override;
+};
+
+// Always the moment it was given.
+class FixedClock final : public Clock {
+ public:
+  explicit FixedClock(LocalTime moment) : moment_(moment) {}
+  LocalTime Now() const override { return moment_; }
+
+ private:
+  LocalTime moment_;
+};
+
+// "yyyy-mm-dd hh:mm:ss".
+std::string FormatDateTime(const LocalTime& moment);
+
+}  // namespace qv::platform
