@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ado/Recordset.h"
+
+namespace ado {
+
+// ADO's Connection over ODBC (the unixODBC driver manager). Owns the environment,
+// connection and statement handles; every failing ODBC call throws ado::Error with
+// number kErrProvider, source "ODBC" and the driver's "[SQLSTATE] message (native N)".
+//
+// Texts cross the ODBC API as UTF-8 through the narrow entry points, which the SQLite
+// and PostgreSQL drivers take and give as UTF-8; result text is fetched as UTF-16 and
+// converted, so values never depend on the process locale.
+//
+// On SQLite, a statement that ends in the standard row-limiting clause "OFFSET n ROWS
+// FETCH NEXT m ROWS ONLY" runs with that clause as "LIMIT m OFFSET n".
+class Connection {
+ public:
+  Connection();
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Connects with an ODBC connection string (after PrepareConnectionString). Throws
+  // kErrObjectOpen when already open, kErrProvider when the driver refuses; the message
+  // never holds the password.
+  void Open(std::string_view connection_string);
+  // Disconnects; nothing happens when closed. Never throws.
+  void Close() noexcept;
+  int32_t State() const;
+
+  // Seconds a statement may run (0: no limit), applied as SQL_ATTR_QUERY_TIMEOUT to
+  // every statement. ADO's default is 30.
+  int32_t CommandTimeout() const { return command_timeout_; }
+  void SetCommandTimeout(int32_t seconds);
+
+  // The connection string as opened, with password values masked. Empty when closed.
+  std::string ConnectionString() const;
+  // The DBMS name the driver reports ("SQLite", "PostgreSQL"); empty when closed.
+  const std::string& DbmsName() const;
+
+  // Runs a row-returning statement and returns all its rows with ADO's field
+  // definitions, for a client-side static recordset. Throws kErrObjectClosed when the
+  // connection is closed or the statement returns no result set, kErrProvider for
+  // driver failures, kErrDataConversion or kErrOverflow for a value that does not fit
+  // its field (the message names the column).
+  RecordsetData Query(std::string_view sql);
+  // The number of rows the statement returns, fetched in blocks without keeping them.
+  int64_t CountRows(std::string_view sql);
+  // Runs a statement that returns no rows; the number of rows it affected, or -1 when
+  // the driver does not tell.
+  int64_t Execute(std::string_view sql);
+
+ private:
+  struct Handles;
+
+  void RequireOpen() const;
+
+  std::unique_ptr<Handles> handles_;
+  std::string masked_connection_string_;
+  std::string dbms_name_;
+  int32_t command_timeout_ = 30;
+};
+
+}  // namespace ado

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ado {
+
+// One KEY=value pair of an ODBC connection string. A braced value ({...}, with }}
+// for a literal }) keeps its braces in `value`, so that joining the pairs again gives
+// the same text.
+struct ConnectionStringPair {
+  std::string key;
+  std::string value;
+};
+
+// Splits an ODBC connection string into its pairs, in order. Empty segments (";;")
+// are dropped; a segment without '=' becomes a pair with an empty value.
+std::vector<ConnectionStringPair> ParseConnectionString(std::string_view text);
+
+// Whether the key names a password (PWD or Password, any case, blanks around ignored).
+bool IsPasswordKey(std::string_view key);
+
+// The connection string with the values of PWD and Password (any case) replaced by
+// "***", for logs and messages. Everything else is kept as written.
+std::string MaskConnectionString(std::string_view text);
+
+// The connection string with the driver options this program relies on added when the
+// text does not set them itself (keys compared without case):
+//   SQLite driver:      StepAPI=1 (step through the result instead of loading it whole)
+//   PostgreSQL driver:  UseDeclareFetch=1;Fetch=10000 (fetch through a cursor in
+//                       batches), BoolsAsChar=0 (booleans as SQL_BIT), CommLog=0;Debug=0
+//                       (no per-statement logs under /tmp)
+// The driver is recognised from the DRIVER value; a DSN-only string is returned as is.
+std::string PrepareConnectionString(std::string_view text);
+
+}  // namespace ado

@@ -1,0 +1,547 @@
+#include "ado/OdbcResultReader.h"
+
+#include <unicode/ustring.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+#include "ado/Error.h"
+
+namespace ado::odbc {
+
+namespace {
+
+// Buffer for a value with no usable bound when the driver can re-read long values.
+constexpr size_t kLongCellChars = 255;
+// Largest declared size that is bound; larger columns are read in chunks.
+constexpr size_t kMaxCellChars = 4000;
+constexpr size_t kGetDataChunk = 8192;  // bytes per SQLGetData call
+
+size_t RoundUp8(size_t n) { return (n + 7) & ~size_t{7}; }
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  if (text.empty()) return {};
+  std::string out(text.size() * 3, '\0');
+  int32_t length = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  // Unpaired surrogates from a broken value become U+FFFD rather than failing the row.
+  u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
+                     static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+  if (U_FAILURE(status)) {
+    throw Error(kErrDataConversion, "ODBC", "Text from the driver is not valid UTF-16");
+  }
+  out.resize(static_cast<size_t>(length));
+  return out;
+}
+
+std::string GuidText(std::string text) {
+  std::string_view v = text;
+  if (v.size() == 38 && v.front() == '{' && v.back() == '}') v = v.substr(1, 36);
+  if (v.size() != 36) return text;
+  std::string out = "{";
+  for (char c : v) out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  out += '}';
+  return out;
+}
+
+SQLSMALLINT CType(FetchKind kind) {
+  switch (kind) {
+    case FetchKind::kSigned:
+      return SQL_C_SBIGINT;
+    case FetchKind::kUnsigned:
+      return SQL_C_UBIGINT;
+    case FetchKind::kReal:
+      return SQL_C_FLOAT;
+    case FetchKind::kDouble:
+      return SQL_C_DOUBLE;
+    case FetchKind::kBit:
+      return SQL_C_BIT;
+    case FetchKind::kDecimal:
+      return SQL_C_CHAR;
+    case FetchKind::kTimestamp:
+      return SQL_C_TYPE_TIMESTAMP;
+    case FetchKind::kDate:
+      return SQL_C_TYPE_DATE;
+    case FetchKind::kTime:
+      return SQL_C_TYPE_TIME;
+    case FetchKind::kText:
+    case FetchKind::kGuid:
+      return SQL_C_WCHAR;
+    case FetchKind::kBinary:
+      return SQL_C_BINARY;
+  }
+  return SQL_C_WCHAR;
+}
+
+bool IsVariable(FetchKind kind) {
+  return kind == FetchKind::kText || kind == FetchKind::kBinary || kind == FetchKind::kDecimal ||
+         kind == FetchKind::kGuid;
+}
+
+// Bytes of one bound cell; for text, room for every character as a surrogate pair.
+size_t CellBytes(FetchKind kind, size_t chars) {
+  switch (kind) {
+    case FetchKind::kText:
+      return RoundUp8((chars * 2 + 1) * sizeof(SQLWCHAR));
+    case FetchKind::kGuid:
+      return RoundUp8(40 * sizeof(SQLWCHAR));
+    case FetchKind::kBinary:
+      return RoundUp8(std::max<size_t>(chars, 1));
+    case FetchKind::kDecimal:
+      return 72;  // 38 digits, sign, point, exponent, NUL
+    case FetchKind::kTimestamp:
+      return RoundUp8(sizeof(SQL_TIMESTAMP_STRUCT));
+    case FetchKind::kDate:
+      return RoundUp8(sizeof(SQL_DATE_STRUCT));
+    case FetchKind::kTime:
+      return RoundUp8(sizeof(SQL_TIME_STRUCT));
+    default:
+      return 8;
+  }
+}
+
+// Room for data in a cell of `bytes`, leaving space for the terminator the driver
+// writes after character data.
+size_t DataRoom(FetchKind kind, size_t bytes) {
+  if (kind == FetchKind::kText || kind == FetchKind::kGuid) return bytes - sizeof(SQLWCHAR);
+  if (kind == FetchKind::kDecimal) return bytes - 1;
+  return bytes;
+}
+
+void StoreInteger(RecordStore& store, size_t record, size_t field, VarType type, int64_t v) {
+  int64_t lo = std::numeric_limits<int64_t>::min();
+  int64_t hi = std::numeric_limits<int64_t>::max();
+  switch (type) {
+    case VarType::kI1:
+      lo = -128, hi = 127;
+      break;
+    case VarType::kI2:
+      lo = -32768, hi = 32767;
+      break;
+    case VarType::kI4:
+      lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
+      break;
+    default:
+      break;
+  }
+  if (v < lo || v > hi) {
+    throw Error(kErrOverflow, "ODBC", "Value " + std::to_string(v) + " out of the field's range");
+  }
+  store.SetInteger(record, field, type, v);
+}
+
+void StoreUnsigned(RecordStore& store, size_t record, size_t field, VarType type, uint64_t v) {
+  uint64_t hi = std::numeric_limits<uint64_t>::max();
+  switch (type) {
+    case VarType::kUI1:
+      hi = 255;
+      break;
+    case VarType::kUI2:
+      hi = 65535;
+      break;
+    case VarType::kUI4:
+      hi = std::numeric_limits<uint32_t>::max();
+      break;
+    default:
+      break;
+  }
+  if (v > hi) {
+    throw Error(kErrOverflow, "ODBC", "Value " + std::to_string(v) + " out of the field's range");
+  }
+  if (type == VarType::kUI8) {
+    store.SetUnsigned(record, field, v);
+  } else {
+    store.SetInteger(record, field, type, static_cast<int64_t>(v));
+  }
+}
+
+void StoreDecimal(RecordStore& store, size_t record, size_t field, std::string_view text) {
+  auto value = Decimal::Parse(text);
+  if (!value) {
+    throw Error(kErrDataConversion, "ODBC",
+                "Numeric value '" + std::string(text) + "' does not fit an exact decimal");
+  }
+  store.SetDecimal(record, field, *value);
+}
+
+Date TimestampDate(const SQL_TIMESTAMP_STRUCT& ts) {
+  Date::Parts parts;
+  parts.year = ts.year;
+  parts.month = ts.month;
+  parts.day = ts.day;
+  parts.hour = ts.hour;
+  parts.minute = ts.minute;
+  parts.second = ts.second;
+  parts.nanosecond = static_cast<int32_t>(ts.fraction);
+  return Date::FromParts(parts);
+}
+
+// Stores a fixed-size value found at `data` (the C type of its fetch kind).
+void StoreFixed(const ColumnMapping& map, const void* data, RecordStore& store, size_t record,
+                size_t field) {
+  switch (map.kind) {
+    case FetchKind::kSigned: {
+      SQLBIGINT v;
+      std::memcpy(&v, data, sizeof v);
+      StoreInteger(store, record, field, map.var_type, v);
+      break;
+    }
+    case FetchKind::kUnsigned: {
+      SQLUBIGINT v;
+      std::memcpy(&v, data, sizeof v);
+      StoreUnsigned(store, record, field, map.var_type, v);
+      break;
+    }
+    case FetchKind::kReal: {
+      SQLREAL v;
+      std::memcpy(&v, data, sizeof v);
+      store.SetDouble(record, field, VarType::kR4, static_cast<double>(v));
+      break;
+    }
+    case FetchKind::kDouble: {
+      SQLDOUBLE v;
+      std::memcpy(&v, data, sizeof v);
+      store.SetDouble(record, field, VarType::kR8, v);
+      break;
+    }
+    case FetchKind::kBit: {
+      unsigned char v;
+      std::memcpy(&v, data, sizeof v);
+      store.SetBool(record, field, v != 0);
+      break;
+    }
+    case FetchKind::kTimestamp: {
+      SQL_TIMESTAMP_STRUCT v;
+      std::memcpy(&v, data, sizeof v);
+      store.SetDate(record, field, TimestampDate(v));
+      break;
+    }
+    case FetchKind::kDate: {
+      SQL_DATE_STRUCT v;
+      std::memcpy(&v, data, sizeof v);
+      Date::Parts parts;
+      parts.year = v.year;
+      parts.month = v.month;
+      parts.day = v.day;
+      store.SetDate(record, field, Date::FromParts(parts));
+      break;
+    }
+    case FetchKind::kTime: {
+      SQL_TIME_STRUCT v;
+      std::memcpy(&v, data, sizeof v);
+      Date::Parts parts;  // the time of day on day zero, as ADO keeps a DBTIME
+      parts.hour = v.hour;
+      parts.minute = v.minute;
+      parts.second = v.second;
+      store.SetDate(record, field, Date::FromParts(parts));
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// Stores a variable value held whole in `data` (`bytes` long, without terminator).
+void StoreVariable(const ColumnMapping& map, const char* data, size_t bytes, RecordStore& store,
+                   size_t record, size_t field) {
+  switch (map.kind) {
+    case FetchKind::kText:
+    case FetchKind::kGuid: {
+      std::u16string units(bytes / sizeof(char16_t), u'\0');
+      std::memcpy(units.data(), data, units.size() * sizeof(char16_t));
+      std::string text = Utf16ToUtf8(units);
+      if (map.kind == FetchKind::kGuid) text = GuidText(std::move(text));
+      store.SetText(record, field, text);
+      break;
+    }
+    case FetchKind::kBinary:
+      store.SetBytes(record, field,
+                     std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(data), bytes));
+      break;
+    case FetchKind::kDecimal:
+      StoreDecimal(store, record, field, std::string_view(data, bytes));
+      break;
+    default:
+      break;
+  }
+}
+
+[[noreturn]] void RethrowForColumn(const Error& error, const std::string& column) {
+  ErrorRecord record = error.record();
+  record.description = "Column '" + column + "': " + record.description;
+  throw Error(std::move(record));
+}
+
+}  // namespace
+
+struct OdbcResultReader::Column {
+  ColumnMapping map;
+  SQLUSMALLINT number = 0;  // 1-based column number
+  bool bound = false;
+  size_t cell_bytes = 0;
+  std::unique_ptr<char[]> buffer;  // block_rows_ cells, column-wise
+  std::unique_ptr<SQLLEN[]> indicators;
+};
+
+OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTraits& traits)
+    : statement_(statement), traits_(traits) {
+  SQLSMALLINT count = 0;
+  Check(SQLNumResultCols(statement_.get(), &count), statement_, "SQLNumResultCols");
+  if (count <= 0) throw Error(kErrObjectClosed, "ODBC", "The statement returned no rows");
+
+  columns_.resize(static_cast<size_t>(count));
+  for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
+    ColumnDescription d;
+    std::string name(256, '\0');
+    SQLSMALLINT name_length = 0, sql_type = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
+    SQLULEN size = 0;
+    auto describe = [&] {
+      return SQLDescribeColA(statement_.get(), i, reinterpret_cast<SQLCHAR*>(name.data()),
+                             static_cast<SQLSMALLINT>(name.size()), &name_length, &sql_type, &size,
+                             &digits, &nullable);
+    };
+    Check(describe(), statement_, "SQLDescribeCol");
+    if (static_cast<size_t>(name_length) >= name.size()) {
+      name.resize(static_cast<size_t>(name_length) + 1);
+      Check(describe(), statement_, "SQLDescribeCol");
+    }
+    name.resize(std::min(static_cast<size_t>(name_length), name.size()));
+    d.name = std::move(name);
+    d.sql_type = sql_type;
+    d.column_size = size;
+    d.decimal_digits = digits;
+    d.nullable = nullable;
+
+    // Optional attributes: a driver that does not know one leaves the default.
+    auto number_attr = [&](SQLUSMALLINT id) {
+      SQLLEN v = 0;
+      SQLRETURN rc = SQLColAttributeA(statement_.get(), i, id, nullptr, 0, nullptr, &v);
+      return SQL_SUCCEEDED(rc) ? v : 0;
+    };
+    auto text_attr = [&](SQLUSMALLINT id) {
+      char buf[256] = {};
+      SQLSMALLINT length = 0;
+      SQLRETURN rc = SQLColAttributeA(statement_.get(), i, id, buf, sizeof buf, &length, nullptr);
+      if (!SQL_SUCCEEDED(rc) || length <= 0) return std::string();
+      return std::string(buf, std::min(static_cast<size_t>(length), sizeof buf - 1));
+    };
+    d.is_unsigned = number_attr(SQL_DESC_UNSIGNED) == SQL_TRUE;
+    d.auto_increment = number_attr(SQL_DESC_AUTO_UNIQUE_VALUE) == SQL_TRUE;
+    d.base_catalog = text_attr(SQL_DESC_CATALOG_NAME);
+    d.base_schema = text_attr(SQL_DESC_SCHEMA_NAME);
+    d.base_table = text_attr(SQL_DESC_BASE_TABLE_NAME);
+    d.base_column = text_attr(SQL_DESC_BASE_COLUMN_NAME);
+
+    Column& column = columns_[i - 1];
+    column.map = MapColumn(d);
+    column.number = i;
+  }
+  PlanBindings();
+}
+
+OdbcResultReader::~OdbcResultReader() = default;
+
+std::vector<FieldDef> OdbcResultReader::Fields() const {
+  std::vector<FieldDef> fields;
+  fields.reserve(columns_.size());
+  for (const auto& column : columns_) fields.push_back(column.map.field);
+  return fields;
+}
+
+void OdbcResultReader::PlanBindings() {
+  bool chunked_seen = false;
+  size_t row_bytes = 0;
+  for (auto& column : columns_) {
+    const ColumnMapping& map = column.map;
+    size_t chars = static_cast<size_t>(std::max<int64_t>(map.field.defined_size, 1));
+    bool bind = true;
+    if (map.kind == FetchKind::kText || map.kind == FetchKind::kBinary) {
+      if (traits_.getdata_block) {
+        // Long values that do not fit are re-read one by one.
+        chars = map.long_data ? kLongCellChars : std::min(chars, kMaxCellChars);
+      } else {
+        bind = traits_.sizes_enforced && !map.long_data && chars <= kMaxCellChars;
+      }
+    }
+    // Without SQLGetData on any column, chunked columns must come after the bound ones.
+    if (chunked_seen && !traits_.getdata_any_column) bind = false;
+    column.bound = bind;
+    if (bind) {
+      column.cell_bytes = CellBytes(map.kind, chars);
+      row_bytes += column.cell_bytes + sizeof(SQLLEN);
+    } else {
+      chunked_seen = true;
+    }
+  }
+  block_rows_ = chunked_seen ? 1
+                             : std::clamp<size_t>(kBlockBytes / std::max<size_t>(row_bytes, 1), 1,
+                                                  kMaxBlockRows);
+}
+
+void OdbcResultReader::ReadInto(RecordStore& store) {
+  SQLHSTMT stmt = statement_.get();
+  SQLULEN fetched = 0;
+  std::vector<SQLUSMALLINT> row_status(block_rows_, SQL_ROW_SUCCESS);
+
+  Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE,
+                       reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_BIND_BY_COLUMN)), 0),
+        statement_, "SQLSetStmtAttr(ROW_BIND_TYPE)");
+  if (block_rows_ > 1) {
+    SQLRETURN rc =
+        Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
+                             reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(block_rows_)), 0),
+              statement_, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+      // The driver chose another block size; the buffers must match what it uses.
+      SQLULEN actual = 1;
+      Check(SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr), statement_,
+            "SQLGetStmtAttr(ROW_ARRAY_SIZE)");
+      block_rows_ = std::clamp<size_t>(actual, 1, block_rows_);
+      row_status.resize(block_rows_);
+    }
+  }
+  Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), statement_,
+        "SQLSetStmtAttr(ROWS_FETCHED_PTR)");
+  Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, row_status.data(), 0), statement_,
+        "SQLSetStmtAttr(ROW_STATUS_PTR)");
+
+  for (auto& column : columns_) {
+    if (!column.bound) continue;
+    column.buffer = std::make_unique<char[]>(column.cell_bytes * block_rows_);
+    column.indicators = std::make_unique<SQLLEN[]>(block_rows_);
+    Check(SQLBindCol(stmt, column.number, CType(column.map.kind), column.buffer.get(),
+                     static_cast<SQLLEN>(column.cell_bytes), column.indicators.get()),
+          statement_, "SQLBindCol");
+  }
+
+  for (;;) {
+    SQLRETURN rc = Check(SQLFetch(stmt), statement_, "SQLFetch");
+    if (rc == SQL_NO_DATA) break;
+    size_t rows = std::min<size_t>(fetched, block_rows_);
+    for (size_t r = 0; r < rows; ++r) {
+      if (row_status[r] == SQL_ROW_ERROR) ThrowDiagnostics(statement_, "SQLFetch");
+      if (row_status[r] == SQL_ROW_NOROW || row_status[r] == SQL_ROW_DELETED) continue;
+      size_t record = store.AppendRecord();
+      for (auto& column : columns_) {
+        try {
+          if (column.bound) {
+            StoreBound(column, r, store, record);
+          } else {
+            StoreFetched(column, store, record);
+          }
+        } catch (const Error& error) {
+          RethrowForColumn(error, column.map.field.name);
+        }
+      }
+    }
+  }
+  SQLFreeStmt(stmt, SQL_UNBIND);
+  SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+  SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+}
+
+void OdbcResultReader::StoreBound(Column& column, size_t row, RecordStore& store, size_t record) {
+  const size_t field = column.number - 1u;
+  SQLLEN indicator = column.indicators[row];
+  if (indicator == SQL_NULL_DATA) {
+    store.SetNull(record, field);
+    return;
+  }
+  const char* cell = column.buffer.get() + row * column.cell_bytes;
+  if (!IsVariable(column.map.kind)) {
+    StoreFixed(column.map, cell, store, record, field);
+    return;
+  }
+  size_t room = DataRoom(column.map.kind, column.cell_bytes);
+  if (indicator == SQL_NO_TOTAL || indicator < 0 || static_cast<size_t>(indicator) > room) {
+    Reread(column, row, store, record);
+    return;
+  }
+  StoreVariable(column.map, cell, static_cast<size_t>(indicator), store, record, field);
+}
+
+void OdbcResultReader::Reread(Column& column, size_t row, RecordStore& store, size_t record) {
+  if (!traits_.getdata_block) {
+    throw Error(kErrProvider, "ODBC",
+                "A value is longer than the column's declared size of " +
+                    std::to_string(column.map.field.defined_size));
+  }
+  if (block_rows_ > 1) {
+    Check(SQLSetPos(statement_.get(), static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION,
+                    SQL_LOCK_NO_CHANGE),
+          statement_, "SQLSetPos");
+  }
+  StoreFetched(column, store, record);
+}
+
+void OdbcResultReader::StoreFetched(Column& column, RecordStore& store, size_t record) {
+  const size_t field = column.number - 1u;
+  const SQLSMALLINT c_type = CType(column.map.kind);
+  SQLHSTMT stmt = statement_.get();
+
+  if (!IsVariable(column.map.kind)) {
+    alignas(8) char cell[32] = {};
+    SQLLEN indicator = 0;
+    Check(SQLGetData(stmt, column.number, c_type, cell, sizeof cell, &indicator), statement_,
+          "SQLGetData");
+    if (indicator == SQL_NULL_DATA) {
+      store.SetNull(record, field);
+    } else {
+      StoreFixed(column.map, cell, store, record, field);
+    }
+    return;
+  }
+
+  // Chunks until the driver reports the end of the value. Text chunks end in a
+  // terminator that is not data; a surrogate pair split across chunks joins up in `value`.
+  std::string value;
+  alignas(8) char chunk[kGetDataChunk];
+  const size_t room = DataRoom(column.map.kind, sizeof chunk);
+  for (;;) {
+    SQLLEN indicator = 0;
+    SQLRETURN rc = Check(SQLGetData(stmt, column.number, c_type, chunk, sizeof chunk, &indicator),
+                         statement_, "SQLGetData");
+    if (rc == SQL_NO_DATA) break;
+    if (indicator == SQL_NULL_DATA) {
+      store.SetNull(record, field);
+      return;
+    }
+    size_t got =
+        (indicator == SQL_NO_TOTAL || indicator < 0 || static_cast<size_t>(indicator) > room)
+            ? room
+            : static_cast<size_t>(indicator);
+    value.append(chunk, got);
+    if (rc == SQL_SUCCESS || got < room) break;
+  }
+  StoreVariable(column.map, value.data(), value.size(), store, record, field);
+}
+
+int64_t CountResultRows(const OdbcHandle& statement) {
+  SQLHSTMT stmt = statement.get();
+  SQLSMALLINT count = 0;
+  Check(SQLNumResultCols(stmt, &count), statement, "SQLNumResultCols");
+  if (count <= 0) throw Error(kErrObjectClosed, "ODBC", "The statement returned no rows");
+
+  SQLULEN fetched = 0;
+  SQLULEN block = OdbcResultReader::kMaxBlockRows;
+  SQLRETURN rc =
+      Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
+                           reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(block)), 0),
+            statement, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
+  if (rc == SQL_SUCCESS_WITH_INFO) {
+    Check(SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &block, 0, nullptr), statement,
+          "SQLGetStmtAttr(ROW_ARRAY_SIZE)");
+  }
+  Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), statement,
+        "SQLSetStmtAttr(ROWS_FETCHED_PTR)");
+  int64_t rows = 0;
+  while (Check(SQLFetch(stmt), statement, "SQLFetch") != SQL_NO_DATA) {
+    rows += static_cast<int64_t>(std::min(fetched, block));
+  }
+  SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+  return rows;
+}
+
+}  // namespace ado::odbc

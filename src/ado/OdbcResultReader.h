@@ -1,0 +1,73 @@
+#pragma once
+
+// Internal to the ODBC connection.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ado/FieldDef.h"
+#include "ado/OdbcHandle.h"
+#include "ado/OdbcTypeMap.h"
+#include "ado/RecordStore.h"
+
+namespace ado::odbc {
+
+// What a driver lets the reader do, from SQLGetInfo and the DBMS.
+struct DriverTraits {
+  // The DBMS keeps values within the declared column size (SQLite does not).
+  bool sizes_enforced = true;
+  // SQLGetData works on any unbound column, not only on those after the last bound one.
+  bool getdata_any_column = false;
+  // A row of a block can be positioned with SQLSetPos and read again with SQLGetData,
+  // bound columns included: a value longer than its buffer is then re-read whole.
+  bool getdata_block = false;
+};
+
+// Reads the result set of an executed statement. Values are fetched in blocks of rows
+// into column-wise bound buffers sized by bytes (at most kMaxBlockRows rows). A column
+// whose values have no usable bound is read with SQLGetData in chunks, which needs a
+// block of one row; with a driver that can re-read a row of a block, such columns are
+// bound with a modest buffer instead and only the values that do not fit are re-read.
+//
+// Not copyable or movable: the driver holds pointers into the reader's buffers.
+class OdbcResultReader {
+ public:
+  static constexpr size_t kMaxBlockRows = 1000;
+  static constexpr size_t kBlockBytes = size_t{4} << 20;
+
+  // Describes the statement's result. Throws ado::Error kErrObjectClosed when the
+  // statement produced no result set, and the driver's error when describing fails.
+  OdbcResultReader(const OdbcHandle& statement, const DriverTraits& traits);
+  ~OdbcResultReader();
+  OdbcResultReader(const OdbcResultReader&) = delete;
+  OdbcResultReader& operator=(const OdbcResultReader&) = delete;
+
+  std::vector<FieldDef> Fields() const;
+  // Rows per fetch that ReadInto uses.
+  size_t BlockRows() const { return block_rows_; }
+  // Appends every remaining row to `store`, whose field count must match. Throws
+  // ado::Error with the driver's diagnostics, or kErrDataConversion / kErrOverflow
+  // naming the column when a value does not fit its field.
+  void ReadInto(RecordStore& store);
+
+ private:
+  struct Column;
+
+  void PlanBindings();
+  void StoreBound(Column& column, size_t row, RecordStore& store, size_t record);
+  void StoreFetched(Column& column, RecordStore& store, size_t record);
+  void Reread(Column& column, size_t row, RecordStore& store, size_t record);
+
+  const OdbcHandle& statement_;
+  DriverTraits traits_;
+  std::vector<Column> columns_;
+  size_t block_rows_ = 1;
+};
+
+// Counts the rows of an executed statement's result, fetching blocks without binding
+// any column, so memory stays bounded by one block. Throws as OdbcResultReader.
+int64_t CountResultRows(const OdbcHandle& statement);
+
+}  // namespace ado::odbc

@@ -1,0 +1,57 @@
+#pragma once
+
+// Internal to the ODBC connection.
+
+#include <cstdint>
+#include <string>
+
+#include "ado/FieldDef.h"
+#include "ado/Variant.h"
+
+namespace ado::odbc {
+
+// What the driver says about one result column (SQLDescribeCol, SQLColAttribute).
+struct ColumnDescription {
+  std::string name;
+  int16_t sql_type = 0;      // SQL_INTEGER, SQL_WVARCHAR, ...
+  uint64_t column_size = 0;  // characters, digits or bytes; 0 when unknown
+  int16_t decimal_digits = 0;
+  int16_t nullable = 2;  // SQL_NO_NULLS 0, SQL_NULLABLE 1, SQL_NULLABLE_UNKNOWN 2
+  bool is_unsigned = false;
+  bool auto_increment = false;
+  std::string base_catalog;
+  std::string base_schema;
+  std::string base_table;
+  std::string base_column;
+};
+
+// How a column's values travel from the driver into the record store.
+enum class FetchKind {
+  kSigned,     // SQL_C_SBIGINT, stored as the field's integer type
+  kUnsigned,   // SQL_C_UBIGINT
+  kReal,       // SQL_C_FLOAT
+  kDouble,     // SQL_C_DOUBLE
+  kBit,        // SQL_C_BIT
+  kDecimal,    // SQL_C_CHAR text parsed into an exact Decimal
+  kTimestamp,  // SQL_C_TYPE_TIMESTAMP
+  kDate,       // SQL_C_TYPE_DATE
+  kTime,       // SQL_C_TYPE_TIME
+  kText,       // SQL_C_WCHAR, UTF-16 converted to UTF-8
+  kGuid,       // SQL_C_WCHAR text, stored as {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+  kBinary,     // SQL_C_BINARY
+};
+
+struct ColumnMapping {
+  FieldDef field;
+  FetchKind kind = FetchKind::kText;
+  VarType var_type = VarType::kString;  // storage type of whole numbers
+  bool long_data = false;               // no usable bound on the value's length
+};
+
+// Maps a column as ADO's provider for ODBC does: the SQL type picks the DataTypeEnum,
+// DefinedSize, Precision and NumericScale; nullability, fixed length and long data pick
+// the FieldAttributeEnum bits. SQL types without an ADO counterpart (intervals,
+// driver-specific types) come out as variable wide text.
+ColumnMapping MapColumn(const ColumnDescription& column);
+
+}  // namespace ado::odbc
