@@ -1,0 +1,165 @@
+#include "shared/QvSharedErrorLog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+
+#include "ado/Error.h"
+#include "shared/ErrorBoundary.h"
+#include "shared/LogCapture.h"
+#include "shared/QvSharedRegistry.h"
+#include "shared/TestFolder.h"
+
+namespace qv {
+namespace {
+
+using test::LogCapture;
+using test::ReadBytes;
+using test::TestFolder;
+
+TEST(QvSharedErrorLog, ApplicationLogSinkWritesOneLinePerEntryIntoTheHourlyFile) {
+  TestFolder folder;
+  auto sink = MakeApplicationLogSink(folder.Path().string());
+  sink->Write(LogEntry{"first\r\nreport", ado::ErrorRecord{3709, "src", "bad file", "", 0},
+                       kEventWarning, kLevelExport});
+  sink->Write(LogEntry{"second", {}, kEventInformation, kLevelDetail});
+
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+    files.push_back(entry.path());
+  }
+  ASSERT_EQ(files.size(), 1u);
+  const std::string name = files[0].filename().string();
+  EXPECT_EQ(name.rfind("RX_", 0), 0u);
+  EXPECT_EQ(name.size(), std::string("RX_yyyy-MM-dd_hh.log").size());
+
+  const std::string text = ReadBytes(files[0].string());
+  const size_t first_end = text.find('\n');
+  ASSERT_NE(first_end, std::string::npos);
+  const std::string first = text.substr(0, first_end);
+  EXPECT_NE(first.find(" Warning first  report (Error 3709: bad file)"), std::string::npos)
+      << first;
+  EXPECT_NE(text.find(" Information second\n", first_end), std::string::npos) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+}
+
+TEST(QvSharedErrorLog, SetSinkSwapsAndReturnsThePreviousSink) {
+  LogCapture capture;
+  QvSharedErrorLog::Instance().LogEvent("to capture", {}, kEventWarning, kLevelExport);
+  ASSERT_EQ(capture.Entries().size(), 1u);
+  EXPECT_EQ(capture.Entries()[0].message, "to capture");
+
+  auto mine = QvSharedErrorLog::Instance().SetSink(nullptr);
+  QvSharedErrorLog::Instance().LogEvent("dropped", {}, kEventWarning, kLevelExport);
+  QvSharedErrorLog::Instance().SetSink(mine);
+  EXPECT_EQ(capture.Entries().size(), 1u);
+}
+
+TEST(ErrorBoundary, ReportsTheFailingStepAndReturnsTheNeutralResult) {
+  LogCapture capture;
+  const int result = Guard(
+      ReportToErrorLog, -1,
+      [](int& line) -> int {
+        line = 1;
+        line = 2;
+        throw ado::Error(ado::kErrObjectClosed, "ado", "closed");
+      },
+      AtLine("CQvThing.Operation, @Line#"));
+  EXPECT_EQ(result, -1);
+  ASSERT_EQ(capture.Entries().size(), 1u);
+  const LogEntry& entry = capture.Entries()[0];
+  EXPECT_EQ(entry.message, "CQvThing.Operation, @Line#2");
+  EXPECT_EQ(entry.error.number, ado::kErrObjectClosed);
+  EXPECT_EQ(entry.error.description, "closed");
+  EXPECT_EQ(entry.event_type, kEventWarning);
+  EXPECT_EQ(entry.caller_level, kLevelExport);
+}
+
+TEST(ErrorBoundary, OtherExceptionsGetAnErrorRecordAndSuccessPassesThrough) {
+  LogCapture capture;
+  EXPECT_EQ(Guard(
+                ReportToErrorLog, std::string("neutral"),
+                [](int&) -> std::string { throw std::runtime_error("broken invariant"); },
+                Fixed("CQvThing.Other")),
+            "neutral");
+  ASSERT_EQ(capture.Entries().size(), 1u);
+  EXPECT_EQ(capture.Entries()[0].message, "CQvThing.Other");
+  EXPECT_EQ(capture.Entries()[0].error.number, 51);
+  EXPECT_EQ(capture.Entries()[0].error.description, "broken invariant");
+
+  EXPECT_EQ(Guard(
+                ReportToErrorLog, 0, [](int&) { return 7; }, Fixed("unused")),
+            7);
+  EXPECT_EQ(capture.Entries().size(), 1u);
+}
+
+// Sets TZ for one test and puts the old value back.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) old_ = old, had_ = true;
+    ::setenv("TZ", zone, 1);
+  }
+  ~ScopedTimeZone() {
+    if (had_) {
+      ::setenv("TZ", old_.c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  std::string old_;
+  bool had_ = false;
+};
+
+ado::Variant ReadBias() {
+  return QvSharedRegistry::Instance().ReadValue(kHKeyLocalMachine,
+                                                "System\\CurrentControlSet\\Control\\",
+                                                "TimeZoneInformation", "ActiveTimeBias");
+}
+
+TEST(QvSharedRegistry, ActiveTimeBiasFollowsTheSystemTimeZone) {
+  {
+    ScopedTimeZone zone("XST5");  // five hours west of UTC
+    const ado::Variant bias = ReadBias();
+    EXPECT_EQ(bias.TypeName(), "Long");
+    EXPECT_EQ(bias.ToLong(), 300);
+  }
+  {
+    ScopedTimeZone zone("XST-2");
+    EXPECT_EQ(ReadBias().ToLong(), -120);
+  }
+  {
+    ScopedTimeZone zone("UTC0");
+    EXPECT_EQ(ReadBias().ToLong(), 0);
+  }
+}
+
+TEST(QvSharedRegistry, OtherValuesAreEmptyAndTheReaderCanBeReplaced) {
+  EXPECT_TRUE(QvSharedRegistry::Instance()
+                  .ReadValue(kHKeyLocalMachine, "SOFTWARE\\Tolvane", "", "EventLogLevel")
+                  .IsEmpty());
+  EXPECT_TRUE(QvSharedRegistry::Instance()
+                  .ReadValue(0x80000001u, "System\\CurrentControlSet\\Control\\",
+                             "TimeZoneInformation", "ActiveTimeBias")
+                  .IsEmpty());
+  EXPECT_FALSE(QvSharedRegistry::Instance()
+                   .ReadValue(kHKeyLocalMachine, "system\\currentcontrolset\\control",
+                              "timezoneinformation", "activetimebias")
+                   .IsEmpty());
+  auto previous = QvSharedRegistry::Instance().SetReader(
+      [](uint32_t, const std::string&, const std::string&, const std::string&) {
+        return ado::Variant(int32_t{42});
+      });
+  EXPECT_EQ(ReadBias().ToLong(), 42);
+  QvSharedRegistry::Instance().SetReader(previous);
+  EXPECT_NE(ReadBias().TypeName(), "Empty");
+}
+
+}  // namespace
+}  // namespace qv
