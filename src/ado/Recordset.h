@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "ado/AdoEnums.h"
@@ -35,6 +37,11 @@ struct RecordsetData {
   RecordStore records;
   PersistProperties properties;
 };
+
+// Status of a record that is gone for good: a deletion that was committed, or a new
+// record that was cancelled. The record keeps its place in Records(), but nothing
+// shows or saves it.
+inline constexpr int32_t kRecordGone = 0x40000;  // ADO's adRecDBDeleted
 
 // One field of a recordset: a small handle (recordset + ordinal), copyable, valid while
 // the recordset lives and its fields do not change. Value and SetValue work on the
@@ -134,13 +141,18 @@ class Recordset {
   const ado::Fields Fields() const { return ado::Fields(const_cast<Recordset*>(this)); }
 
   // source: a file path (no connection: a persisted file), an SQL text (with a
-  // connection), or empty (a fabricated recordset). Arguments of -1 keep the
-  // properties set before. Throws ado::Error; a file that is not a persisted recordset
+  // connection: Connection::Query; read-only unless the lock type allows changes), or
+  // empty (a fabricated recordset, always updatable; 3001 without appended fields). Arguments of -1
+  // keep the properties set before. Throws ado::Error; a file that is not a persisted recordset
   // gives 3709 with the reason.
   void Open(const Variant& source = Variant(), std::shared_ptr<Connection> connection = nullptr,
             int32_t cursor_type = adOpenUnspecified, int32_t lock_type = adLockUnspecified,
             int32_t options = -1);
-  // Opens the recordset on data that a reader or a query produced.
+  // Opens the recordset on data that a reader or a query produced. Data whose
+  // properties are not updatable opens read-only (LockType adLockReadOnly; editing
+  // throws kErrFeatureNotAvailable); otherwise adLockOptimistic and adLockPessimistic
+  // commit each Update at once and any other lock type becomes adLockBatchOptimistic.
+  // Throws 3705 when open.
   void OpenWith(RecordsetData data);
   void Close();
 
@@ -177,7 +189,13 @@ class Recordset {
 
   void RequireOpen() const;
   size_t RequireCurrent() const;
+  void RequireUpdatable() const;
   void RebuildView();
+  void FinishOpen();
+  void RebuildFieldOrder();
+  void CommitEdit();
+  size_t LiveCount() const { return view_.size() - deleted_in_view_; }
+  bool IsShown(size_t record) const;
   Variant GetValue(size_t field) const;
   void SetValue(size_t field, const Variant& value);
   bool CommitsImmediately() const;
@@ -200,23 +218,40 @@ class Recordset {
   int64_t position_ = -1;
   int32_t edit_mode_ = adEditNone;
   std::unique_ptr<FilterIndex> filter_index_;
+
+  bool updatable_ = true;
+  size_t deleted_in_view_ = 0;  // records of view_ deleted since the view was built
+  // Fields shown in Fields (hidden ones left out), and their folded names.
+  std::vector<size_t> field_order_;
+  std::unordered_map<std::string, size_t> field_lookup_;
+  // The edit in progress: values before it (edited fields only), the record's status
+  // and whether it had originals when the edit began, the position before AddNew.
+  std::vector<std::pair<size_t, Variant>> edit_backup_;
+  bool edit_had_original_ = false;
+  int64_t position_before_add_ = -1;
 };
 
 // ADO's text Stream, as the Save of a recordset fills it.
 class Stream {
  public:
-  int64_t Position() const { return position_; }
-  void SetPosition(int64_t position);  // in characters
+  int64_t Position() const { return char_position_; }  // in characters
+  // Throws kErrInvalidArgument outside 0 .. Size().
+  void SetPosition(int64_t position);
   bool EOS() const;
-  int64_t Size() const;                // in characters
-  // Up to `count` characters from the position; advances it.
+  int64_t Size() const;  // in characters
+  // Up to `count` characters from the position (all of them for a negative count);
+  // advances the position.
   std::string ReadText(int64_t count = -1);
+  // Writes over the characters from the position on, extending the text as needed;
+  // the position moves past the text written.
   void WriteText(std::string_view text);
   const std::string& Data() const { return text_; }
 
  private:
   std::string text_;
   int64_t position_ = 0;  // byte offset, always on a code point boundary
+  int64_t char_position_ = 0;
+  int64_t char_count_ = 0;
 };
 
 }  // namespace ado
