@@ -48,7 +48,8 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 bool AppendLine(const std::filesystem::path& target, const std::string& line) {
-  UniqueFd fd(::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  // Read access too, to look at the last byte.
+  UniqueFd fd(::open(target.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (fd.get() < 0) return false;
   // A previous writer that died mid-line must not swallow this entry.
   std::string entry = EndsWithLineBreak(fd.get()) ? std::string() : std::string("\n");

@@ -1,0 +1,80 @@
+#include "platform/AppLog.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "TempFolder.h"
+
+namespace qv::platform {
+namespace {
+
+const LocalTime kMoment{2024, 3, 5, 14, 2, 9};
+
+TEST(AppLog, AppendsOneStampedLinePerEntry) {
+  qv::testing::TempFolder folder;
+  std::ostringstream errors;
+  AppLog log(std::make_shared<FixedClock>(kMoment), errors);
+  auto target = folder.path() / "RX_2024-03-05_14.log";
+  log.StartLogging(target, 0);
+
+  EXPECT_TRUE(log.LogEvent("first failure", kAppLogError));
+  EXPECT_TRUE(log.LogEvent("careful", kAppLogWarning));
+  EXPECT_TRUE(log.LogEvent("progress", kAppLogInformation));
+  EXPECT_TRUE(log.LogEvent("odd type", 16));
+
+  EXPECT_EQ(qv::testing::TempFolder::Read(target),
+            "2024-03-05 14:02:09\tError\tfirst failure\n"
+            "2024-03-05 14:02:09\tWarning\tcareful\n"
+            "2024-03-05 14:02:09\tInformation\tprogress\n"
+            "2024-03-05 14:02:09\tInformation\todd type\n");
+  // Only errors and warnings are echoed.
+  EXPECT_EQ(errors.str(),
+            "2024-03-05 14:02:09\tError\tfirst failure\n"
+            "2024-03-05 14:02:09\tWarning\tcareful\n");
+}
+
+TEST(AppLog, KeepsEachEntryOnOneLine) {
+  EXPECT_EQ(AppLog::FormatLine(kMoment, kAppLogInformation, "a\r\nb\nc\rd\te"),
+            "2024-03-05 14:02:09\tInformation\ta b c d\te");
+}
+
+TEST(AppLog, EntryAfterACutLineStartsOnItsOwnLine) {
+  qv::testing::TempFolder folder;
+  auto target = folder.Write("app.log", "2024-03-05 14:02:08\tError\tcut off mid-li");
+  std::ostringstream errors;
+  AppLog log(std::make_shared<FixedClock>(kMoment), errors);
+  log.StartLogging(target);
+  ASSERT_TRUE(log.LogEvent("next", kAppLogInformation));
+  EXPECT_EQ(qv::testing::TempFolder::Read(target),
+            "2024-03-05 14:02:08\tError\tcut off mid-li\n"
+            "2024-03-05 14:02:09\tInformation\tnext\n");
+}
+
+TEST(AppLog, FollowsTheLatestTargetAndReportsUnwritableOnes) {
+  qv::testing::TempFolder folder;
+  std::ostringstream errors;
+  AppLog log(std::make_shared<FixedClock>(kMoment), errors);
+  EXPECT_FALSE(log.LogEvent("no target yet", kAppLogWarning));
+  EXPECT_EQ(errors.str(), "2024-03-05 14:02:09\tWarning\tno target yet\n");
+
+  log.StartLogging(folder.path() / "missing-folder" / "app.log");
+  EXPECT_FALSE(log.LogEvent("cannot write", kAppLogInformation));
+
+  log.StartLogging(folder.path() / "a.log");
+  EXPECT_TRUE(log.LogEvent("to a", kAppLogInformation));
+  log.StartLogging(folder.path() / "b.log");
+  EXPECT_TRUE(log.LogEvent("to b", kAppLogInformation));
+  EXPECT_EQ(qv::testing::TempFolder::Read(folder.path() / "a.log"),
+            "2024-03-05 14:02:09\tInformation\tto a\n");
+  EXPECT_EQ(qv::testing::TempFolder::Read(folder.path() / "b.log"),
+            "2024-03-05 14:02:09\tInformation\tto b\n");
+}
+
+TEST(AppLog, FormatsTimesWithLeadingZeros) {
+  EXPECT_EQ(FormatDateTime(LocalTime{2031, 12, 31, 23, 59, 58}), "2031-12-31 23:59:58");
+  EXPECT_EQ(FormatDateTime(LocalTime{999, 1, 2, 3, 4, 5}), "0999-01-02 03:04:05");
+}
+
+}  // namespace
+}  // namespace qv::platform
