@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,5 +18,24 @@ namespace ado {
 // does not exist.
 RecordsetData ReadRecordsetXmlFile(const std::string& path);
 RecordsetData ReadRecordsetXml(std::string_view text);
+
+// Bounds that keep a broken or hostile file from exhausting memory.
+struct XmlReadLimits {
+  // Largest single token the parser may have to hold at once: a start tag with all its
+  // attribute values, a comment, a run of markup. Larger ones fail the read.
+  size_t max_token_bytes = size_t{64} << 20;
+};
+
+// Bytes the reader pulls in blocks.
+class XmlInputSource {
+ public:
+  virtual ~XmlInputSource() = default;
+  // Fills up to `size` bytes; 0 at the end. Throws ado::Error on a read failure.
+  virtual size_t Read(char* buffer, size_t size) = 0;
+  // Total size when known, to size the record store ahead.
+  virtual std::optional<uint64_t> Size() const { return std::nullopt; }
+};
+
+RecordsetData ReadRecordsetXml(XmlInputSource& source, const XmlReadLimits& limits = {});
 
 }  // namespace ado

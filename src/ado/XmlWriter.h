@@ -6,6 +6,7 @@
 namespace ado {
 
 class Recordset;
+struct RecordsetData;
 
 // Where the XML writer sends its bytes. The writer buffers; sinks see large writes.
 class OutputSink {
@@ -26,5 +27,11 @@ void WriteRecordsetXmlFile(const Recordset& recordset, const std::string& path);
 
 // The same into a string, for streams and tests.
 std::string RecordsetXmlToString(const Recordset& recordset);
+
+// The same for data without a cursor (what ReadRecordsetXml returns or a loader
+// builds): every record of data.records in store order, records marked adRecNew,
+// adRecModified (with originals) or adRecDeleted as pending changes.
+void WriteRecordsetDataXml(const RecordsetData& data, OutputSink& out);
+std::string RecordsetDataXmlToString(const RecordsetData& data);
 
 }  // namespace ado

@@ -1,0 +1,614 @@
+#include "ado/XmlWriter.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <span>
+#include <unordered_set>
+#include <vector>
+
+#include "ado/Error.h"
+#include "ado/Recordset.h"
+#include "ado/XmlFormat.h"
+#include "ado/XmlValueText.h"
+
+namespace ado {
+namespace {
+
+using xml::ValueKind;
+
+constexpr std::string_view kLineEnd = "\n";
+// A start tag continues on a new line before an attribute (or a byte of a bin.hex value)
+// once its current line is longer than this many characters, leading TABs not counted.
+constexpr size_t kWrapWidth = 105;
+constexpr size_t kFlushBytes = size_t{1} << 20;
+
+// VB error numbers for file failures that Error.h has no name for.
+constexpr int32_t kErrDiskFull = 61;
+constexpr int32_t kErrPathFileAccess = 75;
+
+// Builds the text line by line in one buffer and hands it to the sink in large blocks.
+// Line lengths are counted in UTF-16 code units, as the layout was defined on wide
+// strings.
+class XmlTextBuilder {
+ public:
+  explicit XmlTextBuilder(OutputSink& sink) : sink_(sink) { buf_.reserve(kFlushBytes + 65536); }
+
+  void Append(std::string_view text) { buf_ += text; }
+
+  void StartLine(int depth) {
+    buf_.append(static_cast<size_t>(depth), '\t');
+    line_start_ = buf_.size();
+    not_units_ = 0;
+  }
+
+  void EndLine() {
+    buf_ += kLineEnd;
+    if (buf_.size() >= kFlushBytes) Flush();
+  }
+
+  // Opens a start tag; `continuation_tabs` TABs and a space start each wrapped line.
+  void OpenTag(std::string_view name, int continuation_tabs) {
+    buf_ += '<';
+    buf_ += name;
+    first_attribute_ = true;
+    continuation_tabs_ = continuation_tabs;
+  }
+
+  void RawAttribute(std::string_view name, std::string_view value) {
+    BeginAttribute(name);
+    buf_ += value;
+    buf_ += '\'';
+  }
+
+  void TextAttribute(std::string_view name, std::string_view text) {
+    BeginAttribute(name);
+    not_units_ += xml::AppendEscaped(buf_, text);
+    buf_ += '\'';
+  }
+
+  void TrueAttribute(std::string_view name) { RawAttribute(name, "true"); }
+
+  void NumberAttribute(std::string_view name, int64_t value) {
+    char text[xml::kValueBufferSize];
+    RawAttribute(name, std::string_view(text, xml::FormatInteger(value, text)));
+  }
+
+  // bin.hex, split between bytes under the same rule as attributes; a continuation line
+  // holds `hex_tabs` TABs and no space.
+  void HexAttribute(std::string_view name, std::span<const uint8_t> bytes, int hex_tabs) {
+    BeginAttribute(name);
+    size_t i = 0;
+    while (i < bytes.size()) {
+      size_t length = LineLength();
+      // A byte still goes on this line while the line is at most kWrapWidth long.
+      size_t fit = length > kWrapWidth ? 0 : (kWrapWidth - length) / 2 + 1;
+      if (fit == 0) {
+        buf_ += kLineEnd;
+        buf_.append(static_cast<size_t>(hex_tabs), '\t');
+        line_start_ = buf_.size();
+        not_units_ = 0;
+        continue;
+      }
+      size_t end = std::min(bytes.size(), i + fit);
+      for (; i < end; ++i) {
+        buf_ += xml::kHexDigits[bytes[i] >> 4];
+        buf_ += xml::kHexDigits[bytes[i] & 0xF];
+      }
+    }
+    buf_ += '\'';
+  }
+
+  void Flush() {
+    if (!buf_.empty()) sink_.Write(buf_);
+    buf_.clear();
+  }
+
+ private:
+  size_t LineLength() const { return buf_.size() - line_start_ - not_units_; }
+
+  void BeginAttribute(std::string_view name) {
+    if (!first_attribute_ && LineLength() > kWrapWidth) {
+      buf_ += kLineEnd;
+      buf_.append(static_cast<size_t>(continuation_tabs_), '\t');
+      line_start_ = buf_.size();
+      not_units_ = 0;
+    }
+    buf_ += ' ';
+    first_attribute_ = false;
+    buf_ += name;
+    buf_ += "='";
+  }
+
+  OutputSink& sink_;
+  std::string buf_;
+  size_t line_start_ = 0;
+  size_t not_units_ = 0;
+  bool first_attribute_ = true;
+  int continuation_tabs_ = 0;
+};
+
+// Access to one value, from the record store or from a kept original.
+struct StoreCell {
+  const RecordStore& store;
+  size_t record;
+  size_t field;
+
+  VarType Type() const { return store.TypeAt(record, field); }
+  int64_t Int() const { return store.IntAt(record, field); }
+  uint64_t UInt() const { return store.UIntAt(record, field); }
+  double Double() const { return store.DoubleAt(record, field); }
+  std::string_view Text() const { return store.TextAt(record, field); }
+  std::span<const uint8_t> Bytes() const { return store.BytesAt(record, field); }
+  Variant Value() const { return store.Get(record, field); }
+};
+
+struct VariantCell {
+  const Variant& value;
+
+  VarType Type() const { return value.Type(); }
+  int64_t Int() const {
+    switch (value.Type()) {
+      case VarType::kBool: return value.AsBool() ? 1 : 0;
+      case VarType::kCurrency: return value.AsCurrency().scaled;
+      default: return value.AsInt64();
+    }
+  }
+  uint64_t UInt() const { return value.AsUInt64(); }
+  double Double() const {
+    return value.Type() == VarType::kDate ? value.AsDate().days : value.AsDouble();
+  }
+  std::string_view Text() const { return value.AsString(); }
+  std::span<const uint8_t> Bytes() const { return value.AsBytes(); }
+  Variant Value() const { return value; }
+};
+
+int ContinuationTabs(int depth) { return std::min(depth + 1, 3); }
+
+class RecordsetXmlWriter {
+ public:
+  RecordsetXmlWriter(const std::vector<FieldDef>& fields, const RecordStore& records,
+                     const PersistProperties& properties, OutputSink& sink)
+      : fields_(fields), records_(records), properties_(properties), out_(sink) {
+    AssignAttributeNames();
+    kinds_.reserve(fields_.size());
+    for (const FieldDef& field : fields_) kinds_.push_back(xml::LayoutOf(field.type).kind);
+  }
+
+  template <typename Range>
+  void Write(const Range& order) {
+    WriteSchema();
+    out_.Append("<rs:data>");
+    out_.EndLine();
+    std::vector<size_t> updates, inserts, deletes;
+    for (size_t record : order) {
+      int32_t status = records_.Status(record);
+      if (status & adRecDeleted) {
+        if (!(status & adRecNew)) deletes.push_back(record);
+      } else if (status & adRecNew) {
+        inserts.push_back(record);
+      } else if ((status & adRecModified) && records_.HasOriginal(record)) {
+        updates.push_back(record);
+      } else {
+        WriteRow(record, 1);
+      }
+    }
+    for (size_t record : updates) WriteUpdate(record);
+    WriteBlock("rs:insert", inserts);
+    WriteBlock("rs:delete", deletes);
+    out_.Append("</rs:data>");
+    out_.EndLine();
+    out_.Append("</xml>");
+    out_.Flush();
+  }
+
+ private:
+  static bool IsPlainName(std::string_view name) {
+    if (name.empty() || name == "xmlns") return false;
+    auto letter = [](char c) {
+      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    };
+    if (!letter(name[0])) return false;
+    for (char c : name) {
+      if (!letter(c) && !(c >= '0' && c <= '9')) return false;
+    }
+    return true;
+  }
+
+  static std::string AsciiLower(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+  }
+
+  // A field keeps its name as the row attribute when it is a plain ASCII identifier not
+  // used before (ignoring case); otherwise it is aliased c<ordinal-1>, or another name
+  // when that one belongs to a real field.
+  void AssignAttributeNames() {
+    std::unordered_set<std::string> real;
+    for (const FieldDef& field : fields_) {
+      if (IsPlainName(field.name)) real.insert(AsciiLower(field.name));
+    }
+    std::unordered_set<std::string> used;
+    names_.reserve(fields_.size());
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      const std::string& name = fields_[i].name;
+      if (IsPlainName(name) && used.insert(AsciiLower(name)).second) {
+        names_.push_back(name);
+        continue;
+      }
+      std::string base = "c" + std::to_string(i);
+      std::string alias = base;
+      for (int n = 1; real.contains(AsciiLower(alias)) || used.contains(AsciiLower(alias)); ++n) {
+        alias = base + "_" + std::to_string(n);
+      }
+      used.insert(AsciiLower(alias));
+      names_.push_back(std::move(alias));
+    }
+  }
+
+  void WriteSchema() {
+    out_.Append("<xml xmlns:s='");
+    out_.Append(xml::kNsSchema);
+    out_.Append("'");
+    out_.Append(kLineEnd);
+    out_.Append("\txmlns:dt='");
+    out_.Append(xml::kNsDataType);
+    out_.Append("'");
+    out_.Append(kLineEnd);
+    out_.Append("\txmlns:rs='");
+    out_.Append(xml::kNsRowset);
+    out_.Append("'");
+    out_.Append(kLineEnd);
+    out_.Append("\txmlns:z='");
+    out_.Append(xml::kNsRow);
+    out_.Append("'>");
+    out_.EndLine();
+    out_.Append("<s:Schema id='RowsetSchema'>");
+    out_.EndLine();
+
+    out_.StartLine(1);
+    out_.OpenTag("s:ElementType", 1);
+    out_.RawAttribute("name", "row");
+    out_.RawAttribute("content", "eltOnly");
+    if (properties_.command_timeout) {
+      out_.NumberAttribute("rs:CommandTimeout", *properties_.command_timeout);
+    }
+    if (properties_.updatable) out_.TrueAttribute("rs:updatable");
+    if (!properties_.reshape_name.empty()) {
+      out_.TextAttribute("rs:ReshapeName", properties_.reshape_name);
+    }
+    out_.Append(">");
+    out_.EndLine();
+    for (size_t i = 0; i < fields_.size(); ++i) WriteAttributeType(i);
+    out_.StartLine(2);
+    out_.Append("<s:extends type='rs:rowbase'/>");
+    out_.EndLine();
+    out_.StartLine(1);
+    out_.Append("</s:ElementType>");
+    out_.EndLine();
+    out_.Append("</s:Schema>");
+    out_.EndLine();
+  }
+
+  void WriteAttributeType(size_t index) {
+    const FieldDef& field = fields_[index];
+    const int32_t attributes = field.attributes < 0 ? 0 : field.attributes;
+    out_.StartLine(2);
+    out_.OpenTag("s:AttributeType", 3);
+    out_.TextAttribute("name", names_[index]);
+    if (names_[index] != field.name) out_.TextAttribute("rs:name", field.name);
+    out_.NumberAttribute("rs:number", static_cast<int64_t>(index) + 1);
+    if (attributes & adFldRowID) out_.TrueAttribute("rs:rowid");
+    if (attributes & adFldIsNullable) out_.TrueAttribute("rs:nullable");
+    if (attributes & adFldMayDefer) out_.TrueAttribute("rs:maydefer");
+    if (attributes & adFldUpdatable) out_.TrueAttribute("rs:write");
+    if (attributes & adFldUnknownUpdatable) out_.TrueAttribute("rs:writeunknown");
+    if (!field.base_catalog.empty()) out_.TextAttribute("rs:basecatalog", field.base_catalog);
+    if (!field.base_schema.empty()) out_.TextAttribute("rs:baseschema", field.base_schema);
+    if (!field.base_table.empty()) out_.TextAttribute("rs:basetable", field.base_table);
+    if (!field.base_column.empty()) out_.TextAttribute("rs:basecolumn", field.base_column);
+    if (attributes & adFldKeyColumn) out_.TrueAttribute("rs:keycolumn");
+    if (field.hidden) out_.TrueAttribute("rs:hidden");
+    if (field.autoincrement) out_.TrueAttribute("rs:autoincrement");
+    out_.Append(">");
+    out_.EndLine();
+
+    const xml::TypeLayout& layout = xml::LayoutOf(field.type);
+    out_.StartLine(3);
+    out_.OpenTag("s:datatype", 3);
+    out_.RawAttribute("dt:type", layout.dt_type);
+    if (!layout.db_type.empty()) out_.RawAttribute("rs:dbtype", layout.db_type);
+    if (layout.max_length >= 0) {
+      out_.NumberAttribute("dt:maxLength", layout.max_length);
+    } else if (field.defined_size < 0) {
+      // A size of -1 (unlimited) is written as the unsigned 32-bit value.
+      out_.NumberAttribute("dt:maxLength", 4294967295);
+    } else if (field.defined_size > 0) {
+      out_.NumberAttribute("dt:maxLength", field.defined_size);
+    }
+    if (layout.writes_scale) out_.NumberAttribute("rs:scale", field.numeric_scale);
+    if (layout.writes_precision) out_.NumberAttribute("rs:precision", PrecisionOf(field, layout));
+    if (layout.fixed || (attributes & adFldFixed)) out_.TrueAttribute("rs:fixedlength");
+    if (layout.is_long || (attributes & adFldLong)) out_.TrueAttribute("rs:long");
+    if (!(attributes & adFldMayBeNull)) out_.RawAttribute("rs:maybenull", "false");
+    out_.Append("/>");
+    out_.EndLine();
+    out_.StartLine(2);
+    out_.Append("</s:AttributeType>");
+    out_.EndLine();
+  }
+
+  // A precision of 0 on a number type means the source did not report one (a query
+  // layer, a fabricated field): the type's usual precision is written instead, as a
+  // provider would report it. A timestamp's follows its scale (19, or 20 + scale).
+  static int64_t PrecisionOf(const FieldDef& field, const xml::TypeLayout& layout) {
+    if (field.precision != 0) return field.precision;
+    if (field.type == adDBTimeStamp) {
+      return field.numeric_scale == 0 ? 19 : 20 + field.numeric_scale;
+    }
+    return layout.precision;
+  }
+
+  template <typename Cell>
+  void ValueAttribute(size_t field, const Cell& cell) {
+    char text[xml::kValueBufferSize];
+    auto raw = [&](size_t length) {
+      out_.RawAttribute(names_[field], std::string_view(text, length));
+    };
+    const ValueKind kind = kinds_[field];
+    switch (cell.Type()) {
+      case VarType::kEmpty:
+      case VarType::kNull: return;
+      case VarType::kString:
+        if (kind == ValueKind::kGuid) {
+          if (auto guid = xml::NormalizeGuid(cell.Text())) {
+            out_.RawAttribute(names_[field], *guid);
+            return;
+          }
+        }
+        out_.TextAttribute(names_[field], cell.Text());
+        return;
+      case VarType::kBytes:
+        out_.HexAttribute(names_[field], cell.Bytes(), ContinuationTabs(depth_));
+        return;
+      case VarType::kBool: out_.RawAttribute(names_[field], xml::BoolText(cell.Int() != 0)); return;
+      case VarType::kI1:
+      case VarType::kI2:
+      case VarType::kI4:
+      case VarType::kI8:
+      case VarType::kUI1:
+      case VarType::kUI2:
+      case VarType::kUI4: raw(xml::FormatInteger(cell.Int(), text)); return;
+      case VarType::kUI8: raw(xml::FormatUnsigned(cell.UInt(), text)); return;
+      case VarType::kR4: raw(xml::FormatSingle(static_cast<float>(cell.Double()), text)); return;
+      case VarType::kR8: raw(xml::FormatDouble(cell.Double(), text)); return;
+      case VarType::kCurrency: raw(xml::FormatCurrency(cell.Int(), text)); return;
+      case VarType::kDate: {
+        ValueKind form = kind == ValueKind::kDate || kind == ValueKind::kTime
+                             ? kind
+                             : ValueKind::kDateTime;
+        raw(xml::FormatDateParts(Date{cell.Double()}.ToParts(), form, text));
+        return;
+      }
+      case VarType::kDecimal: {
+        Variant value = cell.Value();
+        raw(xml::FormatDecimal(value.AsDecimal().coefficient(), value.AsDecimal().scale(), text));
+        return;
+      }
+      default: {
+        // Arrays and objects have no column type of their own; their text form is the
+        // best a file can hold, and a value without one is left out like a null.
+        std::string value_text;
+        try {
+          value_text = cell.Value().ToText();
+        } catch (const Error&) {
+          return;
+        }
+        out_.TextAttribute(names_[field], value_text);
+        return;
+      }
+    }
+  }
+
+  void WriteRow(size_t record, int depth) {
+    depth_ = depth;
+    out_.StartLine(depth);
+    out_.OpenTag("z:row", ContinuationTabs(depth));
+    for (size_t f = 0; f < fields_.size(); ++f) ValueAttribute(f, StoreCell{records_, record, f});
+    out_.Append("/>");
+    out_.EndLine();
+  }
+
+  void WriteOriginalRow(size_t record, int depth) {
+    depth_ = depth;
+    const std::vector<Variant>& original = records_.Original(record);
+    out_.StartLine(depth);
+    out_.OpenTag("z:row", ContinuationTabs(depth));
+    for (size_t f = 0; f < fields_.size() && f < original.size(); ++f) {
+      ValueAttribute(f, VariantCell{original[f]});
+    }
+    out_.Append("/>");
+    out_.EndLine();
+  }
+
+  // The original row in full, then a row with only the columns that changed; columns
+  // changed to null are listed in rs:forcenull.
+  void WriteUpdate(size_t record) {
+    OpenBlock("rs:update", 1);
+    OpenBlock("rs:original", 2);
+    WriteOriginalRow(record, 3);
+    CloseBlock("rs:original", 2);
+
+    depth_ = 2;
+    const std::vector<Variant>& original = records_.Original(record);
+    out_.StartLine(2);
+    out_.OpenTag("z:row", ContinuationTabs(2));
+    std::string force_null;
+    for (size_t f = 0; f < fields_.size(); ++f) {
+      Variant current = records_.Get(record, f);
+      if (f < original.size() && original[f] == current) continue;
+      if (current.IsNull() || current.IsEmpty()) {
+        if (!force_null.empty()) force_null += ' ';
+        force_null += names_[f];
+        continue;
+      }
+      ValueAttribute(f, StoreCell{records_, record, f});
+    }
+    if (!force_null.empty()) out_.TextAttribute("rs:forcenull", force_null);
+    out_.Append("/>");
+    out_.EndLine();
+    CloseBlock("rs:update", 1);
+  }
+
+  void WriteBlock(std::string_view name, const std::vector<size_t>& records) {
+    if (records.empty()) return;
+    OpenBlock(name, 1);
+    for (size_t record : records) {
+      // A deleted record is written as it was before any change.
+      if (name == "rs:delete" && records_.HasOriginal(record)) {
+        WriteOriginalRow(record, 2);
+      } else {
+        WriteRow(record, 2);
+      }
+    }
+    CloseBlock(name, 1);
+  }
+
+  void OpenBlock(std::string_view name, int depth) {
+    out_.StartLine(depth);
+    out_.Append("<");
+    out_.Append(name);
+    out_.Append(">");
+    out_.EndLine();
+  }
+
+  void CloseBlock(std::string_view name, int depth) {
+    out_.StartLine(depth);
+    out_.Append("</");
+    out_.Append(name);
+    out_.Append(">");
+    out_.EndLine();
+  }
+
+  const std::vector<FieldDef>& fields_;
+  const RecordStore& records_;
+  const PersistProperties& properties_;
+  XmlTextBuilder out_;
+  std::vector<std::string> names_;
+  std::vector<ValueKind> kinds_;
+  int depth_ = 1;
+};
+
+int32_t ErrorNumberFor(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR: return kErrPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS: return kErrPermissionDenied;
+    case ENOSPC:
+    case EDQUOT: return kErrDiskFull;
+    default: return kErrPathFileAccess;
+  }
+}
+
+[[noreturn]] void ThrowFileError(const std::string& path, int error) {
+  throw Error(ErrorNumberFor(error), "WriteRecordsetXmlFile",
+              "cannot write " + path + ": " + std::strerror(error));
+}
+
+// A file written with plain POSIX calls; the descriptor is closed on every path.
+class FileSink : public OutputSink {
+ public:
+  explicit FileSink(const std::string& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) ThrowFileError(path_, errno);
+  }
+  ~FileSink() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+
+  void Write(std::string_view bytes) override {
+    while (!bytes.empty()) {
+      ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        ThrowFileError(path_, errno);
+      }
+      bytes.remove_prefix(static_cast<size_t>(written));
+    }
+  }
+
+  void Close() {
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) ThrowFileError(path_, errno);
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+class StringSink : public OutputSink {
+ public:
+  void Write(std::string_view bytes) override { text.append(bytes); }
+  std::string text;
+};
+
+// Every record of a store, in store order.
+struct AllRecords {
+  size_t count;
+  struct Iterator {
+    size_t i;
+    size_t operator*() const { return i; }
+    Iterator& operator++() {
+      ++i;
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return i != other.i; }
+  };
+  Iterator begin() const { return {0}; }
+  Iterator end() const { return {count}; }
+};
+
+}  // namespace
+
+void WriteRecordsetXml(const Recordset& recordset, OutputSink& out) {
+  RecordsetXmlWriter writer(recordset.FieldDefs(), recordset.Records(), recordset.Properties(),
+                            out);
+  writer.Write(recordset.RecordsToSave());
+}
+
+void WriteRecordsetXmlFile(const Recordset& recordset, const std::string& path) {
+  FileSink sink(path);
+  WriteRecordsetXml(recordset, sink);
+  sink.Close();
+}
+
+std::string RecordsetXmlToString(const Recordset& recordset) {
+  StringSink sink;
+  WriteRecordsetXml(recordset, sink);
+  return std::move(sink.text);
+}
+
+void WriteRecordsetDataXml(const RecordsetData& data, OutputSink& out) {
+  RecordsetXmlWriter writer(data.fields, data.records, data.properties, out);
+  writer.Write(AllRecords{data.records.RecordCount()});
+}
+
+std::string RecordsetDataXmlToString(const RecordsetData& data) {
+  StringSink sink;
+  WriteRecordsetDataXml(data, sink);
+  return std::move(sink.text);
+}
+
+}  // namespace ado
