@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ado/Error.h"
+#include "platform/Clock.h"
 
 namespace qv {
 
@@ -54,12 +55,11 @@ class QvSharedErrorLog {
   std::shared_ptr<LogSink> sink_;
 };
 
-// The name an event type is written with: "Error", "Warning", "Information", or the number.
-std::string EventTypeName(int32_t event_type);
-
-// The default sink: one line per entry in the application log file of `folder`, named
-// after the local date and hour of the entry; errors and warnings also go to standard
-// error.
-std::shared_ptr<LogSink> MakeApplicationLogSink(std::string folder);
+// The default sink: one line per entry through the application log, into the file
+// RX_yyyy-MM-dd_hh.log of `folder` named after the local date and hour of the entry;
+// errors and warnings also go to standard error. The error's number and description
+// follow the message when set. A null clock means the system clock.
+std::shared_ptr<LogSink> MakeApplicationLogSink(
+    std::string folder, std::shared_ptr<const platform::Clock> clock = nullptr);
 
 }  // namespace qv
