@@ -1,0 +1,839 @@
+#include "fs/CQvFileSystem.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "ado/Text.h"
+#include "ado/Variant.h"
+#include "log/CQvEventLogger.h"
+#include "log/basCQvRegistry.h"
+#include "log/basErrorHandling.h"
+#include "shared/ErrorBoundary.h"
+#include "shared/PosixError.h"
+#include "util/basCQvStringManipulation.h"
+
+namespace qv {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr char kClassName[] = "CQvFileSystem";
+constexpr char kDefaultInvalidCharSet[] = "\\ / : * ? \" < > |";
+constexpr int32_t kLevelFailure = 1;
+constexpr int32_t kLevelFileChange = 32;
+constexpr int32_t kLevelObject = 64;
+constexpr int32_t kLevelLookup = 128;
+
+// Attribute bits as the original platform numbers them.
+constexpr int32_t kAttributeReadOnly = 1;
+constexpr int32_t kAttributeHidden = 2;
+constexpr int32_t kAttributeDirectory = 16;
+
+std::string Method(const char* name) { return std::string(kClassName) + "." + name; }
+
+bool IsBlank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
+
+std::string TrimSpaces(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  const size_t last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+// Byte length of the UTF-8 sequence that starts with `lead`.
+size_t SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 1;
+}
+
+std::vector<std::string> CodePoints(const std::string& text) {
+  std::vector<std::string> result;
+  for (size_t i = 0; i < text.size();) {
+    const size_t length =
+        std::min(SequenceLength(static_cast<unsigned char>(text[i])), text.size() - i);
+    result.push_back(text.substr(i, length));
+    i += length;
+  }
+  return result;
+}
+
+std::vector<std::string> Split(const std::string& text, const std::string& delimiter) {
+  std::vector<std::string> parts;
+  if (delimiter.empty()) {
+    parts.push_back(text);
+    return parts;
+  }
+  size_t start = 0;
+  for (;;) {
+    const size_t at = text.find(delimiter, start);
+    if (at == std::string::npos) {
+      parts.push_back(text.substr(start));
+      return parts;
+    }
+    parts.push_back(text.substr(start, at - start));
+    start = at + delimiter.size();
+  }
+}
+
+std::string RemoveAll(std::string text, const std::string& what) {
+  if (what.empty()) return text;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at)) {
+    text.erase(at, what.size());
+  }
+  return text;
+}
+
+int32_t FileAttributes(const fs::path& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (ec) return 0;
+  int32_t attributes = 0;
+  if (fs::is_directory(status)) attributes |= kAttributeDirectory;
+  if ((status.permissions() & fs::perms::owner_write) == fs::perms::none) {
+    attributes |= kAttributeReadOnly;
+  }
+  const std::string name = path.filename().string();
+  if (name.size() > 1 && name[0] == '.' && name != "..") attributes |= kAttributeHidden;
+  return attributes;
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+// The path without trailing separators, keeping a lone root.
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+  return path;
+}
+
+std::string LocalHostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+// A text that is equal for two names of the same host: its canonical name.
+std::string ResolveHostName(const std::string& name) {
+  addrinfo hints{};
+  hints.ai_flags = AI_CANONNAME;
+  hints.ai_family = AF_UNSPEC;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return {};
+  std::string canonical = found->ai_canonname != nullptr ? found->ai_canonname : "";
+  ::freeaddrinfo(found);
+  return canonical;
+}
+
+// Removes a folder tree; entries that block removal for lack of write permission on
+// their folder are made writable first.
+void RemoveTree(const fs::path& folder) {
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+  if (!ec) return;
+  std::error_code walk_ec;
+  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, walk_ec);
+  for (auto it = fs::recursive_directory_iterator(folder, walk_ec);
+       !walk_ec && it != fs::recursive_directory_iterator(); it.increment(walk_ec)) {
+    std::error_code perm_ec;
+    if (it->is_directory(perm_ec) && !it->is_symlink(perm_ec)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, perm_ec);
+    }
+  }
+  ec.clear();
+  fs::remove_all(folder, ec);
+  if (ec) throw ErrorFromCode(ec, "", folder.string());
+}
+
+std::string DoubleText(double value) { return ado::Variant(value).ToText(); }
+
+}  // namespace
+
+template <typename Body>
+auto CQvFileSystem::Reported(const std::string& message, Body&& body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (...) {
+    ado::ErrorRecord error = CurrentErrorRecord();
+    logger_->LogEvent(message, &error, kEventWarning, kLevelFailure);
+    throw ado::Error(ado::ErrorRecord{error.number, error.source, error.description, {}, 0});
+  }
+}
+
+CQvFileSystem::CQvFileSystem() : logger_(std::make_unique<CQvEventLogger>()) {
+  logger_->InitializeEventLogger();
+  Log("'" + std::string(kClassName) + "' instance " + std::to_string(instance_number_) + " created",
+      kEventInformation, kLevelObject);
+}
+
+CQvFileSystem::~CQvFileSystem() {
+  Log("'" + std::string(kClassName) + "' instance " + std::to_string(instance_number_) +
+          " is terminating",
+      kEventInformation, kLevelObject);
+}
+
+void CQvFileSystem::Log(const std::string& message, int32_t event_type, int32_t caller_level) {
+  logger_->LogEvent(message, nullptr, event_type, caller_level);
+}
+
+// ---------------------------------------------------------------------------------------
+// Paths and folders
+
+std::string CQvFileSystem::ConcatenatePath(std::string& first_path, std::string& second_path) {
+  return Reported(Method("ConcatenatePath"),
+                  [&] { return qv::ConcatenatePath(first_path, second_path); });
+}
+
+std::string CQvFileSystem::ConcatenatePath(const std::string& first_path,
+                                           const std::string& second_path) {
+  std::string first = first_path;
+  std::string second = second_path;
+  return ConcatenatePath(first, second);
+}
+
+void CQvFileSystem::SplitFilePath(const std::string& full_file_name, std::string& path,
+                                  std::string& file_name, std::string& ext) {
+  Reported(Method("SplitFilePath"), [&] {
+    if (IsBlank(full_file_name)) return;
+    const size_t slash = full_file_name.rfind(kPathSeparator);
+    const std::string name =
+        slash == std::string::npos ? full_file_name : full_file_name.substr(slash + 1);
+    file_name = name;
+    if (IsBlank(name)) {
+      path = full_file_name;
+      return;
+    }
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos) ext = name.substr(dot + 1);
+    path = QvStrMan_StripTrailing(full_file_name, name);
+  });
+}
+
+std::string CQvFileSystem::AddPathToDir(const std::string& location) {
+  if (!location.empty() && location.back() == kPathSeparator) return location;
+  return location + kPathSeparator;
+}
+
+std::string CQvFileSystem::GetFileName(const std::string& file_name) {
+  const size_t slash = file_name.rfind(kPathSeparator);
+  return slash == std::string::npos ? file_name : file_name.substr(slash + 1);
+}
+
+bool CQvFileSystem::IsUNCPath(const std::string& path) {
+  return path.size() >= 2 && path[0] == kPathSeparator && path[1] == kPathSeparator;
+}
+
+bool CQvFileSystem::IsFolder(const std::string& path) {
+  try {
+    if (!path.empty() && path.back() == kPathSeparator) return true;
+    if (CheckFileExists(path, true)) return false;
+    if (CheckFolderExists(path, true)) return true;
+    const std::string last = GetFileName(path);
+    return last.empty() || last.find('.') == std::string::npos;
+  } catch (...) {
+    ado::ErrorRecord error = CurrentErrorRecord();
+    logger_->LogEvent(Method("IsFolder"), &error, kEventWarning, kLevelFailure);
+    return false;
+  }
+}
+
+bool CQvFileSystem::CheckFolderExists(const std::string& path, bool silent) {
+  return Reported(Method("CheckFolderExists"), [&] {
+    std::error_code ec;
+    if (!path.empty() && fs::is_directory(path, ec)) return true;
+    if (!silent) RaiseProgramError(kErrPathNotFound9005, "orbPathNotFoundError3", "", {path});
+    return false;
+  });
+}
+
+bool CQvFileSystem::CheckFileExists(const std::string& file_name, bool silent) {
+  if (file_name.empty()) return false;
+  std::error_code ec;
+  const fs::file_status status = fs::status(file_name, ec);
+  if (!ec) return fs::is_regular_file(status) || fs::is_other(status);
+  if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
+    return false;
+  }
+  const int32_t number = ErrorFromCode(ec, "", file_name).number();
+  if (number == ado::kErrPermissionDenied || number == ado::kErrFileAlreadyOpen) return true;
+  if (number == ado::kErrBadFileNameOrNumber || number == ado::kErrFileNotFound ||
+      number == ado::kErrPathNotFound) {
+    if (!silent) {
+      Reported(Method("CheckFileExists"), [&] {
+        RaiseProgramError(kErrFileNotFound9010, "orbFileNotFoundError3", "", {file_name});
+      });
+    }
+    return false;
+  }
+  if (silent) return false;
+  return Reported(Method("CheckFileExists") + ", File:" + file_name,
+                  [&]() -> bool { throw ErrorFromCode(ec, "", file_name); });
+}
+
+bool CQvFileSystem::CreateFolder(const std::string& path_name) {
+  return Reported(Method("CreateFolder"), [&] {
+    const std::string path = AddPathToDir(TrimSpaces(path_name));
+    if (path.find_first_not_of(kPathSeparator) == std::string::npos) return false;
+    // The server and share of a UNC path cannot be created; the walk starts below them.
+    size_t levels_to_skip = IsUNCPath(path) ? 2 : 0;
+    size_t from = IsUNCPath(path) ? 2 : 1;
+    for (size_t at = path.find(kPathSeparator, from); at != std::string::npos;
+         at = path.find(kPathSeparator, at + 1)) {
+      if (levels_to_skip > 0) {
+        --levels_to_skip;
+        continue;
+      }
+      const std::string level = path.substr(0, at);
+      if (!CheckFolderExists(level, true)) {
+        std::error_code ec;
+        fs::create_directory(level, ec);  // a level that fails is skipped; see below
+      }
+    }
+    // Callers rely on the folder being there, so the answer is what the disk says.
+    return CheckFolderExists(WithoutTrailingSeparators(path), true);
+  });
+}
+
+bool CQvFileSystem::IsValidFileName(const std::string& file_name, std::string& invalid_char_set,
+                                    std::string& invalid_char_found,
+                                    const std::string& char_delimiter) {
+  try {
+    if (invalid_char_set.empty()) invalid_char_set = kDefaultInvalidCharSet;
+    for (const std::string& character : CodePoints(RemoveAll(invalid_char_set, char_delimiter))) {
+      if (file_name.find(character) != std::string::npos) {
+        invalid_char_found = character;
+        return false;
+      }
+    }
+    return true;
+  } catch (...) {
+    ado::ErrorRecord error = CurrentErrorRecord();
+    logger_->LogEvent(Method("IsValidFileName"), &error, kEventWarning, kLevelFailure);
+    return true;
+  }
+}
+
+bool CQvFileSystem::IsValidFileName(const std::string& file_name,
+                                    const std::string& char_delimiter) {
+  std::string set;
+  std::string found;
+  return IsValidFileName(file_name, set, found, char_delimiter);
+}
+
+std::string CQvFileSystem::EscapeFileName(const std::string& file_name,
+                                          std::string& invalid_char_set,
+                                          std::string& /*invalid_char_found*/,
+                                          const std::string& char_delimiter) {
+  try {
+    if (invalid_char_set.empty()) invalid_char_set = kDefaultInvalidCharSet;
+    ado::Array search;
+    ado::Array replacement;
+    for (const std::string& entry : Split(invalid_char_set, char_delimiter)) {
+      if (entry.empty()) continue;
+      search.items.emplace_back(entry);
+      replacement.items.emplace_back(QvStrMan_UrlEncode(entry));
+    }
+    return QvStrMan_ReplaceStringVar(file_name, ado::Variant(std::move(search)),
+                                     ado::Variant(std::move(replacement)));
+  } catch (...) {
+    ado::ErrorRecord error = CurrentErrorRecord();
+    logger_->LogEvent(Method("EscapeFileName"), &error, kEventWarning, kLevelFailure);
+    return {};
+  }
+}
+
+std::string CQvFileSystem::EscapeFileName(const std::string& file_name,
+                                          const std::string& char_delimiter) {
+  std::string set;
+  std::string found;
+  return EscapeFileName(file_name, set, found, char_delimiter);
+}
+
+// ---------------------------------------------------------------------------------------
+// File operations
+
+std::string CQvFileSystem::GetBackupPostfix() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[40];
+  std::strftime(text, sizeof text, "_%Y-%m-%d_%H.%M.%S.bak", &local);
+  return text;
+}
+
+bool CQvFileSystem::BackupFile(std::string& file_to_backup, std::string& backup_file) {
+  return Reported(Method("BackupFile"), [&] {
+    if (!CheckFileExists(file_to_backup, true)) return false;
+    if (backup_file.empty()) {
+      std::string folder;
+      std::string name;
+      std::string ext;
+      SplitFilePath(file_to_backup, folder, name, ext);
+      // A bare file name lives in the current folder, not in the root.
+      if (folder.empty()) folder = ".";
+      const std::string backup_folder = ConcatenatePath(folder, std::string("Backup"));
+      if (!CheckFolderExists(backup_folder, true)) CreateFolder(backup_folder);
+      backup_file = ConcatenatePath(backup_folder, name) + GetBackupPostfix();
+    }
+    return CopyFileFSO(file_to_backup, backup_file);
+  });
+}
+
+bool CQvFileSystem::BackupFile(const std::string& file_to_backup) {
+  std::string file = file_to_backup;
+  std::string backup;
+  return BackupFile(file, backup);
+}
+
+bool CQvFileSystem::BackupFolder(const std::string& folder_to_backup, std::string& backup_folder) {
+  return Reported(Method("BackupFolder"), [&] {
+    if (!CheckFolderExists(folder_to_backup, true)) return false;
+    if (backup_folder.empty()) {
+      std::string folder = folder_to_backup;
+      if (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+      backup_folder = folder + GetBackupPostfix();
+    }
+    return CopyFolder(folder_to_backup, backup_folder, true, false);
+  });
+}
+
+bool CQvFileSystem::CopyFileFSO(const std::string& source, const std::string& destination) {
+  return qv::CopyFileFSO(source, destination);
+}
+
+bool CQvFileSystem::CopyFolder(const std::string& source_folder,
+                               const std::string& destination_folder, bool /*overwrite_files*/,
+                               bool /*silent*/) {
+  // Files in the target are always replaced, and nothing is ever shown: the two flags
+  // change nothing here.
+  const std::string message =
+      Method("CopyFolder") + ", Source:" + source_folder + " , Destination:" + destination_folder;
+  try {
+    std::error_code ec;
+    if (source_folder.empty() || destination_folder.empty() ||
+        !fs::is_directory(source_folder, ec)) {
+      return false;
+    }
+    const fs::path target = WithoutTrailingSeparators(destination_folder);
+    if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+    ec.clear();
+    fs::copy(source_folder, target,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    if (!ec) return true;
+    if (ErrorFromCode(ec, "", source_folder).number() != ado::kErrPermissionDenied) {
+      ado::ErrorRecord error = ErrorFromCode(ec, "", source_folder).record();
+      logger_->LogEvent(message, &error, kEventWarning, kLevelFailure);
+      return false;
+    }
+    const std::string read_only = GetFirstFileWithAttribute(source_folder, kAttributeReadOnly);
+    if (!read_only.empty()) {
+      RaiseProgramError(kErrFileReadOnly, "orbFileReadOnlyError", "", {read_only});
+    }
+    throw ErrorFromCode(ec, "", destination_folder);
+  } catch (...) {
+    ado::ErrorRecord error = CurrentErrorRecord();
+    logger_->LogEvent(message, &error, kEventWarning, kLevelFailure);
+    throw ado::Error(ado::ErrorRecord{error.number, error.source, error.description, {}, 0});
+  }
+}
+
+void CQvFileSystem::CopyFolderByFile(const std::string& source_folder,
+                                     const std::string& target_folder) {
+  std::error_code ec;
+  if (!fs::is_directory(source_folder, ec)) return;
+  std::vector<FsoFile> files;
+  GetFiles(source_folder, files);
+  for (const FsoFile& file : files) {
+    qv::CopyFileFSO(file.Path, ConcatenatePath(target_folder, file.Name));
+  }
+  std::vector<fs::path> subfolders;
+  for (const auto& entry : fs::directory_iterator(source_folder)) {
+    if (entry.is_directory()) subfolders.push_back(entry.path());
+  }
+  std::sort(subfolders.begin(), subfolders.end());
+  for (const fs::path& subfolder : subfolders) {
+    CopyFolderByFile(subfolder.string(),
+                     ConcatenatePath(target_folder, subfolder.filename().string()));
+  }
+}
+
+bool CQvFileSystem::Rename(const std::string& old_path, const std::string& new_path) {
+  if (old_path.empty() || new_path.empty()) return false;
+  return Reported(Method("RenameFile") + ", Old: " + old_path + " New: " + new_path, [&] {
+    if (FileAttributes(old_path) == kAttributeReadOnly) {
+      RaiseProgramError(kErrFileReadOnly, "orbFileReadOnlyError", "", {old_path});
+    }
+    // Moving never replaces what is already there.
+    if (Exists(new_path)) throw ado::Error(58, "", "File already exists: " + new_path);
+    std::error_code ec;
+    const bool known = fs::is_directory(old_path, ec) || CheckFileExists(old_path, true);
+    if (!known) {
+      Log(std::string(kClassName) +
+              " Had to use the old Rename procedure, which may not support encoded characters.",
+          kEventWarning, kLevelFileChange);
+    }
+    fs::rename(old_path, new_path, ec);
+    if (ec == std::errc::cross_device_link) {
+      ec.clear();
+      fs::copy(old_path, new_path, fs::copy_options::recursive, ec);
+      if (!ec) fs::remove_all(old_path, ec);
+    }
+    if (ec) throw ErrorFromCode(ec, "", old_path);
+    Log(Method("Rename") + ", Old: " + old_path + " New: " + new_path, kEventWarning,
+        kLevelFileChange);
+    return true;
+  });
+}
+
+bool CQvFileSystem::DeleteFile(const std::string& path_name, bool /*silent*/) {
+  if (path_name.empty()) return false;
+  const bool deleted = Reported(Method("DeleteFile"), [&] {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(path_name, ec);
+    if (ec || fs::is_directory(status) || !fs::exists(status)) return false;
+    return fs::remove(path_name, ec) && !ec;
+  });
+  Log(Method("DeleteFile") + ", File: " + path_name, kEventWarning, kLevelFileChange);
+  return deleted;
+}
+
+std::string CQvFileSystem::DeleteFolder(std::string& folder, bool /*silent*/) {
+  return Reported(Method("DeleteFolder"), [&] {
+    if (!CheckFolderExists(folder, true)) return std::string("True");
+    if (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+    const fs::path target = fs::absolute(folder).lexically_normal();
+    if (target == target.root_path() || WithoutTrailingSeparators(folder).empty()) {
+      throw ado::Error(ado::kErrInvalidProcedureCall, "", "Refusing to delete a root folder");
+    }
+    RemoveTree(folder);
+    return std::string("True");
+  });
+}
+
+std::string CQvFileSystem::DeleteFolder(const std::string& folder, bool silent) {
+  std::string copy = folder;
+  return DeleteFolder(copy, silent);
+}
+
+bool CQvFileSystem::DeleteFolders(const std::string& list) {
+  try {
+    for (const std::string& entry : Split(list, ";")) {
+      std::error_code ec;
+      if (!entry.empty() && fs::is_directory(entry, ec)) RemoveTree(entry);
+    }
+    return true;
+  } catch (...) {
+    const ado::ErrorRecord error = CurrentErrorRecord();
+    std::fprintf(stderr, "Error (DeleteFolders): %s\r\nError Number: %d\n",
+                 error.description.c_str(), error.number);
+    return false;
+  }
+}
+
+bool CQvFileSystem::DeleteFiles(const std::string& list) {
+  try {
+    for (const std::string& entry : Split(list, ";")) {
+      std::error_code ec;
+      if (entry.empty() || !fs::is_regular_file(entry, ec)) continue;
+      fs::remove(entry, ec);
+      if (ec) throw ErrorFromCode(ec, "", entry);
+    }
+    return true;
+  } catch (...) {
+    const ado::ErrorRecord error = CurrentErrorRecord();
+    std::fprintf(stderr, "Error (DeleteFiles): %s\r\nError Number: %d\n", error.description.c_str(),
+                 error.number);
+    return false;
+  }
+}
+
+bool CQvFileSystem::AreFilesTheSame(const std::string& file1, const std::string& file2,
+                                    bool stringent_check) {
+  try {
+    std::error_code ec;
+    if (!fs::is_regular_file(file1, ec) || !fs::is_regular_file(file2, ec)) return false;
+    const uintmax_t size1 = fs::file_size(file1, ec);
+    if (ec) return false;
+    const uintmax_t size2 = fs::file_size(file2, ec);
+    if (ec || size1 != size2) return false;
+    if (!stringent_check) return true;
+
+    struct Fd {
+      int fd;
+      ~Fd() {
+        if (fd >= 0) ::close(fd);
+      }
+    };
+    const Fd a{::open(file1.c_str(), O_RDONLY | O_CLOEXEC)};
+    const Fd b{::open(file2.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (a.fd < 0 || b.fd < 0) return false;
+    constexpr size_t kBlock = 1 << 20;
+    std::vector<char> block_a(kBlock);
+    std::vector<char> block_b(kBlock);
+    auto read_full = [](int fd, char* data, size_t size) -> ssize_t {
+      size_t done = 0;
+      while (done < size) {
+        const ssize_t n = ::read(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+      }
+      return static_cast<ssize_t>(done);
+    };
+    for (;;) {
+      const ssize_t n_a = read_full(a.fd, block_a.data(), kBlock);
+      const ssize_t n_b = read_full(b.fd, block_b.data(), kBlock);
+      if (n_a < 0 || n_b < 0 || n_a != n_b) return false;
+      if (n_a == 0) return true;
+      if (std::memcmp(block_a.data(), block_b.data(), static_cast<size_t>(n_a)) != 0) {
+        return false;
+      }
+    }
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CQvFileSystem::GetFiles(const std::string& directory, std::vector<FsoFile>& files) {
+  return Reported(Method("GetFiles"), [&] {
+    std::error_code ec;
+    if (directory.empty() || !fs::is_directory(directory, ec)) return false;
+    std::vector<FsoFile> found;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      if (!entry.is_regular_file()) continue;
+      FsoFile file;
+      file.Name = entry.path().filename().string();
+      file.Path = ConcatenatePath(directory, file.Name);
+      file.Size = entry.file_size();
+      struct stat info {};
+      if (::stat(file.Path.c_str(), &info) == 0) file.DateLastModified = info.st_mtime;
+      found.push_back(std::move(file));
+    }
+    std::sort(found.begin(), found.end(),
+              [](const FsoFile& x, const FsoFile& y) { return x.Name < y.Name; });
+    files = std::move(found);
+    return true;
+  });
+}
+
+std::string CQvFileSystem::GetFirstFileWithAttribute(const std::string& folder,
+                                                     int32_t attribute_mask) {
+  return Reported(Method("GetFirstFileWithAttribute"), [&]() -> std::string {
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) return {};
+    std::vector<FsoFile> files;
+    GetFiles(folder, files);
+    for (const FsoFile& file : files) {
+      if ((FileAttributes(file.Path) & attribute_mask) != 0) return file.Path;
+    }
+    std::vector<fs::path> subfolders;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (entry.is_directory() && !entry.is_symlink()) subfolders.push_back(entry.path());
+    }
+    std::sort(subfolders.begin(), subfolders.end());
+    for (const fs::path& subfolder : subfolders) {
+      std::string found = GetFirstFileWithAttribute(subfolder.string(), attribute_mask);
+      if (!found.empty()) return found;
+    }
+    return {};
+  });
+}
+
+bool CQvFileSystem::IsFileOpen(const std::string& file_name) {
+  const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);  // closing also drops a lock we may just have taken
+  return locked;
+}
+
+// ---------------------------------------------------------------------------------------
+// Network paths and disk space
+
+std::string CQvFileSystem::GetMachineNameFromUNC(const std::string& unc_path) {
+  if (!IsUNCPath(unc_path)) return {};
+  return QvStrMan_GetField(unc_path, 3, kPathSeparatorText);
+}
+
+std::string CQvFileSystem::GetShareNameFromUNC(const std::string& unc_path) {
+  if (!IsUNCPath(unc_path)) return {};
+  return QvStrMan_GetField(unc_path, 4, kPathSeparatorText);
+}
+
+std::string CQvFileSystem::DriveLetter(const std::string& drive) {
+  if (!drive.empty() && drive.back() == ':') return drive;
+  return drive + ":";
+}
+
+std::string CQvFileSystem::GetMappedNetDrive(const std::string& /*drive_letter*/) { return {}; }
+
+std::string CQvFileSystem::ConvertToUNC(const std::string& non_unc_file_path,
+                                        const std::string& /*computer_name*/) {
+  return Reported(Method("ConvertToUNC"), [&]() -> std::string {
+    if (IsUNCPath(non_unc_file_path)) {
+      return GetShareNameFromUNC(non_unc_file_path).empty() ? std::string() : non_unc_file_path;
+    }
+    if (non_unc_file_path.empty()) return {};
+    // No local folder is mapped to a share, so a local path stays local.
+    if (IsFolder(non_unc_file_path)) return AddPathToDir(non_unc_file_path);
+    std::string folder;
+    std::string name;
+    std::string ext;
+    SplitFilePath(non_unc_file_path, folder, name, ext);
+    if (folder.empty()) return non_unc_file_path;
+    return ConcatenatePath(folder, name);
+  });
+}
+
+std::string CQvFileSystem::GetUNCPath(const std::string& non_unc_file_path) {
+  return Reported(Method("GetUNCPath"), [&] { return ConvertToUNC(non_unc_file_path); });
+}
+
+std::string CQvFileSystem::GetLocalPath(const std::string& unc_file_path,
+                                        const std::string& default_path) {
+  return Reported(Method("GetLocalPath"), [&]() -> std::string {
+    Log(Method("GetLocalPath") + ", UNCPath:" + unc_file_path + ", DefaultPath:" + default_path,
+        kEventInformation, kLevelLookup);
+    if (!IsUNCPath(unc_file_path)) return unc_file_path;
+    std::string path = unc_file_path;
+    if (IsFolder(path)) path = AddPathToDir(path);
+    std::string folder;
+    std::string name;
+    std::string ext;
+    SplitFilePath(path, folder, name, ext);
+    if (default_path.empty()) return {};
+    return ConcatenatePath(default_path, name);
+  });
+}
+
+bool CQvFileSystem::IsSameComputer(const std::string& computer1, const std::string& computer2) {
+  try {
+    std::string name1 = computer1;
+    std::string name2 = computer2;
+    if (IsUNCPath(name1) && !GetMachineNameFromUNC(name1).empty()) {
+      name1 = GetMachineNameFromUNC(name1);
+    }
+    if (IsUNCPath(name2) && !GetMachineNameFromUNC(name2).empty()) {
+      name2 = GetMachineNameFromUNC(name2);
+    }
+    if (ado::EqualsIgnoreCase(name1, name2)) return true;
+    const std::string resolved1 = ResolveHostName(name1);
+    if (resolved1.empty()) return false;
+    const std::string resolved2 = ResolveHostName(name2);
+    return !resolved2.empty() && ado::EqualsIgnoreCase(resolved1, resolved2);
+  } catch (...) {
+    ado::ErrorRecord error = CurrentErrorRecord();
+    logger_->LogEvent(Method("IsSameComputer"), &error, kEventWarning, kLevelFailure);
+    return false;
+  }
+}
+
+bool CQvFileSystem::IsSamePath(const std::string& path1, const std::string& path2) {
+  return Reported(Method("IsSamePath"), [&] {
+    if (path1.empty() || path2.empty()) return false;
+    // Names differ in more ways than case and separators (links, "..", case-sensitive
+    // names): for local paths, the disk answers whenever it can.
+    if (!IsUNCPath(path1) && !IsUNCPath(path2)) {
+      const std::string local1 = WithoutTrailingSeparators(path1);
+      const std::string local2 = WithoutTrailingSeparators(path2);
+      const bool exists1 = Exists(local1);
+      const bool exists2 = Exists(local2);
+      if (exists1 && exists2) {
+        std::error_code ec;
+        const bool same = fs::equivalent(local1, local2, ec);
+        if (!ec) return same;
+      } else if (exists1 != exists2) {
+        return false;
+      }
+    }
+    std::string p1 = AddPathToDir(path1);
+    std::string p2 = AddPathToDir(path2);
+    if (ado::EqualsIgnoreCase(p1, p2)) return true;
+    if (IsUNCPath(p1) && IsUNCPath(p2)) {
+      const std::string server1 = GetMachineNameFromUNC(p1);
+      const std::string server2 = GetMachineNameFromUNC(p2);
+      if (!IsSameComputer(server1, server2)) return false;
+      return ado::EqualsIgnoreCase(p1.substr(2 + server1.size()), p2.substr(2 + server2.size()));
+    }
+    const std::string this_computer = LocalHostName();
+    const bool on_this_computer =
+        (!GetMachineNameFromUNC(p1).empty() &&
+         ado::EqualsIgnoreCase(GetMachineNameFromUNC(p1), this_computer)) ||
+        (!GetMachineNameFromUNC(p2).empty() &&
+         ado::EqualsIgnoreCase(GetMachineNameFromUNC(p2), this_computer));
+    std::string c1 = on_this_computer ? GetUNCPath(p1) : GetLocalPath(p1, "");
+    std::string c2 = on_this_computer ? GetUNCPath(p2) : GetLocalPath(p2, "");
+    if (ado::EqualsIgnoreCase(c1, c2)) return true;
+    c1 = GetUNCPath(GetLocalPath(p1, ""));
+    c2 = GetUNCPath(GetLocalPath(p2, ""));
+    return ado::EqualsIgnoreCase(c1, c2);
+  });
+}
+
+double CQvFileSystem::GetDiskFreeSpace(const std::string& path) {
+  int line = 0;
+  try {
+    line = 1;
+    struct statvfs info {};
+    if (::statvfs(path.c_str(), &info) != 0) {
+      line = 2;
+      Log(Method("QVGetUserCapacity") + "= 0 Result=0", kEventWarning, kLevelFailure);
+      RaiseProgramError(kErrCouldNotGetDiskSpace, "orbCouldNotGetAvailableDiskSpaceError2", "",
+                        {path});
+    }
+    line = 3;
+    const double result = static_cast<double>(info.f_bavail) * static_cast<double>(info.f_frsize);
+    Log(Method("GetDiskFreeSpace") + "= " + DoubleText(result), kEventInformation, kLevelLookup);
+    return result;
+  } catch (...) {
+    ado::ErrorRecord error = CurrentErrorRecord();
+    logger_->LogEvent(Method("GetDiskFreeSpace") + ", Line #" + std::to_string(line), &error,
+                      kEventWarning, kLevelFailure);
+    throw ado::Error(ado::ErrorRecord{error.number, error.source, error.description, {}, 0});
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// System folders
+
+std::string CQvFileSystem::GetSysDrive() { return kPathSeparatorText; }
+
+std::string CQvFileSystem::GetProgramFilesFolder() {
+  return Reported(Method("GetProgramFilesFolder"), [&]() -> std::string {
+    const ado::Variant value = ReadRegistryValue(kHKeyLocalMachine, "SOFTWARE\\Microsoft\\Windows",
+                                                 "CurrentVersion", "ProgramFilesDir");
+    if (value.IsString() && !value.AsString().empty()) return value.AsString();
+    return "/opt";
+  });
+}
+
+std::string CQvFileSystem::GetCommonFilesFolder() {
+  return Reported(Method("GetCommonFilesFolder"), [&]() -> std::string {
+    const ado::Variant value = ReadRegistryValue(kHKeyLocalMachine, "SOFTWARE\\Microsoft\\Windows",
+                                                 "CurrentVersion", "CommonFilesDir");
+    if (value.IsString() && !value.AsString().empty()) return value.AsString();
+    return "/usr/local/share";
+  });
+}
+
+std::string CQvFileSystem::GetTolvaneCommonFolder() {
+  return Reported(Method("GetTolvaneCommonFolder"),
+                  [&] { return ConcatenatePath(GetCommonFilesFolder(), std::string("Tolvane")); });
+}
+
+}  // namespace qv

@@ -1,0 +1,342 @@
+#include "log/CQvEventLogger.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <utility>
+
+#include "ado/Text.h"
+#include "fs/basFileSystemPaths.h"
+#include "log/CQvLogFileMgr.h"
+#include "log/basCQvRegistry.h"
+#include "platform/AppLog.h"
+#include "platform/CodePage.h"
+#include "platform/ProgramFolder.h"
+#include "settings/basCommonRes.h"
+#include "shared/TextFormatter.h"
+#include "util/basCQvStringManipulation.h"
+
+namespace qv {
+namespace {
+
+constexpr char kDefaultTemplate[] = "%2\tType: %4\t%3";
+constexpr size_t kBufferSlots = 11;
+
+// What all loggers of the process share. The program runs on one thread.
+struct SharedState {
+  int32_t level_cache = 0;  // 0: not read yet
+  int32_t log_mode = 0;
+  ado::Variant log_properties;
+  std::shared_ptr<const platform::Clock> clock = std::make_shared<platform::SystemClock>();
+};
+
+SharedState& Shared() {
+  static SharedState state;
+  return state;
+}
+
+// Lets the application log follow SetClock without being created again.
+class SharedClock final : public platform::Clock {
+ public:
+  platform::LocalTime Now() const override { return Shared().clock->Now(); }
+};
+
+platform::AppLog& ApplicationLog() {
+  static platform::AppLog log(std::make_shared<SharedClock>());
+  return log;
+}
+
+std::string TwoDigits(int value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02d", value);
+  return text;
+}
+
+std::string FourDigits(int value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04d", value);
+  return text;
+}
+
+// EventLogLevel as a 32-bit mask; -1 (everything passes) when it is missing, not a
+// 32-bit number, or 0.
+int32_t ReadLevelFromRegistry() {
+  const ado::Variant value =
+      ReadRegistryValue(kHKeyLocalMachine, "SOFTWARE", "Tolvane", "EventLogLevel");
+  if (value.Type() != ado::VarType::kI4) return -1;
+  const int32_t level = static_cast<int32_t>(value.AsInt64());
+  return level == 0 ? -1 : level;
+}
+
+// Element `index` of an array variant as text; empty when the array has no such index.
+std::string ArrayElementText(const ado::Variant& value, int32_t index) {
+  if (value.Type() != ado::VarType::kArray) return {};
+  const ado::Array& array = value.AsArray();
+  if (index < array.lower_bound || index > array.UpperBound()) return {};
+  return QvStrMan_VarToStr(array.items[static_cast<size_t>(index - array.lower_bound)]);
+}
+
+bool HasElement(const ado::Variant& value, int32_t index) {
+  if (value.Type() != ado::VarType::kArray) return false;
+  const ado::Array& array = value.AsArray();
+  return index >= array.lower_bound && index <= array.UpperBound();
+}
+
+// Replaces the file with `bytes`: a temporary file beside it is renamed over it, so a
+// failed write leaves the old content.
+bool ReplaceFile(const std::string& path, const std::string& bytes) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool written = true;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      written = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ::fchmod(fd, 0644);
+  if (::close(fd) != 0) written = false;
+  if (written && ::rename(temp.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
+}
+
+}  // namespace
+
+CQvEventLogger::CQvEventLogger() {
+  SharedState& shared = Shared();
+  if (shared.level_cache == 0) {
+    shared.level_cache = ReadLevelFromRegistry();
+    shared.log_mode = kLogModeApplication;
+  }
+  level_ = shared.level_cache;
+  default_template_ = kDefaultTemplate;
+  default_log_file_path_ =
+      ConcatenatePath(platform::ProgramFolder(), HourlyLogFileName(shared.clock->Now()));
+  ApplicationLog().StartLogging(default_log_file_path_, 0);
+  shared.log_properties = ado::Variant(
+      ado::Array{0, {ado::Variant(default_template_), ado::Variant(default_log_file_path_)}});
+  log_file_mgr_ = std::make_unique<CQvLogFileMgr>();
+}
+
+CQvEventLogger::~CQvEventLogger() = default;
+
+void CQvEventLogger::SetProperties(const ado::Variant& properties, int32_t log_mode) {
+  if (properties.Type() == ado::VarType::kArray && log_mode == kLogModeCustomFile) {
+    Shared().log_properties = properties;
+  }
+}
+
+void CQvEventLogger::LogMode(int32_t log_mode) { Shared().log_mode = log_mode; }
+
+int32_t CQvEventLogger::LogMode() const { return Shared().log_mode; }
+
+void CQvEventLogger::InitializeEventLogger(std::string& log_file_name, std::string& log_file_path) {
+  Initialize(log_file_name, log_file_path, 0);
+}
+
+void CQvEventLogger::InitializeEventLogger() {
+  std::string name;
+  std::string path;
+  Initialize(name, path, 0);
+}
+
+void CQvEventLogger::Initialize(std::string& log_file_name, std::string& log_file_path,
+                                int32_t log_mode) {
+  if (level_ == -1) return;
+  if (log_file_name.empty()) {
+    const platform::LocalTime now = Shared().clock->Now();
+    log_file_name = "RX" + TwoDigits(now.month) + "-" + TwoDigits(now.day) + "-" +
+                    FourDigits(now.year) + "_" + TwoDigits(now.hour) + "." + TwoDigits(now.minute) +
+                    "." + TwoDigits(now.second) + ".log";
+  }
+  if (log_file_path.empty()) log_file_path = platform::ProgramFolder();
+  if (log_file_path.back() != kPathSeparator) log_file_path += kPathSeparator;
+  Shared().log_mode |= log_mode;
+  ApplicationLog().StartLogging(log_file_path + log_file_name, log_mode);
+}
+
+void CQvEventLogger::LogEvent(const std::string& message, ado::ErrorRecord* error,
+                              int32_t event_type, int32_t* caller_level) {
+  int32_t local_level = 1;
+  int32_t& level = caller_level != nullptr ? *caller_level : local_level;
+  if (level == 0) level = 1;
+  if (error != nullptr && error->help_file == "LogLevel") level = error->help_context;
+  if ((level & level_) == 0) return;
+
+  const bool snapshot_taken = error != nullptr;
+  if (snapshot_taken) error_snapshot_.CopyFrom(*error);
+  try {
+    if (error == nullptr ||
+        (error_snapshot_.Number() == 0 && error_snapshot_.Description().empty())) {
+      WriteEvent(message, event_type);
+    } else {
+      WriteEvent(message + "\t" +
+                     FormatErrorText(std::to_string(error_snapshot_.Number()),
+                                     error_snapshot_.Source(), error_snapshot_.Description()),
+                 kEventError);
+    }
+  } catch (...) {
+    level_ = -1;
+    Shared().level_cache = -1;
+  }
+  if (snapshot_taken) error_snapshot_.CopyTo(*error);
+}
+
+void CQvEventLogger::LogEvent(const std::string& message, ado::ErrorRecord* error,
+                              int32_t event_type, int32_t caller_level) {
+  LogEvent(message, error, event_type, &caller_level);
+}
+
+std::string CQvEventLogger::FormatErrorText(const std::string& number, const std::string& source,
+                                            const std::string& description) {
+  return "Error: #" + number + "\tSource: " + source + "\tDescription: " + description;
+}
+
+void CQvEventLogger::WriteEvent(const std::string& text, int32_t event_type) {
+  const SharedState& shared = Shared();
+  if ((shared.log_mode & (1 | 2 | 4)) != 0) WriteToApplicationLog(text, event_type);
+  if ((shared.log_mode & kLogModeCustomFile) != 0 &&
+      shared.log_properties.Type() == ado::VarType::kArray) {
+    std::string line_template = ArrayElementText(shared.log_properties, 0);
+    if (line_template.empty()) line_template = default_template_;
+    const std::string file_path = ArrayElementText(shared.log_properties, 1);
+    WriteToCustomLog(text, event_type, file_path, line_template, false);
+  }
+}
+
+void CQvEventLogger::WriteToApplicationLog(const std::string& text, int32_t event_type) {
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const std::string_view piece = ado::CodePointPrefix(rest, kApplicationLogPiece);
+    ApplicationLog().LogEvent(piece, event_type);  // a failed entry is skipped
+    rest.remove_prefix(piece.size());
+  }
+}
+
+void CQvEventLogger::WriteToCustomLog(const std::string& text, int32_t event_type,
+                                      std::string file_path, std::string line_template,
+                                      bool flush_now) {
+  const ado::Variant& properties = Shared().log_properties;
+  if (file_path.empty() && HasElement(properties, 1)) {
+    file_path = ArrayElementText(properties, 1);
+  }
+  if (line_template.empty() && HasElement(properties, 0)) {
+    line_template = ArrayElementText(properties, 0);
+  }
+  if (line_template.empty()) line_template = default_template_;
+  AppendToLogFile(file_path, FormatLogLine(text, line_template, event_type), flush_now);
+}
+
+std::string CQvEventLogger::FormatLogLine(const std::string& text, const std::string& line_template,
+                                          int32_t event_type) {
+  const platform::LocalTime now = Shared().clock->Now();
+  std::string type_id = event_type == kEventError     ? "ERROR_TYPE_ID"
+                        : event_type == kEventWarning ? "WARNING_TYPE_ID"
+                                                      : "INFO_TYPE_ID";
+  const std::string values[5] = {
+      FourDigits(now.year) + "-" + TwoDigits(now.month) + "-" + TwoDigits(now.day),
+      TwoDigits(now.hour) + ":" + TwoDigits(now.minute) + ":" + TwoDigits(now.second),
+      text,
+      LoadCommonResString(type_id),
+      std::to_string(::gettid()),
+  };
+  // One pass over the template: placeholders inside the message stay as written.
+  std::string line;
+  for (size_t i = 0; i < line_template.size(); ++i) {
+    if (line_template[i] == '%' && i + 1 < line_template.size() && line_template[i + 1] >= '1' &&
+        line_template[i + 1] <= '5') {
+      line += values[line_template[i + 1] - '1'];
+      ++i;
+    } else {
+      line += line_template[i];
+    }
+  }
+  return line;
+}
+
+void CQvEventLogger::AppendToLogFile(const std::string& file_path, const std::string& line,
+                                     bool flush_now) {
+  try {
+    if (buffer_count_ == 0) buffer_.fill(std::string());
+    const size_t slot = static_cast<size_t>(buffer_count_);
+    buffer_[slot] = TextFormatter::Format("%1", {line});
+    const bool full = buffer_count_ == static_cast<int32_t>(kBufferSlots) - 1;
+    if (!full && !flush_now) ++buffer_count_;
+    if (!full && !flush_now) return;
+
+    const std::string present = GetBodyFromTextFile(file_path);
+    std::string body = present;
+    if (!present.empty()) body += "\r\n";
+    for (size_t i = 0; i <= slot; ++i) {
+      if (i > 0) body += "\r\n";
+      body += buffer_[i];
+    }
+    platform::CodePage ansi(platform::kCodePageWindows1252);
+    const std::string bytes = ansi.CanRepresent(body) ? ansi.FromUtf8(body) : body;
+    if (file_path.empty() || !ReplaceFile(file_path, bytes)) {
+      throw ado::Error(75, "CQvEventLogger", "Could not write the log file '" + file_path + "'");
+    }
+    buffer_.fill(std::string());
+    buffer_count_ = 0;
+  } catch (const std::exception& e) {
+    // The buffer keeps its lines; the next flush tries again.
+    std::fprintf(stderr, "%s\n", e.what());
+  }
+}
+
+std::string CQvEventLogger::GetBodyFromTextFile(const std::string& file_name,
+                                                int32_t /*encoding*/) {
+  try {
+    const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::string bytes;
+    char block[64 * 1024];
+    for (;;) {
+      const ssize_t n = ::read(fd, block, sizeof block);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        ::close(fd);
+        return {};
+      }
+      if (n == 0) break;
+      bytes.append(block, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    // A log file is written in Windows-1252 unless a line needed UTF-8.
+    const std::string text = ado::IsValidUtf8(bytes)
+                                 ? bytes
+                                 : platform::CodePageToUtf8(bytes, platform::kCodePageWindows1252);
+    return QvStrMan_GetNullTerminatedString(text);
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string CQvEventLogger::HourlyLogFileName(const platform::LocalTime& when) {
+  return "RX_" + FourDigits(when.year) + "-" + TwoDigits(when.month) + "-" + TwoDigits(when.day) +
+         "_" + TwoDigits(when.hour) + ".log";
+}
+
+void CQvEventLogger::ResetSharedState() {
+  SharedState& shared = Shared();
+  shared.level_cache = 0;
+  shared.log_mode = 0;
+  shared.log_properties = ado::Variant();
+}
+
+void CQvEventLogger::SetClock(std::shared_ptr<const platform::Clock> clock) {
+  Shared().clock = clock ? std::move(clock) : std::make_shared<platform::SystemClock>();
+}
+
+}  // namespace qv

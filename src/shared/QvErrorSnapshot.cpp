@@ -1,0 +1,17 @@
+#include "shared/QvErrorSnapshot.h"
+
+namespace qv {
+
+void QvErrorSnapshot::CopyFrom(const ado::ErrorRecord& error) {
+  number_ = error.number;
+  source_ = error.source;
+  description_ = error.description;
+}
+
+void QvErrorSnapshot::CopyTo(ado::ErrorRecord& error) const {
+  error.number = number_;
+  error.source = source_;
+  error.description = description_;
+}
+
+}  // namespace qv
