@@ -100,7 +100,14 @@ void Connection::Open(std::string_view connection_string) {
                                  sizeof getdata, nullptr))) {
     getdata = 0;
   }
+  char driver[128] = {};
+  if (!SQL_SUCCEEDED(SQLGetInfoA(handles->connection.get(), SQL_DRIVER_NAME, driver, sizeof driver,
+                                 &length))) {
+    driver[0] = '\0';
+  }
   dbms_name_ = name;
+  // psqlODBC's Unicode build; its ANSI build (psqlodbca) reports narrow types for real.
+  handles->traits.text_is_unicode = std::string_view(driver).starts_with("psqlodbcw");
   handles->is_sqlite = dbms_name_ == "SQLite";
   handles->traits.sizes_enforced = !handles->is_sqlite;
   handles->traits.getdata_any_column = (getdata & SQL_GD_ANY_COLUMN) != 0;

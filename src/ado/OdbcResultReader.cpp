@@ -335,7 +335,7 @@ OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTrai
     d.base_column = text_attr(SQL_DESC_BASE_COLUMN_NAME);
 
     Column& column = columns_[i - 1];
-    column.map = MapColumn(d);
+    column.map = MapColumn(d, traits_.text_is_unicode);
     column.number = i;
   }
   PlanBindings();

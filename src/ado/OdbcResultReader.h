@@ -23,6 +23,10 @@ struct DriverTraits {
   // A row of a block can be positioned with SQLSetPos and read again with SQLGetData,
   // bound columns included: a value longer than its buffer is then re-read whole.
   bool getdata_block = false;
+  // Character data is Unicode although the driver reports narrow SQL types: a Unicode
+  // driver reports SQL_CHAR, SQL_VARCHAR and SQL_LONGVARCHAR to an application on the
+  // narrow API, and the wide types to one on the wide API, as ADO's provider is.
+  bool text_is_unicode = false;
 };
 
 // Reads the result set of an executed statement. Values are fetched in blocks of rows

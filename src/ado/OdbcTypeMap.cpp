@@ -51,7 +51,7 @@ void Fixed(ColumnMapping& m, int32_t type, int64_t size, uint8_t precision, Fetc
 //   (23 and 3 for a datetime with milliseconds); the stored value keeps the fraction.
 // - Long columns keep the driver's size when it gives one, else ADO's sizes for
 //   SQL Server's text, ntext and image.
-ColumnMapping MapColumn(const ColumnDescription& column) {
+ColumnMapping MapColumn(const ColumnDescription& column, bool text_is_unicode) {
   ColumnMapping m;
   m.field.name = column.name;
   m.field.base_catalog = column.base_catalog;
@@ -63,7 +63,13 @@ ColumnMapping MapColumn(const ColumnDescription& column) {
   if (column.nullable != SQL_NO_NULLS) m.field.attributes |= adFldIsNullable | adFldMayBeNull;
 
   const bool u = column.is_unsigned;
-  switch (column.sql_type) {
+  int16_t sql_type = column.sql_type;
+  if (text_is_unicode) {
+    if (sql_type == SQL_CHAR) sql_type = SQL_WCHAR;
+    if (sql_type == SQL_VARCHAR) sql_type = SQL_WVARCHAR;
+    if (sql_type == SQL_LONGVARCHAR) sql_type = SQL_WLONGVARCHAR;
+  }
+  switch (sql_type) {
     case SQL_BIT:
       Fixed(m, adBoolean, 2, 0, FetchKind::kBit);
       break;

@@ -51,7 +51,8 @@ struct ColumnMapping {
 // Maps a column as ADO's provider for ODBC does: the SQL type picks the DataTypeEnum,
 // DefinedSize, Precision and NumericScale; nullability, fixed length and long data pick
 // the FieldAttributeEnum bits. SQL types without an ADO counterpart (intervals,
-// driver-specific types) come out as variable wide text.
-ColumnMapping MapColumn(const ColumnDescription& column);
+// driver-specific types) come out as variable wide text. With `text_is_unicode`, the
+// narrow character types count as their wide counterparts (see DriverTraits).
+ColumnMapping MapColumn(const ColumnDescription& column, bool text_is_unicode = false);
 
 }  // namespace ado::odbc

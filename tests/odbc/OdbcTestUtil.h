@@ -1,0 +1,58 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ado/Connection.h"
+#include "ado/Error.h"
+#include "ado/Variant.h"
+
+namespace ado::test {
+
+inline std::string Show(const Variant& v) {
+  std::string text;
+  try {
+    text = v.IsArray() ? "(" + std::to_string(v.AsBytes().size()) + " bytes)" : v.ToText();
+  } catch (const Error&) {
+    text = "?";
+  }
+  return v.TypeName() + " " + text;
+}
+
+// Same storage type and same value.
+inline ::testing::AssertionResult Same(const Variant& actual, const Variant& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "got " << Show(actual) << ", want " << Show(expected);
+}
+
+inline const FieldDef& FieldNamed(const RecordsetData& data, const std::string& name) {
+  for (const auto& f : data.fields) {
+    if (f.name == name) return f;
+  }
+  ADD_FAILURE() << "no field " << name;
+  static const FieldDef kNone;
+  return kNone;
+}
+
+inline Variant Cell(const RecordsetData& data, size_t record, const std::string& name) {
+  for (size_t i = 0; i < data.fields.size(); ++i) {
+    if (data.fields[i].name == name) return data.records.Get(record, i);
+  }
+  ADD_FAILURE() << "no field " << name;
+  return Variant();
+}
+
+// The ado::Error a call throws; fails the test when it throws none.
+template <typename F>
+ErrorRecord ErrorOf(F&& call) {
+  try {
+    call();
+  } catch (const Error& e) {
+    return e.record();
+  }
+  ADD_FAILURE() << "no ado::Error thrown";
+  return {};
+}
+
+}  // namespace ado::test

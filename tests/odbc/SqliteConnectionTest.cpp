@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "OdbcTestUtil.h"
+#include "ado/Connection.h"
+#include "ado/Error.h"
+#include "shared/TestFolder.h"
+
+namespace ado {
+namespace {
+
+using test::Cell;
+using test::ErrorOf;
+using test::FieldNamed;
+using test::Same;
+
+class SqliteConnection : public ::testing::Test {
+ protected:
+  void SetUp() override { db_.Open("Driver=SQLite3;Database=" + folder_.File("test.db")); }
+
+  qv::test::TestFolder folder_;
+  Connection db_;
+};
+
+Variant I4(int64_t v) { return Variant::Integer(VarType::kI4, v); }
+
+TEST_F(SqliteConnection, OpenReportsDbmsStateAndPreparedString) {
+  EXPECT_EQ(db_.State(), adStateOpen);
+  EXPECT_EQ(db_.DbmsName(), "SQLite");
+  EXPECT_NE(db_.ConnectionString().find("StepAPI=1"), std::string::npos);
+  EXPECT_EQ(ErrorOf([&] { db_.Open("Driver=SQLite3;Database=x.db"); }).number, kErrObjectOpen);
+  db_.Close();
+  EXPECT_EQ(db_.State(), adStateClosed);
+  EXPECT_EQ(db_.ConnectionString(), "");
+  EXPECT_EQ(ErrorOf([&] { db_.Query("SELECT 1"); }).number, kErrObjectClosed);
+}
+
+TEST_F(SqliteConnection, CommonColumnTypesMapAndRead) {
+  db_.Execute(
+      "CREATE TABLE t(i INTEGER NOT NULL, r REAL, tx TEXT, b BLOB, n NUMERIC, d DATE, "
+      "dt DATETIME, v VARCHAR(5), bi BIGINT, bo BOOLEAN, sm SMALLINT)");
+  EXPECT_EQ(db_.Execute("INSERT INTO t VALUES(7, 1.5, 'Grüße 😀 €', x'00ff10', 12.25, "
+                        "'2024-02-29', '2024-02-29 13:14:15.123', 'abcdefgh', 9000000000, 1, -3)"),
+            1);
+  db_.Execute("INSERT INTO t(i) VALUES(8)");
+  RecordsetData data = db_.Query("SELECT * FROM t ORDER BY i");
+  ASSERT_EQ(data.fields.size(), 11u);
+  ASSERT_EQ(data.records.RecordCount(), 2u);
+
+  const FieldDef& i = FieldNamed(data, "i");
+  EXPECT_EQ(i.type, adInteger);
+  EXPECT_EQ(i.defined_size, 4);
+  EXPECT_EQ(i.precision, 10);
+  // The driver reports every column as nullable, NOT NULL included.
+  EXPECT_EQ(i.attributes, adFldFixed | adFldIsNullable | adFldMayBeNull | adFldUnknownUpdatable);
+  EXPECT_EQ(i.base_table, "t");
+  EXPECT_EQ(i.base_column, "i");
+  const FieldDef& r = FieldNamed(data, "r");
+  EXPECT_EQ(r.type, adDouble);
+  EXPECT_EQ(r.attributes, adFldFixed | adFldIsNullable | adFldMayBeNull | adFldUnknownUpdatable);
+  const FieldDef& tx = FieldNamed(data, "tx");
+  EXPECT_EQ(tx.type, adLongVarChar);
+  EXPECT_EQ(tx.attributes, adFldLong | adFldIsNullable | adFldMayBeNull | adFldUnknownUpdatable);
+  EXPECT_EQ(FieldNamed(data, "v").type, adVarChar);
+  EXPECT_EQ(FieldNamed(data, "v").defined_size, 5);
+  EXPECT_EQ(FieldNamed(data, "d").type, adDBDate);
+  EXPECT_EQ(FieldNamed(data, "dt").type, adDBTimeStamp);
+  EXPECT_EQ(FieldNamed(data, "bi").type, adBigInt);
+  EXPECT_EQ(FieldNamed(data, "bo").type, adBoolean);
+  EXPECT_EQ(FieldNamed(data, "sm").type, adSmallInt);
+  // The driver reports NUMERIC as a double and BLOB as binary; the mapping follows it.
+  EXPECT_EQ(FieldNamed(data, "n").type, adDouble);
+  EXPECT_TRUE(FieldNamed(data, "b").type == adBinary ||
+              FieldNamed(data, "b").type == adLongVarBinary);
+
+  EXPECT_TRUE(Same(Cell(data, 0, "i"), I4(7)));
+  EXPECT_TRUE(Same(Cell(data, 0, "r"), Variant(1.5)));
+  EXPECT_TRUE(Same(Cell(data, 0, "tx"), Variant("Grüße 😀 €")));
+  EXPECT_TRUE(Same(Cell(data, 0, "b"), Variant(Bytes{0x00, 0xff, 0x10})));
+  EXPECT_TRUE(Same(Cell(data, 0, "n"), Variant(12.25)));
+  // SQLite does not hold a declared size: the whole value comes back.
+  EXPECT_TRUE(Same(Cell(data, 0, "v"), Variant("abcdefgh")));
+  EXPECT_TRUE(Same(Cell(data, 0, "bi"), Variant(int64_t{9000000000})));
+  EXPECT_TRUE(Same(Cell(data, 0, "bo"), Variant(true)));
+  EXPECT_TRUE(Same(Cell(data, 0, "sm"), Variant::Integer(VarType::kI2, -3)));
+  EXPECT_TRUE(Same(Cell(data, 0, "d"), Variant(Date::FromParts({2024, 2, 29}))));
+  Variant dt = Cell(data, 0, "dt");
+  ASSERT_EQ(dt.Type(), VarType::kDate);
+  Date::Parts parts = dt.AsDate().ToParts();
+  EXPECT_EQ(parts.year, 2024);
+  EXPECT_EQ(parts.day, 29);
+  EXPECT_EQ(parts.hour, 13);
+  EXPECT_EQ(parts.second, 15);
+  EXPECT_EQ(parts.nanosecond, 123000000);
+
+  // The second row: every column but the key is null.
+  EXPECT_TRUE(Same(Cell(data, 1, "i"), I4(8)));
+  for (size_t f = 1; f < data.fields.size(); ++f) {
+    EXPECT_TRUE(data.records.Get(1, f).IsNull()) << data.fields[f].name;
+  }
+}
+
+TEST_F(SqliteConnection, LongTextAndBlobsComeBackWhole) {
+  db_.Execute("CREATE TABLE t(id INTEGER, tx TEXT, b BLOB)");
+  std::string text;
+  for (int k = 0; k < 3000; ++k) text += "äß😀x";  // crosses every chunk boundary
+  std::string hex;
+  for (int k = 0; k < 20000; ++k) hex += "0a";
+  db_.Execute("INSERT INTO t VALUES(1, '" + text + "', x'" + hex + "')");
+  RecordsetData data = db_.Query("SELECT id, tx, b, length(tx) AS n FROM t");
+  ASSERT_EQ(data.records.RecordCount(), 1u);
+  EXPECT_TRUE(Same(Cell(data, 0, "tx"), Variant(text)));
+  EXPECT_TRUE(Same(Cell(data, 0, "b"), Variant(Bytes(20000, 0x0a))));
+  // The server saw the text as the characters sent, not as bytes. (The driver types an
+  // expression column from its value, so compare the text form.)
+  EXPECT_EQ(Cell(data, 0, "n").ToText(), "12000");
+}
+
+TEST_F(SqliteConnection, ManyRowsSpanSeveralBlocksInOrder) {
+  db_.Execute("CREATE TABLE big(id INTEGER, r REAL, ts TIMESTAMP, tx TEXT)");
+  EXPECT_EQ(db_.Execute("INSERT INTO big WITH RECURSIVE c(x) AS (SELECT 0 UNION ALL "
+                        "SELECT x + 1 FROM c WHERE x < 9999) "
+                        "SELECT x, x / 4.0, '2020-01-01 00:00:00', 'row ' || x FROM c"),
+            10000);
+  // Fixed-size columns only: fetched in blocks.
+  RecordsetData numbers = db_.Query("SELECT id, r, ts FROM big ORDER BY id");
+  ASSERT_EQ(numbers.records.RecordCount(), 10000u);
+  for (size_t k :
+       {size_t{0}, size_t{999}, size_t{1000}, size_t{1001}, size_t{4096}, size_t{9999}}) {
+    EXPECT_TRUE(Same(numbers.records.Get(k, 0), I4(static_cast<int64_t>(k)))) << k;
+    EXPECT_TRUE(Same(numbers.records.Get(k, 1), Variant(static_cast<double>(k) / 4.0))) << k;
+  }
+  // With a text column the rows are read one by one; the result must be the same.
+  RecordsetData texts = db_.Query("SELECT id, tx FROM big ORDER BY id DESC");
+  ASSERT_EQ(texts.records.RecordCount(), 10000u);
+  EXPECT_TRUE(Same(texts.records.Get(0, 1), Variant("row 9999")));
+  EXPECT_TRUE(Same(texts.records.Get(9999, 1), Variant("row 0")));
+
+  EXPECT_EQ(db_.CountRows("SELECT id, tx FROM big"), 10000);
+  EXPECT_EQ(db_.CountRows("SELECT id FROM big WHERE id < 0"), 0);
+}
+
+TEST_F(SqliteConnection, StandardRowLimitClauseRunsAsLimit) {
+  db_.Execute("CREATE TABLE t(id INTEGER, name TEXT)");
+  db_.Execute(
+      "INSERT INTO t WITH RECURSIVE c(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM c WHERE x < 24) "
+      "SELECT x, 'n' || x FROM c");
+  RecordsetData page =
+      db_.Query("SELECT id, name FROM t ORDER BY  1 OFFSET 20 ROWS  FETCH NEXT 10 ROWS ONLY");
+  ASSERT_EQ(page.records.RecordCount(), 5u);
+  EXPECT_TRUE(Same(page.records.Get(0, 0), I4(20)));
+  EXPECT_TRUE(Same(page.records.Get(4, 0), I4(24)));
+  EXPECT_EQ(
+      db_.CountRows("SELECT id FROM t ORDER BY id DESC,  1 OFFSET 0 ROWS  FETCH NEXT 7 ROWS ONLY"),
+      7);
+  EXPECT_EQ(db_.CountRows("SELECT id FROM t ORDER BY  1 OFFSET 0 ROWS  FETCH NEXT 0 ROWS ONLY"), 0);
+}
+
+TEST_F(SqliteConnection, FailuresCarryTheDriversDiagnostics) {
+  ErrorRecord e = ErrorOf([&] { db_.Query("SELECT * FROM missing_table"); });
+  EXPECT_EQ(e.number, kErrProvider);
+  EXPECT_EQ(e.source, "ODBC");
+  EXPECT_EQ(e.description.rfind("[HY000] ", 0), 0u) << e.description;
+  EXPECT_NE(e.description.find("no such table: missing_table"), std::string::npos) << e.description;
+  EXPECT_NE(e.description.find("(native 1)"), std::string::npos) << e.description;
+
+  // A statement without a result set cannot become a recordset.
+  db_.Execute("CREATE TABLE t(i INTEGER, d DATE)");
+  EXPECT_EQ(ErrorOf([&] { db_.Query("INSERT INTO t VALUES(1, NULL)"); }).number, kErrObjectClosed);
+
+  // SQLite stores any integer in an INTEGER column; one beyond 32 bits does not fit
+  // the adInteger field the driver's type asks for.
+  db_.Execute("INSERT INTO t VALUES(4294967296, NULL)");
+  ErrorRecord overflow = ErrorOf([&] { db_.Query("SELECT i FROM t"); });
+  EXPECT_EQ(overflow.number, kErrOverflow);
+  EXPECT_NE(overflow.description.find("Column 'i'"), std::string::npos) << overflow.description;
+
+  // The connection stays usable after failures.
+  EXPECT_EQ(db_.Query("SELECT i FROM t WHERE i = 1").records.RecordCount(), 1u);
+}
+
+TEST(SqliteConnectionOpen, WrongConnectionStringFailsAndStaysClosed) {
+  Connection db;
+  ErrorRecord e = ErrorOf([&] { db.Open("Driver=NoSuchDriver;Database=x.db;Pwd=topsecret"); });
+  EXPECT_EQ(e.number, kErrProvider);
+  EXPECT_EQ(e.description.front(), '[') << e.description;
+  EXPECT_NE(e.description.find("NoSuchDriver"), std::string::npos) << e.description;
+  EXPECT_EQ(e.description.find("topsecret"), std::string::npos);
+  EXPECT_EQ(db.State(), adStateClosed);
+
+  qv::test::TestFolder folder;
+  ErrorRecord missing = ErrorOf([&] {
+    db.Open("Driver=SQLite3;Database=" + folder.File("no/such/folder/x.db") + ";NoCreat=1");
+  });
+  EXPECT_EQ(missing.number, kErrProvider);
+  EXPECT_EQ(db.State(), adStateClosed);
+}
+
+}  // namespace
+}  // namespace ado
