@@ -473,6 +473,10 @@ class FilterParser {
         break;
       }
       case TokenKind::kWord: {
+        if (IsKeyword(value, "true") || IsKeyword(value, "false")) {
+          v = Variant(IsKeyword(value, "true"));
+          break;
+        }
         v = ParseNumber(value.text);
         if (!v) Fail("value '" + value.text + "' must be a quoted text, a number or a #date#");
         break;

@@ -20,7 +20,7 @@ namespace ado {
 // OR), grouped with parentheses. Field: a name, or any text in [brackets]; names ignore
 // case. op: = <> < > <= >= LIKE, or `IS NULL` / `IS NOT NULL`. Value: 'text' or "text"
 // (the quote doubled inside), a number (an optional $ in front), #date# (yyyy-mm-dd
-// [hh:mm[:ss]] or m/d/yyyy [hh:mm[:ss]]), or NULL (`= NULL`, `<> NULL`).
+// [hh:mm[:ss]] or m/d/yyyy [hh:mm[:ss]]), True or False, or NULL (`= NULL`, `<> NULL`).
 //
 // The value is converted to the field's type when parsed. Texts compare ignoring
 // case (Unicode folding); LIKE takes * and % as wildcards anywhere in the pattern. A
