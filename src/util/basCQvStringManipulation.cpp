@@ -5,7 +5,9 @@
 
 #include "ado/Error.h"
 #include "ado/Text.h"
+#include "log/basEventLogger.h"
 #include "platform/CodePage.h"
+#include "shared/ErrorBoundary.h"
 #include "util/FoldedText.h"
 
 namespace qv {
@@ -72,39 +74,52 @@ bool IsUriMark(int32_t code) {
   }
 }
 
-std::string UrlEncodeCharWith(std::string_view character, int32_t& code, AnsiCoder& coder) {
+std::string_view RequireCharacter(std::string_view character) {
   std::string_view first = FirstCharacter(character);
   if (first.empty()) {
     throw ado::Error(ado::kErrInvalidProcedureCall, "", "Invalid procedure call or argument");
   }
+  return first;
+}
+
+std::string UrlEncodeCharWith(std::string_view character, int32_t& code, AnsiCoder& coder,
+                              int& line) {
+  line = 1;
+  std::string_view first = RequireCharacter(character);
   if (code == -1) code = coder.Code(first);
+  line = 2;
   if (IsAsciiAlphanumeric(code)) return std::string(first);
+  line = 3;
   return HexEscape(code);
 }
 
-std::string UriEscapeCharWith(std::string_view character, AnsiCoder& coder) {
-  std::string_view first = FirstCharacter(character);
-  if (first.empty()) {
-    throw ado::Error(ado::kErrInvalidProcedureCall, "", "Invalid procedure call or argument");
-  }
+std::string UriEscapeCharWith(std::string_view character, AnsiCoder& coder, int& line) {
+  line = 1;
+  std::string_view first = RequireCharacter(character);
   int32_t code = coder.Code(first);
+  line = 2;
   if (IsUriMark(code)) return std::string(first);
-  return UrlEncodeCharWith(first, code, coder);
+  int inner_line = 0;
+  line = 3;
+  return UrlEncodeCharWith(first, code, coder, inner_line);
 }
 
-std::string EncodeStringOrThrow(std::string_view text, int32_t mode) {
+std::string EncodeStringOrThrow(std::string_view text, int32_t mode, int& line) {
+  line = 1;
   if (text.empty()) return {};
   if (mode != kModeUrl && mode != kModeUri) return std::string(text);
+  line = 2;
   AnsiCoder coder;
+  int inner_line = 0;
   std::string out;
   out.reserve(text.size() * 3);
   while (!text.empty()) {
     std::string_view character = FirstCharacter(text);
     if (mode == kModeUrl) {
       int32_t code = -1;
-      out += UrlEncodeCharWith(character, code, coder);
+      out += UrlEncodeCharWith(character, code, coder, inner_line);
     } else {
-      out += UriEscapeCharWith(character, coder);
+      out += UriEscapeCharWith(character, coder, inner_line);
     }
     text.remove_prefix(character.size());
   }
@@ -155,95 +170,111 @@ std::string QvStrMan_VarToStr(const ado::Variant& value) {
 
 std::string QvStrMan_ReplaceStringVar(std::string_view text, const ado::Variant& search_list,
                                       const ado::Variant& replacement_list) {
-  try {
-    std::string result(TrimSpaces(text));
-    if (result.empty() || !IsVariantArray(search_list)) return result;
-    const ado::Array& searches = search_list.AsArray();
-    if (!IsVariantArray(replacement_list)) {
-      throw ado::Error(ado::kErrTypeMismatch, "", "Type mismatch");
-    }
-    const ado::Array& replacements = replacement_list.AsArray();
-    for (int32_t i = searches.lower_bound; i <= searches.UpperBound(); ++i) {
-      if (i < replacements.lower_bound || i > replacements.UpperBound()) {
-        throw ado::Error(ado::kErrSubscriptOutOfRange, "", "Subscript out of range");
-      }
-      std::string search =
-          QvStrMan_VarToStr(searches.items[static_cast<size_t>(i - searches.lower_bound)]);
-      std::string replacement =
-          QvStrMan_VarToStr(replacements.items[static_cast<size_t>(i - replacements.lower_bound)]);
-      result = ReplaceIgnoreCase(result, search, replacement);
-    }
-    return result;
-  } catch (const std::exception&) {
-    return {};
-  }
+  return Guard(
+      TraceEvent, std::string(),
+      [&](int& line) {
+        line = 1;
+        std::string result(TrimSpaces(text));
+        if (result.empty() || !IsVariantArray(search_list)) return result;
+        line = 2;
+        const ado::Array& searches = search_list.AsArray();
+        if (!IsVariantArray(replacement_list)) {
+          throw ado::Error(ado::kErrTypeMismatch, "", "Type mismatch");
+        }
+        const ado::Array& replacements = replacement_list.AsArray();
+        for (int32_t i = searches.lower_bound; i <= searches.UpperBound(); ++i) {
+          if (i < replacements.lower_bound || i > replacements.UpperBound()) {
+            throw ado::Error(ado::kErrSubscriptOutOfRange, "", "Subscript out of range");
+          }
+          std::string search =
+              QvStrMan_VarToStr(searches.items[static_cast<size_t>(i - searches.lower_bound)]);
+          std::string replacement = QvStrMan_VarToStr(
+              replacements.items[static_cast<size_t>(i - replacements.lower_bound)]);
+          result = ReplaceIgnoreCase(result, search, replacement);
+        }
+        return result;
+      },
+      Fixed(".QvStrMan_ReplaceStringVar"));
 }
 
 std::string QvStrMan_GetNullTerminatedString(std::string_view text) {
-  size_t nul = text.find('\0');
-  return std::string(nul == std::string_view::npos ? text : text.substr(0, nul));
+  return Guard(
+      TraceEvent, std::string(),
+      [&](int&) {
+        size_t nul = text.find('\0');
+        return std::string(nul == std::string_view::npos ? text : text.substr(0, nul));
+      },
+      Fixed(".QvStrMan_GetNullTerminatedString"));
 }
 
 std::string QvStrMan_UrlEncode(std::string_view text) {
-  try {
-    return EncodeStringOrThrow(text, kModeUrl);
-  } catch (const std::exception&) {
-    return {};
-  }
+  return Guard(
+      TraceEvent, std::string(),
+      [&](int& line) { return EncodeStringOrThrow(text, kModeUrl, line); },
+      AtLine(".QvStrMan_UrlEncode @Line #"));
 }
 
 std::string QvStrMan_EncodeURIComponent(std::string_view text) {
-  try {
-    return EncodeStringOrThrow(text, kModeUri);
-  } catch (const std::exception&) {
-    return {};
-  }
+  return Guard(
+      TraceEvent, std::string(),
+      [&](int& line) { return EncodeStringOrThrow(text, kModeUri, line); },
+      AtLine(".QvStrMan_EncodeURIComponent, @Line#"));
 }
 
 std::string EncodeString(std::string_view text, int32_t mode) {
-  try {
-    return EncodeStringOrThrow(text, mode);
-  } catch (const std::exception&) {
-    return {};
-  }
+  return Guard(
+      TraceEvent, std::string(), [&](int& line) { return EncodeStringOrThrow(text, mode, line); },
+      AtLine(".EncodeString, @Line#"));
 }
 
 std::string URIEscapeChar(std::string_view character) {
-  try {
-    AnsiCoder coder;
-    return UriEscapeCharWith(character, coder);
-  } catch (const std::exception&) {
-    return {};
-  }
+  return Guard(
+      TraceEvent, std::string(),
+      [&](int& line) {
+        AnsiCoder coder;
+        return UriEscapeCharWith(character, coder, line);
+      },
+      AtLine(".URIEscapeChar, @Line#"));
 }
 
 std::string URLEncodeChar(std::string_view character, int32_t& code) {
-  try {
-    AnsiCoder coder;
-    return UrlEncodeCharWith(character, code, coder);
-  } catch (const std::exception&) {
-    return {};
-  }
+  return Guard(
+      TraceEvent, std::string(),
+      [&](int& line) {
+        AnsiCoder coder;
+        return UrlEncodeCharWith(character, code, coder, line);
+      },
+      AtLine(".URLEncodeChar, @Line#"));
 }
 
 std::string QvStrMan_StripLeading(std::string_view text, std::string_view prefix) {
-  std::string_view result = TrimSpaces(text);
-  if (result.empty() || prefix.empty()) return std::string(result);
-  std::string_view head = ado::CodePointPrefix(result, ado::CodePointCount(prefix));
-  if (ado::EqualsIgnoreCase(head, prefix)) result.remove_prefix(head.size());
-  return std::string(result);
+  return Guard(
+      TraceEvent, std::string(),
+      [&](int&) {
+        std::string_view result = TrimSpaces(text);
+        if (result.empty() || prefix.empty()) return std::string(result);
+        std::string_view head = ado::CodePointPrefix(result, ado::CodePointCount(prefix));
+        if (ado::EqualsIgnoreCase(head, prefix)) result.remove_prefix(head.size());
+        return std::string(result);
+      },
+      Fixed("QvStrMan_StripLeading"));
 }
 
 std::string QvStrMan_StripTrailing(std::string_view text, std::string_view suffix) {
-  std::string_view result = TrimSpaces(text);
-  if (result.empty() || suffix.empty()) return std::string(result);
-  size_t total = ado::CodePointCount(result);
-  size_t count = ado::CodePointCount(suffix);
-  if (count > total) return std::string(result);
-  size_t head_bytes = ado::CodePointPrefix(result, total - count).size();
-  std::string_view tail = result.substr(head_bytes);
-  if (ado::EqualsIgnoreCase(tail, suffix)) result.remove_suffix(tail.size());
-  return std::string(result);
+  return Guard(
+      TraceEvent, std::string(),
+      [&](int&) {
+        std::string_view result = TrimSpaces(text);
+        if (result.empty() || suffix.empty()) return std::string(result);
+        size_t total = ado::CodePointCount(result);
+        size_t count = ado::CodePointCount(suffix);
+        if (count > total) return std::string(result);
+        size_t head_bytes = ado::CodePointPrefix(result, total - count).size();
+        std::string_view tail = result.substr(head_bytes);
+        if (ado::EqualsIgnoreCase(tail, suffix)) result.remove_suffix(tail.size());
+        return std::string(result);
+      },
+      Fixed("QvStrMan_StripTrailing"));
 }
 
 std::string QvStrMan_EscapeSQLQuotes(const ado::Variant& value) {
