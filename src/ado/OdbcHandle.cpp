@@ -13,13 +13,8 @@ OdbcHandle::OdbcHandle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
     handle_ = SQL_NULL_HANDLE;
     if (parent != SQL_NULL_HANDLE) {
       SQLSMALLINT parent_type = type == SQL_HANDLE_STMT ? SQL_HANDLE_DBC : SQL_HANDLE_ENV;
-      // Borrow the parent for its diagnostics without taking ownership.
-      OdbcHandle view;
-      view.type_ = parent_type;
-      view.handle_ = parent;
-      std::string text = DiagnosticText(view, "SQLAllocHandle failed");
-      view.handle_ = SQL_NULL_HANDLE;
-      throw Error(kErrProvider, "ODBC", text);
+      throw Error(kErrProvider, "ODBC",
+                  DiagnosticText(parent_type, parent, "SQLAllocHandle failed"));
     }
     throw Error(kErrProvider, "ODBC", "SQLAllocHandle failed: no ODBC driver manager environment");
   }
@@ -48,19 +43,18 @@ void OdbcHandle::Reset() {
 
 namespace {
 
-bool ReadDiag(const OdbcHandle& handle, SQLSMALLINT index, DiagRecord& out) {
+bool ReadDiag(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT index, DiagRecord& out) {
   SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
   SQLINTEGER native = 0;
   SQLSMALLINT length = 0;
   std::string message(512, '\0');
-  SQLRETURN rc = SQLGetDiagRecA(handle.type(), handle.get(), index, state, &native,
+  SQLRETURN rc = SQLGetDiagRecA(type, handle, index, state, &native,
                                 reinterpret_cast<SQLCHAR*>(message.data()),
                                 static_cast<SQLSMALLINT>(message.size()), &length);
   if (!SQL_SUCCEEDED(rc)) return false;
   if (static_cast<size_t>(length) >= message.size()) {
     message.resize(static_cast<size_t>(length) + 1);
-    SQLGetDiagRecA(handle.type(), handle.get(), index, state, &native,
-                   reinterpret_cast<SQLCHAR*>(message.data()),
+    SQLGetDiagRecA(type, handle, index, state, &native, reinterpret_cast<SQLCHAR*>(message.data()),
                    static_cast<SQLSMALLINT>(message.size()), &length);
   }
   message.resize(std::min(static_cast<size_t>(length), message.size()));
@@ -79,15 +73,16 @@ bool ReadDiag(const OdbcHandle& handle, SQLSMALLINT index, DiagRecord& out) {
 
 DiagRecord FirstDiagnostic(const OdbcHandle& handle) {
   DiagRecord record;
-  if (handle) ReadDiag(handle, 1, record);
+  if (handle) ReadDiag(handle.type(), handle.get(), 1, record);
   return record;
 }
 
-std::string DiagnosticText(const OdbcHandle& handle, std::string_view fallback) {
+std::string DiagnosticText(SQLSMALLINT type, SQLHANDLE handle, std::string_view fallback) {
   std::string text;
   DiagRecord record;
   // A few records are enough; some drivers repeat one failure many times.
-  for (SQLSMALLINT i = 1; i <= 8 && handle && ReadDiag(handle, i, record); ++i) {
+  for (SQLSMALLINT i = 1; i <= 8 && handle != SQL_NULL_HANDLE && ReadDiag(type, handle, i, record);
+       ++i) {
     if (!text.empty()) text += '\n';
     text += '[' + record.sqlstate + "] " + record.message + " (native " +
             std::to_string(record.native) + ')';

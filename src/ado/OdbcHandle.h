@@ -43,8 +43,11 @@ struct DiagRecord {
 };
 
 // The handle's diagnostic records joined as "[SQLSTATE] message (native N)", one per
-// line; `fallback` when the driver left none.
-std::string DiagnosticText(const OdbcHandle& handle, std::string_view fallback);
+// line; `fallback` when the driver left none. The raw form reads a handle it does not own.
+std::string DiagnosticText(SQLSMALLINT type, SQLHANDLE handle, std::string_view fallback);
+inline std::string DiagnosticText(const OdbcHandle& handle, std::string_view fallback) {
+  return DiagnosticText(handle.type(), handle.get(), fallback);
+}
 // The first diagnostic record; an empty record when there is none.
 DiagRecord FirstDiagnostic(const OdbcHandle& handle);
 

@@ -115,15 +115,17 @@ ColumnMapping MapColumn(const ColumnDescription& column, bool text_is_unicode) {
       m.field.numeric_scale = Clamp8(column.decimal_digits);
       break;
     case SQL_TYPE_TIMESTAMP:
-    case SQL_DATETIME:
+    case SQL_TIMESTAMP:  // the ODBC 2 codes, from drivers the driver manager does not map
       Fixed(m, adDBTimeStamp, 16, Clamp8(static_cast<int64_t>(column.column_size)),
             FetchKind::kTimestamp, VarType::kDate);
       m.field.numeric_scale = Clamp8(column.decimal_digits);
       break;
     case SQL_TYPE_DATE:
+    case SQL_DATE:
       Fixed(m, adDBDate, 6, 0, FetchKind::kDate, VarType::kDate);
       break;
     case SQL_TYPE_TIME:
+    case SQL_TIME:
       Fixed(m, adDBTime, 6, 0, FetchKind::kTime, VarType::kDate);
       break;
     case SQL_GUID:

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "OdbcTestUtil.h"
@@ -178,6 +179,30 @@ TEST_F(SqliteConnection, FailuresCarryTheDriversDiagnostics) {
 
   // The connection stays usable after failures.
   EXPECT_EQ(db_.Query("SELECT i FROM t WHERE i = 1").records.RecordCount(), 1u);
+}
+
+TEST_F(SqliteConnection, RecordsetOpensQueryDisconnected) {
+  db_.Execute("CREATE TABLE t(id INTEGER, name VARCHAR(10))");
+  db_.Execute("INSERT INTO t VALUES(1, 'a'), (2, 'b'), (3, NULL)");
+  auto connection = std::make_shared<Connection>();
+  connection->Open("Driver=SQLite3;Database=" + folder_.File("test.db"));
+
+  Recordset rs;
+  rs.SetCursorLocation(adUseClient);
+  rs.SetCursorType(adOpenStatic);
+  rs.SetLockType(adLockBatchOptimistic);
+  rs.SetSource("SELECT id, name FROM t ORDER BY id");
+  rs.SetActiveConnection(connection);
+  rs.Open();
+  rs.SetActiveConnection(nullptr);
+  connection->Close();
+
+  EXPECT_EQ(rs.RecordCount(), 3);
+  ASSERT_EQ(rs.Fields().Count(), 2);
+  EXPECT_EQ(rs.Fields().Item("name").Type(), adVarChar);
+  rs.MoveLast();
+  EXPECT_TRUE(rs.Fields().Item("name").Value().IsNull());
+  EXPECT_TRUE(Same(rs.Fields().Item("id").Value(), I4(3)));
 }
 
 TEST(SqliteConnectionOpen, WrongConnectionStringFailsAndStaysClosed) {
