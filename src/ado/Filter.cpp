@@ -159,6 +159,12 @@ std::optional<Variant> TextAs(std::string_view text, FilterCriteria::Family fami
   }
 }
 
+std::string TextKey(std::string_view text) {
+  std::string key("s");
+  key += FoldCase(text);
+  return key;
+}
+
 std::optional<double> NumericKey(const Variant& v) {
   double d = 0;
   switch (v.Type()) {
@@ -212,9 +218,9 @@ std::optional<std::string> FilterKey(const Variant& value, FilterCriteria::Famil
     return std::nullopt;
   }
   if (family == FilterCriteria::Family::kText) {
-    if (value.IsString()) return "s" + FoldCase(value.AsString());
+    if (value.IsString()) return TextKey(value.AsString());
     try {
-      return "s" + FoldCase(value.ToText());
+      return TextKey(value.ToText());
     } catch (const Error&) {
       return std::nullopt;
     }
@@ -632,7 +638,7 @@ FilterIndex::FieldIndex& FilterIndex::Build(const RecordStore& store,
     if (type == VarType::kNull || type == VarType::kEmpty) continue;
     std::optional<std::string> key;
     if (type == VarType::kString && family == FilterCriteria::Family::kText) {
-      key = "s" + FoldCase(store.TextAt(r, field));
+      key = TextKey(store.TextAt(r, field));
     } else {
       key = FilterKey(store.Get(r, field), family);
     }
