@@ -1,0 +1,342 @@
+#include "store/CQvXMLManip.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+#include "ado/Error.h"
+#include "records/CQvRSRecUtils.h"
+#include "shared/ErrorBoundary.h"
+#include "shared/PosixError.h"
+#include "shared/QvSharedADO.h"
+#include "shared/QvSharedFileSystem.h"
+#include "shared/QvSharedStrings.h"
+
+namespace qv {
+namespace {
+
+constexpr char kClass[] = "CQvXMLManip";
+
+// The one process-wide writer of encoded values.
+CQvRSRecUtils& RecUtils() {
+  static CQvRSRecUtils utils;
+  return utils;
+}
+
+std::string FieldName(const std::optional<ado::Field>& field) {
+  try {
+    return field ? field->Name() : std::string();
+  } catch (...) {
+    return std::string();
+  }
+}
+
+std::string FieldValueText(const std::optional<ado::Field>& field) {
+  try {
+    return field ? QvSharedStrings::ToText(field->Value()) : std::string();
+  } catch (...) {
+    return std::string();
+  }
+}
+
+void LogNotSupported(const char* operation, int32_t encode_type) {
+  QvSharedErrorLog::Instance().LogEvent(
+      std::string(kClass) + operation + " - " + std::to_string(encode_type) + " not supported", {},
+      kEventWarning, kLevelExport);
+}
+
+// A new file beside the target that nobody else uses; removed again unless committed.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::filesystem::path& target) {
+    const std::filesystem::path folder =
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, ".tmp%08llx",
+                    static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
+      const std::string candidate = (folder / ("." + target.filename().string() + suffix)).string();
+      fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ >= 0) {
+        path_ = candidate;
+        return;
+      }
+      if (errno != EEXIST) break;
+    }
+    throw ErrorFromErrno(errno, kClass, "Cannot create a temporary file in " + folder.string());
+  }
+  ~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_) ::unlink(path_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  const std::string& Path() const { return path_; }
+
+  // Gives the new file the permissions of the file it replaces.
+  void KeepModeOf(const std::string& target) {
+    struct stat info {};
+    if (::stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+      ::fchmod(fd_, info.st_mode & 07777);
+    }
+  }
+
+  // The content must be on disk before the rename makes it the target.
+  void Sync() {
+    if (::fsync(fd_) != 0) throw ErrorFromErrno(errno, kClass, "Cannot flush " + path_);
+  }
+
+  void RenameTo(const std::string& target) {
+    if (::rename(path_.c_str(), target.c_str()) != 0) {
+      throw ErrorFromErrno(errno, kClass, "Cannot replace " + target);
+    }
+    committed_ = true;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool committed_ = false;
+};
+
+// Makes a finished rename durable; a folder that cannot be synced loses nothing now.
+void SyncFolderOf(const std::filesystem::path& target) {
+  const std::filesystem::path folder =
+      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+std::shared_ptr<ado::Recordset> CQvXMLManip::OpenXMLToRS(const std::string& source_path,
+                                                         bool decode, int32_t encode_type) {
+  return Guard(
+      ReportToErrorLog, std::shared_ptr<ado::Recordset>(),
+      [&](int& line) {
+        line = 1;
+        auto rs = std::make_shared<ado::Recordset>();
+        line = 2;
+        const bool exists = QvSharedFileSystem::CheckFileExists(source_path, true);
+        line = 3;
+        if (exists) {
+          rs->SetCursorLocation(ado::adUseClient);
+          rs->SetSource(source_path);
+          rs->SetCursorType(ado::adOpenDynamic);
+          rs->SetLockType(ado::adLockOptimistic);
+          rs->Open(ado::Variant(source_path), nullptr, ado::adOpenUnspecified,
+                   ado::adLockUnspecified, -1);
+        }
+        line = 4;
+        if (decode) DecodeRecordset(rs, encode_type);
+        return rs;
+      },
+      Fixed(std::string(kClass) + ".OpenXMLToRS"));
+}
+
+bool CQvXMLManip::SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs,
+                              const std::string& source_path, bool encode, bool backup_file,
+                              int32_t encode_type) {
+  return Guard(
+      ReportToErrorLog, false,
+      [&](int& line) {
+        line = 1;
+        if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "Object required");
+        line = 2;
+        if (encode) EncodeRecordset(rs, encode_type);
+        line = 3;
+        TemporaryFile temporary{std::filesystem::path(source_path)};
+        temporary.KeepModeOf(source_path);
+        line = 4;
+        // Streams straight into the file; a closed recordset is refused as Save refuses it.
+        rs->SaveToFile(temporary.Path(), ado::adPersistXML);
+        temporary.Sync();
+        line = 5;
+        if (backup_file) BackupXMLFile(source_path);
+        line = 6;
+        temporary.RenameTo(source_path);
+        SyncFolderOf(std::filesystem::path(source_path));
+        return true;
+      },
+      AtLine(std::string(kClass) + ".SaveRSToXML. @Line#"));
+}
+
+bool CQvXMLManip::BackupXMLFile(const std::string& path) {
+  return Guard(
+      ReportToErrorLog, false,
+      [&](int& line) {
+        line = 1;
+        if (!QvSharedFileSystem::CheckFileExists(path, true)) return false;
+        line = 2;
+        // A copy is enough: the new content replaces the file by a rename, so the old
+        // file is never deleted before the new one is complete.
+        std::string backup_path;
+        return QvSharedFileSystem::BackupFile(path, backup_path);
+      },
+      AtLine(std::string(kClass) + ".BackupXMLFile, @Line#"));
+}
+
+bool CQvXMLManip::DecodeRecordset(const std::shared_ptr<ado::Recordset>& rs, int32_t encode_type) {
+  return Guard(
+      ReportToErrorLog, false,
+      [&](int& line) {
+        line = 1;
+        if (!rs || rs->State() != ado::adStateOpen) return true;
+        line = 2;
+        if (rs->Eof() && rs->Bof()) return true;
+        line = 3;
+        rs->MoveFirst();
+        while (!rs->Eof()) {
+          line = 4;
+          ado::Fields fields = rs->Fields();
+          for (int32_t i = 0; i < fields.Count(); ++i) {
+            DecodeField(fields.Find(fields.Item(static_cast<size_t>(i)).Name()), encode_type);
+          }
+          line = 5;
+          rs->Update();
+          line = 6;
+          rs->MoveNext();
+        }
+        line = 7;
+        rs->MoveFirst();
+        return true;
+      },
+      AtLine(std::string(kClass) + ".DecodeRecordset, @ Line#"));
+}
+
+bool CQvXMLManip::EncodeRecordset(const std::shared_ptr<ado::Recordset>& rs, int32_t encode_type) {
+  return Guard(
+      ReportToErrorLog, false,
+      [&](int& line) {
+        line = 1;
+        if (!rs || rs->State() != ado::adStateOpen) return true;
+        if (rs->Bof() && rs->Eof()) return true;
+        line = 2;
+        QvSharedADO checker;
+        if (checker.CheckRecordset(rs)) {
+          while (!rs->Eof()) {
+            line = 3;
+            ado::Fields fields = rs->Fields();
+            for (int32_t i = 0; i < fields.Count(); ++i) {
+              EncodeField(fields.Find(fields.Item(static_cast<size_t>(i)).Name()), encode_type);
+            }
+            line = 4;
+            rs->Update();
+            line = 5;
+            rs->MoveNext();
+          }
+          line = 6;
+          rs->MoveFirst();
+        }
+        line = 7;
+        return true;
+      },
+      AtLine(std::string(kClass) + ".EncodeRecordset, @Line#"));
+}
+
+bool CQvXMLManip::DecodeField(const std::optional<ado::Field>& field, int32_t encode_type) {
+  return Guard(
+      ReportToErrorLog, false,
+      [&](int& line) {
+        line = 1;
+        if (!UpdateField(field)) return true;
+        line = 2;
+        const std::string text = QvSharedStrings::ToText(field->Value());
+        std::string decoded = text;
+        switch (encode_type) {
+          case 1:
+            decoded = QvSharedStrings::Decode1(text);
+            break;
+          case 6:
+            decoded = QvSharedStrings::Decode6(text, 0);
+            break;
+          default:
+            LogNotSupported(".DecodeField", encode_type);
+            break;
+        }
+        line = 3;
+        ado::Field target = *field;
+        if (QvSharedStrings::ToText(target.Value()) != decoded) {
+          target.SetValue(ado::Variant(decoded));
+        }
+        return true;
+      },
+      [&](int line) {
+        return std::string(kClass) + ".DecodeField, Field Name" + FieldName(field) + ", @Line#" +
+               std::to_string(line);
+      });
+}
+
+bool CQvXMLManip::EncodeField(const std::optional<ado::Field>& field, int32_t encode_type) {
+  return Guard(
+      ReportToErrorLog, false,
+      [&](int& line) {
+        line = 1;
+        if (!UpdateField(field)) return true;
+        line = 2;
+        const std::string text = QvSharedStrings::ToText(field->Value());
+        std::string encoded = text;
+        switch (encode_type) {
+          case 1:
+            encoded = QvSharedStrings::Encode1(text);
+            break;
+          case 6:
+            encoded = QvSharedStrings::Encode6(text, 0);
+            break;
+          default:
+            LogNotSupported(".EncodeField", encode_type);
+            break;
+        }
+        line = 3;
+        RecUtils().SetFieldValue2(field, ado::Variant(encoded));
+        return true;
+      },
+      [&](int line) {
+        return std::string(kClass) + ".EncodeField, Field Name=" + FieldName(field) +
+               ", Field Value=" + FieldValueText(field) + ", @Line#" + std::to_string(line);
+      });
+}
+
+bool CQvXMLManip::UpdateField(const std::optional<ado::Field>& field) {
+  return Guard(
+      ReportToErrorLog, false,
+      [&](int& line) {
+        line = 1;
+        if (!field) return false;
+        line = 2;
+        const ado::Variant value = field->Value();
+        if (value.IsNull()) return false;
+        line = 3;
+        if (value.IsNumeric()) return false;
+        line = 4;
+        if (IsBoolean(value)) return false;
+        line = 5;
+        if (value.IsDate()) return false;
+        line = 6;
+        // Byte arrays and objects have no text form to encode.
+        if (value.IsArray() || value.IsObject()) return false;
+        return !QvSharedStrings::ToText(value).empty();
+      },
+      AtLine(std::string(kClass) + ".UpdateField, @Line#"));
+}
+
+bool CQvXMLManip::IsBoolean(const ado::Variant& value) {
+  try {
+    value.ToBool();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace qv
