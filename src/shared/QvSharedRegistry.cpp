@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "ado/Text.h"
+#include "platform/ProgramFolder.h"
+#include "platform/RegistryFile.h"
 
 namespace qv {
 namespace {
@@ -57,6 +59,17 @@ ado::Variant QvSharedRegistry::DefaultRead(uint32_t hive, const std::string& key
                             "System\\CurrentControlSet\\Control\\TimeZoneInformation") &&
       ado::EqualsIgnoreCase(value_name, "ActiveTimeBias")) {
     return ActiveTimeBias();
+  }
+  // Every other value comes from the registry file: numbers and texts.
+  if (hive == kHKeyLocalMachine) {
+    const platform::RegistryFile registry = platform::RegistryFile::Load(
+        platform::RegistryFile::DefaultPath(platform::ProgramFolder()));
+    const platform::RegistryValue* value = registry.Find("HKEY_LOCAL_MACHINE\\" + key, value_name);
+    if (value != nullptr &&
+        (value->type == platform::kRegDword || value->type == platform::kRegSz ||
+         value->type == platform::kRegExpandSz)) {
+      return value->value;
+    }
   }
   return ado::Variant();
 }

@@ -14,7 +14,9 @@ inline constexpr uint32_t kHKeyLocalMachine = 0x80000002u;
 
 // The process-wide registry reader, created on first use. It knows the time-zone bias
 // (HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\TimeZoneInformation,
-// "ActiveTimeBias"), computed from the system time zone; every other value is empty.
+// "ActiveTimeBias"), computed from the system time zone; every other value of
+// HKEY_LOCAL_MACHINE comes from the registry file (RegistryFile::DefaultPath): a 32-bit
+// number as a whole number, a text as text; anything else is empty.
 class QvSharedRegistry {
  public:
   using Reader =

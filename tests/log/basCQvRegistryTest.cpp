@@ -71,3 +71,22 @@ TEST(basErrorHandling, FormatResourceTextKeepsPrefixAndUnfilledPlaceholders) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(QvSharedRegistry, ValuesOtherThanTheBiasComeFromTheRegistryFile) {
+  test::ProgramHome home(
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n\"EventLogLevel\"=dword:00000006\r\n"
+      "\"Name\"=\"Tolvane\"\r\n\"Blob\"=hex:01\r\n");
+  QvSharedRegistry& registry = QvSharedRegistry::Instance();
+  EXPECT_EQ(
+      registry.ReadValue(kHKeyLocalMachine, "SOFTWARE\\", "Tolvane", "EventLogLevel").ToLong(), 6);
+  EXPECT_EQ(registry.ReadValue(kHKeyLocalMachine, "software", "tolvane", "name").ToText(),
+            "Tolvane");
+  EXPECT_TRUE(registry.ReadValue(kHKeyLocalMachine, "SOFTWARE", "Tolvane", "Blob").IsEmpty());
+  EXPECT_TRUE(registry.ReadValue(kHKeyCurrentUser, "SOFTWARE", "Tolvane", "Name").IsEmpty());
+}
+
+}  // namespace
+}  // namespace qv
