@@ -298,6 +298,16 @@ bool CQvXMLManip::EncodeField(const std::optional<ado::Field>& field, int32_t en
             break;
         }
         line = 3;
+        // An encoded form that reads as a number, date or Boolean would not be decoded
+        // again; the value is then stored as it is, so no reader gets the encoded form.
+        if (encoded != text && !IsTextLike(ado::Variant(encoded))) {
+          QvSharedErrorLog::Instance().LogEvent(
+              std::string(kClass) + ".EncodeField, Field Name=" + FieldName(field) +
+                  ", encoded value '" + encoded + "' would not read as text; kept unencoded",
+              {}, kEventWarning, kLevelExport);
+          return true;
+        }
+        line = 4;
         RecUtils().SetFieldValue2(field, ado::Variant(encoded));
         return true;
       },
@@ -314,20 +324,19 @@ bool CQvXMLManip::UpdateField(const std::optional<ado::Field>& field) {
         line = 1;
         if (!field) return false;
         line = 2;
-        const ado::Variant value = field->Value();
-        if (value.IsNull()) return false;
-        line = 3;
-        if (value.IsNumeric()) return false;
-        line = 4;
-        if (IsBoolean(value)) return false;
-        line = 5;
-        if (value.IsDate()) return false;
-        line = 6;
-        // Byte arrays and objects have no text form to encode.
-        if (value.IsArray() || value.IsObject()) return false;
-        return !QvSharedStrings::ToText(value).empty();
+        return IsTextLike(field->Value());
       },
       AtLine(std::string(kClass) + ".UpdateField, @Line#"));
+}
+
+bool CQvXMLManip::IsTextLike(const ado::Variant& value) {
+  if (value.IsNull()) return false;
+  if (value.IsNumeric()) return false;
+  if (IsBoolean(value)) return false;
+  if (value.IsDate()) return false;
+  // Byte arrays and objects have no text form to encode.
+  if (value.IsArray() || value.IsObject()) return false;
+  return !QvSharedStrings::ToText(value).empty();
 }
 
 bool CQvXMLManip::IsBoolean(const ado::Variant& value) {

@@ -42,7 +42,9 @@ class CQvXMLManip {
 
   // Decode or encode the field's value on the current record when it is text-like.
   // Encoded values are written through CQvRSRecUtils::SetFieldValue2, which refuses
-  // text longer than the field allows. False after a logged failure.
+  // text longer than the field allows; an encoded form that would not read as text
+  // (Base64 of some texts is all digits) is not stored, with a warning. False after a
+  // logged failure.
   bool DecodeField(const std::optional<ado::Field>& field, int32_t encode_type);
   bool EncodeField(const std::optional<ado::Field>& field, int32_t encode_type);
 
@@ -50,6 +52,10 @@ class CQvXMLManip {
   // not numeric, not a Boolean, not a date, not an array or object, and its text is
   // not empty.
   bool UpdateField(const std::optional<ado::Field>& field);
+
+  // The rules of UpdateField for a value: not null, not numeric, not a Boolean, not a
+  // date, not an array or object, and a non-empty text. Throws nothing for such values.
+  static bool IsTextLike(const ado::Variant& value);
 
   // True when the value converts to a Boolean. Logs nothing.
   static bool IsBoolean(const ado::Variant& value);

@@ -314,6 +314,26 @@ TEST(CQvXMLManip, EncodedValueLongerThanTheFieldKeepsTheOldValue) {
             0u);
 }
 
+TEST(CQvXMLManip, TextWhoseEncodingReadsAsANumberIsKeptUnencoded) {
+  TestFolder folder;
+  LogCapture capture;
+  CQvXMLManip store;
+  const std::string square_unit = "\xE3\x8D\xB4";  // U+3374, Base64 "4420"
+  ASSERT_EQ(QvSharedStrings::Encode6(square_unit), "4420");
+  auto rs = MakeRecordset({{"tUnit", ado::adVarWChar, 10}, {"tName", ado::adVarWChar, 10}},
+                          {{ado::Variant(square_unit), ado::Variant("abc")}});
+  ASSERT_TRUE(store.SaveRSToXML(rs, folder.File("units.xml"), true, false, 6));
+  EXPECT_EQ(Text(rs, "tUnit"), square_unit);
+  EXPECT_EQ(Text(rs, "tName"), "YWJj");
+  ASSERT_EQ(capture.Warnings().size(), 1u);
+  EXPECT_EQ(capture.Warnings()[0].rfind("CQvXMLManip.EncodeField, Field Name=tUnit", 0), 0u);
+
+  auto opened = store.OpenXMLToRS(folder.File("units.xml"), true, 6);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(Text(opened, "tUnit"), square_unit);  // not decodable, so logged and kept
+  EXPECT_EQ(Text(opened, "tName"), "abc");
+}
+
 TEST(CQvXMLManip, UpdateFieldAcceptsOnlyTextLikeValues) {
   LogCapture capture;
   CQvXMLManip store;
