@@ -107,7 +107,7 @@ class RecordsetXmlParser {
       size_t pending = fed_ - std::min(fed_, last_event_);
       // Read at least as much as the parser already holds, so a large token is re-scanned
       // a logarithmic number of times only.
-      size_t want = std::max(kBlockBytes, pending);
+      size_t want = std::max(kBlockBytes, std::min(pending, limits_.max_token_bytes));
       void* buffer = XML_GetBuffer(parser_.get(), static_cast<int>(want));
       if (!buffer) ThrowInvalid("out of memory in the XML parser");
       size_t got = source.Read(static_cast<char*>(buffer), want);
@@ -118,8 +118,7 @@ class RecordsetXmlParser {
       }
       if (final) break;
       if (fed_ - std::min(fed_, last_event_) > limits_.max_token_bytes) {
-        ThrowInvalid("an element, attribute value or comment larger than " +
-                     std::to_string(limits_.max_token_bytes >> 20) + " MiB" + Position());
+        ThrowInvalid(TooLarge() + Position());
       }
       if (total_size && !reserved_ && row_number_ >= 1024) ReserveRecords(*total_size);
     }
@@ -162,6 +161,11 @@ class RecordsetXmlParser {
     auto* self = static_cast<RecordsetXmlParser*>(data);
     if (self->failed_) return;
     self->last_event_ = static_cast<size_t>(XML_GetCurrentByteIndex(self->parser_.get()));
+    // A token that completed within one large read still counts against the limit.
+    if (static_cast<size_t>(XML_GetCurrentByteCount(self->parser_.get())) >
+        self->limits_.max_token_bytes) {
+      return self->Fail(self->TooLarge());
+    }
     try {
       fn(*self);
     } catch (const std::exception& error) {
@@ -184,11 +188,16 @@ class RecordsetXmlParser {
   static void XMLCALL OnProcessingInstruction(void* data, const XML_Char*, const XML_Char*) {
     Guard(data, [](RecordsetXmlParser&) {});
   }
-  static void XMLCALL OnStartDoctype(void* data, const XML_Char*, const XML_Char*,
-                                     const XML_Char*, int) {
+  static void XMLCALL OnStartDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*,
+                                     int) {
     Guard(data, [](RecordsetXmlParser& self) {
       self.Fail("a DOCTYPE is not allowed in a recordset file");
     });
+  }
+
+  std::string TooLarge() const {
+    return "an element, attribute value or comment larger than " +
+           std::to_string(limits_.max_token_bytes >> 20) + " MiB";
   }
 
   void Fail(const std::string& reason) {
@@ -285,7 +294,8 @@ class RecordsetXmlParser {
       case Context::kUpdate:
         if (is(Ns::kRowset, "original")) return contexts_.push_back(Context::kOriginal);
         break;
-      default: break;
+      default:
+        break;
     }
     skip_depth_ = 1;  // an element this reader does not use, with all it holds
   }
@@ -347,7 +357,8 @@ class RecordsetXmlParser {
       if (SchemaFlag(value)) def.attributes |= bit;
     };
     auto small_number = [&]() -> uint8_t {
-      return static_cast<uint8_t>(std::clamp<int64_t>(xml::ParseInteger(value).value_or(0), 0, 255));
+      return static_cast<uint8_t>(
+          std::clamp<int64_t>(xml::ParseInteger(value).value_or(0), 0, 255));
     };
     if (attribute.ns == Ns::kNone) {
       if (attribute.local == "name") schema.attribute_name = value;
@@ -360,26 +371,46 @@ class RecordsetXmlParser {
     }
     if (attribute.ns != Ns::kRowset) return;
     std::string_view local = attribute.local;
-    if (local == "name") def.name = value;
-    else if (local == "number") schema.number = xml::ParseInteger(value);
-    else if (local == "nullable") flag(adFldIsNullable);
-    else if (local == "maydefer") flag(adFldMayDefer);
-    else if (local == "write") flag(adFldUpdatable);
-    else if (local == "writeunknown") flag(adFldUnknownUpdatable);
-    else if (local == "rowid") flag(adFldRowID);
-    else if (local == "keycolumn") flag(adFldKeyColumn);
-    else if (local == "hidden") def.hidden = SchemaFlag(value);
-    else if (local == "autoincrement") def.autoincrement = SchemaFlag(value);
-    else if (local == "basecatalog") def.base_catalog = value;
-    else if (local == "baseschema") def.base_schema = value;
-    else if (local == "basetable") def.base_table = value;
-    else if (local == "basecolumn") def.base_column = value;
-    else if (local == "dbtype") schema.db_type = value;
-    else if (local == "precision") def.precision = small_number();
-    else if (local == "scale") def.numeric_scale = small_number();
-    else if (local == "fixedlength") schema.fixed = SchemaFlag(value);
-    else if (local == "long") schema.is_long = SchemaFlag(value);
-    else if (local == "maybenull") schema.may_be_null = SchemaFlag(value);
+    if (local == "name")
+      def.name = value;
+    else if (local == "number")
+      schema.number = xml::ParseInteger(value);
+    else if (local == "nullable")
+      flag(adFldIsNullable);
+    else if (local == "maydefer")
+      flag(adFldMayDefer);
+    else if (local == "write")
+      flag(adFldUpdatable);
+    else if (local == "writeunknown")
+      flag(adFldUnknownUpdatable);
+    else if (local == "rowid")
+      flag(adFldRowID);
+    else if (local == "keycolumn")
+      flag(adFldKeyColumn);
+    else if (local == "hidden")
+      def.hidden = SchemaFlag(value);
+    else if (local == "autoincrement")
+      def.autoincrement = SchemaFlag(value);
+    else if (local == "basecatalog")
+      def.base_catalog = value;
+    else if (local == "baseschema")
+      def.base_schema = value;
+    else if (local == "basetable")
+      def.base_table = value;
+    else if (local == "basecolumn")
+      def.base_column = value;
+    else if (local == "dbtype")
+      schema.db_type = value;
+    else if (local == "precision")
+      def.precision = small_number();
+    else if (local == "scale")
+      def.numeric_scale = small_number();
+    else if (local == "fixedlength")
+      schema.fixed = SchemaFlag(value);
+    else if (local == "long")
+      schema.is_long = SchemaFlag(value);
+    else if (local == "maybenull")
+      schema.may_be_null = SchemaFlag(value);
   }
 
   void EnterData() {
@@ -399,21 +430,23 @@ class RecordsetXmlParser {
         return g.attribute_name == schema.reference;
       });
       if (global == globals_.end()) {
-        throw ReadFailure("s:attribute refers to an undeclared AttributeType '" +
-                          schema.reference + "'");
+        throw ReadFailure("s:attribute refers to an undeclared AttributeType '" + schema.reference +
+                          "'");
       }
       schema = *global;
     }
     if (std::all_of(schemas_.begin(), schemas_.end(),
                     [](const FieldSchema& s) { return s.number.has_value(); })) {
-      std::stable_sort(schemas_.begin(), schemas_.end(),
-                       [](const FieldSchema& a, const FieldSchema& b) { return *a.number < *b.number; });
+      std::stable_sort(
+          schemas_.begin(), schemas_.end(),
+          [](const FieldSchema& a, const FieldSchema& b) { return *a.number < *b.number; });
     }
     fields_.reserve(schemas_.size());
     for (FieldSchema& schema : schemas_) {
       FieldDef def = std::move(schema.def);
       if (def.name.empty()) def.name = schema.attribute_name;
-      def.type = xml::AdoTypeFromSchema(schema.dt_type, schema.db_type, schema.fixed, schema.is_long);
+      def.type =
+          xml::AdoTypeFromSchema(schema.dt_type, schema.db_type, schema.fixed, schema.is_long);
       def.defined_size = schema.max_length.value_or(xml::DefaultDefinedSize(def.type));
       if (schema.fixed) def.attributes |= adFldFixed;
       if (schema.is_long) def.attributes |= adFldLong;
@@ -441,8 +474,8 @@ class RecordsetXmlParser {
   void ReadRow(Context context, const char** atts) {
     ++row_number_;
     if (context == Context::kUpdate) return ApplyChange(atts);
-    int32_t status = context == Context::kInsert   ? adRecNew
-                     : context == Context::kDelete ? adRecDeleted
+    int32_t status = context == Context::kInsert     ? adRecNew
+                     : context == Context::kDelete   ? adRecDeleted
                      : context == Context::kOriginal ? adRecModified
                                                      : adRecUnmodified;
     size_t record = records_.AppendRecord(status);
@@ -502,7 +535,9 @@ class RecordsetXmlParser {
     const FieldInfo& info = infos_[field];
     std::string_view text(value);
     switch (info.kind) {
-      case ValueKind::kText: records_.SetText(record, field, text); return;
+      case ValueKind::kText:
+        records_.SetText(record, field, text);
+        return;
       case ValueKind::kGuid: {
         auto guid = xml::NormalizeGuid(text);
         records_.SetText(record, field, guid ? std::string_view(*guid) : text);
@@ -578,14 +613,20 @@ class RecordsetXmlParser {
   static bool FitsInteger(int64_t value, VarType type) {
     auto in = [&](int64_t low, int64_t high) { return value >= low && value <= high; };
     switch (type) {
-      case VarType::kI1: return in(-128, 127);
-      case VarType::kI2: return in(-32768, 32767);
-      case VarType::kI4: return in(std::numeric_limits<int32_t>::min(),
-                                   std::numeric_limits<int32_t>::max());
-      case VarType::kUI1: return in(0, 255);
-      case VarType::kUI2: return in(0, 65535);
-      case VarType::kUI4: return in(0, std::numeric_limits<uint32_t>::max());
-      default: return true;
+      case VarType::kI1:
+        return in(-128, 127);
+      case VarType::kI2:
+        return in(-32768, 32767);
+      case VarType::kI4:
+        return in(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+      case VarType::kUI1:
+        return in(0, 255);
+      case VarType::kUI2:
+        return in(0, 65535);
+      case VarType::kUI4:
+        return in(0, std::numeric_limits<uint32_t>::max());
+      default:
+        return true;
     }
   }
 

@@ -55,7 +55,7 @@ size_t LayOutScientific(const char* sci, size_t len, char* out) {
   }
   int exponent = 0;
   std::from_chars(sci + i + 1 + (sci[i + 1] == '+' ? 1 : 0), sci + len, exponent);
-  if (exponent >= -5 && exponent < 15) {
+  if (exponent >= -4 && exponent < 15) {
     if (exponent < 0) {
       out[pos++] = '0';
       out[pos++] = '.';

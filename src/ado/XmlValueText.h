@@ -21,7 +21,7 @@ inline constexpr size_t kValueBufferSize = 64;
 size_t FormatInteger(int64_t value, char* out);
 size_t FormatUnsigned(uint64_t value, char* out);
 // The shortest text that reads back to the same number, in VB's notation: plain for
-// 1E-05 <= |x| < 1E+15, otherwise a mantissa and "E+nn" / "E-nn" ("1E+20", "1.5E-07").
+// 1E-04 <= |x| < 1E+15, otherwise a mantissa and "E+nn" / "E-nn" ("1E+20", "1E-05").
 // Zero (either sign) is "0"; infinities and NaN are "INF", "-INF" and "NaN".
 size_t FormatDouble(double value, char* out);
 size_t FormatSingle(float value, char* out);
@@ -39,8 +39,9 @@ std::optional<std::string> NormalizeGuid(std::string_view text);
 
 // Appends text for an attribute delimited by ': & < > ' " as entities, TAB, LF and CR as
 // character references. Characters XML 1.0 forbids (U+0000-U+0008, U+000B, U+000C,
-// U+000E-U+001F, U+FFFE, U+FFFF) and bytes that are not well-formed UTF-8 (a lone
-// surrogate included) become U+FFFD, so the row survives and the file stays readable.
+// U+000E-U+001F, U+FFFE, U+FFFF) become U+FFFD, and so does each byte that is not part
+// of a well-formed UTF-8 sequence (the three bytes of an encoded lone surrogate give
+// three), so the row survives and the file stays readable.
 // Returns how many of the appended bytes are not UTF-16 code units (continuation bytes
 // of multi-byte characters), so callers can measure lines in characters.
 size_t AppendEscaped(std::string& out, std::string_view text);

@@ -152,9 +152,12 @@ struct VariantCell {
   VarType Type() const { return value.Type(); }
   int64_t Int() const {
     switch (value.Type()) {
-      case VarType::kBool: return value.AsBool() ? 1 : 0;
-      case VarType::kCurrency: return value.AsCurrency().scaled;
-      default: return value.AsInt64();
+      case VarType::kBool:
+        return value.AsBool() ? 1 : 0;
+      case VarType::kCurrency:
+        return value.AsCurrency().scaled;
+      default:
+        return value.AsInt64();
     }
   }
   uint64_t UInt() const { return value.AsUInt64(); }
@@ -364,7 +367,8 @@ class RecordsetXmlWriter {
     const ValueKind kind = kinds_[field];
     switch (cell.Type()) {
       case VarType::kEmpty:
-      case VarType::kNull: return;
+      case VarType::kNull:
+        return;
       case VarType::kString:
         if (kind == ValueKind::kGuid) {
           if (auto guid = xml::NormalizeGuid(cell.Text())) {
@@ -377,22 +381,33 @@ class RecordsetXmlWriter {
       case VarType::kBytes:
         out_.HexAttribute(names_[field], cell.Bytes(), ContinuationTabs(depth_));
         return;
-      case VarType::kBool: out_.RawAttribute(names_[field], xml::BoolText(cell.Int() != 0)); return;
+      case VarType::kBool:
+        out_.RawAttribute(names_[field], xml::BoolText(cell.Int() != 0));
+        return;
       case VarType::kI1:
       case VarType::kI2:
       case VarType::kI4:
       case VarType::kI8:
       case VarType::kUI1:
       case VarType::kUI2:
-      case VarType::kUI4: raw(xml::FormatInteger(cell.Int(), text)); return;
-      case VarType::kUI8: raw(xml::FormatUnsigned(cell.UInt(), text)); return;
-      case VarType::kR4: raw(xml::FormatSingle(static_cast<float>(cell.Double()), text)); return;
-      case VarType::kR8: raw(xml::FormatDouble(cell.Double(), text)); return;
-      case VarType::kCurrency: raw(xml::FormatCurrency(cell.Int(), text)); return;
+      case VarType::kUI4:
+        raw(xml::FormatInteger(cell.Int(), text));
+        return;
+      case VarType::kUI8:
+        raw(xml::FormatUnsigned(cell.UInt(), text));
+        return;
+      case VarType::kR4:
+        raw(xml::FormatSingle(static_cast<float>(cell.Double()), text));
+        return;
+      case VarType::kR8:
+        raw(xml::FormatDouble(cell.Double(), text));
+        return;
+      case VarType::kCurrency:
+        raw(xml::FormatCurrency(cell.Int(), text));
+        return;
       case VarType::kDate: {
-        ValueKind form = kind == ValueKind::kDate || kind == ValueKind::kTime
-                             ? kind
-                             : ValueKind::kDateTime;
+        ValueKind form =
+            kind == ValueKind::kDate || kind == ValueKind::kTime ? kind : ValueKind::kDateTime;
         raw(xml::FormatDateParts(Date{cell.Double()}.ToParts(), form, text));
         return;
       }
@@ -508,13 +523,17 @@ class RecordsetXmlWriter {
 int32_t ErrorNumberFor(int error) {
   switch (error) {
     case ENOENT:
-    case ENOTDIR: return kErrPathNotFound;
+    case ENOTDIR:
+      return kErrPathNotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return kErrPermissionDenied;
+    case EROFS:
+      return kErrPermissionDenied;
     case ENOSPC:
-    case EDQUOT: return kErrDiskFull;
-    default: return kErrPathFileAccess;
+    case EDQUOT:
+      return kErrDiskFull;
+    default:
+      return kErrPathFileAccess;
   }
 }
 
