@@ -1,0 +1,148 @@
+#include "upload/CQVFileXfer.h"
+
+#include <atomic>
+#include <memory>
+
+#include "fs/CQvFileSystem.h"
+#include "fs/basFileSystemPaths.h"
+#include "log/basEventLogger.h"
+#include "platform/ProcessRunner.h"
+#include "platform/ProgramFolder.h"
+#include "settings/CQvSettings.h"
+#include "shared/ErrorBoundary.h"
+#include "shared/QvSharedErrorLog.h"
+#include "shared/QvSharedFileSystem.h"
+#include "util/basCQvStringManipulation.h"
+
+namespace qv {
+namespace {
+
+constexpr char kClassName[] = "CQVFileXfer";
+constexpr char kUploaderName[] = "upload.exe";
+constexpr char kDeliveredFolder[] = "LastTx";
+constexpr char kUndeliveredFolder[] = "Unsent";
+
+std::atomic<uint64_t> files_sent{0};
+std::atomic<uint64_t> sends_failed{0};
+
+void Trace(const std::string& message, int32_t event_type) {
+  TraceEvent(std::string(kClassName) + message, {}, event_type, kLevelExport);
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+}  // namespace
+
+bool CQVFileXfer::TransferFile(std::string strFileToTransfer, std::string strImpRuleFolder) {
+  bool delivered = false;
+  Guard<bool>(
+      TraceEvent, false,
+      [&](int& line) {
+        line = 1;
+        Trace(".TransferFile, Test Start ZRT 001, File: " + strFileToTransfer, kEventInformation);
+
+        line = 2;
+        std::string folder;
+        std::string file_name;
+        std::string extension;
+        QvSharedFileSystem::SplitFilePath(strFileToTransfer, folder, file_name, extension);
+        // A bare file name lies in the working folder; its LastTx must not become /LastTx.
+        if (folder.empty()) folder = ".";
+
+        line = 3;
+        const std::string base_url = GetUploadURL();
+
+        line = 4;
+        if (base_url.empty()) {
+          Trace(".TransferFile - the Upload URL is not set", kEventWarning);
+        } else {
+          line = 5;
+          const std::string uploader =
+              ConcatenatePath(platform::ProgramFolder(), std::string(kUploaderName));
+          const std::string address = UploadAddress(base_url, strImpRuleFolder, file_name);
+          const int status = RunExe(UploadCommandLine(uploader, strFileToTransfer, address),
+                                    UploadArguments(uploader, strFileToTransfer, address));
+          delivered = status == 0;
+          if (!delivered) {
+            Trace(".TransferFile - the upload failed, File: " + strFileToTransfer +
+                      ", exit status: " + std::to_string(status),
+                  kEventWarning);
+          }
+
+          // A file that did not go out is kept apart from the delivered ones, so that
+          // neither it is lost nor a later run takes it for sent.
+          line = 6;
+          if (MoveToLastTx) {
+            const std::string target = ConcatenatePath(
+                ConcatenatePath(folder, std::string(delivered ? kDeliveredFolder
+                                                              : kUndeliveredFolder)),
+                file_name);
+            CQvFileSystem file_system;
+            std::string source = strFileToTransfer;
+            std::string copy = target;
+            if (file_system.BackupFile(source, copy)) file_system.DeleteFile(strFileToTransfer, true);
+          }
+        }
+
+        line = 8;
+        Trace(".TransferFile, Test End ZRT 001, File: " + strFileToTransfer, kEventInformation);
+        return delivered;
+      },
+      Fixed(std::string(kClassName) + ".TransferFile"));
+
+  (delivered ? files_sent : sends_failed).fetch_add(1, std::memory_order_relaxed);
+  return delivered;
+}
+
+int CQVFileXfer::RunExe(const std::string& sCommand, const std::vector<std::string>& argv) {
+  return Guard<int>(
+      TraceEvent, -1,
+      [&](int& line) {
+        line = 1;
+        const std::shared_ptr<platform::ProcessRunner> runner = platform::CurrentProcessRunner();
+        line = 2;
+        return runner->Run(argv);
+      },
+      Fixed(".RunExe, sCommand=" + sCommand));
+}
+
+std::string CQVFileXfer::GetUploadURL() {
+  return Guard<std::string>(
+      TraceEvent, {},
+      [](int& line) {
+        line = 1;
+        CQvSettings settings;
+        return settings.GetSettingValue(kSettingUploadUrl);
+      },
+      Fixed(std::string(kClassName) + ".GetUploadURL"));
+}
+
+std::string CQVFileXfer::UploadAddress(const std::string& base_url, const std::string& imp_rule,
+                                       const std::string& file_name) {
+  return base_url + "?ImpID=" + QvStrMan_EncodeURIComponent(imp_rule) +
+         "&FN=" + QvStrMan_EncodeURIComponent(file_name);
+}
+
+std::string CQVFileXfer::UploadCommandLine(const std::string& uploader, const std::string& file,
+                                           const std::string& address) {
+  return Quoted(uploader) + " " + "--data-binary " + Quoted("@" + file) + " " + Quoted(address) +
+         " -k";
+}
+
+std::vector<std::string> CQVFileXfer::UploadArguments(const std::string& uploader,
+                                                      const std::string& file,
+                                                      const std::string& address) {
+  return {uploader, "--data-binary", "@" + file, address, "-k"};
+}
+
+UploadCounters CQVFileXfer::Counters() {
+  return UploadCounters{files_sent.load(std::memory_order_relaxed),
+                        sends_failed.load(std::memory_order_relaxed)};
+}
+
+void CQVFileXfer::ResetCounters() {
+  files_sent.store(0, std::memory_order_relaxed);
+  sends_failed.store(0, std::memory_order_relaxed);
+}
+
+}  // namespace qv

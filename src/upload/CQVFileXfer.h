@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qv {
+
+// What the uploads of this process came to so far, for the run's closing report.
+// Every TransferFile call counts exactly once: in files_sent when the uploader ran and
+// ended with status 0, otherwise in sends_failed (the address not set, the uploader
+// missing or failing, or a failure inside TransferFile before the upload ended).
+struct UploadCounters {
+  uint64_t files_sent = 0;
+  uint64_t sends_failed = 0;
+};
+
+// Hands produced files to the receiving server through the uploader program
+// "upload.exe" in the program folder, which POSTs the file's bytes to the upload
+// address (setting 1 of the export settings) with the query keys ImpID and FN.
+// The uploader is run through the process-wide platform::ProcessRunner and waited
+// for. Progress and failures go to the trace routine TraceEvent; nothing throws.
+class CQVFileXfer {
+ public:
+  // Move each file away after its upload: into the folder "LastTx" beside it when it
+  // was delivered, into "Unsent" beside it when it was not, so that an undelivered
+  // file is kept and never taken for one that went out.
+  bool MoveToLastTx = false;
+
+  // Uploads `strFileToTransfer` (a full path) for the import rule `strImpRuleFolder`.
+  // True when the file was delivered: the uploader ran and ended with status 0.
+  // Without an upload address nothing is run, the file stays where it is and the
+  // result is false. A failed upload is traced as a failure naming the file and the
+  // uploader's exit status.
+  bool TransferFile(std::string strFileToTransfer, std::string strImpRuleFolder);
+
+  // Runs the uploader with `argv` and waits until it has ended. `sCommand` is the same
+  // command as one line of text, which failure reports show. Returns the exit status,
+  // or -1 when the program could not be started or did not end normally (traced as
+  // ".RunExe, sCommand=" and the command line).
+  int RunExe(const std::string& sCommand, const std::vector<std::string>& argv);
+
+  // The upload address from the export settings; empty when none is set or reading
+  // the settings failed.
+  std::string GetUploadURL();
+
+  // The address the file is posted to: `base_url` as it stands, then "?ImpID=", the
+  // import rule and "&FN=", the file name (without folder), both escaped with
+  // QvStrMan_EncodeURIComponent.
+  static std::string UploadAddress(const std::string& base_url, const std::string& imp_rule,
+                                   const std::string& file_name);
+
+  // The uploader's command line as text: the quoted uploader path, " --data-binary ",
+  // the quoted "@" and file path, a space, the quoted address and " -k".
+  static std::string UploadCommandLine(const std::string& uploader, const std::string& file,
+                                       const std::string& address);
+
+  // The uploader's argument vector built from the same pieces, each one argument:
+  // uploader, "--data-binary", "@" + file, address, "-k".
+  static std::vector<std::string> UploadArguments(const std::string& uploader,
+                                                  const std::string& file,
+                                                  const std::string& address);
+
+  // The counters of every CQVFileXfer of the process since the start or the last
+  // reset. Safe to read from any thread.
+  static UploadCounters Counters();
+  static void ResetCounters();
+};
+
+}  // namespace qv
