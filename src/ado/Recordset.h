@@ -58,6 +58,7 @@ class Field {
   uint8_t NumericScale() const;
   void SetPrecision(uint8_t precision);
   void SetNumericScale(uint8_t scale);
+  // Column of the field in Records(): its ordinal unless hidden fields come before it.
   size_t Index() const { return index_; }
   const FieldDef& Definition() const;
 
@@ -102,7 +103,9 @@ class Fields {
 // Each record keeps its status and original values; with adLockOptimistic or
 // adLockPessimistic every Update is committed at once (the record becomes plain again),
 // with any other lock type changes stay pending until UpdateBatch, and Save writes them
-// as pending changes.
+// as pending changes. Moving, filtering or AddNew while a record is being edited updates
+// it first. A deleted record stays current (without values) until the cursor moves;
+// moves skip deleted records.
 class Recordset {
  public:
   Recordset();
