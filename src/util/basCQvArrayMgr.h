@@ -5,7 +5,8 @@
 
 #include "ado/Variant.h"
 
-// Routines over one-dimensional arrays of variants held in variants (VarType::kArray).
+// Routines over one-dimensional arrays of variants held in variants (VarType::kArray;
+// a byte array counts as a single value, not as an array).
 // Arrays these routines create start at index 0. Elements are matched by their text
 // (QvStrMan_VarToStr), case-insensitively; elements whose text is empty never match.
 // Failures are reported to the module trace routine and give false or an empty result.

@@ -13,7 +13,8 @@
 namespace qv {
 
 // Field `field_number` (from 1) of text whose fields are separated by `delimiter`,
-// searched case-insensitively. Empty for a number below 1 or beyond the last field.
+// searched case-insensitively; a delimiter of several characters is skipped whole.
+// Empty for a number below 1 or beyond the last field.
 std::string QvStrMan_GetField(std::string_view text, int32_t field_number,
                               std::string_view delimiter);
 
