@@ -1,0 +1,479 @@
+#include "app/CQvDataExporter.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+#include "fs/CQvFileSystem.h"
+#include "fs/basFileSystemPaths.h"
+#include "log/basEventLogger.h"
+#include "platform/ProgramFolder.h"
+#include "records/basADOUtilities.h"
+#include "shared/ErrorBoundary.h"
+#include "shared/QvDataSourceList.h"
+#include "shared/QvDataSourceLoader.h"
+#include "shared/QvSharedADO.h"
+#include "shared/QvSharedConvert.h"
+#include "shared/QvSharedErrorLog.h"
+#include "shared/QvSharedFileSystem.h"
+#include "shared/QvSharedStrings.h"
+#include "store/CQvXMLManip.h"
+#include "upload/CQVFileXfer.h"
+
+namespace qv {
+namespace {
+
+constexpr const char* kClass = "CQvDataExporter";
+constexpr const char* kRulesFile = "QvExportRules.xml";
+constexpr const char* kDataSourcesFile = "QvExportDS.xml";
+constexpr int32_t kRulesEncodeType = 6;
+constexpr int32_t kDataSourcesEncodeType = 1;
+
+std::string Text(const std::shared_ptr<ado::Recordset>& rs, const char* field) {
+  return QvSharedStrings::ToText(rs->Fields().Item(field).Value());
+}
+
+std::string FolderOf(const std::string& path) {
+  std::string folder;
+  std::string file_name;
+  std::string extension;
+  QvSharedFileSystem::SplitFilePath(path, folder, file_name, extension);
+  return folder;
+}
+
+int32_t CheckedRowNumber(int64_t value) {
+  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
+    throw ado::Error(ado::kErrOverflow, kClass, "row number " + std::to_string(value) +
+                                                    " does not fit in 32 bits");
+  }
+  return static_cast<int32_t>(value);
+}
+
+bool IsWordChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '$';
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
+
+bool SameWord(std::string_view word, std::string_view upper) {
+  if (word.size() != upper.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    char c = word[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != upper[i]) return false;
+  }
+  return true;
+}
+
+// Whether the query sorts its own result: ORDER followed by BY, in any case, outside
+// parentheses (a subquery's order), quoted texts and names, and comments.
+bool HasOwnOrderBy(std::string_view sql) {
+  int depth = 0;
+  bool after_order = false;  // the last word at depth 0 was ORDER
+  size_t i = 0;
+  const auto skip_to = [&](std::string_view end) {
+    const size_t found = sql.find(end, i);
+    i = found == std::string_view::npos ? sql.size() : found + end.size();
+  };
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"' || c == '`') {
+      ++i;
+      skip_to(std::string_view(&c, 1));
+      after_order = false;
+    } else if (c == '[') {
+      ++i;
+      skip_to("]");
+      after_order = false;
+    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      skip_to("\n");
+    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      i += 2;
+      skip_to("*/");
+    } else if (c == '(') {
+      ++depth;
+      ++i;
+      after_order = false;
+    } else if (c == ')') {
+      if (depth > 0) --depth;
+      ++i;
+      after_order = false;
+    } else if (IsWordChar(c)) {
+      const size_t start = i;
+      while (i < sql.size() && IsWordChar(sql[i])) ++i;
+      const std::string_view word = sql.substr(start, i - start);
+      if (depth == 0 && after_order && SameWord(word, "BY")) return true;
+      after_order = depth == 0 && SameWord(word, "ORDER");
+    } else {
+      if (!IsBlank(c)) after_order = false;
+      ++i;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+CQvDataExporter::CQvDataExporter() : CQvDataExporter(TraceEvent) {}
+
+CQvDataExporter::CQvDataExporter(TraceFn trace) : trace_(std::move(trace)) {}
+
+void CQvDataExporter::Trace(const std::string& text, int32_t event_type,
+                            const ado::ErrorRecord& error) const {
+  if (trace_) trace_(std::string(kClass) + text, error, event_type, kLevelExport);
+}
+
+void CQvDataExporter::ExportAll(int16_t mode) {
+  const auto start_time = std::chrono::steady_clock::now();
+  const auto seconds_since_start = [start_time] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_time).count();
+  };
+  stats_ = RunStats{};
+  stats_.mode = mode;
+  unsent_emptied_.clear();
+
+  std::string target_path;  // of the rule being worked on
+  bool in_rule = false;
+  int line = 0;
+  try {
+    line = 1;
+    Trace(".ExportAll, Test Start 001", kEventInformation);
+
+    line = 2;
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+
+    line = 3;
+    CQvXMLManip manip;
+    const std::string program_folder = platform::ProgramFolder();
+    const std::string rules_path = ConcatenatePath(program_folder, kRulesFile);
+    std::shared_ptr<ado::Recordset> rules = manip.OpenXMLToRS(rules_path, true, kRulesEncodeType);
+    const std::string sources_path = ConcatenatePath(program_folder, kDataSourcesFile);
+    std::shared_ptr<ado::Recordset> sources =
+        manip.OpenXMLToRS(sources_path, true, kDataSourcesEncodeType);
+
+    line = 4;
+    QvDataSourceLoader loader;
+    QvDataSourceList list;
+    if (!loader.Load(sources, list, "", "")) {
+      stats_.start_failure = "the data sources of " + sources_path + " could not be loaded";
+      stats_.seconds = seconds_since_start();
+      return;
+    }
+
+    line = 5;
+    if (!rules || rules->State() != ado::adStateOpen) {
+      throw ado::Error(ado::kErrFileNotFound, kClass,
+                       rules_path + " is missing or is not a recordset file");
+    }
+    if (rules->Eof()) {
+      Trace("No records in the " + rules_path + " file", kEventWarning);
+    } else {
+      // A field every rule needs but the file lacks would fail the first rule that
+      // reaches it; the run cannot do anything useful then.
+      std::vector<const char*> required = {"tTargetPath", "nDSID", "tSQLSelect", "tSQLFrom",
+                                           "tSQLWhere"};
+      if (mode >= 2 && mode <= 7) required.push_back("tImportRuleFolder");
+      for (const char* field : required) {
+        if (!FieldExists(rules, field)) {
+          throw ado::Error(ado::kErrItemNotFound, kClass,
+                           rules_path + " has no field " + field);
+        }
+      }
+    }
+    stats_.started = true;
+
+    bool last_tx_done = false;
+    std::unique_ptr<CQvFileSystem> file_system;
+    for (; !rules->Eof(); rules->MoveNext()) {
+      in_rule = true;
+      line = 61;
+      target_path = Text(rules, "tTargetPath");
+      Trace(".ExportAll, Test Start ZRA 002, File: " + target_path, kEventInformation);
+
+      line = 62;
+      const int32_t data_source_id = QvSharedConvert::ToInteger(rules->Fields().Item("nDSID").Value());
+
+      line = 63;
+      if (!list.Exists(data_source_id)) {
+        Trace("No DS found for #" + std::to_string(data_source_id), kEventWarning);
+        ++stats_.rules_failed;
+      } else {
+        line = 64;
+        const std::string folder = FolderOf(target_path);
+
+        line = 65;
+        // A target without a folder part has no LastTx beside it; joining "" would
+        // point at the root.
+        if (!last_tx_done && !folder.empty()) {
+          if (!file_system) file_system = std::make_unique<CQvFileSystem>();
+          const std::string last_tx = ConcatenatePath(folder, "LastTx");
+          if (file_system->CheckFolderExists(last_tx, true)) file_system->DeleteFolder(last_tx, true);
+        }
+        last_tx_done = true;
+
+        line = 66;
+        const std::string sql = BuildSQLText(rules);
+
+        line = 67;
+        const int32_t failures_before = stats_.failures + stats_.sends_failed;
+        if (ExportRule(mode, rules, list.Item(data_source_id), sql, target_path, folder)) {
+          ++stats_.rules_run;
+          if (stats_.failures + stats_.sends_failed > failures_before) ++stats_.rules_failed;
+        }
+      }
+
+      line = 68;
+      Trace(".ExportAll, Test Finish ZRA 002, File: " + target_path, kEventInformation);
+      in_rule = false;
+    }
+
+    line = 7;
+    QvSharedADO releaser;
+    releaser.Release(sources);
+    releaser.Release(rules);
+  } catch (...) {
+    const ado::ErrorRecord error = CurrentErrorRecord();
+    Trace(".ExportAll, Error " + target_path, kEventInformation, error);
+    Trace(".ExportAll, @Line#" + std::to_string(line), kEventWarning, error);
+    if (in_rule) ++stats_.rules_failed;
+    if (stats_.started) {
+      stats_.aborted = true;
+    } else {
+      stats_.start_failure = error.description.empty() ? "@Line#" + std::to_string(line)
+                                                       : error.description;
+    }
+  }
+  stats_.seconds = seconds_since_start();
+}
+
+bool CQvDataExporter::ExportRule(int16_t mode, const std::shared_ptr<ado::Recordset>& rules,
+                                 const std::shared_ptr<QvDataSource>& data_source,
+                                 const std::string& sql, const std::string& target_path,
+                                 const std::string& folder) {
+  switch (mode) {
+    case 1: {
+      // One data source that cannot be reached fails its rules, not the whole run.
+      std::shared_ptr<ado::Connection> connection;
+      try {
+        connection = data_source->GetConnection(QvDataSource::kSharedConnection);
+      } catch (...) {
+        Trace(".ExportAll, no connection, File: " + target_path, kEventWarning,
+              CurrentErrorRecord());
+        ++stats_.failures;
+        return true;
+      }
+      Export(sql, connection, target_path, false, "");
+      return true;
+    }
+    case 2:
+    case 3: {
+      const std::string upload_folder = Text(rules, "tImportRuleFolder");
+      EmptyUnsentOnce(folder);
+      ExportSplit(sql, data_source, target_path, upload_folder, mode == 2 ? 5 : 20);
+      return true;
+    }
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+      // The change-detection exports: per entity (4), changed pages of 20 or 100 rows
+      // (5, 6) and changed records page by page (7). They do not write every file
+      // again, so they leave the Unsent folder alone.
+      return false;
+    default:
+      return false;
+  }
+}
+
+void CQvDataExporter::EmptyUnsentOnce(const std::string& folder) {
+  // Undelivered files of an earlier run are made again and sent by this one, so the
+  // old copies go; once per folder, so this run's own undelivered files stay.
+  if (folder.empty()) return;
+  const std::string unsent =
+      std::filesystem::path(ConcatenatePath(folder, "Unsent")).lexically_normal().string();
+  if (!unsent_emptied_.insert(unsent).second) return;
+  CQvFileSystem file_system;
+  if (file_system.CheckFolderExists(unsent, true)) file_system.DeleteFolder(unsent, true);
+}
+
+std::shared_ptr<ado::Recordset> CQvDataExporter::GetRS(
+    const std::string& sql, const std::shared_ptr<ado::Connection>& connection) {
+  try {
+    if (!connection) throw ado::Error(ado::kErrObjectRequired, kClass, "no connection");
+    auto rs = std::make_shared<ado::Recordset>();
+    rs->SetCursorLocation(ado::adUseClient);
+    rs->SetCursorType(ado::adOpenStatic);
+    rs->SetLockType(ado::adLockBatchOptimistic);
+    rs->SetSource(sql);
+    rs->SetActiveConnection(connection);
+    rs->Open(ado::Variant(), nullptr, ado::adOpenUnspecified, ado::adLockUnspecified, -1);
+    rs->SetActiveConnection(nullptr);
+    return rs;
+  } catch (...) {
+    Trace(".GetRS", kEventWarning, CurrentErrorRecord());
+    ++stats_.failures;
+    return nullptr;
+  }
+}
+
+bool CQvDataExporter::Export(const std::string& sql,
+                             const std::shared_ptr<ado::Connection>& connection,
+                             const std::string& target_file, bool encode,
+                             const std::string& upload_folder) {
+  try {
+    CQVFileXfer transfer;
+    transfer.MoveToLastTx = true;
+    CQvXMLManip manip;
+
+    const std::shared_ptr<ado::Recordset> rs = GetRS(sql, connection);
+    if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
+
+    const std::string folder = FolderOf(target_file);
+    if (!folder.empty() && !QvSharedFileSystem::CheckFolderExists(folder, true)) {
+      QvSharedFileSystem::CreateFolder(folder);
+    }
+
+    if (rs->Eof()) Trace("The query returned no records", kEventWarning);
+    Trace("Save to " + target_file, kEventInformation);
+
+    if (!manip.SaveRSToXML(rs, target_file, encode, false, 1)) {
+      // Sending would deliver an old file or none: report and send nothing.
+      Trace(".Export, the file could not be written: " + target_file, kEventWarning);
+      ++stats_.failures;
+      return false;
+    }
+    ++stats_.files_written;
+
+    if (!upload_folder.empty()) {
+      if (transfer.TransferFile(target_file, upload_folder)) {
+        ++stats_.files_sent;
+      } else {
+        ++stats_.sends_failed;
+      }
+    }
+    return true;
+  } catch (...) {
+    Trace(".Export", kEventWarning, CurrentErrorRecord());
+    ++stats_.failures;
+    return false;
+  }
+}
+
+std::optional<int32_t> CQvDataExporter::CountRows(
+    const std::string& sql, const std::shared_ptr<ado::Connection>& connection) {
+  int line = 0;
+  try {
+    line = 1;
+    if (!connection) throw ado::Error(ado::kErrObjectRequired, kClass, "no connection");
+    connection->SetCommandTimeout(0);
+
+    line = 2;
+    const int64_t rows = connection->CountRows(sql);
+
+    line = 3;
+    if (rows > std::numeric_limits<int32_t>::max()) {
+      throw ado::Error(ado::kErrOverflow, kClass,
+                       "the query returns " + std::to_string(rows) + " rows");
+    }
+    const auto count = static_cast<int32_t>(rows);
+    Trace(".GetCount, GetCount: " + std::to_string(count), kEventInformation);
+    return count;
+  } catch (...) {
+    Trace(".GetCount, @Line#" + std::to_string(line), kEventWarning, CurrentErrorRecord());
+    ++stats_.failures;
+    return std::nullopt;
+  }
+}
+
+int32_t CQvDataExporter::GetCount(const std::string& sql,
+                                  const std::shared_ptr<ado::Connection>& connection) {
+  return CountRows(sql, connection).value_or(0);
+}
+
+std::string CQvDataExporter::AddFetchRangeToSQL(const std::string& sql, int32_t from_row,
+                                                int32_t to_row) {
+  const int32_t row_count = CheckedRowNumber(int64_t{to_row} - from_row + 1);
+  std::string text = sql;
+  text += HasOwnOrderBy(sql) ? ", " : " ORDER BY ";
+  text += " 1 OFFSET ";
+  text += std::to_string(from_row);
+  text += " ROWS ";
+  text += " FETCH NEXT ";
+  text += std::to_string(row_count);
+  text += " ROWS ONLY";
+  return text;
+}
+
+std::vector<CQvDataExporter::RowRange> CQvDataExporter::SplitIntoRanges(int32_t total,
+                                                                        int32_t parts) {
+  if (parts <= 0) {
+    throw ado::Error(ado::kErrInvalidProcedureCall, kClass,
+                     "a split export needs at least one part, not " + std::to_string(parts));
+  }
+  if (total < 0) {
+    throw ado::Error(ado::kErrInvalidProcedureCall, kClass,
+                     "a row count cannot be negative: " + std::to_string(total));
+  }
+  const int64_t per_part = total / parts + (total % parts > 0 ? 1 : 0);
+  std::vector<RowRange> ranges;
+  ranges.reserve(static_cast<size_t>(parts));
+  int64_t first = 0;
+  for (int32_t i = 0; i < parts; ++i) {
+    ranges.push_back({CheckedRowNumber(first), CheckedRowNumber(first + per_part - 1)});
+    first += per_part;
+  }
+  return ranges;
+}
+
+void CQvDataExporter::ExportSplit(const std::string& sql,
+                                  const std::shared_ptr<QvDataSource>& data_source,
+                                  const std::string& target_path,
+                                  const std::string& upload_folder, int32_t parts) {
+  int line = 0;
+  try {
+    line = 1;
+    Trace(".ExportSplit, Test Start ZRA 001, File: " + target_path, kEventInformation);
+
+    line = 2;
+    if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
+    // A count that failed is not a count of 0: empty parts would replace the data the
+    // receiver holds.
+    const std::optional<int32_t> total =
+        CountRows(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
+    if (!total) throw ado::Error(ado::kErrInvalidProcedureCall, kClass, "the rows could not be counted");
+
+    line = 3;
+    const std::vector<RowRange> ranges = SplitIntoRanges(*total, parts);
+
+    for (size_t i = 0; i < ranges.size(); ++i) {
+      line = 4;
+      const std::string part_file = target_path + "_" + std::to_string(i);
+      const std::string paged_sql = AddFetchRangeToSQL(sql, ranges[i].from_row, ranges[i].to_row);
+      Trace(".ExportSplit, Test Start ZRA 001, File: " + part_file, kEventInformation);
+
+      line = 5;
+      Export(paged_sql, data_source->GetConnection(QvDataSource::kSharedConnection), part_file,
+             false, upload_folder);
+
+      line = 6;
+      Trace(".ExportSplit, Test End ZRA 001, File: " + part_file, kEventInformation);
+    }
+  } catch (...) {
+    Trace(".ExportSplit, @Line#" + std::to_string(line), kEventWarning, CurrentErrorRecord());
+    ++stats_.failures;
+  }
+}
+
+std::string CQvDataExporter::BuildSQLText(const std::shared_ptr<ado::Recordset>& rules) {
+  std::string sql =
+      Text(rules, "tSQLSelect") + " " + Text(rules, "tSQLFrom") + " " + Text(rules, "tSQLWhere");
+  if (FieldExists(rules, "tSQLOrderBy")) sql += " " + Text(rules, "tSQLOrderBy");
+  return sql;
+}
+
+}  // namespace qv

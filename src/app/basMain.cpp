@@ -1,0 +1,148 @@
+#include "app/basMain.h"
+
+#include <cstdio>
+#include <ostream>
+#include <string_view>
+
+#include "app/CQvDataExporter.h"
+#include "shared/ErrorBoundary.h"
+#include "shared/QvSharedConvert.h"
+#include "shared/QvSharedErrorLog.h"
+
+#ifndef QV_VERSION
+#define QV_VERSION "unknown"
+#endif
+
+namespace qv {
+namespace {
+
+constexpr int16_t kDefaultMode = 7;
+
+bool IsWholeNumber(std::string_view text) {
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+CommandLine Error(std::string text) {
+  CommandLine command_line;
+  command_line.action = CommandLine::Action::kError;
+  command_line.error = std::move(text);
+  return command_line;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine command_line;
+  if (args.empty()) return command_line;
+  if (args.size() > 1) return Error("too many arguments: give one export mode at most");
+
+  const std::string& arg = args.front();
+  if (arg == "--help" || arg == "-h") {
+    command_line.action = CommandLine::Action::kHelp;
+    return command_line;
+  }
+  if (arg == "--version") {
+    command_line.action = CommandLine::Action::kVersion;
+    return command_line;
+  }
+  if (!IsWholeNumber(arg)) {
+    return Error("'" + arg + "' is not an export mode (a whole number) nor an option");
+  }
+  int32_t mode = 0;
+  try {
+    mode = QvSharedConvert::ToInteger(ado::Variant(arg));
+  } catch (const ado::Error&) {
+    return Error("export mode " + arg + " is out of range");
+  }
+  if (mode < INT16_MIN || mode > INT16_MAX) return Error("export mode " + arg + " is out of range");
+  command_line.mode = mode == 0 ? kDefaultMode : static_cast<int16_t>(mode);
+  return command_line;
+}
+
+std::string UsageText() {
+  return "Usage: qvdataexporter [MODE]\n"
+         "       qvdataexporter --help | --version\n"
+         "\n"
+         "Runs every export rule of QvExportRules.xml on the data sources of QvExportDS.xml\n"
+         "and writes (and uploads) the results. The program folder is $QVDATAEXPORTER_HOME,\n"
+         "or else the folder of the executable.\n"
+         "\n"
+         "MODE  1  one result file per rule, not uploaded\n"
+         "      2  each result in 5 parts, uploaded\n"
+         "      3  each result in 20 parts, uploaded\n"
+         "      4  changed records only\n"
+         "      5  changed pages of 20 rows\n"
+         "      6  changed pages of 100 rows\n"
+         "      7  changed records, page by page (the default; 0 means 7)\n"
+         "\n"
+         "Exit status: 0 success, 1 a rule, query, file write or upload failed,\n"
+         "2 bad command line or the run could not start.\n";
+}
+
+std::string VersionText() { return std::string("qvdataexporter ") + QV_VERSION + "\n"; }
+
+int ExitStatus(const RunStats& stats) {
+  if (!stats.started) return kExitNotStarted;
+  if (stats.aborted || stats.rules_failed > 0 || stats.sends_failed > 0 || stats.failures > 0) {
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
+std::string RunSummary(const RunStats& stats) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f", stats.seconds);
+  std::string text = "qvdataexporter mode " + std::to_string(stats.mode) + ": rules run " +
+                     std::to_string(stats.rules_run) + ", rules failed " +
+                     std::to_string(stats.rules_failed) + ", files written " +
+                     std::to_string(stats.files_written) + ", files sent " +
+                     std::to_string(stats.files_sent) + ", sends failed " +
+                     std::to_string(stats.sends_failed) + ", " + seconds + " seconds";
+  if (stats.aborted) text += " (run ended early)";
+  return text;
+}
+
+int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+         bool summary_to_err) {
+  try {
+    const CommandLine command_line = ParseCommandLine(args);
+    switch (command_line.action) {
+      case CommandLine::Action::kHelp:
+        out << UsageText();
+        return kExitSuccess;
+      case CommandLine::Action::kVersion:
+        out << VersionText();
+        return kExitSuccess;
+      case CommandLine::Action::kError:
+        err << "qvdataexporter: " << command_line.error << "\n" << UsageText();
+        return kExitNotStarted;
+      case CommandLine::Action::kRun:
+        break;
+    }
+
+    CQvDataExporter exporter;
+    exporter.ExportAll(command_line.mode);
+    const RunStats& stats = exporter.Stats();
+    QvSharedErrorLog& log = QvSharedErrorLog::Instance();
+    if (!stats.started) {
+      log.LogEvent("qvdataexporter: the run could not start: " + stats.start_failure, {},
+                   kEventWarning, kLevelExport);
+      return kExitNotStarted;
+    }
+    const std::string summary = RunSummary(stats);
+    log.LogEvent(summary, {}, kEventInformation, kLevelExport);
+    if (summary_to_err) err << summary << "\n";
+    return ExitStatus(stats);
+  } catch (...) {
+    QvSharedErrorLog::Instance().LogEvent(".Main", CurrentErrorRecord(), kEventWarning,
+                                          kLevelExport);
+    return kExitNotStarted;
+  }
+}
+
+}  // namespace qv

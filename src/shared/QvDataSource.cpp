@@ -1,0 +1,38 @@
+#include "shared/QvDataSource.h"
+
+#include <utility>
+
+#include "ado/Error.h"
+#include "ado/OdbcConnectionString.h"
+
+namespace qv {
+
+QvDataSource::QvDataSource(int32_t id, std::string name, std::string connection_string)
+    : id_(id), name_(std::move(name)), connection_string_(std::move(connection_string)) {}
+
+std::string QvDataSource::MaskedConnectionString() const {
+  return ado::MaskConnectionString(connection_string_);
+}
+
+std::shared_ptr<ado::Connection> QvDataSource::GetConnection(int32_t kind) {
+  if (kind != kSharedConnection) {
+    throw ado::Error(ado::kErrInvalidProcedureCall, "QvDataSource",
+                     "connection kind " + std::to_string(kind) + " is not supported");
+  }
+  if (connection_ && connection_->State() == ado::adStateOpen) return connection_;
+
+  auto connection = std::make_shared<ado::Connection>();
+  try {
+    connection->Open(ado::PrepareConnectionString(connection_string_));
+  } catch (const ado::Error& e) {
+    ado::ErrorRecord record = e.record();
+    record.description = "data source #" + std::to_string(id_) + " (" + name_ +
+                         "): cannot connect with " + MaskedConnectionString() + ": " +
+                         record.description;
+    throw ado::Error(std::move(record));
+  }
+  connection_ = std::move(connection);
+  return connection_;
+}
+
+}  // namespace qv
