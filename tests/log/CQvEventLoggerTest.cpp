@@ -136,13 +136,18 @@ TEST(CQvEventLogger, EachLoggerNamesTheHourlyFileOfItsStart) {
   CQvEventLogger before;
   CQvEventLogger::SetClock(
       std::make_shared<platform::FixedClock>(platform::LocalTime{2024, 3, 5, 14, 0, 0}));
-  before.LogEvent("written after the new logger started");
+  before.LogEvent("written before the later logger started");
   CQvEventLogger after;
   after.LogEvent("from the later logger");
 
   EXPECT_EQ(CQvEventLogger::HourlyLogFileName({2024, 3, 5, 13, 59, 0}), "RX_2024-03-05_13.log");
-  EXPECT_TRUE(std::filesystem::exists(home.File("RX_2024-03-05_14.log")));
-  // The application log follows the newest logger.
+  // A logger keeps the hour of its start; the application log follows the newest logger.
+  EXPECT_NE(test::ReadBytes(home.File("RX_2024-03-05_13.log"))
+                .find("written before the later logger started"),
+            std::string::npos);
+  EXPECT_EQ(test::ReadBytes(home.File("RX_2024-03-05_14.log"))
+                .find("written before the later logger started"),
+            std::string::npos);
   EXPECT_NE(test::ReadBytes(home.File("RX_2024-03-05_14.log")).find("from the later logger"),
             std::string::npos);
 }
