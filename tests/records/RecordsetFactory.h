@@ -9,7 +9,7 @@
 
 namespace qv::test {
 
-struct FieldSpec {
+struct TestField {
   std::string name;
   int32_t type = ado::adVarWChar;
   int64_t defined_size = 50;
@@ -19,10 +19,10 @@ struct FieldSpec {
 // An open, fabricated client-side recordset with the given fields and one record per
 // row (values in field order); it stands on the first record.
 inline std::shared_ptr<ado::Recordset> MakeRecordset(
-    const std::vector<FieldSpec>& fields, const std::vector<std::vector<ado::Variant>>& rows,
+    const std::vector<TestField>& fields, const std::vector<std::vector<ado::Variant>>& rows,
     int32_t lock_type = ado::adLockOptimistic) {
   auto rs = std::make_shared<ado::Recordset>();
-  for (const FieldSpec& f : fields)
+  for (const TestField& f : fields)
     rs->Fields().Append(f.name, f.type, f.defined_size, f.attributes);
   rs->SetCursorLocation(ado::adUseClient);
   rs->SetLockType(lock_type);
