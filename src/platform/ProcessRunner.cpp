@@ -103,7 +103,8 @@ int PosixProcessRunner::Run(const std::vector<std::string>& argv) {
   // the uploader must see them as a fresh process does.
   sigset_t defaults;
   sigemptyset(&defaults);
-  for (int signal : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
+  for (int signal :
+       {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
     sigaddset(&defaults, signal);
   }
   sigset_t no_mask;

@@ -74,13 +74,14 @@ bool CQVFileXfer::TransferFile(std::string strFileToTransfer, std::string strImp
           line = 6;
           if (MoveToLastTx) {
             const std::string target = ConcatenatePath(
-                ConcatenatePath(folder, std::string(delivered ? kDeliveredFolder
-                                                              : kUndeliveredFolder)),
+                ConcatenatePath(folder,
+                                std::string(delivered ? kDeliveredFolder : kUndeliveredFolder)),
                 file_name);
             CQvFileSystem file_system;
             std::string source = strFileToTransfer;
             std::string copy = target;
-            if (file_system.BackupFile(source, copy)) file_system.DeleteFile(strFileToTransfer, true);
+            if (file_system.BackupFile(source, copy))
+              file_system.DeleteFile(strFileToTransfer, true);
           }
         }
 

@@ -5,9 +5,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <csignal>
 #include <filesystem>
-#include <gtest/gtest.h>
 
 #include "ado/Error.h"
 #include "platform/TempFolder.h"

@@ -19,10 +19,9 @@ size_t CountMessages(const test::LogCapture& log, const std::string& message) {
 
 TEST(CQvSettings, ReturnsTheDecodedValueOfTheFirstMatchingRecord) {
   test::ProgramHome home;
-  test::WriteExportSettings(home.File(kSettingsFile),
-                            {{2, "other"},
-                             {1, "http%3A%2F%2F127.0.0.1%3A8080%2Fin%20box"},
-                             {1, "http%3A%2F%2Fsecond"}});
+  test::WriteExportSettings(
+      home.File(kSettingsFile),
+      {{2, "other"}, {1, "http%3A%2F%2F127.0.0.1%3A8080%2Fin%20box"}, {1, "http%3A%2F%2Fsecond"}});
   test::LogCapture log;
 
   CQvSettings settings;

@@ -15,7 +15,8 @@ struct SettingRecord {
 };
 
 // Writes an export settings file (fields nID and tValue) in the recordset layout.
-inline void WriteExportSettings(const std::string& path, const std::vector<SettingRecord>& records) {
+inline void WriteExportSettings(const std::string& path,
+                                const std::vector<SettingRecord>& records) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << "<xml xmlns:s=\"uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882\""
          " xmlns:dt=\"uuid:C2F41010-65B3-11d1-A29F-00AA00C14882\""

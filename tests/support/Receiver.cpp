@@ -1,0 +1,234 @@
+#include "support/Receiver.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace qv::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kStartLimit = std::chrono::seconds(15);
+constexpr auto kStopLimit = std::chrono::seconds(5);
+constexpr auto kPoll = std::chrono::milliseconds(20);
+
+std::filesystem::path ScriptPath() {
+  return std::filesystem::path(__FILE__).parent_path() / "receiver.py";
+}
+
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return false;
+  std::stringstream folders(path);
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    if (folder.empty()) continue;
+    if (::access((std::filesystem::path(folder) / program).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+// True once the child has ended (and is reaped).
+bool Ended(pid_t pid) {
+  int status = 0;
+  const pid_t waited = ::waitpid(pid, &status, WNOHANG);
+  return waited == pid || (waited == -1 && errno == ECHILD);
+}
+
+void Terminate(pid_t pid) {
+  ::kill(pid, SIGTERM);
+  const auto deadline = Clock::now() + kStopLimit;
+  while (!Ended(pid)) {
+    if (Clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      int status = 0;
+      while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+      }
+      return;
+    }
+    std::this_thread::sleep_for(kPoll);
+  }
+}
+
+std::optional<std::string> OptionalText(const nlohmann::json& value) {
+  if (value.is_string()) return value.get<std::string>();
+  return std::nullopt;
+}
+
+}  // namespace
+
+int SimpleHttpRequest(int port, const std::string& method, const std::string& target) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  timeval limit{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string response;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    const std::string request = method + " " + target +
+                                " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n"
+                                "Connection: close\r\n\r\n";
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+        static_cast<ssize_t>(request.size())) {
+      char buffer[1024];
+      for (;;) {
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+          response.append(buffer, static_cast<size_t>(got));
+        } else if (got < 0 && errno == EINTR) {
+          continue;
+        } else {
+          break;
+        }
+      }
+    }
+  }
+  ::close(fd);
+  // "HTTP/1.1 200 OK"
+  if (response.rfind("HTTP/", 0) != 0) return -1;
+  const size_t space = response.find(' ');
+  if (space == std::string::npos) return -1;
+  return std::atoi(response.c_str() + space + 1);
+}
+
+Receiver::Receiver() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "qv-receiver-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  folder_ = pattern;
+  root_ = folder_ / "received";
+  const std::filesystem::path port_file = folder_ / "port";
+
+  ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+  ::setenv("no_proxy", "127.0.0.1,localhost", 1);
+
+  std::vector<std::string> args = {"python3",      ScriptPath().string(), "--root",
+                                   root_.string(), "--port-file",         port_file.string()};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const int rc = ::posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    pid_ = -1;
+    std::filesystem::remove_all(folder_);
+    throw std::runtime_error(std::string("cannot start python3: ") + std::strerror(rc));
+  }
+
+  const auto deadline = Clock::now() + kStartLimit;
+  std::string failure;
+  while (failure.empty()) {
+    if (Clock::now() > deadline) {
+      failure = "the receiver did not answer in time";
+    } else if (Ended(pid_)) {
+      pid_ = -1;
+      failure = "the receiver ended at its start";
+    } else {
+      std::ifstream in(port_file);
+      if (in >> port_ && port_ > 0 && SimpleHttpRequest(port_, "GET", "/_health") == 200) break;
+      port_ = 0;
+      std::this_thread::sleep_for(kPoll);
+    }
+  }
+  if (!failure.empty()) {
+    Stop();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+    throw std::runtime_error(failure);
+  }
+}
+
+Receiver::~Receiver() {
+  Stop();
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+std::string Receiver::MissingTool() {
+  for (const char* tool : {"python3", "curl"}) {
+    if (!OnPath(tool)) return tool;
+  }
+  return {};
+}
+
+std::string Receiver::BaseUrl() const {
+  return "http://127.0.0.1:" + std::to_string(port_) + "/upload";
+}
+
+std::vector<ReceivedRequest> Receiver::Requests() const {
+  std::vector<ReceivedRequest> requests;
+  std::ifstream log(root_ / "requests.log");
+  std::string line;
+  while (std::getline(log, line)) {
+    const nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
+    if (entry.is_discarded()) continue;  // a line still being written
+    ReceivedRequest request;
+    request.method = entry.value("method", "");
+    request.path = entry.value("path", "");
+    if (request.path == "/_control" || request.path == "/_health") continue;
+    request.query = entry.value("query", "");
+    request.imp_id = OptionalText(entry["imp_id"]);
+    request.fn = OptionalText(entry["fn"]);
+    request.size = entry.value("size", uint64_t{0});
+    request.status = entry.value("status", 0);
+    request.stored = OptionalText(entry["stored"]);
+    requests.push_back(std::move(request));
+  }
+  return requests;
+}
+
+std::optional<std::string> Receiver::Received(const std::string& imp_id,
+                                              const std::string& fn) const {
+  std::optional<std::string> stored;
+  for (const ReceivedRequest& request : Requests()) {
+    if (request.stored && request.imp_id == imp_id && request.fn == fn) stored = request.stored;
+  }
+  if (!stored) return std::nullopt;
+  std::ifstream in(root_ / *stored, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Receiver::FailNext(ReceiverMode mode, int count, double seconds) {
+  static constexpr const char* kModeNames[] = {"ok", "500", "close", "stall"};
+  const std::string target = "/_control?mode=" + std::string(kModeNames[static_cast<int>(mode)]) +
+                             "&count=" + std::to_string(count) +
+                             "&seconds=" + std::to_string(seconds);
+  const int status = SimpleHttpRequest(port_, "POST", target);
+  if (status != 200) {
+    throw std::runtime_error("the receiver refused " + target + ": " + std::to_string(status));
+  }
+}
+
+void Receiver::Stop() {
+  if (pid_ > 0) Terminate(pid_);
+  pid_ = -1;
+}
+
+}  // namespace qv::test

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+// One upload request as the receiver logged it.
+struct ReceivedRequest {
+  std::string method;
+  std::string path;
+  std::string query;                  // as sent, still escaped
+  std::optional<std::string> imp_id;  // decoded query keys, when present
+  std::optional<std::string> fn;
+  uint64_t size = 0;                  // body bytes
+  int status = 0;                     // 0: the connection was closed without an answer
+  std::optional<std::string> stored;  // where the body went, relative to Root()
+};
+
+// How the receiver answers the next uploads.
+enum class ReceiverMode { kOk, kHttp500, kClose, kStall };
+
+// tests/support/receiver.py run on a free port of 127.0.0.1 with its own temporary
+// folder, for the lifetime of the object. It also sets NO_PROXY for 127.0.0.1 so that
+// child processes reach it directly.
+class Receiver {
+ public:
+  // Starts the receiver and waits until it answers. Throws std::runtime_error when
+  // it cannot be started or does not answer within a few seconds.
+  Receiver();
+  // Stops the receiver (SIGTERM, then SIGKILL) and removes its folder.
+  ~Receiver();
+  Receiver(const Receiver&) = delete;
+  Receiver& operator=(const Receiver&) = delete;
+
+  // The name of a program the receiver or the uploader needs (python3, curl) that is
+  // not on PATH; empty when both are there.
+  static std::string MissingTool();
+
+  int Port() const { return port_; }
+  // "http://127.0.0.1:<port>/upload": the address to post uploads to.
+  std::string BaseUrl() const;
+  const std::filesystem::path& Root() const { return root_; }
+
+  // The upload requests received so far, in order (control and health requests left out).
+  std::vector<ReceivedRequest> Requests() const;
+  // The body last stored for the import rule and file name, if any.
+  std::optional<std::string> Received(const std::string& imp_id, const std::string& fn) const;
+
+  // The next `count` uploads are answered in `mode`; kStall waits `seconds` first.
+  // kOk clears any mode still set. Throws std::runtime_error when refused.
+  void FailNext(ReceiverMode mode, int count, double seconds = 0);
+
+  // Stops the receiver now; later uploads cannot connect. Safe to call twice.
+  void Stop();
+
+ private:
+  std::filesystem::path folder_;
+  std::filesystem::path root_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// Sends a request without a body to the receiver and returns the HTTP status, or -1
+// when no answer came.
+int SimpleHttpRequest(int port, const std::string& method, const std::string& target);
+
+}  // namespace qv::test

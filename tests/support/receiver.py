@@ -1,0 +1,257 @@
+#!/usr/bin/env python3
+"""Test receiver for uploads: an HTTP server on 127.0.0.1 that stores what it is sent.
+
+Every POST body is stored as <root>/<ImpID>/<FN>, taken from the decoded query. A name
+holding "/", "\\" or ".." (or "%", the escape character itself) is stored with those
+characters percent-escaped, so nothing is written outside <root>; an empty name is
+stored as "%". Every request is logged as one JSON line in <root>/requests.log:
+method, path, query, imp_id, fn, size, status and the stored path relative to root. A request is logged (and its body stored) before it is
+answered, so a client that has its answer finds it in the log.
+
+Failure modes apply to the next N upload requests:
+  500    answer HTTP 500 and store nothing
+  close  read the request, then close the connection without answering
+  stall  wait S seconds, then answer normally
+Set them on the command line (--mode, --count, --seconds) or with
+POST /_control?mode=500&count=3[&seconds=S]; mode=ok clears them. GET /_health answers
+200 once the server runs.
+
+The chosen port is printed as stdout's first line and written to --port-file when
+given. SIGTERM or SIGINT stops the server.
+"""
+
+import argparse
+import json
+import os
+import signal
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CHUNK = 64 * 1024
+MODES = ("ok", "500", "close", "stall")
+
+
+def safe_name(name):
+    """A single path component that stands for `name` and cannot leave its folder."""
+    if name == "":
+        return "%"
+    escaped = name.replace("%", "%25").replace("/", "%2F").replace("\\", "%5C")
+    return escaped.replace("..", "%2E%2E")
+
+
+class Behaviour:
+    """The failure mode for the next requests, shared by all handler threads."""
+
+    def __init__(self, mode="ok", count=0, seconds=0.0):
+        self.lock = threading.Lock()
+        self.mode, self.count, self.seconds = "ok", 0, 0.0
+        self.set(mode, count, seconds)
+
+    def set(self, mode, count, seconds):
+        if mode not in MODES:
+            raise ValueError("unknown mode " + mode)
+        with self.lock:
+            self.mode = mode
+            self.count = count if mode != "ok" else 0
+            self.seconds = seconds
+
+    def take(self):
+        """The mode for one upload request, counting it down."""
+        with self.lock:
+            if self.mode == "ok" or self.count <= 0:
+                return "ok", 0.0
+            self.count -= 1
+            return self.mode, self.seconds
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"  # answers "Expect: 100-continue" at once
+    server_version = "QvTestReceiver/1"
+
+    def log_message(self, format, *args):  # noqa: A002 - the base class names it so
+        pass  # requests.log is the log
+
+    def do_GET(self):
+        url = urllib.parse.urlsplit(self.path)
+        status = 200 if url.path == "/_health" else 404
+        self.record(url, 0, status)
+        self.answer(status, b"ok\n" if status == 200 else b"not found\n")
+
+    def do_POST(self):
+        url = urllib.parse.urlsplit(self.path)
+        if url.path == "/_control":
+            self.control(url)
+            return
+        query = urllib.parse.parse_qs(url.query, keep_blank_values=True)
+        fn = query.get("FN", [None])[0]
+        imp_id = query.get("ImpID", [""])[0]
+        length = self.header_length()
+        if length is None:
+            self.drain_and_answer(url, 0, 411, imp_id=imp_id, fn=fn)
+            return
+        mode, seconds = self.server.behaviour.take()
+        if mode == "stall":
+            # Waiting on the stop event lets SIGTERM end a stalled request at once.
+            if self.server.stopping.wait(seconds):
+                mode = "close"
+        if mode == "close":
+            self.discard(length)
+            self.record(url, length, 0, imp_id, fn)
+            self.close_connection = True
+            return
+        if mode == "500" or fn is None:
+            self.drain_and_answer(url, length, 500 if mode == "500" else 400, imp_id, fn)
+            return
+        stored = os.path.join(safe_name(imp_id), safe_name(fn))
+        try:
+            self.store(os.path.join(self.server.root, stored), length)
+        except (OSError, ConnectionError):
+            self.close_connection = True
+            self.record(url, length, 0, imp_id, fn)
+            return
+        self.record(url, length, 200, imp_id, fn, stored)
+        self.answer(200, b"stored\n")
+
+    def control(self, url):
+        query = urllib.parse.parse_qs(url.query)
+        self.discard(self.header_length() or 0)
+        try:
+            mode = query.get("mode", ["ok"])[0]
+            count = int(query.get("count", ["1"])[0])
+            seconds = float(query.get("seconds", ["0"])[0])
+            self.server.behaviour.set(mode, count, seconds)
+        except ValueError as error:
+            self.record(url, 0, 400)
+            self.answer(400, (str(error) + "\n").encode())
+        else:
+            self.record(url, 0, 200)
+            self.answer(200, b"ok\n")
+
+    def header_length(self):
+        try:
+            length = int(self.headers.get("Content-Length", ""))
+        except ValueError:
+            return None
+        return length if length >= 0 else None
+
+    def discard(self, length):
+        while length > 0:
+            piece = self.rfile.read(min(CHUNK, length))
+            if not piece:
+                break
+            length -= len(piece)
+
+    def store(self, target, length):
+        """Writes the body to `target` whole or not at all."""
+        folder = os.path.dirname(target)
+        os.makedirs(folder, exist_ok=True)
+        handle, temporary = tempfile.mkstemp(dir=folder, prefix=".part-")
+        try:
+            with os.fdopen(handle, "wb") as out:
+                remaining = length
+                while remaining > 0:
+                    piece = self.rfile.read(min(CHUNK, remaining))
+                    if not piece:
+                        raise ConnectionError("body ended early")
+                    out.write(piece)
+                    remaining -= len(piece)
+            os.replace(temporary, target)
+        except BaseException:
+            os.unlink(temporary)
+            raise
+
+    def drain_and_answer(self, url, length, status, imp_id=None, fn=None):
+        self.discard(length)
+        self.record(url, length, status, imp_id, fn)
+        self.answer(status, b"refused\n")
+
+    def answer(self, status, body):
+        try:
+            self.send_response(status)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(body)
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # the client gave up (a stalled request past its time limit)
+        self.close_connection = True
+
+    def record(self, url, size, status, imp_id=None, fn=None, stored=None):
+        entry = {
+            "method": self.command,
+            "path": url.path,
+            "query": url.query,
+            "imp_id": imp_id,
+            "fn": fn,
+            "size": size,
+            "status": status,
+            "stored": stored,
+        }
+        line = json.dumps(entry, ensure_ascii=False) + "\n"
+        with self.server.log_lock:
+            with open(self.server.log_path, "a", encoding="utf-8") as log:
+                log.write(line)
+
+
+class Receiver(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, port, root, behaviour):
+        super().__init__(("127.0.0.1", port), Handler)
+        self.root = os.path.abspath(root)
+        self.log_path = os.path.join(self.root, "requests.log")
+        self.log_lock = threading.Lock()
+        self.behaviour = behaviour
+        self.stopping = threading.Event()
+
+
+def write_port_file(path, port):
+    # Written under another name and renamed, so a reader never sees half a number.
+    temporary = path + ".tmp"
+    with open(temporary, "w", encoding="ascii") as out:
+        out.write("%d\n" % port)
+    os.replace(temporary, path)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description="Upload receiver for tests")
+    parser.add_argument("--root", required=True, help="folder for received files and the log")
+    parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1; 0 picks one")
+    parser.add_argument("--port-file", help="file to write the chosen port to")
+    parser.add_argument("--mode", choices=MODES, default="ok")
+    parser.add_argument("--count", type=int, default=1, help="requests the mode applies to")
+    parser.add_argument("--seconds", type=float, default=0.0, help="stall time")
+    args = parser.parse_args(argv)
+
+    os.makedirs(args.root, exist_ok=True)
+    server = Receiver(args.port, args.root, Behaviour(args.mode, args.count, args.seconds))
+    port = server.server_address[1]
+
+    def stop(signum, frame):
+        server.stopping.set()
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+
+    serving = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1})
+    serving.start()
+    print(port, flush=True)
+    if args.port_file:
+        write_port_file(args.port_file, port)
+
+    while not server.stopping.wait(0.2):
+        pass
+    server.shutdown()
+    server.server_close()
+    serving.join()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

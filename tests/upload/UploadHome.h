@@ -1,0 +1,88 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ado/Error.h"
+#include "log/CQvEventLogger.h"
+#include "log/ProgramHome.h"
+#include "log/basEventLogger.h"
+#include "platform/ProcessRunner.h"
+#include "shared/QvSharedStrings.h"
+#include "shared/TestFolder.h"
+#include "support/ExportSettingsFile.h"
+#include "upload/CQVFileXfer.h"
+
+namespace qv::test {
+
+// A temporary program folder for uploads: the built upload.exe copied into it (unless
+// told otherwise), its own export settings, every trace written to its application
+// log, and the upload counters set to zero.
+class UploadHome {
+ public:
+  explicit UploadHome(bool with_uploader = true) {
+    TraceEventLogger().Level(-1);
+    logger_ = std::make_unique<CQvEventLogger>();  // points the application log here
+    if (with_uploader) {
+      std::filesystem::copy_file(std::filesystem::path(QV_BINARY_DIR) / "upload.exe",
+                                 home_.Path() / "upload.exe");
+    }
+    CQVFileXfer::ResetCounters();
+  }
+
+  std::string Folder() const { return home_.Path().string(); }
+  std::string Uploader() const { return home_.File("upload.exe"); }
+
+  void SetUploadUrl(const std::string& url) {
+    WriteExportSettings(home_.File("QvExportSettings.xml"), {{1, QvSharedStrings::Encode1(url)}});
+  }
+  void SetNoUploadUrl() { WriteExportSettings(home_.File("QvExportSettings.xml"), {{2, "x"}}); }
+
+  // Everything traced so far.
+  std::string Traces() const { return home_.AppLogText(); }
+  bool Traced(const std::string& text) const { return Traces().find(text) != std::string::npos; }
+
+ private:
+  ProgramHome home_;
+  std::unique_ptr<CQvEventLogger> logger_;
+};
+
+// A runner that records every argument vector and whether the file to send was there
+// while the uploader ran, then answers with a fixed exit status or fails to start.
+class RecordingRunner : public platform::ProcessRunner {
+ public:
+  explicit RecordingRunner(int status, bool fail_to_start = false)
+      : status_(status), fail_to_start_(fail_to_start) {}
+
+  int Run(const std::vector<std::string>& argv) override {
+    calls.push_back(argv);
+    file_present.push_back(argv.size() > 2 && argv[2].size() > 1 &&
+                           std::filesystem::exists(argv[2].substr(1)));
+    if (fail_to_start_) throw ado::Error(ado::kErrFileNotFound, "ProcessRunner", "Cannot start");
+    return status_;
+  }
+
+  std::vector<std::vector<std::string>> calls;
+  std::vector<bool> file_present;
+
+ private:
+  int status_;
+  bool fail_to_start_;
+};
+
+// Puts a runner in place of the process-wide one while it lives.
+class RunnerSwap {
+ public:
+  explicit RunnerSwap(std::shared_ptr<platform::ProcessRunner> runner)
+      : previous_(platform::SetProcessRunner(std::move(runner))) {}
+  ~RunnerSwap() { platform::SetProcessRunner(previous_); }
+  RunnerSwap(const RunnerSwap&) = delete;
+  RunnerSwap& operator=(const RunnerSwap&) = delete;
+
+ private:
+  std::shared_ptr<platform::ProcessRunner> previous_;
+};
+
+}  // namespace qv::test
