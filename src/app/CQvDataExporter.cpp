@@ -27,7 +27,7 @@
 namespace qv {
 namespace {
 
-constexpr const char* kClass = "CQvDataExporter";
+const std::string kClass = "CQvDataExporter";
 constexpr const char* kRulesFile = "QvExportRules.xml";
 constexpr const char* kDataSourcesFile = "QvExportDS.xml";
 constexpr int32_t kRulesEncodeType = 6;
@@ -47,8 +47,8 @@ std::string FolderOf(const std::string& path) {
 
 int32_t CheckedRowNumber(int64_t value) {
   if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
-    throw ado::Error(ado::kErrOverflow, kClass, "row number " + std::to_string(value) +
-                                                    " does not fit in 32 bits");
+    throw ado::Error(ado::kErrOverflow, kClass,
+                     "row number " + std::to_string(value) + " does not fit in 32 bits");
   }
   return static_cast<int32_t>(value);
 }
@@ -125,7 +125,7 @@ CQvDataExporter::CQvDataExporter(TraceFn trace) : trace_(std::move(trace)) {}
 
 void CQvDataExporter::Trace(const std::string& text, int32_t event_type,
                             const ado::ErrorRecord& error) const {
-  if (trace_) trace_(std::string(kClass) + text, error, event_type, kLevelExport);
+  if (trace_) trace_(text, error, event_type, kLevelExport);
 }
 
 void CQvDataExporter::ExportAll(int16_t mode) {
@@ -142,7 +142,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
   int line = 0;
   try {
     line = 1;
-    Trace(".ExportAll, Test Start 001", kEventInformation);
+    Trace(kClass + ".ExportAll, Test Start 001", kEventInformation);
 
     line = 2;
     std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -180,8 +180,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
       if (mode >= 2 && mode <= 7) required.push_back("tImportRuleFolder");
       for (const char* field : required) {
         if (!FieldExists(rules, field)) {
-          throw ado::Error(ado::kErrItemNotFound, kClass,
-                           rules_path + " has no field " + field);
+          throw ado::Error(ado::kErrItemNotFound, kClass, rules_path + " has no field " + field);
         }
       }
     }
@@ -193,10 +192,11 @@ void CQvDataExporter::ExportAll(int16_t mode) {
       in_rule = true;
       line = 61;
       target_path = Text(rules, "tTargetPath");
-      Trace(".ExportAll, Test Start ZRA 002, File: " + target_path, kEventInformation);
+      Trace(kClass + ".ExportAll, Test Start ZRA 002, File: " + target_path, kEventInformation);
 
       line = 62;
-      const int32_t data_source_id = QvSharedConvert::ToInteger(rules->Fields().Item("nDSID").Value());
+      const int32_t data_source_id =
+          QvSharedConvert::ToInteger(rules->Fields().Item("nDSID").Value());
 
       line = 63;
       if (!list.Exists(data_source_id)) {
@@ -212,7 +212,8 @@ void CQvDataExporter::ExportAll(int16_t mode) {
         if (!last_tx_done && !folder.empty()) {
           if (!file_system) file_system = std::make_unique<CQvFileSystem>();
           const std::string last_tx = ConcatenatePath(folder, "LastTx");
-          if (file_system->CheckFolderExists(last_tx, true)) file_system->DeleteFolder(last_tx, true);
+          if (file_system->CheckFolderExists(last_tx, true))
+            file_system->DeleteFolder(last_tx, true);
         }
         last_tx_done = true;
 
@@ -228,7 +229,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
       }
 
       line = 68;
-      Trace(".ExportAll, Test Finish ZRA 002, File: " + target_path, kEventInformation);
+      Trace(kClass + ".ExportAll, Test Finish ZRA 002, File: " + target_path, kEventInformation);
       in_rule = false;
     }
 
@@ -238,14 +239,14 @@ void CQvDataExporter::ExportAll(int16_t mode) {
     releaser.Release(rules);
   } catch (...) {
     const ado::ErrorRecord error = CurrentErrorRecord();
-    Trace(".ExportAll, Error " + target_path, kEventInformation, error);
-    Trace(".ExportAll, @Line#" + std::to_string(line), kEventWarning, error);
+    Trace(kClass + ".ExportAll, Error " + target_path, kEventInformation, error);
+    Trace(kClass + ".ExportAll, @Line#" + std::to_string(line), kEventWarning, error);
     if (in_rule) ++stats_.rules_failed;
     if (stats_.started) {
       stats_.aborted = true;
     } else {
-      stats_.start_failure = error.description.empty() ? "@Line#" + std::to_string(line)
-                                                       : error.description;
+      stats_.start_failure =
+          error.description.empty() ? "@Line#" + std::to_string(line) : error.description;
     }
   }
   stats_.seconds = seconds_since_start();
@@ -262,7 +263,7 @@ bool CQvDataExporter::ExportRule(int16_t mode, const std::shared_ptr<ado::Record
       try {
         connection = data_source->GetConnection(QvDataSource::kSharedConnection);
       } catch (...) {
-        Trace(".ExportAll, no connection, File: " + target_path, kEventWarning,
+        Trace(kClass + ".ExportAll, no connection, File: " + target_path, kEventWarning,
               CurrentErrorRecord());
         ++stats_.failures;
         return true;
@@ -315,7 +316,7 @@ std::shared_ptr<ado::Recordset> CQvDataExporter::GetRS(
     rs->SetActiveConnection(nullptr);
     return rs;
   } catch (...) {
-    Trace(".GetRS", kEventWarning, CurrentErrorRecord());
+    Trace(kClass + ".GetRS", kEventWarning, CurrentErrorRecord());
     ++stats_.failures;
     return nullptr;
   }
@@ -343,7 +344,7 @@ bool CQvDataExporter::Export(const std::string& sql,
 
     if (!manip.SaveRSToXML(rs, target_file, encode, false, 1)) {
       // Sending would deliver an old file or none: report and send nothing.
-      Trace(".Export, the file could not be written: " + target_file, kEventWarning);
+      Trace(kClass + ".Export, the file could not be written: " + target_file, kEventWarning);
       ++stats_.failures;
       return false;
     }
@@ -358,7 +359,7 @@ bool CQvDataExporter::Export(const std::string& sql,
     }
     return true;
   } catch (...) {
-    Trace(".Export", kEventWarning, CurrentErrorRecord());
+    Trace(kClass + ".Export", kEventWarning, CurrentErrorRecord());
     ++stats_.failures;
     return false;
   }
@@ -381,10 +382,10 @@ std::optional<int32_t> CQvDataExporter::CountRows(
                        "the query returns " + std::to_string(rows) + " rows");
     }
     const auto count = static_cast<int32_t>(rows);
-    Trace(".GetCount, GetCount: " + std::to_string(count), kEventInformation);
+    Trace(kClass + ".GetCount, GetCount: " + std::to_string(count), kEventInformation);
     return count;
   } catch (...) {
-    Trace(".GetCount, @Line#" + std::to_string(line), kEventWarning, CurrentErrorRecord());
+    Trace(kClass + ".GetCount, @Line#" + std::to_string(line), kEventWarning, CurrentErrorRecord());
     ++stats_.failures;
     return std::nullopt;
   }
@@ -432,12 +433,12 @@ std::vector<CQvDataExporter::RowRange> CQvDataExporter::SplitIntoRanges(int32_t 
 
 void CQvDataExporter::ExportSplit(const std::string& sql,
                                   const std::shared_ptr<QvDataSource>& data_source,
-                                  const std::string& target_path,
-                                  const std::string& upload_folder, int32_t parts) {
+                                  const std::string& target_path, const std::string& upload_folder,
+                                  int32_t parts) {
   int line = 0;
   try {
     line = 1;
-    Trace(".ExportSplit, Test Start ZRA 001, File: " + target_path, kEventInformation);
+    Trace(kClass + ".ExportSplit, Test Start ZRA 001, File: " + target_path, kEventInformation);
 
     line = 2;
     if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
@@ -445,7 +446,8 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
     // receiver holds.
     const std::optional<int32_t> total =
         CountRows(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
-    if (!total) throw ado::Error(ado::kErrInvalidProcedureCall, kClass, "the rows could not be counted");
+    if (!total)
+      throw ado::Error(ado::kErrInvalidProcedureCall, kClass, "the rows could not be counted");
 
     line = 3;
     const std::vector<RowRange> ranges = SplitIntoRanges(*total, parts);
@@ -454,17 +456,18 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
       line = 4;
       const std::string part_file = target_path + "_" + std::to_string(i);
       const std::string paged_sql = AddFetchRangeToSQL(sql, ranges[i].from_row, ranges[i].to_row);
-      Trace(".ExportSplit, Test Start ZRA 001, File: " + part_file, kEventInformation);
+      Trace(kClass + ".ExportSplit, Test Start ZRA 001, File: " + part_file, kEventInformation);
 
       line = 5;
       Export(paged_sql, data_source->GetConnection(QvDataSource::kSharedConnection), part_file,
              false, upload_folder);
 
       line = 6;
-      Trace(".ExportSplit, Test End ZRA 001, File: " + part_file, kEventInformation);
+      Trace(kClass + ".ExportSplit, Test End ZRA 001, File: " + part_file, kEventInformation);
     }
   } catch (...) {
-    Trace(".ExportSplit, @Line#" + std::to_string(line), kEventWarning, CurrentErrorRecord());
+    Trace(kClass + ".ExportSplit, @Line#" + std::to_string(line), kEventWarning,
+          CurrentErrorRecord());
     ++stats_.failures;
   }
 }

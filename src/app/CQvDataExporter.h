@@ -73,8 +73,7 @@ class CQvDataExporter {
   // written and uploaded by Export before the next is queried. When the rows cannot
   // be counted or `parts` is not positive, no part is exported.
   void ExportSplit(const std::string& sql, const std::shared_ptr<QvDataSource>& data_source,
-                   const std::string& target_path, const std::string& upload_folder,
-                   int32_t parts);
+                   const std::string& target_path, const std::string& upload_folder, int32_t parts);
 
   // The row ranges of a split export: `total` rows in `parts` ranges of
   // ceil(total / parts) rows each, from row 0 on; ranges past the end ask for rows
@@ -100,8 +99,7 @@ class CQvDataExporter {
   std::optional<int32_t> CountRows(const std::string& sql,
                                    const std::shared_ptr<ado::Connection>& connection);
 
-  void Trace(const std::string& text, int32_t event_type,
-             const ado::ErrorRecord& error = {}) const;
+  void Trace(const std::string& text, int32_t event_type, const ado::ErrorRecord& error = {}) const;
 
   TraceFn trace_;
   RunStats stats_;

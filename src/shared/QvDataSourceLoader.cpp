@@ -34,8 +34,7 @@ std::string TextOf(ado::Recordset& rs, const char* field) {
 }  // namespace
 
 bool QvDataSourceLoader::Load(const std::shared_ptr<ado::Recordset>& rs, QvDataSourceList& list,
-                              const std::string& /*reserved1*/,
-                              const std::string& /*reserved2*/) {
+                              const std::string& /*reserved1*/, const std::string& /*reserved2*/) {
   return Guard(
       ReportToErrorLog, false,
       [&](int& line) {
@@ -84,8 +83,7 @@ bool QvDataSourceLoader::Load(const std::shared_ptr<ado::Recordset>& rs, QvDataS
                  std::to_string(id) + " is already defined by an earlier record");
             continue;
           }
-          loaded.push_back(
-              std::make_shared<QvDataSource>(id, name, std::move(connection_string)));
+          loaded.push_back(std::make_shared<QvDataSource>(id, name, std::move(connection_string)));
         }
 
         line = 4;

@@ -17,8 +17,8 @@ class QvDataSourceLoader {
   // after its last record. A record without a whole-number nID or without a
   // connection string is skipped, and so is a record whose nID an earlier usable
   // record took (the first wins); each skip is a warning to QvSharedErrorLog naming
-  // the record's position and tName. False, with a logged reason and the list untouched, when the recordset is
-  // null or closed, when it lacks the fields nID or tConnectionString, or when reading
+  // the record's position and tName. False, with a logged reason and the list untouched, when the
+  // recordset is null or closed, when it lacks the fields nID or tConnectionString, or when reading
   // it fails. An open file without records gives true and an empty list.
   // `reserved1` and `reserved2` are accepted for the callers' sake and not used.
   bool Load(const std::shared_ptr<ado::Recordset>& rs, QvDataSourceList& list,

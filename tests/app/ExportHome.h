@@ -1,0 +1,210 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ado/Connection.h"
+#include "ado/Recordset.h"
+#include "app/CQvDataExporter.h"
+#include "log/ProgramHome.h"
+#include "platform/ProcessRunner.h"
+#include "store/CQvXMLManip.h"
+
+namespace qv::test {
+
+// A column of a table made by MakeTable.
+struct Column {
+  std::string name;
+  int32_t type = ado::adVarWChar;
+  int64_t defined_size = 500;
+};
+
+// An open client-side recordset with the columns and one record per row (values in
+// column order), standing on its first record.
+inline std::shared_ptr<ado::Recordset> MakeTable(
+    const std::vector<Column>& columns, const std::vector<std::vector<ado::Variant>>& rows) {
+  auto rs = std::make_shared<ado::Recordset>();
+  for (const Column& column : columns) {
+    rs->Fields().Append(column.name, column.type, column.defined_size);
+  }
+  rs->SetCursorLocation(ado::adUseClient);
+  rs->SetLockType(ado::adLockOptimistic);
+  rs->Open();
+  for (const auto& row : rows) {
+    rs->AddNew();
+    for (size_t i = 0; i < row.size(); ++i) rs->Fields().Item(i).SetValue(row[i]);
+    rs->Update();
+  }
+  if (!rows.empty()) rs->MoveFirst();
+  return rs;
+}
+
+// Stands in for the uploader: records every argument vector, checks that the file
+// named by "@path" is there while it runs, and ends with a chosen status.
+class FakeUploader : public platform::ProcessRunner {
+ public:
+  int Run(const std::vector<std::string>& argv) override {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(argv);
+    if (argv.size() > 2 && !std::filesystem::exists(argv[2].substr(1))) return 26;
+    return status_;
+  }
+  void SetStatus(int status) {
+    std::lock_guard lock(mutex_);
+    status_ = status;
+  }
+  std::vector<std::vector<std::string>> Calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  // The file names (FN values) uploaded, in order.
+  std::vector<std::string> UploadedFiles() const {
+    std::vector<std::string> names;
+    for (const auto& argv : Calls()) {
+      if (argv.size() > 2) names.push_back(std::filesystem::path(argv[2]).filename().string());
+    }
+    return names;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::vector<std::string>> calls_;
+  int status_ = 0;
+};
+
+// One record of the rules file.
+struct Rule {
+  std::string target;
+  int32_t ds = 1;
+  std::string select = "SELECT id, name";
+  std::string from = "FROM items";
+  std::string where = {};
+  std::string order_by = {};
+  std::string import_rule = "Items";
+};
+
+// A program folder with a SQLite database (table items(id, name)), data-source, rules
+// and settings files written as the program reads them, and the uploader replaced by a
+// FakeUploader for the lifetime of the object.
+class ExportHome {
+ public:
+  ExportHome() : uploader_(std::make_shared<FakeUploader>()) {
+    previous_runner_ = platform::SetProcessRunner(uploader_);
+    ado::Connection db;
+    db.Open(ConnectionString());
+    db.Execute("CREATE TABLE items(id INTEGER PRIMARY KEY, name TEXT)");
+  }
+  ~ExportHome() { platform::SetProcessRunner(previous_runner_); }
+  ExportHome(const ExportHome&) = delete;
+  ExportHome& operator=(const ExportHome&) = delete;
+
+  std::string ConnectionString() const {
+    return "Driver=SQLite3;Database=" + home_.File("data.db");
+  }
+  std::string File(const std::string& name) const { return home_.File(name); }
+  std::string Out(const std::string& relative) const { return home_.File("out/" + relative); }
+  FakeUploader& Uploader() { return *uploader_; }
+
+  // Inserts items 1 to `count`.
+  void AddItems(int count) {
+    ado::Connection db;
+    db.Open(ConnectionString());
+    for (int i = 1; i <= count; ++i) {
+      db.Execute("INSERT INTO items VALUES(" + std::to_string(i) + ", 'item " + std::to_string(i) +
+                 "')");
+    }
+  }
+
+  void WriteDataSources(const std::vector<std::vector<ado::Variant>>& rows) {
+    Save(MakeTable({{"nID", ado::adInteger, 4},
+                    {"tName", ado::adVarWChar, 100},
+                    {"tConnectionString", ado::adVarWChar, 1000}},
+                   rows),
+         "QvExportDS.xml", 1);
+  }
+  // Data source 1 on the test database.
+  void WriteDataSource() { WriteDataSources({{int32_t{1}, "test", ConnectionString()}}); }
+
+  void WriteRules(const std::vector<Rule>& rules, bool with_order_by = true) {
+    std::vector<Column> fields = {
+        {"tTargetPath", ado::adVarWChar, 500}, {"nDSID", ado::adInteger, 4},
+        {"tSQLSelect", ado::adVarWChar, 500},  {"tSQLFrom", ado::adVarWChar, 500},
+        {"tSQLWhere", ado::adVarWChar, 500},   {"tImportRuleFolder", ado::adVarWChar, 100}};
+    if (with_order_by) fields.push_back({"tSQLOrderBy", ado::adVarWChar, 500});
+    std::vector<std::vector<ado::Variant>> rows;
+    for (const Rule& rule : rules) {
+      std::vector<ado::Variant> row = {rule.target, rule.ds,    rule.select,
+                                       rule.from,   rule.where, rule.import_rule};
+      if (with_order_by) row.emplace_back(rule.order_by);
+      rows.push_back(row);
+    }
+    Save(MakeTable(fields, rows), "QvExportRules.xml", 6);
+  }
+
+  void WriteUploadUrl(const std::string& url) {
+    Save(MakeTable({{"nID", ado::adInteger, 4}, {"tValue", ado::adVarWChar, 500}},
+                   {{int32_t{1}, url}}),
+         "QvExportSettings.xml", 1);
+  }
+
+  // The number of records of a result file; -1 when it cannot be read.
+  static int64_t RecordsIn(const std::string& path) {
+    CQvXMLManip manip;
+    const auto rs = manip.OpenXMLToRS(path, false);
+    if (!rs || rs->State() != ado::adStateOpen) return -1;
+    return rs->RecordCount();
+  }
+
+ private:
+  void Save(const std::shared_ptr<ado::Recordset>& rs, const std::string& name, int32_t encode) {
+    CQvXMLManip manip;
+    if (!manip.SaveRSToXML(rs, home_.File(name), true, false, encode)) std::abort();
+  }
+
+  ProgramHome home_;
+  std::shared_ptr<FakeUploader> uploader_;
+  std::shared_ptr<platform::ProcessRunner> previous_runner_;
+};
+
+// Collects what an exporter reports.
+struct Traces {
+  struct Entry {
+    std::string message;
+    int32_t event_type;
+  };
+  std::vector<Entry> entries;
+
+  CQvDataExporter::TraceFn Fn() {
+    return [this](const std::string& message, const ado::ErrorRecord& error, int32_t event_type,
+                  int32_t) {
+      entries.push_back(
+          {error.description.empty() ? message : message + " | " + error.description, event_type});
+    };
+  }
+  // Entries of that type whose message contains `text`.
+  int Count(const std::string& text, int32_t event_type) const {
+    int count = 0;
+    for (const Entry& entry : entries) {
+      if (entry.event_type == event_type && entry.message.find(text) != std::string::npos) ++count;
+    }
+    return count;
+  }
+  // Whether an entry of that type has exactly that message.
+  bool Has(const std::string& message, int32_t event_type) const {
+    for (const Entry& entry : entries) {
+      if (entry.event_type == event_type && entry.message == message) return true;
+    }
+    return false;
+  }
+  std::string All() const {
+    std::string text;
+    for (const Entry& entry : entries)
+      text += std::to_string(entry.event_type) + " " + entry.message + "\n";
+    return text;
+  }
+};
+
+}  // namespace qv::test

@@ -1,0 +1,172 @@
+#include "app/basMain.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/ExportHome.h"
+#include "shared/LogCapture.h"
+
+namespace qv {
+namespace {
+
+using Action = CommandLine::Action;
+using test::ExportHome;
+using test::LogCapture;
+
+TEST(basMain, CommandLineSelectsTheMode) {
+  EXPECT_EQ(ParseCommandLine({}).mode, 7);
+  EXPECT_EQ(ParseCommandLine({}).action, Action::kRun);
+  EXPECT_EQ(ParseCommandLine({"0"}).mode, 7);
+  EXPECT_EQ(ParseCommandLine({"1"}).mode, 1);
+  EXPECT_EQ(ParseCommandLine({"+3"}).mode, 3);
+  EXPECT_EQ(ParseCommandLine({"8"}).mode, 8);
+  EXPECT_EQ(ParseCommandLine({"-2"}).mode, -2);
+  EXPECT_EQ(ParseCommandLine({"32767"}).mode, 32767);
+  EXPECT_EQ(ParseCommandLine({"--help"}).action, Action::kHelp);
+  EXPECT_EQ(ParseCommandLine({"-h"}).action, Action::kHelp);
+  EXPECT_EQ(ParseCommandLine({"--version"}).action, Action::kVersion);
+}
+
+TEST(basMain, CommandLineRefusesWhatIsNotAWholeNumber) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"abc"},
+                                                                                    {"1.5"},
+                                                                                    {""},
+                                                                                    {"&H10"},
+                                                                                    {"2x"},
+                                                                                    {"--mode"},
+                                                                                    {"32768"},
+                                                                                    {"99999999999"},
+                                                                                    {"1", "2"}}) {
+    const CommandLine command_line = ParseCommandLine(args);
+    EXPECT_EQ(command_line.action, Action::kError) << args.front();
+    EXPECT_FALSE(command_line.error.empty());
+    EXPECT_EQ(command_line.error.find('\n'), std::string::npos);
+  }
+}
+
+TEST(basMain, ExitStatusTellsSuccessFailureAndNoStart) {
+  RunStats stats;
+  EXPECT_EQ(ExitStatus(stats), kExitNotStarted);
+  stats.started = true;
+  EXPECT_EQ(ExitStatus(stats), kExitSuccess);
+  for (auto field : {&RunStats::rules_failed, &RunStats::sends_failed, &RunStats::failures}) {
+    RunStats failed = stats;
+    failed.*field = 1;
+    EXPECT_EQ(ExitStatus(failed), kExitFailure);
+  }
+  RunStats aborted = stats;
+  aborted.aborted = true;
+  EXPECT_EQ(ExitStatus(aborted), kExitFailure);
+}
+
+TEST(basMain, SummaryNamesEveryCounter) {
+  RunStats stats;
+  stats.mode = 2;
+  stats.rules_run = 3;
+  stats.rules_failed = 1;
+  stats.files_written = 15;
+  stats.files_sent = 14;
+  stats.sends_failed = 1;
+  stats.seconds = 2.25;
+  EXPECT_EQ(RunSummary(stats),
+            "qvdataexporter mode 2: rules run 3, rules failed 1, files written 15, files sent 14, "
+            "sends failed 1, 2.2 seconds");
+}
+
+struct MainResult {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+MainResult RunMain(const std::vector<std::string>& args, bool summary_to_err = false) {
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = Main(args, out, err, summary_to_err);
+  return {status, out.str(), err.str()};
+}
+
+TEST(basMain, HelpVersionAndBadArgumentsDoNotExport) {
+  ExportHome home;
+  home.WriteDataSource();
+  home.WriteRules({{.target = home.Out("x.xml")}});
+
+  MainResult help = RunMain({"--help"});
+  EXPECT_EQ(help.status, kExitSuccess);
+  EXPECT_NE(help.out.find("Usage: qvdataexporter [MODE]"), std::string::npos);
+  EXPECT_TRUE(help.err.empty());
+
+  MainResult version = RunMain({"--version"});
+  EXPECT_EQ(version.status, kExitSuccess);
+  EXPECT_EQ(version.out.rfind("qvdataexporter ", 0), 0u);
+
+  MainResult bad = RunMain({"one"});
+  EXPECT_EQ(bad.status, kExitNotStarted);
+  EXPECT_TRUE(bad.out.empty());
+  EXPECT_EQ(bad.err.rfind("qvdataexporter: 'one' is not an export mode", 0), 0u) << bad.err;
+  EXPECT_NE(bad.err.find("Usage:"), std::string::npos);
+
+  EXPECT_FALSE(std::filesystem::exists(home.Out("x.xml")));
+}
+
+TEST(basMain, SuccessfulRunLogsItsSummaryAndExitsZero) {
+  ExportHome home;
+  home.AddItems(2);
+  home.WriteDataSource();
+  home.WriteRules({{.target = home.Out("x.xml")}});
+  LogCapture log;
+
+  MainResult run = RunMain({"1"}, true);
+
+  EXPECT_EQ(run.status, kExitSuccess);
+  EXPECT_EQ(ExportHome::RecordsIn(home.Out("x.xml")), 2);
+  ASSERT_EQ(log.OfType(kEventInformation).size(), 1u);
+  const std::string summary = log.OfType(kEventInformation).front().message;
+  EXPECT_EQ(summary.rfind("qvdataexporter mode 1: rules run 1, rules failed 0, files written 1, "
+                          "files sent 0, sends failed 0, ",
+                          0),
+            0u)
+      << summary;
+  EXPECT_EQ(run.err, summary + "\n");
+}
+
+TEST(basMain, FailedRuleOrUploadExitsOne) {
+  ExportHome home;
+  home.AddItems(2);
+  home.WriteDataSource();
+  home.WriteUploadUrl("http://127.0.0.1:9/upload");
+  home.WriteRules({{.target = home.Out("x.xml")}});
+  LogCapture log;
+  home.Uploader().SetStatus(7);
+
+  MainResult run = RunMain({"2"});
+
+  EXPECT_EQ(run.status, kExitFailure);
+  EXPECT_TRUE(run.err.empty());  // the summary goes to the log only
+  ASSERT_EQ(log.OfType(kEventInformation).size(), 1u);
+  EXPECT_NE(log.OfType(kEventInformation).front().message.find("sends failed 5"),
+            std::string::npos);
+
+  home.WriteRules({{.target = home.Out("y.xml"), .select = "SELECT missing_column"}});
+  EXPECT_EQ(RunMain({"1"}).status, kExitFailure);
+}
+
+TEST(basMain, RunThatCannotStartExitsTwo) {
+  ExportHome home;
+  LogCapture log;
+  EXPECT_EQ(RunMain({}).status, kExitNotStarted);  // no files at all
+  ASSERT_FALSE(log.Warnings().empty());
+  EXPECT_NE(log.Warnings().back().find("the run could not start"), std::string::npos);
+
+  home.WriteDataSource();
+  EXPECT_EQ(RunMain({"1"}).status, kExitNotStarted);  // no rules file
+
+  home.WriteRules({});
+  EXPECT_EQ(RunMain({"1"}).status, kExitSuccess);  // a rules file without rules
+}
+
+}  // namespace
+}  // namespace qv
