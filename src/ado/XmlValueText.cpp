@@ -1,5 +1,6 @@
 #include "ado/XmlValueText.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -144,6 +145,16 @@ size_t Utf8SequenceLength(std::string_view text, size_t i, uint32_t& code_point)
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
+// Bytes copied into an attribute value as they are: printable ASCII but the markup
+// characters.
+constexpr auto kPlainByte = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) {
+    plain[static_cast<size_t>(c)] = c != '&' && c != '<' && c != '>' && c != '\'' && c != '"';
+  }
+  return plain;
+}();
+
 std::optional<int> FixedDigits(std::string_view text, size_t pos, size_t count) {
   if (pos + count > text.size()) return std::nullopt;
   int value = 0;
@@ -239,10 +250,19 @@ size_t FormatDecimal(Int128 coefficient, int scale, char* out) {
       negative ? UInt128(0) - static_cast<UInt128>(coefficient) : static_cast<UInt128>(coefficient);
   char digits[48];
   size_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + static_cast<int>(magnitude % 10));
-    magnitude /= 10;
-  } while (magnitude != 0);
+  if (magnitude <= std::numeric_limits<uint64_t>::max()) {
+    // 64-bit division is much cheaper than 128-bit, and covers currency and most decimals.
+    uint64_t small = static_cast<uint64_t>(magnitude);
+    do {
+      digits[count++] = static_cast<char>('0' + small % 10);
+      small /= 10;
+    } while (small != 0);
+  } else {
+    do {
+      digits[count++] = static_cast<char>('0' + static_cast<int>(magnitude % 10));
+      magnitude /= 10;
+    } while (magnitude != 0);
+  }
   // digits[] holds the reversed digits; drop trailing zeros of the fraction.
   size_t frac = static_cast<size_t>(scale);
   size_t skip = 0;
@@ -339,16 +359,21 @@ std::optional<std::string> NormalizeGuid(std::string_view text) {
   return result;
 }
 
-size_t AppendEscaped(std::string& out, std::string_view text) {
-  size_t not_units = 0;
+size_t EscapeInto(char* out, std::string_view text, size_t& not_units) {
+  char* const begin = out;
   size_t run = 0;  // start of the pending run of bytes copied as they are
   size_t i = 0;
   auto flush = [&](size_t end) {
-    if (end > run) out.append(text.data() + run, end - run);
+    std::memcpy(out, text.data() + run, end - run);
+    out += end - run;
+  };
+  auto put = [&](std::string_view piece) {
+    std::memcpy(out, piece.data(), piece.size());
+    out += piece.size();
   };
   while (i < text.size()) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x80 && c != '&' && c != '<' && c != '>' && c != '\'' && c != '"') {
+    if (kPlainByte[c]) {
       ++i;
       continue;
     }
@@ -356,31 +381,31 @@ size_t AppendEscaped(std::string& out, std::string_view text) {
       flush(i);
       switch (c) {
         case '&':
-          out += "&amp;";
+          put("&amp;");
           break;
         case '<':
-          out += "&lt;";
+          put("&lt;");
           break;
         case '>':
-          out += "&gt;";
+          put("&gt;");
           break;
         case '\'':
-          out += "&apos;";
+          put("&apos;");
           break;
         case '"':
-          out += "&quot;";
+          put("&quot;");
           break;
         case '\t':
-          out += "&#x9;";
+          put("&#x9;");
           break;
         case '\n':
-          out += "&#xA;";
+          put("&#xA;");
           break;
         case '\r':
-          out += "&#xD;";
+          put("&#xD;");
           break;
         default:
-          out += kReplacement;
+          put(kReplacement);
           not_units += 2;
           break;
       }
@@ -396,13 +421,13 @@ size_t AppendEscaped(std::string& out, std::string_view text) {
       continue;
     }
     flush(i);
-    out += kReplacement;
+    put(kReplacement);
     not_units += 2;
     i += len == 0 ? 1 : len;
     run = i;
   }
   flush(i);
-  return not_units;
+  return static_cast<size_t>(out - begin);
 }
 
 std::optional<int64_t> ParseInteger(std::string_view text) {

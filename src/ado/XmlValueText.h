@@ -37,14 +37,16 @@ inline const char* BoolText(bool value) { return value ? "True" : "False"; }
 // braces and dashes, in either case. Nothing when the text is not a GUID.
 std::optional<std::string> NormalizeGuid(std::string_view text);
 
-// Appends text for an attribute delimited by ': & < > ' " as entities, TAB, LF and CR as
+// Writes text for an attribute delimited by ': & < > ' " as entities, TAB, LF and CR as
 // character references. Characters XML 1.0 forbids (U+0000-U+0008, U+000B, U+000C,
 // U+000E-U+001F, U+FFFE, U+FFFF) become U+FFFD, and so does each byte that is not part
 // of a well-formed UTF-8 sequence (the three bytes of an encoded lone surrogate give
-// three), so the row survives and the file stays readable.
-// Returns how many of the appended bytes are not UTF-16 code units (continuation bytes
-// of multi-byte characters), so callers can measure lines in characters.
-size_t AppendEscaped(std::string& out, std::string_view text);
+// three), so the row survives and the file stays readable. `out` must have room for
+// kMaxEscapedBytesPerByte * text.size() bytes. Returns the bytes written and adds to
+// `not_units` how many of them are not UTF-16 code units (continuation bytes of
+// multi-byte characters), so callers can measure lines in characters.
+inline constexpr size_t kMaxEscapedBytesPerByte = 6;
+size_t EscapeInto(char* out, std::string_view text, size_t& not_units);
 inline constexpr char kHexDigits[] = "0123456789abcdef";
 
 // Parsing. Values may carry surrounding XML white space.

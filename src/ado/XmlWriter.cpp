@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <unordered_set>
 #include <vector>
@@ -35,39 +36,65 @@ constexpr int32_t kErrPathFileAccess = 75;
 // strings.
 class XmlTextBuilder {
  public:
-  explicit XmlTextBuilder(OutputSink& sink) : sink_(sink) { buf_.reserve(kFlushBytes + 65536); }
+  explicit XmlTextBuilder(OutputSink& sink) : sink_(sink) { Grow(kFlushBytes + 65536); }
 
-  void Append(std::string_view text) { buf_ += text; }
+  void Append(std::string_view text) {
+    std::memcpy(Room(text.size()), text.data(), text.size());
+    size_ += text.size();
+  }
+  void Append(char c) {
+    *Room(1) = c;
+    ++size_;
+  }
+  void AppendTabs(int count) {
+    std::memset(Room(static_cast<size_t>(count)), '\t', static_cast<size_t>(count));
+    size_ += static_cast<size_t>(count);
+  }
 
   void StartLine(int depth) {
-    buf_.append(static_cast<size_t>(depth), '\t');
-    line_start_ = buf_.size();
+    AppendTabs(depth);
+    line_start_ = size_;
     not_units_ = 0;
   }
 
   void EndLine() {
-    buf_ += kLineEnd;
-    if (buf_.size() >= kFlushBytes) Flush();
+    Append(kLineEnd);
+    if (size_ >= kFlushBytes) Flush();
   }
 
   // Opens a start tag; `continuation_tabs` TABs and a space start each wrapped line.
   void OpenTag(std::string_view name, int continuation_tabs) {
-    buf_ += '<';
-    buf_ += name;
+    Append('<');
+    Append(name);
     first_attribute_ = true;
     continuation_tabs_ = continuation_tabs;
   }
 
   void RawAttribute(std::string_view name, std::string_view value) {
     BeginAttribute(name);
-    buf_ += value;
-    buf_ += '\'';
+    Append(value);
+    Append('\'');
   }
 
   void TextAttribute(std::string_view name, std::string_view text) {
     BeginAttribute(name);
-    not_units_ += xml::AppendEscaped(buf_, text);
-    buf_ += '\'';
+    // In slices, so that a huge value does not need six times its size at once; a slice
+    // never ends inside a UTF-8 sequence.
+    constexpr size_t kSlice = size_t{1} << 20;
+    while (!text.empty()) {
+      size_t length = text.size();
+      if (length > kSlice) {
+        length = kSlice;
+        for (int back = 0; back < 3 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80;
+             ++back) {
+          --length;
+        }
+      }
+      char* out = Room(length * xml::kMaxEscapedBytesPerByte);
+      size_ += xml::EscapeInto(out, text.substr(0, length), not_units_);
+      text.remove_prefix(length);
+    }
+    Append('\'');
   }
 
   void TrueAttribute(std::string_view name) { RawAttribute(name, "true"); }
@@ -87,44 +114,61 @@ class XmlTextBuilder {
       // A byte still goes on this line while the line is at most kWrapWidth long.
       size_t fit = length > kWrapWidth ? 0 : (kWrapWidth - length) / 2 + 1;
       if (fit == 0) {
-        buf_ += kLineEnd;
-        buf_.append(static_cast<size_t>(hex_tabs), '\t');
-        line_start_ = buf_.size();
+        Append(kLineEnd);
+        AppendTabs(hex_tabs);
+        line_start_ = size_;
         not_units_ = 0;
         continue;
       }
       size_t end = std::min(bytes.size(), i + fit);
+      char* out = Room(2 * (end - i));
       for (; i < end; ++i) {
-        buf_ += xml::kHexDigits[bytes[i] >> 4];
-        buf_ += xml::kHexDigits[bytes[i] & 0xF];
+        *out++ = xml::kHexDigits[bytes[i] >> 4];
+        *out++ = xml::kHexDigits[bytes[i] & 0xF];
       }
+      size_ = static_cast<size_t>(out - data_.get());
     }
-    buf_ += '\'';
+    Append('\'');
   }
 
   void Flush() {
-    if (!buf_.empty()) sink_.Write(buf_);
-    buf_.clear();
+    if (size_ > 0) sink_.Write(std::string_view(data_.get(), size_));
+    size_ = 0;
   }
 
  private:
-  size_t LineLength() const { return buf_.size() - line_start_ - not_units_; }
+  // Room for `count` more bytes at the end of the buffer.
+  char* Room(size_t count) {
+    if (size_ + count > capacity_) Grow(std::max(capacity_ * 2, size_ + count));
+    return data_.get() + size_;
+  }
+
+  void Grow(size_t capacity) {
+    auto data = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_ > 0) std::memcpy(data.get(), data_.get(), size_);
+    data_ = std::move(data);
+    capacity_ = capacity;
+  }
+
+  size_t LineLength() const { return size_ - line_start_ - not_units_; }
 
   void BeginAttribute(std::string_view name) {
     if (!first_attribute_ && LineLength() > kWrapWidth) {
-      buf_ += kLineEnd;
-      buf_.append(static_cast<size_t>(continuation_tabs_), '\t');
-      line_start_ = buf_.size();
+      Append(kLineEnd);
+      AppendTabs(continuation_tabs_);
+      line_start_ = size_;
       not_units_ = 0;
     }
-    buf_ += ' ';
+    Append(' ');
     first_attribute_ = false;
-    buf_ += name;
-    buf_ += "='";
+    Append(name);
+    Append("='");
   }
 
   OutputSink& sink_;
-  std::string buf_;
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
   size_t line_start_ = 0;
   size_t not_units_ = 0;
   bool first_attribute_ = true;
@@ -245,10 +289,14 @@ class RecordsetXmlWriter {
         names_.push_back(name);
         continue;
       }
-      std::string base = "c" + std::to_string(i);
+      // Built by appending: GCC 12 warns falsely (-Wrestrict) on "c" + std::string.
+      std::string base = "c";
+      base += std::to_string(i);
       std::string alias = base;
       for (int n = 1; real.contains(AsciiLower(alias)) || used.contains(AsciiLower(alias)); ++n) {
-        alias = base + "_" + std::to_string(n);
+        alias = base;
+        alias += '_';
+        alias += std::to_string(n);
       }
       used.insert(AsciiLower(alias));
       names_.push_back(std::move(alias));
