@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -88,6 +89,92 @@ class CQvDataExporter {
 
   const RunStats& Stats() const { return stats_; }
 
+  // --- Change detection ---
+  //
+  // A result path's last data is a complete earlier result of the same query (or page)
+  // in the folder "last" beside it, under the same file name. It only advances past
+  // what the receiver was sent: after a send that was not delivered it stays, so the
+  // next run finds the same changes and sends them again.
+
+  // The folder "last" beside the result file; a path without a folder part gives
+  // "last" in the current folder. Nothing is checked or created.
+  std::string GetLasDataFolder(const std::string& result_path) const;
+  // The last-data file of a result file: its name in GetLasDataFolder.
+  std::string GetLasDataFileName(const std::string& result_path) const;
+
+  // The last data of the result path as an open recordset the caller owns, or null
+  // when there is none or it cannot be read. A missing last-data file is first made
+  // from a result file left at the result path by an earlier run.
+  std::shared_ptr<ado::Recordset> GetLastDataRS(const std::string& result_path);
+  // Replaces the last data with every record of `rs` (its "last" folder is created
+  // when missing) and leaves `rs` on its first record. A recordset without records
+  // writes nothing, so an empty result keeps the earlier last data. True when written.
+  bool CreateLastDataFileFromRS(const std::string& result_path,
+                                const std::shared_ptr<ado::Recordset>& rs);
+  // Replaces the last data with a copy of the result file. True when copied.
+  bool CreateLastDataFile(const std::string& result_path);
+
+  // Mode 4: runs the query and sends each entity (record, keyed by tSID) that is new
+  // or changed since the last data as a one-record file named result path + a
+  // number 0..999999 + ".xml", moved into LastTx when delivered and Unsent when not.
+  // Without last data the whole result is sent as one file at the result path. The
+  // result becomes the new last data only when every send was delivered. Records
+  // whose tSID is null cannot be sent and are reported. `changed_count` is set to the
+  // entities sent and delivered.
+  void Export_DiffPerEntity(const std::string& sql,
+                            const std::shared_ptr<QvDataSource>& data_source,
+                            const std::string& result_path, const std::string& import_rule,
+                            int32_t& changed_count);
+  // Compares the entity `rs` stands on with the last data (found through an equality
+  // filter on tSID, which stays set on `last`) and sends it when it is new or changed.
+  // True only when it was changed and delivered.
+  bool Process_DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
+                             const std::shared_ptr<ado::Recordset>& last,
+                             const std::string& result_path, const std::string& import_rule);
+  // Whether the current record of `rs` differs from the current record of `last` in a
+  // field other than Source_Timestamp: texts by code (case counts), numbers by value
+  // (5 and 5.0 are equal), dates by value, byte arrays byte by byte; null differs from
+  // every value but null; a field `last` lacks counts as changed. False when `last` is
+  // at its end, and after a reported failure.
+  bool EntityHasChangedAttributes(const std::shared_ptr<ado::Recordset>& rs,
+                                  const std::shared_ptr<ado::Recordset>& last);
+  // True for the field left out of the comparison: Source_Timestamp in any case.
+  static bool IsTS_TypeAttribute(const std::string& field_name);
+
+  // Modes 5 and 6: writes the query in pages of `page_size` rows, each page to result
+  // path + "_start-end.xml", and uploads a page (left in place) only when it differs
+  // byte for byte from its last data. A page becomes its own last data when it did
+  // not differ or was delivered. Last data of pages past the end is left alone.
+  void Export_EntGrpDiff_BinDiff(const std::string& sql,
+                                 const std::shared_ptr<QvDataSource>& data_source,
+                                 const std::string& result_path, const std::string& import_rule,
+                                 int32_t page_size);
+  // Mode 7: Export_DiffPerEntity on each page of `page_size` rows, with the page file
+  // path as the result path.
+  void Export_EntGrpQuery_DiffPerEntity_VarFiles(const std::string& sql,
+                                                 const std::shared_ptr<QvDataSource>& data_source,
+                                                 const std::string& result_path,
+                                                 const std::string& import_rule, int32_t page_size);
+
+  // Test aids that alter last data so that the next run finds changes: every file of
+  // the result path's last-data folder goes through SaveChangedRSTest. Throws
+  // ado::Error when a file cannot be listed.
+  void CreateChangedFilesForQRTTests(const std::string& result_path);
+  // Appends "chgd" to the Computer (else Application_Name) field of a random share of
+  // the file's records, alternating changed and kept ones, and saves the file again.
+  void SaveChangedRSTest(const std::string& path);
+  // The same with the share given in percent (0 to 100).
+  void SaveChangedRSTest(const std::string& path, int32_t share);
+
+  // Where the time of this object's per-entity diffs went, in seconds, summed.
+  struct DiffTimes {
+    double query = 0;    // running the queries and loading last data
+    double compare = 0;  // finding and comparing entities
+    double write = 0;    // change files and last data
+    double upload = 0;   // the uploader
+  };
+  const DiffTimes& DiffTimings() const { return diff_times_; }
+
  private:
   // The export operation of the mode for one rule. True when one was called.
   bool ExportRule(int16_t mode, const std::shared_ptr<ado::Recordset>& rules,
@@ -101,7 +188,22 @@ class CQvDataExporter {
 
   void Trace(const std::string& text, int32_t event_type, const ado::ErrorRecord& error = {}) const;
 
+  enum class EntityOutcome { kUnchanged, kDelivered, kUndelivered, kSkipped };
+  // Process_DiffOneEntity, telling a send that failed from an unchanged entity.
+  EntityOutcome DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
+                              const std::shared_ptr<ado::Recordset>& last,
+                              const std::string& result_path, const std::string& import_rule);
+  // EntityHasChangedAttributes; nothing after a (traced) failure.
+  std::optional<bool> CompareEntity(const std::shared_ptr<ado::Recordset>& rs,
+                                    const std::shared_ptr<ado::Recordset>& last);
+  // Moves a file whose send failed but that is still at `path` into "Unsent" beside it,
+  // so that it is not later taken for delivered data.
+  void SetAsideUndelivered(const std::string& path);
+
   TraceFn trace_;
+  // The run's pseudo-random generator: change-file numbers and test shares.
+  std::mt19937 random_;
+  DiffTimes diff_times_;
   RunStats stats_;
   std::set<std::string> unsent_emptied_;
 };

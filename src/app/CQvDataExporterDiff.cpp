@@ -1,0 +1,296 @@
+// The per-entity diff export.
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <system_error>
+
+#include "ado/Text.h"
+#include "app/CQvDataExporter.h"
+#include "fs/basFileSystemPaths.h"
+#include "records/CQvRecordset.h"
+#include "shared/ErrorBoundary.h"
+#include "shared/QvSharedADO.h"
+#include "shared/QvSharedFileSystem.h"
+#include "shared/QvSharedRecordCopier.h"
+#include "shared/QvSharedStrings.h"
+#include "store/CQvXMLManip.h"
+#include "upload/CQVFileXfer.h"
+#include "util/basCQvStringManipulation.h"
+
+namespace qv {
+namespace {
+
+const std::string kClass = "CQvDataExporter";
+constexpr const char* kKeyField = "tSID";
+constexpr int32_t kPlainText = 1;
+constexpr int32_t kMaxChangeFileNumber = 999999;
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Whether a field's value changed: null only equals null, byte arrays compare byte by
+// byte, everything else by VB's comparison (texts by code, numbers by value). Values
+// that cannot be compared at all count as changed, so that they are sent.
+bool ValuesDiffer(const ado::Variant& now, const ado::Variant& before) {
+  if (now.IsNull() || before.IsNull()) return now.IsNull() != before.IsNull();
+  if (now.IsArray() || before.IsArray() || now.IsObject() || before.IsObject()) {
+    return !(now == before);
+  }
+  try {
+    return ado::Compare(now, before) != ado::CompareResult::kEqual;
+  } catch (const ado::Error&) {
+    return true;
+  }
+}
+
+}  // namespace
+
+bool CQvDataExporter::IsTS_TypeAttribute(const std::string& field_name) {
+  return ado::EqualsIgnoreCase(field_name, "Source_Timestamp");
+}
+
+void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
+                                           const std::shared_ptr<QvDataSource>& data_source,
+                                           const std::string& result_path,
+                                           const std::string& import_rule, int32_t& changed_count) {
+  changed_count = 0;
+  int32_t processed = 0;
+  int line = 0;
+  std::shared_ptr<ado::Recordset> rs;
+  std::shared_ptr<ado::Recordset> last;
+  try {
+    line = 1;
+    Trace(kClass + ".Export_DiffPerEntity, Test Start ZRA 001, File: " + result_path,
+          kEventInformation);
+    Trace("Checking each entity vs Last data to identify changes. Set: " + result_path,
+          kEventInformation);
+
+    line = 2;
+    const Clock::time_point query_start = Clock::now();
+    last = GetLastDataRS(result_path);
+
+    line = 3;
+    if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
+    rs = GetRS(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
+    if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
+    diff_times_.query += SecondsSince(query_start);
+
+    bool all_delivered = true;
+    if (!last) {
+      line = 4;
+      Trace("No last data. Sending all entities. " + result_path, kEventInformation);
+      const Clock::time_point send_start = Clock::now();
+      const int32_t sent_before = stats_.files_sent;
+      const bool written = Export(sql, data_source->GetConnection(QvDataSource::kSharedConnection),
+                                  result_path, false, import_rule);
+      all_delivered = written && stats_.files_sent > sent_before;
+      if (written && !all_delivered && !import_rule.empty()) SetAsideUndelivered(result_path);
+      diff_times_.upload += SecondsSince(send_start);
+    } else {
+      line = 5;
+      if (!rs->Fields().Find(kKeyField)) {
+        throw ado::Error(ado::kErrItemNotFound, kClass, "the query has no field tSID");
+      }
+      const Clock::time_point walk_start = Clock::now();
+      const double io_before = diff_times_.write + diff_times_.upload;
+      for (; !rs->Eof(); rs->MoveNext()) {
+        switch (DiffOneEntity(rs, last, result_path, import_rule)) {
+          case EntityOutcome::kDelivered:
+            ++changed_count;
+            break;
+          case EntityOutcome::kUndelivered:
+            all_delivered = false;
+            break;
+          case EntityOutcome::kUnchanged:
+          case EntityOutcome::kSkipped:
+            break;
+        }
+        ++processed;
+      }
+      diff_times_.compare +=
+          SecondsSince(walk_start) - (diff_times_.write + diff_times_.upload - io_before);
+      Trace("QRT Subset records:" + std::to_string(processed) +
+                ", Changed:" + std::to_string(changed_count),
+            kEventInformation);
+    }
+
+    line = 6;
+    // Last data that ran ahead of the receiver would hide the undelivered changes from
+    // every later run; kept as it is, the next run finds and sends them again.
+    if (all_delivered) {
+      const Clock::time_point write_start = Clock::now();
+      CreateLastDataFileFromRS(result_path, rs);
+      diff_times_.write += SecondsSince(write_start);
+    } else {
+      Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
+                "stays as it was: " + result_path,
+            kEventWarning);
+    }
+
+    line = 7;
+    QvSharedADO releaser;
+    releaser.Release(rs);
+    releaser.Release(last);
+  } catch (...) {
+    Trace(kClass + ".Export_DiffPerEntity, u:0 @Line#" + std::to_string(line), kEventWarning,
+          CurrentErrorRecord());
+    ++stats_.failures;
+  }
+}
+
+bool CQvDataExporter::Process_DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
+                                            const std::shared_ptr<ado::Recordset>& last,
+                                            const std::string& result_path,
+                                            const std::string& import_rule) {
+  return DiffOneEntity(rs, last, result_path, import_rule) == EntityOutcome::kDelivered;
+}
+
+CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
+    const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last,
+    const std::string& result_path, const std::string& import_rule) {
+  int line = 0;
+  try {
+    line = 1;
+    CQVFileXfer transfer;
+    transfer.MoveToLastTx = true;
+
+    line = 2;
+    const ado::Variant key = rs->Fields().Item(kKeyField).Value();
+    if (key.IsNull()) {
+      throw ado::Error(ado::kErrInvalidUseOfNull, kClass, "the record's tSID is null");
+    }
+    const std::string sid = QvSharedStrings::ToText(key);
+
+    line = 3;
+    if (!last) throw ado::Error(ado::kErrObjectRequired, kClass, "no last data");
+    bool found = false;
+    // Last data without the key field cannot hold the entity.
+    if (last->Fields().Find(kKeyField)) {
+      last->SetFilter(std::string(kKeyField) + "='" + QvStrMan_EscapeSQLQuotes(key) + "'");
+      // The filter ignores case; the key does not.
+      while (!last->Eof() &&
+             QvSharedStrings::ToText(last->Fields().Item(kKeyField).Value()) != sid) {
+        last->MoveNext();
+      }
+      found = !last->Eof();
+    }
+
+    line = 4;
+    bool changed = true;
+    if (!found) {
+      Trace(kClass + ".Process_DiffOneEntity, SID Not Found in last data: " + sid,
+            kEventInformation);
+    } else {
+      line = 5;
+      const std::optional<bool> differs = CompareEntity(rs, last);
+      // An entity that could not be compared may have changed: keep the last data.
+      if (!differs) return EntityOutcome::kUndelivered;
+      changed = *differs;
+    }
+    if (!changed) return EntityOutcome::kUnchanged;
+
+    line = 61;
+    const Clock::time_point write_start = Clock::now();
+    CQvRecordset wrapper;
+    const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
+    if (!one) throw ado::Error(ado::kErrObjectRequired, kClass, "no in-memory recordset");
+
+    line = 62;
+    QvSharedRecordCopier copier;
+    copier.CopyRecord(rs, one, true);
+
+    line = 63;
+    std::uniform_int_distribution<int32_t> number(0, kMaxChangeFileNumber);
+    const std::string change_file = result_path + std::to_string(number(random_)) + ".xml";
+    if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
+
+    line = 64;
+    CQvXMLManip manip;
+    const bool written = manip.SaveRSToXML(one, change_file, false, false, kPlainText);
+    diff_times_.write += SecondsSince(write_start);
+    if (!written) {
+      throw ado::Error(ado::kErrPathNotFound, kClass, change_file + " could not be written");
+    }
+    ++stats_.files_written;
+
+    line = 65;
+    const Clock::time_point upload_start = Clock::now();
+    const bool delivered = transfer.TransferFile(change_file, import_rule);
+    diff_times_.upload += SecondsSince(upload_start);
+    if (delivered) {
+      ++stats_.files_sent;
+      return EntityOutcome::kDelivered;
+    }
+    ++stats_.sends_failed;
+    return EntityOutcome::kUndelivered;
+  } catch (...) {
+    Trace(kClass + ".Process_DiffOneEntity, @Line#" + std::to_string(line), kEventWarning,
+          CurrentErrorRecord());
+    ++stats_.failures;
+    // A record without a key can never be matched, so it does not hold the last data
+    // back; any later failure may have lost a change, so it does.
+    return line <= 2 ? EntityOutcome::kSkipped : EntityOutcome::kUndelivered;
+  }
+}
+
+bool CQvDataExporter::EntityHasChangedAttributes(const std::shared_ptr<ado::Recordset>& rs,
+                                                 const std::shared_ptr<ado::Recordset>& last) {
+  return CompareEntity(rs, last).value_or(false);
+}
+
+std::optional<bool> CQvDataExporter::CompareEntity(const std::shared_ptr<ado::Recordset>& rs,
+                                                   const std::shared_ptr<ado::Recordset>& last) {
+  int line = 0;
+  try {
+    line = 1;
+    if (!rs || !last) throw ado::Error(ado::kErrObjectRequired, kClass, "no recordset");
+    if (last->Eof()) return false;
+
+    line = 2;
+    const ado::Fields fields = rs->Fields();
+    const ado::Fields last_fields = last->Fields();
+    const int32_t count = fields.Count();
+    for (int32_t i = 0; i < count; ++i) {
+      const ado::Field field = fields.Item(static_cast<size_t>(i));
+      if (IsTS_TypeAttribute(field.Name())) continue;
+      const std::optional<ado::Field> before = last_fields.Find(field.Name());
+      // A column the last data lacks has never been sent for this entity.
+      if (!before) return true;
+      if (ValuesDiffer(field.Value(), before->Value())) return true;
+    }
+    return false;
+  } catch (...) {
+    Trace(kClass + ".EntityHasChangedAttributes, @Line#" + std::to_string(line), kEventWarning,
+          CurrentErrorRecord());
+    ++stats_.failures;
+    return std::nullopt;
+  }
+}
+
+void CQvDataExporter::SetAsideUndelivered(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return;
+  const fs::path file(path);
+  const fs::path unsent = file.parent_path() / "Unsent";
+  fs::create_directories(unsent, ec);
+  if (!ec) fs::rename(file, unsent / file.filename(), ec);
+  if (ec) {
+    Trace(kClass + ".Export_DiffPerEntity, an undelivered file could not be moved to " +
+              unsent.string() + ": " + path,
+          kEventWarning, ado::ErrorRecord{ec.value(), kClass, ec.message(), "", 0});
+    ++stats_.failures;
+    return;
+  }
+  Trace(kClass + ".Export_DiffPerEntity, not delivered, kept in " + unsent.string() + ": " + path,
+        kEventWarning);
+}
+
+}  // namespace qv

@@ -1,0 +1,231 @@
+// The paged change-detecting exports and the test aids that alter last data.
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/CQvDataExporter.h"
+#include "fs/CQvFileSystem.h"
+#include "shared/ErrorBoundary.h"
+#include "shared/QvSharedStrings.h"
+#include "store/CQvXMLManip.h"
+#include "upload/CQVFileXfer.h"
+
+namespace qv {
+namespace {
+
+const std::string kClass = "CQvDataExporter";
+constexpr int32_t kPlainText = 1;
+
+// Rows start to end (inclusive) of the query, as the paged exports walk them.
+struct Page {
+  int32_t start = 0;
+  int32_t end = 0;
+};
+
+std::vector<Page> Pages(int32_t count, int32_t page_size) {
+  if (page_size <= 0) {
+    throw ado::Error(ado::kErrInvalidProcedureCall, kClass,
+                     "a page needs at least one row, not " + std::to_string(page_size));
+  }
+  std::vector<Page> pages;
+  for (int64_t start = 0; start <= int64_t{count} - 1; start += page_size) {
+    const int64_t end = start + page_size - 1;
+    if (end > INT32_MAX) {
+      throw ado::Error(ado::kErrOverflow, kClass,
+                       "row number " + std::to_string(end) + " does not fit in 32 bits");
+    }
+    pages.push_back({static_cast<int32_t>(start), static_cast<int32_t>(end)});
+  }
+  return pages;
+}
+
+std::string PageFilePath(const std::string& result_path, const Page& page) {
+  return result_path + "_" + std::to_string(page.start) + "-" + std::to_string(page.end) + ".xml";
+}
+
+// Appends "chgd" to the field's value; false when the record has no such field or the
+// value is refused.
+bool MarkChanged(const std::shared_ptr<ado::Recordset>& rs, const char* field_name) {
+  try {
+    ado::Field field = rs->Fields().Item(field_name);
+    field.SetValue(ado::Variant(QvSharedStrings::ToText(field.Value()) + "chgd"));
+    return true;
+  } catch (const ado::Error&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
+                                                const std::shared_ptr<QvDataSource>& data_source,
+                                                const std::string& result_path,
+                                                const std::string& import_rule, int32_t page_size) {
+  int line = 0;
+  try {
+    line = 1;
+    CQVFileXfer transfer;  // uploaded pages stay where they are
+
+    line = 2;
+    Trace(kClass + ".Export_EntGrpDiff_BinDiff, Test Start ZRA 001, File: " + result_path,
+          kEventInformation);
+
+    line = 3;
+    if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
+    // A count that failed is reported by CountRows; no page is exported then.
+    const std::optional<int32_t> count =
+        CountRows(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
+    if (!count) return;
+
+    CQvFileSystem file_system;
+    for (const Page& page : Pages(*count, page_size)) {
+      line = 41;
+      const std::string page_file = PageFilePath(result_path, page);
+      const std::string page_sql = AddFetchRangeToSQL(sql, page.start, page.end);
+
+      line = 42;
+      Trace(kClass + ".Export_EntGrpDiff_BinDiff, Test Start ZRA 001, File: " + page_file,
+            kEventInformation);
+
+      line = 43;
+      const bool written =
+          Export(page_sql, data_source->GetConnection(QvDataSource::kSharedConnection), page_file,
+                 false, "");
+
+      line = 44;
+      // The page becomes its last data only once the receiver has what it holds; a
+      // page file that was not written again is an older one.
+      bool advance = false;
+      if (written) {
+        const std::string last_file = GetLasDataFileName(page_file);
+        if (file_system.AreFilesTheSame(page_file, last_file, true)) {
+          advance = true;
+        } else {
+          if (transfer.TransferFile(page_file, import_rule)) {
+            ++stats_.files_sent;
+            advance = true;
+          } else {
+            ++stats_.sends_failed;
+          }
+          Trace(kClass + ".Export_EntGrpDiff_BinDiff, Files different: " + page_file +
+                    "\r\n vs last data:" + last_file,
+                kEventInformation);
+        }
+        Trace(kClass + ".Export_EntGrpDiff_BinDiff, Test End ZRA 001, File: " + page_file,
+              kEventInformation);
+      }
+
+      line = 45;
+      if (advance) CreateLastDataFile(page_file);
+    }
+  } catch (...) {
+    Trace(kClass + ".Export_EntGrpDiff_BinDiff, @Line#" + std::to_string(line), kEventWarning,
+          CurrentErrorRecord());
+    ++stats_.failures;
+  }
+}
+
+void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
+    const std::string& sql, const std::shared_ptr<QvDataSource>& data_source,
+    const std::string& result_path, const std::string& import_rule, int32_t page_size) {
+  int line = 0;
+  try {
+    line = 1;
+    Trace(kClass + ".Export_EntGrpQuery_DiffPerEntity_VarFiles, Test Start ZRA 001, File: " +
+              result_path,
+          kEventInformation);
+
+    line = 2;
+    if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
+    const std::optional<int32_t> count =
+        CountRows(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
+    if (!count) return;
+
+    line = 3;
+    int32_t total_changed = 0;
+    for (const Page& page : Pages(*count, page_size)) {
+      int32_t changed = 0;
+      Export_DiffPerEntity(AddFetchRangeToSQL(sql, page.start, page.end), data_source,
+                           PageFilePath(result_path, page), import_rule, changed);
+      total_changed += changed;
+    }
+
+    line = 4;
+    Trace("QRT Total per Entity Level:: Total records:" + std::to_string(*count) +
+              ", Changed:" + std::to_string(total_changed),
+          kEventInformation);
+  } catch (...) {
+    Trace(kClass + ".Export_EntGrpQuery_DiffPerEntity_VarFiles, @Line#" + std::to_string(line),
+          kEventWarning, CurrentErrorRecord());
+    ++stats_.failures;
+  }
+}
+
+void CQvDataExporter::CreateChangedFilesForQRTTests(const std::string& result_path) {
+  CQvFileSystem file_system;
+  const std::string folder = GetLasDataFolder(result_path);
+  Trace("Last Data Folder :" + folder, kEventInformation);
+  std::vector<FsoFile> files;
+  if (!file_system.GetFiles(folder, files)) return;
+  for (const FsoFile& file : files) SaveChangedRSTest(file.Path);
+}
+
+void CQvDataExporter::SaveChangedRSTest(const std::string& path) {
+  std::uniform_real_distribution<double> draw(0.0, 1.0);
+  // Two decimals first, then the nearest whole number with halves to even.
+  const double percent = std::round(draw(random_) * 100.0 * 100.0) / 100.0;
+  SaveChangedRSTest(path, static_cast<int32_t>(std::nearbyint(percent)));
+}
+
+void CQvDataExporter::SaveChangedRSTest(const std::string& path, int32_t share) {
+  int line = 0;
+  try {
+    line = 2;
+    CQvXMLManip manip;
+    const std::shared_ptr<ado::Recordset> rs = manip.OpenXMLToRS(path, false, kPlainText);
+    if (!rs || rs->State() != ado::adStateOpen) {
+      throw ado::Error(ado::kErrInvalidPersistedFile, kClass, path + " is not a recordset file");
+    }
+    const int64_t records = rs->RecordCount();
+
+    line = 3;
+    const auto to_change = static_cast<int64_t>(
+        std::nearbyint(static_cast<double>(share) * static_cast<double>(records) / 100.0));
+    const int64_t to_keep = records - to_change;
+
+    line = 4;
+    int64_t changed = 0;
+    int64_t kept = 0;
+    for (int64_t i = 0; !rs->Eof(); rs->MoveNext(), ++i) {
+      const bool even = i % 2 == 0;
+      if (!((even && changed < to_change) || (!even && kept >= to_keep))) {
+        ++kept;
+        continue;
+      }
+      line = 5;
+      if (!MarkChanged(rs, "Computer")) {
+        ado::Field field = rs->Fields().Item("Application_Name");
+        field.SetValue(ado::Variant(QvSharedStrings::ToText(field.Value()) + "chgd"));
+      }
+      rs->Update();
+      ++changed;
+      line = 4;
+    }
+
+    line = 6;
+    if (records > 0) rs->MoveFirst();
+    if (!manip.SaveRSToXML(rs, path, false, false, kPlainText)) {
+      throw ado::Error(ado::kErrPathNotFound, kClass, path + " could not be written");
+    }
+  } catch (...) {
+    Trace(kClass + ".SaveChangedRS, File:" + path + " @Line#" + std::to_string(line), kEventWarning,
+          CurrentErrorRecord());
+  }
+}
+
+}  // namespace qv
