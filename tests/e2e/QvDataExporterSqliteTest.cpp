@@ -1,0 +1,238 @@
+// The built program run on SQLite databases, with the uploader posting to a receiver
+// on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e/ProgramFolder.h"
+#include "e2e/ResultFile.h"
+#include "e2e/SplitExport.h"
+#include "e2e/TestDatabase.h"
+
+namespace qv::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SqliteExport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const std::string missing = test::Receiver::MissingTool(); !missing.empty()) {
+      GTEST_SKIP() << missing << " is not installed";
+    }
+    connection_ = CreateSqliteDatabase(
+        folder_.File("data.db"),
+        NumberedRowsSql("t10", 10) + NumberedRowsSql("t11", 11) + NumberedRowsSql("t0", 0));
+    folder_.WriteDataSources({{1, "Inventory", connection_}});
+    folder_.StartReceiver();
+  }
+
+  std::string Out(const std::string& relative) const { return folder_.File(relative); }
+
+  ExportRule Rule(const std::string& target, const std::string& table, const std::string& order_by,
+                  const std::string& import_rule) const {
+    return {Out(target),    1,        "SELECT id, name", "FROM " + table,
+            "WHERE id > 0", order_by, import_rule};
+  }
+
+  ProgramFolder folder_;
+  std::string connection_;
+};
+
+TEST_F(SqliteExport, Mode1WritesOneFilePerRuleAndSendsNothing) {
+  folder_.WriteRules({Rule("out/ten.xml", "t10", "ORDER BY id", "Ten"),
+                      Rule("out/eleven.xml", "t11", "order by id desc", "Eleven"),
+                      Rule("other/none.xml", "t0", "", "None")});
+  const ExportRun run = folder_.Run({"1"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+
+  EXPECT_EQ(IdsIn(Out("out/ten.xml")), IdRange(10));
+  EXPECT_EQ(IdsIn(Out("out/eleven.xml")), IdRange(11, true));
+  const ResultFile none = ResultFile::Read(Out("other/none.xml"));
+  EXPECT_TRUE(none.rows.empty());
+  ASSERT_EQ(none.fields.size(), 2u);
+  EXPECT_EQ(none.fields[1].name, "name");
+  EXPECT_EQ(ResultFile::Read(Out("out/ten.xml")).Column("name")[2], "row 3");
+
+  EXPECT_TRUE(folder_.receiver().Requests().empty());
+  EXPECT_FALSE(fs::exists(Out("out/LastTx")));
+  EXPECT_FALSE(fs::exists(Out("out/Unsent")));
+  EXPECT_EQ(FileNames(Out("out")), (std::vector<std::string>{"eleven.xml", "ten.xml"}));
+  EXPECT_EQ(run.LogLines("files written 3, files sent 0, sends failed 0"), 1) << run.log;
+}
+
+TEST_F(SqliteExport, Mode2SendsFivePartsWithTheirRows) {
+  const std::vector<ExportRule> rules = {
+      Rule("out/ten.xml", "t10", "ORDER BY id", "Ten"),
+      Rule("out/eleven.xml", "t11", "order by id desc", "Eleven"),
+      Rule("out/none.xml", "t0", "", "None")};
+  folder_.WriteRules(rules);
+  const ExportRun run = folder_.Run({"2"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+
+  ExpectSplitExport(folder_, rules[0], IdRange(10), 5);
+  ExpectSplitExport(folder_, rules[1], IdRange(11, true), 5);
+  ExpectSplitExport(folder_, rules[2], {}, 5);
+
+  // One request per part, in rule and part order, each answered.
+  const std::vector<test::ReceivedRequest> requests = folder_.receiver().Requests();
+  ASSERT_EQ(requests.size(), 15u);
+  for (size_t k = 0; k < requests.size(); ++k) {
+    EXPECT_EQ(requests[k].method, "POST");
+    EXPECT_EQ(requests[k].status, 200);
+    EXPECT_EQ(requests[k].imp_id, rules[k / 5].import_rule);
+    EXPECT_EQ(requests[k].fn,
+              fs::path(rules[k / 5].target_path).filename().string() + "_" + std::to_string(k % 5));
+  }
+  EXPECT_FALSE(fs::exists(Out("out/Unsent")));
+  EXPECT_EQ(run.LogLines("files written 15, files sent 15, sends failed 0"), 1) << run.log;
+}
+
+TEST_F(SqliteExport, Mode3SendsTwentyPartsWithTheirRows) {
+  // No tSQLOrderBy field at all: the parts follow the first column.
+  const std::vector<ExportRule> rules = {Rule("out/ten.xml", "t10", "", "Ten"),
+                                         Rule("out/eleven.xml", "t11", "", "Eleven"),
+                                         Rule("out/none.xml", "t0", "", "None")};
+  folder_.WriteRules(rules, false);
+  const ExportRun run = folder_.Run({"3"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+
+  ExpectSplitExport(folder_, rules[0], IdRange(10), 20);
+  ExpectSplitExport(folder_, rules[1], IdRange(11), 20);
+  ExpectSplitExport(folder_, rules[2], {}, 20);
+  EXPECT_EQ(folder_.receiver().Requests().size(), 60u);
+}
+
+TEST_F(SqliteExport, LastTxOfTheFirstRuleIsClearedOncePerRun) {
+  fs::create_directories(Out("out/LastTx"));
+  fs::create_directories(Out("other/LastTx"));
+  test::WriteBytes(Out("out/LastTx/old.xml"), "from an earlier run");
+  test::WriteBytes(Out("other/LastTx/old.xml"), "from an earlier run");
+  // The first rule has no data source, so the first rule that runs decides.
+  folder_.WriteRules({{Out("other/lost.xml"), 99, "SELECT id", "FROM t10", "", "", "Lost"},
+                      Rule("out/ten.xml", "t10", "", "Ten"),
+                      Rule("out/eleven.xml", "t11", "", "Eleven"),
+                      Rule("other/none.xml", "t0", "", "None")});
+  folder_.Run({"2"});
+
+  std::vector<std::string> expected;
+  for (const std::string base : {"eleven.xml_", "ten.xml_"}) {
+    for (int i = 0; i < 5; ++i) expected.push_back(base + std::to_string(i));
+  }
+  EXPECT_EQ(FileNames(Out("out/LastTx")), expected);
+  const std::vector<std::string> other = FileNames(Out("other/LastTx"));
+  EXPECT_EQ(other.size(), 6u);
+  EXPECT_EQ(other.back(), "old.xml");
+
+  // A second run clears it again, before its own first export.
+  test::WriteBytes(Out("out/LastTx/old.xml"), "from the first run");
+  folder_.Run({"2"});
+  EXPECT_EQ(FileNames(Out("out/LastTx")), expected);
+}
+
+TEST_F(SqliteExport, RuleWithUnknownDataSourceIsSkipped) {
+  folder_.WriteRules({Rule("out/ten.xml", "t10", "", "Ten"),
+                      {Out("out/lost.xml"), 42, "SELECT id", "FROM t10", "", "", "Lost"},
+                      Rule("out/eleven.xml", "t11", "", "Eleven")});
+  const ExportRun run = folder_.Run({"1"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(FileNames(Out("out")), (std::vector<std::string>{"eleven.xml", "ten.xml"}));
+  EXPECT_EQ(run.LogLines("No DS found for #42"), 1) << run.log;
+}
+
+TEST_F(SqliteExport, FailingQueryFailsItsRuleOnly) {
+  for (const std::string mode : {"1", "2"}) {
+    SCOPED_TRACE("mode " + mode);
+    ProgramFolder folder;
+    folder.WriteDataSources({{1, "Inventory", connection_}});
+    test::Receiver& receiver = folder.StartReceiver();
+    const ExportRule broken = {
+        folder.File("out/broken.xml"), 1, "SELECT id, nothere", "FROM t10", "", "", "Broken"};
+    const ExportRule good = {
+        folder.File("out/ten.xml"), 1, "SELECT id, name", "FROM t10", "", "ORDER BY id", "Ten"};
+    folder.WriteRules({broken, good});
+    const ExportRun run = folder.Run({mode});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_GE(run.LogLines("nothere"), 1) << "the driver's message names the column\n" << run.log;
+    if (mode == "1") {
+      EXPECT_EQ(FileNames(folder.File("out")), std::vector<std::string>{"ten.xml"});
+      EXPECT_EQ(IdsIn(folder.File("out/ten.xml")), IdRange(10));
+    } else {
+      for (const test::ReceivedRequest& request : receiver.Requests()) {
+        EXPECT_EQ(request.imp_id, "Ten");
+      }
+      EXPECT_FALSE(fs::exists(folder.File("out/broken.xml_0")));
+      ExpectSplitExport(folder, good, IdRange(10), 5);
+    }
+  }
+}
+
+TEST_F(SqliteExport, RefusedUploadsStayInUnsent) {
+  const std::vector<ExportRule> rules = {Rule("out/ten.xml", "t10", "", "Ten"),
+                                         Rule("out/eleven.xml", "t11", "", "Eleven")};
+  folder_.WriteRules(rules);
+  folder_.receiver().FailNext(test::ReceiverMode::kHttp500, 3);
+  const ExportRun run = folder_.Run({"2"});
+  EXPECT_EQ(run.exit_code, 1);
+
+  EXPECT_EQ(FileNames(Out("out/Unsent")),
+            (std::vector<std::string>{"ten.xml_0", "ten.xml_1", "ten.xml_2"}));
+  EXPECT_EQ(FileNames(Out("out/LastTx")).size(), 7u);
+  EXPECT_EQ(IdsIn(Out("out/Unsent/ten.xml_1")), (std::vector<int>{3, 4}));
+  EXPECT_EQ(run.LogLines("the upload failed"), 3) << run.log;
+  EXPECT_EQ(run.LogLines("files written 10, files sent 7, sends failed 3"), 1) << run.log;
+
+  // The next run makes the files again: the old undelivered copies go.
+  const ExportRun again = folder_.Run({"2"});
+  EXPECT_EQ(again.exit_code, 0) << again.err;
+  EXPECT_FALSE(fs::exists(Out("out/Unsent/ten.xml_0")));
+}
+
+TEST_F(SqliteExport, ReceiverDownKeepsEveryFileInUnsent) {
+  folder_.WriteRules({Rule("out/ten.xml", "t10", "", "Ten"), Rule("b/none.xml", "t0", "", "N")});
+  folder_.receiver().Stop();
+  const ExportRun run = folder_.Run({"2"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(FileNames(Out("out/Unsent")).size(), 5u);
+  EXPECT_EQ(FileNames(Out("b/Unsent")).size(), 5u);
+  EXPECT_FALSE(fs::exists(Out("out/LastTx")));
+  EXPECT_FALSE(fs::exists(Out("b/LastTx")));
+  EXPECT_EQ(run.LogLines("the upload failed"), 10) << run.log;
+}
+
+TEST_F(SqliteExport, NamesWithSpacesQuotesAndAccentsTravelEndToEnd) {
+  const std::string folder_name = "Out dir 'q' \"d\" Ärger";
+  const std::string file_name = "Résumé \"x\" 'y' & z #1.xml";
+  const std::string import_rule = "Règle \"1\" 'b' & ü/ä?=%";
+  const ExportRule rule = {Out(folder_name + "/" + file_name),
+                           1,
+                           "SELECT id, name",
+                           "FROM t10",
+                           "",
+                           "ORDER BY id",
+                           import_rule};
+  folder_.WriteRules({rule});
+  const ExportRun run = folder_.Run({"2"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  ExpectSplitExport(folder_, rule, IdRange(10), 5, false);
+
+  // Letters travel as the escaped bytes of their Windows-1252 code, not as UTF-8; the
+  // reserved characters of both keys are escaped so the query keeps two keys.
+  const std::vector<test::ReceivedRequest> requests = folder_.receiver().Requests();
+  ASSERT_EQ(requests.size(), 5u);
+  for (size_t k = 0; k < requests.size(); ++k) {
+    EXPECT_EQ(requests[k].status, 200);
+    EXPECT_EQ(requests[k].query,
+              "ImpID=R%E8gle%20%221%22%20'b'%20%26%20%FC%2F%E4%3F%3D%25"
+              "&FN=R%E9sum%E9%20%22x%22%20'y'%20%26%20z%20%231.xml_" +
+                  std::to_string(k));
+    ASSERT_TRUE(requests[k].stored.has_value());
+    EXPECT_EQ(ReadText(folder_.receiver().Root() / *requests[k].stored),
+              ReadText(Out(folder_name + "/LastTx/" + file_name + "_" + std::to_string(k))));
+  }
+}
+
+}  // namespace
+}  // namespace qv::e2e
