@@ -1,10 +1,67 @@
 #!/usr/bin/env bash
-# Sets up a new machine, builds, and shows the recordset file tool on a sample file.
+# Sets up a new machine, builds, and runs one export in mode 2 on a demo inventory
+# database: build/demo/ becomes the program folder, a test receiver on 127.0.0.1 takes
+# the uploads, and what it received is listed. Exits with the export's status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 scripts/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target rsfile
-sample=tests/data/ado-samples/F04-jet40-winmss-CLUB-nulls.xml
-build/tools/rsfile/rsfile check "$sample"
-build/tools/rsfile/rsfile show "$sample"
+cmake --build --preset default -j "$(nproc)" --target qvdataexporter rsfile
+
+build=$root/build
+rsfile=$build/tools/rsfile/rsfile
+demo=$build/demo
+rm -rf "$demo"
+mkdir -p "$demo/json"
+cp "$build/upload.exe" "$demo/upload.exe"
+
+echo "== Sample data"
+python3 scripts/demo/make_inventory.py "$demo/inventory.db"
+
+# The receiver picks a free port and writes it to a file once it listens.
+received=$demo/received
+python3 tests/support/receiver.py --root "$received" --port-file "$demo/receiver.port" \
+  >"$demo/receiver.out" 2>&1 &
+receiver_pid=$!
+trap 'kill "$receiver_pid" 2>/dev/null || true; wait "$receiver_pid" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+  [ -s "$demo/receiver.port" ] && break
+  kill -0 "$receiver_pid" 2>/dev/null || { cat "$demo/receiver.out" >&2; exit 1; }
+  sleep 0.1
+done
+[ -s "$demo/receiver.port" ] || { echo "demo: the receiver did not start" >&2; exit 1; }
+url="http://127.0.0.1:$(cat "$demo/receiver.port")/upload"
+export NO_PROXY="127.0.0.1${NO_PROXY:+,$NO_PROXY}" no_proxy="127.0.0.1${no_proxy:+,$no_proxy}"
+
+echo "== Program folder $demo"
+fill() { python3 scripts/demo/fill.py "scripts/demo/$1" "$demo/json/$1" "${@:2}"; }
+fill rules.json "OUT=$demo/out"
+fill datasources.json "DATABASE=$demo/inventory.db"
+fill settings.json "UPLOAD_URL=$url"
+"$rsfile" from-json "$demo/json/rules.json" "$demo/QvExportRules.xml" --encode 6
+"$rsfile" from-json "$demo/json/datasources.json" "$demo/QvExportDS.xml" --encode 1
+"$rsfile" from-json "$demo/json/settings.json" "$demo/QvExportSettings.xml" --encode 1
+"$rsfile" show "$demo/QvExportRules.xml" --decode 6
+# Log export progress and failures (level 1), not the file-by-file traces.
+printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+  '[HKEY_LOCAL_MACHINE\SOFTWARE\Tolvane]' '"EventLogLevel"=dword:00000001' >"$demo/registry.reg"
+
+echo "== Export, mode 2 (each rule in 5 parts, uploaded to $url)"
+status=0
+QVDATAEXPORTER_HOME=$demo "$build/qvdataexporter" 2 || status=$?
+grep -h "qvdataexporter mode" "$demo"/RX_*.log 2>/dev/null | tail -n 1 || true
+echo "qvdataexporter exited with status $status"
+
+echo "== Received by the receiver"
+if [ -d "$received" ]; then
+  (cd "$received" && find . -type f ! -name requests.log ! -name '.part-*' | sort) |
+    while read -r file; do
+      # "FILE: ok, N fields, M records" -> "M records"
+      records=$("$rsfile" check "$received/$file" 2>&1 | sed -n 's/.*, \([0-9]*\) records$/\1 records/p')
+      printf '  %-45s %s\n' "${file#./}" "${records:-not a recordset file}"
+    done
+fi
+echo "Sent files are in $demo/out/LastTx, the program's log in $demo/RX_*.log, the"
+echo "receiver's log in $received/requests.log."
+exit "$status"
