@@ -1,0 +1,468 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "ado/Connection.h"
+#include "ado/Decimal.h"
+#include "app/CQvDataExporter.h"
+#include "app/ExportHome.h"
+#include "shared/QvDataSource.h"
+#include "shared/TestFolder.h"
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Column;
+using test::ExportHome;
+using test::MakeTable;
+using test::Traces;
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  if (!fs::is_directory(folder)) return names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The values of one field of a recordset file, "NULL" for null.
+std::vector<std::string> ColumnOf(const std::string& path, const std::string& field) {
+  CQvXMLManip manip;
+  const auto rs = manip.OpenXMLToRS(path, false);
+  std::vector<std::string> values;
+  if (!rs || rs->State() != ado::adStateOpen) return values;
+  for (; !rs->Eof(); rs->MoveNext()) {
+    const ado::Variant value = rs->Fields().Item(field).Value();
+    values.push_back(value.IsNull() ? "NULL" : value.ToText());
+  }
+  return values;
+}
+
+TEST(CQvDataExporterLastData, NamesLieInTheFolderLastBesideTheResult) {
+  CQvDataExporter exporter(nullptr);
+  EXPECT_EQ(exporter.GetLasDataFolder("/out/Apps.xml"), "/out/last");
+  EXPECT_EQ(exporter.GetLasDataFileName("/out/Apps.xml"), "/out/last/Apps.xml");
+  EXPECT_EQ(exporter.GetLasDataFileName("/out/Apps.xml_0-99.xml"), "/out/last/Apps.xml_0-99.xml");
+  EXPECT_EQ(exporter.GetLasDataFileName("/Apps.xml"), "/last/Apps.xml");
+  // No folder part: beside the file in the current folder, never in the root.
+  EXPECT_EQ(exporter.GetLasDataFileName("Apps.xml"), "last/Apps.xml");
+}
+
+class CQvDataExporterLastDataFiles : public ::testing::Test {
+ protected:
+  std::string Result() const { return folder_.File("out/Apps.xml"); }
+  std::string Last() const { return folder_.File("out/last/Apps.xml"); }
+  static std::shared_ptr<ado::Recordset> Rows(const std::vector<std::string>& sids) {
+    std::vector<std::vector<ado::Variant>> rows;
+    for (const std::string& sid : sids) rows.push_back({sid});
+    return MakeTable({{"tSID", ado::adVarWChar, 50}}, rows);
+  }
+
+  test::TestFolder folder_;
+  Traces traces_;
+  CQvDataExporter exporter_{traces_.Fn()};
+};
+
+TEST_F(CQvDataExporterLastDataFiles, NothingAtThePathGivesNoLastDataAndCopiesNothing) {
+  EXPECT_EQ(exporter_.GetLastDataRS(Result()), nullptr);
+  EXPECT_FALSE(fs::exists(folder_.File("out/last")));
+  EXPECT_TRUE(traces_.Has("Trying to get last data from: " + Last(), kEventInformation));
+}
+
+TEST_F(CQvDataExporterLastDataFiles, AnEarlierResultFileBecomesTheLastData) {
+  fs::create_directories(folder_.File("out"));
+  CQvXMLManip manip;
+  ASSERT_TRUE(manip.SaveRSToXML(Rows({"a", "b"}), Result(), false));
+
+  const auto last = exporter_.GetLastDataRS(Result());
+
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(last->RecordCount(), 2);
+  EXPECT_EQ(test::ReadBytes(Last()), test::ReadBytes(Result()));
+  EXPECT_TRUE(traces_.Has("Needed to created the last data file " + Last() + " from: " + Result(),
+                          kEventInformation));
+  EXPECT_TRUE(traces_.Has("Loading last data into RS from: " + Last(), kEventInformation));
+}
+
+TEST_F(CQvDataExporterLastDataFiles, ExistingLastDataWinsOverTheResultFile) {
+  fs::create_directories(folder_.File("out/last"));
+  CQvXMLManip manip;
+  ASSERT_TRUE(manip.SaveRSToXML(Rows({"a", "b", "c"}), Last(), false));
+  ASSERT_TRUE(manip.SaveRSToXML(Rows({"z"}), Result(), false));
+
+  const auto last = exporter_.GetLastDataRS(Result());
+
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(last->RecordCount(), 3);
+}
+
+TEST_F(CQvDataExporterLastDataFiles, UnreadableLastDataIsNoLastData) {
+  fs::create_directories(folder_.File("out/last"));
+  test::WriteBytes(Last(), "<xml>not a recordset");
+
+  EXPECT_EQ(exporter_.GetLastDataRS(Result()), nullptr);
+  EXPECT_EQ(traces_.Count("CQvDataExporter.GetRS", kEventWarning), 1) << traces_.All();
+}
+
+TEST_F(CQvDataExporterLastDataFiles, WritingFromARecordsetKeepsLastDataWhenTheResultIsEmpty) {
+  ASSERT_TRUE(exporter_.CreateLastDataFileFromRS(Result(), Rows({"a", "b"})));
+  EXPECT_EQ(ColumnOf(Last(), "tSID"), (std::vector<std::string>{"a", "b"}));
+  const std::string written = test::ReadBytes(Last());
+
+  EXPECT_FALSE(exporter_.CreateLastDataFileFromRS(Result(), Rows({})));
+
+  EXPECT_EQ(test::ReadBytes(Last()), written);
+  // Not a failure of the run: an empty result is an ordinary answer.
+  EXPECT_EQ(exporter_.Stats().failures, 0);
+}
+
+TEST_F(CQvDataExporterLastDataFiles, WritingByCopyCreatesTheFolder) {
+  fs::create_directories(folder_.File("out"));
+  test::WriteBytes(Result(), "page bytes");
+
+  EXPECT_TRUE(exporter_.CreateLastDataFile(Result()));
+
+  EXPECT_EQ(test::ReadBytes(Last()), "page bytes");
+  EXPECT_TRUE(traces_.Has("Saving last data xml to: " + Last(), kEventInformation));
+}
+
+// --- Comparing an entity with its last data ---
+
+struct CompareCase {
+  const char* name;
+  std::vector<Column> now_fields;
+  std::vector<ado::Variant> now;
+  std::vector<Column> last_fields;
+  std::vector<ado::Variant> last;
+  bool changed;
+};
+
+class CQvDataExporterCompare : public ::testing::TestWithParam<CompareCase> {};
+
+TEST_P(CQvDataExporterCompare, EntityHasChangedAttributes) {
+  const CompareCase& c = GetParam();
+  CQvDataExporter exporter(nullptr);
+  const auto now = MakeTable(c.now_fields, {c.now});
+  const auto last = MakeTable(c.last_fields, {c.last});
+  EXPECT_EQ(exporter.EntityHasChangedAttributes(now, last), c.changed);
+  EXPECT_EQ(exporter.Stats().failures, 0);
+}
+
+const std::vector<Column> kText = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adVarWChar, 20}};
+const std::vector<Column> kTextTs = {{"tSID", ado::adVarWChar, 20},
+                                     {"v", ado::adVarWChar, 20},
+                                     {"Source_Timestamp", ado::adVarWChar, 30}};
+const std::vector<Column> kTextUpperTs = {{"tSID", ado::adVarWChar, 20},
+                                          {"v", ado::adVarWChar, 20},
+                                          {"SOURCE_TIMESTAMP", ado::adVarWChar, 30}};
+const std::vector<Column> kDouble = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adDouble, 8}};
+const std::vector<Column> kInt = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adInteger, 4}};
+const std::vector<Column> kNumeric = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adNumeric, 19}};
+const std::vector<Column> kBinary = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adVarBinary, 20}};
+const std::vector<Column> kOnlyKey = {{"tSID", ado::adVarWChar, 20}};
+
+ado::Variant Dec(const char* text) { return ado::Variant(*ado::Decimal::Parse(text)); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, CQvDataExporterCompare,
+    ::testing::Values(
+        CompareCase{"SameText", kText, {"a", "x"}, kText, {"a", "x"}, false},
+        CompareCase{"LetterCaseCounts", kText, {"a", "Xy"}, kText, {"a", "xy"}, true},
+        CompareCase{"FiveAndFivePointZero", kDouble, {"a", 5.0}, kInt, {"a", int32_t{5}}, false},
+        CompareCase{"DecimalScaleIsNoChange",
+                    kNumeric,
+                    {"a", Dec("5.0")},
+                    kNumeric,
+                    {"a", Dec("5")},
+                    false},
+        CompareCase{"NumberChanged", kNumeric, {"a", Dec("5.01")}, kNumeric, {"a", Dec("5")}, true},
+        CompareCase{"NullToValue", kText, {"a", "x"}, kText, {"a", ado::Variant::Null()}, true},
+        CompareCase{"ValueToNull", kText, {"a", ado::Variant::Null()}, kText, {"a", "x"}, true},
+        CompareCase{"NullStaysNull",
+                    kText,
+                    {"a", ado::Variant::Null()},
+                    kText,
+                    {"a", ado::Variant::Null()},
+                    false},
+        CompareCase{"OnlyTheTimestampChanged",
+                    kTextTs,
+                    {"a", "x", "2024-01-02"},
+                    kTextTs,
+                    {"a", "x", "2024-01-01"},
+                    false},
+        CompareCase{"TimestampNameInAnyCase",
+                    kTextUpperTs,
+                    {"a", "x", "2"},
+                    kTextUpperTs,
+                    {"a", "x", "1"},
+                    false},
+        CompareCase{
+            "ChangeBesideTheTimestamp", kTextTs, {"a", "y", "2"}, kTextTs, {"a", "x", "1"}, true},
+        CompareCase{"NewColumnInTheQuery", kText, {"a", "x"}, kOnlyKey, {"a"}, true},
+        CompareCase{
+            "NewTimestampColumnIsIgnored", kTextTs, {"a", "x", "1"}, kText, {"a", "x"}, false},
+        CompareCase{"ColumnOnlyInTheLastData", kOnlyKey, {"a"}, kText, {"a", "x"}, false},
+        CompareCase{
+            "SameBytes", kBinary, {"a", ado::Bytes{1, 2}}, kBinary, {"a", ado::Bytes{1, 2}}, false},
+        CompareCase{
+            "OtherBytes", kBinary, {"a", ado::Bytes{1, 2}}, kBinary, {"a", ado::Bytes{1, 3}}, true},
+        CompareCase{"NumberBecameText", kText, {"a", "5"}, kInt, {"a", int32_t{5}}, true}),
+    [](const ::testing::TestParamInfo<CompareCase>& case_info) { return case_info.param.name; });
+
+TEST(CQvDataExporterCompareEdges, LastDataAtItsEndIsNoChange) {
+  CQvDataExporter exporter(nullptr);
+  const auto now = MakeTable(kText, {{"a", "x"}});
+  const auto last = MakeTable(kText, {});
+  EXPECT_FALSE(exporter.EntityHasChangedAttributes(now, last));
+}
+
+TEST(CQvDataExporterCompareEdges, OnlySourceTimestampIsLeftOut) {
+  EXPECT_TRUE(CQvDataExporter::IsTS_TypeAttribute("Source_Timestamp"));
+  EXPECT_TRUE(CQvDataExporter::IsTS_TypeAttribute("source_TIMESTAMP"));
+  EXPECT_FALSE(CQvDataExporter::IsTS_TypeAttribute("Source_Timestamp2"));
+  EXPECT_FALSE(CQvDataExporter::IsTS_TypeAttribute("Timestamp"));
+}
+
+// --- The per-entity export against a database, with the uploader faked ---
+
+class CQvDataExporterDiffExport : public ::testing::Test {
+ protected:
+  CQvDataExporterDiffExport() {
+    home_.WriteUploadUrl("http://127.0.0.1:9/upload");
+    Sql("CREATE TABLE apps(tSID TEXT, name TEXT, Source_Timestamp TEXT)");
+  }
+  void Sql(const std::string& sql) {
+    ado::Connection db;
+    db.Open(home_.ConnectionString());
+    db.Execute(sql);
+  }
+  int32_t Run() {
+    int32_t changed = -1;
+    exporter_.Export_DiffPerEntity(kQuery, source_, Result(), "Apps", changed);
+    return changed;
+  }
+  std::string Result() const { return home_.Out("Apps.xml"); }
+  std::string Last() const { return home_.Out("last/Apps.xml"); }
+  // Change files of the result: the result path, a number of up to six digits, ".xml".
+  std::vector<std::string> ChangeFilesIn(const std::string& folder) const {
+    const std::regex name("Apps\\.xml[0-9]{1,6}\\.xml");
+    std::vector<std::string> found;
+    for (const std::string& file : FilesIn(folder)) {
+      if (std::regex_match(file, name)) found.push_back(file);
+    }
+    return found;
+  }
+
+  static constexpr const char* kQuery =
+      "SELECT tSID, name, Source_Timestamp FROM apps ORDER BY tSID";
+  ExportHome home_;
+  Traces traces_;
+  CQvDataExporter exporter_{traces_.Fn()};
+  std::shared_ptr<QvDataSource> source_ =
+      std::make_shared<QvDataSource>(1, "test", home_.ConnectionString());
+};
+
+TEST_F(CQvDataExporterDiffExport, FirstRunSendsEverythingThenOnlyWhatChanged) {
+  Sql("INSERT INTO apps VALUES('a', 'one', 't1'), ('b', 'two', 't1'), ('c', 'three', 't1')");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(home_.Uploader().UploadedFiles(), std::vector<std::string>{"Apps.xml"});
+  EXPECT_TRUE(traces_.Has("No last data. Sending all entities. " + Result(), kEventInformation));
+  EXPECT_EQ(ColumnOf(Last(), "tSID"), (std::vector<std::string>{"a", "b", "c"}));
+
+  Sql("UPDATE apps SET name = 'TWO' WHERE tSID = 'b'");
+  Sql("UPDATE apps SET Source_Timestamp = 't2'");
+  Sql("DELETE FROM apps WHERE tSID = 'c'");
+  Sql("INSERT INTO apps VALUES('d''x', 'four', 't2')");
+  EXPECT_EQ(Run(), 2);
+
+  const auto uploaded = home_.Uploader().UploadedFiles();
+  ASSERT_EQ(uploaded.size(), 3u);
+  const std::vector<std::string> sent = ChangeFilesIn(home_.Out("LastTx"));
+  ASSERT_EQ(sent.size(), 2u) << "two change files, unless both drew one number";
+  std::vector<std::string> sids;
+  for (const std::string& file : sent) {
+    const auto values = ColumnOf(home_.Out("LastTx/" + file), "tSID");
+    ASSERT_EQ(values.size(), 1u);
+    sids.push_back(values[0]);
+  }
+  std::sort(sids.begin(), sids.end());
+  EXPECT_EQ(sids, (std::vector<std::string>{"b", "d'x"}));
+  EXPECT_TRUE(traces_.Has("CQvDataExporter.Process_DiffOneEntity, SID Not Found in last data: d'x",
+                          kEventInformation));
+  EXPECT_TRUE(traces_.Has("QRT Subset records:3, Changed:2", kEventInformation));
+  // The deleted entity leaves the last data; the rest is the current result.
+  EXPECT_EQ(ColumnOf(Last(), "tSID"), (std::vector<std::string>{"a", "b", "d'x"}));
+  EXPECT_EQ(ColumnOf(Last(), "Source_Timestamp"), (std::vector<std::string>{"t2", "t2", "t2"}));
+
+  // Nothing changed since: nothing is sent, a quoted key is found again.
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(home_.Uploader().UploadedFiles().size(), 3u);
+}
+
+TEST_F(CQvDataExporterDiffExport, FailedSendKeepsTheLastDataSoTheNextRunSendsAgain) {
+  Sql("INSERT INTO apps VALUES('a', 'one', 't1'), ('b', 'two', 't1')");
+  Run();
+  const std::string before = test::ReadBytes(Last());
+
+  Sql("UPDATE apps SET name = 'ONE' WHERE tSID = 'a'");
+  Sql("UPDATE apps SET name = 'TWO' WHERE tSID = 'b'");
+  home_.Uploader().SetStatus(22);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(test::ReadBytes(Last()), before);
+  EXPECT_FALSE(ChangeFilesIn(home_.Out("Unsent")).empty());
+  EXPECT_EQ(exporter_.Stats().sends_failed, 2);
+
+  home_.Uploader().SetStatus(0);
+  EXPECT_EQ(Run(), 2);
+  EXPECT_EQ(ColumnOf(Last(), "name"), (std::vector<std::string>{"ONE", "TWO"}));
+}
+
+TEST_F(CQvDataExporterDiffExport, FailedFirstSendWritesNoLastData) {
+  Sql("INSERT INTO apps VALUES('a', 'one', 't1')");
+  home_.Uploader().SetStatus(7);
+  Run();
+  EXPECT_FALSE(fs::exists(Last()));
+  EXPECT_EQ(FilesIn(home_.Out("Unsent")), std::vector<std::string>{"Apps.xml"});
+
+  home_.Uploader().SetStatus(0);
+  Run();
+  EXPECT_EQ(FilesIn(home_.Out("LastTx")), std::vector<std::string>{"Apps.xml"});
+  EXPECT_EQ(ColumnOf(Last(), "tSID"), std::vector<std::string>{"a"});
+}
+
+TEST_F(CQvDataExporterDiffExport, UndeliveredWholeResultIsNotTakenForLastDataLater) {
+  Sql("INSERT INTO apps VALUES('a', 'one', 't1')");
+  home_.WriteUploadUrl("");  // the send fails and the uploader leaves the file in place
+  Run();
+  EXPECT_FALSE(fs::exists(Result()));
+  EXPECT_EQ(FilesIn(home_.Out("Unsent")), std::vector<std::string>{"Apps.xml"});
+
+  home_.WriteUploadUrl("http://127.0.0.1:9/upload");
+  Run();
+  // Sent whole again, not compared with what never arrived.
+  EXPECT_EQ(home_.Uploader().UploadedFiles(), std::vector<std::string>{"Apps.xml"});
+}
+
+TEST_F(CQvDataExporterDiffExport, NullKeyIsReportedAndDoesNotHoldTheLastDataBack) {
+  Sql("INSERT INTO apps VALUES('a', 'one', 't1')");
+  Run();
+  Sql("INSERT INTO apps VALUES(NULL, 'nobody', 't1')");
+  Sql("UPDATE apps SET name = 'ONE' WHERE tSID = 'a'");
+
+  EXPECT_EQ(Run(), 1);
+
+  EXPECT_EQ(traces_.Count("CQvDataExporter.Process_DiffOneEntity, @Line#2", kEventWarning), 1)
+      << traces_.All();
+  EXPECT_EQ(ColumnOf(Last(), "name").size(), 2u);
+  EXPECT_GT(exporter_.Stats().failures, 0);
+}
+
+TEST_F(CQvDataExporterDiffExport, QueryWithoutTheKeyFieldSendsNothingOnceLastDataExists) {
+  Sql("INSERT INTO apps VALUES('a', 'one', 't1')");
+  Run();
+  const std::string before = test::ReadBytes(Last());
+  int32_t changed = -1;
+  exporter_.Export_DiffPerEntity("SELECT name FROM apps", source_, Result(), "Apps", changed);
+  EXPECT_EQ(changed, 0);
+  EXPECT_EQ(test::ReadBytes(Last()), before);
+  EXPECT_EQ(traces_.Count("CQvDataExporter.Export_DiffPerEntity, u:0 @Line#5", kEventWarning), 1);
+}
+
+// --- Page files ---
+
+TEST_F(CQvDataExporterDiffExport, PageIsSentWhenItDiffersAndBecomesLastDataOnlyOnceDelivered) {
+  Sql("INSERT INTO apps VALUES('a', 'one', 't1'), ('b', 'two', 't1'), ('c', 'three', 't1')");
+  const std::string page1 = home_.Out("Apps.xml_0-1.xml");
+  const std::string page2 = home_.Out("Apps.xml_2-3.xml");
+  home_.Uploader().SetStatus(1);
+  exporter_.Export_EntGrpDiff_BinDiff(kQuery, source_, Result(), "Apps", 2);
+  EXPECT_TRUE(fs::exists(page1));
+  EXPECT_TRUE(fs::exists(page2));
+  EXPECT_FALSE(fs::exists(home_.Out("last/Apps.xml_0-1.xml")));
+
+  home_.Uploader().SetStatus(0);
+  exporter_.Export_EntGrpDiff_BinDiff(kQuery, source_, Result(), "Apps", 2);
+  EXPECT_EQ(test::ReadBytes(home_.Out("last/Apps.xml_0-1.xml")), test::ReadBytes(page1));
+
+  Sql("UPDATE apps SET name = 'THREE' WHERE tSID = 'c'");
+  exporter_.Export_EntGrpDiff_BinDiff(kQuery, source_, Result(), "Apps", 2);
+  EXPECT_EQ(home_.Uploader().UploadedFiles(),
+            (std::vector<std::string>{"Apps.xml_0-1.xml", "Apps.xml_2-3.xml", "Apps.xml_0-1.xml",
+                                      "Apps.xml_2-3.xml", "Apps.xml_2-3.xml"}));
+  // Pages stay where they are after an upload.
+  EXPECT_TRUE(FilesIn(home_.Out("LastTx")).empty());
+}
+
+// --- Test aids ---
+
+class CQvDataExporterChangedRS : public ::testing::Test {
+ protected:
+  std::string Write(const std::vector<Column>& columns, int records) {
+    std::vector<std::vector<ado::Variant>> rows;
+    for (int i = 0; i < records; ++i) rows.push_back({"r" + std::to_string(i), "pc"});
+    const std::string path = folder_.File("last/" + std::to_string(files_++) + ".xml");
+    fs::create_directories(folder_.File("last"));
+    CQvXMLManip manip;
+    if (!manip.SaveRSToXML(MakeTable(columns, rows), path, false)) ADD_FAILURE();
+    return path;
+  }
+
+  test::TestFolder folder_;
+  int files_ = 0;
+  CQvDataExporter exporter_{nullptr};
+};
+
+const std::vector<Column> kComputer = {{"tSID", ado::adVarWChar, 20},
+                                       {"Computer", ado::adVarWChar, 40}};
+const std::vector<Column> kApplication = {{"tSID", ado::adVarWChar, 20},
+                                          {"Application_Name", ado::adVarWChar, 40}};
+
+TEST_F(CQvDataExporterChangedRS, ShareDecidesWhichRecordsChange) {
+  const std::string none = Write(kComputer, 4);
+  const std::string all = Write(kComputer, 4);
+  const std::string half = Write(kComputer, 4);
+  const std::string third = Write(kComputer, 5);
+
+  exporter_.SaveChangedRSTest(none, 0);
+  exporter_.SaveChangedRSTest(all, 100);
+  exporter_.SaveChangedRSTest(half, 50);
+  exporter_.SaveChangedRSTest(third, 30);  // 1.5 records rounds to 2
+
+  EXPECT_EQ(ColumnOf(none, "Computer"), std::vector<std::string>(4, "pc"));
+  EXPECT_EQ(ColumnOf(all, "Computer"), std::vector<std::string>(4, "pcchgd"));
+  EXPECT_EQ(ColumnOf(half, "Computer"), (std::vector<std::string>{"pcchgd", "pc", "pcchgd", "pc"}));
+  EXPECT_EQ(ColumnOf(third, "Computer"),
+            (std::vector<std::string>{"pcchgd", "pc", "pcchgd", "pc", "pc"}));
+}
+
+TEST_F(CQvDataExporterChangedRS, WithoutComputerTheApplicationNameChanges) {
+  const std::string path = Write(kApplication, 3);
+  exporter_.SaveChangedRSTest(path, 100);
+  EXPECT_EQ(ColumnOf(path, "Application_Name"), std::vector<std::string>(3, "pcchgd"));
+}
+
+TEST_F(CQvDataExporterChangedRS, EveryFileOfTheLastFolderGoesThrough) {
+  const std::string a = Write(kComputer, 6);
+  const std::string b = Write(kApplication, 6);
+  exporter_.CreateChangedFilesForQRTTests(folder_.File("Apps.xml"));
+  // The share is drawn per file; each file is still a readable recordset of six records
+  // whose changed records carry the mark.
+  for (const auto& [path, field] : {std::pair{a, "Computer"}, std::pair{b, "Application_Name"}}) {
+    const auto values = ColumnOf(path, field);
+    ASSERT_EQ(values.size(), 6u) << path;
+    for (const std::string& value : values) {
+      EXPECT_TRUE(value == "pc" || value == "pcchgd") << value;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qv
