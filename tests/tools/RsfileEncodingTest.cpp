@@ -67,6 +67,20 @@ TEST(Rsfile, CopyRecodesFromOneEncodeTypeToTheOther) {
   EXPECT_NE(shown.out.find("Soße & 100%"), std::string::npos) << shown.out;
 }
 
+TEST(Rsfile, CopyEncodesAFileSavedReadOnlyAndSavesItUpdatable) {
+  TempFolder folder;
+  std::string sample = QV_TEST_DATA_DIR "/ado-samples/01-jet-debtors-dom-reserialized.xml";
+  ASSERT_EQ(ReadFile(sample).find("rs:updatable"), std::string::npos);
+  std::string encoded = folder.File("encoded.xml");
+  RunResult copied = folder.Run({"copy", sample, encoded, "--encode", "6"});
+  ASSERT_EQ(copied.exit_code, 0) << copied.err;
+
+  EXPECT_NE(ReadFile(encoded).find("rs:updatable='true'"), std::string::npos);
+  json original = ToJson(folder, {"to-json", sample});
+  EXPECT_NE(ToJson(folder, {"to-json", encoded}), original);
+  EXPECT_EQ(ToJson(folder, {"to-json", encoded, "--decode", "6"}), original);
+}
+
 TEST(Rsfile, DecodingTextThatIsNotEncodedFailsWithoutOutput) {
   TempFolder folder;
   WriteFile(folder.File("rules.json"), kRules);

@@ -46,8 +46,15 @@ void Check(const CommandLine& line, std::ostream& out) {
 }
 
 void Copy(const CommandLine& line, std::ostream&) {
-  auto recordset = OpenRecordsetFile(line.operands[0], line.decode);
-  if (line.encode) EncodeRecordsetTexts(recordset, *line.encode);
+  const std::string& path = line.operands[0];
+  auto recordset = OpenRecordsetFile(path, line.decode, line.encode.has_value());
+  if (line.encode) {
+    try {
+      EncodeRecordsetTexts(recordset, *line.encode);
+    } catch (const ToolError& e) {
+      throw ToolError(path + ": " + e.what());
+    }
+  }
   SaveRecordsetFile(*recordset, line.operands[1]);
 }
 
@@ -83,7 +90,11 @@ void FromJson(const CommandLine& line, std::ostream&) {
     throw ToolError(message.starts_with(json_path + ": ") ? message : json_path + ": " + message);
   }
   if (line.encode) {
-    EncodeRecordsetTexts(recordset, *line.encode);
+    try {
+      EncodeRecordsetTexts(recordset, *line.encode);
+    } catch (const ToolError& e) {
+      throw ToolError(json_path + ": " + e.what());
+    }
     recordset->UpdateBatch();  // encoding updates rows; none may stay pending
   }
   SaveRecordsetFile(*recordset, line.operands[1]);

@@ -40,7 +40,9 @@ Example:
 
 Opens the recordset file IN and saves it as OUT, optionally decoding its text values
 first and encoding them afterwards. OUT is replaced atomically: it is written to a
-temporary file beside it and renamed, so it is never left half written.
+temporary file beside it and renamed, so it is never left half written. Values can only
+be changed in an updatable recordset: a file saved read-only is saved updatable when
+it is decoded or encoded.
 
 Options:
   --decode N   decode text values of IN with encode type N (1 or 6)
@@ -55,7 +57,7 @@ Example (re-encode a rules file from Base64 to percent-encoding):
 Writes the recordset file as JSON to standard output, one field and one row per line:
 
   {"fields": [{"name":"nID","type":3,"definedSize":4,"precision":10,
-               "numericScale":0,"attributes":120}, ...],
+               "numericScale":0,"attributes":20}, ...],
    "rows": [[1,"text",null], ...]}
 
 Values are null, true/false, numbers for whole-number and floating fields, and text
@@ -74,15 +76,18 @@ Example:
 
 Writes a recordset file from JSON in the shape that to-json writes. In a field, only
 "name" is required: without "type" a field is 202 (adVarWChar) of size 255; other
-missing properties take the defaults of a newly appended field. Every row must have one
-value per field, and each value must fit its field's type; an error names the row and
-the field. OUT.xml is replaced atomically.
+missing properties take the defaults of a newly appended field, which is not nullable:
+a field that holds null needs 32 (IsNullable) in its "attributes". Every row must have
+one value per field, and each value must fit its field's type; an error names the row
+and the field. The rows are written as plain rows, none pending. OUT.xml is replaced
+atomically.
 
 Options:
   --encode N   encode text values with encode type N (1 or 6) before saving
 
 Example:
-  echo '{"fields":[{"name":"nID","type":3},{"name":"tName"}],"rows":[[1,"Main"]]}' > ds.json
+  echo '{"fields":[{"name":"nID","type":3},{"name":"tName","attributes":36}],
+         "rows":[[1,"Main"],[2,null]]}' > ds.json
   rsfile from-json ds.json QvExportDS.xml --encode 1
 )"},
 };

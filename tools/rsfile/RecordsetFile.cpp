@@ -12,6 +12,7 @@
 
 #include "ToolError.h"
 #include "ado/Error.h"
+#include "ado/XmlReader.h"
 #include "ado/XmlWriter.h"
 #include "shared/QvSharedErrorLog.h"
 #include "store/CQvXMLManip.h"
@@ -61,25 +62,25 @@ class LogCapture : public qv::LogSink {
   LogCapture& operator=(const LogCapture&) = delete;
 
   void Write(const qv::LogEntry& entry) noexcept override {
+    if (count_++ > 0) return;
     try {
-      if (entries_.empty()) first_ = entry;
-      entries_.push_back(entry.message);
+      first_ = entry;
     } catch (...) {
       // Write must not throw; a lost entry only shortens the report.
     }
   }
-  size_t Count() const { return entries_.size(); }
+  size_t Count() const { return count_; }
   // "MESSAGE: DESCRIPTION (and N more)"
   std::string Summary() const {
     std::string text = first_.message;
     if (!first_.error.description.empty()) text += ": " + first_.error.description;
-    if (entries_.size() > 1) text += " (and " + std::to_string(entries_.size() - 1) + " more)";
+    if (count_ > 1) text += " (and " + std::to_string(count_ - 1) + " more)";
     return text;
   }
 
  private:
   qv::LogEntry first_;
-  std::vector<std::string> entries_;
+  size_t count_ = 0;
 };
 
 // Installs a LogCapture for its lifetime and puts the previous sink back afterwards.
@@ -116,7 +117,7 @@ void SyncFolder(const fs::path& folder) {
 }  // namespace
 
 std::shared_ptr<ado::Recordset> OpenRecordsetFile(const std::string& path,
-                                                  std::optional<int32_t> decode) {
+                                                  std::optional<int32_t> decode, bool editable) {
   std::error_code error;
   fs::file_status status = fs::status(path, error);
   if (!fs::exists(status)) throw ToolError(path + ": no such file");
@@ -127,7 +128,10 @@ std::shared_ptr<ado::Recordset> OpenRecordsetFile(const std::string& path,
     recordset->SetCursorLocation(ado::adUseClient);
     recordset->SetCursorType(ado::adOpenDynamic);
     recordset->SetLockType(ado::adLockOptimistic);
-    recordset->Open(ado::Variant(path));
+    ado::RecordsetData data = ado::ReadRecordsetXmlFile(path);
+    // A file saved read-only opens read-only; changing its values needs it updatable.
+    if (editable || decode) data.properties.updatable = true;
+    recordset->OpenWith(std::move(data));
   } catch (const ado::Error& e) {
     throw ToolError(path + ": " + e.record().description);
   }

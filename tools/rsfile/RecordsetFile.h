@@ -13,11 +13,13 @@ namespace rsfile {
 
 // Opens a recordset file as the program opens its files: a client cursor with
 // optimistic locking, so values can be changed in memory. With `decode` set, every
-// text-like value is decoded with that encode type.
+// text-like value is decoded with that encode type. With `decode` or `editable`, a
+// file saved read-only opens updatable (and is saved so).
 // Throws ToolError ("PATH: reason") when the file is missing or is not a recordset, or
 // when a value cannot be decoded.
 std::shared_ptr<ado::Recordset> OpenRecordsetFile(const std::string& path,
-                                                  std::optional<int32_t> decode = {});
+                                                  std::optional<int32_t> decode = {},
+                                                  bool editable = false);
 
 // Encodes every text-like value of the recordset in place with that encode type.
 // Throws ToolError when a value cannot be encoded (for instance when its encoded form
