@@ -1,8 +1,6 @@
 #include "app/CQvDataExporter.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <limits>
 #include <string_view>
@@ -117,6 +115,9 @@ bool HasOwnOrderBy(std::string_view sql) {
   return false;
 }
 
+// Modes whose export operation ExportRule calls.
+bool ModeHasExport(int16_t mode) { return mode >= 1 && mode <= 3; }
+
 }  // namespace
 
 CQvDataExporter::CQvDataExporter() : CQvDataExporter(TraceEvent) {}
@@ -144,8 +145,14 @@ void CQvDataExporter::ExportAll(int16_t mode) {
     line = 1;
     Trace(kClass + ".ExportAll, Test Start 001", kEventInformation);
 
+    if (!ModeHasExport(mode)) {
+      Trace(kClass + ".ExportAll, export mode " + std::to_string(mode) + " exports nothing",
+            kEventWarning);
+    }
+
     line = 2;
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    random_.seed(static_cast<std::mt19937::result_type>(
+        std::chrono::system_clock::now().time_since_epoch().count()));
 
     line = 3;
     CQvXMLManip manip;
@@ -283,8 +290,9 @@ bool CQvDataExporter::ExportRule(int16_t mode, const std::shared_ptr<ado::Record
     case 6:
     case 7:
       // The change-detection exports: per entity (4), changed pages of 20 or 100 rows
-      // (5, 6) and changed records page by page (7). They do not write every file
-      // again, so they leave the Unsent folder alone.
+      // (5, 6) and changed records page by page (7); ModeHasExport lists the modes
+      // served here. They do not write every file again, so they leave the Unsent
+      // folder alone.
       return false;
     default:
       return false;

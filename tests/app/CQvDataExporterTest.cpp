@@ -74,6 +74,8 @@ TEST_F(CQvDataExporterRun, RuleWithoutItsDataSourceIsSkippedAndLastTxIsClearedOn
   exporter_.ExportAll(8);  // a mode that exports nothing
 
   EXPECT_TRUE(traces_.Has("No DS found for #5", kEventWarning)) << traces_.All();
+  EXPECT_TRUE(
+      traces_.Has("CQvDataExporter.ExportAll, export mode 8 exports nothing", kEventWarning));
   // Only beside the first rule whose data source exists.
   EXPECT_TRUE(fs::exists(home_.Out("a/LastTx/old.xml")));
   EXPECT_FALSE(fs::exists(home_.Out("b/LastTx")));
@@ -257,8 +259,8 @@ TEST_F(CQvDataExporterExport, FailingQueryWritesAndSendsNothing) {
       exporter_.Export("SELECT nothing FROM nowhere", connection_, target, false, "Items"));
   EXPECT_FALSE(fs::exists(home_.Out("bad")));
   EXPECT_TRUE(home_.Uploader().Calls().empty());
-  EXPECT_EQ(traces_.Count("CQvDataExporter.GetRS", kEventWarning), 1) << traces_.All();
-  EXPECT_EQ(traces_.Count("CQvDataExporter.Export", kEventWarning), 1) << traces_.All();
+  EXPECT_TRUE(traces_.Has("CQvDataExporter.GetRS", kEventWarning)) << traces_.All();
+  EXPECT_TRUE(traces_.Has("CQvDataExporter.Export", kEventWarning)) << traces_.All();
   EXPECT_EQ(exporter_.GetRS("SELECT nothing FROM nowhere", connection_), nullptr);
 }
 

@@ -173,6 +173,7 @@ class ExportHome {
 struct Traces {
   struct Entry {
     std::string message;
+    std::string description;  // of the error record passed along
     int32_t event_type;
   };
   std::vector<Entry> entries;
@@ -180,8 +181,7 @@ struct Traces {
   CQvDataExporter::TraceFn Fn() {
     return [this](const std::string& message, const ado::ErrorRecord& error, int32_t event_type,
                   int32_t) {
-      entries.push_back(
-          {error.description.empty() ? message : message + " | " + error.description, event_type});
+      entries.push_back({message, error.description, event_type});
     };
   }
   // Entries of that type whose message contains `text`.
@@ -199,10 +199,14 @@ struct Traces {
     }
     return false;
   }
+  // Every entry, one a line: type, message and the error's description.
   std::string All() const {
     std::string text;
-    for (const Entry& entry : entries)
-      text += std::to_string(entry.event_type) + " " + entry.message + "\n";
+    for (const Entry& entry : entries) {
+      text += std::to_string(entry.event_type) + " " + entry.message;
+      if (!entry.description.empty()) text += " | " + entry.description;
+      text += "\n";
+    }
     return text;
   }
 };
