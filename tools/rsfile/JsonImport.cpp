@@ -27,7 +27,7 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // Integral doubles are whole numbers only while they are exact.
 constexpr double kMaxExactDouble = 9007199254740992.0;  // 2^53
 
-struct FieldSpec {
+struct FieldInput {
   std::string name;
   int32_t type = ado::adVarWChar;
   int64_t defined_size = 0;
@@ -118,7 +118,7 @@ int64_t ReadInteger(const json& object, const char* key, int64_t min, int64_t ma
   return *number;
 }
 
-FieldSpec ReadFieldSpec(const json& object, size_t number) {
+FieldInput ReadFieldInput(const json& object, size_t number) {
   std::string context = "field " + std::to_string(number);
   if (!object.is_object()) throw ToolError(context + ": expected an object, not " + Shown(object));
   static const std::set<std::string> kKeys = {"name",      "type",         "definedSize",
@@ -126,36 +126,37 @@ FieldSpec ReadFieldSpec(const json& object, size_t number) {
   for (const auto& [key, value] : object.items()) {
     if (kKeys.count(key) == 0) throw ToolError(context + ": unknown property \"" + key + "\"");
   }
-  FieldSpec spec;
+  FieldInput input;
   if (!object.contains("name") || !object["name"].is_string() ||
       object["name"].get_ref<const std::string&>().empty()) {
     throw ToolError(context + ": \"name\" must be a non-empty text");
   }
-  spec.name = object["name"].get<std::string>();
-  context += " ('" + spec.name + "')";
+  input.name = object["name"].get<std::string>();
+  context += " ('" + input.name + "')";
 
   if (object.contains("type")) {
-    spec.type = static_cast<int32_t>(ReadInteger(object, "type", 0, INT32_MAX, context));
-    if (!IsSupportedType(spec.type)) {
-      throw ToolError(context + ": type " + TypeLabel(spec.type) + " is not supported");
+    input.type = static_cast<int32_t>(ReadInteger(object, "type", 0, INT32_MAX, context));
+    if (!IsSupportedType(input.type)) {
+      throw ToolError(context + ": type " + TypeLabel(input.type) + " is not supported");
     }
   } else if (!object.contains("definedSize")) {
-    spec.defined_size = 255;
+    input.defined_size = 255;
   }
   if (object.contains("definedSize")) {
-    spec.defined_size = ReadInteger(object, "definedSize", -1, INT64_MAX, context);
+    input.defined_size = ReadInteger(object, "definedSize", -1, INT64_MAX, context);
   }
   if (object.contains("attributes")) {
-    spec.attributes =
+    input.attributes =
         static_cast<int32_t>(ReadInteger(object, "attributes", INT32_MIN, INT32_MAX, context));
   }
   if (object.contains("precision")) {
-    spec.precision = static_cast<uint8_t>(ReadInteger(object, "precision", 0, 255, context));
+    input.precision = static_cast<uint8_t>(ReadInteger(object, "precision", 0, 255, context));
   }
   if (object.contains("numericScale")) {
-    spec.numeric_scale = static_cast<uint8_t>(ReadInteger(object, "numericScale", 0, 255, context));
+    input.numeric_scale =
+        static_cast<uint8_t>(ReadInteger(object, "numericScale", 0, 255, context));
   }
-  return spec;
+  return input;
 }
 
 ado::Variant ReadWhole(const json& value, ado::VarType type, int64_t min, int64_t max) {
@@ -356,38 +357,38 @@ ado::Variant ReadValue(const json& value, const ado::Field& field) {
   }
 }
 
-std::vector<FieldSpec> ReadFieldSpecs(const json& document) {
+std::vector<FieldInput> ReadFieldInputs(const json& document) {
   if (!document.contains("fields") || !document["fields"].is_array()) {
     throw ToolError("\"fields\" must be an array of field definitions");
   }
-  std::vector<FieldSpec> specs;
+  std::vector<FieldInput> inputs;
   std::vector<std::string> folded_names;
   for (const json& object : document["fields"]) {
-    specs.push_back(ReadFieldSpec(object, specs.size() + 1));
-    std::string folded = ado::FoldCase(specs.back().name);
+    inputs.push_back(ReadFieldInput(object, inputs.size() + 1));
+    std::string folded = ado::FoldCase(inputs.back().name);
     for (const std::string& other : folded_names) {
       if (other == folded) {
-        throw ToolError("field " + std::to_string(specs.size()) + ": the name '" +
-                        specs.back().name + "' is used twice");
+        throw ToolError("field " + std::to_string(inputs.size()) + ": the name '" +
+                        inputs.back().name + "' is used twice");
       }
     }
     folded_names.push_back(std::move(folded));
   }
-  if (specs.empty()) throw ToolError("\"fields\" is empty: a recordset needs a field");
-  return specs;
+  if (inputs.empty()) throw ToolError("\"fields\" is empty: a recordset needs a field");
+  return inputs;
 }
 
-void AppendFields(ado::Recordset& recordset, const std::vector<FieldSpec>& specs) {
+void AppendFields(ado::Recordset& recordset, const std::vector<FieldInput>& inputs) {
   ado::Fields fields = recordset.Fields();
-  for (size_t i = 0; i < specs.size(); ++i) {
-    const FieldSpec& spec = specs[i];
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    const FieldInput& input = inputs[i];
     try {
-      fields.Append(spec.name, spec.type, spec.defined_size, spec.attributes);
+      fields.Append(input.name, input.type, input.defined_size, input.attributes);
       ado::Field field = fields.Item(i);
-      if (spec.precision) field.SetPrecision(*spec.precision);
-      if (spec.numeric_scale) field.SetNumericScale(*spec.numeric_scale);
+      if (input.precision) field.SetPrecision(*input.precision);
+      if (input.numeric_scale) field.SetNumericScale(*input.numeric_scale);
     } catch (const ado::Error& e) {
-      throw ToolError("field " + std::to_string(i + 1) + " ('" + spec.name +
+      throw ToolError("field " + std::to_string(i + 1) + " ('" + input.name +
                       "'): " + e.record().description);
     }
   }
@@ -451,9 +452,9 @@ std::shared_ptr<ado::Recordset> ReadRecordsetJson(std::string_view text) {
     throw ToolError("\"rows\" must be an array of rows");
   }
 
-  std::vector<FieldSpec> specs = ReadFieldSpecs(document);
+  std::vector<FieldInput> inputs = ReadFieldInputs(document);
   auto recordset = std::make_shared<ado::Recordset>();
-  AppendFields(*recordset, specs);
+  AppendFields(*recordset, inputs);
   try {
     recordset->SetCursorLocation(ado::adUseClient);
     recordset->SetLockType(ado::adLockBatchOptimistic);
