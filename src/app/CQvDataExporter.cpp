@@ -116,7 +116,7 @@ bool HasOwnOrderBy(std::string_view sql) {
 }
 
 // Modes whose export operation ExportRule calls.
-bool ModeHasExport(int16_t mode) { return mode >= 1 && mode <= 3; }
+bool ModeHasExport(int16_t mode) { return mode >= 1 && mode <= 7; }
 
 }  // namespace
 
@@ -285,15 +285,24 @@ bool CQvDataExporter::ExportRule(int16_t mode, const std::shared_ptr<ado::Record
       ExportSplit(sql, data_source, target_path, upload_folder, mode == 2 ? 5 : 20);
       return true;
     }
-    case 4:
+    // The change-detection exports: per entity (4), changed pages of 20 or 100 rows
+    // (5, 6) and changed records page by page (7). They do not write every file again,
+    // so they leave the Unsent folder alone.
+    case 4: {
+      int32_t changed = 0;
+      Export_DiffPerEntity(sql, data_source, target_path, Text(rules, "tImportRuleFolder"),
+                           changed);
+      return true;
+    }
     case 5:
     case 6:
+      Export_EntGrpDiff_BinDiff(sql, data_source, target_path, Text(rules, "tImportRuleFolder"),
+                                mode == 5 ? 20 : 100);
+      return true;
     case 7:
-      // The change-detection exports: per entity (4), changed pages of 20 or 100 rows
-      // (5, 6) and changed records page by page (7); ModeHasExport lists the modes
-      // served here. They do not write every file again, so they leave the Unsent
-      // folder alone.
-      return false;
+      Export_EntGrpQuery_DiffPerEntity_VarFiles(sql, data_source, target_path,
+                                                Text(rules, "tImportRuleFolder"), 100);
+      return true;
     default:
       return false;
   }

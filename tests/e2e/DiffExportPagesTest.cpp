@@ -1,0 +1,137 @@
+// Modes 5, 6 and 7 run twice or more by the built program, with the data changed
+// between runs, on SQLite and PostgreSQL (QV_TEST_PG).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "e2e/DiffExport.h"
+
+namespace qv::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Names(const std::vector<Delivery>& deliveries) {
+  std::vector<std::string> names;
+  for (const Delivery& delivery : deliveries) names.push_back(delivery.fn);
+  return names;
+}
+
+class DiffPages : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (const std::string missing = test::Receiver::MissingTool(); !missing.empty()) {
+      GTEST_SKIP() << missing << " is not installed";
+    }
+    db_ = DiffDatabase::Open(GetParam(), folder_);
+    if (!db_) GTEST_SKIP() << "QV_TEST_PG is not set";
+    table_ = db_->Table("apps");
+    db_->Execute(CreateAppsTable(table_));
+    folder_.WriteDataSources({{1, "Apps", db_->ConnectionString()}});
+    folder_.StartReceiver();
+    folder_.WriteRules({{Out("apps.xml"), 1, std::string("SELECT ") + kAppsColumns,
+                         "FROM " + table_, "", "ORDER BY tSID", "Apps"}});
+  }
+
+  // Entities e001 to e<count>.
+  void Fill(int count) { db_->Execute(InsertNumberedApps(table_, count)); }
+  void Rename(int number, const std::string& name) {
+    db_->Execute("UPDATE " + table_ + " SET name = '" + name + "' WHERE tSID = '" + Sid(number) +
+                 "'");
+  }
+
+  std::vector<Delivery> Run(int mode, int expected_exit = 0) {
+    const ExportRun run = folder_.Run({std::to_string(mode)});
+    EXPECT_EQ(run.exit_code, expected_exit) << run.err << run.log;
+    return NewDeliveries(folder_.receiver(), seen_);
+  }
+
+  std::string Out(const std::string& relative) const { return folder_.File("out/" + relative); }
+
+  ProgramFolder folder_;
+  std::unique_ptr<DiffDatabase> db_;
+  std::string table_;
+  size_t seen_ = 0;
+};
+
+TEST_P(DiffPages, Mode5SendsOnlyChangedPagesAndLeavesLastDataOfPagesPastTheEnd) {
+  Fill(45);
+  const std::vector<std::string> pages = {"apps.xml_0-19.xml", "apps.xml_20-39.xml",
+                                          "apps.xml_40-59.xml"};
+  const std::vector<Delivery> first = Run(5);
+  EXPECT_EQ(Names(first), pages);
+  ASSERT_EQ(first.size(), 3u);
+  EXPECT_EQ(ColumnIgnoringCase(*first[2].file, "tSID"),
+            (std::vector<std::string>{Sid(41), Sid(42), Sid(43), Sid(44), Sid(45)}));
+  // Pages stay beside the target and their copies are the last data.
+  EXPECT_EQ(FileNames(Out("")), pages);
+  EXPECT_EQ(FileNames(Out("last")), pages);
+  EXPECT_FALSE(fs::exists(Out("LastTx")));
+  for (const std::string& page : pages)
+    EXPECT_EQ(ReadText(Out(page)), ReadText(Out("last/" + page)));
+
+  Rename(25, "changed");
+  const std::string unchanged_before = ReadText(Out("last/apps.xml_0-19.xml"));
+  const std::vector<Delivery> second = Run(5);
+  EXPECT_EQ(Names(second), std::vector<std::string>{"apps.xml_20-39.xml"});
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(ColumnIgnoringCase(*second[0].file, "name")[4], "changed");
+  EXPECT_EQ(ReadText(Out("last/apps.xml_20-39.xml")), ReadText(Out("apps.xml_20-39.xml")));
+  EXPECT_EQ(ReadText(Out("last/apps.xml_0-19.xml")), unchanged_before);
+
+  // The result shrinks to one page: the pages past it keep their last data.
+  const std::string page2 = ReadText(Out("last/apps.xml_20-39.xml"));
+  const std::string page3 = ReadText(Out("last/apps.xml_40-59.xml"));
+  db_->Execute("DELETE FROM " + table_ + " WHERE tSID > '" + Sid(20) + "'");
+  EXPECT_TRUE(Run(5).empty());
+  EXPECT_EQ(ReadText(Out("last/apps.xml_20-39.xml")), page2);
+  EXPECT_EQ(ReadText(Out("last/apps.xml_40-59.xml")), page3);
+}
+
+TEST_P(DiffPages, Mode6UsesPagesOfAHundredRows) {
+  Fill(150);
+  EXPECT_EQ(Names(Run(6)), (std::vector<std::string>{"apps.xml_0-99.xml", "apps.xml_100-199.xml"}));
+  Rename(3, "changed");
+  const std::vector<Delivery> second = Run(6);
+  EXPECT_EQ(Names(second), std::vector<std::string>{"apps.xml_0-99.xml"});
+  // Written again, but not sent.
+  EXPECT_TRUE(fs::exists(Out("apps.xml_100-199.xml")));
+}
+
+TEST_P(DiffPages, Mode7SendsChangedEntitiesPageByPage) {
+  Fill(250);
+  const std::vector<Delivery> first = Run(7);
+  EXPECT_EQ(Names(first), (std::vector<std::string>{"apps.xml_0-99.xml", "apps.xml_100-199.xml",
+                                                    "apps.xml_200-299.xml"}));
+  ASSERT_EQ(first.size(), 3u);
+  EXPECT_EQ(first[2].file->rows.size(), 50u);
+  EXPECT_EQ(FileNames(Out("last")),
+            (std::vector<std::string>{"apps.xml_0-99.xml", "apps.xml_100-199.xml",
+                                      "apps.xml_200-299.xml"}));
+  EXPECT_EQ(FileNames(Out("LastTx")).size(), 3u);
+
+  Rename(50, "fifty");
+  Rename(150, "one fifty");
+  const std::vector<Delivery> second = Run(7);
+  ASSERT_EQ(second.size(), 2u);
+  EXPECT_TRUE(IsChangeFileName(second[0].fn, "apps.xml_0-99.xml")) << second[0].fn;
+  EXPECT_TRUE(IsChangeFileName(second[1].fn, "apps.xml_100-199.xml")) << second[1].fn;
+  EXPECT_EQ(KeyedValues(second, "name"),
+            (std::multiset<std::string>{"e050=fifty", "e150=one fifty"}));
+  EXPECT_FALSE(fs::exists(Out("Unsent")));
+
+  EXPECT_TRUE(Run(7).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, DiffPages,
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
+                         [](const ::testing::TestParamInfo<Backend>& backend) {
+                           return BackendName(backend.param);
+                         });
+
+}  // namespace
+}  // namespace qv::e2e
