@@ -1,0 +1,476 @@
+// The built qvdataexporter against command-line tools doing the same job, measured in
+// the same run:
+//   sqlite:   mode 1 over a table of N rows x 10 columns vs `sqlite3 -csv` writing the
+//             same query to a file: time ratio (goal <= 1.5x); peak memory of the
+//             program vs the size of the file it wrote (goal <= 1.5x)
+//   postgres: the same vs `psql -c "\copy (query) to file csv"` (goal <= 3x); needs
+//             QV_TEST_PG, skipped without it
+//   uploads:  mode 3 sending 200 small part files to a local receiver vs 200 bare
+//             `curl --data-binary @file URL` runs posting the same files (goal <= 1.2x);
+//             upload.exe alone on the same files is shown as well
+// Times are wall clock; CPU is user + system of the process and everything it waited
+// for, which a busy machine disturbs less.
+//
+// Usage: bench_export [--rows N] [--dir PATH]   (default 1,000,000 rows in the temp folder)
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ado/AdoEnums.h"
+#include "ado/Connection.h"
+#include "ado/OdbcConnectionString.h"
+#include "ado/Recordset.h"
+#include "store/CQvXMLManip.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kUploadRules = 10;
+constexpr int kPartsPerRule = 20;  // mode 3
+constexpr int kRowsPerUploadRule = 200;
+
+struct Measure {
+  int exit_code = -1;
+  double seconds = 0;
+  double cpu_seconds = 0;
+  long peak_kb = 0;
+};
+
+struct Spawn {
+  std::vector<std::string> argv;
+  std::map<std::string, std::string> env;  // added to this process's environment
+  std::string stdout_path = "/dev/null";
+  std::string stderr_path = "/dev/null";
+};
+
+pid_t Start(const Spawn& spawn) {
+  std::vector<std::string> args = spawn.argv;
+  std::vector<char*> arg_pointers;
+  for (std::string& arg : args) arg_pointers.push_back(arg.data());
+  arg_pointers.push_back(nullptr);
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (spawn.env.count(text.substr(0, text.find('='))) == 0) env.push_back(text);
+  }
+  for (const auto& [name, value] : spawn.env) env.push_back(name + "=" + value);
+  std::vector<char*> env_pointers;
+  for (std::string& entry : env) env_pointers.push_back(entry.data());
+  env_pointers.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, spawn.stdout_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, spawn.stderr_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+  pid_t pid = 0;
+  const int error = ::posix_spawnp(&pid, args.front().c_str(), &actions, nullptr,
+                                   arg_pointers.data(), env_pointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) throw std::runtime_error("cannot start " + args.front() + ": " + strerror(error));
+  return pid;
+}
+
+Measure Run(const Spawn& spawn) {
+  const auto started = Clock::now();
+  const pid_t pid = Start(spawn);
+  int status = 0;
+  struct rusage usage {};
+  while (::wait4(pid, &status, 0, &usage) < 0) {
+    if (errno != EINTR) throw std::runtime_error("wait4 failed");
+  }
+  Measure m;
+  m.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  m.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  m.peak_kb = usage.ru_maxrss;
+  m.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return m;
+}
+
+// Runs every command one after the other; the sums of times, the largest peak.
+Measure RunAll(const std::vector<Spawn>& spawns) {
+  Measure total;
+  total.exit_code = 0;
+  for (const Spawn& spawn : spawns) {
+    const Measure m = Run(spawn);
+    total.seconds += m.seconds;
+    total.cpu_seconds += m.cpu_seconds;
+    total.peak_kb = std::max(total.peak_kb, m.peak_kb);
+    if (m.exit_code != 0) total.exit_code = m.exit_code;
+  }
+  return total;
+}
+
+void Require(const Measure& m, const std::string& what) {
+  if (m.exit_code != 0) {
+    throw std::runtime_error(what + " failed with status " + std::to_string(m.exit_code));
+  }
+}
+
+fs::path BinaryDir() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path(); }
+fs::path SourceDir() { return fs::path(__FILE__).parent_path().parent_path(); }
+
+// A recordset file of text and whole-number fields, its text values encoded.
+void WriteConfigFile(const fs::path& path, const std::vector<std::string>& names,
+                     const std::vector<std::vector<ado::Variant>>& rows, int32_t encode_type) {
+  auto rs = std::make_shared<ado::Recordset>();
+  for (size_t i = 0; i < names.size(); ++i) {
+    const bool number = names[i].front() == 'n';
+    rs->Fields().Append(names[i], number ? ado::adInteger : ado::adVarWChar, number ? 4 : 4000,
+                        ado::adFldIsNullable);
+  }
+  rs->SetLockType(ado::adLockOptimistic);
+  rs->Open();
+  for (const auto& row : rows) {
+    rs->AddNew();
+    for (size_t i = 0; i < row.size(); ++i) rs->Fields().Item(i).SetValue(row[i]);
+    rs->Update();
+  }
+  if (!qv::CQvXMLManip().SaveRSToXML(rs, path.string(), true, false, encode_type)) {
+    throw std::runtime_error("cannot write " + path.string());
+  }
+}
+
+struct RuleText {
+  std::string target;
+  std::string select;
+  std::string from;
+  std::string order_by;
+  std::string import_rule;
+};
+
+// A program folder with the uploader, one data source and the rules.
+void MakeProgramFolder(const fs::path& folder, const std::string& connection,
+                       const std::vector<RuleText>& rules, const std::string& upload_url) {
+  fs::create_directories(folder);
+  fs::copy_file(BinaryDir() / "upload.exe", folder / "upload.exe",
+                fs::copy_options::overwrite_existing);
+  std::vector<std::vector<ado::Variant>> rows;
+  for (const RuleText& rule : rules) {
+    rows.push_back({ado::Variant(rule.target), ado::Variant(int32_t{1}), ado::Variant(rule.select),
+                    ado::Variant(rule.from), ado::Variant(""), ado::Variant(rule.order_by),
+                    ado::Variant(rule.import_rule)});
+  }
+  WriteConfigFile(folder / "QvExportRules.xml",
+                  {"tTargetPath", "nDSID", "tSQLSelect", "tSQLFrom", "tSQLWhere", "tSQLOrderBy",
+                   "tImportRuleFolder"},
+                  rows, 6);
+  WriteConfigFile(folder / "QvExportDS.xml", {"nID", "tName", "tConnectionString"},
+                  {{ado::Variant(int32_t{1}), ado::Variant("Bench"), ado::Variant(connection)}}, 1);
+  WriteConfigFile(folder / "QvExportSettings.xml", {"nID", "tValue"},
+                  {{ado::Variant(int32_t{1}), ado::Variant(upload_url)}}, 1);
+  // Only export progress and failures are logged, as in production.
+  std::ofstream(folder / "registry.reg")
+      << "Windows Registry Editor Version 5.00\r\n\r\n"
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n\"EventLogLevel\"=dword:00000001\r\n";
+}
+
+Measure RunExporter(const fs::path& folder, const std::string& mode) {
+  Spawn spawn;
+  spawn.argv = {(BinaryDir() / "qvdataexporter").string(), mode};
+  spawn.env["QVDATAEXPORTER_HOME"] = folder.string();
+  spawn.stderr_path = (folder / "stderr.txt").string();
+  return Run(spawn);
+}
+
+double MB(double kb) { return kb / 1024.0; }
+double FileMB(const fs::path& path) { return static_cast<double>(fs::file_size(path)) / 1048576.0; }
+
+void PrintRow(const char* what, const Measure& m, std::optional<double> file_mb) {
+  std::printf("  %-34s %8.2f s  cpu %8.2f s  peak %8.1f MB", what, m.seconds, m.cpu_seconds,
+              MB(static_cast<double>(m.peak_kb)));
+  if (file_mb) std::printf("  file %8.1f MB", *file_mb);
+  std::printf("\n");
+}
+
+void PrintRatio(const char* what, double value, double goal) {
+  std::printf("  %-34s %8.2f   (goal <= %.1f: %s)\n", what, value, goal,
+              value <= goal ? "met" : "MISSED");
+}
+
+const char* kColumns = "id, tSID, name, category, qty, price, weight, created, active, note";
+
+void BenchSqlite(const fs::path& dir, long rows) {
+  std::printf("sqlite: mode 1, %ld rows x 10 columns\n", rows);
+  const fs::path db = dir / "big.db";
+  const fs::path script = dir / "big.sql";
+  std::ofstream(script)
+      << "CREATE TABLE big(id INTEGER, tSID VARCHAR(38), name VARCHAR(40), category VARCHAR(20),"
+         " qty INTEGER, price REAL, weight DOUBLE, created DATETIME, active BOOLEAN,"
+         " note VARCHAR(80));\n"
+         "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < "
+      << rows
+      << ")\n"
+         "INSERT INTO big SELECT x, printf('{%08X-0000-4000-8000-%012X}', x, x * 7919),"
+         " 'Item ' || x, 'category ' || (x % 17), x % 1000, (x % 10000) / 100.0, x * 0.001,"
+         " datetime(1700000000 + x, 'unixepoch'), x % 2,"
+         " 'note ' || (x * 31 % 997) || ' for item ' || x FROM c;\n";
+  Spawn create;
+  create.argv = {"sh", "-c", "sqlite3 \"$0\" < \"$1\"", db.string(), script.string()};
+  Require(Run(create), "creating the SQLite table");
+
+  const fs::path folder = dir / "sqlite";
+  const fs::path target = folder / "out" / "big.xml";
+  MakeProgramFolder(folder, "Driver=SQLite3;Database=" + db.string(),
+                    {{target.string(), std::string("SELECT ") + kColumns, "FROM big", "", "Big"}},
+                    "http://127.0.0.1:9/unused");
+  const Measure program = RunExporter(folder, "1");
+  Require(program, "qvdataexporter");
+
+  Spawn csv;
+  const fs::path csv_file = dir / "big.csv";
+  csv.argv = {"sqlite3", "-csv", db.string(), std::string("SELECT ") + kColumns + " FROM big"};
+  csv.stdout_path = csv_file.string();
+  const Measure baseline = Run(csv);
+  Require(baseline, "sqlite3 -csv");
+
+  PrintRow("qvdataexporter 1", program, FileMB(target));
+  PrintRow("sqlite3 -csv > file", baseline, FileMB(csv_file));
+  PrintRatio("time ratio", program.seconds / baseline.seconds, 1.5);
+  PrintRatio("cpu ratio", program.cpu_seconds / baseline.cpu_seconds, 1.5);
+  PrintRatio(
+      "peak memory / file size",
+      static_cast<double>(program.peak_kb) * 1024.0 / static_cast<double>(fs::file_size(target)),
+      1.5);
+  fs::remove(target);
+  fs::remove(csv_file);
+  fs::remove(db);
+}
+
+// The libpq form of an ODBC connection string for PostgreSQL; the password apart.
+std::string LibpqConnection(const std::string& odbc, std::string& password) {
+  std::string text;
+  for (const ado::ConnectionStringPair& pair : ado::ParseConnectionString(odbc)) {
+    std::string key = pair.key;
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string value = pair.value;
+    if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
+      value = value.substr(1, value.size() - 2);
+    }
+    if (key == "server" || key == "servername") text += " host=" + value;
+    if (key == "port") text += " port=" + value;
+    if (key == "database") text += " dbname=" + value;
+    if (key == "uid" || key == "username") text += " user=" + value;
+    if (ado::IsPasswordKey(pair.key)) password = value;
+  }
+  return text;
+}
+
+void BenchPostgres(const fs::path& dir, long rows) {
+  const char* env = std::getenv("QV_TEST_PG");
+  if (env == nullptr || *env == '\0') {
+    std::printf("postgres: skipped (QV_TEST_PG is not set)\n");
+    return;
+  }
+  std::printf("postgres: mode 1, %ld rows x 10 columns\n", rows);
+  const std::string table = "qv_bench_" + std::to_string(::getpid());
+  ado::Connection db;
+  db.Open(env);
+  db.SetCommandTimeout(0);
+  db.Execute("CREATE TABLE " + table +
+             "(id integer, tSID varchar(38), name varchar(40), category varchar(20), qty integer,"
+             " price numeric(10,2), weight double precision, created timestamp, active boolean,"
+             " note varchar(80))");
+  struct Drop {
+    ado::Connection& db;
+    std::string table;
+    ~Drop() {
+      try {
+        db.Execute("DROP TABLE IF EXISTS " + table);
+      } catch (...) {
+      }
+    }
+  } drop{db, table};
+  db.Execute(
+      "INSERT INTO " + table +
+      " SELECT x, '{' || lpad(upper(to_hex(x)), 8, '0') || '-0000-4000-8000-' ||"
+      " lpad(upper(to_hex(x * 7919)), 12, '0') || '}', 'Item ' || x, 'category ' || (x % 17),"
+      " x % 1000, (x % 10000) / 100.0, x * 0.001,"
+      " timestamp '2023-11-14 22:13:20' + x * interval '1 second', x % 2 = 1,"
+      " 'note ' || (x * 31 % 997) || ' for item ' || x FROM generate_series(1, " +
+      std::to_string(rows) + ") AS x");
+  db.Execute("ANALYZE " + table);
+
+  const fs::path folder = dir / "postgres";
+  const fs::path target = folder / "out" / "big.xml";
+  MakeProgramFolder(
+      folder, env,
+      {{target.string(), std::string("SELECT ") + kColumns, "FROM " + table, "", "Big"}},
+      "http://127.0.0.1:9/unused");
+  const Measure program = RunExporter(folder, "1");
+  Require(program, "qvdataexporter");
+
+  std::string password;
+  const std::string conninfo = LibpqConnection(env, password);
+  const fs::path csv_file = dir / "big-pg.csv";
+  Spawn copy;
+  copy.argv = {"psql",
+               "-X",
+               "-q",
+               "-v",
+               "ON_ERROR_STOP=1",
+               conninfo,
+               "-c",
+               std::string("\\copy (SELECT ") + kColumns + " FROM " + table + ") to '" +
+                   csv_file.string() + "' csv"};
+  copy.env["PGPASSWORD"] = password;
+  const Measure baseline = Run(copy);
+  Require(baseline, "psql \\copy");
+
+  PrintRow("qvdataexporter 1", program, FileMB(target));
+  PrintRow("psql \\copy to file csv", baseline, FileMB(csv_file));
+  PrintRatio("time ratio", program.seconds / baseline.seconds, 3.0);
+  PrintRatio(
+      "peak memory / file size",
+      static_cast<double>(program.peak_kb) * 1024.0 / static_cast<double>(fs::file_size(target)),
+      1.5);
+  fs::remove(target);
+  fs::remove(csv_file);
+}
+
+// The test receiver on a free port of 127.0.0.1, for the lifetime of the object.
+class Receiver {
+ public:
+  explicit Receiver(const fs::path& dir) {
+    const fs::path port_file = dir / "receiver.port";
+    Spawn spawn;
+    spawn.argv = {"python3",     (SourceDir() / "tests" / "support" / "receiver.py").string(),
+                  "--root",      (dir / "received").string(),
+                  "--port-file", port_file.string()};
+    pid_ = Start(spawn);
+    for (int i = 0; i < 150 && !fs::exists(port_file); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::ifstream in(port_file);
+    int port = 0;
+    if (!(in >> port)) throw std::runtime_error("the receiver did not start");
+    url_ = "http://127.0.0.1:" + std::to_string(port) + "/upload";
+  }
+  ~Receiver() {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  Receiver(const Receiver&) = delete;
+  Receiver& operator=(const Receiver&) = delete;
+  const std::string& Url() const { return url_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string url_;
+};
+
+void BenchUploads(const fs::path& dir) {
+  const int uploads = kUploadRules * kPartsPerRule;
+  std::printf("uploads: mode 3, %d rules x %d parts = %d small files\n", kUploadRules,
+              kPartsPerRule, uploads);
+  ::setenv("NO_PROXY", "127.0.0.1", 1);
+  ::setenv("no_proxy", "127.0.0.1", 1);
+  const Receiver receiver(dir);
+
+  const fs::path db = dir / "small.db";
+  const fs::path script = dir / "small.sql";
+  std::ofstream(script) << "CREATE TABLE small(id INTEGER, name VARCHAR(40), qty INTEGER);\n"
+                           "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c"
+                           " WHERE x < "
+                        << kRowsPerUploadRule
+                        << ")\nINSERT INTO small SELECT x, 'Item ' || x, x % 7 FROM c;\n";
+  Spawn create;
+  create.argv = {"sh", "-c", "sqlite3 \"$0\" < \"$1\"", db.string(), script.string()};
+  Require(Run(create), "creating the SQLite table");
+
+  const fs::path folder = dir / "uploads";
+  std::vector<RuleText> rules;
+  for (int r = 0; r < kUploadRules; ++r) {
+    rules.push_back({(folder / "out" / ("rule" + std::to_string(r) + ".xml")).string(),
+                     "SELECT id, name, qty", "FROM small", "ORDER BY id",
+                     "Rule " + std::to_string(r)});
+  }
+  MakeProgramFolder(folder, "Driver=SQLite3;Database=" + db.string(), rules, receiver.Url());
+  const Measure program = RunExporter(folder, "3");
+  Require(program, "qvdataexporter");
+
+  // The same files, posted to the same addresses by bare curl and by the uploader.
+  std::vector<Spawn> curls;
+  std::vector<Spawn> uploaders;
+  for (int r = 0; r < kUploadRules; ++r) {
+    for (int p = 0; p < kPartsPerRule; ++p) {
+      const std::string name = "rule" + std::to_string(r) + ".xml_" + std::to_string(p);
+      const std::string file = "@" + (folder / "out" / "LastTx" / name).string();
+      const std::string url = receiver.Url() + "?ImpID=Rule%20" + std::to_string(r) + "&FN=" + name;
+      Spawn curl;
+      curl.argv = {"curl", "--data-binary", file, url};
+      curls.push_back(curl);
+      Spawn uploader;
+      uploader.argv = {(folder / "upload.exe").string(), "--data-binary", file, url, "-k"};
+      uploaders.push_back(uploader);
+    }
+  }
+  const Measure baseline = RunAll(curls);
+  Require(baseline, "curl");
+  const Measure uploader = RunAll(uploaders);
+  Require(uploader, "upload.exe");
+
+  PrintRow("qvdataexporter 3 (200 uploads)", program, std::nullopt);
+  PrintRow("200 x upload.exe", uploader, std::nullopt);
+  PrintRow("200 x curl --data-binary", baseline, std::nullopt);
+  PrintRatio("time ratio", program.seconds / baseline.seconds, 1.2);
+  PrintRatio("cpu ratio", program.cpu_seconds / baseline.cpu_seconds, 1.2);
+  std::printf("  %-34s %8.2f\n", "upload.exe / curl time", uploader.seconds / baseline.seconds);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long rows = 1000000;
+  fs::path base = fs::temp_directory_path();
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--rows") rows = std::atol(argv[i + 1]);
+    if (option == "--dir") base = argv[i + 1];
+  }
+  std::string pattern = (base / "bench-export-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const fs::path dir = pattern;
+  int status = 0;
+  try {
+    BenchSqlite(dir, rows);
+    BenchPostgres(dir, rows);
+    BenchUploads(dir);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_export: %s\n", e.what());
+    status = 1;
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return status;
+}
