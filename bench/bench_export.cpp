@@ -307,14 +307,14 @@ void BenchPostgres(const fs::path& dir, long rows) {
       }
     }
   } drop{db, table};
-  db.Execute(
-      "INSERT INTO " + table +
-      " SELECT x, '{' || lpad(upper(to_hex(x)), 8, '0') || '-0000-4000-8000-' ||"
-      " lpad(upper(to_hex(x * 7919)), 12, '0') || '}', 'Item ' || x, 'category ' || (x % 17),"
-      " x % 1000, (x % 10000) / 100.0, x * 0.001,"
-      " timestamp '2023-11-14 22:13:20' + x * interval '1 second', x % 2 = 1,"
-      " 'note ' || (x * 31 % 997) || ' for item ' || x FROM generate_series(1, " +
-      std::to_string(rows) + ") AS x");
+  db.Execute("INSERT INTO " + table +
+             " SELECT x, '{' || lpad(upper(to_hex(x)), 8, '0') || '-0000-4000-8000-' ||"
+             " lpad(upper(to_hex(x::bigint * 7919)), 12, '0') || '}', 'Item ' || x, 'category ' || "
+             "(x % 17),"
+             " x % 1000, (x % 10000) / 100.0, x * 0.001,"
+             " timestamp '2023-11-14 22:13:20' + x * interval '1 second', x % 2 = 1,"
+             " 'note ' || (x * 31 % 997) || ' for item ' || x FROM generate_series(1, " +
+             std::to_string(rows) + ") AS x");
   db.Execute("ANALYZE " + table);
 
   const fs::path folder = dir / "postgres";
