@@ -196,6 +196,21 @@ class CQvDataExporter {
   // EntityHasChangedAttributes; nothing after a (traced) failure.
   std::optional<bool> CompareEntity(const std::shared_ptr<ado::Recordset>& rs,
                                     const std::shared_ptr<ado::Recordset>& last);
+  // The fields of one query and last-data pair, looked up by name once for the walk of
+  // Export_DiffPerEntity instead of once per entity.
+  struct EntityFields {
+    const ado::Recordset* rs = nullptr;
+    const ado::Recordset* last = nullptr;
+    std::optional<ado::Field> rs_key;
+    std::optional<ado::Field> last_key;
+    std::vector<ado::Field> compared;               // of rs, Source_Timestamp left out
+    std::vector<std::optional<ado::Field>> before;  // the same names in last
+  };
+  static EntityFields LookUpEntityFields(const std::shared_ptr<ado::Recordset>& rs,
+                                         const std::shared_ptr<ado::Recordset>& last);
+  // entity_fields_ when it was looked up for this pair, else null.
+  const EntityFields* KnownFields(const std::shared_ptr<ado::Recordset>& rs,
+                                  const std::shared_ptr<ado::Recordset>& last) const;
   // Moves a file whose send failed but that is still at `path` into "Unsent" beside it,
   // so that it is not later taken for delivered data.
   void SetAsideUndelivered(const std::string& path);
@@ -204,6 +219,8 @@ class CQvDataExporter {
   // The run's pseudo-random generator: change-file numbers and test shares.
   std::mt19937 random_;
   DiffTimes diff_times_;
+  // Set only while Export_DiffPerEntity walks its query.
+  std::optional<EntityFields> entity_fields_;
   RunStats stats_;
   std::set<std::string> unsent_emptied_;
 };

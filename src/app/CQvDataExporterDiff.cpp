@@ -98,6 +98,7 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
       }
       const Clock::time_point walk_start = Clock::now();
       const double io_before = diff_times_.write + diff_times_.upload;
+      entity_fields_ = LookUpEntityFields(rs, last);
       for (; !rs->Eof(); rs->MoveNext()) {
         switch (DiffOneEntity(rs, last, result_path, import_rule)) {
           case EntityOutcome::kDelivered:
@@ -112,6 +113,7 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
         }
         ++processed;
       }
+      entity_fields_.reset();
       diff_times_.compare +=
           SecondsSince(walk_start) - (diff_times_.write + diff_times_.upload - io_before);
       Trace("QRT Subset records:" + std::to_string(processed) +
@@ -137,6 +139,7 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
     releaser.Release(rs);
     releaser.Release(last);
   } catch (...) {
+    entity_fields_.reset();
     Trace(kClass + ".Export_DiffPerEntity, u:0 @Line#" + std::to_string(line), kEventWarning,
           CurrentErrorRecord());
     ++stats_.failures;
@@ -160,7 +163,8 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     transfer.MoveToLastTx = true;
 
     line = 2;
-    const ado::Variant key = rs->Fields().Item(kKeyField).Value();
+    const EntityFields* known = KnownFields(rs, last);
+    const ado::Variant key = known ? known->rs_key->Value() : rs->Fields().Item(kKeyField).Value();
     if (key.IsNull()) {
       throw ado::Error(ado::kErrInvalidUseOfNull, kClass, "the record's tSID is null");
     }
@@ -170,13 +174,12 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     if (!last) throw ado::Error(ado::kErrObjectRequired, kClass, "no last data");
     bool found = false;
     // Last data without the key field cannot hold the entity.
-    if (last->Fields().Find(kKeyField)) {
+    const std::optional<ado::Field> last_key =
+        known ? known->last_key : last->Fields().Find(kKeyField);
+    if (last_key) {
       last->SetFilter(std::string(kKeyField) + "='" + QvStrMan_EscapeSQLQuotes(key) + "'");
       // The filter ignores case; the key does not.
-      while (!last->Eof() &&
-             QvSharedStrings::ToText(last->Fields().Item(kKeyField).Value()) != sid) {
-        last->MoveNext();
-      }
+      while (!last->Eof() && QvSharedStrings::ToText(last_key->Value()) != sid) last->MoveNext();
       found = !last->Eof();
     }
 
@@ -252,6 +255,13 @@ std::optional<bool> CQvDataExporter::CompareEntity(const std::shared_ptr<ado::Re
     if (last->Eof()) return false;
 
     line = 2;
+    if (const EntityFields* known = KnownFields(rs, last)) {
+      for (size_t i = 0; i < known->compared.size(); ++i) {
+        if (!known->before[i]) return true;
+        if (ValuesDiffer(known->compared[i].Value(), known->before[i]->Value())) return true;
+      }
+      return false;
+    }
     const ado::Fields fields = rs->Fields();
     const ado::Fields last_fields = last->Fields();
     const int32_t count = fields.Count();
@@ -270,6 +280,33 @@ std::optional<bool> CQvDataExporter::CompareEntity(const std::shared_ptr<ado::Re
     ++stats_.failures;
     return std::nullopt;
   }
+}
+
+CQvDataExporter::EntityFields CQvDataExporter::LookUpEntityFields(
+    const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last) {
+  EntityFields known;
+  known.rs = rs.get();
+  known.last = last.get();
+  known.rs_key = rs->Fields().Find(kKeyField);
+  known.last_key = last->Fields().Find(kKeyField);
+  const ado::Fields fields = rs->Fields();
+  const ado::Fields last_fields = last->Fields();
+  for (int32_t i = 0; i < fields.Count(); ++i) {
+    const ado::Field field = fields.Item(static_cast<size_t>(i));
+    if (IsTS_TypeAttribute(field.Name())) continue;
+    known.compared.push_back(field);
+    known.before.push_back(last_fields.Find(field.Name()));
+  }
+  return known;
+}
+
+const CQvDataExporter::EntityFields* CQvDataExporter::KnownFields(
+    const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last) const {
+  if (!entity_fields_ || entity_fields_->rs != rs.get() || entity_fields_->last != last.get() ||
+      !entity_fields_->rs_key) {
+    return nullptr;
+  }
+  return &*entity_fields_;
 }
 
 void CQvDataExporter::SetAsideUndelivered(const std::string& path) {
