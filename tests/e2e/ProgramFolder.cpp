@@ -1,5 +1,7 @@
 #include "e2e/ProgramFolder.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -119,6 +121,12 @@ ExportRun ProgramFolder::Run(const std::vector<std::string>& args,
   test::TestFolder scratch;
   options.scratch = scratch.Path();
   const ChildResult child = RunChild(argv, options);
+
+  // Under the sanitizers a report may end the program with the same status as a failed
+  // rule, which a test expects; the report itself must fail the test.
+  for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error: "}) {
+    if (child.err.find(report) != std::string::npos) ADD_FAILURE() << child.err;
+  }
 
   ExportRun run;
   run.exit_code = child.exit_code;
