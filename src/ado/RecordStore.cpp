@@ -192,9 +192,7 @@ void RecordStore::Set(size_t record, size_t field, const Variant& value) {
       return;
     case VarType::kArray:
     case VarType::kObject: {
-      Cell& c = At(record, field);
-      c = Cell{};
-      c.type = TypeCode(value.Type());
+      Cell& c = Reset(record, field, value.Type());
       c.slot = side_.size();
       side_.push_back(value);
       return;
@@ -228,67 +226,46 @@ std::span<const uint8_t> RecordStore::BytesAt(size_t record, size_t field) const
   return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(c.p), c.size);
 }
 
-void RecordStore::SetEmpty(size_t record, size_t field) {
-  Cell& c = At(record, field);
-  c = Cell{};
-  c.type = TypeCode(VarType::kEmpty);
-}
-
-void RecordStore::SetNull(size_t record, size_t field) {
-  Cell& c = At(record, field);
-  c = Cell{};
-  c.type = TypeCode(VarType::kNull);
-}
-
-void RecordStore::SetInteger(size_t record, size_t field, VarType type, int64_t value) {
+RecordStore::Cell& RecordStore::Reset(size_t record, size_t field, VarType type) {
   Cell& c = At(record, field);
   c = Cell{};
   c.type = TypeCode(type);
-  c.i = value;
+  return c;
+}
+
+void RecordStore::SetEmpty(size_t record, size_t field) { Reset(record, field, VarType::kEmpty); }
+
+void RecordStore::SetNull(size_t record, size_t field) { Reset(record, field, VarType::kNull); }
+
+void RecordStore::SetInteger(size_t record, size_t field, VarType type, int64_t value) {
+  Reset(record, field, type).i = value;
 }
 
 void RecordStore::SetUnsigned(size_t record, size_t field, uint64_t value) {
-  Cell& c = At(record, field);
-  c = Cell{};
-  c.type = TypeCode(VarType::kUI8);
-  c.u = value;
+  Reset(record, field, VarType::kUI8).u = value;
 }
 
 void RecordStore::SetDouble(size_t record, size_t field, VarType type, double value) {
   assert(type == VarType::kR4 || type == VarType::kR8);
-  Cell& c = At(record, field);
-  c = Cell{};
-  c.type = TypeCode(type);
-  c.d = value;
+  Reset(record, field, type).d = value;
 }
 
 void RecordStore::SetBool(size_t record, size_t field, bool value) {
-  Cell& c = At(record, field);
-  c = Cell{};
-  c.type = TypeCode(VarType::kBool);
-  c.i = value ? 1 : 0;
+  Reset(record, field, VarType::kBool).i = value ? 1 : 0;
 }
 
 void RecordStore::SetCurrency(size_t record, size_t field, Currency value) {
-  Cell& c = At(record, field);
-  c = Cell{};
-  c.type = TypeCode(VarType::kCurrency);
-  c.i = value.scaled;
+  Reset(record, field, VarType::kCurrency).i = value.scaled;
 }
 
 void RecordStore::SetDate(size_t record, size_t field, Date value) {
-  Cell& c = At(record, field);
-  c = Cell{};
-  c.type = TypeCode(VarType::kDate);
-  c.d = value.days;
+  Reset(record, field, VarType::kDate).d = value.days;
 }
 
 void RecordStore::SetDecimal(size_t record, size_t field, const Decimal& value) {
   const Int128 coefficient = value.coefficient();
   const char* p = Store(&coefficient, sizeof coefficient);
-  Cell& c = At(record, field);
-  c = Cell{};
-  c.type = TypeCode(VarType::kDecimal);
+  Cell& c = Reset(record, field, VarType::kDecimal);
   c.aux = static_cast<uint16_t>(value.scale());
   c.p = p;
 }
@@ -296,9 +273,7 @@ void RecordStore::SetDecimal(size_t record, size_t field, const Decimal& value) 
 void RecordStore::SetText(size_t record, size_t field, std::string_view text) {
   assert(text.size() <= UINT32_MAX);
   const char* p = Store(text.data(), text.size());
-  Cell& c = At(record, field);
-  c = Cell{};
-  c.type = TypeCode(VarType::kString);
+  Cell& c = Reset(record, field, VarType::kString);
   c.size = static_cast<uint32_t>(text.size());
   c.p = p;
 }
@@ -306,9 +281,7 @@ void RecordStore::SetText(size_t record, size_t field, std::string_view text) {
 void RecordStore::SetBytes(size_t record, size_t field, std::span<const uint8_t> bytes) {
   assert(bytes.size() <= UINT32_MAX);
   const char* p = Store(bytes.data(), bytes.size());
-  Cell& c = At(record, field);
-  c = Cell{};
-  c.type = TypeCode(VarType::kBytes);
+  Cell& c = Reset(record, field, VarType::kBytes);
   c.size = static_cast<uint32_t>(bytes.size());
   c.p = p;
 }

@@ -45,16 +45,17 @@ class RecordStore {
 
   // Typed access without a Variant in between, for loaders and writers.
   VarType TypeAt(size_t record, size_t field) const;
-  int64_t IntAt(size_t record, size_t field) const;       // whole numbers, Boolean (0/1), currency (scaled)
-  uint64_t UIntAt(size_t record, size_t field) const;     // kUI8
-  double DoubleAt(size_t record, size_t field) const;     // kR4, kR8, kDate (days)
+  int64_t IntAt(size_t record,
+                size_t field) const;  // whole numbers, Boolean (0/1), currency (scaled)
+  uint64_t UIntAt(size_t record, size_t field) const;  // kUI8
+  double DoubleAt(size_t record, size_t field) const;  // kR4, kR8, kDate (days)
   std::string_view TextAt(size_t record, size_t field) const;
   std::span<const uint8_t> BytesAt(size_t record, size_t field) const;
 
   void SetEmpty(size_t record, size_t field);
   void SetNull(size_t record, size_t field);
   void SetInteger(size_t record, size_t field, VarType type, int64_t value);
-  void SetUnsigned(size_t record, size_t field, uint64_t value);  // kUI8
+  void SetUnsigned(size_t record, size_t field, uint64_t value);            // kUI8
   void SetDouble(size_t record, size_t field, VarType type, double value);  // kR4, kR8
   void SetBool(size_t record, size_t field, bool value);
   void SetCurrency(size_t record, size_t field, Currency value);
@@ -90,7 +91,11 @@ class RecordStore {
   static_assert(sizeof(Cell) == 16);
 
   Cell& At(size_t record, size_t field) { return cells_[record * field_count_ + field]; }
-  const Cell& At(size_t record, size_t field) const { return cells_[record * field_count_ + field]; }
+  const Cell& At(size_t record, size_t field) const {
+    return cells_[record * field_count_ + field];
+  }
+  // Clears the cell and gives it the type; the caller fills the payload.
+  Cell& Reset(size_t record, size_t field, VarType type);
   const char* Store(const void* data, size_t size);
 
   size_t field_count_ = 0;
