@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ado/Error.h"
+#include "ado/Text.h"
 
 namespace qv::platform {
 
@@ -100,6 +101,36 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
   return out;
 }
 
+// UTF-8 text as Windows-1252 into `out`, the unassigned bytes mapped back from their C1
+// controls. A character the code page lacks, or a byte that is not UTF-8, becomes
+// kDefaultChar; with `strict` it ends the conversion and the result is false.
+bool Utf8To1252(IconvHandle& from_utf8, std::string_view utf8, bool strict, std::string& out) {
+  // Each UTF-8 character yields at most one byte, so the output never outgrows the input.
+  out.assign(utf8.size(), '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t in_left = utf8.size();
+  char* out_ptr = out.data();
+  size_t out_left = out.size();
+  from_utf8.Reset();
+  while (in_left > 0) {
+    if (from_utf8.Convert(&in, &in_left, &out_ptr, &out_left) != static_cast<size_t>(-1)) break;
+    // EILSEQ or EINVAL: the character at `in` has no code here or is not UTF-8.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(in);
+    const auto length = static_cast<int32_t>(in_left);
+    int32_t consumed = 0;
+    UChar32 c;
+    U8_NEXT(bytes, consumed, length, c);
+    const bool unassigned = c >= 0 && IsUnassigned1252(static_cast<uint32_t>(c));
+    if (strict && !unassigned) return false;
+    *out_ptr++ = unassigned ? static_cast<char>(c) : kDefaultChar;
+    --out_left;
+    in += consumed;
+    in_left -= static_cast<size_t>(consumed);
+  }
+  out.resize(out.size() - out_left);
+  return true;
+}
+
 }  // namespace
 
 CodePage::CodePage(uint32_t code_page)
@@ -122,28 +153,8 @@ std::string CodePage::FromUtf8(std::string_view utf8) {
   if (number_ == kCodePageUtf8) return SanitizeUtf8(utf8);
   if (number_ == kCodePageUtf16Le) return Utf8ToUtf16Le(utf8);
 
-  // Each UTF-8 character yields at most one byte, so the output never outgrows the input.
-  std::string out(utf8.size(), '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t in_left = utf8.size();
-  char* out_ptr = out.data();
-  size_t out_left = out.size();
-  from_utf8_.Reset();
-  while (in_left > 0) {
-    if (from_utf8_.Convert(&in, &in_left, &out_ptr, &out_left) != static_cast<size_t>(-1)) break;
-    // EILSEQ or EINVAL: the character at `in` has no code here or is not UTF-8.
-    const auto* bytes = reinterpret_cast<const uint8_t*>(in);
-    const auto length = static_cast<int32_t>(in_left);
-    int32_t consumed = 0;
-    UChar32 c;
-    U8_NEXT(bytes, consumed, length, c);
-    *out_ptr++ = (c >= 0 && IsUnassigned1252(static_cast<uint32_t>(c))) ? static_cast<char>(c)
-                                                                        : kDefaultChar;
-    --out_left;
-    in += consumed;
-    in_left -= static_cast<size_t>(consumed);
-  }
-  out.resize(out.size() - out_left);
+  std::string out;
+  Utf8To1252(from_utf8_, utf8, false, out);
   return out;
 }
 
@@ -173,35 +184,9 @@ std::string CodePage::ToUtf8(std::string_view bytes) {
 }
 
 bool CodePage::CanRepresent(std::string_view utf8) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
-  const auto length = static_cast<int32_t>(utf8.size());
-  if (number_ != kCodePageWindows1252) {
-    int32_t i = 0;
-    while (i < length) {
-      UChar32 c;
-      U8_NEXT(bytes, i, length, c);
-      if (c < 0) return false;
-    }
-    return true;
-  }
-  std::string out(utf8.size(), '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t in_left = utf8.size();
-  char* out_ptr = out.data();
-  size_t out_left = out.size();
-  from_utf8_.Reset();
-  while (in_left > 0) {
-    if (from_utf8_.Convert(&in, &in_left, &out_ptr, &out_left) != static_cast<size_t>(-1)) break;
-    int32_t consumed = 0;
-    UChar32 c;
-    U8_NEXT(reinterpret_cast<const uint8_t*>(in), consumed, static_cast<int32_t>(in_left), c);
-    if (c < 0 || !IsUnassigned1252(static_cast<uint32_t>(c))) return false;
-    *out_ptr++ = static_cast<char>(c);
-    --out_left;
-    in += consumed;
-    in_left -= static_cast<size_t>(consumed);
-  }
-  return true;
+  if (number_ != kCodePageWindows1252) return ado::IsValidUtf8(utf8);
+  std::string out;
+  return Utf8To1252(from_utf8_, utf8, true, out);
 }
 
 std::string Utf8ToCodePage(std::string_view utf8, uint32_t code_page) {
@@ -215,14 +200,7 @@ std::string CodePageToUtf8(std::string_view bytes, uint32_t code_page) {
 std::string DecodeTextFileBytes(std::string_view bytes) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return SanitizeUtf8(bytes.substr(3));
   if (bytes.substr(0, 2) == "\xFF\xFE") return Utf16LeToUtf8(bytes.substr(2));
-  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-  const auto length = static_cast<int32_t>(bytes.size());
-  int32_t i = 0;
-  while (i < length) {
-    UChar32 c;
-    U8_NEXT(data, i, length, c);
-    if (c < 0) return CodePage(kCodePageWindows1252).ToUtf8(bytes);
-  }
+  if (!ado::IsValidUtf8(bytes)) return CodePage(kCodePageWindows1252).ToUtf8(bytes);
   return std::string(bytes);
 }
 
