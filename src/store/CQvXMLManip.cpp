@@ -50,6 +50,32 @@ void LogNotSupported(const char* operation, int32_t encode_type) {
       kEventWarning, kLevelExport);
 }
 
+enum class Direction { kDecode, kEncode };
+
+// The text in or out of encoding 1 or 6; any other encoding leaves it as it is, with a
+// warning in the name of the field operation.
+std::string Recode(Direction direction, const std::string& text, int32_t encode_type) {
+  const bool decode = direction == Direction::kDecode;
+  switch (encode_type) {
+    case 1:
+      return decode ? QvSharedStrings::Decode1(text) : QvSharedStrings::Encode1(text);
+    case 6:
+      return decode ? QvSharedStrings::Decode6(text, 0) : QvSharedStrings::Encode6(text, 0);
+    default:
+      LogNotSupported(decode ? ".DecodeField" : ".EncodeField", encode_type);
+      return text;
+  }
+}
+
+// Calls `apply` with each field of the current record, looked up again by its name.
+template <typename Apply>
+void ForEachField(ado::Recordset& rs, Apply&& apply) {
+  ado::Fields fields = rs.Fields();
+  for (int32_t i = 0; i < fields.Count(); ++i) {
+    apply(fields.Find(fields.Item(static_cast<size_t>(i)).Name()));
+  }
+}
+
 // A new file beside the target that nobody else uses; removed again unless committed.
 class TemporaryFile {
  public:
@@ -198,10 +224,7 @@ bool CQvXMLManip::DecodeRecordset(const std::shared_ptr<ado::Recordset>& rs, int
         rs->MoveFirst();
         while (!rs->Eof()) {
           line = 4;
-          ado::Fields fields = rs->Fields();
-          for (int32_t i = 0; i < fields.Count(); ++i) {
-            DecodeField(fields.Find(fields.Item(static_cast<size_t>(i)).Name()), encode_type);
-          }
+          ForEachField(*rs, [&](const auto& field) { DecodeField(field, encode_type); });
           line = 5;
           rs->Update();
           line = 6;
@@ -226,10 +249,7 @@ bool CQvXMLManip::EncodeRecordset(const std::shared_ptr<ado::Recordset>& rs, int
         if (checker.CheckRecordset(rs)) {
           while (!rs->Eof()) {
             line = 3;
-            ado::Fields fields = rs->Fields();
-            for (int32_t i = 0; i < fields.Count(); ++i) {
-              EncodeField(fields.Find(fields.Item(static_cast<size_t>(i)).Name()), encode_type);
-            }
+            ForEachField(*rs, [&](const auto& field) { EncodeField(field, encode_type); });
             line = 4;
             rs->Update();
             line = 5;
@@ -252,18 +272,7 @@ bool CQvXMLManip::DecodeField(const std::optional<ado::Field>& field, int32_t en
         if (!UpdateField(field)) return true;
         line = 2;
         const std::string text = QvSharedStrings::ToText(field->Value());
-        std::string decoded = text;
-        switch (encode_type) {
-          case 1:
-            decoded = QvSharedStrings::Decode1(text);
-            break;
-          case 6:
-            decoded = QvSharedStrings::Decode6(text, 0);
-            break;
-          default:
-            LogNotSupported(".DecodeField", encode_type);
-            break;
-        }
+        const std::string decoded = Recode(Direction::kDecode, text, encode_type);
         line = 3;
         ado::Field target = *field;
         if (QvSharedStrings::ToText(target.Value()) != decoded) {
@@ -285,18 +294,7 @@ bool CQvXMLManip::EncodeField(const std::optional<ado::Field>& field, int32_t en
         if (!UpdateField(field)) return true;
         line = 2;
         const std::string text = QvSharedStrings::ToText(field->Value());
-        std::string encoded = text;
-        switch (encode_type) {
-          case 1:
-            encoded = QvSharedStrings::Encode1(text);
-            break;
-          case 6:
-            encoded = QvSharedStrings::Encode6(text, 0);
-            break;
-          default:
-            LogNotSupported(".EncodeField", encode_type);
-            break;
-        }
+        const std::string encoded = Recode(Direction::kEncode, text, encode_type);
         line = 3;
         // An encoded form that reads as a number, date or Boolean would not be decoded
         // again; the value is then stored as it is, so no reader gets the encoded form.
