@@ -15,6 +15,7 @@
 #include "ToolError.h"
 #include "ValueText.h"
 #include "ado/Error.h"
+#include "ado/FieldValue.h"
 #include "ado/Text.h"
 
 namespace rsfile {
@@ -41,21 +42,6 @@ std::string Shown(const json& value) {
   std::string text = value.dump(-1, ' ', false, json::error_handler_t::replace);
   if (ado::CodePointCount(text) > 40) text = std::string(ado::CodePointPrefix(text, 37)) + "...";
   return text;
-}
-
-bool IsTextType(int32_t type) {
-  switch (type) {
-    case ado::adBSTR:
-    case ado::adChar:
-    case ado::adWChar:
-    case ado::adVarChar:
-    case ado::adLongVarChar:
-    case ado::adVarWChar:
-    case ado::adLongVarWChar:
-      return true;
-    default:
-      return false;
-  }
 }
 
 bool IsSupportedType(int32_t type) {
@@ -86,7 +72,7 @@ bool IsSupportedType(int32_t type) {
     case ado::adLongVarBinary:
       return true;
     default:
-      return IsTextType(type);
+      return ado::IsTextType(type);
   }
 }
 

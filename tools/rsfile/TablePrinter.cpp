@@ -7,6 +7,7 @@
 #include "RecordsetFile.h"
 #include "TextTable.h"
 #include "ValueText.h"
+#include "ado/FieldValue.h"
 #include "ado/Text.h"
 
 namespace rsfile {
@@ -79,28 +80,6 @@ std::string PlainText(const ado::Variant& value) {
   return "<" + value.TypeName() + ">";
 }
 
-bool IsNumericType(int32_t type) {
-  switch (type) {
-    case ado::adTinyInt:
-    case ado::adSmallInt:
-    case ado::adInteger:
-    case ado::adBigInt:
-    case ado::adUnsignedTinyInt:
-    case ado::adUnsignedSmallInt:
-    case ado::adUnsignedInt:
-    case ado::adUnsignedBigInt:
-    case ado::adSingle:
-    case ado::adDouble:
-    case ado::adCurrency:
-    case ado::adDecimal:
-    case ado::adNumeric:
-    case ado::adVarNumeric:
-      return true;
-    default:
-      return false;
-  }
-}
-
 void PrintFields(const ado::Fields& fields, std::ostream& out) {
   TextTable table({"#", "Name", "Type", "Size", "Precision", "Scale", "Attributes"});
   for (size_t column : {0, 3, 4, 5}) table.AlignRight(column);
@@ -137,7 +116,7 @@ void PrintRecordset(ado::Recordset& recordset, std::ostream& out) {
   for (size_t i = 0; i < field_count; ++i) header.push_back(CellText(fields.Item(i).Name()));
   TextTable records(std::move(header));
   for (size_t i = 0; i < field_count; ++i) {
-    if (IsNumericType(fields.Item(i).Type())) records.AlignRight(i);
+    if (ado::IsNumericType(fields.Item(i).Type())) records.AlignRight(i);
   }
   ForEachRecord(recordset, [&](size_t) {
     std::vector<std::string> cells;
