@@ -22,13 +22,6 @@ std::string_view Trim(std::string_view text) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -165,13 +158,6 @@ std::optional<int> FixedDigits(std::string_view text, size_t pos, size_t count) 
   return value;
 }
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
 // hh:mm[:ss[.f...]] at text[pos]; advances pos.
 bool ParseTimeOfDay(std::string_view text, size_t& pos, Date::Parts& parts) {
   auto hour = FixedDigits(text, pos, 2);
@@ -288,6 +274,15 @@ size_t FormatDecimal(Int128 coefficient, int scale, char* out) {
 }
 
 size_t FormatCurrency(int64_t scaled, char* out) { return FormatDecimal(scaled, 4, out); }
+
+size_t FormatHex(std::span<const uint8_t> bytes, char* out) {
+  char* next = out;
+  for (uint8_t byte : bytes) {
+    *next++ = kHexDigits[byte >> 4];
+    *next++ = kHexDigits[byte & 0xF];
+  }
+  return static_cast<size_t>(next - out);
+}
 
 size_t FormatDateParts(const Date::Parts& parts, ValueKind kind, char* out) {
   size_t pos = 0;
@@ -428,6 +423,13 @@ size_t EscapeInto(char* out, std::string_view text, size_t& not_units) {
   }
   flush(i);
   return static_cast<size_t>(out - begin);
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 std::optional<int64_t> ParseInteger(std::string_view text) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,8 @@ size_t FormatCurrency(int64_t scaled, char* out);
 // yyyy-mm-dd for kDate, hh:mm:ss for kTime.
 size_t FormatDateParts(const Date::Parts& parts, ValueKind kind, char* out);
 inline const char* BoolText(bool value) { return value ? "True" : "False"; }
+// Two lower-case hex digits per byte; `out` must have room for 2 * bytes.size().
+size_t FormatHex(std::span<const uint8_t> bytes, char* out);
 
 // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX} upper case, from a GUID written with or without
 // braces and dashes, in either case. Nothing when the text is not a GUID.
@@ -50,6 +53,8 @@ size_t EscapeInto(char* out, std::string_view text, size_t& not_units);
 inline constexpr char kHexDigits[] = "0123456789abcdef";
 
 // Parsing. Values may carry surrounding XML white space.
+// The value of one hex digit of either case; -1 for any other character.
+int HexValue(char c);
 std::optional<int64_t> ParseInteger(std::string_view text);
 std::optional<uint64_t> ParseUnsigned(std::string_view text);
 std::optional<double> ParseDouble(std::string_view text);

@@ -122,10 +122,8 @@ class XmlTextBuilder {
       }
       size_t end = std::min(bytes.size(), i + fit);
       char* out = Room(2 * (end - i));
-      for (; i < end; ++i) {
-        *out++ = xml::kHexDigits[bytes[i] >> 4];
-        *out++ = xml::kHexDigits[bytes[i] & 0xF];
-      }
+      out += xml::FormatHex(bytes.subspan(i, end - i), out);
+      i = end;
       size_ = static_cast<size_t>(out - data_.get());
     }
     Append('\'');

@@ -2,19 +2,12 @@
 
 #include <cctype>
 #include <charconv>
-#include <cstdio>
 
 #include "ado/Error.h"
+#include "ado/XmlValueText.h"
 
 namespace rsfile {
 namespace {
-
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
 
 // Reads exactly `width` digits at `pos` and moves past them.
 bool ReadDigits(std::string_view text, size_t& pos, size_t width, int& value) {
@@ -59,29 +52,14 @@ bool ReadTime(std::string_view text, size_t& pos, ado::Date::Parts& parts) {
   return pos == text.size();
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::string DateText(ado::Date date, char separator) {
-  ado::Date::Parts parts = date.ToParts();
-  char text[64];
-  int length =
-      std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", parts.year, parts.month,
-                    parts.day, separator, parts.hour, parts.minute, parts.second);
-  std::string result(text, static_cast<size_t>(length));
-  if (parts.nanosecond != 0) {
-    std::snprintf(text, sizeof text, ".%09d", static_cast<int>(parts.nanosecond));
-    std::string fraction = text;
-    while (fraction.back() == '0') fraction.pop_back();
-    result += fraction;
-  }
-  return result;
+  char text[ado::xml::kValueBufferSize];
+  const size_t length =
+      ado::xml::FormatDateParts(date.ToParts(), ado::xml::ValueKind::kDateTime, text);
+  text[10] = separator;  // after yyyy-mm-dd
+  return std::string(text, length);
 }
 
 std::optional<ado::Date> ParseDateText(std::string_view text) {
@@ -96,7 +74,7 @@ std::optional<ado::Date> ParseDateText(std::string_view text) {
       return std::nullopt;
     }
     if (parts.month < 1 || parts.month > 12 || parts.day < 1 ||
-        parts.day > DaysInMonth(parts.year, parts.month)) {
+        parts.day > ado::DaysInMonth(parts.year, parts.month)) {
       return std::nullopt;
     }
     if (pos < text.size()) {
@@ -113,13 +91,8 @@ std::optional<ado::Date> ParseDateText(std::string_view text) {
 }
 
 std::string HexText(std::span<const uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0xF];
-  }
+  std::string text(bytes.size() * 2, '\0');
+  ado::xml::FormatHex(bytes, text.data());
   return text;
 }
 
@@ -128,8 +101,8 @@ std::optional<ado::Bytes> ParseHexText(std::string_view text) {
   ado::Bytes bytes;
   bytes.reserve(text.size() / 2);
   for (size_t i = 0; i < text.size(); i += 2) {
-    int high = HexDigit(text[i]);
-    int low = HexDigit(text[i + 1]);
+    int high = ado::xml::HexValue(text[i]);
+    int low = ado::xml::HexValue(text[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     bytes.push_back(static_cast<uint8_t>(high * 16 + low));
   }
@@ -158,7 +131,7 @@ std::optional<std::string> NormalizeGuid(std::string_view text) {
     char c = text[i];
     if (i == 8 || i == 13 || i == 18 || i == 23) {
       if (c != '-') return std::nullopt;
-    } else if (HexDigit(c) < 0) {
+    } else if (ado::xml::HexValue(c) < 0) {
       return std::nullopt;
     }
     guid += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
