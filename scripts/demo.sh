@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Sets up a new machine, builds, and runs one export in mode 2 on a demo inventory
-# database: build/demo/ becomes the program folder, a test receiver on 127.0.0.1 takes
-# the uploads, and what it received is listed. Exits with the export's status.
+# Sets up a new machine, builds, and runs the export (mode 7) twice on a demo inventory
+# database, with a change to the data in between: build/demo/ becomes the program
+# folder, a test receiver on 127.0.0.1 takes the uploads, and what it received in each
+# run is listed: the second run sends only the changed entities. Exits with the
+# export's status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -47,21 +49,33 @@ fill settings.json "UPLOAD_URL=$url"
 printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
   '[HKEY_LOCAL_MACHINE\SOFTWARE\Tolvane]' '"EventLogLevel"=dword:00000001' >"$demo/registry.reg"
 
-echo "== Export, mode 2 (each rule in 5 parts, uploaded to $url)"
-status=0
-QVDATAEXPORTER_HOME=$demo "$build/qvdataexporter" 2 || status=$?
-grep -h "qvdataexporter mode" "$demo"/RX_*.log 2>/dev/null | tail -n 1 || true
-echo "qvdataexporter exited with status $status"
-
-echo "== Received by the receiver"
-if [ -d "$received" ]; then
-  (cd "$received" && find . -type f ! -name requests.log ! -name '.part-*' | sort) |
+# Lists what the receiver stored after the marker file was made.
+list_received() {
+  (cd "$received" && find . -type f -newer "$1" ! -name requests.log ! -name '.part-*' | sort) |
     while read -r file; do
       # "FILE: ok, N fields, M records" -> "M records"
       records=$("$rsfile" check "$received/$file" 2>&1 | sed -n 's/.*, \([0-9]*\) records$/\1 records/p')
-      printf '  %-45s %s\n' "${file#./}" "${records:-not a recordset file}"
+      printf '  %-60s %s\n' "${file#./}" "${records:-not a recordset file}"
     done
-fi
+}
+
+status=0
+export_run() {
+  local marker=$demo/run$1.marker
+  touch "$marker"
+  sleep 1  # file times have whole-second resolution on some file systems
+  echo "== Export run $1, mode 7 (pages of 100; only new or changed entities are sent)"
+  QVDATAEXPORTER_HOME=$demo "$build/qvdataexporter" || status=$?
+  grep -h "qvdataexporter mode" "$demo"/RX_*.log 2>/dev/null | tail -n 1 || true
+  echo "== Received in run $1"
+  if [ -d "$received" ]; then list_received "$marker"; fi
+}
+
+export_run 1
+echo "== Changing the sample data"
+python3 scripts/demo/change_inventory.py "$demo/inventory.db"
+export_run 2
+echo "qvdataexporter exited with status $status"
 echo "Sent files are in $demo/out/LastTx, the program's log in $demo/RX_*.log, the"
 echo "receiver's log in $received/requests.log."
 exit "$status"
