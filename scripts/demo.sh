@@ -53,8 +53,8 @@ printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
 list_received() {
   (cd "$received" && find . -type f -newer "$1" ! -name requests.log ! -name '.part-*' | sort) |
     while read -r file; do
-      # "FILE: ok, N fields, M records" -> "M records"
-      records=$("$rsfile" check "$received/$file" 2>&1 | sed -n 's/.*, \([0-9]*\) records$/\1 records/p')
+      # "FILE: ok, N fields, M records" -> "M records" (or "1 record")
+      records=$("$rsfile" check "$received/$file" 2>&1 | sed -n 's/.*, \([0-9]* records\{0,1\}\)$/\1/p')
       printf '  %-60s %s\n' "${file#./}" "${records:-not a recordset file}"
     done
 }

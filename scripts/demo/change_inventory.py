@@ -20,6 +20,10 @@ def main():
     db.executemany(
         "UPDATE computers SET tOS = 'Windows 11 Pro', tOSVersion = '10.0.22631' WHERE tName = ?",
         [(name,) for name in upgraded])
+    removed = db.execute(
+        "SELECT tSID, tName FROM applications WHERE dInstalled >= '2022-01-01' "
+        "ORDER BY tSID DESC LIMIT 1").fetchone()
+    db.execute("DELETE FROM applications WHERE tSID = ?", (removed[0],))
     new_sid = "{FFFFFFFF-0000-4000-8000-00000000D300}"
     db.execute(
         "INSERT INTO computers VALUES(?, 'BER-WS9999', 'corp.example.com', 'BER', "
@@ -31,10 +35,6 @@ def main():
           "130.0.1", 250000),
          ("{FFFFFFFF-0000-4000-8000-0000000A0002}", new_sid, "7-Zip", "Igor Pavlov", "24.08",
           5600)])
-    removed = db.execute(
-        "SELECT tSID, tName FROM applications WHERE dInstalled >= '2022-01-01' "
-        "ORDER BY tSID DESC LIMIT 1").fetchone()
-    db.execute("DELETE FROM applications WHERE tSID = ?", (removed[0],))
     db.commit()
     db.close()
     print("upgraded %s to Windows 11; added computer BER-WS9999 with 2 applications; "
