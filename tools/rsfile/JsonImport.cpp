@@ -45,35 +45,8 @@ std::string Shown(const json& value) {
 }
 
 bool IsSupportedType(int32_t type) {
-  switch (type) {
-    case ado::adTinyInt:
-    case ado::adSmallInt:
-    case ado::adInteger:
-    case ado::adBigInt:
-    case ado::adUnsignedTinyInt:
-    case ado::adUnsignedSmallInt:
-    case ado::adUnsignedInt:
-    case ado::adUnsignedBigInt:
-    case ado::adSingle:
-    case ado::adDouble:
-    case ado::adCurrency:
-    case ado::adDecimal:
-    case ado::adNumeric:
-    case ado::adVarNumeric:
-    case ado::adBoolean:
-    case ado::adDate:
-    case ado::adDBDate:
-    case ado::adDBTime:
-    case ado::adDBTimeStamp:
-    case ado::adFileTime:
-    case ado::adGUID:
-    case ado::adBinary:
-    case ado::adVarBinary:
-    case ado::adLongVarBinary:
-      return true;
-    default:
-      return ado::IsTextType(type);
-  }
+  return ado::IsNumericType(type) || ado::IsDateType(type) || ado::IsTextType(type) ||
+         ado::IsBinaryType(type) || type == ado::adBoolean || type == ado::adGUID;
 }
 
 // A JSON number that is a whole number, as a signed 64-bit value.
