@@ -42,10 +42,11 @@ auto Convert(const FieldDef& field, const Variant& value, Fn&& fn) -> decltype(f
   }
 }
 
-Variant ToWhole(const FieldDef& field, const Variant& value, VarType type, int64_t min,
-                int64_t max) {
+// `type` is one of the whole-number types WholeRangeOf knows.
+Variant ToWhole(const FieldDef& field, const Variant& value, VarType type) {
   const int64_t n = Convert(field, value, [&] { return value.ToInt64(); });
-  if (n < min || n > max) ThrowConversion(field, value, "out of range");
+  const WholeRange range = *WholeRangeOf(type);
+  if (n < range.min || n > range.max) ThrowConversion(field, value, "out of range");
   return Variant::Integer(type, n);
 }
 
@@ -186,19 +187,19 @@ Variant ConvertToFieldType(const FieldDef& field, const Variant& value) {
   if (value.IsNull() || value.IsEmpty()) return Variant::Null();
   switch (field.type) {
     case adTinyInt:
-      return ToWhole(field, value, VarType::kI1, INT8_MIN, INT8_MAX);
+      return ToWhole(field, value, VarType::kI1);
     case adUnsignedTinyInt:
-      return ToWhole(field, value, VarType::kUI1, 0, UINT8_MAX);
+      return ToWhole(field, value, VarType::kUI1);
     case adSmallInt:
-      return ToWhole(field, value, VarType::kI2, INT16_MIN, INT16_MAX);
+      return ToWhole(field, value, VarType::kI2);
     case adUnsignedSmallInt:
-      return ToWhole(field, value, VarType::kUI2, 0, UINT16_MAX);
+      return ToWhole(field, value, VarType::kUI2);
     case adInteger:
-      return ToWhole(field, value, VarType::kI4, INT32_MIN, INT32_MAX);
+      return ToWhole(field, value, VarType::kI4);
     case adUnsignedInt:
-      return ToWhole(field, value, VarType::kUI4, 0, UINT32_MAX);
+      return ToWhole(field, value, VarType::kUI4);
     case adBigInt:
-      return ToWhole(field, value, VarType::kI8, INT64_MIN, INT64_MAX);
+      return ToWhole(field, value, VarType::kI8);
     case adUnsignedBigInt:
       return ToUnsigned64(field, value);
     case adSingle: {

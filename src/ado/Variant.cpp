@@ -170,38 +170,35 @@ Variant::Variant(Array array)
 Variant::Variant(std::shared_ptr<Object> object)
     : type_(VarType::kObject), data_(std::move(object)) {}
 
-Variant Variant::Integer(VarType type, int64_t value) {
-  int64_t low = 0;
-  int64_t high = 0;
+std::optional<WholeRange> WholeRangeOf(VarType type) {
   switch (type) {
     case VarType::kI1:
-      low = INT8_MIN, high = INT8_MAX;
-      break;
+      return WholeRange{INT8_MIN, INT8_MAX};
     case VarType::kUI1:
-      low = 0, high = UINT8_MAX;
-      break;
+      return WholeRange{0, UINT8_MAX};
     case VarType::kI2:
-      low = INT16_MIN, high = INT16_MAX;
-      break;
+      return WholeRange{INT16_MIN, INT16_MAX};
     case VarType::kUI2:
-      low = 0, high = UINT16_MAX;
-      break;
+      return WholeRange{0, UINT16_MAX};
     case VarType::kI4:
-      low = INT32_MIN, high = INT32_MAX;
-      break;
+      return WholeRange{INT32_MIN, INT32_MAX};
     case VarType::kUI4:
-      low = 0, high = UINT32_MAX;
-      break;
+      return WholeRange{0, UINT32_MAX};
     case VarType::kI8:
-      low = INT64_MIN, high = INT64_MAX;
-      break;
-    case VarType::kUI8:
-      if (value < 0) ThrowOverflow();
-      return UnsignedInteger(static_cast<uint64_t>(value));
+      return WholeRange{INT64_MIN, INT64_MAX};
     default:
-      throw Error(kErrInvalidProcedureCall, "Variant", "Not a whole-number type");
+      return std::nullopt;
   }
-  if (value < low || value > high) ThrowOverflow();
+}
+
+Variant Variant::Integer(VarType type, int64_t value) {
+  if (type == VarType::kUI8) {
+    if (value < 0) ThrowOverflow();
+    return UnsignedInteger(static_cast<uint64_t>(value));
+  }
+  const std::optional<WholeRange> range = WholeRangeOf(type);
+  if (!range) throw Error(kErrInvalidProcedureCall, "Variant", "Not a whole-number type");
+  if (value < range->min || value > range->max) ThrowOverflow();
   Variant v;
   v.type_ = type;
   v.data_ = value;

@@ -39,6 +39,14 @@ enum class VarType : uint16_t {
   kArray = 0x200C,  // VT_ARRAY | VT_VARIANT: an array of variants
 };
 
+// The values a whole-number type holds, for the types whose range fits int64_t (kI1 ..
+// kI8, kUI1 .. kUI4); nothing for kUI8 and every other type.
+struct WholeRange {
+  int64_t min;
+  int64_t max;
+};
+std::optional<WholeRange> WholeRangeOf(VarType type);
+
 using Bytes = std::vector<uint8_t>;
 
 // A one-dimensional array of variants with its lower bound (VB's LBound).

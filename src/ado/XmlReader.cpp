@@ -611,23 +611,8 @@ class RecordsetXmlParser {
   }
 
   static bool FitsInteger(int64_t value, VarType type) {
-    auto in = [&](int64_t low, int64_t high) { return value >= low && value <= high; };
-    switch (type) {
-      case VarType::kI1:
-        return in(-128, 127);
-      case VarType::kI2:
-        return in(-32768, 32767);
-      case VarType::kI4:
-        return in(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
-      case VarType::kUI1:
-        return in(0, 255);
-      case VarType::kUI2:
-        return in(0, 65535);
-      case VarType::kUI4:
-        return in(0, std::numeric_limits<uint32_t>::max());
-      default:
-        return true;
-    }
+    const std::optional<WholeRange> range = WholeRangeOf(type);
+    return !range || (value >= range->min && value <= range->max);
   }
 
   // Sizes the record store from the rows read so far and the file's size, so that it

@@ -118,11 +118,13 @@ FieldInput ReadFieldInput(const json& object, size_t number) {
   return input;
 }
 
-ado::Variant ReadWhole(const json& value, ado::VarType type, int64_t min, int64_t max) {
+// `type` is one of the whole-number types ado::WholeRangeOf knows.
+ado::Variant ReadWhole(const json& value, ado::VarType type) {
+  const ado::WholeRange range = *ado::WholeRangeOf(type);
   std::optional<int64_t> number = WholeNumber(value);
-  if (!number || *number < min || *number > max) {
-    throw ToolError("expected a whole number from " + std::to_string(min) + " to " +
-                    std::to_string(max) + ", not " + Shown(value));
+  if (!number || *number < range.min || *number > range.max) {
+    throw ToolError("expected a whole number from " + std::to_string(range.min) + " to " +
+                    std::to_string(range.max) + ", not " + Shown(value));
   }
   return ado::Variant::Integer(type, *number);
 }
@@ -237,19 +239,19 @@ ado::Variant ReadValue(const json& value, const ado::Field& field) {
                        type == ado::adLongVarWChar || type == ado::adLongVarBinary;
   switch (type) {
     case ado::adTinyInt:
-      return ReadWhole(value, ado::VarType::kI1, INT8_MIN, INT8_MAX);
+      return ReadWhole(value, ado::VarType::kI1);
     case ado::adUnsignedTinyInt:
-      return ReadWhole(value, ado::VarType::kUI1, 0, UINT8_MAX);
+      return ReadWhole(value, ado::VarType::kUI1);
     case ado::adSmallInt:
-      return ReadWhole(value, ado::VarType::kI2, INT16_MIN, INT16_MAX);
+      return ReadWhole(value, ado::VarType::kI2);
     case ado::adUnsignedSmallInt:
-      return ReadWhole(value, ado::VarType::kUI2, 0, UINT16_MAX);
+      return ReadWhole(value, ado::VarType::kUI2);
     case ado::adInteger:
-      return ReadWhole(value, ado::VarType::kI4, INT32_MIN, INT32_MAX);
+      return ReadWhole(value, ado::VarType::kI4);
     case ado::adUnsignedInt:
-      return ReadWhole(value, ado::VarType::kUI4, 0, UINT32_MAX);
+      return ReadWhole(value, ado::VarType::kUI4);
     case ado::adBigInt:
-      return ReadWhole(value, ado::VarType::kI8, INT64_MIN, INT64_MAX);
+      return ReadWhole(value, ado::VarType::kI8);
     case ado::adUnsignedBigInt:
       return ReadUnsigned64(value);
     case ado::adSingle: {
