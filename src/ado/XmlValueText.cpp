@@ -432,37 +432,34 @@ int HexValue(char c) {
   return -1;
 }
 
-std::optional<int64_t> ParseInteger(std::string_view text) {
+namespace {
+
+// A whole number in [low, end) as a double is exactly a T.
+template <typename T>
+std::optional<T> ParseWhole(std::string_view text, double low, double end) {
   text = Trim(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  int64_t value = 0;
+  T value = 0;
   auto result = std::from_chars(text.data(), text.data() + text.size(), value);
   if (result.ec == std::errc() && result.ptr == text.data() + text.size() && !text.empty()) {
     return value;
   }
   // Lenient: "5.0" or "1E3" from other writers, when the value is whole and in range.
   auto as_double = ParseDouble(text);
-  if (!as_double || std::trunc(*as_double) != *as_double || *as_double < -0x1p63 ||
-      *as_double >= 0x1p63) {
+  if (!as_double || std::trunc(*as_double) != *as_double || *as_double < low || *as_double >= end) {
     return std::nullopt;
   }
-  return static_cast<int64_t>(*as_double);
+  return static_cast<T>(*as_double);
+}
+
+}  // namespace
+
+std::optional<int64_t> ParseInteger(std::string_view text) {
+  return ParseWhole<int64_t>(text, -0x1p63, 0x1p63);
 }
 
 std::optional<uint64_t> ParseUnsigned(std::string_view text) {
-  text = Trim(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  uint64_t value = 0;
-  auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (result.ec == std::errc() && result.ptr == text.data() + text.size() && !text.empty()) {
-    return value;
-  }
-  auto as_double = ParseDouble(text);
-  if (!as_double || std::trunc(*as_double) != *as_double || *as_double < 0 ||
-      *as_double >= 0x1p64) {
-    return std::nullopt;
-  }
-  return static_cast<uint64_t>(*as_double);
+  return ParseWhole<uint64_t>(text, 0, 0x1p64);
 }
 
 std::optional<double> ParseDouble(std::string_view text) {
