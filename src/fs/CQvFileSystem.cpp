@@ -161,6 +161,14 @@ void RemoveTree(const fs::path& folder) {
 
 std::string DoubleText(double value) { return ado::Variant(value).ToText(); }
 
+// A folder named under the Windows CurrentVersion key, or `fallback` when none is set.
+std::string WindowsFolder(const std::string& value_name, const char* fallback) {
+  const ado::Variant value = ReadRegistryValue(kHKeyLocalMachine, "SOFTWARE\\Microsoft\\Windows",
+                                               "CurrentVersion", value_name);
+  if (value.IsString() && !value.AsString().empty()) return value.AsString();
+  return fallback;
+}
+
 }  // namespace
 
 template <typename Body>
@@ -814,21 +822,13 @@ double CQvFileSystem::GetDiskFreeSpace(const std::string& path) {
 std::string CQvFileSystem::GetSysDrive() { return kPathSeparatorText; }
 
 std::string CQvFileSystem::GetProgramFilesFolder() {
-  return Reported(Method("GetProgramFilesFolder"), [&]() -> std::string {
-    const ado::Variant value = ReadRegistryValue(kHKeyLocalMachine, "SOFTWARE\\Microsoft\\Windows",
-                                                 "CurrentVersion", "ProgramFilesDir");
-    if (value.IsString() && !value.AsString().empty()) return value.AsString();
-    return "/opt";
-  });
+  return Reported(Method("GetProgramFilesFolder"),
+                  [&] { return WindowsFolder("ProgramFilesDir", "/opt"); });
 }
 
 std::string CQvFileSystem::GetCommonFilesFolder() {
-  return Reported(Method("GetCommonFilesFolder"), [&]() -> std::string {
-    const ado::Variant value = ReadRegistryValue(kHKeyLocalMachine, "SOFTWARE\\Microsoft\\Windows",
-                                                 "CurrentVersion", "CommonFilesDir");
-    if (value.IsString() && !value.AsString().empty()) return value.AsString();
-    return "/usr/local/share";
-  });
+  return Reported(Method("GetCommonFilesFolder"),
+                  [&] { return WindowsFolder("CommonFilesDir", "/usr/local/share"); });
 }
 
 std::string CQvFileSystem::GetTolvaneCommonFolder() {
