@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "ado/FieldValue.h"
+
 namespace ado::xml {
 namespace {
 
@@ -178,39 +180,10 @@ int32_t AdoTypeFromSchema(std::string_view dt_type, std::string_view db_type, bo
 }
 
 int64_t DefaultDefinedSize(int32_t ado_type) {
-  switch (ado_type) {
-    case adTinyInt:
-    case adUnsignedTinyInt:
-      return 1;
-    case adSmallInt:
-    case adUnsignedSmallInt:
-    case adBoolean:
-      return 2;
-    case adInteger:
-    case adUnsignedInt:
-    case adSingle:
-      return 4;
-    case adBigInt:
-    case adUnsignedBigInt:
-    case adDouble:
-    case adCurrency:
-    case adDate:
-    case adFileTime:
-      return 8;
-    case adDBDate:
-    case adDBTime:
-      return 6;
-    case adDBTimeStamp:
-    case adGUID:
-    case adDecimal:
-      return 16;
-    case adNumeric:
-      return 19;
-    case adWChar:
-      return 1;  // XDR "char": one character
-    default:
-      return 0;
-  }
+  if (ado_type == adWChar) return 1;  // XDR "char": one character
+  // Neither has a schema form of its own; they read as variable-length strings.
+  if (ado_type == adError || ado_type == adVariant) return 0;
+  return FixedTypeSize(ado_type);
 }
 
 bool SameNamespace(std::string_view uri, std::string_view expected) {
