@@ -62,7 +62,8 @@ std::string FoldCase(std::string_view utf8) {
     return out;
   }
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<UCaseMap, CaseMapCloser> map(ucasemap_open(nullptr, U_FOLD_CASE_DEFAULT, &status));
+  std::unique_ptr<UCaseMap, CaseMapCloser> map(
+      ucasemap_open(nullptr, U_FOLD_CASE_DEFAULT, &status));
   if (U_FAILURE(status)) return std::string(utf8);
   std::string out(utf8.size() * 3 + 4, '\0');
   int32_t n = ucasemap_utf8FoldCase(map.get(), out.data(), static_cast<int32_t>(out.size()),
@@ -81,6 +82,13 @@ std::string FoldCase(std::string_view utf8) {
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() == b.size() && a == b) return true;
   return FoldCase(a) == FoldCase(b);
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 }  // namespace ado

@@ -17,5 +17,7 @@ bool IsValidUtf8(std::string_view bytes);
 std::string FoldCase(std::string_view utf8);
 // Case-insensitive equality under Unicode case folding.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// The value of one hex digit of either case; -1 for any other character.
+int HexDigitValue(char c);
 
 }  // namespace ado

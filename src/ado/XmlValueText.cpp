@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "ado/Error.h"
+#include "ado/Text.h"
 
 namespace ado::xml {
 namespace {
@@ -330,13 +331,13 @@ std::optional<std::string> NormalizeGuid(std::string_view text) {
       if (dash_place) {
         if (text[i] != '-') return std::nullopt;
       } else {
-        if (HexValue(text[i]) < 0) return std::nullopt;
+        if (HexDigitValue(text[i]) < 0) return std::nullopt;
         hex[count++] = text[i];
       }
     }
   } else if (text.size() == 32) {
     for (char c : text) {
-      if (HexValue(c) < 0) return std::nullopt;
+      if (HexDigitValue(c) < 0) return std::nullopt;
       hex[count++] = c;
     }
   } else {
@@ -423,13 +424,6 @@ size_t EscapeInto(char* out, std::string_view text, size_t& not_units) {
   }
   flush(i);
   return static_cast<size_t>(out - begin);
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 namespace {
@@ -576,7 +570,7 @@ bool ParseHex(std::string_view text, std::vector<uint8_t>& out) {
   int high = -1;
   for (char c : text) {
     if (IsXmlSpace(c)) continue;
-    int v = HexValue(c);
+    int v = HexDigitValue(c);
     if (v < 0) return false;
     if (high < 0) {
       high = v;

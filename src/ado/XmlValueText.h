@@ -53,8 +53,6 @@ size_t EscapeInto(char* out, std::string_view text, size_t& not_units);
 inline constexpr char kHexDigits[] = "0123456789abcdef";
 
 // Parsing. Values may carry surrounding XML white space.
-// The value of one hex digit of either case; -1 for any other character.
-int HexValue(char c);
 std::optional<int64_t> ParseInteger(std::string_view text);
 std::optional<uint64_t> ParseUnsigned(std::string_view text);
 std::optional<double> ParseDouble(std::string_view text);

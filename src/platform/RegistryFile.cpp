@@ -39,19 +39,12 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // 1 to `max_digits` hexadecimal digits and nothing else.
 std::optional<uint64_t> ParseHexNumber(std::string_view digits, size_t max_digits) {
   if (digits.empty() || digits.size() > max_digits) return std::nullopt;
   uint64_t number = 0;
   for (char c : digits) {
-    int digit = HexDigit(c);
+    int digit = ado::HexDigitValue(c);
     if (digit < 0) return std::nullopt;
     number = number * 16 + static_cast<uint64_t>(digit);
   }

@@ -17,13 +17,6 @@ bool IsUnreserved(unsigned char c) {
          c == '.' || c == '_' || c == '~';
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 [[noreturn]] void Malformed(const char* what) {
   throw ado::Error(ado::kErrInvalidProcedureCall, "QvSharedStrings", what);
 }
@@ -74,8 +67,8 @@ std::string QvSharedStrings::Decode1(std::string_view text) {
       continue;
     }
     if (i + 2 >= text.size()) Malformed("Truncated percent escape");
-    const int high = HexValue(text[i + 1]);
-    const int low = HexValue(text[i + 2]);
+    const int high = ado::HexDigitValue(text[i + 1]);
+    const int low = ado::HexDigitValue(text[i + 2]);
     if (high < 0 || low < 0) Malformed("Invalid percent escape");
     out += static_cast<char>((high << 4) | low);
     i += 2;

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "ado/Error.h"
+#include "ado/Text.h"
 #include "ado/XmlValueText.h"
 
 namespace rsfile {
@@ -101,8 +102,8 @@ std::optional<ado::Bytes> ParseHexText(std::string_view text) {
   ado::Bytes bytes;
   bytes.reserve(text.size() / 2);
   for (size_t i = 0; i < text.size(); i += 2) {
-    int high = ado::xml::HexValue(text[i]);
-    int low = ado::xml::HexValue(text[i + 1]);
+    int high = ado::HexDigitValue(text[i]);
+    int low = ado::HexDigitValue(text[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     bytes.push_back(static_cast<uint8_t>(high * 16 + low));
   }
@@ -131,7 +132,7 @@ std::optional<std::string> NormalizeGuid(std::string_view text) {
     char c = text[i];
     if (i == 8 || i == 13 || i == 18 || i == 23) {
       if (c != '-') return std::nullopt;
-    } else if (ado::xml::HexValue(c) < 0) {
+    } else if (ado::HexDigitValue(c) < 0) {
       return std::nullopt;
     }
     guid += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
