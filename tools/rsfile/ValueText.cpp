@@ -53,6 +53,13 @@ bool ReadTime(std::string_view text, size_t& pos, ado::Date::Parts& parts) {
   return pos == text.size();
 }
 
+template <typename Floating>
+std::string ShortestText(Floating value) {
+  char text[64];
+  auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
 }  // namespace
 
 std::string DateText(ado::Date date, char separator) {
@@ -110,17 +117,9 @@ std::optional<ado::Bytes> ParseHexText(std::string_view text) {
   return bytes;
 }
 
-std::string DoubleText(double value) {
-  char text[64];
-  auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
+std::string DoubleText(double value) { return ShortestText(value); }
 
-std::string SingleText(float value) {
-  char text[64];
-  auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
+std::string SingleText(float value) { return ShortestText(value); }
 
 std::optional<std::string> NormalizeGuid(std::string_view text) {
   if (text.size() == 38 && text.front() == '{' && text.back() == '}') {
