@@ -111,9 +111,10 @@ void Connection::Open(std::string_view connection_string) {
   handles->is_sqlite = dbms_name_ == "SQLite";
   handles->traits.sizes_enforced = !handles->is_sqlite;
   handles->traits.getdata_any_column = (getdata & SQL_GD_ANY_COLUMN) != 0;
-  handles->traits.getdata_block = (getdata & SQL_GD_BLOCK) != 0 && (getdata & SQL_GD_BOUND) != 0 &&
+  handles->traits.getdata_bound = (getdata & SQL_GD_BOUND) != 0 &&
                                   (getdata & SQL_GD_ANY_COLUMN) != 0 &&
                                   (getdata & SQL_GD_ANY_ORDER) != 0;
+  handles->traits.getdata_block = handles->traits.getdata_bound && (getdata & SQL_GD_BLOCK) != 0;
 
   masked_connection_string_ = MaskConnectionString(prepared);
   handles_ = std::move(handles);

@@ -21,9 +21,10 @@ constexpr size_t kGetDataChunk = 8192;  // bytes per SQLGetData call
 
 size_t RoundUp8(size_t n) { return (n + 7) & ~size_t{7}; }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
-  if (text.empty()) return {};
-  std::string out(text.size() * 3, '\0');
+void IcuUtf16ToUtf8(const char* data, size_t units, std::string& out) {
+  std::u16string text(units, u'\0');  // aligned copy for ICU
+  std::memcpy(text.data(), data, units * sizeof(char16_t));
+  out.assign(units * 3, '\0');
   int32_t length = 0;
   UErrorCode status = U_ZERO_ERROR;
   // Unpaired surrogates from a broken value become U+FFFD rather than failing the row.
@@ -33,17 +34,35 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     throw Error(kErrDataConversion, "ODBC", "Text from the driver is not valid UTF-16");
   }
   out.resize(static_cast<size_t>(length));
-  return out;
 }
 
-std::string GuidText(std::string text) {
-  std::string_view v = text;
-  if (v.size() == 38 && v.front() == '{' && v.back() == '}') v = v.substr(1, 36);
-  if (v.size() != 36) return text;
-  std::string out = "{";
-  for (char c : v) out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  out += '}';
-  return out;
+// UTF-16 code units in native order, at any alignment, into `out` as UTF-8. Most
+// values are ASCII and are copied unit by unit; the rest go through ICU.
+void Utf16ToUtf8(const char* data, size_t units, std::string& out) {
+  out.resize(units);
+  for (size_t i = 0; i < units; ++i) {
+    char16_t unit;
+    std::memcpy(&unit, data + i * sizeof unit, sizeof unit);
+    if (unit >= 0x80) {
+      IcuUtf16ToUtf8(data, units, out);
+      return;
+    }
+    out[i] = static_cast<char>(unit);
+  }
+}
+
+// A GUID's text as {XXXXXXXX-...}, upper case; other text is left as it is.
+void GuidText(std::string& text) {
+  const bool braced = text.size() == 38 && text.front() == '{' && text.back() == '}';
+  if (!braced && text.size() != 36) return;
+  if (!braced) {
+    text.insert(text.begin(), '{');
+    text.push_back('}');
+  }
+  for (size_t i = 1; i < 37; ++i) {
+    char& c = text[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
 }
 
 SQLSMALLINT CType(FetchKind kind) {
@@ -243,17 +262,16 @@ void StoreFixed(const ColumnMapping& map, const void* data, RecordStore& store, 
   }
 }
 
-// Stores a variable value held whole in `data` (`bytes` long, without terminator).
+// Stores a variable value held whole in `data` (`bytes` long, without terminator);
+// `scratch` holds converted text.
 void StoreVariable(const ColumnMapping& map, const char* data, size_t bytes, RecordStore& store,
-                   size_t record, size_t field) {
+                   size_t record, size_t field, std::string& scratch) {
   switch (map.kind) {
     case FetchKind::kText:
     case FetchKind::kGuid: {
-      std::u16string units(bytes / sizeof(char16_t), u'\0');
-      std::memcpy(units.data(), data, units.size() * sizeof(char16_t));
-      std::string text = Utf16ToUtf8(units);
-      if (map.kind == FetchKind::kGuid) text = GuidText(std::move(text));
-      store.SetText(record, field, text);
+      Utf16ToUtf8(data, bytes / sizeof(char16_t), scratch);
+      if (map.kind == FetchKind::kGuid) GuidText(scratch);
+      store.SetText(record, field, scratch);
       break;
     }
     case FetchKind::kBinary:
@@ -356,7 +374,22 @@ std::vector<FieldDef> OdbcResultReader::Fields() const {
   return fields;
 }
 
+bool OdbcResultReader::CanReread() const {
+  return traits_.getdata_block || (traits_.getdata_bound && block_rows_ == 1);
+}
+
 void OdbcResultReader::PlanBindings() {
+  auto has_bound = [&](const ColumnMapping& map) {
+    if (map.kind != FetchKind::kText && map.kind != FetchKind::kBinary) return true;
+    return traits_.sizes_enforced && !map.long_data &&
+           map.field.defined_size <= static_cast<int64_t>(kMaxCellChars);
+  };
+  // Chunked reads would force one row per fetch anyway; a bound buffer with re-reads
+  // of the values that do not fit costs far fewer driver calls.
+  const bool bind_all =
+      traits_.getdata_block ||
+      (traits_.getdata_bound && !std::all_of(columns_.begin(), columns_.end(),
+                                             [&](const Column& c) { return has_bound(c.map); }));
   bool chunked_seen = false;
   size_t row_bytes = 0;
   for (auto& column : columns_) {
@@ -364,7 +397,7 @@ void OdbcResultReader::PlanBindings() {
     size_t chars = static_cast<size_t>(std::max<int64_t>(map.field.defined_size, 1));
     bool bind = true;
     if (map.kind == FetchKind::kText || map.kind == FetchKind::kBinary) {
-      if (traits_.getdata_block) {
+      if (bind_all) {
         // Long values that do not fit are re-read one by one.
         chars = map.long_data ? kLongCellChars : std::min(chars, kMaxCellChars);
       } else {
@@ -381,9 +414,12 @@ void OdbcResultReader::PlanBindings() {
       chunked_seen = true;
     }
   }
-  block_rows_ = chunked_seen ? 1
-                             : std::clamp<size_t>(kBlockBytes / std::max<size_t>(row_bytes, 1), 1,
-                                                  kMaxBlockRows);
+  if (chunked_seen || (bind_all && !traits_.getdata_block)) {
+    block_rows_ = 1;
+  } else {
+    block_rows_ =
+        std::clamp<size_t>(kBlockBytes / std::max<size_t>(row_bytes, 1), 1, kMaxBlockRows);
+  }
 }
 
 void OdbcResultReader::ReadInto(RecordStore& store) {
@@ -465,11 +501,11 @@ void OdbcResultReader::StoreBound(Column& column, size_t row, RecordStore& store
     Reread(column, row, store, record);
     return;
   }
-  StoreVariable(column.map, cell, static_cast<size_t>(indicator), store, record, field);
+  StoreVariable(column.map, cell, static_cast<size_t>(indicator), store, record, field, text_);
 }
 
 void OdbcResultReader::Reread(Column& column, size_t row, RecordStore& store, size_t record) {
-  if (!traits_.getdata_block) {
+  if (!CanReread()) {
     throw Error(kErrProvider, "ODBC",
                 "A value is longer than the column's declared size of " +
                     std::to_string(column.map.field.defined_size));
@@ -521,7 +557,7 @@ void OdbcResultReader::StoreFetched(Column& column, RecordStore& store, size_t r
     value.append(chunk, got);
     if (rc == SQL_SUCCESS || got < room) break;
   }
-  StoreVariable(column.map, value.data(), value.size(), store, record, field);
+  StoreVariable(column.map, value.data(), value.size(), store, record, field, text_);
 }
 
 int64_t CountResultRows(const OdbcHandle& statement) {

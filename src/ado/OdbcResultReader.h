@@ -23,6 +23,9 @@ struct DriverTraits {
   // A row of a block can be positioned with SQLSetPos and read again with SQLGetData,
   // bound columns included: a value longer than its buffer is then re-read whole.
   bool getdata_block = false;
+  // SQLGetData works on a bound column of a one-row block, in any column order, and
+  // returns the value from its start: a value longer than its buffer is re-read whole.
+  bool getdata_bound = false;
   // Character data is Unicode although the driver reports narrow SQL types: a Unicode
   // driver reports SQL_CHAR, SQL_VARCHAR and SQL_LONGVARCHAR to an application on the
   // narrow API, and the wide types to one on the wide API, as ADO's provider is.
@@ -34,6 +37,8 @@ struct DriverTraits {
 // whose values have no usable bound is read with SQLGetData in chunks, which needs a
 // block of one row; with a driver that can re-read a row of a block, such columns are
 // bound with a modest buffer instead and only the values that do not fit are re-read.
+// A driver that can re-read only a bound column of a one-row block gets the same
+// buffers, one row per fetch.
 //
 // Not copyable or movable: the driver holds pointers into the reader's buffers.
 class OdbcResultReader {
@@ -60,6 +65,7 @@ class OdbcResultReader {
   struct Column;
 
   void PlanBindings();
+  bool CanReread() const;
   void StoreBound(Column& column, size_t row, RecordStore& store, size_t record);
   void StoreFetched(Column& column, RecordStore& store, size_t record);
   void Reread(Column& column, size_t row, RecordStore& store, size_t record);
@@ -68,6 +74,7 @@ class OdbcResultReader {
   DriverTraits traits_;
   std::vector<Column> columns_;
   size_t block_rows_ = 1;
+  std::string text_;  // scratch for converted text values
 };
 
 // Counts the rows of an executed statement's result, fetching blocks without binding

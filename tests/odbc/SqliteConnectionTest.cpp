@@ -143,6 +143,39 @@ TEST_F(SqliteConnection, ManyRowsSpanSeveralBlocksInOrder) {
   EXPECT_EQ(db_.CountRows("SELECT id FROM big WHERE id < 0"), 0);
 }
 
+TEST_F(SqliteConnection, ValuesLongerThanTheirBufferBetweenShortOnesComeBackWhole) {
+  // Rows alternate between values that fit a modest buffer and values far longer than
+  // it or than the declared size, with nulls and empty values in between: no value may
+  // keep a part of the row before it.
+  db_.Execute("CREATE TABLE t(id INTEGER, v VARCHAR(4), tx TEXT, b BLOB)");
+  std::string long_text;
+  for (int k = 0; k < 300; ++k) long_text += "é" + std::to_string(k);
+  std::string long_hex;
+  for (int k = 0; k < 700; ++k) long_hex += "5a";
+  db_.Execute("INSERT INTO t VALUES(1, 'ab', 'short', x'01')");
+  db_.Execute("INSERT INTO t VALUES(2, 'abcdefghij', '" + long_text + "', x'" + long_hex + "')");
+  db_.Execute("INSERT INTO t VALUES(3, NULL, NULL, NULL)");
+  db_.Execute("INSERT INTO t VALUES(4, '', '', x'')");
+  db_.Execute("INSERT INTO t VALUES(5, 'xyz', 'ÄÖ 😀', x'0203')");
+  RecordsetData data = db_.Query("SELECT id, v, tx, b FROM t ORDER BY id");
+  ASSERT_EQ(data.records.RecordCount(), 5u);
+  EXPECT_TRUE(Same(Cell(data, 0, "v"), Variant("ab")));
+  EXPECT_TRUE(Same(Cell(data, 0, "tx"), Variant("short")));
+  EXPECT_TRUE(Same(Cell(data, 0, "b"), Variant(Bytes{0x01})));
+  EXPECT_TRUE(Same(Cell(data, 1, "v"), Variant("abcdefghij")));
+  EXPECT_TRUE(Same(Cell(data, 1, "tx"), Variant(long_text)));
+  EXPECT_TRUE(Same(Cell(data, 1, "b"), Variant(Bytes(700, 0x5a))));
+  for (const char* name : {"v", "tx", "b"}) {
+    EXPECT_TRUE(Cell(data, 2, name).IsNull()) << name;
+  }
+  EXPECT_TRUE(Same(Cell(data, 3, "v"), Variant("")));
+  EXPECT_TRUE(Same(Cell(data, 3, "tx"), Variant("")));
+  EXPECT_TRUE(Same(Cell(data, 4, "v"), Variant("xyz")));
+  EXPECT_TRUE(Same(Cell(data, 4, "tx"), Variant("ÄÖ 😀")));
+  EXPECT_TRUE(Same(Cell(data, 4, "b"), Variant(Bytes{0x02, 0x03})));
+  EXPECT_TRUE(Same(Cell(data, 4, "id"), I4(5)));
+}
+
 TEST_F(SqliteConnection, StandardRowLimitClauseRunsAsLimit) {
   db_.Execute("CREATE TABLE t(id INTEGER, name TEXT)");
   db_.Execute(
