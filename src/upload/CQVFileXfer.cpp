@@ -1,6 +1,9 @@
 #include "upload/CQVFileXfer.h"
 
+#include <stdio.h>
+
 #include <atomic>
+#include <filesystem>
 #include <memory>
 
 #include "fs/CQvFileSystem.h"
@@ -17,6 +20,8 @@
 namespace qv {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr char kClassName[] = "CQVFileXfer";
 constexpr char kUploaderName[] = "upload.exe";
 constexpr char kDeliveredFolder[] = "LastTx";
@@ -30,6 +35,24 @@ void Trace(const std::string& message, int32_t event_type) {
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// Moves `source` to `target`, replacing a file already there. A rename does it when
+// both lie on one file system; otherwise (or when the rename fails for any other
+// reason) the file is copied and the source deleted.
+void MoveReplacing(const std::string& source, const std::string& target) {
+  std::error_code ec;
+  const fs::path folder = fs::path(target).parent_path();
+  if (!folder.empty()) fs::create_directories(folder, ec);
+  if (fs::is_regular_file(fs::symlink_status(source, ec)) &&
+      !fs::is_directory(fs::symlink_status(target, ec)) &&
+      ::rename(source.c_str(), target.c_str()) == 0) {
+    return;
+  }
+  CQvFileSystem file_system;
+  std::string from = source;
+  std::string to = target;
+  if (file_system.BackupFile(from, to)) file_system.DeleteFile(source, true);
+}
 
 }  // namespace
 
@@ -77,11 +100,7 @@ bool CQVFileXfer::TransferFile(std::string strFileToTransfer, std::string strImp
                 ConcatenatePath(folder,
                                 std::string(delivered ? kDeliveredFolder : kUndeliveredFolder)),
                 file_name);
-            CQvFileSystem file_system;
-            std::string source = strFileToTransfer;
-            std::string copy = target;
-            if (file_system.BackupFile(source, copy))
-              file_system.DeleteFile(strFileToTransfer, true);
+            MoveReplacing(strFileToTransfer, target);
           }
         }
 
