@@ -7,11 +7,18 @@
 //             QV_TEST_PG, skipped without it
 //   uploads:  mode 3 sending 200 small part files to a local receiver vs 200 bare
 //             `curl --data-binary @file URL` runs posting the same files (goal <= 1.2x);
-//             upload.exe alone on the same files is shown as well
+//             upload.exe alone on the same files is shown as well, and 200 calls of
+//             CQVFileXfer::TransferFile in this process on copies of the files
+//             (goal <= 1.2x against the same curl runs)
+// The mode 1 runs also show what a plain fsync of a file of the result's size, and of
+// its folder, costs on the same disk: the save flushes the result before it replaces
+// the old one, so that much of the program's time is the disk's, not the program's.
 // Times are wall clock; CPU is user + system of the process and everything it waited
 // for, which a busy machine disturbs less.
 //
-// Usage: bench_export [--rows N] [--dir PATH]   (default 1,000,000 rows in the temp folder)
+// Usage: bench_export [--rows N] [--dir PATH] [--only sqlite|postgres|uploads] [--keep]
+//   (default 1,000,000 rows in the temp folder; --keep leaves the work folder, its
+//   program folders ready for a profiler run, and the PostgreSQL table)
 
 #include <fcntl.h>
 #include <signal.h>
@@ -40,6 +47,7 @@
 #include "ado/OdbcConnectionString.h"
 #include "ado/Recordset.h"
 #include "store/CQvXMLManip.h"
+#include "upload/CQVFileXfer.h"
 
 extern char** environ;
 
@@ -202,6 +210,47 @@ Measure RunExporter(const fs::path& folder, const std::string& mode) {
 double MB(double kb) { return kb / 1024.0; }
 double FileMB(const fs::path& path) { return static_cast<double>(fs::file_size(path)) / 1048576.0; }
 
+double CpuSeconds(int who) {
+  struct rusage usage {};
+  ::getrusage(who, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Writes a file of `bytes` beside `like` and returns the seconds that fsync of the
+// file and of its folder take; the file is removed again.
+double FsyncSeconds(const fs::path& like, uintmax_t bytes) {
+  const fs::path path = like.parent_path() / ".fsync-probe";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot write " + path.string());
+  const std::vector<char> block(size_t{1} << 20, 'x');
+  for (uintmax_t left = bytes; left > 0;) {
+    const size_t n = static_cast<size_t>(std::min<uintmax_t>(left, block.size()));
+    if (::write(fd, block.data(), n) != static_cast<ssize_t>(n)) {
+      ::close(fd);
+      throw std::runtime_error("cannot write " + path.string());
+    }
+    left -= n;
+  }
+  const auto started = Clock::now();
+  ::fsync(fd);
+  const int folder = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  ::close(fd);
+  fs::remove(path);
+  return seconds;
+}
+
+void PrintFsync(const fs::path& target, const Measure& program) {
+  const double seconds = FsyncSeconds(target, fs::file_size(target));
+  std::printf("  %-34s %8.2f s  (%.0f%% of the program's time)\n", "fsync of a file that size",
+              seconds, 100.0 * seconds / program.seconds);
+}
+
 void PrintRow(const char* what, const Measure& m, std::optional<double> file_mb) {
   std::printf("  %-34s %8.2f s  cpu %8.2f s  peak %8.1f MB", what, m.seconds, m.cpu_seconds,
               MB(static_cast<double>(m.peak_kb)));
@@ -252,6 +301,7 @@ void BenchSqlite(const fs::path& dir, long rows) {
 
   PrintRow("qvdataexporter 1", program, FileMB(target));
   PrintRow("sqlite3 -csv > file", baseline, FileMB(csv_file));
+  PrintFsync(target, program);
   PrintRatio("time ratio", program.seconds / baseline.seconds, 1.5);
   PrintRatio("cpu ratio", program.cpu_seconds / baseline.cpu_seconds, 1.5);
   PrintRatio(
@@ -260,7 +310,6 @@ void BenchSqlite(const fs::path& dir, long rows) {
       1.5);
   fs::remove(target);
   fs::remove(csv_file);
-  fs::remove(db);
 }
 
 // The libpq form of an ODBC connection string for PostgreSQL; the password apart.
@@ -282,7 +331,7 @@ std::string LibpqConnection(const std::string& odbc, std::string& password) {
   return text;
 }
 
-void BenchPostgres(const fs::path& dir, long rows) {
+void BenchPostgres(const fs::path& dir, long rows, bool keep_table) {
   const char* env = std::getenv("QV_TEST_PG");
   if (env == nullptr || *env == '\0') {
     std::printf("postgres: skipped (QV_TEST_PG is not set)\n");
@@ -300,13 +349,15 @@ void BenchPostgres(const fs::path& dir, long rows) {
   struct Drop {
     ado::Connection& db;
     std::string table;
+    bool keep;
     ~Drop() {
+      if (keep) return;
       try {
         db.Execute("DROP TABLE IF EXISTS " + table);
       } catch (...) {
       }
     }
-  } drop{db, table};
+  } drop{db, table, keep_table};
   db.Execute("INSERT INTO " + table +
              " SELECT x, '{' || lpad(upper(to_hex(x)), 8, '0') || '-0000-4000-8000-' ||"
              " lpad(upper(to_hex(x::bigint * 7919)), 12, '0') || '}', 'Item ' || x, 'category ' || "
@@ -345,6 +396,7 @@ void BenchPostgres(const fs::path& dir, long rows) {
 
   PrintRow("qvdataexporter 1", program, FileMB(target));
   PrintRow("psql \\copy to file csv", baseline, FileMB(csv_file));
+  PrintFsync(target, program);
   PrintRatio("time ratio", program.seconds / baseline.seconds, 3.0);
   PrintRatio(
       "peak memory / file size",
@@ -437,12 +489,45 @@ void BenchUploads(const fs::path& dir) {
   const Measure uploader = RunAll(uploaders);
   Require(uploader, "upload.exe");
 
+  // The same files through CQVFileXfer in this process, from a folder of their own so
+  // that each moves into that folder's LastTx afterwards.
+  const fs::path xfer_folder = dir / "xfer";
+  fs::create_directories(xfer_folder);
+  std::vector<std::pair<std::string, std::string>> transfers;  // file, import rule
+  for (int r = 0; r < kUploadRules; ++r) {
+    for (int p = 0; p < kPartsPerRule; ++p) {
+      const std::string name = "rule" + std::to_string(r) + ".xml_" + std::to_string(p);
+      fs::copy_file(folder / "out" / "LastTx" / name, xfer_folder / name);
+      transfers.emplace_back((xfer_folder / name).string(), "Rule " + std::to_string(r));
+    }
+  }
+  ::setenv("QVDATAEXPORTER_HOME", folder.c_str(), 1);
+  Measure xfer;
+  xfer.exit_code = 0;
+  const double cpu_before = CpuSeconds(RUSAGE_SELF) + CpuSeconds(RUSAGE_CHILDREN);
+  const auto started = Clock::now();
+  for (const auto& [file, rule] : transfers) {
+    qv::CQVFileXfer sender;
+    sender.MoveToLastTx = true;
+    if (!sender.TransferFile(file, rule)) xfer.exit_code = 1;
+  }
+  xfer.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  xfer.cpu_seconds = CpuSeconds(RUSAGE_SELF) + CpuSeconds(RUSAGE_CHILDREN) - cpu_before;
+  struct rusage children {};
+  ::getrusage(RUSAGE_CHILDREN, &children);
+  xfer.peak_kb = children.ru_maxrss;  // the largest uploader run, as for the others
+  ::unsetenv("QVDATAEXPORTER_HOME");
+  Require(xfer, "CQVFileXfer::TransferFile");
+
   PrintRow("qvdataexporter 3 (200 uploads)", program, std::nullopt);
   PrintRow("200 x upload.exe", uploader, std::nullopt);
+  PrintRow("200 x CQVFileXfer::TransferFile", xfer, std::nullopt);
   PrintRow("200 x curl --data-binary", baseline, std::nullopt);
   PrintRatio("time ratio", program.seconds / baseline.seconds, 1.2);
   PrintRatio("cpu ratio", program.cpu_seconds / baseline.cpu_seconds, 1.2);
   std::printf("  %-34s %8.2f\n", "upload.exe / curl time", uploader.seconds / baseline.seconds);
+  PrintRatio("TransferFile / curl time", xfer.seconds / baseline.seconds, 1.2);
+  PrintRatio("TransferFile / curl cpu", xfer.cpu_seconds / baseline.cpu_seconds, 1.2);
 }
 
 }  // namespace
@@ -450,10 +535,18 @@ void BenchUploads(const fs::path& dir) {
 int main(int argc, char** argv) {
   long rows = 1000000;
   fs::path base = fs::temp_directory_path();
-  for (int i = 1; i + 1 < argc; i += 2) {
+  std::string only;
+  bool keep = false;
+  for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
-    if (option == "--rows") rows = std::atol(argv[i + 1]);
-    if (option == "--dir") base = argv[i + 1];
+    if (option == "--keep") {
+      keep = true;
+    } else if (i + 1 < argc) {
+      if (option == "--rows") rows = std::atol(argv[i + 1]);
+      if (option == "--dir") base = argv[i + 1];
+      if (option == "--only") only = argv[i + 1];
+      ++i;
+    }
   }
   std::string pattern = (base / "bench-export-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
@@ -463,14 +556,18 @@ int main(int argc, char** argv) {
   const fs::path dir = pattern;
   int status = 0;
   try {
-    BenchSqlite(dir, rows);
-    BenchPostgres(dir, rows);
-    BenchUploads(dir);
+    if (only.empty() || only == "sqlite") BenchSqlite(dir, rows);
+    if (only.empty() || only == "postgres") BenchPostgres(dir, rows, keep);
+    if (only.empty() || only == "uploads") BenchUploads(dir);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_export: %s\n", e.what());
     status = 1;
   }
-  std::error_code ignored;
-  fs::remove_all(dir, ignored);
+  if (keep) {
+    std::printf("work folder kept: %s\n", dir.c_str());
+  } else {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
   return status;
 }
