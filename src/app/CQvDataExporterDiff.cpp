@@ -17,6 +17,7 @@
 #include "shared/QvSharedFileSystem.h"
 #include "shared/QvSharedRecordCopier.h"
 #include "shared/QvSharedStrings.h"
+#include "store/CQvXMLManip.h"
 #include "upload/CQVFileXfer.h"
 #include "util/basCQvStringManipulation.h"
 
@@ -213,11 +214,12 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
 
     line = 64;
-    // Written as SaveRSToXML writes it, without its flush to disk: a change file lives
-    // until its upload, and one lost in a crash is made again by the next run, since
-    // the last data has not moved on. The flushes would cost more than the rest of the
-    // run when many entities change.
-    one->SaveToFile(change_file, ado::adPersistXML);
+    // Without the flush to disk: a change file lives until its upload, and one lost in a
+    // crash is made again by the next run, since the last data has not moved on. The
+    // flushes would cost more than the rest of the run when many entities change.
+    if (!CQvXMLManip().SaveRSToXML(one, change_file, false, false, 1, false)) {
+      throw ado::Error(ado::kErrPathNotFound, kClass, "Cannot write " + change_file);
+    }
     diff_times_.write += SecondsSince(write_start);
     ++stats_.files_written;
 

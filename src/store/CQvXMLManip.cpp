@@ -172,7 +172,7 @@ std::shared_ptr<ado::Recordset> CQvXMLManip::OpenXMLToRS(const std::string& sour
 
 bool CQvXMLManip::SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs,
                               const std::string& source_path, bool encode, bool backup_file,
-                              int32_t encode_type) {
+                              int32_t encode_type, bool flush_to_disk) {
   return Guard(
       ReportToErrorLog, false,
       [&](int& line) {
@@ -186,12 +186,12 @@ bool CQvXMLManip::SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs,
         line = 4;
         // Streams straight into the file; a closed recordset is refused as Save refuses it.
         rs->SaveToFile(temporary.Path(), ado::adPersistXML);
-        temporary.Sync();
+        if (flush_to_disk) temporary.Sync();
         line = 5;
         if (backup_file) BackupXMLFile(source_path);
         line = 6;
         temporary.RenameTo(source_path);
-        SyncFolderOf(std::filesystem::path(source_path));
+        if (flush_to_disk) SyncFolderOf(std::filesystem::path(source_path));
         return true;
       },
       AtLine(std::string(kClass) + ".SaveRSToXML. @Line#"));

@@ -25,9 +25,12 @@ class CQvXMLManip {
   // Writes the records the recordset shows to `source_path`, atomically: the old file
   // stays whole until the new one is complete. With `encode` the caller's recordset is
   // encoded in place first; with `backup_file` an existing file is copied to a backup
-  // name before it is replaced. True when the file was written.
+  // name before it is replaced. With `flush_to_disk` (the default) the file and the
+  // rename reach the disk before the call returns; without it a crash may lose the new
+  // file, but never leaves a half-written one at the path. True when the file was written.
   bool SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs, const std::string& source_path,
-                   bool encode, bool backup_file = false, int32_t encode_type = 0);
+                   bool encode, bool backup_file = false, int32_t encode_type = 0,
+                   bool flush_to_disk = true);
 
   // Copies an existing file to a backup name in its folder. False when the file does
   // not exist or the copy failed.

@@ -137,6 +137,12 @@ TEST(CQvXMLManip, SaveReplacesTheWholeContentWithoutATail) {
   auto small = MakeRecordset({{"a", ado::adInteger, 4}}, {{ado::Variant(int32_t{1})}});
   ASSERT_TRUE(store.SaveRSToXML(small, file, false));
   EXPECT_EQ(ReadBytes(file), ado::RecordsetXmlToString(*small));
+
+  // Without the flush to disk the replacement is still whole and leaves no temporary.
+  WriteBytes(file, std::string(100000, 'y'));
+  ASSERT_TRUE(store.SaveRSToXML(small, file, false, false, 1, false));
+  EXPECT_EQ(ReadBytes(file), ado::RecordsetXmlToString(*small));
+  EXPECT_EQ(FilesIn(folder.Path()), std::vector<std::string>{"result.xml"});
 }
 
 TEST(CQvXMLManip, FailedSaveLeavesTheOldFileIntactAndReturnsFalse) {
