@@ -44,14 +44,14 @@ inline constexpr int32_t kErrPermissionDenied = 70;
 inline constexpr int32_t kErrInvalidUseOfNull = 94;
 inline constexpr int32_t kErrObjectRequired = 424;
 inline constexpr int32_t kErrPropertyNotSupported = 438;
-inline constexpr int32_t kErrInvalidArgument = 3001;        // adErrInvalidArgument
-inline constexpr int32_t kErrNoCurrentRecord = 3021;        // adErrNoCurrentRecord
-inline constexpr int32_t kErrFeatureNotAvailable = 3251;    // adErrFeatureNotAvailable
-inline constexpr int32_t kErrItemNotFound = 3265;           // adErrItemNotFound
-inline constexpr int32_t kErrDataConversion = 3421;         // adErrDataConversion
-inline constexpr int32_t kErrObjectClosed = 3704;           // adErrObjectClosed
-inline constexpr int32_t kErrObjectOpen = 3705;             // adErrObjectOpen
-inline constexpr int32_t kErrInvalidPersistedFile = 3709;   // unreadable persisted recordset
-inline constexpr int32_t kErrProvider = 3707;               // driver or provider failure
+inline constexpr int32_t kErrInvalidArgument = 3001;       // adErrInvalidArgument
+inline constexpr int32_t kErrNoCurrentRecord = 3021;       // adErrNoCurrentRecord
+inline constexpr int32_t kErrFeatureNotAvailable = 3251;   // adErrFeatureNotAvailable
+inline constexpr int32_t kErrItemNotFound = 3265;          // adErrItemNotFound
+inline constexpr int32_t kErrDataConversion = 3421;        // adErrDataConversion
+inline constexpr int32_t kErrObjectClosed = 3704;          // adErrObjectClosed
+inline constexpr int32_t kErrObjectOpen = 3705;            // adErrObjectOpen
+inline constexpr int32_t kErrInvalidPersistedFile = 3709;  // unreadable persisted recordset
+inline constexpr int32_t kErrProvider = 3707;              // driver or provider failure
 
 }  // namespace ado

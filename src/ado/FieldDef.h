@@ -11,9 +11,9 @@ namespace ado {
 // carries about the field's origin so that opening and saving keeps it.
 struct FieldDef {
   std::string name;
-  int32_t type = adVarWChar;    // DataTypeEnum
-  int64_t defined_size = 0;     // characters for text, bytes for binary
-  int32_t attributes = 0;       // FieldAttributeEnum bits
+  int32_t type = adVarWChar;  // DataTypeEnum
+  int64_t defined_size = 0;   // characters for text, bytes for binary
+  int32_t attributes = 0;     // FieldAttributeEnum bits
   uint8_t precision = 0;
   uint8_t numeric_scale = 0;
 
