@@ -113,14 +113,15 @@ void Recordset::SetFilter(std::string criteria) {
   RequireOpen();
   CommitEdit();
   // Parse first: unreadable criteria leave the recordset as it was.
-  FilterCriteria::Parse(criteria, fields_);
+  const FilterCriteria parsed = FilterCriteria::Parse(criteria, fields_);
   filter_ = std::move(criteria);
-  RebuildView();
+  RebuildView(parsed);
   MoveFirst();
 }
 
-void Recordset::RebuildView() {
-  const FilterCriteria criteria = FilterCriteria::Parse(filter_, fields_);
+void Recordset::RebuildView() { RebuildView(FilterCriteria::Parse(filter_, fields_)); }
+
+void Recordset::RebuildView(const FilterCriteria& criteria) {
   view_.clear();
   deleted_in_view_ = 0;
   if (criteria.SelectsAll()) {

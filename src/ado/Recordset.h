@@ -21,6 +21,7 @@ class Connection;
 class Recordset;
 class Stream;
 class FilterIndex;
+class FilterCriteria;
 
 // Recordset-level properties that a persisted file carries on its row definition.
 struct PersistProperties {
@@ -194,6 +195,7 @@ class Recordset {
   size_t RequireCurrent() const;
   void RequireUpdatable() const;
   void RebuildView();
+  void RebuildView(const FilterCriteria& criteria);
   void FinishOpen();
   void RebuildFieldOrder();
   void CommitEdit();
