@@ -32,6 +32,23 @@ std::string WithoutPasswords(std::string text, std::string_view connection_strin
   return text;
 }
 
+// The statement and its reader; the reader refers to the statement, so it goes first.
+class OdbcCursor : public QueryCursor {
+ public:
+  OdbcCursor(OdbcHandle statement, const odbc::DriverTraits& traits)
+      : statement_(std::move(statement)), reader_(statement_, traits), fields_(reader_.Fields()) {}
+
+  const std::vector<FieldDef>& Fields() const override { return fields_; }
+  size_t FetchInto(RecordStore& store, size_t max_rows) override {
+    return reader_.Fetch(store, max_rows);
+  }
+
+ private:
+  OdbcHandle statement_;
+  odbc::OdbcResultReader reader_;
+  std::vector<FieldDef> fields_;
+};
+
 }  // namespace
 
 struct Connection::Handles {
@@ -152,6 +169,11 @@ RecordsetData Connection::Query(std::string_view sql) {
   data.records = RecordStore(data.fields.size());
   reader.ReadInto(data.records);
   return data;
+}
+
+std::unique_ptr<QueryCursor> Connection::OpenCursor(std::string_view sql) {
+  RequireOpen();
+  return std::make_unique<OdbcCursor>(handles_->Run(sql, command_timeout_), handles_->traits);
 }
 
 int64_t Connection::CountRows(std::string_view sql) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "ado/QueryCursor.h"
 #include "ado/Recordset.h"
 
 namespace ado {
@@ -50,6 +51,9 @@ class Connection {
   // driver failures, kErrDataConversion or kErrOverflow for a value that does not fit
   // its field (the message names the column).
   RecordsetData Query(std::string_view sql);
+  // Runs a row-returning statement for reading its rows a block at a time. The cursor
+  // must not outlive the connection. Throws as Query.
+  std::unique_ptr<QueryCursor> OpenCursor(std::string_view sql);
   // The number of rows the statement returns, fetched in blocks without keeping them.
   int64_t CountRows(std::string_view sql);
   // Runs a statement that returns no rows; the number of rows it affected, or -1 when

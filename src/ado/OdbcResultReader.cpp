@@ -365,7 +365,7 @@ OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTrai
   PlanBindings();
 }
 
-OdbcResultReader::~OdbcResultReader() = default;
+OdbcResultReader::~OdbcResultReader() { Unbind(); }
 
 std::vector<FieldDef> OdbcResultReader::Fields() const {
   std::vector<FieldDef> fields;
@@ -422,11 +422,9 @@ void OdbcResultReader::PlanBindings() {
   }
 }
 
-void OdbcResultReader::ReadInto(RecordStore& store) {
+void OdbcResultReader::Bind() {
   SQLHSTMT stmt = statement_.get();
-  SQLULEN fetched = 0;
-  std::vector<SQLUSMALLINT> row_status(block_rows_, SQL_ROW_SUCCESS);
-
+  row_status_.assign(block_rows_, SQL_ROW_SUCCESS);
   Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE,
                        reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_BIND_BY_COLUMN)), 0),
         statement_, "SQLSetStmtAttr(ROW_BIND_TYPE)");
@@ -441,12 +439,13 @@ void OdbcResultReader::ReadInto(RecordStore& store) {
       Check(SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr), statement_,
             "SQLGetStmtAttr(ROW_ARRAY_SIZE)");
       block_rows_ = std::clamp<size_t>(actual, 1, block_rows_);
-      row_status.resize(block_rows_);
+      row_status_.resize(block_rows_);
     }
   }
-  Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), statement_,
+  bound_ = true;  // from here on the destructor undoes what is set
+  Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0), statement_,
         "SQLSetStmtAttr(ROWS_FETCHED_PTR)");
-  Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, row_status.data(), 0), statement_,
+  Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, row_status_.data(), 0), statement_,
         "SQLSetStmtAttr(ROW_STATUS_PTR)");
 
   for (auto& column : columns_) {
@@ -457,31 +456,55 @@ void OdbcResultReader::ReadInto(RecordStore& store) {
                      static_cast<SQLLEN>(column.cell_bytes), column.indicators.get()),
           statement_, "SQLBindCol");
   }
+}
 
-  for (;;) {
-    SQLRETURN rc = Check(SQLFetch(stmt), statement_, "SQLFetch");
-    if (rc == SQL_NO_DATA) break;
-    size_t rows = std::min<size_t>(fetched, block_rows_);
-    for (size_t r = 0; r < rows; ++r) {
-      if (row_status[r] == SQL_ROW_ERROR) ThrowDiagnostics(statement_, "SQLFetch");
-      if (row_status[r] == SQL_ROW_NOROW || row_status[r] == SQL_ROW_DELETED) continue;
-      size_t record = store.AppendRecord();
-      for (auto& column : columns_) {
-        try {
-          if (column.bound) {
-            StoreBound(column, r, store, record);
-          } else {
-            StoreFetched(column, store, record);
-          }
-        } catch (const Error& error) {
-          RethrowForColumn(error, column.map.field.name);
-        }
-      }
-    }
-  }
+void OdbcResultReader::Unbind() noexcept {
+  if (!bound_) return;
+  SQLHSTMT stmt = statement_.get();
   SQLFreeStmt(stmt, SQL_UNBIND);
   SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
   SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+  bound_ = false;
+}
+
+void OdbcResultReader::ReadInto(RecordStore& store) {
+  while (Fetch(store, std::numeric_limits<size_t>::max()) > 0) {
+  }
+}
+
+size_t OdbcResultReader::Fetch(RecordStore& store, size_t max_rows) {
+  if (at_end_ || max_rows == 0) return 0;
+  if (!bound_) Bind();
+  size_t stored = 0;
+  while (stored < max_rows) {
+    if (next_row_ >= std::min<size_t>(fetched_, block_rows_)) {
+      fetched_ = 0;
+      next_row_ = 0;
+      if (Check(SQLFetch(statement_.get()), statement_, "SQLFetch") == SQL_NO_DATA) {
+        at_end_ = true;
+        Unbind();
+        break;
+      }
+      continue;
+    }
+    const size_t r = next_row_++;
+    if (row_status_[r] == SQL_ROW_ERROR) ThrowDiagnostics(statement_, "SQLFetch");
+    if (row_status_[r] == SQL_ROW_NOROW || row_status_[r] == SQL_ROW_DELETED) continue;
+    size_t record = store.AppendRecord();
+    for (auto& column : columns_) {
+      try {
+        if (column.bound) {
+          StoreBound(column, r, store, record);
+        } else {
+          StoreFetched(column, store, record);
+        }
+      } catch (const Error& error) {
+        RethrowForColumn(error, column.map.field.name);
+      }
+    }
+    ++stored;
+  }
+  return stored;
 }
 
 void OdbcResultReader::StoreBound(Column& column, size_t row, RecordStore& store, size_t record) {

@@ -60,11 +60,17 @@ class OdbcResultReader {
   // ado::Error with the driver's diagnostics, or kErrDataConversion / kErrOverflow
   // naming the column when a value does not fit its field.
   void ReadInto(RecordStore& store);
+  // Appends up to `max_rows` of the next rows to `store`; 0 only at the end of the
+  // result. Throws as ReadInto.
+  size_t Fetch(RecordStore& store, size_t max_rows);
 
  private:
   struct Column;
 
   void PlanBindings();
+  // Sets the block attributes and binds the columns, once, before the first fetch.
+  void Bind();
+  void Unbind() noexcept;
   bool CanReread() const;
   void StoreBound(Column& column, size_t row, RecordStore& store, size_t record);
   void StoreFetched(Column& column, RecordStore& store, size_t record);
@@ -75,6 +81,11 @@ class OdbcResultReader {
   std::vector<Column> columns_;
   size_t block_rows_ = 1;
   std::string text_;  // scratch for converted text values
+  bool bound_ = false;
+  bool at_end_ = false;
+  SQLULEN fetched_ = 0;                   // rows in the current block
+  size_t next_row_ = 0;                   // first row of the block not yet stored
+  std::vector<SQLUSMALLINT> row_status_;  // of the current block
 };
 
 // Counts the rows of an executed statement's result, fetching blocks without binding

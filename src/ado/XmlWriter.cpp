@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ado/Error.h"
+#include "ado/QueryCursor.h"
 #include "ado/Recordset.h"
 #include "ado/XmlFormat.h"
 #include "ado/XmlValueText.h"
@@ -217,7 +218,7 @@ class RecordsetXmlWriter {
  public:
   RecordsetXmlWriter(const std::vector<FieldDef>& fields, const RecordStore& records,
                      const PersistProperties& properties, OutputSink& sink)
-      : fields_(fields), records_(records), properties_(properties), out_(sink) {
+      : fields_(fields), records_(&records), properties_(properties), out_(sink) {
     AssignAttributeNames();
     kinds_.reserve(fields_.size());
     for (const FieldDef& field : fields_) kinds_.push_back(xml::LayoutOf(field.type).kind);
@@ -225,17 +226,15 @@ class RecordsetXmlWriter {
 
   template <typename Range>
   void Write(const Range& order) {
-    WriteSchema();
-    out_.Append("<rs:data>");
-    out_.EndLine();
+    Begin();
     std::vector<size_t> updates, inserts, deletes;
     for (size_t record : order) {
-      int32_t status = records_.Status(record);
+      int32_t status = records_->Status(record);
       if (status & adRecDeleted) {
         if (!(status & adRecNew)) deletes.push_back(record);
       } else if (status & adRecNew) {
         inserts.push_back(record);
-      } else if ((status & adRecModified) && records_.HasOriginal(record)) {
+      } else if ((status & adRecModified) && records_->HasOriginal(record)) {
         updates.push_back(record);
       } else {
         WriteRow(record, 1);
@@ -244,6 +243,20 @@ class RecordsetXmlWriter {
     for (size_t record : updates) WriteUpdate(record);
     WriteBlock("rs:insert", inserts);
     WriteBlock("rs:delete", deletes);
+    End();
+  }
+
+  // The streamed form: the schema, then blocks of unchanged rows, then the end.
+  void Begin() {
+    WriteSchema();
+    out_.Append("<rs:data>");
+    out_.EndLine();
+  }
+  void WriteRows(const RecordStore& block) {
+    records_ = &block;
+    for (size_t record = 0; record < block.RecordCount(); ++record) WriteRow(record, 1);
+  }
+  void End() {
     out_.Append("</rs:data>");
     out_.EndLine();
     out_.Append("</xml>");
@@ -481,14 +494,14 @@ class RecordsetXmlWriter {
     depth_ = depth;
     out_.StartLine(depth);
     out_.OpenTag("z:row", ContinuationTabs(depth));
-    for (size_t f = 0; f < fields_.size(); ++f) ValueAttribute(f, StoreCell{records_, record, f});
+    for (size_t f = 0; f < fields_.size(); ++f) ValueAttribute(f, StoreCell{*records_, record, f});
     out_.Append("/>");
     out_.EndLine();
   }
 
   void WriteOriginalRow(size_t record, int depth) {
     depth_ = depth;
-    const std::vector<Variant>& original = records_.Original(record);
+    const std::vector<Variant>& original = records_->Original(record);
     out_.StartLine(depth);
     out_.OpenTag("z:row", ContinuationTabs(depth));
     for (size_t f = 0; f < fields_.size() && f < original.size(); ++f) {
@@ -507,19 +520,19 @@ class RecordsetXmlWriter {
     CloseBlock("rs:original", 2);
 
     depth_ = 2;
-    const std::vector<Variant>& original = records_.Original(record);
+    const std::vector<Variant>& original = records_->Original(record);
     out_.StartLine(2);
     out_.OpenTag("z:row", ContinuationTabs(2));
     std::string force_null;
     for (size_t f = 0; f < fields_.size(); ++f) {
-      Variant current = records_.Get(record, f);
+      Variant current = records_->Get(record, f);
       if (f < original.size() && original[f] == current) continue;
       if (current.IsNull() || current.IsEmpty()) {
         if (!force_null.empty()) force_null += ' ';
         force_null += names_[f];
         continue;
       }
-      ValueAttribute(f, StoreCell{records_, record, f});
+      ValueAttribute(f, StoreCell{*records_, record, f});
     }
     if (!force_null.empty()) out_.TextAttribute("rs:forcenull", force_null);
     out_.Append("/>");
@@ -532,7 +545,7 @@ class RecordsetXmlWriter {
     OpenBlock(name, 1);
     for (size_t record : records) {
       // A deleted record is written as it was before any change.
-      if (name == "rs:delete" && records_.HasOriginal(record)) {
+      if (name == "rs:delete" && records_->HasOriginal(record)) {
         WriteOriginalRow(record, 2);
       } else {
         WriteRow(record, 2);
@@ -558,7 +571,7 @@ class RecordsetXmlWriter {
   }
 
   const std::vector<FieldDef>& fields_;
-  const RecordStore& records_;
+  const RecordStore* records_;
   const PersistProperties& properties_;
   XmlTextBuilder out_;
   std::vector<std::string> names_;
@@ -646,6 +659,44 @@ struct AllRecords {
 };
 
 }  // namespace
+
+struct RecordsetXmlStream::Impl {
+  Impl(const std::vector<FieldDef>& field_defs, const PersistProperties& persist, OutputSink& out)
+      : fields(field_defs), properties(persist), writer(fields, empty, properties, out) {}
+  std::vector<FieldDef> fields;
+  PersistProperties properties;
+  RecordStore empty;
+  RecordsetXmlWriter writer;
+};
+
+RecordsetXmlStream::RecordsetXmlStream(const std::vector<FieldDef>& fields,
+                                       const PersistProperties& properties, OutputSink& out)
+    : impl_(std::make_unique<Impl>(fields, properties, out)) {
+  impl_->writer.Begin();
+}
+
+RecordsetXmlStream::~RecordsetXmlStream() = default;
+
+void RecordsetXmlStream::WriteRows(const RecordStore& block) { impl_->writer.WriteRows(block); }
+
+void RecordsetXmlStream::Finish() { impl_->writer.End(); }
+
+int64_t WriteQueryXmlFile(QueryCursor& cursor, const PersistProperties& properties,
+                          const std::string& path) {
+  constexpr size_t kBlockRows = 1000;
+  FileSink sink(path);
+  RecordsetXmlStream stream(cursor.Fields(), properties, sink);
+  int64_t rows = 0;
+  RecordStore block(cursor.Fields().size());
+  while (cursor.FetchInto(block, kBlockRows) > 0) {
+    stream.WriteRows(block);
+    rows += static_cast<int64_t>(block.RecordCount());
+    block = RecordStore(cursor.Fields().size());
+  }
+  stream.Finish();
+  sink.Close();
+  return rows;
+}
 
 void WriteRecordsetXml(const Recordset& recordset, OutputSink& out) {
   RecordsetXmlWriter writer(recordset.FieldDefs(), recordset.Records(), recordset.Properties(),

@@ -1,11 +1,18 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ado {
 
 class Recordset;
+class RecordStore;
+struct FieldDef;
+struct PersistProperties;
+class QueryCursor;
 struct RecordsetData;
 
 // Where the XML writer sends its bytes. The writer buffers; sinks see large writes.
@@ -32,6 +39,34 @@ std::string RecordsetXmlToString(const Recordset& recordset);
 // builds): every record of data.records in store order, records marked adRecNew,
 // adRecModified (with originals) or adRecDeleted as pending changes.
 void WriteRecordsetDataXml(const RecordsetData& data, OutputSink& out);
+
 std::string RecordsetDataXmlToString(const RecordsetData& data);
+
+// A result written as it is read, a block of rows at a time: the bytes are those
+// WriteRecordsetDataXml writes for the same fields, properties and rows held at once
+// (every row unchanged). The schema goes out on construction, Finish writes the end;
+// the sink sees nothing more after a throw.
+class RecordsetXmlStream {
+ public:
+  RecordsetXmlStream(const std::vector<FieldDef>& fields, const PersistProperties& properties,
+                     OutputSink& out);
+  ~RecordsetXmlStream();
+  RecordsetXmlStream(const RecordsetXmlStream&) = delete;
+  RecordsetXmlStream& operator=(const RecordsetXmlStream&) = delete;
+
+  void WriteRows(const RecordStore& block);
+  void Finish();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Writes the rest of a query's result to a file (created or truncated) through
+// RecordsetXmlStream, a block of rows at a time, so memory holds one block whatever
+// the result's size. Returns the rows written. Throws ado::Error for a failed read or
+// write (the file is then incomplete: write to a temporary and rename).
+int64_t WriteQueryXmlFile(QueryCursor& cursor, const PersistProperties& properties,
+                          const std::string& path);
 
 }  // namespace ado

@@ -416,14 +416,20 @@ int32_t CQvDataExporter::GetCount(const std::string& sql,
 std::string CQvDataExporter::AddFetchRangeToSQL(const std::string& sql, int32_t from_row,
                                                 int32_t to_row) {
   const int32_t row_count = CheckedRowNumber(int64_t{to_row} - from_row + 1);
-  std::string text = sql;
-  text += HasOwnOrderBy(sql) ? ", " : " ORDER BY ";
-  text += " 1 OFFSET ";
+  std::string text = AddRowOrderToSQL(sql);
+  text += " OFFSET ";
   text += std::to_string(from_row);
   text += " ROWS ";
   text += " FETCH NEXT ";
   text += std::to_string(row_count);
   text += " ROWS ONLY";
+  return text;
+}
+
+std::string CQvDataExporter::AddRowOrderToSQL(const std::string& sql) {
+  std::string text = sql;
+  text += HasOwnOrderBy(sql) ? ", " : " ORDER BY ";
+  text += " 1";
   return text;
 }
 

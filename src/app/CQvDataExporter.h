@@ -68,6 +68,9 @@ class CQvDataExporter {
   // last sort key. The clause is looked for in any case and only outside parentheses,
   // quotes and comments. Throws ado::Error 6 when the row count overflows.
   static std::string AddFetchRangeToSQL(const std::string& sql, int32_t from_row, int32_t to_row);
+  // The query in the row order AddFetchRangeToSQL gives its ranges: sorted by its own
+  // ORDER BY clause and then by the first column, or by the first column alone.
+  static std::string AddRowOrderToSQL(const std::string& sql);
 
   // Exports the query's result as `parts` files, target_path + "_0" to "_<parts-1>",
   // each holding an equal share of the rows (the last ones fewer or none) and each

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "ado/Error.h"
+#include "ado/XmlWriter.h"
 #include "records/CQvRSRecUtils.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/PosixError.h"
@@ -195,6 +196,31 @@ bool CQvXMLManip::SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs,
         return true;
       },
       AtLine(std::string(kClass) + ".SaveRSToXML. @Line#"));
+}
+
+std::optional<int64_t> CQvXMLManip::SaveQueryToXML(ado::QueryCursor& cursor,
+                                                   const std::string& path, bool flush_to_disk) {
+  std::optional<int64_t> rows;
+  const bool saved = Guard(
+      ReportToErrorLog, false,
+      [&](int& line) {
+        line = 1;
+        TemporaryFile temporary{std::filesystem::path(path)};
+        temporary.KeepModeOf(path);
+        line = 2;
+        // A query's recordset is opened with batch optimistic locking: updatable.
+        ado::PersistProperties properties;
+        properties.updatable = true;
+        rows = ado::WriteQueryXmlFile(cursor, properties, temporary.Path());
+        if (flush_to_disk) temporary.Sync();
+        line = 3;
+        temporary.RenameTo(path);
+        if (flush_to_disk) SyncFolderOf(std::filesystem::path(path));
+        return true;
+      },
+      AtLine(std::string(kClass) + ".SaveQueryToXML, @Line#"));
+  if (!saved) return std::nullopt;
+  return rows;
 }
 
 bool CQvXMLManip::BackupXMLFile(const std::string& path) {

@@ -6,6 +6,7 @@
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
 #include "ado/Error.h"
+#include "ado/XmlWriter.h"
 #include "shared/TestFolder.h"
 
 namespace ado {
@@ -22,6 +23,11 @@ class SqliteConnection : public ::testing::Test {
 
   qv::test::TestFolder folder_;
   Connection db_;
+};
+
+struct StringSinkForTest : OutputSink {
+  void Write(std::string_view bytes) override { text.append(bytes); }
+  std::string text;
 };
 
 Variant I4(int64_t v) { return Variant::Integer(VarType::kI4, v); }
@@ -141,6 +147,37 @@ TEST_F(SqliteConnection, ManyRowsSpanSeveralBlocksInOrder) {
 
   EXPECT_EQ(db_.CountRows("SELECT id, tx FROM big"), 10000);
   EXPECT_EQ(db_.CountRows("SELECT id FROM big WHERE id < 0"), 0);
+}
+
+TEST_F(SqliteConnection, CursorReadsInPiecesWhatQueryReadsWhole) {
+  db_.Execute("CREATE TABLE big(id INTEGER, r REAL, d DATE, tx TEXT)");
+  db_.Execute(
+      "INSERT INTO big WITH RECURSIVE c(x) AS (SELECT 0 UNION ALL "
+      "SELECT x + 1 FROM c WHERE x < 2499) SELECT x, CASE WHEN x % 7 THEN x / 3.0 END, "
+      "CASE WHEN x % 5 THEN date('2020-01-01', '+' || x || ' days') END, "
+      "CASE WHEN x % 3 THEN 'row ' || x END FROM c");
+  // Fixed-size columns are fetched in blocks, a text column row by row; pieces of 137
+  // rows cut across both.
+  for (const char* sql :
+       {"SELECT id, r, d FROM big ORDER BY id", "SELECT * FROM big ORDER BY id"}) {
+    const RecordsetData whole = db_.Query(sql);
+    std::unique_ptr<QueryCursor> cursor = db_.OpenCursor(sql);
+    StringSinkForTest streamed;
+    RecordsetXmlStream stream(cursor->Fields(), whole.properties, streamed);
+    size_t rows = 0;
+    for (;;) {
+      RecordStore piece(cursor->Fields().size());
+      const size_t got = cursor->FetchInto(piece, 137);
+      ASSERT_EQ(got, piece.RecordCount());
+      if (got == 0) break;
+      EXPECT_LE(got, 137u);
+      stream.WriteRows(piece);
+      rows += got;
+    }
+    stream.Finish();
+    EXPECT_EQ(rows, 2500u) << sql;
+    EXPECT_EQ(streamed.text, RecordsetDataXmlToString(whole)) << sql;
+  }
 }
 
 TEST_F(SqliteConnection, ValuesLongerThanTheirBufferBetweenShortOnesComeBackWhole) {

@@ -1,0 +1,33 @@
+#include "app/QueryPager.h"
+
+#include <utility>
+
+#include "ado/AdoEnums.h"
+#include "app/CQvDataExporter.h"
+
+namespace qv {
+
+QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql)
+    : connection_(std::move(connection)), sql_(CQvDataExporter::AddRowOrderToSQL(sql)) {
+  if (!connection_) throw ado::Error(ado::kErrObjectRequired, "QueryPager", "no connection");
+  cursor_ = connection_->OpenCursor(sql_);
+}
+
+std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {
+  ado::RecordsetData data;
+  data.fields = cursor_->Fields();
+  data.records = ado::RecordStore(data.fields.size());
+  if (rows > 0) cursor_->FetchInto(data.records, static_cast<size_t>(rows));
+  rows_read_ += static_cast<int64_t>(data.records.RecordCount());
+  // What GetRS sets before opening, so a page saves as the page query's result would.
+  data.properties.updatable = true;
+  auto rs = std::make_shared<ado::Recordset>();
+  rs->SetCursorLocation(ado::adUseClient);
+  rs->SetCursorType(ado::adOpenStatic);
+  rs->SetLockType(ado::adLockBatchOptimistic);
+  rs->SetSource(sql_);
+  rs->OpenWith(std::move(data));
+  return rs;
+}
+
+}  // namespace qv

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ado/Connection.h"
+#include "ado/QueryCursor.h"
+#include "ado/Recordset.h"
+
+namespace qv {
+
+// One query read once, in the row order of the paged queries (CQvDataExporter::
+// AddRowOrderToSQL), and handed out page by page as disconnected recordsets like
+// GetRS gives. The paged and split exports read each rule's query through it, so a
+// rule costs one query however many pages it has, and memory holds one page.
+class QueryPager {
+ public:
+  // Runs the ordered query on `connection`, which the pager keeps open. Throws
+  // ado::Error when the query fails.
+  QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql);
+
+  // The next `rows` rows (fewer at the end of the result, none past it) as an open
+  // client-side static recordset with batch optimistic locking on its first record.
+  // Throws ado::Error when reading fails.
+  std::shared_ptr<ado::Recordset> NextPage(int32_t rows);
+  // Rows handed out so far.
+  int64_t RowsRead() const { return rows_read_; }
+
+ private:
+  std::shared_ptr<ado::Connection> connection_;
+  std::string sql_;
+  std::unique_ptr<ado::QueryCursor> cursor_;
+  int64_t rows_read_ = 0;
+};
+
+}  // namespace qv
