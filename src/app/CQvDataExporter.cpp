@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/QueryPager.h"
 #include "fs/CQvFileSystem.h"
 #include "fs/basFileSystemPaths.h"
 #include "log/basEventLogger.h"
@@ -344,41 +345,87 @@ bool CQvDataExporter::Export(const std::string& sql,
                              const std::string& target_file, bool encode,
                              const std::string& upload_folder) {
   try {
-    CQVFileXfer transfer;
-    transfer.MoveToLastTx = true;
-    CQvXMLManip manip;
-
-    const std::shared_ptr<ado::Recordset> rs = GetRS(sql, connection);
-    if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
-
-    const std::string folder = FolderOf(target_file);
-    if (!folder.empty() && !QvSharedFileSystem::CheckFolderExists(folder, true)) {
-      QvSharedFileSystem::CreateFolder(folder);
+    if (encode) {
+      const std::shared_ptr<ado::Recordset> rs = GetRS(sql, connection);
+      if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
+      return SaveAndSend(rs, target_file, encode, upload_folder);
     }
 
+    // Unencoded rows go from the driver to the file a block at a time: the result is
+    // never held whole, whatever its size.
+    std::unique_ptr<ado::QueryCursor> cursor = OpenQuery(sql, connection);
+    if (!cursor) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
+    CreateFolderOf(target_file);
+    Trace("Save to " + target_file, kEventInformation);
+    const std::optional<int64_t> rows = CQvXMLManip().SaveQueryToXML(*cursor, target_file);
+    if (!rows) {
+      // Sending would deliver an old file or none: report and send nothing.
+      Trace(kClass + ".Export, the file could not be written: " + target_file, kEventWarning);
+      ++stats_.failures;
+      return false;
+    }
+    if (*rows == 0) Trace("The query returned no records", kEventWarning);
+    ++stats_.files_written;
+    Send(target_file, upload_folder);
+    return true;
+  } catch (...) {
+    Trace(kClass + ".Export", kEventWarning, CurrentErrorRecord());
+    ++stats_.failures;
+    return false;
+  }
+}
+
+bool CQvDataExporter::SaveAndSend(const std::shared_ptr<ado::Recordset>& rs,
+                                  const std::string& target_file, bool encode,
+                                  const std::string& upload_folder) {
+  try {
+    CreateFolderOf(target_file);
     if (rs->Eof()) Trace("The query returned no records", kEventWarning);
     Trace("Save to " + target_file, kEventInformation);
 
-    if (!manip.SaveRSToXML(rs, target_file, encode, false, 1)) {
+    if (!CQvXMLManip().SaveRSToXML(rs, target_file, encode, false, 1)) {
       // Sending would deliver an old file or none: report and send nothing.
       Trace(kClass + ".Export, the file could not be written: " + target_file, kEventWarning);
       ++stats_.failures;
       return false;
     }
     ++stats_.files_written;
-
-    if (!upload_folder.empty()) {
-      if (transfer.TransferFile(target_file, upload_folder)) {
-        ++stats_.files_sent;
-      } else {
-        ++stats_.sends_failed;
-      }
-    }
+    Send(target_file, upload_folder);
     return true;
   } catch (...) {
     Trace(kClass + ".Export", kEventWarning, CurrentErrorRecord());
     ++stats_.failures;
     return false;
+  }
+}
+
+void CQvDataExporter::Send(const std::string& file, const std::string& upload_folder) {
+  if (upload_folder.empty()) return;
+  CQVFileXfer transfer;
+  transfer.MoveToLastTx = true;
+  if (transfer.TransferFile(file, upload_folder)) {
+    ++stats_.files_sent;
+  } else {
+    ++stats_.sends_failed;
+  }
+}
+
+void CQvDataExporter::CreateFolderOf(const std::string& file) {
+  const std::string folder = FolderOf(file);
+  if (!folder.empty() && !QvSharedFileSystem::CheckFolderExists(folder, true)) {
+    QvSharedFileSystem::CreateFolder(folder);
+  }
+}
+
+std::unique_ptr<ado::QueryCursor> CQvDataExporter::OpenQuery(
+    const std::string& sql, const std::shared_ptr<ado::Connection>& connection) {
+  try {
+    if (!connection) throw ado::Error(ado::kErrObjectRequired, kClass, "no connection");
+    return connection->OpenCursor(sql);
+  } catch (...) {
+    Trace(kClass + ".GetRS", kEventWarning, CurrentErrorRecord());
+    ++stats_.failures;
+    return nullptr;
   }
 }
 
@@ -474,16 +521,18 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
 
     line = 3;
     const std::vector<RowRange> ranges = SplitIntoRanges(*total, parts);
+    // One read in the parts' row order, cut into the ranges, instead of one query per
+    // part: linear in the rows, and no row can fall between two parts' queries.
+    QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
 
     for (size_t i = 0; i < ranges.size(); ++i) {
       line = 4;
       const std::string part_file = target_path + "_" + std::to_string(i);
-      const std::string paged_sql = AddFetchRangeToSQL(sql, ranges[i].from_row, ranges[i].to_row);
       Trace(kClass + ".ExportSplit, Test Start ZRA 001, File: " + part_file, kEventInformation);
 
       line = 5;
-      Export(paged_sql, data_source->GetConnection(QvDataSource::kSharedConnection), part_file,
-             false, upload_folder);
+      SaveAndSend(pager.NextPage(ranges[i].to_row - ranges[i].from_row + 1), part_file, false,
+                  upload_folder);
 
       line = 6;
       Trace(kClass + ".ExportSplit, Test End ZRA 001, File: " + part_file, kEventInformation);

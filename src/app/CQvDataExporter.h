@@ -191,6 +191,23 @@ class CQvDataExporter {
 
   void Trace(const std::string& text, int32_t event_type, const ado::ErrorRecord& error = {}) const;
 
+  // Export for rows already read: writes `rs` to `target_file` and sends it as Export
+  // does. True when the file was written.
+  bool SaveAndSend(const std::shared_ptr<ado::Recordset>& rs, const std::string& target_file,
+                   bool encode, const std::string& upload_folder);
+  // Hands a written file to the uploader (nothing without an upload folder), counting
+  // the outcome; the uploader moves it into LastTx or Unsent.
+  void Send(const std::string& file, const std::string& upload_folder);
+  static void CreateFolderOf(const std::string& file);
+  // The query's rows for reading a block at a time; null after a (traced) failure.
+  std::unique_ptr<ado::QueryCursor> OpenQuery(const std::string& sql,
+                                              const std::shared_ptr<ado::Connection>& connection);
+  // Export_DiffPerEntity on the recordset `query` gives at the step where it runs its
+  // query: the rule's query, or a page of it already read.
+  void DiffPerEntity(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+                     const std::string& result_path, const std::string& import_rule,
+                     int32_t& changed_count);
+
   enum class EntityOutcome { kUnchanged, kDelivered, kUndelivered, kSkipped };
   // Process_DiffOneEntity, telling a send that failed from an unchanged entity.
   EntityOutcome DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,

@@ -59,6 +59,17 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
                                            const std::shared_ptr<QvDataSource>& data_source,
                                            const std::string& result_path,
                                            const std::string& import_rule, int32_t& changed_count) {
+  DiffPerEntity(
+      [&] {
+        if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
+        return GetRS(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
+      },
+      result_path, import_rule, changed_count);
+}
+
+void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+                                    const std::string& result_path, const std::string& import_rule,
+                                    int32_t& changed_count) {
   changed_count = 0;
   int32_t processed = 0;
   int line = 0;
@@ -76,8 +87,7 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
     last = GetLastDataRS(result_path);
 
     line = 3;
-    if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
-    rs = GetRS(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
+    rs = query();
     if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
     diff_times_.query += SecondsSince(query_start);
 
@@ -87,8 +97,7 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
       Trace("No last data. Sending all entities. " + result_path, kEventInformation);
       const Clock::time_point send_start = Clock::now();
       const int32_t sent_before = stats_.files_sent;
-      const bool written = Export(sql, data_source->GetConnection(QvDataSource::kSharedConnection),
-                                  result_path, false, import_rule);
+      const bool written = SaveAndSend(rs, result_path, false, import_rule);
       all_delivered = written && stats_.files_sent > sent_before;
       if (written && !all_delivered && !import_rule.empty()) SetAsideUndelivered(result_path);
       diff_times_.upload += SecondsSince(send_start);

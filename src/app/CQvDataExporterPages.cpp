@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/CQvDataExporter.h"
+#include "app/QueryPager.h"
 #include "fs/CQvFileSystem.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedStrings.h"
@@ -27,21 +28,21 @@ struct Page {
   int32_t end = 0;
 };
 
-std::vector<Page> Pages(int32_t count, int32_t page_size) {
+void CheckPageSize(int32_t page_size) {
   if (page_size <= 0) {
     throw ado::Error(ado::kErrInvalidProcedureCall, kClass,
                      "a page needs at least one row, not " + std::to_string(page_size));
   }
-  std::vector<Page> pages;
-  for (int64_t start = 0; start <= int64_t{count} - 1; start += page_size) {
-    const int64_t end = start + page_size - 1;
-    if (end > INT32_MAX) {
-      throw ado::Error(ado::kErrOverflow, kClass,
-                       "row number " + std::to_string(end) + " does not fit in 32 bits");
-    }
-    pages.push_back({static_cast<int32_t>(start), static_cast<int32_t>(end)});
+}
+
+// The page starting at `start`; throws when its row numbers do not fit in 32 bits.
+Page PageAt(int64_t start, int32_t page_size) {
+  const int64_t end = start + page_size - 1;
+  if (end > INT32_MAX) {
+    throw ado::Error(ado::kErrOverflow, kClass,
+                     "row number " + std::to_string(end) + " does not fit in 32 bits");
   }
-  return pages;
+  return {static_cast<int32_t>(start), static_cast<int32_t>(end)};
 }
 
 std::string PageFilePath(const std::string& result_path, const Page& page) {
@@ -77,25 +78,24 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
 
     line = 3;
     if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
-    // A count that failed is reported by CountRows; no page is exported then.
-    const std::optional<int32_t> count =
-        CountRows(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
-    if (!count) return;
+    CheckPageSize(page_size);
+    // One read in the pages' row order, cut into pages here: no query per page.
+    QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
 
     CQvFileSystem file_system;
-    for (const Page& page : Pages(*count, page_size)) {
+    for (int64_t start = 0;; start += page_size) {
       line = 41;
+      const Page page = PageAt(start, page_size);
+      const std::shared_ptr<ado::Recordset> rows = pager.NextPage(page_size);
+      if (rows->RecordCount() == 0) break;
       const std::string page_file = PageFilePath(result_path, page);
-      const std::string page_sql = AddFetchRangeToSQL(sql, page.start, page.end);
 
       line = 42;
       Trace(kClass + ".Export_EntGrpDiff_BinDiff, Test Start ZRA 001, File: " + page_file,
             kEventInformation);
 
       line = 43;
-      const bool written =
-          Export(page_sql, data_source->GetConnection(QvDataSource::kSharedConnection), page_file,
-                 false, "");
+      const bool written = SaveAndSend(rows, page_file, false, "");
 
       line = 44;
       // The page becomes its last data only once the receiver has what it holds; a
@@ -122,6 +122,7 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
 
       line = 45;
       if (advance) CreateLastDataFile(page_file);
+      if (rows->RecordCount() < page_size) break;
     }
   } catch (...) {
     Trace(kClass + ".Export_EntGrpDiff_BinDiff, @Line#" + std::to_string(line), kEventWarning,
@@ -142,21 +143,24 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
 
     line = 2;
     if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
-    const std::optional<int32_t> count =
-        CountRows(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
-    if (!count) return;
+    CheckPageSize(page_size);
+    // One read in the pages' row order, cut into pages here: no query per page.
+    QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
 
     line = 3;
     int32_t total_changed = 0;
-    for (const Page& page : Pages(*count, page_size)) {
+    for (int64_t start = 0;; start += page_size) {
+      const Page page = PageAt(start, page_size);
+      const std::shared_ptr<ado::Recordset> rows = pager.NextPage(page_size);
+      if (rows->RecordCount() == 0) break;
       int32_t changed = 0;
-      Export_DiffPerEntity(AddFetchRangeToSQL(sql, page.start, page.end), data_source,
-                           PageFilePath(result_path, page), import_rule, changed);
+      DiffPerEntity([&] { return rows; }, PageFilePath(result_path, page), import_rule, changed);
       total_changed += changed;
+      if (rows->RecordCount() < page_size) break;
     }
 
     line = 4;
-    Trace("QRT Total per Entity Level:: Total records:" + std::to_string(*count) +
+    Trace("QRT Total per Entity Level:: Total records:" + std::to_string(pager.RowsRead()) +
               ", Changed:" + std::to_string(total_changed),
           kEventInformation);
   } catch (...) {
