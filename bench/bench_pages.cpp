@@ -1,0 +1,171 @@
+// The paged and split modes against mode 1 over the same SQLite rows, measured in one
+// run with the built program:
+//   - mode 7 with nothing changed, and with a share of the rows changed (uploads to the
+//     test receiver included), against mode 1 (goals: <= 3x and <= 4x at 1,000,000 rows)
+//   - modes 2, 3, 5, 6 and 7 at each row count, and how their time grows from the
+//     smallest to the largest count (goal: linear, <= 12x for 10x the rows)
+//   - the peak memory of every mode against mode 1's (goal: <= 1.5x)
+// Modes 5 and 6 run without an upload address (their pages are written and compared,
+// nothing is posted), so that one upload process per page does not drown the reading.
+//
+// Usage: bench_pages [--rows N[,N...]] [--percent P] [--dir PATH] [--registry TEXT]
+//   (default 100000,1000000 rows, 1% changed; --registry adds lines to registry.reg,
+//   for instance a value that selects another uploader)
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "BenchProcess.h"
+#include "support/Receiver.h"
+
+namespace {
+
+using bench::Measure;
+namespace fs = std::filesystem;
+
+struct Options {
+  std::vector<long> rows = {100000, 1000000};
+  long percent = 1;
+  fs::path dir = fs::temp_directory_path();
+  std::string registry;
+};
+
+Options Parse(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string flag = argv[i];
+    const std::string value = argv[i + 1];
+    if (flag == "--rows") {
+      options.rows.clear();
+      std::stringstream list(value);
+      for (std::string item; std::getline(list, item, ',');) {
+        options.rows.push_back(std::strtol(item.c_str(), nullptr, 10));
+      }
+    } else if (flag == "--percent") {
+      options.percent = std::strtol(value.c_str(), nullptr, 10);
+    } else if (flag == "--dir") {
+      options.dir = value;
+    } else if (flag == "--registry") {
+      options.registry = value + "\r\n";
+    } else {
+      std::fprintf(stderr, "unknown option %s\n", flag.c_str());
+      std::exit(2);
+    }
+  }
+  if (options.rows.empty() || options.percent <= 0 || options.percent > 100) std::exit(2);
+  return options;
+}
+
+void Sql(const fs::path& db, const std::string& statements) {
+  bench::Spawn spawn;
+  spawn.argv = {"sqlite3", db.string(), statements};
+  bench::Require(bench::Run(spawn), "sqlite3");
+}
+
+double MB(long kb) { return static_cast<double>(kb) / 1024.0; }
+
+void Print(const std::string& what, const Measure& m, const Measure& baseline) {
+  std::printf("  %-28s %8.2f s  peak %7.1f MB  time %6.2fx  memory %5.2fx mode 1\n", what.c_str(),
+              m.seconds, MB(m.peak_kb), m.seconds / baseline.seconds,
+              static_cast<double>(m.peak_kb) / static_cast<double>(baseline.peak_kb));
+}
+
+void Goal(const std::string& what, double value, double goal) {
+  std::printf("  %-52s %6.2f  (goal <= %.1f: %s)\n", what.c_str(), value, goal,
+              value <= goal ? "met" : "MISSED");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = Parse(argc, argv);
+  if (const std::string missing = qv::test::Receiver::MissingTool(); !missing.empty()) {
+    std::fprintf(stderr, "bench_pages needs %s\n", missing.c_str());
+    return 2;
+  }
+  std::string pattern = (options.dir / "qvbench-pages-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) return 2;
+  const fs::path work = pattern;
+  qv::test::Receiver receiver;
+
+  // Per row count, per mode: the measured run.
+  std::map<long, std::map<std::string, Measure>> runs;
+  try {
+    for (const long rows : options.rows) {
+      std::printf("%ld rows, %ld%% changed\n", rows, options.percent);
+      const fs::path db = work / ("apps" + std::to_string(rows) + ".db");
+      Sql(db,
+          "CREATE TABLE apps(tSID TEXT, name TEXT, version TEXT, amount NUMERIC, installed "
+          "DATETIME, note TEXT, Source_Timestamp TEXT); INSERT INTO apps WITH RECURSIVE c(x) AS "
+          "(SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < " +
+              std::to_string(rows) +
+              ") SELECT printf('e%08d', x), 'name ' || x, (x % 7) || '.' || (x % 13), x % 1000, "
+              "datetime(1600000000 + x * 60, 'unixepoch'), CASE WHEN x % 3 THEN 'note ' || x "
+              "END, 't1' FROM c;");
+      const std::string connection = "Driver=SQLite3;Database=" + db.string();
+      const auto folder_for = [&](const std::string& name, const std::string& url) {
+        const fs::path folder = work / (name + std::to_string(rows));
+        bench::MakeProgramFolder(
+            folder, connection,
+            {{(folder / "out" / "apps.xml").string(),
+              "SELECT tSID, name, version, amount, installed, note, Source_Timestamp", "FROM apps",
+              "", "Apps"}},
+            url, options.registry);
+        return folder;
+      };
+      const fs::path sending = folder_for("send", receiver.BaseUrl());
+      const fs::path quiet = folder_for("quiet", "");
+      auto& measured = runs[rows];
+      const auto run = [&](const fs::path& folder, const std::string& mode) {
+        const Measure m = bench::RunExporter(folder, mode);
+        if (m.exit_code != 0 && folder != quiet) {
+          throw std::runtime_error("mode " + mode + " failed with status " +
+                                   std::to_string(m.exit_code) + ", see " +
+                                   (folder / "stderr.txt").string());
+        }
+        return m;
+      };
+
+      const Measure mode1 = measured["1"] = run(sending, "1");
+      std::printf("  %-28s %8.2f s  peak %7.1f MB\n", "mode 1", mode1.seconds, MB(mode1.peak_kb));
+      Print("mode 2 (5 parts sent)", measured["2"] = run(sending, "2"), mode1);
+      Print("mode 3 (20 parts sent)", measured["3"] = run(sending, "3"), mode1);
+      Print("mode 5 (pages of 20)", measured["5"] = run(quiet, "5"), mode1);
+      Print("mode 6 (pages of 100)", measured["6"] = run(quiet, "6"), mode1);
+      Print("mode 7 first run (all sent)", measured["7 first"] = run(sending, "7"), mode1);
+      const Measure unchanged = measured["7"] = run(sending, "7");
+      Print("mode 7, nothing changed", unchanged, mode1);
+      const long every = 100 / options.percent;
+      Sql(db, "UPDATE apps SET Source_Timestamp = 't2', name = CASE WHEN rowid % " +
+                  std::to_string(every) + " = 0 THEN name || ' changed' ELSE name END;");
+      const Measure changed = measured["7 changed"] = run(sending, "7");
+      Print("mode 7, " + std::to_string(rows / every) + " changed", changed, mode1);
+      Goal("mode 7 nothing changed / mode 1", unchanged.seconds / mode1.seconds, 3.0);
+      Goal("mode 7 changed (uploads included) / mode 1", changed.seconds / mode1.seconds, 4.0);
+      for (const char* mode : {"2", "3", "5", "6", "7"}) {
+        Goal(std::string("peak memory mode ") + mode + " / mode 1",
+             static_cast<double>(measured[mode].peak_kb) / static_cast<double>(mode1.peak_kb), 1.5);
+      }
+    }
+    if (options.rows.size() > 1) {
+      const long small = options.rows.front();
+      const long large = options.rows.back();
+      std::printf("growth from %ld to %ld rows (%.0fx the rows)\n", small, large,
+                  static_cast<double>(large) / static_cast<double>(small));
+      for (const char* mode : {"1", "2", "3", "5", "6", "7", "7 changed"}) {
+        Goal(std::string("mode ") + mode + " time ratio",
+             runs[large][mode].seconds / runs[small][mode].seconds,
+             1.2 * static_cast<double>(large) / static_cast<double>(small));
+      }
+    }
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "bench_pages: %s (work folder kept: %s)\n", error.what(), work.c_str());
+    return 1;
+  }
+  std::error_code ec;
+  fs::remove_all(work, ec);
+  return 0;
+}
