@@ -10,6 +10,7 @@
 
 #include "app/CQvDataExporter.h"
 #include "fs/CQvFileSystem.h"
+#include "platform/StopSignal.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedStrings.h"
 #include "store/CQvXMLManip.h"
@@ -84,6 +85,7 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
 
     CQvFileSystem file_system;
     for (const Page& page : Pages(*count, page_size)) {
+      if (platform::StopRequested()) break;
       line = 41;
       const std::string page_file = PageFilePath(result_path, page);
       const std::string page_sql = AddFetchRangeToSQL(sql, page.start, page.end);
@@ -149,6 +151,7 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
     line = 3;
     int32_t total_changed = 0;
     for (const Page& page : Pages(*count, page_size)) {
+      if (platform::StopRequested()) break;
       int32_t changed = 0;
       Export_DiffPerEntity(AddFetchRangeToSQL(sql, page.start, page.end), data_source,
                            PageFilePath(result_path, page), import_rule, changed);
