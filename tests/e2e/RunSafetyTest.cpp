@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -339,6 +340,89 @@ INSTANTIATE_TEST_SUITE_P(Ways, LostSqlite,
                          [](const ::testing::TestParamInfo<Spoil>& test) {
                            return std::string(test.param.name);
                          });
+
+// A PostgreSQL cluster of the test's own on a port of its own, since the test stops
+// its server; removed again with the object.
+class OwnCluster {
+ public:
+  explicit OwnCluster(int port) : port_(port) {
+    const ChildResult started = Script({std::to_string(port)});
+    const std::string marker = "cluster in ";
+    const size_t at = started.err.find(marker);
+    if (started.exit_code != 0 || at == std::string::npos) {
+      throw std::runtime_error("no cluster on port " + std::to_string(port) + ": " + started.err);
+    }
+    dir_ =
+        started.err.substr(at + marker.size(), started.err.find(" (stop", at) - at - marker.size());
+    connection_string_ = started.out.substr(0, started.out.find('\n'));
+  }
+  ~OwnCluster() { Script({"--stop", dir_}); }
+  OwnCluster(const OwnCluster&) = delete;
+  OwnCluster& operator=(const OwnCluster&) = delete;
+
+  const std::string& ConnectionString() const { return connection_string_; }
+  void Pause() const { ASSERT_EQ(Script({"--pause", dir_}).exit_code, 0); }
+  void Resume() const { ASSERT_EQ(Script({"--resume", dir_, std::to_string(port_)}).exit_code, 0); }
+
+ private:
+  static ChildResult Script(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"/bin/sh", QV_TEST_DATA_DIR "/../support/pg_test_env.sh"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunChild(argv);
+  }
+
+  int port_;
+  std::string dir_;
+  std::string connection_string_;
+};
+
+TEST_F(RunSafety, APostgresServerThatGoesAwayFailsOnlyTheRulesItCannotServe) {
+  if (PostgresConnectionString().empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
+  // Port 54343 is this suite's cluster; the one that is stopped here is 10 above it.
+  const OwnCluster cluster(54353);
+  PostgresTables tables(cluster.ConnectionString());
+  std::vector<std::string> names;
+  for (const char* base : {"one", "two", "four"}) {
+    names.push_back(tables.Table(base));
+    tables.Execute(CreateAppsTable(names.back()));
+    tables.Execute(InsertNumberedApps(names.back(), kRows));
+  }
+  folder_.WriteDataSources(
+      {{1, "Pg", cluster.ConnectionString()}, {2, "Lite", Database("apps.db")}});
+  const auto pg_rule = [&](const std::string& table) {
+    return ExportRule{
+        Out(table + ".xml"), 1,     std::string("SELECT ") + kAppsColumns, "FROM " + table, "",
+        "ORDER BY tSID",     "Apps"};
+  };
+  folder_.WriteRules(
+      {pg_rule(names[0]), pg_rule(names[1]), Rule("lite.xml", 2), pg_rule(names[2])});
+
+  // The server goes with the first rule's upload and comes back with the third's.
+  const int first = NextUploadCall(folder_);
+  Hold(folder_, first);
+  Hold(folder_, first + 1);
+  RunningExport running(folder_, {"4"});
+  ASSERT_GT(WaitUntilHeld(folder_, first), 0);
+  cluster.Pause();
+  Release(folder_, first);
+  ASSERT_GT(WaitUntilHeld(folder_, first + 1), 0);
+  cluster.Resume();
+  Release(folder_, first + 1);
+  const ExportRun failed = running.Wait();
+  EXPECT_EQ(failed.exit_code, 1) << failed.err;
+  EXPECT_TRUE(HasLineWith(failed.log, {"CQvDataExporter.GetRS", "connection has been lost"}))
+      << failed.log;
+  std::vector<std::string> sent;
+  for (const Delivery& delivery : Accepted(Deliveries())) sent.push_back(delivery.fn);
+  EXPECT_EQ(sent, (std::vector<std::string>{names[0] + ".xml", "lite.xml", names[2] + ".xml"}));
+  EXPECT_FALSE(fs::exists(Out("last/" + names[1] + ".xml")));
+
+  RunOk("4");
+  const std::vector<Delivery> recovered = Accepted(Deliveries());
+  ASSERT_EQ(recovered.size(), 1u);
+  EXPECT_EQ(recovered[0].fn, names[1] + ".xml");
+  EXPECT_EQ(recovered[0].file->rows.size(), static_cast<size_t>(kRows));
+}
 
 }  // namespace
 }  // namespace qv::e2e
