@@ -11,6 +11,7 @@
 #include "fs/basFileSystemPaths.h"
 #include "log/basEventLogger.h"
 #include "platform/ProgramFolder.h"
+#include "platform/StopSignal.h"
 #include "records/basADOUtilities.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvDataSourceList.h"
@@ -196,7 +197,12 @@ void CQvDataExporter::ExportAll(int16_t mode) {
 
     bool last_tx_done = false;
     std::unique_ptr<CQvFileSystem> file_system;
-    for (; !rules->Eof(); rules->MoveNext()) {
+    int32_t rules_done = 0;
+    for (; !rules->Eof(); rules->MoveNext(), ++rules_done) {
+      if (platform::StopRequested()) {
+        TraceStopBeforeRule(rules_done, rules->RecordCount(), Text(rules, "tTargetPath"));
+        break;
+      }
       in_rule = true;
       line = 61;
       target_path = Text(rules, "tTargetPath");
@@ -230,10 +236,16 @@ void CQvDataExporter::ExportAll(int16_t mode) {
 
         line = 67;
         const int32_t failures_before = stats_.failures + stats_.sends_failed;
-        if (ExportRule(mode, rules, list.Item(data_source_id), sql, target_path, folder)) {
+        const int32_t query_failures_before = stats_.failures;
+        const std::shared_ptr<QvDataSource> data_source = list.Item(data_source_id);
+        if (ExportRule(mode, rules, data_source, sql, target_path, folder)) {
           ++stats_.rules_run;
           if (stats_.failures + stats_.sends_failed > failures_before) ++stats_.rules_failed;
         }
+        // A connection that died stays open in name and would fail every later rule of
+        // its data source; the next rule tries a new one instead.
+        if (stats_.failures > query_failures_before) data_source->DropConnection();
+        if (platform::StopRequested()) TraceStopInRule(target_path);
       }
 
       line = 68;
@@ -242,6 +254,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
     }
 
     line = 7;
+    if (platform::StopRequested()) stats_.stop_signal = platform::StopSignalNumber();
     QvSharedADO releaser;
     releaser.Release(sources);
     releaser.Release(rules);
@@ -250,6 +263,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
     Trace(kClass + ".ExportAll, Error " + target_path, kEventInformation, error);
     Trace(kClass + ".ExportAll, @Line#" + std::to_string(line), kEventWarning, error);
     if (in_rule) ++stats_.rules_failed;
+    if (platform::StopRequested()) stats_.stop_signal = platform::StopSignalNumber();
     if (stats_.started) {
       stats_.aborted = true;
     } else {
@@ -258,6 +272,22 @@ void CQvDataExporter::ExportAll(int16_t mode) {
     }
   }
   stats_.seconds = seconds_since_start();
+}
+
+void CQvDataExporter::TraceStopBeforeRule(int32_t rules_done, int64_t rules_total,
+                                          const std::string& next_target) {
+  Trace(kClass + ".ExportAll, stopped by " + platform::SignalName(platform::StopSignalNumber()) +
+            ": " + std::to_string(rules_done) + " rule(s) worked through, " +
+            std::to_string(rules_total - rules_done) + " not run, from File: " + next_target,
+        kEventWarning);
+}
+
+void CQvDataExporter::TraceStopInRule(const std::string& target_path) {
+  Trace(kClass + ".ExportAll, stop requested by " +
+            platform::SignalName(platform::StopSignalNumber()) + " during File: " + target_path +
+            "; files of it not yet made or sent were left for the next run, and its last data " +
+            "moved on only for what was delivered",
+        kEventWarning);
 }
 
 bool CQvDataExporter::ExportRule(int16_t mode, const std::shared_ptr<ado::Recordset>& rules,
@@ -526,6 +556,7 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
     QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
 
     for (size_t i = 0; i < ranges.size(); ++i) {
+      if (platform::StopRequested()) break;
       line = 4;
       const std::string part_file = target_path + "_" + std::to_string(i);
       Trace(kClass + ".ExportSplit, Test Start ZRA 001, File: " + part_file, kEventInformation);

@@ -183,6 +183,10 @@ class CQvDataExporter {
   bool ExportRule(int16_t mode, const std::shared_ptr<ado::Recordset>& rules,
                   const std::shared_ptr<QvDataSource>& data_source, const std::string& sql,
                   const std::string& target_path, const std::string& folder);
+  // Report a stop request: before the rule at `rules_done` (of `rules_total`), or
+  // one that came while the rule of `target_path` ran.
+  void TraceStopBeforeRule(int32_t rules_done, int64_t rules_total, const std::string& next_target);
+  void TraceStopInRule(const std::string& target_path);
   // Deletes the "Unsent" folder beside `folder` the first time the run exports there.
   void EmptyUnsentOnce(const std::string& folder);
   // The count of GetCount; nothing after a (traced) failure.

@@ -11,6 +11,7 @@
 #include "ado/Text.h"
 #include "app/CQvDataExporter.h"
 #include "fs/basFileSystemPaths.h"
+#include "platform/StopSignal.h"
 #include "records/CQvRecordset.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedADO.h"
@@ -110,6 +111,10 @@ void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Rec
       const double io_before = diff_times_.write + diff_times_.upload;
       entity_fields_ = LookUpEntityFields(rs, last);
       for (; !rs->Eof(); rs->MoveNext()) {
+        if (platform::StopRequested()) {
+          all_delivered = false;  // the entities left were not compared: keep the last data
+          break;
+        }
         switch (DiffOneEntity(rs, last, result_path, import_rule)) {
           case EntityOutcome::kDelivered:
             ++changed_count;

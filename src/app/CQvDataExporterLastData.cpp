@@ -123,7 +123,8 @@ bool CQvDataExporter::CreateLastDataFile(const std::string& result_path) {
     CQvFileSystem file_system;
     std::string source = result_path;
     std::string target = last_file;
-    return file_system.BackupFile(source, target);
+    if (file_system.BackupFile(source, target)) return true;
+    throw ado::Error(ado::kErrPathNotFound, kClass, last_file + " could not be written");
   } catch (...) {
     Trace(kClass + ".CreateLastDataFile", kEventWarning, CurrentErrorRecord());
     ++stats_.failures;

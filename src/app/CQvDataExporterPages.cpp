@@ -11,6 +11,7 @@
 #include "app/CQvDataExporter.h"
 #include "app/QueryPager.h"
 #include "fs/CQvFileSystem.h"
+#include "platform/StopSignal.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedStrings.h"
 #include "store/CQvXMLManip.h"
@@ -84,6 +85,7 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
 
     CQvFileSystem file_system;
     for (int64_t start = 0;; start += page_size) {
+      if (platform::StopRequested()) break;
       line = 41;
       const Page page = PageAt(start, page_size);
       const std::shared_ptr<ado::Recordset> rows = pager.NextPage(page_size);
@@ -150,6 +152,7 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
     line = 3;
     int32_t total_changed = 0;
     for (int64_t start = 0;; start += page_size) {
+      if (platform::StopRequested()) break;
       const Page page = PageAt(start, page_size);
       const std::shared_ptr<ado::Recordset> rows = pager.NextPage(page_size);
       if (rows->RecordCount() == 0) break;

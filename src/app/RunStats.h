@@ -15,6 +15,8 @@ struct RunStats {
   std::string start_failure;
   // A failure in the run's own steps ended it before the last rule.
   bool aborted = false;
+  // The number of the signal that stopped the run at a safe point; 0 when none did.
+  int stop_signal = 0;
 
   int32_t rules_run = 0;     // rules handed to an export operation
   int32_t rules_failed = 0;  // rules without their data source, or whose export reported a failure

@@ -1,10 +1,15 @@
 #include "app/basMain.h"
 
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <ostream>
 #include <string_view>
 
 #include "app/CQvDataExporter.h"
+#include "platform/ProgramFolder.h"
+#include "platform/RunLock.h"
+#include "platform/StopSignal.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedConvert.h"
 #include "shared/QvSharedErrorLog.h"
@@ -81,13 +86,15 @@ std::string UsageText() {
          "      7  changed records, page by page (the default; 0 means 7)\n"
          "\n"
          "Exit status: 0 success, 1 a rule, query, file write or upload failed,\n"
-         "2 bad command line or the run could not start.\n";
+         "2 bad command line or the run could not start, 3 another run holds the\n"
+         "program folder, 128 + N stopped by signal N (130 SIGINT, 143 SIGTERM).\n";
 }
 
 std::string VersionText() { return std::string("qvdataexporter ") + QV_VERSION + "\n"; }
 
 int ExitStatus(const RunStats& stats) {
   if (!stats.started) return kExitNotStarted;
+  if (stats.stop_signal != 0) return 128 + stats.stop_signal;
   if (stats.aborted || stats.rules_failed > 0 || stats.sends_failed > 0 || stats.failures > 0) {
     return kExitFailure;
   }
@@ -103,7 +110,11 @@ std::string RunSummary(const RunStats& stats) {
                      std::to_string(stats.files_written) + ", files sent " +
                      std::to_string(stats.files_sent) + ", sends failed " +
                      std::to_string(stats.sends_failed) + ", " + seconds + " seconds";
-  if (stats.aborted) text += " (run ended early)";
+  if (stats.stop_signal != 0) {
+    text += std::string(" (stopped by ") + platform::SignalName(stats.stop_signal) + ")";
+  } else if (stats.aborted) {
+    text += " (run ended early)";
+  }
   return text;
 }
 
@@ -125,10 +136,25 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         break;
     }
 
+    QvSharedErrorLog& log = QvSharedErrorLog::Instance();
+    std::optional<platform::RunLock> lock;
+    try {
+      lock.emplace(platform::ProgramFolder());
+    } catch (const ado::Error& e) {
+      log.LogEvent("qvdataexporter: the run could not start: " + e.record().description, {},
+                   kEventWarning, kLevelExport);
+      return kExitNotStarted;
+    }
+    if (!lock->Held()) {
+      // A warning, so that it reaches standard error as well as the log.
+      log.LogEvent("another run (" + lock->Holder() + ") holds the program folder", {},
+                   kEventWarning, kLevelExport);
+      return kExitLocked;
+    }
+
     CQvDataExporter exporter;
     exporter.ExportAll(command_line.mode);
     const RunStats& stats = exporter.Stats();
-    QvSharedErrorLog& log = QvSharedErrorLog::Instance();
     if (!stats.started) {
       log.LogEvent("qvdataexporter: the run could not start: " + stats.start_failure, {},
                    kEventWarning, kLevelExport);

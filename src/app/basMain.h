@@ -13,6 +13,8 @@ namespace qv {
 inline constexpr int kExitSuccess = 0;     // every rule ran without a reported failure
 inline constexpr int kExitFailure = 1;     // a rule, query, file write or upload failed
 inline constexpr int kExitNotStarted = 2;  // bad command line, or the run could not start
+inline constexpr int kExitLocked = 3;      // another run holds the program folder
+// A run stopped by SIGTERM or SIGINT exits with 128 + the signal's number.
 
 // What the command line asks for.
 struct CommandLine {
@@ -33,13 +35,15 @@ std::string VersionText();
 // The exit status a finished run gives.
 int ExitStatus(const RunStats& stats);
 // The closing line of a run: mode, rules run and failed, files written, sent and not
-// sent, seconds taken.
+// sent, seconds taken, and whether a signal or a failure ended it early.
 std::string RunSummary(const RunStats& stats);
 
 // The start-up routine. Help and version go to `out`; command-line errors with the
 // usage to `err`. A run ends with its summary line in the error log (QvSharedErrorLog),
 // and on `err` too when `summary_to_err`; a run that could not start logs why as a
-// warning instead. Returns the exit status. Never throws.
+// warning instead. Only one run at a time works in a program folder: while another
+// holds it, Main logs who does and returns kExitLocked. Returns the exit status.
+// Never throws.
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
          bool summary_to_err);
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <utility>
 
@@ -47,15 +48,24 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-bool AppendLine(const std::filesystem::path& target, const std::string& line) {
+// 0 when the entry was appended, else the errno of the failure. An entry that could
+// not be written whole is cut off again, so the file never ends in half an entry.
+int AppendLine(const std::filesystem::path& target, const std::string& line) {
   // Read access too, to look at the last byte.
   UniqueFd fd(::open(target.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (fd.get() < 0) return false;
+  if (fd.get() < 0) return errno;
+  struct stat before {};
+  if (::fstat(fd.get(), &before) != 0) return errno;
   // A previous writer that died mid-line must not swallow this entry.
   std::string entry = EndsWithLineBreak(fd.get()) ? std::string() : std::string("\n");
   entry += line;
   entry += '\n';
-  return WriteAll(fd.get(), entry);
+  if (WriteAll(fd.get(), entry)) return 0;
+  const int errnum = errno;
+  if (::ftruncate(fd.get(), before.st_size) != 0) {
+    // The cut entry stays; the next one starts on a line of its own.
+  }
+  return errnum == 0 ? EIO : errnum;
 }
 
 }  // namespace
@@ -74,12 +84,26 @@ bool AppLog::LogEvent(std::string_view text, int32_t event_type) {
   try {
     std::string line = FormatLine(clock_->Now(), event_type, text);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (event_type == kAppLogError || event_type == kAppLogWarning) {
+    const bool copied = event_type == kAppLogError || event_type == kAppLogWarning;
+    if (copied) {
       errors_ << line << '\n';
       errors_.flush();
     }
     if (target_.empty()) return false;
-    return AppendLine(target_, line);
+    const int failure = AppendLine(target_, line);
+    if (failure == 0) return true;
+    // The entry must not be lost with the file (a full disk, a size limit): the error
+    // stream gets it, after one line saying why the log has it not.
+    if (failed_target_ != target_) {
+      failed_target_ = target_;
+      errors_ << FormatLine(clock_->Now(), kAppLogError,
+                            "cannot write the log file " + target_.string() + ": " +
+                                std::strerror(failure))
+              << '\n';
+    }
+    if (!copied) errors_ << line << '\n';
+    errors_.flush();
+    return false;
   } catch (...) {
     return false;
   }

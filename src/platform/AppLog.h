@@ -37,7 +37,10 @@ class AppLog {
   const std::filesystem::path& Target() const { return target_; }
 
   // Writes one entry. Returns false when there is no target or the file cannot be
-  // written (the error-stream copy is made either way). Never throws.
+  // written (the error-stream copy is made either way). An entry the file could not
+  // take whole (a full disk, a file size limit) is removed from it again and goes to
+  // the error stream instead, after one line naming the file and the reason. Never
+  // throws.
   bool LogEvent(std::string_view text, int32_t event_type);
 
   // "Error" for 1, "Warning" for 2, "Information" for any other type.
@@ -50,6 +53,7 @@ class AppLog {
   std::ostream& errors_;
   std::mutex mutex_;
   std::filesystem::path target_;
+  std::filesystem::path failed_target_;  // whose write failure was last reported
 };
 
 }  // namespace qv::platform

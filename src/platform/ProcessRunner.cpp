@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "ado/Error.h"
+#include "platform/StopSignal.h"
 
 extern char** environ;
 
@@ -104,20 +105,25 @@ int PosixProcessRunner::Run(const std::vector<std::string>& argv) {
   sigset_t defaults;
   sigemptyset(&defaults);
   for (int signal :
-       {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
+       {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2, SIGXFSZ}) {
     sigaddset(&defaults, signal);
   }
   sigset_t no_mask;
   sigemptyset(&no_mask);
   posix_spawnattr_setsigdefault(attributes.get(), &defaults);
   posix_spawnattr_setsigmask(attributes.get(), &no_mask);
-  posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  // A group of its own: a Ctrl-C meant for this program lets the running upload end,
+  // and a second stop signal can end the child with everything it started.
+  posix_spawnattr_setpgroup(attributes.get(), 0);
+  posix_spawnattr_setflags(attributes.get(),
+                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
 
   pid_t pid = 0;
   rc = posix_spawn(&pid, argv.front().c_str(), actions.get(), attributes.get(), args.data(),
                    environ);
   if (rc != 0) ThrowStartFailure(rc, argv.front());
 
+  const StopChildGuard stop_guard(pid);
   int status = 0;
   for (;;) {
     const pid_t waited = ::waitpid(pid, &status, 0);

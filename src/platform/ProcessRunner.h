@@ -21,7 +21,8 @@ class ProcessRunner {
 };
 
 // The real runner: posix_spawn and waitpid. The child gets the caller's environment,
-// standard output and standard error, and /dev/null as standard input.
+// standard output and standard error, and /dev/null as standard input. It runs in a
+// process group of its own, which a second stop signal kills (StopSignal.h).
 class PosixProcessRunner : public ProcessRunner {
  public:
   int Run(const std::vector<std::string>& argv) override;

@@ -34,6 +34,11 @@ class QvDataSource {
   // masked connection string.
   std::shared_ptr<ado::Connection> GetConnection(int32_t kind);
 
+  // Lets go of the shared connection, so that the next GetConnection connects anew. For
+  // a connection that may have died (the server went away, the database file changed):
+  // it still looks open, and every later query on it would fail.
+  void DropConnection() { connection_.reset(); }
+
  private:
   int32_t id_;
   std::string name_;

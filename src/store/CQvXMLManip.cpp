@@ -186,8 +186,15 @@ bool CQvXMLManip::SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs,
         temporary.KeepModeOf(source_path);
         line = 4;
         // Streams straight into the file; a closed recordset is refused as Save refuses it.
-        rs->SaveToFile(temporary.Path(), ado::adPersistXML);
-        if (flush_to_disk) temporary.Sync();
+        try {
+          rs->SaveToFile(temporary.Path(), ado::adPersistXML);
+          if (flush_to_disk) temporary.Sync();
+        } catch (const ado::Error& e) {
+          // The report names the file the caller knows, not only the temporary.
+          ado::ErrorRecord record = e.record();
+          record.description = source_path + " not written: " + record.description;
+          throw ado::Error(std::move(record));
+        }
         line = 5;
         if (backup_file) BackupXMLFile(source_path);
         line = 6;

@@ -31,7 +31,13 @@ constexpr auto kStopLimit = std::chrono::seconds(5);
 constexpr auto kPoll = std::chrono::milliseconds(20);
 
 std::filesystem::path ScriptPath() {
+  // A compiler cache may make __FILE__ relative to the build folder; the tests' data
+  // folder is always absolute.
+#ifdef QV_TEST_DATA_DIR
+  return std::filesystem::path(QV_TEST_DATA_DIR).parent_path() / "support" / "receiver.py";
+#else
   return std::filesystem::path(__FILE__).parent_path() / "receiver.py";
+#endif
 }
 
 bool OnPath(const std::string& program) {

@@ -4,6 +4,8 @@
 #
 #   pg_test_env.sh [port]          start (port 54329 unless given)
 #   pg_test_env.sh --stop <dir>    stop the cluster in <dir> and remove the folder
+#   pg_test_env.sh --pause <dir>   stop the server in <dir>, keeping the cluster
+#   pg_test_env.sh --resume <dir> <port>   start it again
 #
 # The cluster lives in a new temporary folder, owned by the postgres user when run as
 # root (the server refuses to run as root), listens on 127.0.0.1 only, and accepts the
@@ -42,6 +44,18 @@ if [ "${1:-}" = "--stop" ]; then
   dir=${2:?"usage: pg_test_env.sh --stop <dir>"}
   as_owner "$BIN/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null
   rm -rf "$dir"
+  exit 0
+fi
+
+if [ "${1:-}" = "--pause" ]; then
+  as_owner "$BIN/pg_ctl" -D "${2:?}/data" -m fast -w stop >/dev/null
+  exit 0
+fi
+
+if [ "${1:-}" = "--resume" ]; then
+  dir=${2:?}
+  as_owner "$BIN/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-c listen_addresses=127.0.0.1 -p ${3:?} -k $dir -c fsync=off" start >/dev/null
   exit 0
 fi
 

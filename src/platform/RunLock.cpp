@@ -1,0 +1,90 @@
+#include "platform/RunLock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "ado/Error.h"
+#include "platform/Clock.h"
+
+namespace qv::platform {
+namespace {
+
+constexpr char kSource[] = "RunLock";
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[256];
+  off_t offset = 0;
+  for (;;) {
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, offset);
+    if (got <= 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+    offset += got;
+  }
+  return text;
+}
+
+// The value after "key=" up to the line end; empty when missing.
+std::string Value(const std::string& text, const std::string& key) {
+  const std::string prefix = key + "=";
+  size_t at = text.rfind(prefix, 0) == 0 ? 0 : text.find("\n" + prefix);
+  if (at == std::string::npos) return {};
+  if (at != 0) ++at;
+  at += prefix.size();
+  const size_t end = text.find('\n', at);
+  return text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+}  // namespace
+
+RunLock::RunLock(const std::string& folder) {
+  const std::string path = (std::filesystem::path(folder) / kFileName).string();
+  // Close-on-exec: the uploader must not inherit the lock and outlive a killed run with it.
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    const int errnum = errno;
+    throw ado::Error(ado::kErrPermissionDenied, kSource,
+                     "cannot open the lock file " + path + ": " + std::strerror(errnum));
+  }
+  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    const int errnum = errno;
+    if (errnum != EWOULDBLOCK) {
+      throw ado::Error(ado::kErrPermissionDenied, kSource,
+                       "cannot lock " + path + ": " + std::strerror(errnum));
+    }
+    // The holder writes right after locking; give it a moment before reading.
+    std::string text;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      text = ReadAll(fd_);
+      if (text.find('\n') != std::string::npos && !Value(text, "started").empty()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::string pid = Value(text, "pid");
+    std::string started = Value(text, "started");
+    holder_ = "pid " + (pid.empty() ? std::string("unknown") : pid) + ", started " +
+              (started.empty() ? std::string("unknown") : started);
+    return;
+  }
+  held_ = true;
+  const std::string text = "pid=" + std::to_string(::getpid()) +
+                           "\nstarted=" + FormatDateTime(SystemClock().Now()) + "\n";
+  // What a turned-away run reads; the lock holds even when this cannot be written.
+  if (::ftruncate(fd_, 0) == 0) {
+    const ssize_t ignored = ::pwrite(fd_, text.data(), text.size(), 0);
+    (void)ignored;
+  }
+}
+
+RunLock::~RunLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+}  // namespace qv::platform

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+namespace qv::platform {
+
+// One run at a time per folder: an exclusive flock on the file "qvdataexporter.lock"
+// in the folder, held for the object's life. The kernel releases it when the process
+// ends in any way, so a killed run never leaves a lock behind. The holder writes its
+// pid and start time into the file for the runs it turns away. The file itself stays.
+class RunLock {
+ public:
+  static constexpr const char* kFileName = "qvdataexporter.lock";
+
+  // Tries to take the lock without waiting. Throws ado::Error, with the reason, when
+  // the lock file cannot be opened or locked for another reason than a holder.
+  explicit RunLock(const std::string& folder);
+  ~RunLock();
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+
+  bool Held() const { return fd_ >= 0 && held_; }
+  // When not held: "pid N, started yyyy-mm-dd hh:mm:ss" as the holder wrote it
+  // ("pid unknown, started unknown" while it has not written yet).
+  const std::string& Holder() const { return holder_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+  std::string holder_;
+};
+
+}  // namespace qv::platform
