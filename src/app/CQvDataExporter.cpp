@@ -139,6 +139,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
   stats_ = RunStats{};
   stats_.mode = mode;
   unsent_emptied_.clear();
+  change_files_.clear();
 
   std::string target_path;  // of the rule being worked on
   bool in_rule = false;
@@ -294,6 +295,8 @@ bool CQvDataExporter::ExportRule(int16_t mode, const std::shared_ptr<ado::Record
                                  const std::shared_ptr<QvDataSource>& data_source,
                                  const std::string& sql, const std::string& target_path,
                                  const std::string& folder) {
+  if (ModeHasExport(mode)) RemoveTemporaries(target_path);
+  repeated_key_reported_ = false;
   switch (mode) {
     case 1: {
       // One data source that cannot be reached fails its rules, not the whole run.

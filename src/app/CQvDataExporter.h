@@ -7,6 +7,8 @@
 #include <random>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "ado/Connection.h"
@@ -106,8 +108,11 @@ class CQvDataExporter {
   std::string GetLasDataFileName(const std::string& result_path) const;
 
   // The last data of the result path as an open recordset the caller owns, or null
-  // when there is none or it cannot be read. A missing last-data file is first made
-  // from a result file left at the result path by an earlier run.
+  // when there is none. A missing last-data file is first made from the delivered copy
+  // of the whole result in LastTx, when no later delivery of that result lies there; a
+  // file left at the result path itself may never have been delivered and is not used.
+  // Last data that cannot be read is reported, moved aside to "<name>.bad" in the
+  // "last" folder, and counts as none.
   std::shared_ptr<ado::Recordset> GetLastDataRS(const std::string& result_path);
   // Replaces the last data with every record of `rs` (its "last" folder is created
   // when missing) and leaves `rs` on its first record. A recordset without records
@@ -119,18 +124,22 @@ class CQvDataExporter {
 
   // Mode 4: runs the query and sends each entity (record, keyed by tSID) that is new
   // or changed since the last data as a one-record file named result path + a
-  // number 0..999999 + ".xml", moved into LastTx when delivered and Unsent when not.
-  // Without last data the whole result is sent as one file at the result path. The
-  // result becomes the new last data only when every send was delivered. Records
-  // whose tSID is null cannot be sent and are reported. `changed_count` is set to the
-  // entities sent and delivered.
+  // number 0..999999 + ".xml" (a name no other file of the run, beside the result, in
+  // Unsent or in LastTx has), moved into LastTx when delivered and Unsent when not.
+  // Without last data, or with last data whose keys do not compare with the query's,
+  // the whole result is sent as one file at the result path. Undelivered files an
+  // earlier run left for this result are dropped first: this run makes them again. The
+  // result becomes the new last data only when every send was delivered. A key that
+  // occurs more than once is matched occurrence by occurrence and reported once per
+  // rule. Records whose tSID is null cannot be sent and are reported. `changed_count`
+  // is set to the entities sent and delivered.
   void Export_DiffPerEntity(const std::string& sql,
                             const std::shared_ptr<QvDataSource>& data_source,
                             const std::string& result_path, const std::string& import_rule,
                             int32_t& changed_count);
   // Compares the entity `rs` stands on with the last data (found through an equality
-  // filter on tSID, which stays set on `last`) and sends it when it is new or changed.
-  // True only when it was changed and delivered.
+  // filter on tSID, which stays set on `last`) and sends it when it is new or changed;
+  // one that cannot be compared is sent. True only when it was changed and delivered.
   bool Process_DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
                              const std::shared_ptr<ado::Recordset>& last,
                              const std::string& result_path, const std::string& import_rule);
@@ -212,7 +221,7 @@ class CQvDataExporter {
                      const std::string& result_path, const std::string& import_rule,
                      int32_t& changed_count);
 
-  enum class EntityOutcome { kUnchanged, kDelivered, kUndelivered, kSkipped };
+  enum class EntityOutcome { kUnchanged, kDelivered, kUndelivered, kSkipped, kLastUnusable };
   // Process_DiffOneEntity, telling a send that failed from an unchanged entity.
   EntityOutcome DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
                               const std::shared_ptr<ado::Recordset>& last,
@@ -229,6 +238,8 @@ class CQvDataExporter {
     std::optional<ado::Field> last_key;
     std::vector<ado::Field> compared;               // of rs, Source_Timestamp left out
     std::vector<std::optional<ado::Field>> before;  // the same names in last
+    // How often each key was met so far in the walk.
+    std::unordered_map<std::string, int32_t> occurrences;
   };
   static EntityFields LookUpEntityFields(const std::shared_ptr<ado::Recordset>& rs,
                                          const std::shared_ptr<ado::Recordset>& last);
@@ -238,6 +249,24 @@ class CQvDataExporter {
   // Moves a file whose send failed but that is still at `path` into "Unsent" beside it,
   // so that it is not later taken for delivered data.
   void SetAsideUndelivered(const std::string& path);
+  // Removes the change files of the result path that an earlier run left undelivered
+  // beside it or in Unsent, and its whole result in Unsent.
+  void DropEarlierUndelivered(const std::string& result_path);
+  // A change-file path for the result that this run has not drawn before and that no
+  // file beside the result, in Unsent or in LastTx has.
+  std::string NewChangeFilePath(const std::string& result_path);
+  // Why the keys of `last` cannot be matched with those of `rs`; empty when they can.
+  static std::string KeyMismatch(const std::shared_ptr<ado::Recordset>& rs,
+                                 const std::shared_ptr<ado::Recordset>& last);
+  // Reports the result path's last data as unusable (`reason`) and moves it to
+  // "<name>.bad" beside it, replacing an older one.
+  void SetAsideLastData(const std::string& result_path, const std::string& reason);
+  // The delivered copy of the whole result in LastTx, when no later delivery of the
+  // result lies there; empty otherwise.
+  std::string DeliveredWholeResult(const std::string& result_path) const;
+  // Removes the temporary files that a killed run left beside the rule's results and
+  // in their "last", "LastTx" and "Unsent" folders.
+  void RemoveTemporaries(const std::string& target_path);
 
   TraceFn trace_;
   // The run's pseudo-random generator: change-file numbers and test shares.
@@ -247,6 +276,10 @@ class CQvDataExporter {
   std::optional<EntityFields> entity_fields_;
   RunStats stats_;
   std::set<std::string> unsent_emptied_;
+  // Change-file paths drawn in this run.
+  std::unordered_set<std::string> change_files_;
+  // A repeated key was reported for the rule being exported.
+  bool repeated_key_reported_ = false;
 };
 
 }  // namespace qv

@@ -7,9 +7,12 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "ado/FieldValue.h"
 #include "ado/Text.h"
 #include "app/CQvDataExporter.h"
+#include "app/ResultFileNames.h"
 #include "fs/basFileSystemPaths.h"
 #include "platform/StopSignal.h"
 #include "records/CQvRecordset.h"
@@ -28,6 +31,8 @@ namespace {
 const std::string kClass = "CQvDataExporter";
 constexpr const char* kKeyField = "tSID";
 constexpr int32_t kMaxChangeFileNumber = 999999;
+constexpr const char* kDeliveredFolder = "LastTx";
+constexpr const char* kUndeliveredFolder = "Unsent";
 
 using Clock = std::chrono::steady_clock;
 
@@ -92,21 +97,22 @@ void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Rec
     if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
     diff_times_.query += SecondsSince(query_start);
 
-    bool all_delivered = true;
-    if (!last) {
-      line = 4;
-      Trace("No last data. Sending all entities. " + result_path, kEventInformation);
-      const Clock::time_point send_start = Clock::now();
-      const int32_t sent_before = stats_.files_sent;
-      const bool written = SaveAndSend(rs, result_path, false, import_rule);
-      all_delivered = written && stats_.files_sent > sent_before;
-      if (written && !all_delivered && !import_rule.empty()) SetAsideUndelivered(result_path);
-      diff_times_.upload += SecondsSince(send_start);
-    } else {
-      line = 5;
+    line = 5;
+    if (last) {
       if (!rs->Fields().Find(kKeyField)) {
         throw ado::Error(ado::kErrItemNotFound, kClass, "the query has no field tSID");
       }
+      if (const std::string mismatch = KeyMismatch(rs, last); !mismatch.empty()) {
+        SetAsideLastData(result_path, mismatch);
+        last.reset();
+      }
+    }
+    // What an earlier run could not deliver is made again below, from the same last data.
+    DropEarlierUndelivered(result_path);
+
+    bool all_delivered = true;
+    bool send_whole = !last;
+    if (last) {
       const Clock::time_point walk_start = Clock::now();
       const double io_before = diff_times_.write + diff_times_.upload;
       entity_fields_ = LookUpEntityFields(rs, last);
@@ -115,25 +121,35 @@ void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Rec
           all_delivered = false;  // the entities left were not compared: keep the last data
           break;
         }
-        switch (DiffOneEntity(rs, last, result_path, import_rule)) {
-          case EntityOutcome::kDelivered:
-            ++changed_count;
-            break;
-          case EntityOutcome::kUndelivered:
-            all_delivered = false;
-            break;
-          case EntityOutcome::kUnchanged:
-          case EntityOutcome::kSkipped:
-            break;
+        const EntityOutcome outcome = DiffOneEntity(rs, last, result_path, import_rule);
+        if (outcome == EntityOutcome::kLastUnusable) {
+          send_whole = true;
+          break;
         }
+        if (outcome == EntityOutcome::kDelivered) ++changed_count;
+        if (outcome == EntityOutcome::kUndelivered) all_delivered = false;
         ++processed;
       }
       entity_fields_.reset();
       diff_times_.compare +=
           SecondsSince(walk_start) - (diff_times_.write + diff_times_.upload - io_before);
-      Trace("QRT Subset records:" + std::to_string(processed) +
-                ", Changed:" + std::to_string(changed_count),
-            kEventInformation);
+      if (send_whole) {
+        SetAsideLastData(result_path, "its tSID values cannot be looked up");
+      } else {
+        Trace("QRT Subset records:" + std::to_string(processed) +
+                  ", Changed:" + std::to_string(changed_count),
+              kEventInformation);
+      }
+    }
+    if (send_whole) {
+      line = 4;
+      Trace("No last data. Sending all entities. " + result_path, kEventInformation);
+      const Clock::time_point send_start = Clock::now();
+      const int32_t sent_before = stats_.files_sent;
+      const bool written = SaveAndSend(rs, result_path, false, import_rule);
+      all_delivered = written && stats_.files_sent > sent_before;
+      if (written && !all_delivered && !import_rule.empty()) SetAsideUndelivered(result_path);
+      diff_times_.upload += SecondsSince(send_start);
     }
 
     line = 6;
@@ -185,6 +201,19 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     }
     const std::string sid = QvSharedStrings::ToText(key);
 
+    // The k-th record of a key in the query stands for its k-th record in the last data.
+    int32_t occurrence = 0;
+    if (known) {
+      occurrence = entity_fields_->occurrences[sid]++;
+      if (occurrence == 1 && !repeated_key_reported_) {
+        repeated_key_reported_ = true;
+        Trace(kClass + ".Export_DiffPerEntity, tSID " + sid + " occurs more than once in " +
+                  result_path + "; records of one key are compared in the order the query " +
+                  "returns them",
+              kEventWarning);
+      }
+    }
+
     line = 3;
     if (!last) throw ado::Error(ado::kErrObjectRequired, kClass, "no last data");
     bool found = false;
@@ -192,9 +221,18 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     const std::optional<ado::Field> last_key =
         known ? known->last_key : last->Fields().Find(kKeyField);
     if (last_key) {
-      last->SetFilter(std::string(kKeyField) + "='" + QvStrMan_EscapeSQLQuotes(key) + "'");
+      try {
+        last->SetFilter(std::string(kKeyField) + "='" + QvStrMan_EscapeSQLQuotes(key) + "'");
+      } catch (const ado::Error&) {
+        Trace(kClass + ".Process_DiffOneEntity, @Line#" + std::to_string(line), kEventWarning,
+              CurrentErrorRecord());
+        return EntityOutcome::kLastUnusable;
+      }
       // The filter ignores case; the key does not.
-      while (!last->Eof() && QvSharedStrings::ToText(last_key->Value()) != sid) last->MoveNext();
+      for (int32_t skipped = 0; !last->Eof(); last->MoveNext()) {
+        if (QvSharedStrings::ToText(last_key->Value()) != sid) continue;
+        if (skipped++ == occurrence) break;
+      }
       found = !last->Eof();
     }
 
@@ -205,10 +243,8 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
             kEventInformation);
     } else {
       line = 5;
-      const std::optional<bool> differs = CompareEntity(rs, last);
-      // An entity that could not be compared may have changed: keep the last data.
-      if (!differs) return EntityOutcome::kUndelivered;
-      changed = *differs;
+      // An entity that could not be compared may have changed: it is sent.
+      changed = CompareEntity(rs, last).value_or(true);
     }
     if (!changed) return EntityOutcome::kUnchanged;
 
@@ -223,8 +259,7 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     copier.CopyRecord(rs, one, true);
 
     line = 63;
-    std::uniform_int_distribution<int32_t> number(0, kMaxChangeFileNumber);
-    const std::string change_file = result_path + std::to_string(number(random_)) + ".xml";
+    const std::string change_file = NewChangeFilePath(result_path);
     if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
 
     line = 64;
@@ -246,6 +281,8 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
       return EntityOutcome::kDelivered;
     }
     ++stats_.sends_failed;
+    // Without an upload address the file is still where it was written.
+    SetAsideUndelivered(change_file);
     return EntityOutcome::kUndelivered;
   } catch (...) {
     Trace(kClass + ".Process_DiffOneEntity, @Line#" + std::to_string(line), kEventWarning,
@@ -330,7 +367,7 @@ void CQvDataExporter::SetAsideUndelivered(const std::string& path) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return;
   const fs::path file(path);
-  const fs::path unsent = file.parent_path() / "Unsent";
+  const fs::path unsent = file.parent_path() / kUndeliveredFolder;
   fs::create_directories(unsent, ec);
   if (!ec) fs::rename(file, unsent / file.filename(), ec);
   if (ec) {
@@ -342,6 +379,73 @@ void CQvDataExporter::SetAsideUndelivered(const std::string& path) {
   }
   Trace(kClass + ".Export_DiffPerEntity, not delivered, kept in " + unsent.string() + ": " + path,
         kEventWarning);
+}
+
+std::string CQvDataExporter::KeyMismatch(const std::shared_ptr<ado::Recordset>& rs,
+                                         const std::shared_ptr<ado::Recordset>& last) {
+  const std::optional<ado::Field> key = rs->Fields().Find(kKeyField);
+  const std::optional<ado::Field> last_key = last->Fields().Find(kKeyField);
+  if (!last_key) return "it has no field tSID";
+  if (!key) return {};
+  const auto kind = [](int32_t type) {
+    if (ado::IsTextType(type)) return 1;
+    if (ado::IsNumericType(type)) return 2;
+    if (ado::IsDateType(type)) return 3;
+    return 4;
+  };
+  if (kind(key->Type()) == kind(last_key->Type())) return {};
+  return "its tSID is of type " + std::to_string(last_key->Type()) + ", the query's of type " +
+         std::to_string(key->Type());
+}
+
+void CQvDataExporter::DropEarlierUndelivered(const std::string& result_path) {
+  namespace fs = std::filesystem;
+  const fs::path result(result_path);
+  const std::string name = result.filename().string();
+  const fs::path folder = result.has_parent_path() ? result.parent_path() : fs::path(".");
+  for (const fs::path& where : {folder, folder / kUndeliveredFolder}) {
+    for (const fs::path& path : FilesIn(where)) {
+      const std::string file = path.filename().string();
+      const bool whole = where != folder && file == name;
+      std::error_code ec;
+      if (whole || IsChangeFileOf(file, name)) fs::remove(path, ec);
+    }
+  }
+}
+
+std::string CQvDataExporter::NewChangeFilePath(const std::string& result_path) {
+  namespace fs = std::filesystem;
+  const fs::path result(result_path);
+  const fs::path folder = result.has_parent_path() ? result.parent_path() : fs::path(".");
+  std::uniform_int_distribution<int32_t> number(0, kMaxChangeFileNumber);
+  // A name taken once in a hundred draws is the rare case; a million taken ones, never.
+  for (int attempt = 0; attempt < 10000; ++attempt) {
+    const std::string path = result_path + std::to_string(number(random_)) + ".xml";
+    const std::string name = fs::path(path).filename().string();
+    std::error_code ec;
+    if (change_files_.contains(path) || fs::exists(path, ec) ||
+        fs::exists(folder / kUndeliveredFolder / name, ec) ||
+        fs::exists(folder / kDeliveredFolder / name, ec)) {
+      continue;
+    }
+    change_files_.insert(path);
+    return path;
+  }
+  throw ado::Error(ado::kErrPathNotFound, kClass, "no free change-file name for " + result_path);
+}
+
+void CQvDataExporter::RemoveTemporaries(const std::string& target_path) {
+  namespace fs = std::filesystem;
+  const fs::path target(target_path);
+  const std::string name = target.filename().string();
+  if (name.empty()) return;
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  for (const char* sub : {"", "last", kDeliveredFolder, kUndeliveredFolder}) {
+    for (const fs::path& path : FilesIn(folder / sub)) {
+      std::error_code ec;
+      if (IsTemporaryOf(path.filename().string(), name)) fs::remove(path, ec);
+    }
+  }
 }
 
 }  // namespace qv

@@ -1,9 +1,12 @@
 // The last-data store of the change-detecting exports.
 
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "app/CQvDataExporter.h"
+#include "app/ResultFileNames.h"
 #include "fs/CQvFileSystem.h"
 #include "fs/basFileSystemPaths.h"
 #include "shared/ErrorBoundary.h"
@@ -15,6 +18,7 @@ namespace {
 
 const std::string kClass = "CQvDataExporter";
 constexpr const char* kLastFolder = "last";
+constexpr const char* kDeliveredFolder = "LastTx";
 constexpr int32_t kPlainText = 1;
 
 struct SplitPath {
@@ -48,12 +52,11 @@ std::shared_ptr<ado::Recordset> CQvDataExporter::GetLastDataRS(const std::string
     Trace("Trying to get last data from: " + last_file, kEventInformation);
 
     CQvFileSystem file_system;
-    if (!file_system.CheckFileExists(last_file, true) &&
-        file_system.CheckFileExists(result_path, true)) {
-      std::string source = result_path;
+    if (!file_system.CheckFileExists(last_file, true)) {
+      std::string source = DeliveredWholeResult(result_path);
       std::string target = last_file;
-      if (file_system.BackupFile(source, target)) {
-        Trace("Needed to created the last data file " + last_file + " from: " + result_path,
+      if (!source.empty() && file_system.BackupFile(source, target)) {
+        Trace("Needed to created the last data file " + last_file + " from: " + source,
               kEventInformation);
       }
     }
@@ -63,8 +66,9 @@ std::shared_ptr<ado::Recordset> CQvDataExporter::GetLastDataRS(const std::string
     CQvXMLManip manip;
     std::shared_ptr<ado::Recordset> last = manip.OpenXMLToRS(last_file, false, kPlainText);
     if (!last || last->State() != ado::adStateOpen) {
-      throw ado::Error(ado::kErrInvalidPersistedFile, kClass,
-                       last_file + " cannot be read as a recordset");
+      // Left in place it would fail every later run the same way.
+      SetAsideLastData(result_path, last_file + " cannot be read as a recordset");
+      return nullptr;
     }
     return last;
   } catch (...) {
@@ -74,6 +78,36 @@ std::shared_ptr<ado::Recordset> CQvDataExporter::GetLastDataRS(const std::string
   }
 }
 
+std::string CQvDataExporter::DeliveredWholeResult(const std::string& result_path) const {
+  namespace fs = std::filesystem;
+  const SplitPath split = Split(result_path);
+  const fs::path last_tx = fs::path(split.folder.empty() ? "." : split.folder) / kDeliveredFolder;
+  const fs::path copy = last_tx / split.file_name;
+  std::error_code ec;
+  if (!fs::is_regular_file(copy, ec)) return {};
+  const fs::file_time_type delivered = fs::last_write_time(copy, ec);
+  if (ec) return {};
+  // A change file written after the whole result holds a newer state than the copy.
+  for (const fs::path& file : FilesIn(last_tx)) {
+    if (!IsChangeFileOf(file.filename().string(), split.file_name)) continue;
+    const fs::file_time_type written = fs::last_write_time(file, ec);
+    if (ec || written >= delivered) return {};
+  }
+  return copy.string();
+}
+
+void CQvDataExporter::SetAsideLastData(const std::string& result_path, const std::string& reason) {
+  const std::string last_file = GetLasDataFileName(result_path);
+  const std::string bad_file = last_file + ".bad";
+  std::error_code ec;
+  std::filesystem::rename(last_file, bad_file, ec);
+  const std::string outcome =
+      ec ? "it could not be moved aside (" + ec.message() + ")" : "it was moved to " + bad_file;
+  Trace(kClass + ".GetRS, the last data cannot be used: " + last_file + "; " + outcome +
+            ", and the rule runs as without last data",
+        kEventWarning, ado::ErrorRecord{ado::kErrInvalidPersistedFile, kClass, reason, "", 0});
+  ++stats_.failures;
+}
 bool CQvDataExporter::CreateLastDataFileFromRS(const std::string& result_path,
                                                const std::shared_ptr<ado::Recordset>& rs) {
   int line = 0;
@@ -93,11 +127,10 @@ bool CQvDataExporter::CreateLastDataFileFromRS(const std::string& result_path,
     line = 4;
     if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "no recordset");
     if (rs->State() == ado::adStateOpen && rs->RecordCount() == 0) {
-      // An empty result is no reason to forget the last data: it is reported, but it is
-      // not a failure of the run.
-      Trace(kClass + ".CreateLastDataFileFromRS, @Line#" + std::to_string(line), kEventWarning,
-            ado::ErrorRecord{ado::kErrNoCurrentRecord, kClass,
-                             "the result has no records; the last data stays as it was", "", 0});
+      // An empty result is no reason to forget the last data: a warning, not a failure.
+      Trace(kClass + ".CreateLastDataFileFromRS, the result has no records; the last data " +
+                "stays as it was: " + last_file,
+            kEventWarning);
       return false;
     }
     rs->MoveFirst();

@@ -218,8 +218,15 @@ std::optional<int64_t> CQvXMLManip::SaveQueryToXML(ado::QueryCursor& cursor,
         // A query's recordset is opened with batch optimistic locking: updatable.
         ado::PersistProperties properties;
         properties.updatable = true;
-        rows = ado::WriteQueryXmlFile(cursor, properties, temporary.Path());
-        if (flush_to_disk) temporary.Sync();
+        try {
+          rows = ado::WriteQueryXmlFile(cursor, properties, temporary.Path());
+          if (flush_to_disk) temporary.Sync();
+        } catch (const ado::Error& e) {
+          rows.reset();
+          ado::ErrorRecord record = e.record();
+          record.description = path + " not written: " + record.description;
+          throw ado::Error(std::move(record));
+        }
         line = 3;
         temporary.RenameTo(path);
         if (flush_to_disk) SyncFolderOf(std::filesystem::path(path));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -77,19 +78,30 @@ TEST_F(CQvDataExporterLastDataFiles, NothingAtThePathGivesNoLastDataAndCopiesNot
   EXPECT_TRUE(traces_.Has("Trying to get last data from: " + Last(), kEventInformation));
 }
 
-TEST_F(CQvDataExporterLastDataFiles, AnEarlierResultFileBecomesTheLastData) {
-  fs::create_directories(folder_.File("out"));
+TEST_F(CQvDataExporterLastDataFiles, OnlyTheNewestDeliveredWholeResultBecomesTheLastData) {
   CQvXMLManip manip;
-  ASSERT_TRUE(manip.SaveRSToXML(Rows({"a", "b"}), Result(), false));
+  const std::string delivered = folder_.File("out/LastTx/Apps.xml");
+  fs::create_directories(folder_.File("out/LastTx"));
+  // A result left at the result path may never have reached the receiver.
+  ASSERT_TRUE(manip.SaveRSToXML(Rows({"z"}), Result(), false));
+  EXPECT_EQ(exporter_.GetLastDataRS(Result()), nullptr);
+  EXPECT_FALSE(fs::exists(Last()));
 
+  ASSERT_TRUE(manip.SaveRSToXML(Rows({"a", "b"}), delivered, false));
   const auto last = exporter_.GetLastDataRS(Result());
-
   ASSERT_NE(last, nullptr);
   EXPECT_EQ(last->RecordCount(), 2);
-  EXPECT_EQ(test::ReadBytes(Last()), test::ReadBytes(Result()));
-  EXPECT_TRUE(traces_.Has("Needed to created the last data file " + Last() + " from: " + Result(),
+  EXPECT_EQ(test::ReadBytes(Last()), test::ReadBytes(delivered));
+  EXPECT_TRUE(traces_.Has("Needed to created the last data file " + Last() + " from: " + delivered,
                           kEventInformation));
   EXPECT_TRUE(traces_.Has("Loading last data into RS from: " + Last(), kEventInformation));
+
+  // A change delivered after it is newer than the copy: the copy is no starting point.
+  fs::remove(Last());
+  ASSERT_TRUE(manip.SaveRSToXML(Rows({"b"}), folder_.File("out/LastTx/Apps.xml17.xml"), false));
+  fs::last_write_time(delivered, fs::last_write_time(delivered) - std::chrono::seconds(5));
+  EXPECT_EQ(exporter_.GetLastDataRS(Result()), nullptr);
+  EXPECT_FALSE(fs::exists(Last()));
 }
 
 TEST_F(CQvDataExporterLastDataFiles, ExistingLastDataWinsOverTheResultFile) {
@@ -104,12 +116,17 @@ TEST_F(CQvDataExporterLastDataFiles, ExistingLastDataWinsOverTheResultFile) {
   EXPECT_EQ(last->RecordCount(), 3);
 }
 
-TEST_F(CQvDataExporterLastDataFiles, UnreadableLastDataIsNoLastData) {
+TEST_F(CQvDataExporterLastDataFiles, UnreadableLastDataIsSetAsideAndIsNoLastData) {
   fs::create_directories(folder_.File("out/last"));
+  test::WriteBytes(Last() + ".bad", "older");
   test::WriteBytes(Last(), "<xml>not a recordset");
 
   EXPECT_EQ(exporter_.GetLastDataRS(Result()), nullptr);
   EXPECT_EQ(traces_.Count("CQvDataExporter.GetRS", kEventWarning), 1) << traces_.All();
+  EXPECT_EQ(traces_.Count(Last(), kEventWarning), 1) << traces_.All();
+  EXPECT_FALSE(fs::exists(Last()));
+  EXPECT_EQ(test::ReadBytes(Last() + ".bad"), "<xml>not a recordset");
+  EXPECT_EQ(exporter_.Stats().failures, 1);
 }
 
 TEST_F(CQvDataExporterLastDataFiles, WritingFromARecordsetKeepsLastDataWhenTheResultIsEmpty) {
@@ -374,6 +391,113 @@ TEST_F(CQvDataExporterDiffExport, QueryWithoutTheKeyFieldSendsNothingOnceLastDat
   EXPECT_EQ(changed, 0);
   EXPECT_EQ(test::ReadBytes(Last()), before);
   EXPECT_EQ(traces_.Count("CQvDataExporter.Export_DiffPerEntity, u:0 @Line#5", kEventWarning), 1);
+}
+
+// Last data that cannot be used is set aside once; the rule sends its whole result and
+// is back to normal with the next run.
+TEST_F(CQvDataExporterDiffExport, UnusableLastDataIsSetAsideAndTheWholeResultSent) {
+  Sql("INSERT INTO apps VALUES('a', 'one', 't1'), ('b', 'two', 't1')");
+  Run();
+  const std::string good = test::ReadBytes(Last());
+  const auto saved = [](const std::shared_ptr<ado::Recordset>& rs) {
+    test::TestFolder scratch;
+    if (!CQvXMLManip().SaveRSToXML(rs, scratch.File("x.xml"), false)) ADD_FAILURE();
+    return test::ReadBytes(scratch.File("x.xml"));
+  };
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"not a recordset", "<xml>not a recordset"},
+      {"cut short", good.substr(0, good.size() / 2)},
+      {"no key field", saved(MakeTable({{"name", ado::adVarWChar, 20}}, {{"one"}}))},
+      {"integer keys", saved(MakeTable({{"tSID", ado::adInteger, 4}, {"name", ado::adVarWChar, 20}},
+                                       {{int32_t{1}, "one"}}))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::WriteBytes(Last(), c.bytes);
+    const size_t uploads = home_.Uploader().UploadedFiles().size();
+    const int32_t failures = exporter_.Stats().failures;
+    Run();
+    const auto uploaded = home_.Uploader().UploadedFiles();
+    ASSERT_EQ(uploaded.size(), uploads + 1);
+    EXPECT_EQ(uploaded.back(), "Apps.xml");
+    EXPECT_EQ(test::ReadBytes(Last() + ".bad"), c.bytes);
+    EXPECT_EQ(exporter_.Stats().failures, failures + 1);
+    EXPECT_EQ(traces_.Count("the last data cannot be used: " + Last(), kEventWarning), 1);
+    traces_.entries.clear();
+
+    Run();
+    EXPECT_EQ(home_.Uploader().UploadedFiles().size(), uploads + 1);
+    EXPECT_EQ(exporter_.Stats().failures, failures + 1);
+  }
+}
+
+// While the receiver is away, or no upload address is set, each run makes the pending
+// changes again: Unsent holds one file per pending change, in its newest state.
+TEST_F(CQvDataExporterDiffExport, UnsentHoldsOneFilePerPendingChangeWhateverTheRuns) {
+  for (const bool without_address : {false, true}) {
+    SCOPED_TRACE(without_address ? "no upload address" : "uploads fail");
+    fs::remove_all(home_.Out(""));
+    Sql("DELETE FROM apps");
+    Sql("INSERT INTO apps VALUES('a', 'one', 't1'), ('b', 'two', 't1'), ('c', 'three', 't1')");
+    home_.WriteUploadUrl("http://127.0.0.1:9/upload");
+    home_.Uploader().SetStatus(0);
+    Run();
+
+    if (without_address) {
+      home_.WriteUploadUrl("");
+    } else {
+      home_.Uploader().SetStatus(22);
+    }
+    for (int run = 1; run <= 3; ++run) {
+      Sql("UPDATE apps SET name = 'run " + std::to_string(run) + "' WHERE tSID IN ('a', 'b')");
+      Run();
+      const std::vector<std::string> unsent = ChangeFilesIn(home_.Out("Unsent"));
+      ASSERT_EQ(unsent.size(), 2u) << "run " << run;
+      for (const std::string& file : unsent) {
+        EXPECT_EQ(ColumnOf(home_.Out("Unsent/" + file), "name"),
+                  std::vector<std::string>{"run " + std::to_string(run)});
+      }
+      EXPECT_TRUE(ChangeFilesIn(home_.Out("")).empty());
+    }
+
+    home_.WriteUploadUrl("http://127.0.0.1:9/upload");
+    home_.Uploader().SetStatus(0);
+    EXPECT_EQ(Run(), 2);
+    EXPECT_TRUE(ChangeFilesIn(home_.Out("Unsent")).empty());
+  }
+}
+
+TEST_F(CQvDataExporterDiffExport, ChangeFileNamesOfOneRunAreUnique) {
+  Sql("INSERT INTO apps WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+      "WHERE i < 4000) SELECT 'k' || i, 'v', 't1' FROM n");
+  Run();
+  Sql("UPDATE apps SET name = 'w'");
+  // Random numbers below a million for 4,000 files: some number comes twice in all but
+  // one run of 3,000.
+  EXPECT_EQ(Run(), 4000);
+  auto uploaded = home_.Uploader().UploadedFiles();
+  ASSERT_EQ(uploaded.size(), 4001u);
+  std::sort(uploaded.begin(), uploaded.end());
+  EXPECT_EQ(std::adjacent_find(uploaded.begin(), uploaded.end()), uploaded.end());
+  EXPECT_EQ(ChangeFilesIn(home_.Out("LastTx")).size(), 4000u);
+}
+
+TEST_F(CQvDataExporterDiffExport, RepeatedKeysAreMatchedInOrderAndReportedOnce) {
+  Sql("INSERT INTO apps VALUES('a', 'one', 't1'), ('a', 'two', 't1'), ('b', 'x', 't1')");
+  Run();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(traces_.Count("tSID a occurs more than once", kEventWarning), 1) << traces_.All();
+  EXPECT_EQ(exporter_.Stats().failures, 0);
+
+  Sql("UPDATE apps SET name = 'TWO' WHERE name = 'two'");
+  EXPECT_EQ(Run(), 1);
+  const std::vector<std::string> sent = ChangeFilesIn(home_.Out("LastTx"));
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(ColumnOf(home_.Out("LastTx/" + sent[0]), "name"), std::vector<std::string>{"TWO"});
 }
 
 // --- Page files ---

@@ -157,7 +157,12 @@ TEST_P(DiffExport, EmptyResultSendsNothingAndKeepsTheLastData) {
   const std::string before = ReadText(Out("last/apps.xml"));
 
   Sql("DELETE FROM " + table_);
-  EXPECT_TRUE(Run().empty());
+  // An ordinary answer: a warning, no error, and the run succeeds.
+  const ExportRun empty = folder_.Run({"4"});
+  EXPECT_EQ(empty.exit_code, 0) << empty.log;
+  EXPECT_EQ(empty.LogLines("\tError\t"), 0) << empty.log;
+  EXPECT_GT(empty.LogLines("\tWarning\t"), 0) << empty.log;
+  EXPECT_TRUE(NewDeliveries(folder_.receiver(), seen_).empty());
   EXPECT_EQ(ReadText(Out("last/apps.xml")), before);
 
   // The entities come back unchanged: nothing to send.
@@ -166,14 +171,18 @@ TEST_P(DiffExport, EmptyResultSendsNothingAndKeepsTheLastData) {
   EXPECT_TRUE(Run().empty());
 }
 
-TEST_P(DiffExport, EarlierResultFileIsTheStartingPoint) {
+TEST_P(DiffExport, UndeliveredResultFileIsNoStartingPoint) {
   Insert(Sid(1), "a");
   Insert(Sid(2), "b");
   EXPECT_EQ(folder_.Run({"1"}).exit_code, 0);  // leaves out/apps.xml, sends nothing
   Sql("UPDATE " + table_ + " SET name = 'B' WHERE tSID = '" + Sid(2) + "'");
 
+  // The receiver never got entity 1: the whole result goes.
   const std::vector<Delivery> deliveries = Run();
-  EXPECT_EQ(ExpectChangeFiles(deliveries), std::multiset<std::string>{Sid(2)});
+  ASSERT_EQ(deliveries.size(), 1u);
+  EXPECT_EQ(deliveries[0].fn, "apps.xml");
+  EXPECT_EQ(KeyedValues(deliveries, "name"),
+            (std::multiset<std::string>{Sid(1) + "=a", Sid(2) + "=B"}));
   EXPECT_EQ(ColumnIgnoringCase(LastData(), "name"), (std::vector<std::string>{"a", "B"}));
 }
 

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+
+// Names of the files the change-detecting exports write for one result file.
+
+// Whether `file_name` is a change file of the result named `result_name`: that name, a
+// number of one to six digits, and ".xml".
+bool IsChangeFileOf(std::string_view file_name, std::string_view result_name);
+
+// Whether `file_name` is a temporary file made while writing or copying a file whose
+// name starts with `result_name` (the result, its pages and change files): "." + that
+// name + ".tmp" and eight hexadecimal digits, or + "." and six letters or digits.
+bool IsTemporaryOf(std::string_view file_name, std::string_view result_name);
+
+// The regular files directly in `folder`; none when it cannot be listed.
+std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder);
+
+}  // namespace qv
