@@ -85,9 +85,12 @@ void Connection::Open(std::string_view connection_string) {
       connection.get(), nullptr, reinterpret_cast<SQLCHAR*>(prepared.data()),
       static_cast<SQLSMALLINT>(prepared.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) {
-    throw Error(
-        kErrProvider, "ODBC",
-        WithoutPasswords(odbc::DiagnosticText(connection, "SQLDriverConnect failed"), prepared));
+    std::string text = odbc::DiagnosticText(connection, "SQLDriverConnect failed");
+    // The SQLite driver's message does not say which file it could not open.
+    if (const std::string path = SqliteDatabasePath(prepared); !path.empty()) {
+      text += " (database file '" + path + "')";
+    }
+    throw Error(kErrProvider, "ODBC", WithoutPasswords(std::move(text), prepared));
   }
   handles->connection = std::move(connection);
 
@@ -145,14 +148,18 @@ void Connection::RequireOpen() const {
 
 RecordsetData Connection::Query(std::string_view sql) {
   RequireOpen();
+  warnings_.clear();
   OdbcHandle statement = handles_->Run(sql, command_timeout_);
   odbc::OdbcResultReader reader(statement, handles_->traits);
   RecordsetData data;
   data.fields = reader.Fields();
   data.records = RecordStore(data.fields.size());
   reader.ReadInto(data.records);
+  warnings_ = reader.Warnings();
   return data;
 }
+
+std::vector<std::string> Connection::TakeWarnings() { return std::exchange(warnings_, {}); }
 
 int64_t Connection::CountRows(std::string_view sql) {
   RequireOpen();

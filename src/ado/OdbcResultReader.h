@@ -56,10 +56,15 @@ class OdbcResultReader {
   std::vector<FieldDef> Fields() const;
   // Rows per fetch that ReadInto uses.
   size_t BlockRows() const { return block_rows_; }
-  // Appends every remaining row to `store`, whose field count must match. Throws
-  // ado::Error with the driver's diagnostics, or kErrDataConversion / kErrOverflow
-  // naming the column when a value does not fit its field.
+  // Appends every remaining row to `store`, whose field count must match. Values enter
+  // as a recordset file holds them (see FileValues.h). Throws ado::Error with the
+  // driver's diagnostics, or kErrDataConversion / kErrOverflow naming the column, the
+  // row (1-based) and the value when a value does not fit its field. The statement is
+  // left unbound however the read ends.
   void ReadInto(RecordStore& store);
+  // One text per column whose values were changed to fit the file (characters replaced
+  // with U+FFFD), naming the column, the first such row and how many values.
+  std::vector<std::string> Warnings() const;
 
  private:
   struct Column;
@@ -69,16 +74,19 @@ class OdbcResultReader {
   void StoreBound(Column& column, size_t row, RecordStore& store, size_t record);
   void StoreFetched(Column& column, RecordStore& store, size_t record);
   void Reread(Column& column, size_t row, RecordStore& store, size_t record);
+  void NoteReplaced(Column& column, size_t replaced);
 
   const OdbcHandle& statement_;
   DriverTraits traits_;
   std::vector<Column> columns_;
   size_t block_rows_ = 1;
+  int64_t row_ = 0;   // rows read so far
   std::string text_;  // scratch for converted text values
 };
 
 // Counts the rows of an executed statement's result, fetching blocks without binding
-// any column, so memory stays bounded by one block. Throws as OdbcResultReader.
+// any column, so memory stays bounded by one block. Throws as OdbcResultReader; the
+// statement's block attributes are reset however the count ends.
 int64_t CountResultRows(const OdbcHandle& statement);
 
 }  // namespace ado::odbc

@@ -331,6 +331,10 @@ std::shared_ptr<ado::Recordset> CQvDataExporter::GetRS(
     rs->SetActiveConnection(connection);
     rs->Open(ado::Variant(), nullptr, ado::adOpenUnspecified, ado::adLockUnspecified, -1);
     rs->SetActiveConnection(nullptr);
+    // Values the file cannot hold as they came (a NUL in a text) were changed on the way.
+    for (const std::string& warning : connection->TakeWarnings()) {
+      Trace(kClass + ".GetRS, " + warning, kEventWarning);
+    }
     return rs;
   } catch (...) {
     Trace(kClass + ".GetRS", kEventWarning, CurrentErrorRecord());
