@@ -10,11 +10,14 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
+#include "ado/OdbcHandle.h"
+#include "ado/OdbcResultReader.h"
 #include "shared/TestFolder.h"
 
 namespace ado {
 namespace {
 
+using test::ErrorOf;
 using test::Same;
 
 constexpr int kRows = 2500;
@@ -184,6 +187,73 @@ TEST(ColumnBlocks, PostgresValuesOverSeveralBlocks) {
   };
   CheckColumns(db, columns, "", "generate_series(1, " + std::to_string(kRows) + ") AS g(k)");
   db.Execute("DROP SCHEMA qv_column_blocks CASCADE");
+}
+
+// A read that fails halfway leaves the statement with no binding into the reader's
+// buffers and no block size that the next fetch would fill; so does a count.
+TEST(ColumnBlocks, FailedReadLeavesTheStatementUnbound) {
+  qv::test::TestFolder folder;
+  const std::string path = folder.File("bad.db");
+  {
+    Connection db;
+    db.Open("Driver=SQLite3;NoCreat=0;Database=" + path);
+    db.Execute("CREATE TABLE t(k INTEGER, d DATE)");
+    db.Execute("INSERT INTO t WITH RECURSIVE g(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM g "
+               "WHERE k < 2500) SELECT k, CASE k WHEN 2001 THEN '0000-01-01' ELSE '2024-01-01' "
+               "END FROM g");
+  }
+  using odbc::OdbcHandle;
+  OdbcHandle env(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+  SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  OdbcHandle dbc(SQL_HANDLE_DBC, env.get());
+  std::string text = "Driver=SQLite3;StepAPI=1;Database=" + path;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnectA(dbc.get(), nullptr,
+                                              reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                              nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
+  auto run = [&](const char* sql) {
+    OdbcHandle statement(SQL_HANDLE_STMT, dbc.get());
+    std::string query = sql;
+    EXPECT_TRUE(SQL_SUCCEEDED(
+        SQLExecDirectA(statement.get(), reinterpret_cast<SQLCHAR*>(query.data()), SQL_NTS)));
+    return statement;
+  };
+  auto expect_unbound = [](const OdbcHandle& statement) {
+    SQLULEN block = 0;
+    SQLGetStmtAttr(statement.get(), SQL_ATTR_ROW_ARRAY_SIZE, &block, 0, nullptr);
+    EXPECT_EQ(block, 1u);
+    SQLPOINTER fetched = &block;
+    SQLGetStmtAttr(statement.get(), SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0, nullptr);
+    EXPECT_EQ(fetched, nullptr);
+    // The rest of the result fetches into nothing of the reader's (AddressSanitizer
+    // reports a write into its freed buffers).
+    SQLRETURN rc;
+    while (SQL_SUCCEEDED(rc = SQLFetch(statement.get()))) {
+    }
+    EXPECT_EQ(rc, SQL_NO_DATA);
+  };
+  {
+    OdbcHandle statement = run("SELECT k, d FROM t ORDER BY k");
+    {
+      odbc::DriverTraits traits;
+      traits.sizes_enforced = false;
+      odbc::OdbcResultReader reader(statement, traits);
+      ASSERT_GT(reader.BlockRows(), 1u);
+      RecordStore store(2);
+      const ErrorRecord e = ErrorOf([&] { reader.ReadInto(store); });
+      EXPECT_EQ(e.description.rfind("Column 'd', row 2001: ", 0), 0u) << e.description;
+    }
+    expect_unbound(statement);
+  }
+  {
+    OdbcHandle statement = run("SELECT k FROM t");
+    EXPECT_EQ(odbc::CountResultRows(statement), kRows);
+    SQLCloseCursor(statement.get());
+    const std::string again = "SELECT k FROM t";
+    SQLExecDirectA(statement.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(again.data())),
+                   SQL_NTS);
+    expect_unbound(statement);
+  }
+  SQLDisconnect(dbc.get());
 }
 
 }  // namespace
