@@ -198,18 +198,19 @@ TEST(ColumnBlocks, FailedReadLeavesTheStatementUnbound) {
     Connection db;
     db.Open("Driver=SQLite3;NoCreat=0;Database=" + path);
     db.Execute("CREATE TABLE t(k INTEGER, d DATE)");
-    db.Execute("INSERT INTO t WITH RECURSIVE g(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM g "
-               "WHERE k < 2500) SELECT k, CASE k WHEN 2001 THEN '0000-01-01' ELSE '2024-01-01' "
-               "END FROM g");
+    db.Execute(
+        "INSERT INTO t WITH RECURSIVE g(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM g "
+        "WHERE k < 2500) SELECT k, CASE k WHEN 2001 THEN '0000-01-01' ELSE '2024-01-01' "
+        "END FROM g");
   }
   using odbc::OdbcHandle;
   OdbcHandle env(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
   SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   OdbcHandle dbc(SQL_HANDLE_DBC, env.get());
   std::string text = "Driver=SQLite3;StepAPI=1;Database=" + path;
-  ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnectA(dbc.get(), nullptr,
-                                              reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
-                                              nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
+  ASSERT_TRUE(
+      SQL_SUCCEEDED(SQLDriverConnectA(dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
+                                      SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
   auto run = [&](const char* sql) {
     OdbcHandle statement(SQL_HANDLE_STMT, dbc.get());
     std::string query = sql;
