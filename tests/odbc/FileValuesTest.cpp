@@ -100,7 +100,7 @@ TEST_F(SqliteValues, ValuesReadBackFromTheirFileUnchanged) {
   }
 }
 
-TEST_F(SqliteValues, TextWithNul) {
+TEST_F(SqliteValues, DriverEndsTextAtNulWithoutAWord) {
   db_.Execute("CREATE TABLE n(id INTEGER, tx TEXT)");
   db_.Execute("INSERT INTO n VALUES(1, 'ab' || char(0) || 'cd')");
   RecordsetData data = db_.Query("SELECT id, tx, length(CAST(tx AS BLOB)) AS bytes FROM n");
