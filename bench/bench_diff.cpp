@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
 
   const std::string connection_string = "Driver=SQLite3;Database=" + home.File("data.db");
   ado::Connection db;
-  db.Open(connection_string);
+  db.Open(connection_string + ";NoCreat=0");
   db.Execute(
       "CREATE TABLE apps(tSID TEXT, name TEXT, amount NUMERIC, note TEXT,"
       " Source_Timestamp TEXT)");

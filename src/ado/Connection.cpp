@@ -42,6 +42,7 @@ class OdbcCursor : public QueryCursor {
   size_t FetchInto(RecordStore& store, size_t max_rows) override {
     return reader_.Fetch(store, max_rows);
   }
+  std::vector<std::string> Warnings() const override { return reader_.Warnings(); }
 
  private:
   OdbcHandle statement_;
@@ -102,9 +103,12 @@ void Connection::Open(std::string_view connection_string) {
       connection.get(), nullptr, reinterpret_cast<SQLCHAR*>(prepared.data()),
       static_cast<SQLSMALLINT>(prepared.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) {
-    throw Error(
-        kErrProvider, "ODBC",
-        WithoutPasswords(odbc::DiagnosticText(connection, "SQLDriverConnect failed"), prepared));
+    std::string text = odbc::DiagnosticText(connection, "SQLDriverConnect failed");
+    // The SQLite driver's message does not say which file it could not open.
+    if (const std::string path = SqliteDatabasePath(prepared); !path.empty()) {
+      text += " (database file '" + path + "')";
+    }
+    throw Error(kErrProvider, "ODBC", WithoutPasswords(std::move(text), prepared));
   }
   handles->connection = std::move(connection);
 
@@ -162,12 +166,14 @@ void Connection::RequireOpen() const {
 
 RecordsetData Connection::Query(std::string_view sql) {
   RequireOpen();
+  warnings_.clear();
   OdbcHandle statement = handles_->Run(sql, command_timeout_);
   odbc::OdbcResultReader reader(statement, handles_->traits);
   RecordsetData data;
   data.fields = reader.Fields();
   data.records = RecordStore(data.fields.size());
   reader.ReadInto(data.records);
+  warnings_ = reader.Warnings();
   return data;
 }
 
@@ -175,6 +181,8 @@ std::unique_ptr<QueryCursor> Connection::OpenCursor(std::string_view sql) {
   RequireOpen();
   return std::make_unique<OdbcCursor>(handles_->Run(sql, command_timeout_), handles_->traits);
 }
+
+std::vector<std::string> Connection::TakeWarnings() { return std::exchange(warnings_, {}); }
 
 int64_t Connection::CountRows(std::string_view sql) {
   RequireOpen();

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ado/QueryCursor.h"
 #include "ado/Recordset.h"
@@ -50,10 +51,18 @@ class Connection {
   // connection is closed or the statement returns no result set, kErrProvider for
   // driver failures, kErrDataConversion or kErrOverflow for a value that does not fit
   // its field (the message names the column).
+  //
+  // Values enter as a recordset file holds them: timestamps to the microsecond, and text
+  // with U+FFFD for each character XML 1.0 cannot hold (NUL and other control
+  // characters, unpaired surrogates). Each column where that changed a value leaves a
+  // warning for TakeWarnings.
   RecordsetData Query(std::string_view sql);
-  // Runs a row-returning statement for reading its rows a block at a time. The cursor
-  // must not outlive the connection. Throws as Query.
+  // Runs a row-returning statement for reading its rows a block at a time, values
+  // entering as Query's do. The cursor must not outlive the connection. Throws as Query.
   std::unique_ptr<QueryCursor> OpenCursor(std::string_view sql);
+  // The warnings of the last Query (one text per column, naming the column, the first
+  // row and how many values), and clears them.
+  std::vector<std::string> TakeWarnings();
   // The number of rows the statement returns, fetched in blocks without keeping them.
   int64_t CountRows(std::string_view sql);
   // Runs a statement that returns no rows; the number of rows it affected, or -1 when
@@ -68,6 +77,7 @@ class Connection {
   std::unique_ptr<Handles> handles_;
   std::string masked_connection_string_;
   std::string dbms_name_;
+  std::vector<std::string> warnings_;
   int32_t command_timeout_ = 30;
 };
 

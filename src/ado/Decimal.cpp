@@ -292,7 +292,12 @@ Date Date::FromParts(const Parts& parts) {
   const double time =
       (parts.hour * 3600.0 + parts.minute * 60.0 + parts.second + parts.nanosecond / 1e9) / 86400.0;
   // Before the epoch the whole part counts back while the time still runs forward.
-  return Date{day >= 0 ? static_cast<double>(day) + time : static_cast<double>(day) - time};
+  const double days = day >= 0 ? static_cast<double>(day) + time : static_cast<double>(day) - time;
+  // On the first and the last day a time just before midnight may round to a day that
+  // does not exist.
+  if (days >= kMaxDays + 1) return Date{std::nextafter(kMaxDays + 1, 0.0)};
+  if (days <= kMinDays - 1) return Date{std::nextafter(kMinDays - 1, 0.0)};
+  return Date{days};
 }
 
 Date::Parts Date::ToPartsRounded(int64_t units_per_second) const {
@@ -311,8 +316,12 @@ Date::Parts Date::ToPartsRounded(int64_t units_per_second) const {
       step;
   int64_t day = static_cast<int64_t>(whole);
   if (units >= units_per_day) {
-    units -= units_per_day;
-    ++day;
+    if (static_cast<double>(day) >= kMaxDays) {
+      units = units_per_day - step;  // 9999-12-31 has no next day: its last moment instead
+    } else {
+      units -= units_per_day;
+      ++day;
+    }
   }
   Parts p;
   CivilFromDays(day + kOleEpoch, p.year, p.month, p.day);

@@ -89,6 +89,27 @@ std::string MaskConnectionString(std::string_view text) {
   return Join(pairs);
 }
 
+namespace {
+
+bool IsSqliteDriver(const std::vector<ConnectionStringPair>& pairs) {
+  const ConnectionStringPair* driver = FindKey(pairs, "DRIVER");
+  return driver != nullptr && FoldCase(driver->value).find("sqlite") != std::string::npos;
+}
+
+}  // namespace
+
+std::string SqliteDatabasePath(std::string_view text) {
+  const auto pairs = ParseConnectionString(text);
+  if (!IsSqliteDriver(pairs)) return "";
+  const ConnectionStringPair* database = FindKey(pairs, "Database");
+  if (database == nullptr) return "";
+  std::string_view value = Trim(database->value);
+  if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
+    value = value.substr(1, value.size() - 2);
+  }
+  return std::string(value);
+}
+
 std::string PrepareConnectionString(std::string_view text) {
   auto pairs = ParseConnectionString(text);
   const ConnectionStringPair* driver = FindKey(pairs, "DRIVER");
@@ -97,7 +118,7 @@ std::string PrepareConnectionString(std::string_view text) {
 
   std::vector<std::pair<std::string_view, std::string_view>> defaults;
   if (name.find("sqlite") != std::string::npos) {
-    defaults = {{"StepAPI", "1"}};
+    defaults = {{"StepAPI", "1"}, {"NoCreat", "1"}};
   } else if (name.find("postgres") != std::string::npos || name.find("psql") != std::string::npos) {
     defaults = {{"UseDeclareFetch", "1"},
                 {"Fetch", "10000"},

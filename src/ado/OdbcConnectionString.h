@@ -27,11 +27,16 @@ std::string MaskConnectionString(std::string_view text);
 
 // The connection string with the driver options this program relies on added when the
 // text does not set them itself (keys compared without case):
-//   SQLite driver:      StepAPI=1 (step through the result instead of loading it whole)
+//   SQLite driver:      StepAPI=1 (step through the result instead of loading it whole),
+//                       NoCreat=1 (open existing database files only)
 //   PostgreSQL driver:  UseDeclareFetch=1;Fetch=10000 (fetch through a cursor in
 //                       batches), BoolsAsChar=0 (booleans as SQL_BIT), CommLog=0;Debug=0
 //                       (no per-statement logs under /tmp)
 // The driver is recognised from the DRIVER value; a DSN-only string is returned as is.
 std::string PrepareConnectionString(std::string_view text);
+
+// The Database value of a connection string for the SQLite driver; empty for other
+// drivers or when there is none.
+std::string SqliteDatabasePath(std::string_view text);
 
 }  // namespace ado

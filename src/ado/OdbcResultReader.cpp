@@ -3,11 +3,13 @@
 #include <unicode/ustring.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string_view>
 
 #include "ado/Error.h"
+#include "ado/FileValues.h"
 
 namespace ado::odbc {
 
@@ -21,34 +23,36 @@ constexpr size_t kGetDataChunk = 8192;  // bytes per SQLGetData call
 
 size_t RoundUp8(size_t n) { return (n + 7) & ~size_t{7}; }
 
-void IcuUtf16ToUtf8(const char* data, size_t units, std::string& out) {
+// Returns how many unpaired surrogates became U+FFFD.
+size_t IcuUtf16ToUtf8(const char* data, size_t units, std::string& out) {
   std::u16string text(units, u'\0');  // aligned copy for ICU
   std::memcpy(text.data(), data, units * sizeof(char16_t));
   out.assign(units * 3, '\0');
   int32_t length = 0;
+  int32_t substitutions = 0;
   UErrorCode status = U_ZERO_ERROR;
   // Unpaired surrogates from a broken value become U+FFFD rather than failing the row.
   u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
-                     static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+                     static_cast<int32_t>(text.size()), 0xFFFD, &substitutions, &status);
   if (U_FAILURE(status)) {
     throw Error(kErrDataConversion, "ODBC", "Text from the driver is not valid UTF-16");
   }
   out.resize(static_cast<size_t>(length));
+  return static_cast<size_t>(substitutions);
 }
 
 // UTF-16 code units in native order, at any alignment, into `out` as UTF-8. Most
-// values are ASCII and are copied unit by unit; the rest go through ICU.
-void Utf16ToUtf8(const char* data, size_t units, std::string& out) {
+// values are ASCII and are copied unit by unit; the rest go through ICU. Returns how many
+// unpaired surrogates became U+FFFD.
+size_t Utf16ToUtf8(const char* data, size_t units, std::string& out) {
   out.resize(units);
   for (size_t i = 0; i < units; ++i) {
     char16_t unit;
     std::memcpy(&unit, data + i * sizeof unit, sizeof unit);
-    if (unit >= 0x80) {
-      IcuUtf16ToUtf8(data, units, out);
-      return;
-    }
+    if (unit >= 0x80) return IcuUtf16ToUtf8(data, units, out);
     out[i] = static_cast<char>(unit);
   }
+  return 0;
 }
 
 // A GUID's text as {XXXXXXXX-...}, upper case; other text is left as it is.
@@ -99,6 +103,27 @@ bool IsVariable(FetchKind kind) {
          kind == FetchKind::kGuid;
 }
 
+// Bytes of the C type of a fixed-size kind. A column-wise bound array of such a type
+// steps by exactly this size, whatever buffer length the binding gives.
+size_t FixedBytes(FetchKind kind) {
+  switch (kind) {
+    case FetchKind::kReal:
+      return sizeof(SQLREAL);
+    case FetchKind::kDouble:
+      return sizeof(SQLDOUBLE);
+    case FetchKind::kBit:
+      return sizeof(unsigned char);
+    case FetchKind::kTimestamp:
+      return sizeof(SQL_TIMESTAMP_STRUCT);
+    case FetchKind::kDate:
+      return sizeof(SQL_DATE_STRUCT);
+    case FetchKind::kTime:
+      return sizeof(SQL_TIME_STRUCT);
+    default:
+      return sizeof(SQLBIGINT);
+  }
+}
+
 // Bytes of one bound cell; for text, room for every character as a surrogate pair.
 size_t CellBytes(FetchKind kind, size_t chars) {
   switch (kind) {
@@ -110,14 +135,8 @@ size_t CellBytes(FetchKind kind, size_t chars) {
       return RoundUp8(std::max<size_t>(chars, 1));
     case FetchKind::kDecimal:
       return 72;  // 38 digits, sign, point, exponent, NUL
-    case FetchKind::kTimestamp:
-      return RoundUp8(sizeof(SQL_TIMESTAMP_STRUCT));
-    case FetchKind::kDate:
-      return RoundUp8(sizeof(SQL_DATE_STRUCT));
-    case FetchKind::kTime:
-      return RoundUp8(sizeof(SQL_TIME_STRUCT));
     default:
-      return 8;
+      return FixedBytes(kind);
   }
 }
 
@@ -185,16 +204,22 @@ void StoreDecimal(RecordStore& store, size_t record, size_t field, std::string_v
   store.SetDecimal(record, field, *value);
 }
 
-Date TimestampDate(const SQL_TIMESTAMP_STRUCT& ts) {
-  Date::Parts parts;
-  parts.year = ts.year;
-  parts.month = ts.month;
-  parts.day = ts.day;
-  parts.hour = ts.hour;
-  parts.minute = ts.minute;
-  parts.second = ts.second;
-  parts.nanosecond = static_cast<int32_t>(ts.fraction);
-  return Date::FromParts(parts);
+// The date of `parts` as the file will hold it in the field; a date the field cannot
+// hold names its value.
+void StoreDate(RecordStore& store, size_t record, size_t field, int32_t ado_type,
+               const Date::Parts& parts) {
+  Date date;
+  try {
+    date = FileDate(Date::FromParts(parts), ado_type);
+  } catch (const Error& error) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%09d", parts.year, parts.month,
+                  parts.day, parts.hour, parts.minute, parts.second, parts.nanosecond);
+    ErrorRecord record_error = error.record();
+    record_error.description += ": value " + std::string(text);
+    throw Error(std::move(record_error));
+  }
+  store.SetDate(record, field, date);
 }
 
 // Stores a fixed-size value found at `data` (the C type of its fetch kind).
@@ -234,7 +259,15 @@ void StoreFixed(const ColumnMapping& map, const void* data, RecordStore& store, 
     case FetchKind::kTimestamp: {
       SQL_TIMESTAMP_STRUCT v;
       std::memcpy(&v, data, sizeof v);
-      store.SetDate(record, field, TimestampDate(v));
+      Date::Parts parts;
+      parts.year = v.year;
+      parts.month = v.month;
+      parts.day = v.day;
+      parts.hour = v.hour;
+      parts.minute = v.minute;
+      parts.second = v.second;
+      parts.nanosecond = static_cast<int32_t>(v.fraction);
+      StoreDate(store, record, field, map.field.type, parts);
       break;
     }
     case FetchKind::kDate: {
@@ -244,7 +277,7 @@ void StoreFixed(const ColumnMapping& map, const void* data, RecordStore& store, 
       parts.year = v.year;
       parts.month = v.month;
       parts.day = v.day;
-      store.SetDate(record, field, Date::FromParts(parts));
+      StoreDate(store, record, field, map.field.type, parts);
       break;
     }
     case FetchKind::kTime: {
@@ -254,7 +287,7 @@ void StoreFixed(const ColumnMapping& map, const void* data, RecordStore& store, 
       parts.hour = v.hour;
       parts.minute = v.minute;
       parts.second = v.second;
-      store.SetDate(record, field, Date::FromParts(parts));
+      StoreDate(store, record, field, map.field.type, parts);
       break;
     }
     default:
@@ -263,13 +296,16 @@ void StoreFixed(const ColumnMapping& map, const void* data, RecordStore& store, 
 }
 
 // Stores a variable value held whole in `data` (`bytes` long, without terminator);
-// `scratch` holds converted text.
-void StoreVariable(const ColumnMapping& map, const char* data, size_t bytes, RecordStore& store,
-                   size_t record, size_t field, std::string& scratch) {
+// `scratch` holds converted text. Returns how many characters of a text the file
+// cannot hold were replaced with U+FFFD.
+size_t StoreVariable(const ColumnMapping& map, const char* data, size_t bytes, RecordStore& store,
+                     size_t record, size_t field, std::string& scratch) {
+  size_t replaced = 0;
   switch (map.kind) {
     case FetchKind::kText:
     case FetchKind::kGuid: {
-      Utf16ToUtf8(data, bytes / sizeof(char16_t), scratch);
+      replaced = Utf16ToUtf8(data, bytes / sizeof(char16_t), scratch);
+      replaced += SanitizeFileText(scratch);
       if (map.kind == FetchKind::kGuid) GuidText(scratch);
       store.SetText(record, field, scratch);
       break;
@@ -284,13 +320,33 @@ void StoreVariable(const ColumnMapping& map, const char* data, size_t bytes, Rec
     default:
       break;
   }
+  return replaced;
 }
 
-[[noreturn]] void RethrowForColumn(const Error& error, const std::string& column) {
+[[noreturn]] void RethrowForColumn(const Error& error, const std::string& column, int64_t row) {
   ErrorRecord record = error.record();
-  record.description = "Column '" + column + "': " + record.description;
+  record.description =
+      "Column '" + column + "', row " + std::to_string(row) + ": " + record.description;
   throw Error(std::move(record));
 }
+
+// Puts the statement back as it was before a read bound it, however the read ends, so
+// that the driver keeps no pointer into buffers that are about to go.
+class BindingReset {
+ public:
+  explicit BindingReset(SQLHSTMT statement) : statement_(statement) {}
+  ~BindingReset() {
+    SQLFreeStmt(statement_, SQL_UNBIND);
+    SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    SQLSetStmtAttr(statement_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    SQLSetStmtAttr(statement_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+  }
+  BindingReset(const BindingReset&) = delete;
+  BindingReset& operator=(const BindingReset&) = delete;
+
+ private:
+  SQLHSTMT statement_;
+};
 
 }  // namespace
 
@@ -301,6 +357,8 @@ struct OdbcResultReader::Column {
   size_t cell_bytes = 0;
   std::unique_ptr<char[]> buffer;  // block_rows_ cells, column-wise
   std::unique_ptr<SQLLEN[]> indicators;
+  int64_t replaced_values = 0;  // values with characters replaced for the file
+  int64_t first_replaced_row = 0;
 };
 
 OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTraits& traits)
@@ -354,10 +412,18 @@ OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTrai
 
     Column& column = columns_[i - 1];
     // A driver that does not enforce declared sizes (SQLite) may return binary values of
-    // any length whatever size it reports: such a column is long binary.
-    if (!traits_.sizes_enforced && (d.sql_type == SQL_BINARY || d.sql_type == SQL_VARBINARY)) {
-      d.sql_type = SQL_LONGVARBINARY;
-      d.column_size = 0;
+    // any length whatever size it reports: such a column is long binary. Its whole
+    // numbers are 64-bit whatever the declared type: such a column is an 8-byte integer.
+    if (!traits_.sizes_enforced) {
+      if (d.sql_type == SQL_BINARY || d.sql_type == SQL_VARBINARY) {
+        d.sql_type = SQL_LONGVARBINARY;
+        d.column_size = 0;
+      } else if (d.sql_type == SQL_TINYINT || d.sql_type == SQL_SMALLINT ||
+                 d.sql_type == SQL_INTEGER || d.sql_type == SQL_BIGINT) {
+        d.sql_type = SQL_BIGINT;
+        d.column_size = 19;
+        d.is_unsigned = false;
+      }
     }
     column.map = MapColumn(d, traits_.text_is_unicode);
     column.number = i;
@@ -460,11 +526,8 @@ void OdbcResultReader::Bind() {
 
 void OdbcResultReader::Unbind() noexcept {
   if (!bound_) return;
-  SQLHSTMT stmt = statement_.get();
-  SQLFreeStmt(stmt, SQL_UNBIND);
-  SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-  SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
   bound_ = false;
+  const BindingReset reset(statement_.get());
 }
 
 void OdbcResultReader::ReadInto(RecordStore& store) {
@@ -474,6 +537,17 @@ void OdbcResultReader::ReadInto(RecordStore& store) {
 
 size_t OdbcResultReader::Fetch(RecordStore& store, size_t max_rows) {
   if (at_end_ || max_rows == 0) return 0;
+  try {
+    return FetchBound(store, max_rows);
+  } catch (...) {
+    // The driver must keep no pointer into buffers a failed read may leave behind.
+    at_end_ = true;
+    Unbind();
+    throw;
+  }
+}
+
+size_t OdbcResultReader::FetchBound(RecordStore& store, size_t max_rows) {
   if (!bound_) Bind();
   size_t stored = 0;
   while (stored < max_rows) {
@@ -491,6 +565,7 @@ size_t OdbcResultReader::Fetch(RecordStore& store, size_t max_rows) {
     if (row_status_[r] == SQL_ROW_ERROR) ThrowDiagnostics(statement_, "SQLFetch");
     if (row_status_[r] == SQL_ROW_NOROW || row_status_[r] == SQL_ROW_DELETED) continue;
     size_t record = store.AppendRecord();
+    ++row_;
     for (auto& column : columns_) {
       try {
         if (column.bound) {
@@ -499,12 +574,30 @@ size_t OdbcResultReader::Fetch(RecordStore& store, size_t max_rows) {
           StoreFetched(column, store, record);
         }
       } catch (const Error& error) {
-        RethrowForColumn(error, column.map.field.name);
+        RethrowForColumn(error, column.map.field.name, row_);
       }
     }
     ++stored;
   }
   return stored;
+}
+
+std::vector<std::string> OdbcResultReader::Warnings() const {
+  std::vector<std::string> warnings;
+  for (const auto& column : columns_) {
+    if (column.replaced_values == 0) continue;
+    warnings.push_back("Column '" + column.map.field.name + "', row " +
+                       std::to_string(column.first_replaced_row) + ": " +
+                       std::to_string(column.replaced_values) +
+                       " value(s) held characters that a recordset file cannot hold (such as "
+                       "NUL or other control characters); they are kept as U+FFFD");
+  }
+  return warnings;
+}
+
+void OdbcResultReader::NoteReplaced(Column& column, size_t replaced) {
+  if (replaced == 0) return;
+  if (column.replaced_values++ == 0) column.first_replaced_row = row_;
 }
 
 void OdbcResultReader::StoreBound(Column& column, size_t row, RecordStore& store, size_t record) {
@@ -524,7 +617,8 @@ void OdbcResultReader::StoreBound(Column& column, size_t row, RecordStore& store
     Reread(column, row, store, record);
     return;
   }
-  StoreVariable(column.map, cell, static_cast<size_t>(indicator), store, record, field, text_);
+  NoteReplaced(column, StoreVariable(column.map, cell, static_cast<size_t>(indicator), store,
+                                     record, field, text_));
 }
 
 void OdbcResultReader::Reread(Column& column, size_t row, RecordStore& store, size_t record) {
@@ -580,7 +674,8 @@ void OdbcResultReader::StoreFetched(Column& column, RecordStore& store, size_t r
     value.append(chunk, got);
     if (rc == SQL_SUCCESS || got < room) break;
   }
-  StoreVariable(column.map, value.data(), value.size(), store, record, field, text_);
+  NoteReplaced(column,
+               StoreVariable(column.map, value.data(), value.size(), store, record, field, text_));
 }
 
 int64_t CountResultRows(const OdbcHandle& statement) {
@@ -590,6 +685,7 @@ int64_t CountResultRows(const OdbcHandle& statement) {
   if (count <= 0) throw Error(kErrObjectClosed, "ODBC", "The statement returned no rows");
 
   SQLULEN fetched = 0;
+  const BindingReset reset(stmt);
   SQLULEN block = OdbcResultReader::kMaxBlockRows;
   SQLRETURN rc =
       Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
@@ -605,7 +701,6 @@ int64_t CountResultRows(const OdbcHandle& statement) {
   while (Check(SQLFetch(stmt), statement, "SQLFetch") != SQL_NO_DATA) {
     rows += static_cast<int64_t>(std::min(fetched, block));
   }
-  SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
   return rows;
 }
 

@@ -56,13 +56,18 @@ class OdbcResultReader {
   std::vector<FieldDef> Fields() const;
   // Rows per fetch that ReadInto uses.
   size_t BlockRows() const { return block_rows_; }
-  // Appends every remaining row to `store`, whose field count must match. Throws
-  // ado::Error with the driver's diagnostics, or kErrDataConversion / kErrOverflow
-  // naming the column when a value does not fit its field.
+  // Appends every remaining row to `store`, whose field count must match. Values enter
+  // as a recordset file holds them (see FileValues.h). Throws ado::Error with the
+  // driver's diagnostics, or kErrDataConversion / kErrOverflow naming the column, the
+  // row (1-based) and the value when a value does not fit its field. The statement is
+  // left unbound however the read ends.
   void ReadInto(RecordStore& store);
   // Appends up to `max_rows` of the next rows to `store`; 0 only at the end of the
-  // result. Throws as ReadInto.
+  // result. Throws as ReadInto; after a throw the reader is at its end, unbound.
   size_t Fetch(RecordStore& store, size_t max_rows);
+  // One text per column whose values were changed to fit the file (characters replaced
+  // with U+FFFD), naming the column, the first such row and how many values.
+  std::vector<std::string> Warnings() const;
 
  private:
   struct Column;
@@ -71,15 +76,18 @@ class OdbcResultReader {
   // Sets the block attributes and binds the columns, once, before the first fetch.
   void Bind();
   void Unbind() noexcept;
+  size_t FetchBound(RecordStore& store, size_t max_rows);
   bool CanReread() const;
   void StoreBound(Column& column, size_t row, RecordStore& store, size_t record);
   void StoreFetched(Column& column, RecordStore& store, size_t record);
   void Reread(Column& column, size_t row, RecordStore& store, size_t record);
+  void NoteReplaced(Column& column, size_t replaced);
 
   const OdbcHandle& statement_;
   DriverTraits traits_;
   std::vector<Column> columns_;
   size_t block_rows_ = 1;
+  int64_t row_ = 0;   // rows read so far
   std::string text_;  // scratch for converted text values
   bool bound_ = false;
   bool at_end_ = false;
@@ -89,7 +97,8 @@ class OdbcResultReader {
 };
 
 // Counts the rows of an executed statement's result, fetching blocks without binding
-// any column, so memory stays bounded by one block. Throws as OdbcResultReader.
+// any column, so memory stays bounded by one block. Throws as OdbcResultReader; the
+// statement's block attributes are reset however the count ends.
 int64_t CountResultRows(const OdbcHandle& statement);
 
 }  // namespace ado::odbc

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "ado/FieldDef.h"
@@ -21,6 +22,9 @@ class QueryCursor {
   // Fields()); returns how many it appended, 0 only at the end of the result. Throws
   // ado::Error as Connection::Query does.
   virtual size_t FetchInto(RecordStore& store, size_t max_rows) = 0;
+  // What the rows read so far changed to fit a recordset file, one text per column
+  // (see Connection::TakeWarnings).
+  virtual std::vector<std::string> Warnings() const = 0;
 };
 
 }  // namespace ado

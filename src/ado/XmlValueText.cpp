@@ -318,6 +318,12 @@ size_t FormatDateParts(const Date::Parts& parts, ValueKind kind, char* out) {
   return pos;
 }
 
+size_t FormatDate(const Date& value, ValueKind kind, char* out) {
+  const ValueKind form =
+      kind == ValueKind::kDate || kind == ValueKind::kTime ? kind : ValueKind::kDateTime;
+  return FormatDateParts(value.ToParts(), form, out);
+}
+
 std::optional<std::string> NormalizeGuid(std::string_view text) {
   text = Trim(text);
   if (text.size() >= 2 && text.front() == '{' && text.back() == '}') {
@@ -355,6 +361,15 @@ std::optional<std::string> NormalizeGuid(std::string_view text) {
   return result;
 }
 
+XmlChar XmlCharAt(std::string_view text, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  if (c < 0x80) return {1, c >= 0x20 || c == '\t' || c == '\n' || c == '\r'};
+  uint32_t code_point = 0;
+  const size_t len = Utf8SequenceLength(text, i, code_point);
+  if (len == 0) return {1, false};
+  return {len, code_point != 0xFFFE && code_point != 0xFFFF};
+}
+
 size_t EscapeInto(char* out, std::string_view text, size_t& not_units) {
   char* const begin = out;
   size_t run = 0;  // start of the pending run of bytes copied as they are
@@ -373,53 +388,52 @@ size_t EscapeInto(char* out, std::string_view text, size_t& not_units) {
       ++i;
       continue;
     }
-    if (c < 0x80) {
+    std::string_view escaped;
+    switch (c) {
+      case '&':
+        escaped = "&amp;";
+        break;
+      case '<':
+        escaped = "&lt;";
+        break;
+      case '>':
+        escaped = "&gt;";
+        break;
+      case '\'':
+        escaped = "&apos;";
+        break;
+      case '"':
+        escaped = "&quot;";
+        break;
+      case '\t':
+        escaped = "&#x9;";
+        break;
+      case '\n':
+        escaped = "&#xA;";
+        break;
+      case '\r':
+        escaped = "&#xD;";
+        break;
+      default:
+        break;
+    }
+    if (!escaped.empty()) {
       flush(i);
-      switch (c) {
-        case '&':
-          put("&amp;");
-          break;
-        case '<':
-          put("&lt;");
-          break;
-        case '>':
-          put("&gt;");
-          break;
-        case '\'':
-          put("&apos;");
-          break;
-        case '"':
-          put("&quot;");
-          break;
-        case '\t':
-          put("&#x9;");
-          break;
-        case '\n':
-          put("&#xA;");
-          break;
-        case '\r':
-          put("&#xD;");
-          break;
-        default:
-          put(kReplacement);
-          not_units += 2;
-          break;
-      }
+      put(escaped);
       run = ++i;
       continue;
     }
-    uint32_t code_point = 0;
-    size_t len = Utf8SequenceLength(text, i, code_point);
-    if (len != 0 && code_point != 0xFFFE && code_point != 0xFFFF) {
+    const XmlChar ch = XmlCharAt(text, i);
+    if (ch.allowed) {
       // A character beyond the BMP is two UTF-16 units in four bytes.
-      not_units += len == 4 ? 2 : len - 1;
-      i += len;
+      not_units += ch.length == 4 ? 2 : ch.length - 1;
+      i += ch.length;
       continue;
     }
     flush(i);
     put(kReplacement);
     not_units += 2;
-    i += len == 0 ? 1 : len;
+    i += ch.length;
     run = i;
   }
   flush(i);

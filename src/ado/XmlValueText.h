@@ -32,6 +32,10 @@ size_t FormatCurrency(int64_t scaled, char* out);
 // yyyy-mm-ddThh:mm:ss with a fraction only when non-zero (trailing zeros trimmed),
 // yyyy-mm-dd for kDate, hh:mm:ss for kTime.
 size_t FormatDateParts(const Date::Parts& parts, ValueKind kind, char* out);
+// A date value as a field of `kind` writes it: the date and time to the microsecond,
+// the date alone for kDate, the time of day alone for kTime. Throws ado::Error
+// (overflow) for a day value out of range.
+size_t FormatDate(const Date& value, ValueKind kind, char* out);
 inline const char* BoolText(bool value) { return value ? "True" : "False"; }
 // Two lower-case hex digits per byte; `out` must have room for 2 * bytes.size().
 size_t FormatHex(std::span<const uint8_t> bytes, char* out);
@@ -40,11 +44,20 @@ size_t FormatHex(std::span<const uint8_t> bytes, char* out);
 // braces and dashes, in either case. Nothing when the text is not a GUID.
 std::optional<std::string> NormalizeGuid(std::string_view text);
 
+// The character at text[i]: its `length` in bytes and whether an XML 1.0 document can
+// hold it. A forbidden character (U+0000-U+0008, U+000B, U+000C, U+000E-U+001F, U+FFFE,
+// U+FFFF) spans its bytes; a byte that starts no well-formed UTF-8 sequence spans one
+// byte (an encoded lone surrogate is three such bytes). Each span that cannot be held
+// is written as one U+FFFD.
+struct XmlChar {
+  size_t length;
+  bool allowed;
+};
+XmlChar XmlCharAt(std::string_view text, size_t i);
+
 // Writes text for an attribute delimited by ': & < > ' " as entities, TAB, LF and CR as
-// character references. Characters XML 1.0 forbids (U+0000-U+0008, U+000B, U+000C,
-// U+000E-U+001F, U+FFFE, U+FFFF) become U+FFFD, and so does each byte that is not part
-// of a well-formed UTF-8 sequence (the three bytes of an encoded lone surrogate give
-// three), so the row survives and the file stays readable. `out` must have room for
+// character references. What XML 1.0 cannot hold (see XmlCharAt) becomes U+FFFD, so
+// the row survives and the file stays readable. `out` must have room for
 // kMaxEscapedBytesPerByte * text.size() bytes. Returns the bytes written and adds to
 // `not_units` how many of them are not UTF-16 code units (continuation bytes of
 // multi-byte characters), so callers can measure lines in characters.

@@ -464,12 +464,9 @@ class RecordsetXmlWriter {
       case VarType::kCurrency:
         raw(xml::FormatCurrency(cell.Int(), text));
         return;
-      case VarType::kDate: {
-        ValueKind form =
-            kind == ValueKind::kDate || kind == ValueKind::kTime ? kind : ValueKind::kDateTime;
-        raw(xml::FormatDateParts(Date{cell.Double()}.ToParts(), form, text));
+      case VarType::kDate:
+        raw(xml::FormatDate(Date{cell.Double()}, kind, text));
         return;
-      }
       case VarType::kDecimal: {
         Variant value = cell.Value();
         raw(xml::FormatDecimal(value.AsDecimal().coefficient(), value.AsDecimal().scale(), text));

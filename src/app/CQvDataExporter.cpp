@@ -365,6 +365,8 @@ std::shared_ptr<ado::Recordset> CQvDataExporter::GetRS(
     rs->SetActiveConnection(connection);
     rs->Open(ado::Variant(), nullptr, ado::adOpenUnspecified, ado::adLockUnspecified, -1);
     rs->SetActiveConnection(nullptr);
+    // Values the file cannot hold as they came (a NUL in a text) were changed on the way.
+    TraceValueWarnings(connection->TakeWarnings());
     return rs;
   } catch (...) {
     Trace(kClass + ".GetRS", kEventWarning, CurrentErrorRecord());
@@ -391,6 +393,7 @@ bool CQvDataExporter::Export(const std::string& sql,
     CreateFolderOf(target_file);
     Trace("Save to " + target_file, kEventInformation);
     const std::optional<int64_t> rows = CQvXMLManip().SaveQueryToXML(*cursor, target_file);
+    TraceValueWarnings(cursor->Warnings());
     if (!rows) {
       // Sending would deliver an old file or none: report and send nothing.
       Trace(kClass + ".Export, the file could not be written: " + target_file, kEventWarning);
@@ -441,6 +444,10 @@ void CQvDataExporter::Send(const std::string& file, const std::string& upload_fo
   } else {
     ++stats_.sends_failed;
   }
+}
+
+void CQvDataExporter::TraceValueWarnings(const std::vector<std::string>& warnings) {
+  for (const std::string& warning : warnings) Trace(kClass + ".GetRS, " + warning, kEventWarning);
 }
 
 void CQvDataExporter::CreateFolderOf(const std::string& file) {
@@ -571,6 +578,7 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
       line = 6;
       Trace(kClass + ".ExportSplit, Test End ZRA 001, File: " + part_file, kEventInformation);
     }
+    TraceValueWarnings(pager.Warnings());
   } catch (...) {
     Trace(kClass + ".ExportSplit, @Line#" + std::to_string(line), kEventWarning,
           CurrentErrorRecord());

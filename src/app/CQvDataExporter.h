@@ -212,6 +212,9 @@ class CQvDataExporter {
   // the outcome; the uploader moves it into LastTx or Unsent.
   void Send(const std::string& file, const std::string& upload_folder);
   static void CreateFolderOf(const std::string& file);
+  // Traces, as warnings of the query's reading (GetRS), what its values changed to fit
+  // the file.
+  void TraceValueWarnings(const std::vector<std::string>& warnings);
   // The query's rows for reading a block at a time; null after a (traced) failure.
   std::unique_ptr<ado::QueryCursor> OpenQuery(const std::string& sql,
                                               const std::shared_ptr<ado::Connection>& connection);

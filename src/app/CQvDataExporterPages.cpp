@@ -126,6 +126,7 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
       if (advance) CreateLastDataFile(page_file);
       if (rows->RecordCount() < page_size) break;
     }
+    TraceValueWarnings(pager.Warnings());
   } catch (...) {
     Trace(kClass + ".Export_EntGrpDiff_BinDiff, @Line#" + std::to_string(line), kEventWarning,
           CurrentErrorRecord());
@@ -161,6 +162,8 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
       total_changed += changed;
       if (rows->RecordCount() < page_size) break;
     }
+
+    TraceValueWarnings(pager.Warnings());
 
     line = 4;
     Trace("QRT Total per Entity Level:: Total records:" + std::to_string(pager.RowsRead()) +

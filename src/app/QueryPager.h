@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ado/Connection.h"
 #include "ado/QueryCursor.h"
@@ -26,6 +27,8 @@ class QueryPager {
   std::shared_ptr<ado::Recordset> NextPage(int32_t rows);
   // Rows handed out so far.
   int64_t RowsRead() const { return rows_read_; }
+  // What the rows read so far changed to fit a recordset file (QueryCursor::Warnings).
+  std::vector<std::string> Warnings() const { return cursor_->Warnings(); }
 
  private:
   std::shared_ptr<ado::Connection> connection_;

@@ -94,7 +94,7 @@ class ExportHome {
   ExportHome() : uploader_(std::make_shared<FakeUploader>()) {
     previous_runner_ = platform::SetProcessRunner(uploader_);
     ado::Connection db;
-    db.Open(ConnectionString());
+    db.Open(ConnectionString() + ";NoCreat=0");
     db.Execute("CREATE TABLE items(id INTEGER PRIMARY KEY, name TEXT)");
   }
   ~ExportHome() { platform::SetProcessRunner(previous_runner_); }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,7 @@ namespace {
 class QueryPager : public ::testing::Test {
  protected:
   void SetUp() override {
+    std::ofstream(folder.File("pages.db"));  // an empty file is an empty database
     db->Open("Driver=SQLite3;Database=" + folder.File("pages.db"));
     db->Execute("CREATE TABLE t(tSID TEXT, n INTEGER, r REAL, d TIMESTAMP, note TEXT, b BLOB)");
     db->Execute(

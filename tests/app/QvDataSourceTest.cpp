@@ -92,7 +92,7 @@ TEST(QvDataSourceLoader, RefusesAClosedOrForeignRecordset) {
 
 TEST(QvDataSource, GetConnectionOpensOnceAndSharesTheConnection) {
   test::TestFolder folder;
-  QvDataSource source(1, "test", "Driver=SQLite3;Database=" + folder.File("a.db"));
+  QvDataSource source(1, "test", "Driver=SQLite3;NoCreat=0;Database=" + folder.File("a.db"));
   const auto first = source.GetConnection(QvDataSource::kSharedConnection);
   ASSERT_TRUE(first);
   EXPECT_EQ(first->State(), ado::adStateOpen);

@@ -74,10 +74,11 @@ TEST(ColumnTypes, SqliteColumnsGetAdoLayouts) {
           "', '2024-02-29', '2024-02-29 13:14:15.123', '10:11:12');\n"
           "INSERT INTO types(i) VALUES(2);");
   const Layouts layouts = {
-      // The driver reports every column as nullable, so none says rs:maybenull.
-      {"i", "<s:datatype dt:type='int' dt:maxLength='4' rs:precision='10' rs:fixedlength='true'/>"},
+      // The driver reports every column as nullable, so none says rs:maybenull. SQLite
+      // integers are 64-bit whatever the declared type: every integer column is an i8.
+      {"i", "<s:datatype dt:type='i8' dt:maxLength='8' rs:precision='19' rs:fixedlength='true'/>"},
       {"bi", "<s:datatype dt:type='i8' dt:maxLength='8' rs:precision='19' rs:fixedlength='true'/>"},
-      {"sm", "<s:datatype dt:type='i2' dt:maxLength='2' rs:precision='5' rs:fixedlength='true'/>"},
+      {"sm", "<s:datatype dt:type='i8' dt:maxLength='8' rs:precision='19' rs:fixedlength='true'/>"},
       {"r",
        "<s:datatype dt:type='float' dt:maxLength='8' rs:precision='15' rs:fixedlength='true'/>"},
       {"bo", "<s:datatype dt:type='boolean' dt:maxLength='2' rs:fixedlength='true'/>"},

@@ -18,7 +18,7 @@ std::unique_ptr<DiffDatabase> DiffDatabase::Open(Backend backend, const ProgramF
   if (backend == Backend::kSqlite) {
     db->connection_string_ = "Driver=SQLite3;Database=" + folder.File("data.db");
     db->sqlite_ = std::make_unique<ado::Connection>();
-    db->sqlite_->Open(db->connection_string_);
+    db->sqlite_->Open(db->connection_string_ + ";NoCreat=0");
     return db;
   }
   db->connection_string_ = PostgresConnectionString();

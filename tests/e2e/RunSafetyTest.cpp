@@ -335,7 +335,7 @@ void OverwriteHeader(const fs::path& file) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, LostSqlite,
-                         ::testing::Values(Spoil{"Removed", "no such table", RemoveFile},
+                         ::testing::Values(Spoil{"Removed", "a.db')", RemoveFile},
                                            Spoil{"Corrupt", "not a database", OverwriteHeader}),
                          [](const ::testing::TestParamInfo<Spoil>& test) {
                            return std::string(test.param.name);

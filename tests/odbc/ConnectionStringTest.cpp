@@ -28,14 +28,17 @@ TEST(ConnectionString, MaskHidesEveryPasswordSpelling) {
   EXPECT_EQ(MaskConnectionString("PwdHint=x;OldPassword2=y"), "PwdHint=x;OldPassword2=y");
 }
 
-TEST(ConnectionString, PrepareAddsSqliteStreaming) {
+TEST(ConnectionString, PrepareAddsSqliteStreamingAndExistingFilesOnly) {
   EXPECT_EQ(PrepareConnectionString("Driver=SQLite3;Database=/tmp/a.db"),
-            "Driver=SQLite3;Database=/tmp/a.db;StepAPI=1");
+            "Driver=SQLite3;Database=/tmp/a.db;StepAPI=1;NoCreat=1");
   EXPECT_EQ(PrepareConnectionString("Driver={SQLite3};Database=/tmp/a.db;"),
-            "Driver={SQLite3};Database=/tmp/a.db;StepAPI=1");
+            "Driver={SQLite3};Database=/tmp/a.db;StepAPI=1;NoCreat=1");
   // What the text sets itself wins, in any case.
-  EXPECT_EQ(PrepareConnectionString("Driver=SQLite3;Database=a.db;stepapi=0"),
-            "Driver=SQLite3;Database=a.db;stepapi=0");
+  EXPECT_EQ(PrepareConnectionString("Driver=SQLite3;Database=a.db;stepapi=0;nocreat=0"),
+            "Driver=SQLite3;Database=a.db;stepapi=0;nocreat=0");
+  EXPECT_EQ(SqliteDatabasePath("Driver={SQLite3};Database={/data/x;y.db};NoCreat=1"),
+            "/data/x;y.db");
+  EXPECT_EQ(SqliteDatabasePath("Driver={PostgreSQL Unicode};Database=inventory"), "");
 }
 
 TEST(ConnectionString, PreparePostgresAddsCursorFetchAndSilencesLogs) {

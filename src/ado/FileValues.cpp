@@ -1,0 +1,60 @@
+#include "ado/FileValues.h"
+
+#include <string_view>
+
+#include "ado/XmlFormat.h"
+#include "ado/XmlValueText.h"
+
+namespace ado {
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+bool PlainAscii(char c) { return c >= 0x20 && static_cast<unsigned char>(c) < 0x80; }
+
+}  // namespace
+
+size_t SanitizeFileText(std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    if (PlainAscii(text[i])) {
+      ++i;
+      continue;
+    }
+    const xml::XmlChar ch = xml::XmlCharAt(text, i);
+    if (!ch.allowed) break;
+    i += ch.length;
+  }
+  if (i == text.size()) return 0;
+
+  std::string out(text, 0, i);
+  out.reserve(text.size() + 8);
+  size_t replaced = 0;
+  while (i < text.size()) {
+    const xml::XmlChar ch = xml::XmlCharAt(text, i);
+    if (ch.allowed) {
+      out.append(text, i, ch.length);
+    } else {
+      out += kReplacement;
+      ++replaced;
+    }
+    i += ch.length;
+  }
+  text = std::move(out);
+  return replaced;
+}
+
+Date FileDate(const Date& value, int32_t ado_type) {
+  xml::ValueKind kind = xml::LayoutOf(ado_type).kind;
+  if (kind != xml::ValueKind::kDate && kind != xml::ValueKind::kTime) {
+    kind = xml::ValueKind::kDateTime;
+  }
+  // Through the writer's and the reader's own text forms, so the two cannot disagree.
+  char text[xml::kValueBufferSize];
+  const size_t length = xml::FormatDate(value, kind, text);
+  const auto parts = xml::ParseDateParts(std::string_view(text, length), kind);
+  return parts ? Date::FromParts(*parts) : value;
+}
+
+}  // namespace ado

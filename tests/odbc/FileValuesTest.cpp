@@ -1,0 +1,163 @@
+// Values through the ODBC connection as a recordset file holds them: what the file
+// cannot hold as it came is brought to the file's form on the way in and reported;
+// SQLite integers as wide as SQLite's; existing SQLite files only.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "OdbcTestUtil.h"
+#include "ado/Connection.h"
+#include "ado/Error.h"
+#include "ado/OdbcHandle.h"
+#include "ado/OdbcResultReader.h"
+#include "ado/XmlReader.h"
+#include "ado/XmlWriter.h"
+#include "shared/TestFolder.h"
+
+namespace ado {
+namespace {
+
+using test::Cell;
+using test::ErrorOf;
+using test::FieldNamed;
+using test::Same;
+
+const std::string kR = "\xEF\xBF\xBD";  // U+FFFD
+
+class SqliteValues : public ::testing::Test {
+ protected:
+  void SetUp() override { db_.Open("Driver=SQLite3;NoCreat=0;Database=" + Path()); }
+  std::string Path() const { return folder_.File("values.db"); }
+
+  qv::test::TestFolder folder_;
+  Connection db_;
+};
+
+TEST_F(SqliteValues, ValuesReadBackFromTheirFileUnchanged) {
+  struct Case {
+    const char* text_sql;
+    std::string text;  // what the recordset holds
+    const char* stamp;
+    Date::Parts stamp_parts;
+  };
+  const Case cases[] = {
+      {"'clean'", "clean", "2024-05-01 10:00:00.1234569", {2024, 5, 1, 10, 0, 0, 123457000}},
+      {"'a' || char(1) || 'b'", "a" + kR + "b", "2024-05-01 23:59:59.9999999", {2024, 5, 2}},
+      {"char(31) || char(11) || char(12)",
+       kR + kR + kR,
+       "2024-05-01 10:00:00.0000001",
+       {2024, 5, 1, 10}},
+      {"char(65534) || 'x' || char(65535)",
+       kR + "x" + kR,
+       "1899-12-29 12:00:00.5000008",
+       {1899, 12, 29, 12, 0, 0, 500001000}},
+      {"'tab' || char(9) || char(10) || char(13) || '<&>'",
+       "tab\t\n\r<&>",
+       "2024-02-29 13:14:15.123",
+       {2024, 2, 29, 13, 14, 15, 123000000}},
+      {"'Grüße 😀 €'",
+       "Grüße 😀 €",
+       "9999-12-31 23:59:59.9999999",
+       {9999, 12, 31, 23, 59, 59, 999900000}},
+  };
+  db_.Execute("CREATE TABLE v(id INTEGER, tx TEXT, ts DATETIME, d DATE, tm TIME)");
+  int id = 0;
+  for (const Case& c : cases) {
+    const std::string stamp = std::string("'") + c.stamp + "'";
+    db_.Execute("INSERT INTO v VALUES(" + std::to_string(++id) + ", " + c.text_sql + ", " + stamp +
+                ", " + stamp + ", substr(" + stamp + ", 12))");
+  }
+  db_.Execute("INSERT INTO v(id) VALUES(" + std::to_string(++id) + ")");
+
+  RecordsetData data = db_.Query("SELECT id, tx, ts, d, tm FROM v ORDER BY id");
+  ASSERT_EQ(data.records.RecordCount(), std::size(cases) + 1);
+  for (size_t r = 0; r < std::size(cases); ++r) {
+    EXPECT_TRUE(Same(Cell(data, r, "tx"), Variant(cases[r].text))) << r;
+    EXPECT_TRUE(Same(Cell(data, r, "ts"), Variant(Date::FromParts(cases[r].stamp_parts)))) << r;
+  }
+  const std::vector<std::string> warnings = db_.TakeWarnings();
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0].rfind("Column 'tx', row 2: 3 value(s) ", 0), 0u) << warnings[0];
+  EXPECT_TRUE(db_.TakeWarnings().empty());
+
+  const RecordsetData back = ReadRecordsetXml(RecordsetDataXmlToString(data));
+  ASSERT_EQ(back.records.RecordCount(), data.records.RecordCount());
+  for (size_t r = 0; r < data.records.RecordCount(); ++r) {
+    for (size_t f = 0; f < data.fields.size(); ++f) {
+      const Variant held = data.records.Get(r, f);
+      const Variant read = back.records.Get(r, f);
+      if (held.IsNull()) {
+        EXPECT_TRUE(read.IsNull()) << data.fields[f].name << " row " << r;
+      } else {
+        EXPECT_EQ(Compare(held, read), CompareResult::kEqual)
+            << data.fields[f].name << " row " << r << ": " << test::Show(held) << " / "
+            << test::Show(read);
+      }
+    }
+  }
+}
+
+TEST_F(SqliteValues, DriverEndsTextAtNulWithoutAWord) {
+  db_.Execute("CREATE TABLE n(id INTEGER, tx TEXT)");
+  db_.Execute("INSERT INTO n VALUES(1, 'ab' || char(0) || 'cd')");
+  RecordsetData data = db_.Query("SELECT id, tx, length(CAST(tx AS BLOB)) AS bytes FROM n");
+  ASSERT_EQ(data.records.RecordCount(), 1u);
+  EXPECT_EQ(Cell(data, 0, "bytes").ToText(), "5");
+  // The SQLite ODBC driver hands text over as a C string: it ends at the NUL, and
+  // nothing tells the reader that more followed.
+  EXPECT_TRUE(Same(Cell(data, 0, "tx"), Variant("ab")));
+}
+
+TEST_F(SqliteValues, IntegerColumnsHoldEverySqliteInteger) {
+  db_.Execute("CREATE TABLE w(ti TINYINT, sm SMALLINT, i INTEGER, bi BIGINT)");
+  db_.Execute(
+      "INSERT INTO w VALUES(300, 70000, 2147483648, 9223372036854775807), "
+      "(-129, -32769, -9223372036854775808, -1), (1, 2, 3, 4)");
+  RecordsetData data = db_.Query("SELECT * FROM w ORDER BY bi DESC");
+  for (const char* name : {"ti", "sm", "i", "bi"}) {
+    EXPECT_EQ(FieldNamed(data, name).type, adBigInt) << name;
+    EXPECT_EQ(FieldNamed(data, name).defined_size, 8) << name;
+    EXPECT_EQ(FieldNamed(data, name).precision, 19) << name;
+  }
+  ASSERT_EQ(data.records.RecordCount(), 3u);
+  EXPECT_TRUE(Same(Cell(data, 0, "ti"), Variant(int64_t{300})));
+  EXPECT_TRUE(Same(Cell(data, 0, "i"), Variant(int64_t{2147483648})));
+  EXPECT_TRUE(Same(Cell(data, 1, "sm"), Variant(int64_t{2})));
+  EXPECT_TRUE(Same(Cell(data, 2, "sm"), Variant(int64_t{-32769})));
+  EXPECT_TRUE(Same(Cell(data, 2, "i"), Variant(INT64_MIN)));
+}
+
+TEST(SqliteOpen, MissingDatabaseFileIsAnErrorNamingItAndStaysMissing) {
+  qv::test::TestFolder folder;
+  const std::string path = folder.File("missing.db");
+  Connection db;
+  ErrorRecord e = ErrorOf([&] { db.Open("Driver=SQLite3;Database=" + path); });
+  EXPECT_EQ(e.number, kErrProvider);
+  EXPECT_NE(e.description.find(path), std::string::npos) << e.description;
+  EXPECT_EQ(db.State(), adStateClosed);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// A value outside its field's range fails the read with the row, the column and the
+// value; the statement is left unbound for what follows.
+TEST(PostgresValues, ValueOutOfItsFieldNamesRowColumnAndValue) {
+  const char* env = std::getenv("QV_TEST_PG");
+  if (env == nullptr || *env == '\0') GTEST_SKIP() << "QV_TEST_PG is not set";
+  Connection db;
+  db.Open(env);
+  db.Execute(
+      "CREATE TEMPORARY TABLE wide AS SELECT g AS k, CASE WHEN g = 2001 THEN 1e40 "
+      "ELSE g END::numeric AS n FROM generate_series(1, 2500) g");
+  ErrorRecord e = ErrorOf([&] { db.Query("SELECT k, n FROM wide ORDER BY k"); });
+  EXPECT_EQ(e.number, kErrDataConversion);
+  EXPECT_NE(e.description.find("Column 'n', row 2001: "), std::string::npos) << e.description;
+  EXPECT_NE(e.description.find("'10000000000000000000000000000000000000000"), std::string::npos)
+      << e.description;
+  EXPECT_EQ(db.Query("SELECT k FROM wide WHERE k < 3").records.RecordCount(), 2u);
+}
+
+}  // namespace
+}  // namespace ado
