@@ -1,6 +1,7 @@
 #include "ado/OdbcConnectionString.h"
 
 #include <utility>
+#include <vector>
 
 #include "ado/Text.h"
 
@@ -87,6 +88,30 @@ std::string MaskConnectionString(std::string_view text) {
     if (IsPasswordKey(pair.key)) pair.value = "***";
   }
   return Join(pairs);
+}
+
+std::string WithoutKey(std::string_view text, std::string_view key) {
+  auto pairs = ParseConnectionString(text);
+  if (FindKey(pairs, key) == nullptr) return std::string(text);
+  std::erase_if(pairs, [&](const ConnectionStringPair& pair) { return KeyIs(pair.key, key); });
+  return Join(pairs);
+}
+
+std::optional<std::string> ValueOf(std::string_view text, std::string_view key) {
+  const auto pairs = ParseConnectionString(text);
+  const ConnectionStringPair* pair = FindKey(pairs, key);
+  if (pair == nullptr) return std::nullopt;
+  std::string_view value = Trim(pair->value);
+  if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
+    value = value.substr(1, value.size() - 2);
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+      out += value[i];
+      if (value[i] == '}' && i + 1 < value.size() && value[i + 1] == '}') ++i;
+    }
+    return out;
+  }
+  return std::string(value);
 }
 
 std::string PrepareConnectionString(std::string_view text) {

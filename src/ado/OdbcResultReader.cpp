@@ -353,12 +353,9 @@ OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTrai
     d.base_column = text_attr(SQL_DESC_BASE_COLUMN_NAME);
 
     Column& column = columns_[i - 1];
-    // A driver that does not enforce declared sizes (SQLite) may return binary values of
-    // any length whatever size it reports: such a column is long binary.
-    if (!traits_.sizes_enforced && (d.sql_type == SQL_BINARY || d.sql_type == SQL_VARBINARY)) {
-      d.sql_type = SQL_LONGVARBINARY;
-      d.column_size = 0;
-    }
+    // A driver that does not enforce declared sizes (SQLite) may return 64-bit whole
+    // numbers and binary values of any length whatever type it reports.
+    if (!traits_.sizes_enforced) ForUnboundedValues(d);
     column.map = MapColumn(d, traits_.text_is_unicode);
     column.number = i;
   }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -16,20 +18,34 @@ using test::ErrorOf;
 using test::FieldNamed;
 using test::Same;
 
-class SqliteConnection : public ::testing::Test {
+// Each test runs on SQLite's own library (the default) and through the ODBC driver.
+class SqliteConnection : public ::testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override { db_.Open("Driver=SQLite3;Database=" + folder_.File("test.db")); }
+  void SetUp() override {
+    std::ofstream(folder_.File("test.db"));  // an empty file is an empty database
+    db_.Open(ConnectionString());
+  }
+  std::string ConnectionString() const {
+    return "Driver=SQLite3;Database=" + folder_.File("test.db") + GetParam();
+  }
 
   qv::test::TestFolder folder_;
   Connection db_;
 };
 
-Variant I4(int64_t v) { return Variant::Integer(VarType::kI4, v); }
+INSTANTIATE_TEST_SUITE_P(Paths, SqliteConnection, ::testing::Values("", ";NativeSqlite=0"),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                           return std::string(param.param[0] == '\0' ? "Native" : "Odbc");
+                         });
 
-TEST_F(SqliteConnection, OpenReportsDbmsStateAndPreparedString) {
+// SQLite integers are 64-bit whatever the declared type: every integer field is adBigInt.
+Variant I8(int64_t v) { return Variant(v); }
+
+TEST_P(SqliteConnection, OpenReportsDbmsStateAndPreparedString) {
   EXPECT_EQ(db_.State(), adStateOpen);
   EXPECT_EQ(db_.DbmsName(), "SQLite");
   EXPECT_NE(db_.ConnectionString().find("StepAPI=1"), std::string::npos);
+  EXPECT_EQ(db_.ConnectionString().find("NativeSqlite"), std::string::npos);
   EXPECT_EQ(ErrorOf([&] { db_.Open("Driver=SQLite3;Database=x.db"); }).number, kErrObjectOpen);
   db_.Close();
   EXPECT_EQ(db_.State(), adStateClosed);
@@ -37,7 +53,7 @@ TEST_F(SqliteConnection, OpenReportsDbmsStateAndPreparedString) {
   EXPECT_EQ(ErrorOf([&] { db_.Query("SELECT 1"); }).number, kErrObjectClosed);
 }
 
-TEST_F(SqliteConnection, CommonColumnTypesMapAndRead) {
+TEST_P(SqliteConnection, CommonColumnTypesMapAndRead) {
   db_.Execute(
       "CREATE TABLE t(i INTEGER NOT NULL, r REAL, tx TEXT, b BLOB, n NUMERIC, d DATE, "
       "dt DATETIME, v VARCHAR(5), bi BIGINT, bo BOOLEAN, sm SMALLINT)");
@@ -50,9 +66,9 @@ TEST_F(SqliteConnection, CommonColumnTypesMapAndRead) {
   ASSERT_EQ(data.records.RecordCount(), 2u);
 
   const FieldDef& i = FieldNamed(data, "i");
-  EXPECT_EQ(i.type, adInteger);
-  EXPECT_EQ(i.defined_size, 4);
-  EXPECT_EQ(i.precision, 10);
+  EXPECT_EQ(i.type, adBigInt);
+  EXPECT_EQ(i.defined_size, 8);
+  EXPECT_EQ(i.precision, 19);
   // The driver reports every column as nullable, NOT NULL included.
   EXPECT_EQ(i.attributes, adFldFixed | adFldIsNullable | adFldMayBeNull | adFldUnknownUpdatable);
   EXPECT_EQ(i.base_table, "t");
@@ -69,14 +85,14 @@ TEST_F(SqliteConnection, CommonColumnTypesMapAndRead) {
   EXPECT_EQ(FieldNamed(data, "dt").type, adDBTimeStamp);
   EXPECT_EQ(FieldNamed(data, "bi").type, adBigInt);
   EXPECT_EQ(FieldNamed(data, "bo").type, adBoolean);
-  EXPECT_EQ(FieldNamed(data, "sm").type, adSmallInt);
+  EXPECT_EQ(FieldNamed(data, "sm").type, adBigInt);
   // The driver reports NUMERIC as a double; BLOB, whatever size it reports, holds values of
   // any length and so is long binary.
   EXPECT_EQ(FieldNamed(data, "n").type, adDouble);
   EXPECT_EQ(FieldNamed(data, "b").type, adLongVarBinary);
   EXPECT_NE(FieldNamed(data, "b").attributes & adFldLong, 0);
 
-  EXPECT_TRUE(Same(Cell(data, 0, "i"), I4(7)));
+  EXPECT_TRUE(Same(Cell(data, 0, "i"), I8(7)));
   EXPECT_TRUE(Same(Cell(data, 0, "r"), Variant(1.5)));
   EXPECT_TRUE(Same(Cell(data, 0, "tx"), Variant("Grüße 😀 €")));
   EXPECT_TRUE(Same(Cell(data, 0, "b"), Variant(Bytes{0x00, 0xff, 0x10})));
@@ -85,7 +101,7 @@ TEST_F(SqliteConnection, CommonColumnTypesMapAndRead) {
   EXPECT_TRUE(Same(Cell(data, 0, "v"), Variant("abcdefgh")));
   EXPECT_TRUE(Same(Cell(data, 0, "bi"), Variant(int64_t{9000000000})));
   EXPECT_TRUE(Same(Cell(data, 0, "bo"), Variant(true)));
-  EXPECT_TRUE(Same(Cell(data, 0, "sm"), Variant::Integer(VarType::kI2, -3)));
+  EXPECT_TRUE(Same(Cell(data, 0, "sm"), I8(-3)));
   EXPECT_TRUE(Same(Cell(data, 0, "d"), Variant(Date::FromParts({2024, 2, 29}))));
   Variant dt = Cell(data, 0, "dt");
   ASSERT_EQ(dt.Type(), VarType::kDate);
@@ -97,13 +113,13 @@ TEST_F(SqliteConnection, CommonColumnTypesMapAndRead) {
   EXPECT_EQ(parts.nanosecond, 123000000);
 
   // The second row: every column but the key is null.
-  EXPECT_TRUE(Same(Cell(data, 1, "i"), I4(8)));
+  EXPECT_TRUE(Same(Cell(data, 1, "i"), I8(8)));
   for (size_t f = 1; f < data.fields.size(); ++f) {
     EXPECT_TRUE(data.records.Get(1, f).IsNull()) << data.fields[f].name;
   }
 }
 
-TEST_F(SqliteConnection, LongTextAndBlobsComeBackWhole) {
+TEST_P(SqliteConnection, LongTextAndBlobsComeBackWhole) {
   db_.Execute("CREATE TABLE t(id INTEGER, tx TEXT, b BLOB)");
   std::string text;
   for (int k = 0; k < 3000; ++k) text += "äß😀x";  // crosses every chunk boundary
@@ -119,7 +135,7 @@ TEST_F(SqliteConnection, LongTextAndBlobsComeBackWhole) {
   EXPECT_EQ(Cell(data, 0, "n").ToText(), "12000");
 }
 
-TEST_F(SqliteConnection, ManyRowsSpanSeveralBlocksInOrder) {
+TEST_P(SqliteConnection, ManyRowsSpanSeveralBlocksInOrder) {
   db_.Execute("CREATE TABLE big(id INTEGER, r REAL, ts TIMESTAMP, tx TEXT)");
   EXPECT_EQ(db_.Execute("INSERT INTO big WITH RECURSIVE c(x) AS (SELECT 0 UNION ALL "
                         "SELECT x + 1 FROM c WHERE x < 9999) "
@@ -130,7 +146,7 @@ TEST_F(SqliteConnection, ManyRowsSpanSeveralBlocksInOrder) {
   ASSERT_EQ(numbers.records.RecordCount(), 10000u);
   for (size_t k :
        {size_t{0}, size_t{999}, size_t{1000}, size_t{1001}, size_t{4096}, size_t{9999}}) {
-    EXPECT_TRUE(Same(numbers.records.Get(k, 0), I4(static_cast<int64_t>(k)))) << k;
+    EXPECT_TRUE(Same(numbers.records.Get(k, 0), I8(static_cast<int64_t>(k)))) << k;
     EXPECT_TRUE(Same(numbers.records.Get(k, 1), Variant(static_cast<double>(k) / 4.0))) << k;
   }
   // With a text column the rows are read one by one; the result must be the same.
@@ -143,7 +159,7 @@ TEST_F(SqliteConnection, ManyRowsSpanSeveralBlocksInOrder) {
   EXPECT_EQ(db_.CountRows("SELECT id FROM big WHERE id < 0"), 0);
 }
 
-TEST_F(SqliteConnection, ValuesLongerThanTheirBufferBetweenShortOnesComeBackWhole) {
+TEST_P(SqliteConnection, ValuesLongerThanTheirBufferBetweenShortOnesComeBackWhole) {
   // Rows alternate between values that fit a modest buffer and values far longer than
   // it or than the declared size, with nulls and empty values in between: no value may
   // keep a part of the row before it.
@@ -173,10 +189,10 @@ TEST_F(SqliteConnection, ValuesLongerThanTheirBufferBetweenShortOnesComeBackWhol
   EXPECT_TRUE(Same(Cell(data, 4, "v"), Variant("xyz")));
   EXPECT_TRUE(Same(Cell(data, 4, "tx"), Variant("ÄÖ 😀")));
   EXPECT_TRUE(Same(Cell(data, 4, "b"), Variant(Bytes{0x02, 0x03})));
-  EXPECT_TRUE(Same(Cell(data, 4, "id"), I4(5)));
+  EXPECT_TRUE(Same(Cell(data, 4, "id"), I8(5)));
 }
 
-TEST_F(SqliteConnection, StandardRowLimitClauseRunsAsLimit) {
+TEST_P(SqliteConnection, StandardRowLimitClauseRunsAsLimit) {
   db_.Execute("CREATE TABLE t(id INTEGER, name TEXT)");
   db_.Execute(
       "INSERT INTO t WITH RECURSIVE c(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM c WHERE x < 24) "
@@ -184,15 +200,15 @@ TEST_F(SqliteConnection, StandardRowLimitClauseRunsAsLimit) {
   RecordsetData page =
       db_.Query("SELECT id, name FROM t ORDER BY  1 OFFSET 20 ROWS  FETCH NEXT 10 ROWS ONLY");
   ASSERT_EQ(page.records.RecordCount(), 5u);
-  EXPECT_TRUE(Same(page.records.Get(0, 0), I4(20)));
-  EXPECT_TRUE(Same(page.records.Get(4, 0), I4(24)));
+  EXPECT_TRUE(Same(page.records.Get(0, 0), I8(20)));
+  EXPECT_TRUE(Same(page.records.Get(4, 0), I8(24)));
   EXPECT_EQ(
       db_.CountRows("SELECT id FROM t ORDER BY id DESC,  1 OFFSET 0 ROWS  FETCH NEXT 7 ROWS ONLY"),
       7);
   EXPECT_EQ(db_.CountRows("SELECT id FROM t ORDER BY  1 OFFSET 0 ROWS  FETCH NEXT 0 ROWS ONLY"), 0);
 }
 
-TEST_F(SqliteConnection, FailuresCarryTheDriversDiagnostics) {
+TEST_P(SqliteConnection, FailuresCarryTheDriversDiagnostics) {
   ErrorRecord e = ErrorOf([&] { db_.Query("SELECT * FROM missing_table"); });
   EXPECT_EQ(e.number, kErrProvider);
   EXPECT_EQ(e.source, "ODBC");
@@ -204,22 +220,21 @@ TEST_F(SqliteConnection, FailuresCarryTheDriversDiagnostics) {
   db_.Execute("CREATE TABLE t(i INTEGER, d DATE)");
   EXPECT_EQ(ErrorOf([&] { db_.Query("INSERT INTO t VALUES(1, NULL)"); }).number, kErrObjectClosed);
 
-  // SQLite stores any integer in an INTEGER column; one beyond 32 bits does not fit
-  // the adInteger field the driver's type asks for.
-  db_.Execute("INSERT INTO t VALUES(4294967296, NULL)");
-  ErrorRecord overflow = ErrorOf([&] { db_.Query("SELECT i FROM t"); });
-  EXPECT_EQ(overflow.number, kErrOverflow);
-  EXPECT_NE(overflow.description.find("Column 'i'"), std::string::npos) << overflow.description;
+  // SQLite stores any 64-bit integer in an INTEGER column; the adBigInt field holds it.
+  db_.Execute("INSERT INTO t VALUES(9223372036854775807, NULL)");
+  RecordsetData wide = db_.Query("SELECT i FROM t WHERE i > 1");
+  ASSERT_EQ(wide.records.RecordCount(), 1u);
+  EXPECT_TRUE(Same(wide.records.Get(0, 0), I8(9223372036854775807)));
 
   // The connection stays usable after failures.
   EXPECT_EQ(db_.Query("SELECT i FROM t WHERE i = 1").records.RecordCount(), 1u);
 }
 
-TEST_F(SqliteConnection, RecordsetOpensQueryDisconnected) {
+TEST_P(SqliteConnection, RecordsetOpensQueryDisconnected) {
   db_.Execute("CREATE TABLE t(id INTEGER, name VARCHAR(10))");
   db_.Execute("INSERT INTO t VALUES(1, 'a'), (2, 'b'), (3, NULL)");
   auto connection = std::make_shared<Connection>();
-  connection->Open("Driver=SQLite3;Database=" + folder_.File("test.db"));
+  connection->Open(ConnectionString());
 
   Recordset rs;
   rs.SetCursorLocation(adUseClient);
@@ -236,7 +251,7 @@ TEST_F(SqliteConnection, RecordsetOpensQueryDisconnected) {
   EXPECT_EQ(rs.Fields().Item("name").Type(), adVarChar);
   rs.MoveLast();
   EXPECT_TRUE(rs.Fields().Item("name").Value().IsNull());
-  EXPECT_TRUE(Same(rs.Fields().Item("id").Value(), I4(3)));
+  EXPECT_TRUE(Same(rs.Fields().Item("id").Value(), I8(3)));
 }
 
 TEST(SqliteConnectionOpen, WrongConnectionStringFailsAndStaysClosed) {
@@ -248,12 +263,20 @@ TEST(SqliteConnectionOpen, WrongConnectionStringFailsAndStaysClosed) {
   EXPECT_EQ(e.description.find("topsecret"), std::string::npos);
   EXPECT_EQ(db.State(), adStateClosed);
 
+  // A missing database file is an error and no file is made, on either path.
   qv::test::TestFolder folder;
-  ErrorRecord missing = ErrorOf([&] {
-    db.Open("Driver=SQLite3;Database=" + folder.File("no/such/folder/x.db") + ";NoCreat=1");
-  });
-  EXPECT_EQ(missing.number, kErrProvider);
-  EXPECT_EQ(db.State(), adStateClosed);
+  for (const std::string& path : {folder.File("no/such/folder/x.db"), folder.File("x.db")}) {
+    ErrorRecord missing = ErrorOf([&] { db.Open("Driver=SQLite3;Database=" + path); });
+    EXPECT_EQ(missing.number, kErrProvider);
+    EXPECT_NE(missing.description.find(path), std::string::npos) << missing.description;
+    EXPECT_EQ(db.State(), adStateClosed);
+    EXPECT_FALSE(std::filesystem::exists(path)) << path;
+  }
+  EXPECT_EQ(ErrorOf([&] {
+              db.Open("Driver=SQLite3;NativeSqlite=0;NoCreat=1;Database=" + folder.File("y.db"));
+            }).number,
+            kErrProvider);
+  EXPECT_FALSE(std::filesystem::exists(folder.File("y.db")));
 }
 
 }  // namespace
