@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
   fs::copy_file(uploader, home.File("upload.exe"));
 
   const std::string connection_string = "Driver=SQLite3;Database=" + home.File("data.db");
+  std::ofstream(home.File("data.db"));  // an empty file is an empty database
   ado::Connection db;
   db.Open(connection_string + ";NoCreat=0");
   db.Execute(

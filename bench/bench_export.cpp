@@ -1,7 +1,8 @@
 // The built qvdataexporter against command-line tools doing the same job, measured in
 // the same run:
 //   sqlite:   mode 1 over a table of N rows x 10 columns vs `sqlite3 -csv` writing the
-//             same query to a file: time ratio (goal <= 1.5x); peak memory of the
+//             same query to a file: time ratio (goal <= 1.5x), on the native path and
+//             through the ODBC driver (NativeSqlite=0); peak memory of the
 //             program vs the size of the file it wrote (goal <= 1.5x)
 //   postgres: the same vs `psql -c "\copy (query) to file csv"` (goal <= 3x); needs
 //             QV_TEST_PG, skipped without it
@@ -284,13 +285,20 @@ void BenchSqlite(const fs::path& dir, long rows) {
   create.argv = {"sh", "-c", "sqlite3 \"$0\" < \"$1\"", db.string(), script.string()};
   Require(Run(create), "creating the SQLite table");
 
-  const fs::path folder = dir / "sqlite";
-  const fs::path target = folder / "out" / "big.xml";
-  MakeProgramFolder(folder, "Driver=SQLite3;Database=" + db.string(),
+  // The default native path and the ODBC driver (NativeSqlite=0), each in its folder.
+  const fs::path target = dir / "sqlite" / "out" / "big.xml";
+  const fs::path odbc_target = dir / "sqlite-odbc" / "out" / "big.xml";
+  MakeProgramFolder(dir / "sqlite", "Driver=SQLite3;Database=" + db.string(),
                     {{target.string(), std::string("SELECT ") + kColumns, "FROM big", "", "Big"}},
                     "http://127.0.0.1:9/unused");
-  const Measure program = RunExporter(folder, "1");
+  MakeProgramFolder(
+      dir / "sqlite-odbc", "Driver=SQLite3;NativeSqlite=0;Database=" + db.string(),
+      {{odbc_target.string(), std::string("SELECT ") + kColumns, "FROM big", "", "Big"}},
+      "http://127.0.0.1:9/unused");
+  const Measure program = RunExporter(dir / "sqlite", "1");
   Require(program, "qvdataexporter");
+  const Measure odbc = RunExporter(dir / "sqlite-odbc", "1");
+  Require(odbc, "qvdataexporter (NativeSqlite=0)");
 
   Spawn csv;
   const fs::path csv_file = dir / "big.csv";
@@ -300,14 +308,18 @@ void BenchSqlite(const fs::path& dir, long rows) {
   Require(baseline, "sqlite3 -csv");
 
   PrintRow("qvdataexporter 1", program, FileMB(target));
+  PrintRow("qvdataexporter 1, NativeSqlite=0", odbc, FileMB(odbc_target));
   PrintRow("sqlite3 -csv > file", baseline, FileMB(csv_file));
   PrintFsync(target, program);
   PrintRatio("time ratio", program.seconds / baseline.seconds, 1.5);
   PrintRatio("cpu ratio", program.cpu_seconds / baseline.cpu_seconds, 1.5);
+  PrintRatio("time ratio, NativeSqlite=0", odbc.seconds / baseline.seconds, 1.5);
+  PrintRatio("cpu ratio, NativeSqlite=0", odbc.cpu_seconds / baseline.cpu_seconds, 1.5);
   PrintRatio(
       "peak memory / file size",
       static_cast<double>(program.peak_kb) * 1024.0 / static_cast<double>(fs::file_size(target)),
       1.5);
+  fs::remove(odbc_target);
   fs::remove(target);
   fs::remove(csv_file);
 }

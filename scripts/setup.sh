@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libexpat1-dev libicu-dev nlohmann-json3-dev
-  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql sqlite3
+  unixodbc unixodbc-dev libsqliteodbc libsqlite3-dev odbc-postgresql sqlite3
   postgresql postgresql-client curl python3
 )
 missing=()

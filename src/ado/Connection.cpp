@@ -1,153 +1,41 @@
 #include "ado/Connection.h"
 
+#include <limits>
 #include <utility>
 
+#include "ado/ConnectionBackend.h"
 #include "ado/Error.h"
+#include "ado/OdbcBackend.h"
 #include "ado/OdbcConnectionString.h"
-#include "ado/OdbcHandle.h"
-#include "ado/OdbcResultReader.h"
-#include "ado/OdbcRowLimit.h"
+#include "ado/SqliteBackend.h"
 
 namespace ado {
-
-using odbc::Check;
-using odbc::OdbcHandle;
-
-namespace {
-
-// A driver may quote parts of the connection string in its message; keep passwords out.
-std::string WithoutPasswords(std::string text, std::string_view connection_string) {
-  for (const auto& pair : ParseConnectionString(connection_string)) {
-    if (!IsPasswordKey(pair.key)) continue;
-    std::string_view value = pair.value;
-    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-    if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
-      value = value.substr(1, value.size() - 2);
-    }
-    if (value.empty()) continue;
-    for (size_t at = text.find(value); at != std::string::npos; at = text.find(value, at + 3)) {
-      text.replace(at, value.size(), "***");
-    }
-  }
-  return text;
-}
-
-// The statement and its reader; the reader refers to the statement, so it goes first.
-class OdbcCursor : public QueryCursor {
- public:
-  OdbcCursor(OdbcHandle statement, const odbc::DriverTraits& traits)
-      : statement_(std::move(statement)), reader_(statement_, traits), fields_(reader_.Fields()) {}
-
-  const std::vector<FieldDef>& Fields() const override { return fields_; }
-  size_t FetchInto(RecordStore& store, size_t max_rows) override {
-    return reader_.Fetch(store, max_rows);
-  }
-  std::vector<std::string> Warnings() const override { return reader_.Warnings(); }
-
- private:
-  OdbcHandle statement_;
-  odbc::OdbcResultReader reader_;
-  std::vector<FieldDef> fields_;
-};
-
-}  // namespace
-
-struct Connection::Handles {
-  OdbcHandle environment;
-  OdbcHandle connection;
-  odbc::DriverTraits traits;
-  bool is_sqlite = false;
-
-  ~Handles() {
-    if (connection) SQLDisconnect(connection.get());
-  }
-
-  // A statement with the command timeout applied, running `sql` (rewritten for SQLite).
-  OdbcHandle Run(std::string_view sql, int32_t timeout) const {
-    OdbcHandle statement(SQL_HANDLE_STMT, connection.get());
-    SQLRETURN rc = SQLSetStmtAttr(statement.get(), SQL_ATTR_QUERY_TIMEOUT,
-                                  reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(timeout)), 0);
-    // A driver without query timeouts (HYC00) runs the statement without one.
-    if (!SQL_SUCCEEDED(rc) && odbc::FirstDiagnostic(statement).sqlstate != "HYC00") {
-      Check(rc, statement, "SQLSetStmtAttr(QUERY_TIMEOUT)");
-    }
-    std::string text;
-    if (is_sqlite) {
-      if (auto rewritten = RewriteRowLimitForSqlite(sql)) text = std::move(*rewritten);
-    }
-    if (text.empty()) text = std::string(sql);
-    Check(SQLExecDirectA(statement.get(), reinterpret_cast<SQLCHAR*>(text.data()),
-                         static_cast<SQLINTEGER>(text.size())),
-          statement, "SQLExecDirect");
-    return statement;
-  }
-};
 
 Connection::Connection() = default;
 Connection::~Connection() { Close(); }
 
 void Connection::Open(std::string_view connection_string) {
-  if (handles_) throw Error(kErrObjectOpen, "ODBC", "The connection is already open");
+  if (backend_) throw Error(kErrObjectOpen, "ODBC", "The connection is already open");
 
-  auto handles = std::make_unique<Handles>();
-  handles->environment = OdbcHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
-  Check(SQLSetEnvAttr(handles->environment.get(), SQL_ATTR_ODBC_VERSION,
-                      reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_OV_ODBC3)), 0),
-        handles->environment, "SQLSetEnvAttr(ODBC_VERSION)");
-  OdbcHandle connection(SQL_HANDLE_DBC, handles->environment.get());
-
-  // The narrow entry point on purpose: a wide connect makes the driver manager narrow
-  // every later text of an ANSI driver as Latin-1 (see the class comment).
-  std::string prepared = PrepareConnectionString(connection_string);
-  SQLRETURN rc = SQLDriverConnectA(
-      connection.get(), nullptr, reinterpret_cast<SQLCHAR*>(prepared.data()),
-      static_cast<SQLSMALLINT>(prepared.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-  if (!SQL_SUCCEEDED(rc)) {
-    std::string text = odbc::DiagnosticText(connection, "SQLDriverConnect failed");
-    // The SQLite driver's message does not say which file it could not open.
-    if (const std::string path = SqliteDatabasePath(prepared); !path.empty()) {
-      text += " (database file '" + path + "')";
-    }
-    throw Error(kErrProvider, "ODBC", WithoutPasswords(std::move(text), prepared));
+  std::string prepared = PrepareConnectionString(WithoutKey(connection_string, kNativeSqliteKey));
+  std::unique_ptr<ConnectionBackend> backend;
+  if (auto sqlite = NativeSqliteOptions(connection_string)) {
+    backend = std::make_unique<SqliteBackend>(*sqlite);
+  } else {
+    backend = std::make_unique<OdbcBackend>(prepared);
   }
-  handles->connection = std::move(connection);
-
-  char name[128] = {};
-  SQLSMALLINT length = 0;
-  Check(SQLGetInfoA(handles->connection.get(), SQL_DBMS_NAME, name, sizeof name, &length),
-        handles->connection, "SQLGetInfo(DBMS_NAME)");
-  SQLUINTEGER getdata = 0;
-  if (!SQL_SUCCEEDED(SQLGetInfoA(handles->connection.get(), SQL_GETDATA_EXTENSIONS, &getdata,
-                                 sizeof getdata, nullptr))) {
-    getdata = 0;
-  }
-  char driver[128] = {};
-  if (!SQL_SUCCEEDED(SQLGetInfoA(handles->connection.get(), SQL_DRIVER_NAME, driver, sizeof driver,
-                                 &length))) {
-    driver[0] = '\0';
-  }
-  dbms_name_ = name;
-  // psqlODBC's Unicode build; its ANSI build (psqlodbca) reports narrow types for real.
-  handles->traits.text_is_unicode = std::string_view(driver).starts_with("psqlodbcw");
-  handles->is_sqlite = dbms_name_ == "SQLite";
-  handles->traits.sizes_enforced = !handles->is_sqlite;
-  handles->traits.getdata_any_column = (getdata & SQL_GD_ANY_COLUMN) != 0;
-  handles->traits.getdata_bound = (getdata & SQL_GD_BOUND) != 0 &&
-                                  (getdata & SQL_GD_ANY_COLUMN) != 0 &&
-                                  (getdata & SQL_GD_ANY_ORDER) != 0;
-  handles->traits.getdata_block = handles->traits.getdata_bound && (getdata & SQL_GD_BLOCK) != 0;
-
+  dbms_name_ = backend->DbmsName();
   masked_connection_string_ = MaskConnectionString(prepared);
-  handles_ = std::move(handles);
+  backend_ = std::move(backend);
 }
 
 void Connection::Close() noexcept {
-  handles_.reset();
+  backend_.reset();
   masked_connection_string_.clear();
   dbms_name_.clear();
 }
 
-int32_t Connection::State() const { return handles_ ? adStateOpen : adStateClosed; }
+int32_t Connection::State() const { return backend_ ? adStateOpen : adStateClosed; }
 
 void Connection::SetCommandTimeout(int32_t seconds) {
   if (seconds < 0) throw Error(kErrInvalidArgument, "ODBC", "CommandTimeout must not be negative");
@@ -159,7 +47,7 @@ std::string Connection::ConnectionString() const { return masked_connection_stri
 const std::string& Connection::DbmsName() const { return dbms_name_; }
 
 void Connection::RequireOpen() const {
-  if (!handles_) {
+  if (!backend_) {
     throw Error(kErrObjectClosed, "ODBC", "Operation is not allowed when the object is closed");
   }
 }
@@ -167,35 +55,31 @@ void Connection::RequireOpen() const {
 RecordsetData Connection::Query(std::string_view sql) {
   RequireOpen();
   warnings_.clear();
-  OdbcHandle statement = handles_->Run(sql, command_timeout_);
-  odbc::OdbcResultReader reader(statement, handles_->traits);
+  std::unique_ptr<QueryCursor> cursor = backend_->OpenCursor(sql, command_timeout_);
   RecordsetData data;
-  data.fields = reader.Fields();
+  data.fields = cursor->Fields();
   data.records = RecordStore(data.fields.size());
-  reader.ReadInto(data.records);
-  warnings_ = reader.Warnings();
+  while (cursor->FetchInto(data.records, std::numeric_limits<size_t>::max()) > 0) {
+  }
+  warnings_ = cursor->Warnings();
   return data;
 }
 
 std::unique_ptr<QueryCursor> Connection::OpenCursor(std::string_view sql) {
   RequireOpen();
-  return std::make_unique<OdbcCursor>(handles_->Run(sql, command_timeout_), handles_->traits);
+  return backend_->OpenCursor(sql, command_timeout_);
 }
 
 std::vector<std::string> Connection::TakeWarnings() { return std::exchange(warnings_, {}); }
 
 int64_t Connection::CountRows(std::string_view sql) {
   RequireOpen();
-  OdbcHandle statement = handles_->Run(sql, command_timeout_);
-  return odbc::CountResultRows(statement);
+  return backend_->CountRows(sql, command_timeout_);
 }
 
 int64_t Connection::Execute(std::string_view sql) {
   RequireOpen();
-  OdbcHandle statement = handles_->Run(sql, command_timeout_);
-  SQLLEN rows = -1;
-  if (!SQL_SUCCEEDED(SQLRowCount(statement.get(), &rows))) rows = -1;
-  return rows;
+  return backend_->Execute(sql, command_timeout_);
 }
 
 }  // namespace ado

@@ -11,9 +11,12 @@
 
 namespace ado {
 
-// ADO's Connection over ODBC (the unixODBC driver manager). Owns the environment,
-// connection and statement handles; every failing ODBC call throws ado::Error with
-// number kErrProvider, source "ODBC" and the driver's "[SQLSTATE] message (native N)".
+class ConnectionBackend;
+
+// ADO's Connection over ODBC (the unixODBC driver manager), or over SQLite's own
+// library for connection strings naming the SQLite 3 ODBC driver (see Open). Every
+// failing call throws ado::Error with number kErrProvider, source "ODBC" and the
+// driver's (or SQLite's) "[SQLSTATE] message (native N)".
 //
 // Texts cross the ODBC API as UTF-8 through the narrow entry points, which the SQLite
 // and PostgreSQL drivers take and give as UTF-8; result text is fetched as UTF-16 and
@@ -31,6 +34,12 @@ class Connection {
   // Connects with an ODBC connection string (after PrepareConnectionString). Throws
   // kErrObjectOpen when already open, kErrProvider when the driver refuses; the message
   // never holds the password.
+  //
+  // A string naming the SQLite 3 driver with a Database opens that existing file with
+  // SQLite's own library (its Timeout is the busy timeout), giving the driver's field
+  // definitions and values except that floating-point values and text come whole; a
+  // missing file is an error naming the path. NativeSqlite=0 in the string, or a driver
+  // option the native path does not reproduce, goes through the driver instead.
   void Open(std::string_view connection_string);
   // Disconnects; nothing happens when closed. Never throws.
   void Close() noexcept;
@@ -70,11 +79,9 @@ class Connection {
   int64_t Execute(std::string_view sql);
 
  private:
-  struct Handles;
-
   void RequireOpen() const;
 
-  std::unique_ptr<Handles> handles_;
+  std::unique_ptr<ConnectionBackend> backend_;
   std::string masked_connection_string_;
   std::string dbms_name_;
   std::vector<std::string> warnings_;

@@ -57,4 +57,11 @@ Date FileDate(const Date& value, int32_t ado_type) {
   return parts ? Date::FromParts(*parts) : value;
 }
 
+std::string FileTextWarning(const std::string& column, int64_t first_row, int64_t count) {
+  return "Column '" + column + "', row " + std::to_string(first_row) + ": " +
+         std::to_string(count) +
+         " value(s) held characters that a recordset file cannot hold (such as NUL or other "
+         "control characters); they are kept as U+FFFD";
+}
+
 }  // namespace ado

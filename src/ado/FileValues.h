@@ -22,4 +22,8 @@ size_t SanitizeFileText(std::string& text);
 // date and fraction. Throws ado::Error (overflow) for a day value out of range.
 Date FileDate(const Date& value, int32_t ado_type);
 
+// The warning a reader gives for a column where SanitizeFileText changed `count`
+// values, the first in row `first_row` (1-based).
+std::string FileTextWarning(const std::string& column, int64_t first_row, int64_t count);
+
 }  // namespace ado

@@ -1,6 +1,7 @@
 #include "ado/OdbcConnectionString.h"
 
 #include <utility>
+#include <vector>
 
 #include "ado/Text.h"
 
@@ -89,25 +90,35 @@ std::string MaskConnectionString(std::string_view text) {
   return Join(pairs);
 }
 
-namespace {
-
-bool IsSqliteDriver(const std::vector<ConnectionStringPair>& pairs) {
-  const ConnectionStringPair* driver = FindKey(pairs, "DRIVER");
-  return driver != nullptr && FoldCase(driver->value).find("sqlite") != std::string::npos;
+std::string WithoutKey(std::string_view text, std::string_view key) {
+  auto pairs = ParseConnectionString(text);
+  if (FindKey(pairs, key) == nullptr) return std::string(text);
+  std::erase_if(pairs, [&](const ConnectionStringPair& pair) { return KeyIs(pair.key, key); });
+  return Join(pairs);
 }
 
-}  // namespace
+std::optional<std::string> ValueOf(std::string_view text, std::string_view key) {
+  const auto pairs = ParseConnectionString(text);
+  const ConnectionStringPair* pair = FindKey(pairs, key);
+  if (pair == nullptr) return std::nullopt;
+  std::string_view value = Trim(pair->value);
+  if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
+    value = value.substr(1, value.size() - 2);
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+      out += value[i];
+      if (value[i] == '}' && i + 1 < value.size() && value[i + 1] == '}') ++i;
+    }
+    return out;
+  }
+  return std::string(value);
+}
 
 std::string SqliteDatabasePath(std::string_view text) {
   const auto pairs = ParseConnectionString(text);
-  if (!IsSqliteDriver(pairs)) return "";
-  const ConnectionStringPair* database = FindKey(pairs, "Database");
-  if (database == nullptr) return "";
-  std::string_view value = Trim(database->value);
-  if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
-    value = value.substr(1, value.size() - 2);
-  }
-  return std::string(value);
+  const ConnectionStringPair* driver = FindKey(pairs, "DRIVER");
+  if (driver == nullptr || FoldCase(driver->value).find("sqlite") == std::string::npos) return "";
+  return ValueOf(text, "Database").value_or("");
 }
 
 std::string PrepareConnectionString(std::string_view text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,16 @@ bool IsPasswordKey(std::string_view key);
 // The connection string with the values of PWD and Password (any case) replaced by
 // "***", for logs and messages. Everything else is kept as written.
 std::string MaskConnectionString(std::string_view text);
+
+// A key of this program's own, never passed to a driver: NativeSqlite=0 reads an SQLite
+// database through the SQLite ODBC driver instead of SQLite's own library.
+inline constexpr std::string_view kNativeSqliteKey = "NativeSqlite";
+
+// The connection string without the pairs whose key is `key` (compared without case).
+std::string WithoutKey(std::string_view text, std::string_view key);
+// The value of the first pair whose key is `key` (compared without case), with blanks
+// around it and enclosing braces removed ("}}" reads as "}"); nothing without one.
+std::optional<std::string> ValueOf(std::string_view text, std::string_view key);
 
 // The connection string with the driver options this program relies on added when the
 // text does not set them itself (keys compared without case):

@@ -411,20 +411,9 @@ OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTrai
     d.base_column = text_attr(SQL_DESC_BASE_COLUMN_NAME);
 
     Column& column = columns_[i - 1];
-    // A driver that does not enforce declared sizes (SQLite) may return binary values of
-    // any length whatever size it reports: such a column is long binary. Its whole
-    // numbers are 64-bit whatever the declared type: such a column is an 8-byte integer.
-    if (!traits_.sizes_enforced) {
-      if (d.sql_type == SQL_BINARY || d.sql_type == SQL_VARBINARY) {
-        d.sql_type = SQL_LONGVARBINARY;
-        d.column_size = 0;
-      } else if (d.sql_type == SQL_TINYINT || d.sql_type == SQL_SMALLINT ||
-                 d.sql_type == SQL_INTEGER || d.sql_type == SQL_BIGINT) {
-        d.sql_type = SQL_BIGINT;
-        d.column_size = 19;
-        d.is_unsigned = false;
-      }
-    }
+    // A driver that does not enforce declared sizes (SQLite) may return 64-bit whole
+    // numbers and binary values of any length whatever type it reports.
+    if (!traits_.sizes_enforced) ForUnboundedValues(d);
     column.map = MapColumn(d, traits_.text_is_unicode);
     column.number = i;
   }
@@ -586,11 +575,8 @@ std::vector<std::string> OdbcResultReader::Warnings() const {
   std::vector<std::string> warnings;
   for (const auto& column : columns_) {
     if (column.replaced_values == 0) continue;
-    warnings.push_back("Column '" + column.map.field.name + "', row " +
-                       std::to_string(column.first_replaced_row) + ": " +
-                       std::to_string(column.replaced_values) +
-                       " value(s) held characters that a recordset file cannot hold (such as "
-                       "NUL or other control characters); they are kept as U+FFFD");
+    warnings.push_back(
+        FileTextWarning(column.map.field.name, column.first_replaced_row, column.replaced_values));
   }
   return warnings;
 }

@@ -41,6 +41,25 @@ void Fixed(ColumnMapping& m, int32_t type, int64_t size, uint8_t precision, Fetc
 
 }  // namespace
 
+void ForUnboundedValues(ColumnDescription& column) {
+  switch (column.sql_type) {
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+      column.sql_type = SQL_BIGINT;
+      column.is_unsigned = false;
+      break;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+      column.sql_type = SQL_LONGVARBINARY;
+      column.column_size = 0;
+      break;
+    default:
+      break;
+  }
+}
+
 // Choices beyond the plain type table:
 // - Every column gets adFldUnknownUpdatable: the client cursor cannot tell whether a
 //   column of an arbitrary query can be written back, and that is what ADO marks.

@@ -48,6 +48,11 @@ struct ColumnMapping {
   bool long_data = false;               // no usable bound on the value's length
 };
 
+// Widens a column of a DBMS that does not bound values by their declared type (SQLite)
+// so that every value fits: whole numbers of any declared width become signed 64-bit
+// (SQL_BIGINT), fixed and variable binary becomes long binary without a size.
+void ForUnboundedValues(ColumnDescription& column);
+
 // Maps a column as ADO's provider for ODBC does: the SQL type picks the DataTypeEnum,
 // DefinedSize, Precision and NumericScale; nullability, fixed length and long data pick
 // the FieldAttributeEnum bits. SQL types without an ADO counterpart (intervals,

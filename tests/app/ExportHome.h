@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -93,6 +94,7 @@ class ExportHome {
  public:
   ExportHome() : uploader_(std::make_shared<FakeUploader>()) {
     previous_runner_ = platform::SetProcessRunner(uploader_);
+    std::ofstream(home_.File("data.db"));  // an empty file is an empty database
     ado::Connection db;
     db.Open(ConnectionString() + ";NoCreat=0");
     db.Execute("CREATE TABLE items(id INTEGER PRIMARY KEY, name TEXT)");

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fstream>
 
 #include <memory>
 #include <string>
@@ -92,7 +93,8 @@ TEST(QvDataSourceLoader, RefusesAClosedOrForeignRecordset) {
 
 TEST(QvDataSource, GetConnectionOpensOnceAndSharesTheConnection) {
   test::TestFolder folder;
-  QvDataSource source(1, "test", "Driver=SQLite3;NoCreat=0;Database=" + folder.File("a.db"));
+  std::ofstream(folder.File("a.db"));  // an empty file is an empty database
+  QvDataSource source(1, "test", "Driver=SQLite3;Database=" + folder.File("a.db"));
   const auto first = source.GetConnection(QvDataSource::kSharedConnection);
   ASSERT_TRUE(first);
   EXPECT_EQ(first->State(), ado::adStateOpen);

@@ -34,16 +34,28 @@ bool MatchesLayout(const std::string& text, const std::string& pattern) {
 using Layouts = std::vector<std::pair<std::string, std::string>>;  // field, s:datatype
 
 // Runs mode 1 for SELECT * `from` on the data source and checks the file it writes.
+// With `also_through_driver` (SQLite), the same export through the ODBC driver
+// (NativeSqlite=0) must write the same bytes.
 ResultFile ExportAndCheck(const std::string& connection, const std::string& from,
-                          const Layouts& layouts, size_t records) {
+                          const Layouts& layouts, size_t records,
+                          bool also_through_driver = false) {
   ProgramFolder folder;
-  folder.WriteDataSources({{1, "Types", connection}});
+  folder.WriteDataSources(
+      {{1, "Types", connection}, {2, "Driver", connection + ";NativeSqlite=0"}});
   const std::string target = folder.File("out/types.xml");
-  folder.WriteRules({{target, 1, "SELECT *", from, "", "ORDER BY 1", "Types"}});
+  std::vector<ExportRule> rules = {{target, 1, "SELECT *", from, "", "ORDER BY 1", "Types"}};
+  const std::string driver_target = folder.File("out/driver.xml");
+  if (also_through_driver) {
+    rules.push_back({driver_target, 2, "SELECT *", from, "", "ORDER BY 1", "Driver"});
+  }
+  folder.WriteRules(rules);
   const ExportRun run = folder.Run({"1"});
   EXPECT_EQ(run.exit_code, 0) << run.err;
 
   const std::string xml = ReadText(target);
+  if (also_through_driver) {
+    EXPECT_EQ(xml, ReadText(driver_target));
+  }
   for (const auto& [field, layout] : layouts) {
     const std::string element = DatatypeElement(xml, field);
     EXPECT_TRUE(MatchesLayout(element, layout))
@@ -94,7 +106,7 @@ TEST(ColumnTypes, SqliteColumnsGetAdoLayouts) {
        "rs:scale='#' rs:precision='#' rs:fixedlength='true'/>"},
       {"tm", "<s:datatype dt:type='time' dt:maxLength='6' rs:fixedlength='true'/>"},
   };
-  const ResultFile file = ExportAndCheck(connection, "FROM types", layouts, 2);
+  const ResultFile file = ExportAndCheck(connection, "FROM types", layouts, 2, true);
   ASSERT_EQ(file.rows.size(), 2u);
   EXPECT_EQ(file.Column("tx")[0], "Grüße <&> \"x\"");
   EXPECT_EQ(file.Column("v")[0], "Ωmega");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <regex>
 #include <stdexcept>
 
@@ -16,6 +17,7 @@ std::string BackendName(Backend backend) {
 std::unique_ptr<DiffDatabase> DiffDatabase::Open(Backend backend, const ProgramFolder& folder) {
   std::unique_ptr<DiffDatabase> db(new DiffDatabase());
   if (backend == Backend::kSqlite) {
+    std::ofstream(folder.File("data.db"));  // an empty file is an empty database
     db->connection_string_ = "Driver=SQLite3;Database=" + folder.File("data.db");
     db->sqlite_ = std::make_unique<ado::Connection>();
     db->sqlite_->Open(db->connection_string_ + ";NoCreat=0");

@@ -334,12 +334,11 @@ void OverwriteHeader(const fs::path& file) {
   out << std::string(100, 'x');
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, LostSqlite,
-                         ::testing::Values(Spoil{"Removed", "a.db')", RemoveFile},
-                                           Spoil{"Corrupt", "not a database", OverwriteHeader}),
-                         [](const ::testing::TestParamInfo<Spoil>& test) {
-                           return std::string(test.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Ways, LostSqlite,
+    ::testing::Values(Spoil{"Removed", "unable to open database file", RemoveFile},
+                      Spoil{"Corrupt", "not a database", OverwriteHeader}),
+    [](const ::testing::TestParamInfo<Spoil>& test) { return std::string(test.param.name); });
 
 // A PostgreSQL cluster of the test's own on a port of its own, since the test stops
 // its server; removed again with the object.

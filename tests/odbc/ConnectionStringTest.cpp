@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "ado/OdbcConnectionString.h"
+#include "ado/SqliteBackend.h"
 
 namespace ado {
 namespace {
@@ -52,6 +56,37 @@ TEST(ConnectionString, PreparePostgresAddsCursorFetchAndSilencesLogs) {
 TEST(ConnectionString, PrepareLeavesUnknownDriversAndDsnAlone) {
   EXPECT_EQ(PrepareConnectionString("DSN=prod;Uid=a;Pwd=b"), "DSN=prod;Uid=a;Pwd=b");
   EXPECT_EQ(PrepareConnectionString("Driver=FreeTDS;Server=h"), "Driver=FreeTDS;Server=h");
+}
+
+// Which strings SQLite's own library reads, with what file and busy timeout.
+TEST(ConnectionString, NativeSqliteTakesSqlite3DriverStringsWithADatabase) {
+  struct Case {
+    const char* text;
+    std::optional<std::string> database;
+    int timeout = 100000;
+  };
+  const Case cases[] = {
+      {"Driver=SQLite3;Database=/d/a.db", "/d/a.db"},
+      {"DRIVER={SQLite3 ODBC Driver};database={/d/x;y.db};Timeout=2500", "/d/x;y.db", 2500},
+      {"Driver=/usr/lib/odbc/libsqlite3odbc.so;Database=a.db;Timeout=0", "a.db", 1000000},
+      {"Driver=SQLite3;Database=a.db;NativeSqlite=1;Timeout=x", "a.db"},
+      {"Driver=SQLite3;Database=a.db;nativesqlite=0", std::nullopt},
+      {"Driver=SQLite3;Database=a.db;LongNames=1", std::nullopt},
+      {"Driver=SQLite;Database=a.db", std::nullopt},  // SQLite 2
+      {"DSN=inventory", std::nullopt},
+      {"Driver=SQLite3", std::nullopt},
+      {"Driver={PostgreSQL Unicode};Database=a", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const auto options = NativeSqliteOptions(c.text);
+    ASSERT_EQ(options.has_value(), c.database.has_value()) << c.text;
+    if (!options) continue;
+    EXPECT_EQ(options->database, *c.database) << c.text;
+    EXPECT_EQ(options->busy_timeout_ms, c.timeout) << c.text;
+  }
+  // The key is never handed to a driver.
+  EXPECT_EQ(WithoutKey("Driver=SQLite3;NATIVESQLITE=0;Database=a.db", kNativeSqliteKey),
+            "Driver=SQLite3;Database=a.db");
 }
 
 }  // namespace

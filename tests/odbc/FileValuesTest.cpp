@@ -100,15 +100,25 @@ TEST_F(SqliteValues, ValuesReadBackFromTheirFileUnchanged) {
   }
 }
 
-TEST_F(SqliteValues, DriverEndsTextAtNulWithoutAWord) {
+TEST_F(SqliteValues, TextWithANulArrivesWholeAndIsReported) {
   db_.Execute("CREATE TABLE n(id INTEGER, tx TEXT)");
-  db_.Execute("INSERT INTO n VALUES(1, 'ab' || char(0) || 'cd')");
-  RecordsetData data = db_.Query("SELECT id, tx, length(CAST(tx AS BLOB)) AS bytes FROM n");
-  ASSERT_EQ(data.records.RecordCount(), 1u);
-  EXPECT_EQ(Cell(data, 0, "bytes").ToText(), "5");
+  db_.Execute("INSERT INTO n VALUES(1, 'ab' || char(0) || 'cd'), (2, 'plain')");
+  RecordsetData data = db_.Query("SELECT id, tx FROM n ORDER BY id");
+  ASSERT_EQ(data.records.RecordCount(), 2u);
+  // The file cannot hold a NUL: it stands as U+FFFD, and the rest of the text stays.
+  EXPECT_TRUE(Same(Cell(data, 0, "tx"), Variant("ab\xEF\xBF\xBD"
+                                                "cd")));
+  EXPECT_TRUE(Same(Cell(data, 1, "tx"), Variant("plain")));
+  const std::vector<std::string> warnings = db_.TakeWarnings();
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("Column 'tx', row 1: 1 value(s)"), std::string::npos) << warnings[0];
+
   // The SQLite ODBC driver hands text over as a C string: it ends at the NUL, and
-  // nothing tells the reader that more followed.
-  EXPECT_TRUE(Same(Cell(data, 0, "tx"), Variant("ab")));
+  // nothing tells the reader that more followed. The native path is the default for
+  // that reason.
+  Connection odbc;
+  odbc.Open("Driver=SQLite3;NativeSqlite=0;Database=" + Path());
+  EXPECT_TRUE(Same(Cell(odbc.Query("SELECT tx FROM n WHERE id = 1"), 0, "tx"), Variant("ab")));
 }
 
 TEST_F(SqliteValues, IntegerColumnsHoldEverySqliteInteger) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -17,10 +19,15 @@ using test::ErrorOf;
 using test::FieldNamed;
 using test::Same;
 
-class SqliteConnection : public ::testing::Test {
+// Each test runs on SQLite's own library (the default) and through the ODBC driver.
+class SqliteConnection : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    db_.Open("Driver=SQLite3;NoCreat=0;Database=" + folder_.File("test.db"));
+    std::ofstream(folder_.File("test.db"));  // an empty file is an empty database
+    db_.Open(ConnectionString());
+  }
+  std::string ConnectionString() const {
+    return "Driver=SQLite3;Database=" + folder_.File("test.db") + GetParam();
   }
 
   qv::test::TestFolder folder_;
@@ -32,13 +39,19 @@ struct StringSinkForTest : OutputSink {
   std::string text;
 };
 
-// SQLite integers are 64-bit whatever the declared type.
+INSTANTIATE_TEST_SUITE_P(Paths, SqliteConnection, ::testing::Values("", ";NativeSqlite=0"),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                           return std::string(param.param[0] == '\0' ? "Native" : "Odbc");
+                         });
+
+// SQLite integers are 64-bit whatever the declared type: every integer field is adBigInt.
 Variant I8(int64_t v) { return Variant(v); }
 
-TEST_F(SqliteConnection, OpenReportsDbmsStateAndPreparedString) {
+TEST_P(SqliteConnection, OpenReportsDbmsStateAndPreparedString) {
   EXPECT_EQ(db_.State(), adStateOpen);
   EXPECT_EQ(db_.DbmsName(), "SQLite");
   EXPECT_NE(db_.ConnectionString().find("StepAPI=1"), std::string::npos);
+  EXPECT_EQ(db_.ConnectionString().find("NativeSqlite"), std::string::npos);
   EXPECT_EQ(ErrorOf([&] { db_.Open("Driver=SQLite3;Database=x.db"); }).number, kErrObjectOpen);
   db_.Close();
   EXPECT_EQ(db_.State(), adStateClosed);
@@ -46,7 +59,7 @@ TEST_F(SqliteConnection, OpenReportsDbmsStateAndPreparedString) {
   EXPECT_EQ(ErrorOf([&] { db_.Query("SELECT 1"); }).number, kErrObjectClosed);
 }
 
-TEST_F(SqliteConnection, CommonColumnTypesMapAndRead) {
+TEST_P(SqliteConnection, CommonColumnTypesMapAndRead) {
   db_.Execute(
       "CREATE TABLE t(i INTEGER NOT NULL, r REAL, tx TEXT, b BLOB, n NUMERIC, d DATE, "
       "dt DATETIME, v VARCHAR(5), bi BIGINT, bo BOOLEAN, sm SMALLINT)");
@@ -94,7 +107,7 @@ TEST_F(SqliteConnection, CommonColumnTypesMapAndRead) {
   EXPECT_TRUE(Same(Cell(data, 0, "v"), Variant("abcdefgh")));
   EXPECT_TRUE(Same(Cell(data, 0, "bi"), Variant(int64_t{9000000000})));
   EXPECT_TRUE(Same(Cell(data, 0, "bo"), Variant(true)));
-  EXPECT_TRUE(Same(Cell(data, 0, "sm"), Variant(int64_t{-3})));
+  EXPECT_TRUE(Same(Cell(data, 0, "sm"), I8(-3)));
   EXPECT_TRUE(Same(Cell(data, 0, "d"), Variant(Date::FromParts({2024, 2, 29}))));
   Variant dt = Cell(data, 0, "dt");
   ASSERT_EQ(dt.Type(), VarType::kDate);
@@ -112,7 +125,7 @@ TEST_F(SqliteConnection, CommonColumnTypesMapAndRead) {
   }
 }
 
-TEST_F(SqliteConnection, LongTextAndBlobsComeBackWhole) {
+TEST_P(SqliteConnection, LongTextAndBlobsComeBackWhole) {
   db_.Execute("CREATE TABLE t(id INTEGER, tx TEXT, b BLOB)");
   std::string text;
   for (int k = 0; k < 3000; ++k) text += "äß😀x";  // crosses every chunk boundary
@@ -128,7 +141,7 @@ TEST_F(SqliteConnection, LongTextAndBlobsComeBackWhole) {
   EXPECT_EQ(Cell(data, 0, "n").ToText(), "12000");
 }
 
-TEST_F(SqliteConnection, ManyRowsSpanSeveralBlocksInOrder) {
+TEST_P(SqliteConnection, ManyRowsSpanSeveralBlocksInOrder) {
   db_.Execute("CREATE TABLE big(id INTEGER, r REAL, ts TIMESTAMP, tx TEXT)");
   EXPECT_EQ(db_.Execute("INSERT INTO big WITH RECURSIVE c(x) AS (SELECT 0 UNION ALL "
                         "SELECT x + 1 FROM c WHERE x < 9999) "
@@ -152,7 +165,7 @@ TEST_F(SqliteConnection, ManyRowsSpanSeveralBlocksInOrder) {
   EXPECT_EQ(db_.CountRows("SELECT id FROM big WHERE id < 0"), 0);
 }
 
-TEST_F(SqliteConnection, CursorReadsInPiecesWhatQueryReadsWhole) {
+TEST_P(SqliteConnection, CursorReadsInPiecesWhatQueryReadsWhole) {
   db_.Execute("CREATE TABLE big(id INTEGER, r REAL, d DATE, tx TEXT)");
   db_.Execute(
       "INSERT INTO big WITH RECURSIVE c(x) AS (SELECT 0 UNION ALL "
@@ -183,7 +196,7 @@ TEST_F(SqliteConnection, CursorReadsInPiecesWhatQueryReadsWhole) {
   }
 }
 
-TEST_F(SqliteConnection, ValuesLongerThanTheirBufferBetweenShortOnesComeBackWhole) {
+TEST_P(SqliteConnection, ValuesLongerThanTheirBufferBetweenShortOnesComeBackWhole) {
   // Rows alternate between values that fit a modest buffer and values far longer than
   // it or than the declared size, with nulls and empty values in between: no value may
   // keep a part of the row before it.
@@ -216,10 +229,11 @@ TEST_F(SqliteConnection, ValuesLongerThanTheirBufferBetweenShortOnesComeBackWhol
   EXPECT_TRUE(Same(Cell(data, 4, "id"), I8(5)));
 }
 
-TEST_F(SqliteConnection, StandardRowLimitClauseRunsAsLimit) {
+TEST_P(SqliteConnection, StandardRowLimitClauseRunsAsLimit) {
   db_.Execute("CREATE TABLE t(id INTEGER, name TEXT)");
   db_.Execute(
-      "INSERT INTO t WITH RECURSIVE c(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM c WHERE x < 24) "
+      "INSERT INTO t WITH RECURSIVE c(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM c WHERE x < "
+      "24) "
       "SELECT x, 'n' || x FROM c");
   RecordsetData page =
       db_.Query("SELECT id, name FROM t ORDER BY  1 OFFSET 20 ROWS  FETCH NEXT 10 ROWS ONLY");
@@ -232,7 +246,7 @@ TEST_F(SqliteConnection, StandardRowLimitClauseRunsAsLimit) {
   EXPECT_EQ(db_.CountRows("SELECT id FROM t ORDER BY  1 OFFSET 0 ROWS  FETCH NEXT 0 ROWS ONLY"), 0);
 }
 
-TEST_F(SqliteConnection, FailuresCarryTheDriversDiagnostics) {
+TEST_P(SqliteConnection, FailuresCarryTheDriversDiagnostics) {
   ErrorRecord e = ErrorOf([&] { db_.Query("SELECT * FROM missing_table"); });
   EXPECT_EQ(e.number, kErrProvider);
   EXPECT_EQ(e.source, "ODBC");
@@ -244,15 +258,21 @@ TEST_F(SqliteConnection, FailuresCarryTheDriversDiagnostics) {
   db_.Execute("CREATE TABLE t(i INTEGER, d DATE)");
   EXPECT_EQ(ErrorOf([&] { db_.Query("INSERT INTO t VALUES(1, NULL)"); }).number, kErrObjectClosed);
 
+  // SQLite stores any 64-bit integer in an INTEGER column; the adBigInt field holds it.
+  db_.Execute("INSERT INTO t VALUES(9223372036854775807, NULL)");
+  RecordsetData wide = db_.Query("SELECT i FROM t WHERE i > 1");
+  ASSERT_EQ(wide.records.RecordCount(), 1u);
+  EXPECT_TRUE(Same(wide.records.Get(0, 0), I8(9223372036854775807)));
+
   // The connection stays usable after failures.
   EXPECT_EQ(db_.Query("SELECT i FROM t WHERE i = 1").records.RecordCount(), 1u);
 }
 
-TEST_F(SqliteConnection, RecordsetOpensQueryDisconnected) {
+TEST_P(SqliteConnection, RecordsetOpensQueryDisconnected) {
   db_.Execute("CREATE TABLE t(id INTEGER, name VARCHAR(10))");
   db_.Execute("INSERT INTO t VALUES(1, 'a'), (2, 'b'), (3, NULL)");
   auto connection = std::make_shared<Connection>();
-  connection->Open("Driver=SQLite3;Database=" + folder_.File("test.db"));
+  connection->Open(ConnectionString());
 
   Recordset rs;
   rs.SetCursorLocation(adUseClient);
@@ -281,12 +301,20 @@ TEST(SqliteConnectionOpen, WrongConnectionStringFailsAndStaysClosed) {
   EXPECT_EQ(e.description.find("topsecret"), std::string::npos);
   EXPECT_EQ(db.State(), adStateClosed);
 
+  // A missing database file is an error and no file is made, on either path.
   qv::test::TestFolder folder;
-  ErrorRecord missing = ErrorOf([&] {
-    db.Open("Driver=SQLite3;Database=" + folder.File("no/such/folder/x.db") + ";NoCreat=1");
-  });
-  EXPECT_EQ(missing.number, kErrProvider);
-  EXPECT_EQ(db.State(), adStateClosed);
+  for (const std::string& path : {folder.File("no/such/folder/x.db"), folder.File("x.db")}) {
+    ErrorRecord missing = ErrorOf([&] { db.Open("Driver=SQLite3;Database=" + path); });
+    EXPECT_EQ(missing.number, kErrProvider);
+    EXPECT_NE(missing.description.find(path), std::string::npos) << missing.description;
+    EXPECT_EQ(db.State(), adStateClosed);
+    EXPECT_FALSE(std::filesystem::exists(path)) << path;
+  }
+  EXPECT_EQ(ErrorOf([&] {
+              db.Open("Driver=SQLite3;NativeSqlite=0;NoCreat=1;Database=" + folder.File("y.db"));
+            }).number,
+            kErrProvider);
+  EXPECT_FALSE(std::filesystem::exists(folder.File("y.db")));
 }
 
 }  // namespace
