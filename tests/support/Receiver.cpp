@@ -198,6 +198,14 @@ std::vector<ReceivedRequest> Receiver::Requests() const {
     request.size = entry.value("size", uint64_t{0});
     request.status = entry.value("status", 0);
     request.stored = OptionalText(entry["stored"]);
+    request.request_line = entry.value("request_line", "");
+    if (entry.contains("headers") && entry["headers"].is_array()) {
+      for (const nlohmann::json& header : entry["headers"]) {
+        request.headers.emplace_back(header.at(0).get<std::string>(),
+                                     header.at(1).get<std::string>());
+      }
+    }
+    request.client_port = entry.value("client_port", 0);
     requests.push_back(std::move(request));
   }
   return requests;
@@ -216,7 +224,7 @@ std::optional<std::string> Receiver::Received(const std::string& imp_id,
 }
 
 void Receiver::FailNext(ReceiverMode mode, int count, double seconds) {
-  static constexpr const char* kModeNames[] = {"ok", "500", "close", "stall"};
+  static constexpr const char* kModeNames[] = {"ok", "500", "close", "stall", "302"};
   const std::string target = "/_control?mode=" + std::string(kModeNames[static_cast<int>(mode)]) +
                              "&count=" + std::to_string(count) +
                              "&seconds=" + std::to_string(seconds);
