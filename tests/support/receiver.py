@@ -74,6 +74,9 @@ class Behaviour:
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"  # answers "Expect: 100-continue" at once
+    # The answer's head and body go out in two writes; on a kept-alive connection Nagle's
+    # algorithm would hold the body until the client's delayed acknowledgement.
+    disable_nagle_algorithm = True
     server_version = "QvTestReceiver/1"
 
     def log_message(self, format, *args):  # noqa: A002 - the base class names it so
