@@ -30,8 +30,10 @@ constexpr auto kStartLimit = std::chrono::seconds(15);
 constexpr auto kStopLimit = std::chrono::seconds(5);
 constexpr auto kPoll = std::chrono::milliseconds(20);
 
+// From the source folder the build names: __FILE__ is relative when the compiler was
+// given a relative path (as ccache's base_dir makes it), and tests run in another folder.
 std::filesystem::path ScriptPath() {
-  return std::filesystem::path(__FILE__).parent_path() / "receiver.py";
+  return std::filesystem::path(QV_SOURCE_DIR) / "tests" / "support" / "receiver.py";
 }
 
 bool OnPath(const std::string& program) {
