@@ -72,7 +72,8 @@ class CQVFileXfer {
 
   // A check the built-in sender asks while a transfer runs; when it answers true the
   // transfer ends at once and the file counts as undelivered (exit status 42). Applies
-  // to every CQVFileXfer of the process; an empty function removes it.
+  // to every CQVFileXfer of the process; an empty function removes it. Waits for an
+  // upload that runs meanwhile to end; the check must not call back into CQVFileXfer.
   static void SetAbortCheck(std::function<bool()> abort_check);
 
   // The counters of every CQVFileXfer of the process since the start or the last
