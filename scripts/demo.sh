@@ -45,9 +45,11 @@ fill settings.json "UPLOAD_URL=$url"
 "$rsfile" from-json "$demo/json/datasources.json" "$demo/QvExportDS.xml" --encode 1
 "$rsfile" from-json "$demo/json/settings.json" "$demo/QvExportSettings.xml" --encode 1
 "$rsfile" show "$demo/QvExportRules.xml" --decode 6
-# Log export progress and failures (level 1), not the file-by-file traces.
+# Log export progress and failures (level 1), not the file-by-file traces, and send the
+# files from the program itself over one kept-alive connection instead of upload.exe.
 printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-  '[HKEY_LOCAL_MACHINE\SOFTWARE\Tolvane]' '"EventLogLevel"=dword:00000001' >"$demo/registry.reg"
+  '[HKEY_LOCAL_MACHINE\SOFTWARE\Tolvane]' '"EventLogLevel"=dword:00000001' \
+  '"Uploader"="builtin"' >"$demo/registry.reg"
 
 # Lists what the receiver stored after the marker file was made.
 list_received() {
@@ -78,4 +80,8 @@ export_run 2
 echo "qvdataexporter exited with status $status"
 echo "Sent files are in $demo/out/LastTx, the program's log in $demo/RX_*.log, the"
 echo "receiver's log in $received/requests.log."
+if [ -s "$received/requests.log" ]; then
+  echo "Uploads received: $(grep -c '"status": 200' "$received/requests.log"), over" \
+    "$(grep -o '"client_port": [0-9]*' "$received/requests.log" | sort -u | wc -l) connection(s)."
+fi
 exit "$status"

@@ -1,13 +1,20 @@
 #include "upload/CQVFileXfer.h"
 
 #include <stdio.h>
+#include <strings.h>
+
+#include <curl/curl.h>
 
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
 
 #include "fs/CQvFileSystem.h"
 #include "fs/basFileSystemPaths.h"
+#include "log/basCQvRegistry.h"
 #include "log/basEventLogger.h"
 #include "platform/ProcessRunner.h"
 #include "platform/ProgramFolder.h"
@@ -15,6 +22,8 @@
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedErrorLog.h"
 #include "shared/QvSharedFileSystem.h"
+#include "upload/BuiltinSender.h"
+#include "upload/IdempotencyKey.h"
 #include "util/basCQvStringManipulation.h"
 
 namespace qv {
@@ -26,6 +35,9 @@ constexpr char kClassName[] = "CQVFileXfer";
 constexpr char kUploaderName[] = "upload.exe";
 constexpr char kDeliveredFolder[] = "LastTx";
 constexpr char kUndeliveredFolder[] = "Unsent";
+constexpr char kRegistryKey[] = "SOFTWARE";
+constexpr char kRegistrySubKey[] = "Tolvane";
+constexpr char kBuiltinSender[] = "builtin";
 
 std::atomic<uint64_t> files_sent{0};
 std::atomic<uint64_t> sends_failed{0};
@@ -35,6 +47,68 @@ void Trace(const std::string& message, int32_t event_type) {
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// The built-in sender of the process, made on first use so that its connection serves
+// every upload of the run, and the abort check it is to ask.
+class SharedSender {
+ public:
+  static SharedSender& Instance() {
+    static SharedSender shared;
+    return shared;
+  }
+
+  SendResult Post(const std::string& file, const std::string& address,
+                  const std::vector<std::string>& header_lines, const SendOptions& options) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    try {
+      if (!sender_) sender_ = std::make_unique<BuiltinSender>(abort_check_);
+    } catch (const std::exception& e) {
+      return {CURLE_FAILED_INIT, e.what()};
+    }
+    return sender_->Post(file, address, header_lines, options);
+  }
+
+  void SetAbortCheck(std::function<bool()> abort_check) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    abort_check_ = std::move(abort_check);
+    if (sender_) sender_->SetAbortCheck(abort_check_);
+  }
+
+ private:
+  // libcurl's global state is made first, so it is cleaned up after the sender.
+  SharedSender() {
+    try {
+      CurlGlobal::Instance();
+    } catch (...) {
+      // Post reports it.
+    }
+  }
+
+  std::mutex mutex_;
+  std::unique_ptr<BuiltinSender> sender_;
+  std::function<bool()> abort_check_;
+};
+
+// The exit status with what it means when it is one of curl's.
+std::string DescribedStatus(int status) {
+  std::string text = std::to_string(status);
+  if (status > 0 && status < CURL_LAST) {
+    text += std::string(" (") + curl_easy_strerror(static_cast<CURLcode>(status)) + ")";
+  }
+  return text;
+}
+
+// Posts the file with the built-in sender; curl's exit status for the outcome.
+int SendBuiltin(const std::string& file, const std::string& address,
+                const std::string& imp_rule_escaped, const std::string& file_name_escaped) {
+  const std::optional<std::string> key = IdempotencyKey(imp_rule_escaped, file_name_escaped, file);
+  if (!key) return CURLE_READ_ERROR;
+  SendOptions options = SendOptions::FromEnvironment();
+  const ado::Variant verify = ReadRegistryValue(kHKeyLocalMachine, kRegistryKey, kRegistrySubKey,
+                                                "UploaderVerifyCertificate");
+  options.verify_certificate = verify.Type() == ado::VarType::kI4 && verify.AsInt64() != 0;
+  return SharedSender::Instance().Post(file, address, {"Idempotency-Key: " + *key}, options).status;
+}
 
 // Moves `source` to `target`, replacing a file already there. A rename does it when
 // both lie on one file system; otherwise (or when the rename fails for any other
@@ -83,12 +157,16 @@ bool CQVFileXfer::TransferFile(std::string strFileToTransfer, std::string strImp
           const std::string uploader =
               ConcatenatePath(platform::ProgramFolder(), std::string(kUploaderName));
           const std::string address = UploadAddress(base_url, strImpRuleFolder, file_name);
-          const int status = RunExe(UploadCommandLine(uploader, strFileToTransfer, address),
-                                    UploadArguments(uploader, strFileToTransfer, address));
+          const int status = BuiltinSenderSelected()
+                                 ? SendBuiltin(strFileToTransfer, address,
+                                               QvStrMan_EncodeURIComponent(strImpRuleFolder),
+                                               QvStrMan_EncodeURIComponent(file_name))
+                                 : RunExe(UploadCommandLine(uploader, strFileToTransfer, address),
+                                          UploadArguments(uploader, strFileToTransfer, address));
           delivered = status == 0;
           if (!delivered) {
             Trace(".TransferFile - the upload failed, File: " + strFileToTransfer +
-                      ", exit status: " + std::to_string(status),
+                      ", exit status: " + DescribedStatus(status),
                   kEventWarning);
           }
 
@@ -153,6 +231,16 @@ std::vector<std::string> CQVFileXfer::UploadArguments(const std::string& uploade
                                                       const std::string& file,
                                                       const std::string& address) {
   return {uploader, "--data-binary", "@" + file, address, "-k"};
+}
+
+bool CQVFileXfer::BuiltinSenderSelected() {
+  const ado::Variant value =
+      ReadRegistryValue(kHKeyLocalMachine, kRegistryKey, kRegistrySubKey, "Uploader");
+  return value.IsString() && ::strcasecmp(value.AsString().c_str(), kBuiltinSender) == 0;
+}
+
+void CQVFileXfer::SetAbortCheck(std::function<bool()> abort_check) {
+  SharedSender::Instance().SetAbortCheck(std::move(abort_check));
 }
 
 UploadCounters CQVFileXfer::Counters() {

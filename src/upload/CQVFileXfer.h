@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,11 +16,15 @@ struct UploadCounters {
   uint64_t sends_failed = 0;
 };
 
-// Hands produced files to the receiving server through the uploader program
-// "upload.exe" in the program folder, which POSTs the file's bytes to the upload
-// address (setting 1 of the export settings) with the query keys ImpID and FN.
-// The uploader is run through the process-wide platform::ProcessRunner and waited
-// for. Progress and failures go to the trace routine TraceEvent; nothing throws.
+// Hands produced files to the receiving server: an HTTP POST of the file's bytes to the
+// upload address (setting 1 of the export settings) with the query keys ImpID and FN,
+// and an Idempotency-Key header (IdempotencyKey). By default the uploader program
+// "upload.exe" in the program folder sends it, run through the process-wide
+// platform::ProcessRunner and waited for. With the registry value "Uploader"="builtin"
+// under HKEY_LOCAL_MACHINE\SOFTWARE\Tolvane the built-in sender sends the same request
+// from this process instead, over one connection kept for the whole process; it checks
+// the server's certificate only when "UploaderVerifyCertificate" there is a non-zero
+// number. Progress and failures go to the trace routine TraceEvent; nothing throws.
 class CQVFileXfer {
  public:
   // Move each file away after its upload: into the folder "LastTx" beside it when it
@@ -28,10 +33,11 @@ class CQVFileXfer {
   bool MoveToLastTx = false;
 
   // Uploads `strFileToTransfer` (a full path) for the import rule `strImpRuleFolder`.
-  // True when the file was delivered: the uploader ran and ended with status 0.
-  // Without an upload address nothing is run, the file stays where it is and the
-  // result is false. A failed upload is traced as a failure naming the file and the
-  // uploader's exit status.
+  // True when the file was delivered: the server answered 2xx (the uploader ended with
+  // status 0). Without an upload address nothing is sent, the file stays where it is
+  // and the result is false. A failed upload is traced as a failure naming the file and
+  // the exit status (the built-in sender gives the status curl gives for the same
+  // failure) with its meaning.
   bool TransferFile(std::string strFileToTransfer, std::string strImpRuleFolder);
 
   // Runs the uploader with `argv` and waits until it has ended. `sCommand` is the same
@@ -60,6 +66,15 @@ class CQVFileXfer {
   static std::vector<std::string> UploadArguments(const std::string& uploader,
                                                   const std::string& file,
                                                   const std::string& address);
+
+  // True when the registry selects the built-in sender ("Uploader"="builtin", any case).
+  static bool BuiltinSenderSelected();
+
+  // A check the built-in sender asks while a transfer runs; when it answers true the
+  // transfer ends at once and the file counts as undelivered (exit status 42). Applies
+  // to every CQVFileXfer of the process; an empty function removes it. Waits for an
+  // upload that runs meanwhile to end; the check must not call back into CQVFileXfer.
+  static void SetAbortCheck(std::function<bool()> abort_check);
 
   // The counters of every CQVFileXfer of the process since the start or the last
   // reset. Safe to read from any thread.

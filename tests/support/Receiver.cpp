@@ -30,14 +30,10 @@ constexpr auto kStartLimit = std::chrono::seconds(15);
 constexpr auto kStopLimit = std::chrono::seconds(5);
 constexpr auto kPoll = std::chrono::milliseconds(20);
 
+// From the source folder the build names: __FILE__ is relative when the compiler was
+// given a relative path (as ccache's base_dir makes it), and tests run in another folder.
 std::filesystem::path ScriptPath() {
-  // A compiler cache may make __FILE__ relative to the build folder; the tests' data
-  // folder is always absolute.
-#ifdef QV_TEST_DATA_DIR
-  return std::filesystem::path(QV_TEST_DATA_DIR).parent_path() / "support" / "receiver.py";
-#else
-  return std::filesystem::path(__FILE__).parent_path() / "receiver.py";
-#endif
+  return std::filesystem::path(QV_SOURCE_DIR) / "tests" / "support" / "receiver.py";
 }
 
 bool OnPath(const std::string& program) {
@@ -204,6 +200,14 @@ std::vector<ReceivedRequest> Receiver::Requests() const {
     request.size = entry.value("size", uint64_t{0});
     request.status = entry.value("status", 0);
     request.stored = OptionalText(entry["stored"]);
+    request.request_line = entry.value("request_line", "");
+    if (entry.contains("headers") && entry["headers"].is_array()) {
+      for (const nlohmann::json& header : entry["headers"]) {
+        request.headers.emplace_back(header.at(0).get<std::string>(),
+                                     header.at(1).get<std::string>());
+      }
+    }
+    request.client_port = entry.value("client_port", 0);
     requests.push_back(std::move(request));
   }
   return requests;
@@ -222,7 +226,7 @@ std::optional<std::string> Receiver::Received(const std::string& imp_id,
 }
 
 void Receiver::FailNext(ReceiverMode mode, int count, double seconds) {
-  static constexpr const char* kModeNames[] = {"ok", "500", "close", "stall"};
+  static constexpr const char* kModeNames[] = {"ok", "500", "close", "stall", "302"};
   const std::string target = "/_control?mode=" + std::string(kModeNames[static_cast<int>(mode)]) +
                              "&count=" + std::to_string(count) +
                              "&seconds=" + std::to_string(seconds);

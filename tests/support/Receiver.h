@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qv::test {
@@ -20,10 +21,13 @@ struct ReceivedRequest {
   uint64_t size = 0;                  // body bytes
   int status = 0;                     // 0: the connection was closed without an answer
   std::optional<std::string> stored;  // where the body went, relative to Root()
+  std::string request_line;           // "POST /upload?... HTTP/1.1"
+  std::vector<std::pair<std::string, std::string>> headers;  // as received, in order
+  int client_port = 0;  // the same for requests over one kept-alive connection
 };
 
 // How the receiver answers the next uploads.
-enum class ReceiverMode { kOk, kHttp500, kClose, kStall };
+enum class ReceiverMode { kOk, kHttp500, kClose, kStall, kRedirect };
 
 // tests/support/receiver.py run on a free port of 127.0.0.1 with its own temporary
 // folder, for the lifetime of the object. It also sets NO_PROXY for 127.0.0.1 so that

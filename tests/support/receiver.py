@@ -5,11 +5,15 @@ Every POST body is stored as <root>/<ImpID>/<FN>, taken from the decoded query. 
 holding "/", "\\" or ".." (or "%", the escape character itself) is stored with those
 characters percent-escaped, so nothing is written outside <root>; an empty name is
 stored as "%". Every request is logged as one JSON line in <root>/requests.log:
-method, path, query, imp_id, fn, size, status and the stored path relative to root. A request is logged (and its body stored) before it is
-answered, so a client that has its answer finds it in the log.
+method, path, query, imp_id, fn, size, status, the stored path relative to root, the
+request line and the headers as received (in order, as [name, value] pairs) and the
+client's port. A request is logged (and its body stored) before it is answered, so a
+client that has its answer finds it in the log. A stored upload is answered on a
+connection kept open for the client's next request; every other answer closes it.
 
 Failure modes apply to the next N upload requests:
   500    answer HTTP 500 and store nothing
+  302    answer HTTP 302 (a redirect elsewhere) and store nothing
   close  read the request, then close the connection without answering
   stall  wait S seconds, then answer normally
 Set them on the command line (--mode, --count, --seconds) or with
@@ -32,7 +36,7 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CHUNK = 64 * 1024
-MODES = ("ok", "500", "close", "stall")
+MODES = ("ok", "500", "close", "stall", "302")
 
 
 def safe_name(name):
@@ -70,6 +74,9 @@ class Behaviour:
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"  # answers "Expect: 100-continue" at once
+    # The answer's head and body go out in two writes; on a kept-alive connection Nagle's
+    # algorithm would hold the body until the client's delayed acknowledgement.
+    disable_nagle_algorithm = True
     server_version = "QvTestReceiver/1"
 
     def log_message(self, format, *args):  # noqa: A002 - the base class names it so
@@ -103,8 +110,9 @@ class Handler(BaseHTTPRequestHandler):
             self.record(url, length, 0, imp_id, fn)
             self.close_connection = True
             return
-        if mode == "500" or fn is None:
-            self.drain_and_answer(url, length, 500 if mode == "500" else 400, imp_id, fn)
+        if mode in ("500", "302") or fn is None:
+            status = 400 if fn is None else int(mode)
+            self.drain_and_answer(url, length, status, imp_id, fn)
             return
         stored = os.path.join(safe_name(imp_id), safe_name(fn))
         try:
@@ -114,7 +122,7 @@ class Handler(BaseHTTPRequestHandler):
             self.record(url, length, 0, imp_id, fn)
             return
         self.record(url, length, 200, imp_id, fn, stored)
-        self.answer(200, b"stored\n")
+        self.answer(200, b"stored\n", keep_alive=True)
 
     def control(self, url):
         query = urllib.parse.parse_qs(url.query)
@@ -169,17 +177,21 @@ class Handler(BaseHTTPRequestHandler):
         self.record(url, length, status, imp_id, fn)
         self.answer(status, b"refused\n")
 
-    def answer(self, status, body):
+    def answer(self, status, body, keep_alive=False):
         try:
             self.send_response(status)
             self.send_header("Content-Type", "text/plain")
             self.send_header("Content-Length", str(len(body)))
-            self.send_header("Connection", "close")
+            if status == 302:
+                self.send_header("Location", "/elsewhere")
+            if not keep_alive:
+                self.send_header("Connection", "close")
             self.end_headers()
             self.wfile.write(body)
         except (BrokenPipeError, ConnectionResetError):
-            pass  # the client gave up (a stalled request past its time limit)
-        self.close_connection = True
+            keep_alive = False  # the client gave up (a stalled request past its time limit)
+        if not keep_alive:
+            self.close_connection = True
 
     def record(self, url, size, status, imp_id=None, fn=None, stored=None):
         entry = {
@@ -191,6 +203,9 @@ class Handler(BaseHTTPRequestHandler):
             "size": size,
             "status": status,
             "stored": stored,
+            "request_line": self.requestline,
+            "headers": [[name, value] for name, value in self.headers.items()],
+            "client_port": self.client_address[1],
         }
         line = json.dumps(entry, ensure_ascii=False) + "\n"
         with self.server.log_lock:

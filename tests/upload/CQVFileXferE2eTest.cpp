@@ -1,4 +1,5 @@
-// Uploads through the real upload.exe and curl to the test receiver on 127.0.0.1.
+// Uploads to the test receiver on 127.0.0.1 through the real upload.exe and curl, and
+// through the built-in sender.
 #include <stdlib.h>
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 
 #include "support/Receiver.h"
 #include "upload/CQVFileXfer.h"
+#include "upload/IdempotencyKey.h"
 #include "upload/UploadHome.h"
 
 namespace qv {
@@ -13,6 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadBytes;
+using test::ReceivedRequest;
 using test::Receiver;
 using test::ReceiverMode;
 using test::TestFolder;
@@ -31,30 +34,41 @@ class ScopedEnv {
   const char* name_;
 };
 
-class CQVFileXferE2e : public ::testing::Test {
+enum class Sender { kUploadExe, kBuiltin };
+
+class UploadE2e : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void Start(Sender sender) {
     const std::string missing = Receiver::MissingTool();
     if (!missing.empty()) GTEST_SKIP() << missing << " is not installed";
     receiver_ = std::make_unique<Receiver>();
     home_.SetUploadUrl(receiver_->BaseUrl());
+    Use(sender);
   }
 
-  // Writes `bytes` as `name` in the output folder and uploads it with MoveToLastTx.
-  bool Upload(const std::string& name, const std::string& bytes, const std::string& rule = "R") {
+  void Use(Sender sender) { home_.UseBuiltinSender(sender == Sender::kBuiltin); }
+
+  // Writes `bytes` as `name` in the output folder and uploads it.
+  bool Upload(const std::string& name, const std::string& bytes, const std::string& rule = "R",
+              bool move_to_last_tx = true) {
     WriteBytes(out_.File(name), bytes);
     CQVFileXfer xfer;
-    xfer.MoveToLastTx = true;
+    xfer.MoveToLastTx = move_to_last_tx;
     return xfer.TransferFile(out_.File(name), rule);
+  }
+
+  void ExpectFailureTraced(const std::string& name, int exit_status) {
+    EXPECT_TRUE(
+        home_.Traced("CQVFileXfer.TransferFile - the upload failed, File: " + out_.File(name) +
+                     ", exit status: " + std::to_string(exit_status) + " ("))
+        << home_.Traces();
   }
 
   void ExpectUnsent(const std::string& name, const std::string& bytes, int exit_status) {
     EXPECT_FALSE(fs::exists(out_.File(name)));
     EXPECT_EQ(ReadBytes(out_.File("Unsent/" + name)), bytes);
     EXPECT_FALSE(fs::exists(out_.File("LastTx/" + name)));
-    EXPECT_TRUE(home_.Traced("CQVFileXfer.TransferFile - the upload failed, File: " +
-                             out_.File(name) + ", exit status: " + std::to_string(exit_status)))
-        << home_.Traces();
+    ExpectFailureTraced(name, exit_status);
   }
 
   UploadHome home_;
@@ -62,7 +76,25 @@ class CQVFileXferE2e : public ::testing::Test {
   std::unique_ptr<Receiver> receiver_;
 };
 
-TEST_F(CQVFileXferE2e, DeliversTheBytesUnderRuleAndFileName) {
+// Every case runs through upload.exe and through the built-in sender alike.
+class CQVFileXferE2e : public UploadE2e, public ::testing::WithParamInterface<Sender> {
+ protected:
+  void SetUp() override { Start(GetParam()); }
+};
+
+class BuiltinSenderE2e : public UploadE2e {
+ protected:
+  void SetUp() override { Start(Sender::kBuiltin); }
+};
+
+std::optional<std::string> Header(const ReceivedRequest& request, const std::string& name) {
+  for (const auto& [key, value] : request.headers) {
+    if (key == name) return value;
+  }
+  return std::nullopt;
+}
+
+TEST_P(CQVFileXferE2e, DeliversTheBytesUnderRuleAndFileNameWithItsIdempotencyKey) {
   const std::string bytes = std::string("<xml>\0\x01\xff caf\xc3\xa9\r\n</xml>", 21);
   EXPECT_TRUE(Upload("a b.xml", bytes, "Rule 1"));
 
@@ -75,10 +107,12 @@ TEST_F(CQVFileXferE2e, DeliversTheBytesUnderRuleAndFileName) {
   EXPECT_EQ(requests[0].path, "/upload");
   EXPECT_EQ(requests[0].query, "ImpID=Rule%201&FN=a%20b.xml");
   EXPECT_EQ(requests[0].size, bytes.size());
+  EXPECT_EQ(Header(requests[0], "Idempotency-Key"),
+            IdempotencyKey("Rule%201", "a%20b.xml", out_.File("LastTx/a b.xml")));
   EXPECT_EQ(CQVFileXfer::Counters().files_sent, 1u);
 }
 
-TEST_F(CQVFileXferE2e, HostileFileNameIsSentAsItIsAndNeverRun) {
+TEST_P(CQVFileXferE2e, HostileFileNameIsSentAsItIsAndNeverRun) {
   const std::string name = "q\"uote $(touch pwned) `touch pwned` ; touch pwned & 'x'.xml";
   EXPECT_TRUE(Upload(name, "body"));
 
@@ -88,37 +122,50 @@ TEST_F(CQVFileXferE2e, HostileFileNameIsSentAsItIsAndNeverRun) {
   }
 }
 
-TEST_F(CQVFileXferE2e, HttpErrorOrDroppedConnectionKeepsTheFileInUnsent) {
-  receiver_->FailNext(ReceiverMode::kHttp500, 1);
-  EXPECT_FALSE(Upload("a.xml", "first"));
-  ExpectUnsent("a.xml", "first", 22);
-
-  receiver_->FailNext(ReceiverMode::kClose, 1);
-  EXPECT_FALSE(Upload("b.xml", "second"));
-  ExpectUnsent("b.xml", "second", 52);
-
-  // The receiver is well again: the next file goes through and out of the way.
-  EXPECT_TRUE(Upload("c.xml", "third"));
-  EXPECT_EQ(ReadBytes(out_.File("LastTx/c.xml")), "third");
-  EXPECT_EQ(receiver_->Received("R", "a.xml"), std::nullopt);
-  EXPECT_EQ(CQVFileXfer::Counters().files_sent, 1u);
-  EXPECT_EQ(CQVFileXfer::Counters().sends_failed, 2u);
-}
-
-TEST_F(CQVFileXferE2e, ReceiverDownKeepsTheFileInUnsent) {
-  receiver_->Stop();
-  EXPECT_FALSE(Upload("a.xml", "data"));
-  ExpectUnsent("a.xml", "data", 7);  // curl: could not connect
-}
-
-TEST_F(CQVFileXferE2e, ReceiverStallingBeyondTheTimeLimitKeepsTheFileInUnsent) {
+// Each failure keeps the file in Unsent and is traced with the same exit status (that
+// of curl) whichever sender met it; the next good upload goes through again.
+TEST_P(CQVFileXferE2e, FailuresKeepTheFileInUnsentWithCurlsExitStatus) {
   ScopedEnv max_time("QV_UPLOAD_MAX_TIME", "1");
-  receiver_->FailNext(ReceiverMode::kStall, 1, 30);
-  EXPECT_FALSE(Upload("a.xml", "data"));
-  ExpectUnsent("a.xml", "data", 28);  // curl: operation timed out
+  struct Case {
+    const char* name;
+    ReceiverMode mode;
+    double seconds;
+    int status;
+  };
+  const Case cases[] = {
+      {"http500.xml", ReceiverMode::kHttp500, 0, 22},
+      {"redirect.xml", ReceiverMode::kRedirect, 0, 22},  // not 2xx: not delivered
+      {"dropped.xml", ReceiverMode::kClose, 0, 52},
+      {"stalled.xml", ReceiverMode::kStall, 30, 28},  // beyond QV_UPLOAD_MAX_TIME
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    receiver_->FailNext(c.mode, 1, c.seconds);
+    EXPECT_FALSE(Upload(c.name, c.name));
+    ExpectUnsent(c.name, c.name, c.status);
+    EXPECT_EQ(receiver_->Received("R", c.name), std::nullopt);
+  }
+
+  EXPECT_TRUE(Upload("good.xml", "third"));
+  EXPECT_EQ(ReadBytes(out_.File("LastTx/good.xml")), "third");
+
+  // A file that is not there is not posted as an empty body.
+  const size_t requests = receiver_->Requests().size();
+  CQVFileXfer xfer;
+  xfer.MoveToLastTx = true;
+  EXPECT_FALSE(xfer.TransferFile(out_.File("missing.xml"), "R"));
+  ExpectFailureTraced("missing.xml", 26);
+  EXPECT_EQ(receiver_->Requests().size(), requests);
+
+  receiver_->Stop();
+  EXPECT_FALSE(Upload("down.xml", "data"));
+  ExpectUnsent("down.xml", "data", 7);
+
+  EXPECT_EQ(CQVFileXfer::Counters().files_sent, 1u);
+  EXPECT_EQ(CQVFileXfer::Counters().sends_failed, std::size(cases) + 2);
 }
 
-TEST_F(CQVFileXferE2e, ReceiverStoresTraversingNamesInsideItsRoot) {
+TEST_P(CQVFileXferE2e, ReceiverStoresTraversingNamesInsideItsRoot) {
   EXPECT_TRUE(Upload("a.xml", "data", "../../escape"));
 
   const auto requests = receiver_->Requests();
@@ -127,6 +174,67 @@ TEST_F(CQVFileXferE2e, ReceiverStoresTraversingNamesInsideItsRoot) {
   EXPECT_EQ(requests[0].stored->find('/'), requests[0].stored->rfind('/'));
   EXPECT_EQ(receiver_->Received("../../escape", "a.xml"), "data");
   EXPECT_FALSE(fs::exists(receiver_->Root().parent_path().parent_path() / "escape"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Senders, CQVFileXferE2e,
+                         ::testing::Values(Sender::kUploadExe, Sender::kBuiltin),
+                         [](const ::testing::TestParamInfo<Sender>& param) {
+                           return param.param == Sender::kBuiltin ? "Builtin" : "UploadExe";
+                         });
+
+TEST_F(BuiltinSenderE2e, SendsTheRequestUploadExeSendsByteForByte) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* rule;
+  };
+  const Case cases[] = {
+      {"a b.xml", "<xml/>", "Rule 1"},
+      {"binary.xml", std::string("\0\x01\xff\r\n\x7f", 6), "R&D=1"},
+      {"empty.xml", "", "R"},
+      // Past 1 MiB curl asks "Expect: 100-continue" first.
+      {"large.xml", std::string(1536 * 1024, 'x'), "R"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t before = receiver_->Requests().size();
+    for (Sender sender : {Sender::kUploadExe, Sender::kBuiltin}) {
+      Use(sender);
+      EXPECT_TRUE(Upload(c.name, c.bytes, c.rule, /*move_to_last_tx=*/false));
+      EXPECT_EQ(receiver_->Received(c.rule, c.name), c.bytes);
+    }
+    const auto requests = receiver_->Requests();
+    ASSERT_EQ(requests.size(), before + 2);
+    const ReceivedRequest& script = requests[before];
+    const ReceivedRequest& builtin = requests[before + 1];
+    EXPECT_EQ(builtin.request_line, script.request_line);
+    EXPECT_EQ(builtin.headers, script.headers);
+    EXPECT_EQ(builtin.size, script.size);
+    EXPECT_TRUE(Header(builtin, "Idempotency-Key").has_value());
+  }
+}
+
+TEST_F(BuiltinSenderE2e, KeepsOneConnectionForEveryUploadOfTheProcess) {
+  for (const char* name : {"a.xml", "b.xml", "c.xml"}) EXPECT_TRUE(Upload(name, name));
+
+  const auto requests = receiver_->Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_NE(requests[0].client_port, 0);
+  EXPECT_EQ(requests[1].client_port, requests[0].client_port);
+  EXPECT_EQ(requests[2].client_port, requests[0].client_port);
+}
+
+TEST_F(BuiltinSenderE2e, AbortCheckEndsARunningTransfer) {
+  ScopedEnv max_time("QV_UPLOAD_MAX_TIME", "20");
+  receiver_->FailNext(ReceiverMode::kStall, 1, 30);
+  int asked = 0;
+  CQVFileXfer::SetAbortCheck([&asked] { return ++asked > 3; });
+  const bool delivered = Upload("a.xml", "data");
+  CQVFileXfer::SetAbortCheck(nullptr);
+
+  EXPECT_FALSE(delivered);
+  EXPECT_GT(asked, 3);
+  ExpectUnsent("a.xml", "data", 42);  // not 28: it did not wait for the time limit
 }
 
 }  // namespace

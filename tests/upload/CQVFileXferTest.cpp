@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "shared/LogCapture.h"
+#include "upload/IdempotencyKey.h"
 #include "upload/UploadHome.h"
 
 namespace qv {
@@ -232,6 +233,56 @@ TEST(CQVFileXfer, UploaderMissingFromTheProgramFolderLeavesTheFileUnsent) {
   EXPECT_TRUE(home.Traced("Cannot start " + home.Uploader())) << home.Traces();
   EXPECT_EQ(ReadBytes(out.File("Unsent/a.xml")), "data");
   EXPECT_FALSE(fs::exists(out.File("LastTx")));
+}
+
+TEST(CQVFileXfer, RegistryValueUploaderSelectsTheBuiltinSender) {
+  const std::pair<const char*, bool> cases[] = {
+      {"", false},
+      {"\"Uploader\"=\"builtin\"", true},
+      {"\"uploader\"=\"BuiltIn\"", true},
+      {"\"Uploader\"=\"upload.exe\"", false},
+      {"\"Uploader\"=\"builtin2\"", false},
+      {"\"Uploader\"=dword:00000001", false},
+  };
+  for (const auto& [lines, builtin] : cases) {
+    SCOPED_TRACE(lines);
+    UploadHome home;
+    home.SetProgramKey(lines);
+    EXPECT_EQ(CQVFileXfer::BuiltinSenderSelected(), builtin);
+  }
+}
+
+TEST(CQVFileXfer, BuiltinSenderRunsNoProcess) {
+  UploadHome home;
+  home.SetUploadUrl(kUrl);  // nothing listens there
+  home.UseBuiltinSender();
+  TestFolder out;
+  WriteBytes(out.File("a.xml"), "data");
+  auto runner = std::make_shared<RecordingRunner>(0);
+  RunnerSwap swap(runner);
+
+  CQVFileXfer xfer;
+  xfer.MoveToLastTx = true;
+  EXPECT_FALSE(xfer.TransferFile(out.File("a.xml"), "R"));
+
+  EXPECT_TRUE(runner->calls.empty());
+  EXPECT_EQ(ReadBytes(out.File("Unsent/a.xml")), "data");
+  EXPECT_TRUE(home.Traced("the upload failed, File: " + out.File("a.xml") +
+                          ", exit status: 7 (Couldn't connect to server)"))
+      << home.Traces();
+}
+
+// The key is the SHA-256 of ImpID, LF, FN, LF and the body, ImpID and FN as escaped in
+// the address: receivers may recompute it.
+TEST(IdempotencyKey, HashesRuleFileNameAndBodyAndNeedsAReadableFile) {
+  TestFolder out;
+  WriteBytes(out.File("a.xml"), "<xml/>");
+  EXPECT_EQ(IdempotencyKey("Rule%201", "a%20b.xml", out.File("a.xml")),
+            "5e5d0f4c79d23500a628f39117c275e2bd49e6924fb957e5b35eec0b5397eb90");
+  EXPECT_NE(IdempotencyKey("Rule%201a", "%20b.xml", out.File("a.xml")),
+            IdempotencyKey("Rule%201", "a%20b.xml", out.File("a.xml")));
+  EXPECT_EQ(IdempotencyKey("R", "a.xml", out.File("missing.xml")), std::nullopt);
+  EXPECT_EQ(IdempotencyKey("R", "a.xml", out.Path().string()), std::nullopt);
 }
 
 }  // namespace

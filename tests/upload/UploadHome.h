@@ -40,6 +40,19 @@ class UploadHome {
   }
   void SetNoUploadUrl() { WriteExportSettings(home_.File("QvExportSettings.xml"), {{2, "x"}}); }
 
+  // Writes the program key of registry.reg with the given value lines, such as
+  // "\"Uploader\"=\"builtin\"".
+  void SetProgramKey(const std::string& value_lines) {
+    WriteBytes(home_.File("registry.reg"),
+               "Windows Registry Editor Version 5.00\r\n\r\n"
+               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n" +
+                   value_lines + "\r\n");
+  }
+  // Selects the built-in sender, or upload.exe.
+  void UseBuiltinSender(bool builtin = true) {
+    SetProgramKey(builtin ? "\"Uploader\"=\"builtin\"" : "");
+  }
+
   // Everything traced so far.
   std::string Traces() const { return home_.AppLogText(); }
   bool Traced(const std::string& text) const { return Traces().find(text) != std::string::npos; }

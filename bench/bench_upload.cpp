@@ -1,0 +1,343 @@
+// Uploads of small files one at a time, measured in the same run:
+//   senders:      one bare `curl --data-binary @file URL` process per file (baseline),
+//                 one upload.exe process per file, BuiltinSender::Post in this process
+//   TransferFile: the whole upload path of CQVFileXfer (settings and registry read, file
+//                 posted, traced) with upload.exe and with "Uploader"="builtin"; the
+//                 settings read that both share is shown on its own
+// Goals: the built-in sender <= 1 ms per file and >= 20x faster than upload.exe, for
+// the senders alone and for the whole TransferFile.
+//
+// The server is an HTTP sink in this process that answers 200 at once and keeps the
+// connection open: the Python test receiver stores every file and logs it, which takes
+// longer than the built-in sender itself, so its figures are shown for reference only.
+//
+// Usage: bench_upload [--files N]   (default 200 files for the processes; the in-process
+// ways post each file 10 times)
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ProcessRunner.h"
+#include "shared/QvSharedStrings.h"
+#include "support/ExportSettingsFile.h"
+#include "support/Receiver.h"
+#include "upload/BuiltinSender.h"
+#include "upload/CQVFileXfer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kInProcessRounds = 10;
+
+// Answers every request on 127.0.0.1 with an empty 200 and keeps the connection, one
+// thread per connection.
+class HttpSink {
+ public:
+  HttpSink() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listener_, 64) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      throw std::runtime_error("the sink cannot listen");
+    }
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] { Accept(); });
+  }
+
+  ~HttpSink() {
+    ::shutdown(listener_, SHUT_RDWR);
+    ::close(listener_);
+    acceptor_.join();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (int fd : connections_) ::shutdown(fd, SHUT_RDWR);
+    for (std::thread& thread : servers_) thread.join();
+  }
+  HttpSink(const HttpSink&) = delete;
+  HttpSink& operator=(const HttpSink&) = delete;
+
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/upload"; }
+  uint64_t Requests() const { return requests_.load(); }
+
+ private:
+  void Accept() {
+    for (;;) {
+      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      const std::lock_guard<std::mutex> lock(mutex_);
+      connections_.push_back(fd);
+      servers_.emplace_back([this, fd] { Serve(fd); });
+    }
+  }
+
+  void Serve(int fd) {
+    std::string buffer;
+    char chunk[64 * 1024];
+    for (;;) {
+      size_t head_end;
+      while ((head_end = buffer.find("\r\n\r\n")) == std::string::npos) {
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+        if (got <= 0) return;
+        buffer.append(chunk, static_cast<size_t>(got));
+      }
+      const std::string head = buffer.substr(0, head_end);
+      buffer.erase(0, head_end + 4);
+      size_t body = 0;
+      bool expect_continue = false;
+      std::istringstream lines(head);
+      for (std::string line; std::getline(lines, line);) {
+        if (::strncasecmp(line.c_str(), "Content-Length:", 15) == 0) {
+          body = std::stoul(line.substr(15));
+        }
+        if (::strncasecmp(line.c_str(), "Expect: 100-continue", 20) == 0) expect_continue = true;
+      }
+      if (expect_continue && !Send(fd, "HTTP/1.1 100 Continue\r\n\r\n")) return;
+      while (buffer.size() < body) {
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+        if (got <= 0) return;
+        buffer.append(chunk, static_cast<size_t>(got));
+      }
+      buffer.erase(0, body);
+      ++requests_;
+      if (!Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")) return;
+    }
+  }
+
+  static bool Send(int fd, const std::string& text) {
+    return ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread acceptor_;
+  std::mutex mutex_;
+  std::vector<int> connections_;
+  std::vector<std::thread> servers_;
+  std::atomic<uint64_t> requests_{0};
+};
+
+fs::path BinaryDir() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path(); }
+
+std::string FindOnPath(const std::string& program) {
+  std::stringstream folders(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    const fs::path candidate = fs::path(folder) / program;
+    if (!folder.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  }
+  throw std::runtime_error(program + " is not on PATH");
+}
+
+struct Result {
+  double seconds = 0;
+  int count = 0;
+  double PerFileMs() const { return 1000.0 * seconds / count; }
+};
+
+Result Time(int count, const std::function<bool(int)>& upload, const std::string& what) {
+  const auto started = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    if (!upload(i)) throw std::runtime_error(what + " failed on upload " + std::to_string(i));
+  }
+  return {std::chrono::duration<double>(Clock::now() - started).count(), count};
+}
+
+void PrintRow(const char* what, const Result& result) {
+  std::printf("  %-44s %6d files %8.3f s %8.3f ms/file\n", what, result.count, result.seconds,
+              result.PerFileMs());
+}
+
+// A small file as the per-entity export writes it: one record of ten fields.
+std::string SmallFile(int i) {
+  std::string text =
+      "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' "
+      "xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'>\n<rs:data>\n";
+  text += "<z:row id='" + std::to_string(i) + "' name='Item " + std::to_string(i) +
+          "' category='category " + std::to_string(i % 17) + "' note='note for item " +
+          std::to_string(i) + "'/>\n";
+  text += "</rs:data>\n</xml>\n";
+  while (text.size() < 1200) text.insert(text.size() - 7, " ");
+  return text;
+}
+
+// The uploads of every way against the server at `url`.
+struct Figures {
+  Result curl;
+  Result uploader;
+  Result post;
+  Result xfer_uploader;
+  Result xfer_builtin;
+  Result settings;
+};
+
+Figures Measure(const fs::path& dir, const std::string& url, int files) {
+  const fs::path home = dir / "home";
+  const fs::path out = dir / "out";
+  fs::create_directories(home);
+  fs::create_directories(out);
+  fs::copy_file(BinaryDir() / "upload.exe", home / "upload.exe",
+                fs::copy_options::overwrite_existing);
+  qv::test::WriteExportSettings((home / "QvExportSettings.xml").string(),
+                                {{1, qv::QvSharedStrings::Encode1(url)}});
+  // Production logging: export progress and failures only.
+  const auto use = [&home](const char* uploader) {
+    std::ofstream(home / "registry.reg")
+        << "Windows Registry Editor Version 5.00\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n\"EventLogLevel\"=dword:00000001\r\n"
+           "\"Uploader\"=\""
+        << uploader << "\"\r\n";
+  };
+  ::setenv("QVDATAEXPORTER_HOME", home.c_str(), 1);
+
+  std::vector<std::string> paths;
+  std::vector<std::string> names;
+  for (int i = 0; i < files; ++i) {
+    names.push_back("entity" + std::to_string(i) + ".xml");
+    paths.push_back((out / names.back()).string());
+    std::ofstream(paths.back(), std::ios::binary) << SmallFile(i);
+  }
+  const auto address = [&](int i) {
+    return qv::CQVFileXfer::UploadAddress(url, "Rule 1", names[static_cast<size_t>(i)]);
+  };
+
+  qv::platform::PosixProcessRunner runner;
+  const std::string curl = FindOnPath("curl");
+  const std::string uploader = (home / "upload.exe").string();
+  Figures figures;
+  figures.curl = Time(
+      files,
+      [&](int i) {
+        return runner.Run({curl, "-s", "-o", "/dev/null", "--data-binary",
+                           "@" + paths[static_cast<size_t>(i)], address(i)}) == 0;
+      },
+      "curl");
+  figures.uploader = Time(
+      files,
+      [&](int i) {
+        return runner.Run(qv::CQVFileXfer::UploadArguments(uploader, paths[static_cast<size_t>(i)],
+                                                           address(i))) == 0;
+      },
+      "upload.exe");
+  const int in_process = files * kInProcessRounds;
+  qv::BuiltinSender sender;
+  const qv::SendOptions options = qv::SendOptions::FromEnvironment();
+  figures.post = Time(
+      in_process,
+      [&](int i) {
+        return sender
+                   .Post(paths[static_cast<size_t>(i % files)], address(i % files),
+                         {"Idempotency-Key: 0"}, options)
+                   .status == 0;
+      },
+      "BuiltinSender::Post");
+
+  // One CQVFileXfer per file, as the program makes one per export call.
+  const auto transfer = [&](int i) {
+    qv::CQVFileXfer xfer;
+    return xfer.TransferFile(paths[static_cast<size_t>(i % files)], "Rule 1");
+  };
+  use("upload.exe");
+  figures.xfer_uploader = Time(files, transfer, "TransferFile with upload.exe");
+  use("builtin");
+  figures.xfer_builtin = Time(in_process, transfer, "TransferFile with the built-in sender");
+  qv::CQVFileXfer probe;
+  figures.settings = Time(
+      in_process, [&](int) { return !probe.GetUploadURL().empty(); }, "GetUploadURL");
+  ::unsetenv("QVDATAEXPORTER_HOME");
+  return figures;
+}
+
+void PrintGoals(const char* what, const Result& builtin, const Result& uploader) {
+  const double ms = builtin.PerFileMs();
+  const double ratio = uploader.PerFileMs() / ms;
+  std::printf("  %-44s %8.3f ms  (goal <= 1: %s)\n", (std::string(what) + " per file").c_str(), ms,
+              ms <= 1.0 ? "met" : "MISSED");
+  std::printf("  %-44s %8.1f x   (goal >= 20: %s)\n",
+              (std::string(what) + ": upload.exe / built-in").c_str(), ratio,
+              ratio >= 20.0 ? "met" : "MISSED");
+}
+
+void Print(const Figures& f, bool goals) {
+  PrintRow("curl --data-binary (a process each)", f.curl);
+  PrintRow("upload.exe (a process each)", f.uploader);
+  PrintRow("BuiltinSender::Post", f.post);
+  PrintRow("TransferFile, upload.exe", f.xfer_uploader);
+  PrintRow("TransferFile, built-in", f.xfer_builtin);
+  PrintRow("  of which GetUploadURL (settings read)", f.settings);
+  std::printf("  %-44s %8.1f x\n", "curl / built-in sender",
+              f.curl.PerFileMs() / f.post.PerFileMs());
+  std::printf("  %-44s %8.2f x\n", "upload.exe / curl",
+              f.uploader.PerFileMs() / f.curl.PerFileMs());
+  if (goals) {
+    PrintGoals("sender", f.post, f.uploader);
+    PrintGoals("TransferFile", f.xfer_builtin, f.xfer_uploader);
+  } else {
+    std::printf("  %-44s %8.1f x\n", "sender: upload.exe / built-in",
+                f.uploader.PerFileMs() / f.post.PerFileMs());
+    std::printf("  %-44s %8.1f x\n", "TransferFile: upload.exe / built-in",
+                f.xfer_uploader.PerFileMs() / f.xfer_builtin.PerFileMs());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int files = 200;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::string(argv[i]) == "--files") files = std::max(1, std::atoi(argv[++i]));
+  }
+  ::setenv("NO_PROXY", "127.0.0.1", 1);
+  ::setenv("no_proxy", "127.0.0.1", 1);
+  std::string pattern = (fs::temp_directory_path() / "bench-upload-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const fs::path dir = pattern;
+  int status = 0;
+  try {
+    {
+      HttpSink sink;
+      std::printf("uploads of %d small files to an HTTP sink in this process (keep-alive)\n",
+                  files);
+      const Figures figures = Measure(dir / "sink", sink.Url(), files);
+      // Three ways run once per file, two ten times.
+      const uint64_t expected = static_cast<uint64_t>(files) * (3 + 2 * kInProcessRounds);
+      if (sink.Requests() != expected) {
+        throw std::runtime_error("the sink got " + std::to_string(sink.Requests()) +
+                                 " requests, not " + std::to_string(expected));
+      }
+      Print(figures, /*goals=*/true);
+    }
+    qv::test::Receiver receiver;
+    std::printf("the same against the Python test receiver (stores and logs every file)\n");
+    Print(Measure(dir / "receiver", receiver.BaseUrl(), files), /*goals=*/false);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_upload: %s\n", e.what());
+    status = 1;
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return status;
+}
