@@ -107,7 +107,14 @@ class RecordsetXmlParser {
       size_t pending = fed_ - std::min(fed_, last_event_);
       // Read at least as much as the parser already holds, so a large token is re-scanned
       // a logarithmic number of times only.
-      size_t want = std::max(kBlockBytes, std::min(pending, limits_.max_token_bytes));
+      // A small file is read in one block of its size: the parser's buffer for a
+      // settings file or a page of last data need not be a full block.
+      size_t block = kBlockBytes;
+      if (total_size) {
+        const uint64_t left = *total_size - std::min<uint64_t>(*total_size, fed_);
+        block = static_cast<size_t>(std::clamp<uint64_t>(left + 1, 4096, kBlockBytes));
+      }
+      size_t want = std::max(block, std::min(pending, limits_.max_token_bytes));
       void* buffer = XML_GetBuffer(parser_.get(), static_cast<int>(want));
       if (!buffer) ThrowInvalid("out of memory in the XML parser");
       size_t got = source.Read(static_cast<char*>(buffer), want);

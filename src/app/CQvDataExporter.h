@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -243,7 +244,15 @@ class CQvDataExporter {
     std::vector<std::optional<ado::Field>> before;  // the same names in last
     // How often each key was met so far in the walk.
     std::unordered_map<std::string, int32_t> occurrences;
+    // The last data's records by key, in order: looked up by hash, not by a filter.
+    std::unordered_map<std::string, std::vector<size_t>> last_records;
+    size_t last_record_count = 0;     // records in last_records
+    bool last_keys_unusable = false;  // a key of the last data does not read as text
   };
+  // Whether the current record of the walk's query differs from record `record` of the
+  // last data in a compared field (CompareEntity's rules).
+  static bool DiffersFromLastRecord(const EntityFields& known, const ado::Recordset& last,
+                                    size_t record);
   static EntityFields LookUpEntityFields(const std::shared_ptr<ado::Recordset>& rs,
                                          const std::shared_ptr<ado::Recordset>& last);
   // entity_fields_ when it was looked up for this pair, else null.
@@ -281,6 +290,8 @@ class CQvDataExporter {
   std::set<std::string> unsent_emptied_;
   // Change-file paths drawn in this run.
   std::unordered_set<std::string> change_files_;
+  // Folders listed by DropEarlierUndelivered, once per call of a per-entity export.
+  std::unordered_map<std::string, std::vector<std::filesystem::path>> folder_listings_;
   // A repeated key was reported for the rule being exported.
   bool repeated_key_reported_ = false;
 };

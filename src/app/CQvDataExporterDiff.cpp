@@ -65,6 +65,7 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
                                            const std::shared_ptr<QvDataSource>& data_source,
                                            const std::string& result_path,
                                            const std::string& import_rule, int32_t& changed_count) {
+  folder_listings_.clear();
   DiffPerEntity(
       [&] {
         if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
@@ -112,10 +113,14 @@ void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Rec
 
     bool all_delivered = true;
     bool send_whole = !last;
+    // Every entity matched one of the last data's, unchanged, and none is gone: the last
+    // data already holds what the receiver has.
+    bool same_as_last = false;
     if (last) {
       const Clock::time_point walk_start = Clock::now();
       const double io_before = diff_times_.write + diff_times_.upload;
       entity_fields_ = LookUpEntityFields(rs, last);
+      int64_t unchanged = 0;
       for (; !rs->Eof(); rs->MoveNext()) {
         if (platform::StopRequested()) {
           all_delivered = false;  // the entities left were not compared: keep the last data
@@ -128,8 +133,11 @@ void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Rec
         }
         if (outcome == EntityOutcome::kDelivered) ++changed_count;
         if (outcome == EntityOutcome::kUndelivered) all_delivered = false;
+        if (outcome == EntityOutcome::kUnchanged) ++unchanged;
         ++processed;
       }
+      same_as_last = !send_whole && rs->Eof() && unchanged == rs->RecordCount() &&
+                     entity_fields_->last_record_count == static_cast<size_t>(unchanged);
       entity_fields_.reset();
       diff_times_.compare +=
           SecondsSince(walk_start) - (diff_times_.write + diff_times_.upload - io_before);
@@ -155,7 +163,9 @@ void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Rec
     line = 6;
     // Last data that ran ahead of the receiver would hide the undelivered changes from
     // every later run; kept as it is, the next run finds and sends them again.
-    if (all_delivered) {
+    if (same_as_last) {
+      Trace("The last data is up to date: " + GetLasDataFileName(result_path), kEventInformation);
+    } else if (all_delivered) {
       const Clock::time_point write_start = Clock::now();
       CreateLastDataFileFromRS(result_path, rs);
       diff_times_.write += SecondsSince(write_start);
@@ -217,10 +227,18 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     line = 3;
     if (!last) throw ado::Error(ado::kErrObjectRequired, kClass, "no last data");
     bool found = false;
+    std::optional<size_t> last_record;  // found through the walk's index
     // Last data without the key field cannot hold the entity.
     const std::optional<ado::Field> last_key =
         known ? known->last_key : last->Fields().Find(kKeyField);
-    if (last_key) {
+    if (known && last_key) {
+      if (known->last_keys_unusable) return EntityOutcome::kLastUnusable;
+      const auto it = known->last_records.find(sid);
+      if (it != known->last_records.end() && static_cast<size_t>(occurrence) < it->second.size()) {
+        last_record = it->second[static_cast<size_t>(occurrence)];
+        found = true;
+      }
+    } else if (last_key) {
       try {
         last->SetFilter(std::string(kKeyField) + "='" + QvStrMan_EscapeSQLQuotes(key) + "'");
       } catch (const ado::Error&) {
@@ -244,7 +262,8 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     } else {
       line = 5;
       // An entity that could not be compared may have changed: it is sent.
-      changed = CompareEntity(rs, last).value_or(true);
+      changed = last_record ? DiffersFromLastRecord(*known, *last, *last_record)
+                            : CompareEntity(rs, last).value_or(true);
     }
     if (!changed) return EntityOutcome::kUnchanged;
 
@@ -292,6 +311,19 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     // back; any later failure may have lost a change, so it does.
     return line <= 2 ? EntityOutcome::kSkipped : EntityOutcome::kUndelivered;
   }
+}
+
+bool CQvDataExporter::DiffersFromLastRecord(const EntityFields& known, const ado::Recordset& last,
+                                            size_t record) {
+  const ado::RecordStore& store = last.Records();
+  for (size_t i = 0; i < known.compared.size(); ++i) {
+    // A column the last data lacks has never been sent for this entity.
+    if (!known.before[i]) return true;
+    if (ValuesDiffer(known.compared[i].Value(), store.Get(record, known.before[i]->Index()))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool CQvDataExporter::EntityHasChangedAttributes(const std::shared_ptr<ado::Recordset>& rs,
@@ -350,6 +382,21 @@ CQvDataExporter::EntityFields CQvDataExporter::LookUpEntityFields(
     known.compared.push_back(field);
     known.before.push_back(last_fields.Find(field.Name()));
   }
+  if (known.last_key) {
+    const ado::RecordStore& store = last->Records();
+    for (size_t record = 0; record < store.RecordCount(); ++record) {
+      if (store.Status(record) & ado::adRecDeleted) continue;
+      const ado::Variant key = store.Get(record, known.last_key->Index());
+      if (key.IsNull()) continue;
+      try {
+        known.last_records[QvSharedStrings::ToText(key)].push_back(record);
+        ++known.last_record_count;
+      } catch (const ado::Error&) {
+        known.last_keys_unusable = true;
+        break;
+      }
+    }
+  }
   return known;
 }
 
@@ -404,7 +451,13 @@ void CQvDataExporter::DropEarlierUndelivered(const std::string& result_path) {
   const std::string name = result.filename().string();
   const fs::path folder = result.has_parent_path() ? result.parent_path() : fs::path(".");
   for (const fs::path& where : {folder, folder / kUndeliveredFolder}) {
-    for (const fs::path& path : FilesIn(where)) {
+    // Listed once per rule: a paged rule asks for every page, and its own new files
+    // are never an earlier run's.
+    auto listed = folder_listings_.find(where.string());
+    if (listed == folder_listings_.end()) {
+      listed = folder_listings_.emplace(where.string(), FilesIn(where)).first;
+    }
+    for (const fs::path& path : listed->second) {
       const std::string file = path.filename().string();
       const bool whole = where != folder && file == name;
       std::error_code ec;

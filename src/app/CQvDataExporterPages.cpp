@@ -151,6 +151,7 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
     QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
 
     line = 3;
+    folder_listings_.clear();
     int32_t total_changed = 0;
     for (int64_t start = 0;; start += page_size) {
       if (platform::StopRequested()) break;
