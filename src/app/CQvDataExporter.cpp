@@ -411,6 +411,23 @@ bool CQvDataExporter::Export(const std::string& sql,
   }
 }
 
+CQvDataExporter::DeferredFlush::DeferredFlush(CQvDataExporter& exporter, std::string result_path)
+    : exporter_(exporter), result_path_(std::move(result_path)) {
+  exporter_.flush_each_file_ = false;
+}
+
+CQvDataExporter::DeferredFlush::~DeferredFlush() {
+  exporter_.flush_each_file_ = true;
+  // Not flushed, a file may be lost to a crash of the machine, never half-written: the
+  // rename that put it in place is atomic. Lost last data only makes the next run send
+  // again what it held.
+  if (!CQvXMLManip::FlushFileSystemOf(result_path_)) {
+    exporter_.Trace(
+        kClass + ".Export, the files written could not be flushed to disk: " + result_path_,
+        kEventWarning);
+  }
+}
+
 bool CQvDataExporter::SaveAndSend(const std::shared_ptr<ado::Recordset>& rs,
                                   const std::string& target_file, bool encode,
                                   const std::string& upload_folder) {
@@ -419,7 +436,7 @@ bool CQvDataExporter::SaveAndSend(const std::shared_ptr<ado::Recordset>& rs,
     if (rs->Eof()) Trace("The query returned no records", kEventWarning);
     Trace("Save to " + target_file, kEventInformation);
 
-    if (!CQvXMLManip().SaveRSToXML(rs, target_file, encode, false, 1)) {
+    if (!CQvXMLManip().SaveRSToXML(rs, target_file, encode, false, 1, flush_each_file_)) {
       // Sending would deliver an old file or none: report and send nothing.
       Trace(kClass + ".Export, the file could not be written: " + target_file, kEventWarning);
       ++stats_.failures;
@@ -561,6 +578,7 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
 
     line = 3;
     const std::vector<RowRange> ranges = SplitIntoRanges(*total, parts);
+    const DeferredFlush flush(*this, target_path);
     // One read in the parts' row order, cut into the ranges, instead of one query per
     // part: linear in the rows, and no row can fall between two parts' queries.
     QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);

@@ -205,6 +205,20 @@ class CQvDataExporter {
 
   void Trace(const std::string& text, int32_t event_type, const ado::ErrorRecord& error = {}) const;
 
+  // For the paged exports: files are saved without the flush to disk while it lives,
+  // and one flush of the file system at its end brings them all to the disk.
+  class DeferredFlush {
+   public:
+    DeferredFlush(CQvDataExporter& exporter, std::string result_path);
+    ~DeferredFlush();
+    DeferredFlush(const DeferredFlush&) = delete;
+    DeferredFlush& operator=(const DeferredFlush&) = delete;
+
+   private:
+    CQvDataExporter& exporter_;
+    std::string result_path_;
+  };
+
   // Export for rows already read: writes `rs` to `target_file` and sends it as Export
   // does. True when the file was written.
   bool SaveAndSend(const std::shared_ptr<ado::Recordset>& rs, const std::string& target_file,
@@ -290,6 +304,9 @@ class CQvDataExporter {
   std::set<std::string> unsent_emptied_;
   // Change-file paths drawn in this run.
   std::unordered_set<std::string> change_files_;
+  // Whether each saved result, page and last-data file is flushed to disk on its own;
+  // false under a DeferredFlush.
+  bool flush_each_file_ = true;
   // Folders listed by DropEarlierUndelivered, once per call of a per-entity export.
   std::unordered_map<std::string, std::vector<std::filesystem::path>> folder_listings_;
   // A repeated key was reported for the rule being exported.

@@ -137,7 +137,7 @@ bool CQvDataExporter::CreateLastDataFileFromRS(const std::string& result_path,
 
     line = 5;
     CQvXMLManip manip;
-    if (!manip.SaveRSToXML(rs, last_file, false, false, kPlainText)) {
+    if (!manip.SaveRSToXML(rs, last_file, false, false, kPlainText, flush_each_file_)) {
       throw ado::Error(ado::kErrPathNotFound, kClass, last_file + " could not be written");
     }
     return true;

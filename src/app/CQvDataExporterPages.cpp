@@ -82,6 +82,7 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
     CheckPageSize(page_size);
     // One read in the pages' row order, cut into pages here: no query per page.
     QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
+    const DeferredFlush flush(*this, result_path);
 
     CQvFileSystem file_system;
     for (int64_t start = 0;; start += page_size) {
@@ -152,6 +153,7 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
 
     line = 3;
     folder_listings_.clear();
+    const DeferredFlush flush(*this, result_path);
     int32_t total_changed = 0;
     for (int64_t start = 0;; start += page_size) {
       if (platform::StopRequested()) break;

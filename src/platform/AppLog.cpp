@@ -13,21 +13,6 @@ namespace qv::platform {
 
 namespace {
 
-// Owns one open file descriptor.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // True when the file is empty or its last byte ends a line.
 bool EndsWithLineBreak(int fd) {
   struct stat info {};
@@ -48,21 +33,15 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// 0 when the entry was appended, else the errno of the failure. An entry that could
-// not be written whole is cut off again, so the file never ends in half an entry.
-int AppendLine(const std::filesystem::path& target, const std::string& line) {
-  // Read access too, to look at the last byte.
-  UniqueFd fd(::open(target.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (fd.get() < 0) return errno;
+// 0 when the entry was appended to the open file, else the errno of the failure. An
+// entry that could not be written whole is cut off again, so the file never ends in
+// half an entry.
+int AppendLine(int fd, std::string_view entry) {
   struct stat before {};
-  if (::fstat(fd.get(), &before) != 0) return errno;
-  // A previous writer that died mid-line must not swallow this entry.
-  std::string entry = EndsWithLineBreak(fd.get()) ? std::string() : std::string("\n");
-  entry += line;
-  entry += '\n';
-  if (WriteAll(fd.get(), entry)) return 0;
+  if (::fstat(fd, &before) != 0) return errno;
+  if (WriteAll(fd, entry)) return 0;
   const int errnum = errno;
-  if (::ftruncate(fd.get(), before.st_size) != 0) {
+  if (::ftruncate(fd, before.st_size) != 0) {
     // The cut entry stays; the next one starts on a line of its own.
   }
   return errnum == 0 ? EIO : errnum;
@@ -75,9 +54,38 @@ AppLog::AppLog(std::shared_ptr<const Clock> clock) : AppLog(std::move(clock), st
 AppLog::AppLog(std::shared_ptr<const Clock> clock, std::ostream& errors)
     : clock_(clock ? std::move(clock) : std::make_shared<SystemClock>()), errors_(errors) {}
 
+AppLog::~AppLog() { CloseFile(); }
+
 void AppLog::StartLogging(const std::filesystem::path& target, int32_t /*mode*/) {
   std::lock_guard<std::mutex> lock(mutex_);
   target_ = target;
+}
+
+void AppLog::CloseFile() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  open_target_.clear();
+}
+
+int AppLog::Append(const std::string& line) {
+  // The file stays open while the entries go to it: a run logs a line per page.
+  bool first = false;
+  if (fd_ < 0 || open_target_ != target_) {
+    CloseFile();
+    // Read access too, to look at the last byte.
+    fd_ = ::open(target_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) return errno;
+    open_target_ = target_;
+    first = true;
+  }
+  // A previous writer that died mid-line must not swallow this entry.
+  std::string entry = first && !EndsWithLineBreak(fd_) ? std::string("\n") : std::string();
+  entry += line;
+  entry += '\n';
+  const int failure = AppendLine(fd_, entry);
+  // After a failure the file is opened afresh, and its end looked at again.
+  if (failure != 0) CloseFile();
+  return failure;
 }
 
 bool AppLog::LogEvent(std::string_view text, int32_t event_type) {
@@ -90,7 +98,7 @@ bool AppLog::LogEvent(std::string_view text, int32_t event_type) {
       errors_.flush();
     }
     if (target_.empty()) return false;
-    const int failure = AppendLine(target_, line);
+    const int failure = Append(line);
     if (failure == 0) return true;
     // The entry must not be lost with the file (a full disk, a size limit): the error
     // stream gets it, after one line saying why the log has it not.

@@ -30,6 +30,9 @@ class AppLog {
   explicit AppLog(std::shared_ptr<const Clock> clock = std::make_shared<SystemClock>());
   // `errors` receives the copies of errors and warnings; it must outlive the log.
   AppLog(std::shared_ptr<const Clock> clock, std::ostream& errors);
+  ~AppLog();
+  AppLog(const AppLog&) = delete;
+  AppLog& operator=(const AppLog&) = delete;
 
   // Directs later entries to `target`. The mode is accepted for compatibility and
   // changes nothing. The file is created by the first entry, not here.
@@ -54,6 +57,12 @@ class AppLog {
   std::mutex mutex_;
   std::filesystem::path target_;
   std::filesystem::path failed_target_;  // whose write failure was last reported
+  int fd_ = -1;                          // open on open_target_, or -1
+  std::filesystem::path open_target_;
+
+  // Appends one line to target_; 0 or the errno of the failure.
+  int Append(const std::string& line);
+  void CloseFile();
 };
 
 }  // namespace qv::platform
