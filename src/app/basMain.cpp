@@ -161,9 +161,15 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
       return kExitNotStarted;
     }
     const std::string summary = RunSummary(stats);
-    log.LogEvent(summary, {}, kEventInformation, kLevelExport);
-    if (summary_to_err) err << summary << "\n";
-    return ExitStatus(stats);
+    const int status = ExitStatus(stats);
+    // The log's last word agrees with the exit status: a failed run ends on an Error, a
+    // stopped one on a Warning. Both reach standard error through the log already.
+    const int32_t event_type = stats.stop_signal != 0   ? kEventWarning
+                               : status != kExitSuccess ? kEventError
+                                                        : kEventInformation;
+    log.LogEvent(summary, {}, event_type, kLevelExport);
+    if (summary_to_err && event_type == kEventInformation) err << summary << "\n";
+    return status;
   } catch (...) {
     QvSharedErrorLog::Instance().LogEvent(".Main", CurrentErrorRecord(), kEventWarning,
                                           kLevelExport);
