@@ -1,5 +1,6 @@
 #include "ado/RecordStore.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <utility>
@@ -9,6 +10,7 @@ namespace ado {
 namespace {
 
 constexpr size_t kArenaBlockSize = size_t{1} << 20;
+constexpr size_t kFirstArenaBlockSize = size_t{16} << 10;
 // Values at least this big get a block of their own, so that a big value does not
 // waste the rest of a shared block.
 constexpr size_t kOwnBlockThreshold = kArenaBlockSize / 4;
@@ -86,14 +88,19 @@ void RecordStore::AppendField() {
 const char* RecordStore::Store(const void* data, size_t size) {
   if (size == 0) return nullptr;
   if (size >= kOwnBlockThreshold) {
-    arena_blocks_.push_back(std::make_unique<char[]>(size));
+    arena_blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
     std::memcpy(arena_blocks_.back().get(), data, size);
     return arena_blocks_.back().get();
   }
   if (size > arena_left_) {
-    arena_blocks_.push_back(std::make_unique<char[]>(kArenaBlockSize));
+    // Blocks grow from small to full size, so that a store of a few records (a page,
+    // a change file) does not take a full block; none is cleared before use.
+    const size_t block =
+        std::max(size, std::min(kArenaBlockSize,
+                                kFirstArenaBlockSize << std::min<size_t>(arena_blocks_.size(), 6)));
+    arena_blocks_.push_back(std::make_unique_for_overwrite<char[]>(block));
     arena_next_ = arena_blocks_.back().get();
-    arena_left_ = kArenaBlockSize;
+    arena_left_ = block;
   }
   char* out = arena_next_;
   std::memcpy(out, data, size);

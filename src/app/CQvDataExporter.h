@@ -227,6 +227,10 @@ class CQvDataExporter {
   // the outcome; the uploader moves it into LastTx or Unsent.
   void Send(const std::string& file, const std::string& upload_folder);
   static void CreateFolderOf(const std::string& file);
+  // Whether a page's rows, saved as last data, would be byte for byte its last-data file:
+  // then every entity is unchanged and none is gone. False for a page with a null or a
+  // repeated key, and when the file cannot be read.
+  bool PageSameAsLastData(const ado::Recordset& rows, const std::string& page_file);
   // Traces, as warnings of the query's reading (GetRS), what its values changed to fit
   // the file.
   void TraceValueWarnings(const std::vector<std::string>& warnings);

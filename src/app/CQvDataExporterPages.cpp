@@ -2,12 +2,16 @@
 
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <random>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
+#include "ado/XmlWriter.h"
 #include "app/CQvDataExporter.h"
 #include "app/QueryPager.h"
 #include "fs/CQvFileSystem.h"
@@ -161,7 +165,15 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
       const std::shared_ptr<ado::Recordset> rows = pager.NextPage(page_size);
       if (rows->RecordCount() == 0) break;
       int32_t changed = 0;
-      DiffPerEntity([&] { return rows; }, PageFilePath(result_path, page), import_rule, changed);
+      const std::string page_file = PageFilePath(result_path, page);
+      if (PageSameAsLastData(*rows, page_file)) {
+        // Nothing to compare, send or rewrite; only what an earlier run left undelivered
+        // for the page is stale now.
+        DropEarlierUndelivered(page_file);
+        Trace("The last data is up to date: " + GetLasDataFileName(page_file), kEventInformation);
+      } else {
+        DiffPerEntity([&] { return rows; }, page_file, import_rule, changed);
+      }
       total_changed += changed;
       if (rows->RecordCount() < page_size) break;
     }
@@ -176,6 +188,29 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
     Trace(kClass + ".Export_EntGrpQuery_DiffPerEntity_VarFiles, @Line#" + std::to_string(line),
           kEventWarning, CurrentErrorRecord());
     ++stats_.failures;
+  }
+}
+
+bool CQvDataExporter::PageSameAsLastData(const ado::Recordset& rows, const std::string& page_file) {
+  try {
+    const std::optional<ado::Field> key = rows.Fields().Find("tSID");
+    if (!key) return false;
+    // Null and repeated keys take the full comparison, which reports them.
+    const ado::RecordStore& store = rows.Records();
+    std::unordered_set<std::string> keys;
+    for (size_t record = 0; record < store.RecordCount(); ++record) {
+      const ado::Variant value = store.Get(record, key->Index());
+      if (value.IsNull() || !keys.insert(QvSharedStrings::ToText(value)).second) return false;
+    }
+    const std::string written = ado::RecordsetXmlToString(rows);
+    const std::string last_file = GetLasDataFileName(page_file);
+    std::error_code ec;
+    if (std::filesystem::file_size(last_file, ec) != written.size() || ec) return false;
+    std::ifstream in(last_file, std::ios::binary);
+    std::string held(written.size(), '\0');
+    return in.read(held.data(), static_cast<std::streamsize>(held.size())) && held == written;
+  } catch (const ado::Error&) {
+    return false;
   }
 }
 
