@@ -394,16 +394,8 @@ bool CQvDataExporter::Export(const std::string& sql,
     Trace("Save to " + target_file, kEventInformation);
     const std::optional<int64_t> rows = CQvXMLManip().SaveQueryToXML(*cursor, target_file);
     TraceValueWarnings(cursor->Warnings());
-    if (!rows) {
-      // Sending would deliver an old file or none: report and send nothing.
-      Trace(kClass + ".Export, the file could not be written: " + target_file, kEventWarning);
-      ++stats_.failures;
-      return false;
-    }
-    if (*rows == 0) Trace("The query returned no records", kEventWarning);
-    ++stats_.files_written;
-    Send(target_file, upload_folder);
-    return true;
+    if (rows == 0) Trace("The query returned no records", kEventWarning);
+    return SendWritten(rows.has_value(), target_file, upload_folder);
   } catch (...) {
     Trace(kClass + ".Export", kEventWarning, CurrentErrorRecord());
     ++stats_.failures;
@@ -436,20 +428,27 @@ bool CQvDataExporter::SaveAndSend(const std::shared_ptr<ado::Recordset>& rs,
     if (rs->Eof()) Trace("The query returned no records", kEventWarning);
     Trace("Save to " + target_file, kEventInformation);
 
-    if (!CQvXMLManip().SaveRSToXML(rs, target_file, encode, false, 1, flush_each_file_)) {
-      // Sending would deliver an old file or none: report and send nothing.
-      Trace(kClass + ".Export, the file could not be written: " + target_file, kEventWarning);
-      ++stats_.failures;
-      return false;
-    }
-    ++stats_.files_written;
-    Send(target_file, upload_folder);
-    return true;
+    return SendWritten(
+        CQvXMLManip().SaveRSToXML(rs, target_file, encode, false, 1, flush_each_file_), target_file,
+        upload_folder);
   } catch (...) {
     Trace(kClass + ".Export", kEventWarning, CurrentErrorRecord());
     ++stats_.failures;
     return false;
   }
+}
+
+bool CQvDataExporter::SendWritten(bool written, const std::string& target_file,
+                                  const std::string& upload_folder) {
+  if (!written) {
+    // Sending would deliver an old file or none: report and send nothing.
+    Trace(kClass + ".Export, the file could not be written: " + target_file, kEventWarning);
+    ++stats_.failures;
+    return false;
+  }
+  ++stats_.files_written;
+  Send(target_file, upload_folder);
+  return true;
 }
 
 void CQvDataExporter::Send(const std::string& file, const std::string& upload_folder) {

@@ -223,6 +223,9 @@ class CQvDataExporter {
   // does. True when the file was written.
   bool SaveAndSend(const std::shared_ptr<ado::Recordset>& rs, const std::string& target_file,
                    bool encode, const std::string& upload_folder);
+  // After a save: counts a written file and sends it; reports one that was not written
+  // and sends nothing. Whether it was written.
+  bool SendWritten(bool written, const std::string& target_file, const std::string& upload_folder);
   // Hands a written file to the uploader (nothing without an upload folder), counting
   // the outcome; the uploader moves it into LastTx or Unsent.
   void Send(const std::string& file, const std::string& upload_folder);
