@@ -91,6 +91,8 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
       const Page page = PageAt(start, page_size);
       const std::shared_ptr<ado::Recordset> rows = pager.NextPage(page_size);
       if (rows->RecordCount() == 0) break;
+      stats_.rows_read += rows->RecordCount();
+      ++stats_.pages;
       const std::string page_file = PageFilePath(result_path, page);
 
       line = 42;
@@ -125,6 +127,7 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
 
       line = 45;
       if (advance) CreateLastDataFile(page_file);
+      NotifyProgress();
       if (rows->RecordCount() < page_size) break;
     }
     TraceValueWarnings(pager.Warnings());
@@ -160,9 +163,12 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
       const Page page = PageAt(start, page_size);
       const std::shared_ptr<ado::Recordset> rows = pager.NextPage(page_size);
       if (rows->RecordCount() == 0) break;
+      stats_.rows_read += rows->RecordCount();
+      ++stats_.pages;
       int32_t changed = 0;
       DiffPerEntity([&] { return rows; }, PageFilePath(result_path, page), import_rule, changed);
       total_changed += changed;
+      NotifyProgress();
       if (rows->RecordCount() < page_size) break;
     }
 
