@@ -87,6 +87,10 @@ class Report {
     out_ << "FAIL " << item << ": " << reason << "\n";
     failed_ = true;
   }
+  // An item that cannot be checked because of a failure reported before.
+  void NotChecked(const std::string& item, const std::string& reason) {
+    out_ << "--   " << item << ": not checked: " << reason << "\n";
+  }
   bool Failed() const { return failed_; }
 
  private:
@@ -350,7 +354,7 @@ class Checker {
       return;
     }
     if (!sources_ok_) {
-      report_.Fail(item, std::string("data source ") + std::to_string(id) + " cannot be read");
+      report_.NotChecked(item, std::string("the data sources cannot be read"));
       return;
     }
     if (!list_.Exists(id)) {
@@ -358,7 +362,7 @@ class Checker {
       return;
     }
     if (unusable_.count(id) != 0) {
-      report_.Fail(item, "data source " + std::to_string(id) + " cannot be connected to");
+      report_.NotChecked(item, "data source " + std::to_string(id) + " cannot be connected to");
       return;
     }
     std::string sql;

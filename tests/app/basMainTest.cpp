@@ -30,6 +30,29 @@ TEST(basMain, CommandLineSelectsTheMode) {
   EXPECT_EQ(ParseCommandLine({"--version"}).action, Action::kVersion);
 }
 
+TEST(basMain, CommandLineReadsTheOperatorsOptions) {
+  const CommandLine dry = ParseCommandLine({"--dry-run", "4"});
+  EXPECT_EQ(dry.action, Action::kDryRun);
+  EXPECT_EQ(dry.mode, 4);
+  const CommandLine run = ParseCommandLine({"-q", "--metrics", "/m.prom", "5"});
+  EXPECT_EQ(run.action, Action::kRun);
+  EXPECT_TRUE(run.quiet);
+  EXPECT_EQ(run.metrics_file, "/m.prom");
+  EXPECT_EQ(run.mode, 5);
+  EXPECT_EQ(ParseCommandLine({"--reset-last", "all"}).reset_rule, "all");
+  EXPECT_EQ(ParseCommandLine({"--status"}).action, Action::kStatus);
+  EXPECT_EQ(ParseCommandLine({"--check"}).action, Action::kCheck);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--check", "--status"},
+                                             {"--status", "7"},
+                                             {"--reset-last"},
+                                             {"--metrics"},
+                                             {"--dry-run", "--metrics", "m"},
+                                             {"--reset-last", "all", "4"}}) {
+    EXPECT_EQ(ParseCommandLine(args).action, Action::kError) << args.front();
+  }
+}
+
 TEST(basMain, CommandLineRefusesWhatIsNotAWholeNumber) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"abc"},
                                                                                     {"1.5"},
