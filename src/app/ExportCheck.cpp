@@ -413,7 +413,7 @@ class Checker {
       report_.Ok("uploader", "the built-in sender (\"Uploader\"=\"builtin\")");
       return;
     }
-    const fs::path uploader = folder / "upload.exe";
+    const fs::path uploader = CQVFileXfer::UploaderPath();
     if (!fs::exists(uploader, ec)) {
       report_.Fail("uploader " + uploader.string(), "missing");
     } else if (!fs::is_regular_file(uploader, ec) || ::access(uploader.c_str(), X_OK) != 0) {

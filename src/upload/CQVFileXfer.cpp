@@ -165,8 +165,7 @@ bool CQVFileXfer::TransferFile(std::string strFileToTransfer, std::string strImp
           Trace(".TransferFile - the Upload URL is not set", kEventWarning);
         } else {
           line = 5;
-          const std::string uploader =
-              ConcatenatePath(platform::ProgramFolder(), std::string(kUploaderName));
+          const std::string uploader = UploaderPath();
           const std::string address = UploadAddress(base_url, strImpRuleFolder, file_name);
           const DryRunSink sink = CurrentDryRunSink();
           if (sink) sink(strFileToTransfer, strImpRuleFolder);
@@ -248,6 +247,16 @@ std::vector<std::string> CQVFileXfer::UploadArguments(const std::string& uploade
                                                       const std::string& file,
                                                       const std::string& address) {
   return {uploader, "--data-binary", "@" + file, address, "-k"};
+}
+
+std::string CQVFileXfer::UploaderPath() {
+  const std::string in_folder =
+      ConcatenatePath(platform::ProgramFolder(), std::string(kUploaderName));
+  std::error_code ec;
+  if (fs::exists(in_folder, ec)) return in_folder;
+  const std::string installed =
+      ConcatenatePath(platform::ExecutableFolder(), std::string(kUploaderName));
+  return fs::exists(installed, ec) ? installed : in_folder;
 }
 
 bool CQVFileXfer::BuiltinSenderSelected() {

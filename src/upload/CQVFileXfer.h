@@ -72,6 +72,10 @@ class CQVFileXfer {
                                                   const std::string& file,
                                                   const std::string& address);
 
+  // The uploader to run: upload.exe in the program folder, else the one installed
+  // beside the executable (a packaged program), else the program folder's path.
+  static std::string UploaderPath();
+
   // True when the registry selects the built-in sender ("Uploader"="builtin", any case).
   static bool BuiltinSenderSelected();
 

@@ -141,12 +141,12 @@ TEST_F(Operators, CheckPassesOnTheDemoAndNamesEachMistakeOnItsOwnLine) {
        "FAIL upload address ftp://127.0.0.1/upload: "},
       {"unreachable receiver", [&] { folder_.WriteUploadAddress("http://127.0.0.1:1/upload"); },
        "FAIL upload address http://127.0.0.1:1/upload: cannot connect"},
-      {"missing upload.exe",
+      {"upload.exe not executable",
        [&] {
          WriteRegistry(false);
-         fs::remove(folder_.File("upload.exe"));
+         fs::permissions(folder_.File("upload.exe"), fs::perms::all, fs::perm_options::remove);
        },
-       "FAIL uploader " + folder_.File("upload.exe") + ": missing"},
+       "FAIL uploader " + folder_.File("upload.exe") + ": not an executable file"},
       {"target folder that cannot be made",
        [&] {
          folder_.WriteRules(
@@ -170,8 +170,9 @@ TEST_F(Operators, CheckPassesOnTheDemoAndNamesEachMistakeOnItsOwnLine) {
     EXPECT_EQ(fails.front().rfind(mistake.line, 0), 0u) << fails.front();
     EXPECT_EQ(run.out.find("s3cr3t"), std::string::npos) << run.out;
     for (const auto& entry : fs::directory_iterator(saved)) {
-      fs::copy_file(entry.path(), folder_.File(entry.path().filename().string()),
-                    fs::copy_options::overwrite_existing);
+      const std::string restored = folder_.File(entry.path().filename().string());
+      fs::remove(restored);
+      fs::copy_file(entry.path(), restored);
     }
     fs::remove_all(saved);
   }
