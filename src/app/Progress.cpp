@@ -16,6 +16,14 @@ class Progress::ClearingBuffer : public std::streambuf {
     shown_ = !final;
   }
 
+  // Ends a line still shown, so that what follows starts on a line of its own.
+  void EndShownLine() {
+    if (!shown_) return;
+    terminal_->sputc('\n');
+    terminal_->pubsync();
+    shown_ = false;
+  }
+
  protected:
   int_type overflow(int_type c) override {
     if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
@@ -48,12 +56,13 @@ Progress::Progress(std::ostream& terminal)
 
 Progress::~Progress() {
   terminal_.flush();
+  buffer_->EndShownLine();
   terminal_.rdbuf(original_);
 }
 
 void Progress::RuleStarted(const std::string& target_path, int32_t index, int32_t total) {
   prefix_ = "[" + std::to_string(index + 1) + "/" + std::to_string(total) + "] " + target_path;
-  last_draw_ = {};
+  last_draw_ = std::chrono::steady_clock::now();
   RuleStats none;
   Draw(none, false);
 }

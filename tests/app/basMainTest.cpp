@@ -119,7 +119,11 @@ TEST(basMain, HelpVersionAndBadArgumentsDoNotExport) {
 
   MainResult help = RunMain({"--help"});
   EXPECT_EQ(help.status, kExitSuccess);
-  EXPECT_NE(help.out.find("Usage: qvdataexporter [MODE]"), std::string::npos);
+  EXPECT_EQ(help.out.rfind("Usage: qvdataexporter [--quiet] [--metrics FILE] [MODE]\n", 0), 0u);
+  for (const char* option :
+       {"--check", "--dry-run", "--status", "--reset-last", "--quiet", "--metrics"}) {
+    EXPECT_NE(help.out.find(std::string("\n") + option), std::string::npos) << option;
+  }
   EXPECT_TRUE(help.err.empty());
 
   MainResult version = RunMain({"--version"});
@@ -142,7 +146,8 @@ TEST(basMain, SuccessfulRunLogsItsSummaryAndExitsZero) {
   home.WriteRules({{.target = home.Out("x.xml")}});
   LogCapture log;
 
-  MainResult run = RunMain({"1"}, true);
+  // On a terminal, without the progress line.
+  MainResult run = RunMain({"--quiet", "1"}, true);
 
   EXPECT_EQ(run.status, kExitSuccess);
   EXPECT_EQ(ExportHome::RecordsIn(home.Out("x.xml")), 2);
