@@ -77,6 +77,11 @@ int64_t Connection::CountRows(std::string_view sql) {
   return backend_->CountRows(sql, command_timeout_);
 }
 
+void Connection::Prepare(std::string_view sql) {
+  RequireOpen();
+  backend_->Prepare(sql);
+}
+
 int64_t Connection::Execute(std::string_view sql) {
   RequireOpen();
   return backend_->Execute(sql, command_timeout_);

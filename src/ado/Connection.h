@@ -77,6 +77,11 @@ class Connection {
   // Runs a statement that returns no rows; the number of rows it affected, or -1 when
   // the driver does not tell.
   int64_t Execute(std::string_view sql);
+  // Prepares a row-returning statement without running it (sqlite3_prepare, SQLPrepare
+  // and the result's column count), to check its text and the names it uses. Throws
+  // kErrProvider when the database refuses it, kErrObjectClosed when it returns no rows.
+  // Drivers that prepare on the client only may accept a statement the server refuses.
+  void Prepare(std::string_view sql);
 
  private:
   void RequireOpen() const;

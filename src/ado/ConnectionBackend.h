@@ -23,6 +23,9 @@ class ConnectionBackend {
   virtual std::unique_ptr<QueryCursor> OpenCursor(std::string_view sql, int32_t timeout) = 0;
   virtual int64_t CountRows(std::string_view sql, int32_t timeout) = 0;
   virtual int64_t Execute(std::string_view sql, int32_t timeout) = 0;
+  // Prepares the statement without running it; throws when it is refused or returns
+  // no rows.
+  virtual void Prepare(std::string_view sql) = 0;
 };
 
 }  // namespace ado

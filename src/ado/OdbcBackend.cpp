@@ -144,6 +144,22 @@ int64_t OdbcBackend::CountRows(std::string_view sql, int32_t timeout) {
   return odbc::CountResultRows(statement);
 }
 
+void OdbcBackend::Prepare(std::string_view sql) {
+  OdbcHandle statement(SQL_HANDLE_STMT, handles_->connection.get());
+  std::string text;
+  if (handles_->is_sqlite) {
+    if (auto rewritten = RewriteRowLimitForSqlite(sql)) text = std::move(*rewritten);
+  }
+  if (text.empty()) text = std::string(sql);
+  Check(SQLPrepareA(statement.get(), reinterpret_cast<SQLCHAR*>(text.data()),
+                    static_cast<SQLINTEGER>(text.size())),
+        statement, "SQLPrepare");
+  // Most drivers describe the result only now, which makes the server parse the text.
+  SQLSMALLINT columns = 0;
+  Check(SQLNumResultCols(statement.get(), &columns), statement, "SQLNumResultCols");
+  if (columns <= 0) throw Error(kErrObjectClosed, "ODBC", "The statement returns no rows");
+}
+
 int64_t OdbcBackend::Execute(std::string_view sql, int32_t timeout) {
   OdbcHandle statement = handles_->Run(sql, timeout);
   SQLLEN rows = -1;

@@ -22,6 +22,7 @@ class OdbcBackend : public ConnectionBackend {
   std::unique_ptr<QueryCursor> OpenCursor(std::string_view sql, int32_t timeout) override;
   int64_t CountRows(std::string_view sql, int32_t timeout) override;
   int64_t Execute(std::string_view sql, int32_t timeout) override;
+  void Prepare(std::string_view sql) override;
 
  private:
   struct Handles;

@@ -100,6 +100,13 @@ int64_t SqliteBackend::CountRows(std::string_view sql, int32_t /*timeout*/) {
   return rows;
 }
 
+void SqliteBackend::Prepare(std::string_view sql) {
+  const sqlite::SqliteStatement statement(*db_, SqliteText(sql));
+  if (statement.ColumnCount() <= 0) {
+    throw Error(kErrObjectClosed, "ODBC", "The statement returns no rows");
+  }
+}
+
 int64_t SqliteBackend::Execute(std::string_view sql, int32_t /*timeout*/) {
   sqlite::SqliteStatement statement(*db_, SqliteText(sql));
   const int64_t before = db_->TotalChanges();

@@ -27,6 +27,7 @@
 namespace qv {
 namespace {
 
+using Clock = std::chrono::steady_clock;
 const std::string kClass = "CQvDataExporter";
 constexpr const char* kRulesFile = "QvExportRules.xml";
 constexpr const char* kDataSourcesFile = "QvExportDS.xml";
@@ -138,12 +139,30 @@ void CQvDataExporter::ExportAll(int16_t mode) {
   };
   stats_ = RunStats{};
   stats_.mode = mode;
+  const uint64_t bytes_before = CQVFileXfer::Counters().bytes_sent;
   unsent_emptied_.clear();
   change_files_.clear();
 
   std::string target_path;  // of the rule being worked on
   bool in_rule = false;
   int line = 0;
+  Clock::time_point rule_start_time;
+  int32_t rules_failed_before = 0;
+  const auto begin_rule = [&](int32_t index, int64_t total) {
+    rule_start_time = Clock::now();
+    rules_failed_before = stats_.rules_failed;
+    rule_start_ = Totals();
+    rule_ = RuleStats{};
+    rule_.target_path = target_path;
+    if (observer_) observer_->RuleStarted(target_path, index, static_cast<int32_t>(total));
+  };
+  const auto end_rule = [&] {
+    RuleStats rule = RuleSoFar();
+    rule.failed = stats_.rules_failed > rules_failed_before;
+    rule.seconds = std::chrono::duration<double>(Clock::now() - rule_start_time).count();
+    stats_.rules.push_back(rule);
+    if (observer_) observer_->RuleFinished(rule);
+  };
   try {
     line = 1;
     Trace(kClass + ".ExportAll, Test Start 001", kEventInformation);
@@ -207,6 +226,8 @@ void CQvDataExporter::ExportAll(int16_t mode) {
       in_rule = true;
       line = 61;
       target_path = Text(rules, "tTargetPath");
+      if (target_path_map_) target_path = target_path_map_(target_path);
+      begin_rule(rules_done, rules->RecordCount());
       Trace(kClass + ".ExportAll, Test Start ZRA 002, File: " + target_path, kEventInformation);
 
       line = 62;
@@ -252,6 +273,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
       line = 68;
       Trace(kClass + ".ExportAll, Test Finish ZRA 002, File: " + target_path, kEventInformation);
       in_rule = false;
+      end_rule();
     }
 
     line = 7;
@@ -263,7 +285,10 @@ void CQvDataExporter::ExportAll(int16_t mode) {
     const ado::ErrorRecord error = CurrentErrorRecord();
     Trace(kClass + ".ExportAll, Error " + target_path, kEventInformation, error);
     Trace(kClass + ".ExportAll, @Line#" + std::to_string(line), kEventWarning, error);
-    if (in_rule) ++stats_.rules_failed;
+    if (in_rule) {
+      ++stats_.rules_failed;
+      end_rule();
+    }
     if (platform::StopRequested()) stats_.stop_signal = platform::StopSignalNumber();
     if (stats_.started) {
       stats_.aborted = true;
@@ -272,7 +297,41 @@ void CQvDataExporter::ExportAll(int16_t mode) {
           error.description.empty() ? "@Line#" + std::to_string(line) : error.description;
     }
   }
+  stats_.bytes_sent = CQVFileXfer::Counters().bytes_sent - bytes_before;
   stats_.seconds = seconds_since_start();
+}
+
+RuleStats CQvDataExporter::Totals() const {
+  RuleStats totals;
+  totals.rows_read = stats_.rows_read;
+  totals.pages = stats_.pages;
+  totals.entities_new = stats_.entities_new;
+  totals.entities_changed = stats_.entities_changed;
+  totals.entities_unchanged = stats_.entities_unchanged;
+  totals.files_written = stats_.files_written;
+  totals.files_sent = stats_.files_sent;
+  totals.sends_failed = stats_.sends_failed;
+  totals.failures = stats_.failures;
+  return totals;
+}
+
+RuleStats CQvDataExporter::RuleSoFar() const {
+  const RuleStats now = Totals();
+  RuleStats rule = rule_;
+  rule.rows_read = now.rows_read - rule_start_.rows_read;
+  rule.pages = now.pages - rule_start_.pages;
+  rule.entities_new = now.entities_new - rule_start_.entities_new;
+  rule.entities_changed = now.entities_changed - rule_start_.entities_changed;
+  rule.entities_unchanged = now.entities_unchanged - rule_start_.entities_unchanged;
+  rule.files_written = now.files_written - rule_start_.files_written;
+  rule.files_sent = now.files_sent - rule_start_.files_sent;
+  rule.sends_failed = now.sends_failed - rule_start_.sends_failed;
+  rule.failures = now.failures - rule_start_.failures;
+  return rule;
+}
+
+void CQvDataExporter::NotifyProgress() {
+  if (observer_) observer_->RuleProgress(RuleSoFar());
 }
 
 void CQvDataExporter::TraceStopBeforeRule(int32_t rules_done, int64_t rules_total,
@@ -395,6 +454,7 @@ bool CQvDataExporter::Export(const std::string& sql,
     const std::optional<int64_t> rows = CQvXMLManip().SaveQueryToXML(*cursor, target_file);
     TraceValueWarnings(cursor->Warnings());
     if (rows == 0) Trace("The query returned no records", kEventWarning);
+    if (rows) stats_.rows_read += *rows;
     return SendWritten(rows.has_value(), target_file, upload_folder);
   } catch (...) {
     Trace(kClass + ".Export", kEventWarning, CurrentErrorRecord());
@@ -460,6 +520,7 @@ void CQvDataExporter::Send(const std::string& file, const std::string& upload_fo
   } else {
     ++stats_.sends_failed;
   }
+  NotifyProgress();
 }
 
 void CQvDataExporter::TraceValueWarnings(const std::vector<std::string>& warnings) {
@@ -577,6 +638,7 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
 
     line = 3;
     const std::vector<RowRange> ranges = SplitIntoRanges(*total, parts);
+    rule_.pages_total = parts;
     const DeferredFlush flush(*this, target_path);
     // One read in the parts' row order, cut into the ranges, instead of one query per
     // part: linear in the rows, and no row can fall between two parts' queries.
@@ -589,8 +651,11 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
       Trace(kClass + ".ExportSplit, Test Start ZRA 001, File: " + part_file, kEventInformation);
 
       line = 5;
-      SaveAndSend(pager.NextPage(ranges[i].to_row - ranges[i].from_row + 1), part_file, false,
-                  upload_folder);
+      const std::shared_ptr<ado::Recordset> rows =
+          pager.NextPage(ranges[i].to_row - ranges[i].from_row + 1);
+      stats_.rows_read += rows->RecordCount();
+      ++stats_.pages;
+      SaveAndSend(rows, part_file, false, upload_folder);
 
       line = 6;
       Trace(kClass + ".ExportSplit, Test End ZRA 001, File: " + part_file, kEventInformation);

@@ -95,6 +95,15 @@ class CQvDataExporter {
 
   const RunStats& Stats() const { return stats_; }
 
+  // Makes ExportAll use `map(tTargetPath)` as each rule's target path instead of the
+  // path itself (a dry run's scratch folder); an empty function restores the paths.
+  void SetTargetPathMap(std::function<std::string(const std::string&)> map) {
+    target_path_map_ = std::move(map);
+  }
+  // Tells `observer` how each rule of ExportAll goes; null for none. It must outlive
+  // the runs it follows.
+  void SetObserver(RunObserver* observer) { observer_ = observer; }
+
   // --- Change detection ---
   //
   // A result path's last data is a complete earlier result of the same query (or page)
@@ -204,6 +213,13 @@ class CQvDataExporter {
                                    const std::shared_ptr<ado::Connection>& connection);
 
   void Trace(const std::string& text, int32_t event_type, const ado::ErrorRecord& error = {}) const;
+
+  // The run's counts so far as the fields of one rule.
+  RuleStats Totals() const;
+  // The rule being worked on: its counts since it began.
+  RuleStats RuleSoFar() const;
+  // Tells the observer the running rule's counts.
+  void NotifyProgress();
 
   // For the paged exports: files are saved without the flush to disk while it lives,
   // and one flush of the file system at its end brings them all to the disk.
@@ -318,6 +334,11 @@ class CQvDataExporter {
   std::unordered_map<std::string, std::vector<std::filesystem::path>> folder_listings_;
   // A repeated key was reported for the rule being exported.
   bool repeated_key_reported_ = false;
+  std::function<std::string(const std::string&)> target_path_map_;
+  RunObserver* observer_ = nullptr;
+  // The run's counts when the running rule began, and what is known of it.
+  RuleStats rule_start_;
+  RuleStats rule_;
 };
 
 }  // namespace qv

@@ -69,7 +69,10 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
   DiffPerEntity(
       [&] {
         if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
-        return GetRS(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
+        std::shared_ptr<ado::Recordset> rs =
+            GetRS(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
+        if (rs) stats_.rows_read += rs->RecordCount();
+        return rs;
       },
       result_path, import_rule, changed_count);
 }
@@ -154,6 +157,7 @@ void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Rec
       Trace("No last data. Sending all entities. " + result_path, kEventInformation);
       const Clock::time_point send_start = Clock::now();
       const int32_t sent_before = stats_.files_sent;
+      stats_.entities_new += rs->RecordCount();
       const bool written = SaveAndSend(rs, result_path, false, import_rule);
       all_delivered = written && stats_.files_sent > sent_before;
       if (written && !all_delivered && !import_rule.empty()) SetAsideUndelivered(result_path);
@@ -265,7 +269,11 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
       changed = last_record ? DiffersFromLastRecord(*known, *last, *last_record)
                             : CompareEntity(rs, last).value_or(true);
     }
-    if (!changed) return EntityOutcome::kUnchanged;
+    if (!changed) {
+      ++stats_.entities_unchanged;
+      return EntityOutcome::kUnchanged;
+    }
+    ++(found ? stats_.entities_changed : stats_.entities_new);
 
     line = 61;
     const Clock::time_point write_start = Clock::now();
@@ -297,9 +305,11 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     diff_times_.upload += SecondsSince(upload_start);
     if (delivered) {
       ++stats_.files_sent;
+      NotifyProgress();
       return EntityOutcome::kDelivered;
     }
     ++stats_.sends_failed;
+    NotifyProgress();
     // Without an upload address the file is still where it was written.
     SetAsideUndelivered(change_file);
     return EntityOutcome::kUndelivered;

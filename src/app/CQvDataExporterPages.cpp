@@ -95,6 +95,8 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
       const Page page = PageAt(start, page_size);
       const std::shared_ptr<ado::Recordset> rows = pager.NextPage(page_size);
       if (rows->RecordCount() == 0) break;
+      stats_.rows_read += rows->RecordCount();
+      ++stats_.pages;
       const std::string page_file = PageFilePath(result_path, page);
 
       line = 42;
@@ -129,6 +131,7 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
 
       line = 45;
       if (advance) CreateLastDataFile(page_file);
+      NotifyProgress();
       if (rows->RecordCount() < page_size) break;
     }
     TraceValueWarnings(pager.Warnings());
@@ -164,6 +167,8 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
       const Page page = PageAt(start, page_size);
       const std::shared_ptr<ado::Recordset> rows = pager.NextPage(page_size);
       if (rows->RecordCount() == 0) break;
+      stats_.rows_read += rows->RecordCount();
+      ++stats_.pages;
       int32_t changed = 0;
       const std::string page_file = PageFilePath(result_path, page);
       if (PageSameAsLastData(*rows, page_file)) {
@@ -175,6 +180,7 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
         DiffPerEntity([&] { return rows; }, page_file, import_rule, changed);
       }
       total_changed += changed;
+      NotifyProgress();
       if (rows->RecordCount() < page_size) break;
     }
 

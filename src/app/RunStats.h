@@ -1,9 +1,28 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace qv {
+
+// What one rule of a run came to.
+struct RuleStats {
+  std::string target_path;  // as the run used it
+  int64_t rows_read = 0;
+  int32_t pages = 0;                   // pages or parts made
+  std::optional<int32_t> pages_total;  // when known before the first page (split exports)
+  int64_t entities_new = 0;            // not in the last data (all of them without one)
+  int64_t entities_changed = 0;
+  int64_t entities_unchanged = 0;
+  int32_t files_written = 0;
+  int32_t files_sent = 0;
+  int32_t sends_failed = 0;
+  int32_t failures = 0;
+  bool failed = false;  // counted in RunStats::rules_failed
+  double seconds = 0;
+};
 
 // What one export run came to: its closing summary line and the process exit status
 // are made from it.
@@ -25,6 +44,27 @@ struct RunStats {
   int32_t sends_failed = 0;  // files handed to the uploader and not delivered
   int32_t failures = 0;      // failed connections, counts, queries and file writes
   double seconds = 0;
+
+  int64_t rows_read = 0;
+  int32_t pages = 0;
+  int64_t entities_new = 0;
+  int64_t entities_changed = 0;
+  int64_t entities_unchanged = 0;
+  uint64_t bytes_sent = 0;  // of the files delivered
+  // One entry per rule worked on, in file order.
+  std::vector<RuleStats> rules;
+};
+
+// Follows a run rule by rule: progress displays, dry runs. Called on the run's thread.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // Rule `index` (from 0) of `total` begins.
+  virtual void RuleStarted(const std::string& /*target_path*/, int32_t /*index*/,
+                           int32_t /*total*/) {}
+  // The rule's counts so far, after each page and each file handed to the uploader.
+  virtual void RuleProgress(const RuleStats& /*so_far*/) {}
+  virtual void RuleFinished(const RuleStats& /*rule*/) {}
 };
 
 }  // namespace qv

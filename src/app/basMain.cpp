@@ -1,5 +1,6 @@
 #include "app/basMain.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -7,6 +8,11 @@
 #include <string_view>
 
 #include "app/CQvDataExporter.h"
+#include "app/DryRun.h"
+#include "app/ExportCheck.h"
+#include "app/Progress.h"
+#include "app/RunMetrics.h"
+#include "app/RunStatus.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunLock.h"
 #include "platform/StopSignal.h"
@@ -43,34 +49,80 @@ CommandLine Error(std::string text) {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine command_line;
-  if (args.empty()) return command_line;
-  if (args.size() > 1) return Error("too many arguments: give one export mode at most");
-
-  const std::string& arg = args.front();
-  if (arg == "--help" || arg == "-h") {
-    command_line.action = CommandLine::Action::kHelp;
-    return command_line;
+  bool action_given = false;
+  bool mode_given = false;
+  const auto set_action = [&](CommandLine::Action action) {
+    if (action_given) return false;
+    action_given = true;
+    command_line.action = action;
+    return true;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      CommandLine help;
+      help.action = CommandLine::Action::kHelp;
+      return help;
+    }
+    if (arg == "--version") {
+      CommandLine version;
+      version.action = CommandLine::Action::kVersion;
+      return version;
+    }
+    if (arg == "--quiet" || arg == "-q") {
+      command_line.quiet = true;
+      continue;
+    }
+    if (arg == "--metrics" || arg == "--reset-last") {
+      if (i + 1 == args.size() || args[i + 1].empty()) return Error(arg + " needs a value");
+      if (arg == "--metrics") {
+        command_line.metrics_file = args[++i];
+        continue;
+      }
+      if (!set_action(CommandLine::Action::kResetLast)) return Error("give one action at most");
+      command_line.reset_rule = args[++i];
+      continue;
+    }
+    if (arg == "--check" || arg == "--dry-run" || arg == "--status") {
+      const CommandLine::Action action = arg == "--check"     ? CommandLine::Action::kCheck
+                                         : arg == "--dry-run" ? CommandLine::Action::kDryRun
+                                                              : CommandLine::Action::kStatus;
+      if (!set_action(action)) return Error("give one action at most");
+      continue;
+    }
+    if (!IsWholeNumber(arg)) {
+      if (arg.starts_with("-")) return Error("unknown option '" + arg + "'");
+      return Error("'" + arg + "' is not an export mode (a whole number) nor an option");
+    }
+    if (mode_given) return Error("too many arguments: give one export mode at most");
+    mode_given = true;
+    int32_t mode = 0;
+    try {
+      mode = QvSharedConvert::ToInteger(ado::Variant(arg));
+    } catch (const ado::Error&) {
+      return Error("export mode " + arg + " is out of range");
+    }
+    if (mode < INT16_MIN || mode > INT16_MAX)
+      return Error("export mode " + arg + " is out of range");
+    command_line.mode = mode == 0 ? kDefaultMode : static_cast<int16_t>(mode);
   }
-  if (arg == "--version") {
-    command_line.action = CommandLine::Action::kVersion;
-    return command_line;
+  using Action = CommandLine::Action;
+  if (mode_given &&
+      (command_line.action == Action::kStatus || command_line.action == Action::kResetLast)) {
+    return Error("an export mode goes with a run, --dry-run or --check only");
   }
-  if (!IsWholeNumber(arg)) {
-    return Error("'" + arg + "' is not an export mode (a whole number) nor an option");
+  if (!command_line.metrics_file.empty() && command_line.action != Action::kRun) {
+    return Error("--metrics goes with a run only");
   }
-  int32_t mode = 0;
-  try {
-    mode = QvSharedConvert::ToInteger(ado::Variant(arg));
-  } catch (const ado::Error&) {
-    return Error("export mode " + arg + " is out of range");
-  }
-  if (mode < INT16_MIN || mode > INT16_MAX) return Error("export mode " + arg + " is out of range");
-  command_line.mode = mode == 0 ? kDefaultMode : static_cast<int16_t>(mode);
   return command_line;
 }
 
 std::string UsageText() {
-  return "Usage: qvdataexporter [MODE]\n"
+  return "Usage: qvdataexporter [--quiet] [--metrics FILE] [MODE]\n"
+         "       qvdataexporter --check [MODE]\n"
+         "       qvdataexporter --dry-run [--quiet] [MODE]\n"
+         "       qvdataexporter --status\n"
+         "       qvdataexporter --reset-last RULE|all\n"
          "       qvdataexporter --help | --version\n"
          "\n"
          "Runs every export rule of QvExportRules.xml on the data sources of QvExportDS.xml\n"
@@ -84,6 +136,21 @@ std::string UsageText() {
          "      5  changed pages of 20 rows\n"
          "      6  changed pages of 100 rows\n"
          "      7  changed records, page by page (the default; 0 means 7)\n"
+         "\n"
+         "--check            checks the program folder without running anything: files,\n"
+         "                   rules, connections, SQL (prepared, not run), upload address,\n"
+         "                   uploader, registry file, log folder; one line per item;\n"
+         "                   exit 0 when all are ok, 1 otherwise\n"
+         "--dry-run [MODE]   runs the export on a temporary copy of its state and sends\n"
+         "                   nothing; prints per rule the rows, pages, entities and the\n"
+         "                   files that would be sent\n"
+         "--status           per rule: last data, files waiting in Unsent; the last run\n"
+         "--reset-last RULE  removes the last data of a rule (its number, tTargetPath or\n"
+         "                   file name; all for every rule): the next run sends it whole.\n"
+         "                   Refused (exit 3) while a run holds the program folder\n"
+         "--quiet, -q        no progress line on the terminal\n"
+         "--metrics FILE     writes the run's metrics to FILE (node exporter textfile\n"
+         "                   format); the registry value MetricsFile does the same\n"
          "\n"
          "Exit status: 0 success, 1 a rule, query, file write or upload failed,\n"
          "2 bad command line or the run could not start, 3 another run holds the\n"
@@ -118,8 +185,80 @@ std::string RunSummary(const RunStats& stats) {
   return text;
 }
 
+namespace {
+
+double UnixTime() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// Writes the metrics file of a run when one is configured; a failure is logged.
+void WriteMetrics(const CommandLine& command_line, const RunStats& stats, int exit_status,
+                  double start_time) {
+  const std::string path = RunMetrics::FilePath(command_line.metrics_file);
+  if (path.empty()) return;
+  const std::string failure =
+      RunMetrics::Write(path, RunMetrics::Text(stats, exit_status, start_time, UnixTime()));
+  if (!failure.empty()) {
+    QvSharedErrorLog::Instance().LogEvent(
+        "qvdataexporter: cannot write the metrics file " + path + ": " + failure, {}, kEventWarning,
+        kLevelExport);
+  }
+}
+
+int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal) {
+  const double start_time = UnixTime();
+  QvSharedErrorLog& log = QvSharedErrorLog::Instance();
+  RunStats not_started;
+  not_started.mode = command_line.mode;
+  std::optional<platform::RunLock> lock;
+  try {
+    lock.emplace(platform::ProgramFolder());
+  } catch (const ado::Error& e) {
+    log.LogEvent("qvdataexporter: the run could not start: " + e.record().description, {},
+                 kEventWarning, kLevelExport);
+    WriteMetrics(command_line, not_started, kExitNotStarted, start_time);
+    return kExitNotStarted;
+  }
+  if (!lock->Held()) {
+    // A warning, so that it reaches standard error as well as the log. The metrics
+    // stay those of the run that holds the folder.
+    log.LogEvent("another run (" + lock->Holder() + ") holds the program folder", {}, kEventWarning,
+                 kLevelExport);
+    return kExitLocked;
+  }
+
+  CQvDataExporter exporter;
+  std::optional<Progress> progress;
+  if (terminal && !command_line.quiet) {
+    progress.emplace(err);
+    exporter.SetObserver(&*progress);
+  }
+  exporter.ExportAll(command_line.mode);
+  progress.reset();
+  const RunStats& stats = exporter.Stats();
+  if (!stats.started) {
+    log.LogEvent("qvdataexporter: the run could not start: " + stats.start_failure, {},
+                 kEventWarning, kLevelExport);
+    WriteMetrics(command_line, stats, kExitNotStarted, start_time);
+    return kExitNotStarted;
+  }
+  const std::string summary = RunSummary(stats);
+  const int status = ExitStatus(stats);
+  // The log's last word agrees with the exit status: a failed run ends on an Error, a
+  // stopped one on a Warning. Both reach standard error through the log already.
+  const int32_t event_type = stats.stop_signal != 0   ? kEventWarning
+                             : status != kExitSuccess ? kEventError
+                                                      : kEventInformation;
+  log.LogEvent(summary, {}, event_type, kLevelExport);
+  if (terminal && event_type == kEventInformation) err << summary << "\n";
+  WriteMetrics(command_line, stats, status, start_time);
+  return status;
+}
+
+}  // namespace
+
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-         bool summary_to_err) {
+         bool terminal) {
   try {
     const CommandLine command_line = ParseCommandLine(args);
     switch (command_line.action) {
@@ -132,44 +271,20 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
       case CommandLine::Action::kError:
         err << "qvdataexporter: " << command_line.error << "\n" << UsageText();
         return kExitNotStarted;
+      case CommandLine::Action::kCheck:
+        return ExportCheck::Run(command_line.mode, out);
+      case CommandLine::Action::kDryRun: {
+        DryRun dry_run(out);
+        return dry_run.Run(command_line.mode);
+      }
+      case CommandLine::Action::kStatus:
+        return RunStatus::Show(out);
+      case CommandLine::Action::kResetLast:
+        return RunStatus::ResetLast(command_line.reset_rule, out);
       case CommandLine::Action::kRun:
         break;
     }
-
-    QvSharedErrorLog& log = QvSharedErrorLog::Instance();
-    std::optional<platform::RunLock> lock;
-    try {
-      lock.emplace(platform::ProgramFolder());
-    } catch (const ado::Error& e) {
-      log.LogEvent("qvdataexporter: the run could not start: " + e.record().description, {},
-                   kEventWarning, kLevelExport);
-      return kExitNotStarted;
-    }
-    if (!lock->Held()) {
-      // A warning, so that it reaches standard error as well as the log.
-      log.LogEvent("another run (" + lock->Holder() + ") holds the program folder", {},
-                   kEventWarning, kLevelExport);
-      return kExitLocked;
-    }
-
-    CQvDataExporter exporter;
-    exporter.ExportAll(command_line.mode);
-    const RunStats& stats = exporter.Stats();
-    if (!stats.started) {
-      log.LogEvent("qvdataexporter: the run could not start: " + stats.start_failure, {},
-                   kEventWarning, kLevelExport);
-      return kExitNotStarted;
-    }
-    const std::string summary = RunSummary(stats);
-    const int status = ExitStatus(stats);
-    // The log's last word agrees with the exit status: a failed run ends on an Error, a
-    // stopped one on a Warning. Both reach standard error through the log already.
-    const int32_t event_type = stats.stop_signal != 0   ? kEventWarning
-                               : status != kExitSuccess ? kEventError
-                                                        : kEventInformation;
-    log.LogEvent(summary, {}, event_type, kLevelExport);
-    if (summary_to_err && event_type == kEventInformation) err << summary << "\n";
-    return status;
+    return RunExport(command_line, err, terminal);
   } catch (...) {
     QvSharedErrorLog::Instance().LogEvent(".Main", CurrentErrorRecord(), kEventWarning,
                                           kLevelExport);

@@ -18,15 +18,20 @@ inline constexpr int kExitLocked = 3;      // another run holds the program fold
 
 // What the command line asks for.
 struct CommandLine {
-  enum class Action { kRun, kHelp, kVersion, kError };
+  enum class Action { kRun, kHelp, kVersion, kError, kCheck, kDryRun, kStatus, kResetLast };
   Action action = Action::kRun;
-  int16_t mode = 7;   // for kRun: the export mode, 0 already turned into 7
-  std::string error;  // for kError: one line saying what is wrong
+  int16_t mode = 7;          // for kRun, kDryRun and kCheck: the export mode, 0 turned into 7
+  std::string error;         // for kError: one line saying what is wrong
+  bool quiet = false;        // --quiet: no progress on the terminal
+  std::string metrics_file;  // --metrics FILE
+  std::string reset_rule;    // for kResetLast: the rule, or "all"
 };
 
 // Reads the arguments after the program name: none runs mode 7; one whole number
 // (16-bit, sign allowed) runs that mode, 0 meaning 7; "--help" or "-h" and "--version"
-// ask for those texts; anything else is an error.
+// ask for those texts. "--check", "--dry-run", "--status" and "--reset-last RULE" ask
+// for those actions (one at most; a mode goes with a run, --dry-run and --check);
+// "--quiet" (or "-q") and "--metrics FILE" go with a run. Anything else is an error.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 std::string UsageText();
@@ -38,13 +43,14 @@ int ExitStatus(const RunStats& stats);
 // sent, seconds taken, and whether a signal or a failure ended it early.
 std::string RunSummary(const RunStats& stats);
 
-// The start-up routine. Help and version go to `out`; command-line errors with the
-// usage to `err`. A run ends with its summary line in the error log (QvSharedErrorLog),
-// and on `err` too when `summary_to_err`; a run that could not start logs why as a
-// warning instead. Only one run at a time works in a program folder: while another
-// holds it, Main logs who does and returns kExitLocked. Returns the exit status.
-// Never throws.
-int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-         bool summary_to_err);
+// The start-up routine. Help, version, --check, --dry-run, --status and --reset-last
+// write to `out`; command-line errors with the usage to `err`. A run ends with its
+// summary line in the error log (QvSharedErrorLog), and writes its metrics file when
+// one is configured (RunMetrics); a run that could not start logs why as a warning
+// instead. When `terminal` (standard error is a terminal) the run shows its progress
+// on `err` (unless --quiet) and its summary there. Only one run at a time works in a
+// program folder: while another holds it, Main logs who does and returns kExitLocked.
+// Returns the exit status. Never throws.
+int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal);
 
 }  // namespace qv

@@ -10,6 +10,10 @@ std::string ProgramFolder() {
   if (const char* home = std::getenv("QVDATAEXPORTER_HOME"); home != nullptr && *home != '\0') {
     return home;
   }
+  return ExecutableFolder();
+}
+
+std::string ExecutableFolder() {
   std::error_code ec;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec || !exe.has_parent_path()) return ".";

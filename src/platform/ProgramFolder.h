@@ -9,4 +9,7 @@ namespace qv::platform {
 // executable. Read on every call; never throws (gives "." when neither can be found).
 std::string ProgramFolder();
 
+// The folder of the running executable; "." when it cannot be found. Never throws.
+std::string ExecutableFolder();
+
 }  // namespace qv::platform

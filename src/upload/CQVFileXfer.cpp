@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include "fs/CQvFileSystem.h"
@@ -41,6 +42,16 @@ constexpr char kBuiltinSender[] = "builtin";
 
 std::atomic<uint64_t> files_sent{0};
 std::atomic<uint64_t> sends_failed{0};
+std::atomic<uint64_t> bytes_sent{0};
+
+// The dry run's sink; set before the run's uploads and cleared after them.
+std::mutex dry_run_mutex;
+DryRunSink dry_run_sink;
+
+DryRunSink CurrentDryRunSink() {
+  const std::lock_guard<std::mutex> lock(dry_run_mutex);
+  return dry_run_sink;
+}
 
 void Trace(const std::string& message, int32_t event_type) {
   TraceEvent(std::string(kClassName) + message, {}, event_type, kLevelExport);
@@ -154,16 +165,21 @@ bool CQVFileXfer::TransferFile(std::string strFileToTransfer, std::string strImp
           Trace(".TransferFile - the Upload URL is not set", kEventWarning);
         } else {
           line = 5;
-          const std::string uploader =
-              ConcatenatePath(platform::ProgramFolder(), std::string(kUploaderName));
+          const std::string uploader = UploaderPath();
           const std::string address = UploadAddress(base_url, strImpRuleFolder, file_name);
-          const int status = BuiltinSenderSelected()
+          const DryRunSink sink = CurrentDryRunSink();
+          if (sink) sink(strFileToTransfer, strImpRuleFolder);
+          std::error_code size_error;
+          const uintmax_t size = fs::file_size(strFileToTransfer, size_error);
+          const int status = sink ? 0
+                             : BuiltinSenderSelected()
                                  ? SendBuiltin(strFileToTransfer, address,
                                                QvStrMan_EncodeURIComponent(strImpRuleFolder),
                                                QvStrMan_EncodeURIComponent(file_name))
                                  : RunExe(UploadCommandLine(uploader, strFileToTransfer, address),
                                           UploadArguments(uploader, strFileToTransfer, address));
           delivered = status == 0;
+          if (delivered && !size_error) bytes_sent.fetch_add(size, std::memory_order_relaxed);
           if (!delivered) {
             Trace(".TransferFile - the upload failed, File: " + strFileToTransfer +
                       ", exit status: " + DescribedStatus(status),
@@ -233,6 +249,16 @@ std::vector<std::string> CQVFileXfer::UploadArguments(const std::string& uploade
   return {uploader, "--data-binary", "@" + file, address, "-k"};
 }
 
+std::string CQVFileXfer::UploaderPath() {
+  const std::string in_folder =
+      ConcatenatePath(platform::ProgramFolder(), std::string(kUploaderName));
+  std::error_code ec;
+  if (fs::exists(in_folder, ec)) return in_folder;
+  const std::string installed =
+      ConcatenatePath(platform::ExecutableFolder(), std::string(kUploaderName));
+  return fs::exists(installed, ec) ? installed : in_folder;
+}
+
 bool CQVFileXfer::BuiltinSenderSelected() {
   const ado::Variant value =
       ReadRegistryValue(kHKeyLocalMachine, kRegistryKey, kRegistrySubKey, "Uploader");
@@ -245,12 +271,19 @@ void CQVFileXfer::SetAbortCheck(std::function<bool()> abort_check) {
 
 UploadCounters CQVFileXfer::Counters() {
   return UploadCounters{files_sent.load(std::memory_order_relaxed),
-                        sends_failed.load(std::memory_order_relaxed)};
+                        sends_failed.load(std::memory_order_relaxed),
+                        bytes_sent.load(std::memory_order_relaxed)};
 }
 
 void CQVFileXfer::ResetCounters() {
   files_sent.store(0, std::memory_order_relaxed);
   sends_failed.store(0, std::memory_order_relaxed);
+  bytes_sent.store(0, std::memory_order_relaxed);
+}
+
+void CQVFileXfer::SetDryRunSink(DryRunSink sink) {
+  const std::lock_guard<std::mutex> lock(dry_run_mutex);
+  dry_run_sink = std::move(sink);
 }
 
 }  // namespace qv

@@ -14,7 +14,12 @@ namespace qv {
 struct UploadCounters {
   uint64_t files_sent = 0;
   uint64_t sends_failed = 0;
+  uint64_t bytes_sent = 0;  // the sizes of the files delivered
 };
+
+// Takes the place of the upload in a dry run: gets each file to send (a full path, still
+// in place) and its import rule. The file then counts as delivered.
+using DryRunSink = std::function<void(const std::string& file, const std::string& imp_rule)>;
 
 // Hands produced files to the receiving server: an HTTP POST of the file's bytes to the
 // upload address (setting 1 of the export settings) with the query keys ImpID and FN,
@@ -67,6 +72,10 @@ class CQVFileXfer {
                                                   const std::string& file,
                                                   const std::string& address);
 
+  // The uploader to run: upload.exe in the program folder, else the one installed
+  // beside the executable (a packaged program), else the program folder's path.
+  static std::string UploaderPath();
+
   // True when the registry selects the built-in sender ("Uploader"="builtin", any case).
   static bool BuiltinSenderSelected();
 
@@ -75,6 +84,11 @@ class CQVFileXfer {
   // to every CQVFileXfer of the process; an empty function removes it. Waits for an
   // upload that runs meanwhile to end; the check must not call back into CQVFileXfer.
   static void SetAbortCheck(std::function<bool()> abort_check);
+
+  // While a sink is set, no file is sent: every TransferFile that would upload hands
+  // the file to the sink instead and goes on as after a delivery. Process-wide; an
+  // empty function sends again. Set only by a dry run.
+  static void SetDryRunSink(DryRunSink sink);
 
   // The counters of every CQVFileXfer of the process since the start or the last
   // reset. Safe to read from any thread.

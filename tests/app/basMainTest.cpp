@@ -30,6 +30,29 @@ TEST(basMain, CommandLineSelectsTheMode) {
   EXPECT_EQ(ParseCommandLine({"--version"}).action, Action::kVersion);
 }
 
+TEST(basMain, CommandLineReadsTheOperatorsOptions) {
+  const CommandLine dry = ParseCommandLine({"--dry-run", "4"});
+  EXPECT_EQ(dry.action, Action::kDryRun);
+  EXPECT_EQ(dry.mode, 4);
+  const CommandLine run = ParseCommandLine({"-q", "--metrics", "/m.prom", "5"});
+  EXPECT_EQ(run.action, Action::kRun);
+  EXPECT_TRUE(run.quiet);
+  EXPECT_EQ(run.metrics_file, "/m.prom");
+  EXPECT_EQ(run.mode, 5);
+  EXPECT_EQ(ParseCommandLine({"--reset-last", "all"}).reset_rule, "all");
+  EXPECT_EQ(ParseCommandLine({"--status"}).action, Action::kStatus);
+  EXPECT_EQ(ParseCommandLine({"--check"}).action, Action::kCheck);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--check", "--status"},
+                                             {"--status", "7"},
+                                             {"--reset-last"},
+                                             {"--metrics"},
+                                             {"--dry-run", "--metrics", "m"},
+                                             {"--reset-last", "all", "4"}}) {
+    EXPECT_EQ(ParseCommandLine(args).action, Action::kError) << args.front();
+  }
+}
+
 TEST(basMain, CommandLineRefusesWhatIsNotAWholeNumber) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"abc"},
                                                                                     {"1.5"},
@@ -96,7 +119,11 @@ TEST(basMain, HelpVersionAndBadArgumentsDoNotExport) {
 
   MainResult help = RunMain({"--help"});
   EXPECT_EQ(help.status, kExitSuccess);
-  EXPECT_NE(help.out.find("Usage: qvdataexporter [MODE]"), std::string::npos);
+  EXPECT_EQ(help.out.rfind("Usage: qvdataexporter [--quiet] [--metrics FILE] [MODE]\n", 0), 0u);
+  for (const char* option :
+       {"--check", "--dry-run", "--status", "--reset-last", "--quiet", "--metrics"}) {
+    EXPECT_NE(help.out.find(std::string("\n") + option), std::string::npos) << option;
+  }
   EXPECT_TRUE(help.err.empty());
 
   MainResult version = RunMain({"--version"});
@@ -119,7 +146,8 @@ TEST(basMain, SuccessfulRunLogsItsSummaryAndExitsZero) {
   home.WriteRules({{.target = home.Out("x.xml")}});
   LogCapture log;
 
-  MainResult run = RunMain({"1"}, true);
+  // On a terminal, without the progress line.
+  MainResult run = RunMain({"--quiet", "1"}, true);
 
   EXPECT_EQ(run.status, kExitSuccess);
   EXPECT_EQ(ExportHome::RecordsIn(home.Out("x.xml")), 2);

@@ -219,5 +219,19 @@ TEST_F(PostgresConnection, PasswordNeverShows) {
   EXPECT_EQ(other.State(), adStateClosed);
 }
 
+TEST_F(PostgresConnection, PrepareChecksAStatementWithoutRunningIt) {
+  db_.Execute("CREATE TABLE t (id integer)");
+  db_.Execute("INSERT INTO t VALUES (1)");
+  db_.Prepare("SELECT id FROM t ORDER BY 1");
+  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT nosuch FROM t"); }).number, kErrProvider);
+  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT * FROM missing_table"); }).number, kErrProvider);
+  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELEC id FROM t"); }).number, kErrProvider);
+  // Neither a statement without rows nor a query with side effects runs.
+  EXPECT_EQ(ErrorOf([&] { db_.Prepare("DELETE FROM t"); }).number, kErrObjectClosed);
+  db_.Prepare("UPDATE t SET id = 2 RETURNING id");
+  EXPECT_TRUE(
+      Same(db_.Query("SELECT id FROM t").records.Get(0, 0), Variant::Integer(VarType::kI4, 1)));
+}
+
 }  // namespace
 }  // namespace ado
