@@ -20,6 +20,9 @@
 
 namespace qv {
 
+class QueryPager;
+class XmlFileStream;
+
 // The export run: reads the export rules and data sources from the program folder and
 // exports every rule's query with the method the run's mode selects. Progress and
 // failures go to the trace routine; no operation throws. Every operation counts what
@@ -234,10 +237,14 @@ class CQvDataExporter {
   std::unique_ptr<ado::QueryCursor> OpenQuery(const std::string& sql,
                                               const std::shared_ptr<ado::Connection>& connection);
   // Export_DiffPerEntity on the recordset `query` gives at the step where it runs its
-  // query: the rule's query, or a page of it already read.
+  // query: the rule's query, or a page of it already read. With `open_pages` and last
+  // data, the query is read through the pager instead, a page at a time, and the new
+  // last data is written while the pages are compared; `query` then runs only when the
+  // whole result must be sent after all.
   void DiffPerEntity(const std::function<std::shared_ptr<ado::Recordset>()>& query,
                      const std::string& result_path, const std::string& import_rule,
-                     int32_t& changed_count);
+                     int32_t& changed_count,
+                     const std::function<std::unique_ptr<QueryPager>()>& open_pages = {});
 
   enum class EntityOutcome { kUnchanged, kDelivered, kUndelivered, kSkipped, kLastUnusable };
   // Process_DiffOneEntity, telling a send that failed from an unchanged entity.
@@ -269,6 +276,11 @@ class CQvDataExporter {
                                     size_t record);
   static EntityFields LookUpEntityFields(const std::shared_ptr<ado::Recordset>& rs,
                                          const std::shared_ptr<ado::Recordset>& last);
+  // CreateLastDataFileFromRS for last data written as the query was read: puts `file`
+  // in place unless it holds no rows. True when it did.
+  bool CommitNewLastData(const std::string& result_path, XmlFileStream& file);
+  // Points the query's side of `known` at `rs`, the next page of the same query.
+  static void BindQueryFields(EntityFields& known, const std::shared_ptr<ado::Recordset>& rs);
   // entity_fields_ when it was looked up for this pair, else null.
   const EntityFields* KnownFields(const std::shared_ptr<ado::Recordset>& rs,
                                   const std::shared_ptr<ado::Recordset>& last) const;
