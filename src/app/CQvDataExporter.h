@@ -263,11 +263,25 @@ class CQvDataExporter {
     std::optional<ado::Field> last_key;
     std::vector<ado::Field> compared;               // of rs, Source_Timestamp left out
     std::vector<std::optional<ado::Field>> before;  // the same names in last
-    // How often each key was met so far in the walk.
-    std::unordered_map<std::string, int32_t> occurrences;
-    // The last data's records by key, in order: looked up by hash, not by a filter.
-    std::unordered_map<std::string, std::vector<size_t>> last_records;
-    size_t last_record_count = 0;     // records in last_records
+    // One key's records in the last data, in order, and how often the walk met it.
+    struct KeyRecords {
+      static constexpr size_t kNone = static_cast<size_t>(-1);
+      size_t first = kNone;      // most keys have one record: no allocation for it
+      std::vector<size_t> more;  // the second and later
+      int32_t seen = 0;
+      size_t Count() const { return first == kNone ? 0 : 1 + more.size(); }
+      size_t At(size_t k) const { return k == 0 ? first : more[k - 1]; }
+      void Add(size_t record) {
+        if (first == kNone) {
+          first = record;
+        } else {
+          more.push_back(record);
+        }
+      }
+    };
+    // Looked up by hash, not by a filter; also holds the query's keys the last data lacks.
+    std::unordered_map<std::string, KeyRecords> keys;
+    size_t last_record_count = 0;     // last-data records in keys
     bool last_keys_unusable = false;  // a key of the last data does not read as text
   };
   // Whether the current record of the walk's query differs from record `record` of the

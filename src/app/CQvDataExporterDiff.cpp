@@ -289,8 +289,10 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
 
     // The k-th record of a key in the query stands for its k-th record in the last data.
     int32_t occurrence = 0;
+    EntityFields::KeyRecords* records = nullptr;
     if (known) {
-      occurrence = entity_fields_->occurrences[sid]++;
+      records = &entity_fields_->keys[sid];
+      occurrence = records->seen++;
       if (occurrence == 1 && !repeated_key_reported_) {
         repeated_key_reported_ = true;
         Trace(kClass + ".Export_DiffPerEntity, tSID " + sid + " occurs more than once in " +
@@ -309,9 +311,8 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
         known ? known->last_key : last->Fields().Find(kKeyField);
     if (known && last_key) {
       if (known->last_keys_unusable) return EntityOutcome::kLastUnusable;
-      const auto it = known->last_records.find(sid);
-      if (it != known->last_records.end() && static_cast<size_t>(occurrence) < it->second.size()) {
-        last_record = it->second[static_cast<size_t>(occurrence)];
+      if (static_cast<size_t>(occurrence) < records->Count()) {
+        last_record = records->At(static_cast<size_t>(occurrence));
         found = true;
       }
     } else if (last_key) {
@@ -467,12 +468,13 @@ CQvDataExporter::EntityFields CQvDataExporter::LookUpEntityFields(
   }
   if (known.last_key) {
     const ado::RecordStore& store = last->Records();
+    known.keys.reserve(store.RecordCount());
     for (size_t record = 0; record < store.RecordCount(); ++record) {
       if (store.Status(record) & ado::adRecDeleted) continue;
       const ado::Variant key = store.Get(record, known.last_key->Index());
       if (key.IsNull()) continue;
       try {
-        known.last_records[QvSharedStrings::ToText(key)].push_back(record);
+        known.keys[QvSharedStrings::ToText(key)].Add(record);
         ++known.last_record_count;
       } catch (const ado::Error&) {
         known.last_keys_unusable = true;
