@@ -11,14 +11,19 @@
 //             upload.exe alone on the same files is shown as well, and 200 calls of
 //             CQVFileXfer::TransferFile in this process on copies of the files
 //             (goal <= 1.2x against the same curl runs)
+//   diff:     mode 4 with 0% and 1% of the rows changed vs mode 1 over the SQLite table
+//             (goal <= 1.5x without the uploads), and mode 4's peak memory vs the
+//             last-data file (goal <= 1.5x)
 // The mode 1 runs also show what a plain fsync of a file of the result's size, and of
 // its folder, costs on the same disk: the save flushes the result before it replaces
 // the old one, so that much of the program's time is the disk's, not the program's.
 // Times are wall clock; CPU is user + system of the process and everything it waited
 // for, which a busy machine disturbs less.
 //
-// Usage: bench_export [--rows N] [--dir PATH] [--only sqlite|postgres|uploads] [--keep]
-//   (default 1,000,000 rows in the temp folder; --keep leaves the work folder, its
+// Usage: bench_export [--rows N[,N...]] [--dir PATH] [--only sqlite|postgres|diff|uploads]
+//   [--keep] (default 1,000,000 rows in the temp folder; the sqlite and postgres
+//   sections run once per row count, e.g. --rows 1000000,5000000, the diff section at
+//   the first; peak memory of mode 1 goal <= 64 MiB; --keep leaves the work folder, its
 //   program folders ready for a profiler run, and the PostgreSQL table)
 
 #include <fcntl.h>
@@ -38,19 +43,19 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "ado/AdoEnums.h"
 #include "ado/Connection.h"
 #include "ado/OdbcConnectionString.h"
 #include "ado/Recordset.h"
 #include "store/CQvXMLManip.h"
 #include "upload/CQVFileXfer.h"
-
-extern char** environ;
 
 namespace {
 
@@ -61,152 +66,16 @@ constexpr int kUploadRules = 10;
 constexpr int kPartsPerRule = 20;  // mode 3
 constexpr int kRowsPerUploadRule = 200;
 
-struct Measure {
-  int exit_code = -1;
-  double seconds = 0;
-  double cpu_seconds = 0;
-  long peak_kb = 0;
-};
-
-struct Spawn {
-  std::vector<std::string> argv;
-  std::map<std::string, std::string> env;  // added to this process's environment
-  std::string stdout_path = "/dev/null";
-  std::string stderr_path = "/dev/null";
-};
-
-pid_t Start(const Spawn& spawn) {
-  std::vector<std::string> args = spawn.argv;
-  std::vector<char*> arg_pointers;
-  for (std::string& arg : args) arg_pointers.push_back(arg.data());
-  arg_pointers.push_back(nullptr);
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    if (spawn.env.count(text.substr(0, text.find('='))) == 0) env.push_back(text);
-  }
-  for (const auto& [name, value] : spawn.env) env.push_back(name + "=" + value);
-  std::vector<char*> env_pointers;
-  for (std::string& entry : env) env_pointers.push_back(entry.data());
-  env_pointers.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, spawn.stdout_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, spawn.stderr_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
-  pid_t pid = 0;
-  const int error = ::posix_spawnp(&pid, args.front().c_str(), &actions, nullptr,
-                                   arg_pointers.data(), env_pointers.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) throw std::runtime_error("cannot start " + args.front() + ": " + strerror(error));
-  return pid;
-}
-
-Measure Run(const Spawn& spawn) {
-  const auto started = Clock::now();
-  const pid_t pid = Start(spawn);
-  int status = 0;
-  struct rusage usage {};
-  while (::wait4(pid, &status, 0, &usage) < 0) {
-    if (errno != EINTR) throw std::runtime_error("wait4 failed");
-  }
-  Measure m;
-  m.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  m.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  m.peak_kb = usage.ru_maxrss;
-  m.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return m;
-}
-
-// Runs every command one after the other; the sums of times, the largest peak.
-Measure RunAll(const std::vector<Spawn>& spawns) {
-  Measure total;
-  total.exit_code = 0;
-  for (const Spawn& spawn : spawns) {
-    const Measure m = Run(spawn);
-    total.seconds += m.seconds;
-    total.cpu_seconds += m.cpu_seconds;
-    total.peak_kb = std::max(total.peak_kb, m.peak_kb);
-    if (m.exit_code != 0) total.exit_code = m.exit_code;
-  }
-  return total;
-}
-
-void Require(const Measure& m, const std::string& what) {
-  if (m.exit_code != 0) {
-    throw std::runtime_error(what + " failed with status " + std::to_string(m.exit_code));
-  }
-}
-
-fs::path BinaryDir() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path(); }
-fs::path SourceDir() { return fs::path(__FILE__).parent_path().parent_path(); }
-
-// A recordset file of text and whole-number fields, its text values encoded.
-void WriteConfigFile(const fs::path& path, const std::vector<std::string>& names,
-                     const std::vector<std::vector<ado::Variant>>& rows, int32_t encode_type) {
-  auto rs = std::make_shared<ado::Recordset>();
-  for (size_t i = 0; i < names.size(); ++i) {
-    const bool number = names[i].front() == 'n';
-    rs->Fields().Append(names[i], number ? ado::adInteger : ado::adVarWChar, number ? 4 : 4000,
-                        ado::adFldIsNullable);
-  }
-  rs->SetLockType(ado::adLockOptimistic);
-  rs->Open();
-  for (const auto& row : rows) {
-    rs->AddNew();
-    for (size_t i = 0; i < row.size(); ++i) rs->Fields().Item(i).SetValue(row[i]);
-    rs->Update();
-  }
-  if (!qv::CQvXMLManip().SaveRSToXML(rs, path.string(), true, false, encode_type)) {
-    throw std::runtime_error("cannot write " + path.string());
-  }
-}
-
-struct RuleText {
-  std::string target;
-  std::string select;
-  std::string from;
-  std::string order_by;
-  std::string import_rule;
-};
-
-// A program folder with the uploader, one data source and the rules.
-void MakeProgramFolder(const fs::path& folder, const std::string& connection,
-                       const std::vector<RuleText>& rules, const std::string& upload_url) {
-  fs::create_directories(folder);
-  fs::copy_file(BinaryDir() / "upload.exe", folder / "upload.exe",
-                fs::copy_options::overwrite_existing);
-  std::vector<std::vector<ado::Variant>> rows;
-  for (const RuleText& rule : rules) {
-    rows.push_back({ado::Variant(rule.target), ado::Variant(int32_t{1}), ado::Variant(rule.select),
-                    ado::Variant(rule.from), ado::Variant(""), ado::Variant(rule.order_by),
-                    ado::Variant(rule.import_rule)});
-  }
-  WriteConfigFile(folder / "QvExportRules.xml",
-                  {"tTargetPath", "nDSID", "tSQLSelect", "tSQLFrom", "tSQLWhere", "tSQLOrderBy",
-                   "tImportRuleFolder"},
-                  rows, 6);
-  WriteConfigFile(folder / "QvExportDS.xml", {"nID", "tName", "tConnectionString"},
-                  {{ado::Variant(int32_t{1}), ado::Variant("Bench"), ado::Variant(connection)}}, 1);
-  WriteConfigFile(folder / "QvExportSettings.xml", {"nID", "tValue"},
-                  {{ado::Variant(int32_t{1}), ado::Variant(upload_url)}}, 1);
-  // Only export progress and failures are logged, as in production.
-  std::ofstream(folder / "registry.reg")
-      << "Windows Registry Editor Version 5.00\r\n\r\n"
-         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n\"EventLogLevel\"=dword:00000001\r\n";
-}
-
-Measure RunExporter(const fs::path& folder, const std::string& mode) {
-  Spawn spawn;
-  spawn.argv = {(BinaryDir() / "qvdataexporter").string(), mode};
-  spawn.env["QVDATAEXPORTER_HOME"] = folder.string();
-  spawn.stderr_path = (folder / "stderr.txt").string();
-  return Run(spawn);
-}
+using bench::BinaryDir;
+using bench::MakeProgramFolder;
+using bench::Measure;
+using bench::Require;
+using bench::Run;
+using bench::RunAll;
+using bench::RunExporter;
+using bench::SourceDir;
+using bench::Spawn;
+using bench::Start;
 
 double MB(double kb) { return kb / 1024.0; }
 double FileMB(const fs::path& path) { return static_cast<double>(fs::file_size(path)) / 1048576.0; }
@@ -266,9 +135,10 @@ void PrintRatio(const char* what, double value, double goal) {
 
 const char* kColumns = "id, tSID, name, category, qty, price, weight, created, active, note";
 
-void BenchSqlite(const fs::path& dir, long rows) {
-  std::printf("sqlite: mode 1, %ld rows x 10 columns\n", rows);
-  const fs::path db = dir / "big.db";
+// The SQLite table of `rows` rows x 10 columns in `dir`, made once for every section.
+fs::path SqliteTable(const fs::path& dir, long rows) {
+  const fs::path db = dir / ("big-" + std::to_string(rows) + ".db");
+  if (fs::exists(db)) return db;
   const fs::path script = dir / "big.sql";
   std::ofstream(script)
       << "CREATE TABLE big(id INTEGER, tSID VARCHAR(38), name VARCHAR(40), category VARCHAR(20),"
@@ -284,6 +154,12 @@ void BenchSqlite(const fs::path& dir, long rows) {
   Spawn create;
   create.argv = {"sh", "-c", "sqlite3 \"$0\" < \"$1\"", db.string(), script.string()};
   Require(Run(create), "creating the SQLite table");
+  return db;
+}
+
+void BenchSqlite(const fs::path& dir, long rows) {
+  std::printf("sqlite: mode 1, %ld rows x 10 columns\n", rows);
+  const fs::path db = SqliteTable(dir, rows);
 
   // The default native path and the ODBC driver (NativeSqlite=0), each in its folder.
   const fs::path target = dir / "sqlite" / "out" / "big.xml";
@@ -315,10 +191,7 @@ void BenchSqlite(const fs::path& dir, long rows) {
   PrintRatio("cpu ratio", program.cpu_seconds / baseline.cpu_seconds, 1.5);
   PrintRatio("time ratio, NativeSqlite=0", odbc.seconds / baseline.seconds, 1.5);
   PrintRatio("cpu ratio, NativeSqlite=0", odbc.cpu_seconds / baseline.cpu_seconds, 1.5);
-  PrintRatio(
-      "peak memory / file size",
-      static_cast<double>(program.peak_kb) * 1024.0 / static_cast<double>(fs::file_size(target)),
-      1.5);
+  PrintRatio("peak memory, MiB", MB(static_cast<double>(program.peak_kb)), 64);
   fs::remove(odbc_target);
   fs::remove(target);
   fs::remove(csv_file);
@@ -410,10 +283,7 @@ void BenchPostgres(const fs::path& dir, long rows, bool keep_table) {
   PrintRow("psql \\copy to file csv", baseline, FileMB(csv_file));
   PrintFsync(target, program);
   PrintRatio("time ratio", program.seconds / baseline.seconds, 3.0);
-  PrintRatio(
-      "peak memory / file size",
-      static_cast<double>(program.peak_kb) * 1024.0 / static_cast<double>(fs::file_size(target)),
-      1.5);
+  PrintRatio("peak memory, MiB", MB(static_cast<double>(program.peak_kb)), 64);
   fs::remove(target);
   fs::remove(csv_file);
 }
@@ -450,6 +320,73 @@ class Receiver {
   std::string url_;
 };
 
+// Mode 4 (per-entity diff) against mode 1 over the SQLite table, each run a process
+// of its own: with nothing changed, and with 1% of the rows changed, the change files
+// sent by the built-in sender to the local receiver. "Uploads aside" is the same 1%
+// run with every send refused at once (nothing listens at the address), so that it
+// shows the walk, the change files and the last data without the receiver's time.
+void BenchDiff(const fs::path& dir, long rows) {
+  std::printf("diff: mode 4 vs mode 1, %ld rows x 10 columns\n", rows);
+  ::setenv("NO_PROXY", "127.0.0.1", 1);
+  ::setenv("no_proxy", "127.0.0.1", 1);
+  const Receiver receiver(dir);
+  const fs::path db = dir / "diff.db";
+  fs::copy_file(SqliteTable(dir, rows), db, fs::copy_options::overwrite_existing);
+  const std::string connection = "Driver=SQLite3;Database=" + db.string();
+  const std::string select = std::string("SELECT ") + kColumns;
+  const std::string builtin = "\"Uploader\"=\"builtin\"\r\n";
+
+  const fs::path plain = dir / "diff-1";
+  const fs::path plain_target = plain / "out" / "big.xml";
+  MakeProgramFolder(plain, connection, {{plain_target.string(), select, "FROM big", "", "Big"}},
+                    "http://127.0.0.1:9/unused", builtin);
+  const Measure mode1 = RunExporter(plain, "1");
+  Require(mode1, "qvdataexporter 1");
+  const fs::path last_copy = dir / "diff-last.xml";
+  fs::copy_file(plain_target, last_copy, fs::copy_options::overwrite_existing);
+  fs::remove(plain_target);
+
+  // A mode 4 run with the mode 1 result as its last data.
+  const auto run_mode4 = [&](const std::string& name, const std::string& url) {
+    const fs::path folder = dir / name;
+    const fs::path target = folder / "out" / "big.xml";
+    MakeProgramFolder(folder, connection, {{target.string(), select, "FROM big", "", "Big"}}, url,
+                      builtin);
+    fs::create_directories(folder / "out" / "last");
+    fs::copy_file(last_copy, folder / "out" / "last" / "big.xml",
+                  fs::copy_options::overwrite_existing);
+    const Measure m = RunExporter(folder, "4");
+    // Refused sends make the run end with status 1.
+    if (m.exit_code != 1 || url.find(":9/") == std::string::npos) {
+      Require(m, "qvdataexporter 4 (" + name + ")");
+    }
+    fs::remove_all(folder / "out");
+    return m;
+  };
+  const Measure unchanged = run_mode4("diff-4-same", receiver.Url());
+  Spawn update;
+  update.argv = {"sqlite3", db.string(),
+                 "UPDATE big SET note = note || ' changed' WHERE id % 100 = 0"};
+  Require(Run(update), "changing 1% of the rows");
+  const Measure changed = run_mode4("diff-4-changed", receiver.Url());
+  const Measure aside = run_mode4("diff-4-refused", "http://127.0.0.1:9/upload");
+
+  const double last_mb = FileMB(last_copy);
+  PrintRow("qvdataexporter 1", mode1, last_mb);
+  PrintRow("qvdataexporter 4, 0% changed", unchanged, std::nullopt);
+  PrintRow("qvdataexporter 4, 1% changed", changed, std::nullopt);
+  PrintRow("  the same, sends refused", aside, std::nullopt);
+  PrintRatio("0% changed / mode 1 time", unchanged.seconds / mode1.seconds, 1.5);
+  PrintRatio("1% changed / mode 1 time", changed.seconds / mode1.seconds, 1.5);
+  PrintRatio("1%, uploads aside / mode 1 time", aside.seconds / mode1.seconds, 1.5);
+  PrintRatio("1%, uploads aside / mode 1 cpu", aside.cpu_seconds / mode1.cpu_seconds, 1.5);
+  const double peak_kb =
+      static_cast<double>(std::max({unchanged.peak_kb, changed.peak_kb, aside.peak_kb}));
+  PrintRatio("mode 4 peak / last-data file", MB(peak_kb) / last_mb, 1.5);
+  fs::remove(last_copy);
+  fs::remove(db);
+}
+
 void BenchUploads(const fs::path& dir) {
   const int uploads = kUploadRules * kPartsPerRule;
   std::printf("uploads: mode 3, %d rules x %d parts = %d small files\n", kUploadRules,
@@ -470,7 +407,7 @@ void BenchUploads(const fs::path& dir) {
   Require(Run(create), "creating the SQLite table");
 
   const fs::path folder = dir / "uploads";
-  std::vector<RuleText> rules;
+  std::vector<bench::RuleText> rules;
   for (int r = 0; r < kUploadRules; ++r) {
     rules.push_back({(folder / "out" / ("rule" + std::to_string(r) + ".xml")).string(),
                      "SELECT id, name, qty", "FROM small", "ORDER BY id",
@@ -545,7 +482,7 @@ void BenchUploads(const fs::path& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  long rows = 1000000;
+  std::vector<long> row_counts = {1000000};
   fs::path base = fs::temp_directory_path();
   std::string only;
   bool keep = false;
@@ -554,7 +491,13 @@ int main(int argc, char** argv) {
     if (option == "--keep") {
       keep = true;
     } else if (i + 1 < argc) {
-      if (option == "--rows") rows = std::atol(argv[i + 1]);
+      if (option == "--rows") {
+        row_counts.clear();
+        std::stringstream list(argv[i + 1]);
+        for (std::string count; std::getline(list, count, ',');) {
+          row_counts.push_back(std::atol(count.c_str()));
+        }
+      }
       if (option == "--dir") base = argv[i + 1];
       if (option == "--only") only = argv[i + 1];
       ++i;
@@ -568,8 +511,11 @@ int main(int argc, char** argv) {
   const fs::path dir = pattern;
   int status = 0;
   try {
-    if (only.empty() || only == "sqlite") BenchSqlite(dir, rows);
-    if (only.empty() || only == "postgres") BenchPostgres(dir, rows, keep);
+    for (const long rows : row_counts) {
+      if (only.empty() || only == "sqlite") BenchSqlite(dir, rows);
+      if (only.empty() || only == "postgres") BenchPostgres(dir, rows, keep);
+    }
+    if (only.empty() || only == "diff") BenchDiff(dir, row_counts.front());
     if (only.empty() || only == "uploads") BenchUploads(dir);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_export: %s\n", e.what());

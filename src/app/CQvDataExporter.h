@@ -20,6 +20,9 @@
 
 namespace qv {
 
+class QueryPager;
+class XmlFileStream;
+
 // The export run: reads the export rules and data sources from the program folder and
 // exports every rule's query with the method the run's mode selects. Progress and
 // failures go to the trace routine; no operation throws. Every operation counts what
@@ -257,10 +260,14 @@ class CQvDataExporter {
   std::unique_ptr<ado::QueryCursor> OpenQuery(const std::string& sql,
                                               const std::shared_ptr<ado::Connection>& connection);
   // Export_DiffPerEntity on the recordset `query` gives at the step where it runs its
-  // query: the rule's query, or a page of it already read.
+  // query: the rule's query, or a page of it already read. With `open_pages` and last
+  // data, the query is read through the pager instead, a page at a time, and the new
+  // last data is written while the pages are compared; `query` then runs only when the
+  // whole result must be sent after all.
   void DiffPerEntity(const std::function<std::shared_ptr<ado::Recordset>()>& query,
                      const std::string& result_path, const std::string& import_rule,
-                     int32_t& changed_count);
+                     int32_t& changed_count,
+                     const std::function<std::unique_ptr<QueryPager>()>& open_pages = {});
 
   enum class EntityOutcome { kUnchanged, kDelivered, kUndelivered, kSkipped, kLastUnusable };
   // Process_DiffOneEntity, telling a send that failed from an unchanged entity.
@@ -279,11 +286,25 @@ class CQvDataExporter {
     std::optional<ado::Field> last_key;
     std::vector<ado::Field> compared;               // of rs, Source_Timestamp left out
     std::vector<std::optional<ado::Field>> before;  // the same names in last
-    // How often each key was met so far in the walk.
-    std::unordered_map<std::string, int32_t> occurrences;
-    // The last data's records by key, in order: looked up by hash, not by a filter.
-    std::unordered_map<std::string, std::vector<size_t>> last_records;
-    size_t last_record_count = 0;     // records in last_records
+    // One key's records in the last data, in order, and how often the walk met it.
+    struct KeyRecords {
+      static constexpr size_t kNone = static_cast<size_t>(-1);
+      size_t first = kNone;      // most keys have one record: no allocation for it
+      std::vector<size_t> more;  // the second and later
+      int32_t seen = 0;
+      size_t Count() const { return first == kNone ? 0 : 1 + more.size(); }
+      size_t At(size_t k) const { return k == 0 ? first : more[k - 1]; }
+      void Add(size_t record) {
+        if (first == kNone) {
+          first = record;
+        } else {
+          more.push_back(record);
+        }
+      }
+    };
+    // Looked up by hash, not by a filter; also holds the query's keys the last data lacks.
+    std::unordered_map<std::string, KeyRecords> keys;
+    size_t last_record_count = 0;     // last-data records in keys
     bool last_keys_unusable = false;  // a key of the last data does not read as text
   };
   // Whether the current record of the walk's query differs from record `record` of the
@@ -292,6 +313,11 @@ class CQvDataExporter {
                                     size_t record);
   static EntityFields LookUpEntityFields(const std::shared_ptr<ado::Recordset>& rs,
                                          const std::shared_ptr<ado::Recordset>& last);
+  // CreateLastDataFileFromRS for last data written as the query was read: puts `file`
+  // in place unless it holds no rows. True when it did.
+  bool CommitNewLastData(const std::string& result_path, XmlFileStream& file);
+  // Points the query's side of `known` at `rs`, the next page of the same query.
+  static void BindQueryFields(EntityFields& known, const std::shared_ptr<ado::Recordset>& rs);
   // entity_fields_ when it was looked up for this pair, else null.
   const EntityFields* KnownFields(const std::shared_ptr<ado::Recordset>& rs,
                                   const std::shared_ptr<ado::Recordset>& last) const;

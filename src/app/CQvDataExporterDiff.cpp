@@ -12,6 +12,7 @@
 #include "ado/FieldValue.h"
 #include "ado/Text.h"
 #include "app/CQvDataExporter.h"
+#include "app/QueryPager.h"
 #include "app/ResultFileNames.h"
 #include "fs/basFileSystemPaths.h"
 #include "platform/StopSignal.h"
@@ -22,6 +23,7 @@
 #include "shared/QvSharedRecordCopier.h"
 #include "shared/QvSharedStrings.h"
 #include "store/CQvXMLManip.h"
+#include "store/XmlFileStream.h"
 #include "upload/CQVFileXfer.h"
 #include "util/basCQvStringManipulation.h"
 
@@ -33,6 +35,8 @@ constexpr const char* kKeyField = "tSID";
 constexpr int32_t kMaxChangeFileNumber = 999999;
 constexpr const char* kDeliveredFolder = "LastTx";
 constexpr const char* kUndeliveredFolder = "Unsent";
+// Rows of the query held at once while it is compared with its last data.
+constexpr int32_t kDiffPageRows = 1000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -66,25 +70,55 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
                                            const std::string& result_path,
                                            const std::string& import_rule, int32_t& changed_count) {
   folder_listings_.clear();
+  const auto connection = [&] {
+    if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
+    return data_source->GetConnection(QvDataSource::kSharedConnection);
+  };
   DiffPerEntity(
       [&] {
-        if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
-        std::shared_ptr<ado::Recordset> rs =
-            GetRS(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
+        std::shared_ptr<ado::Recordset> rs = GetRS(sql, connection());
         if (rs) stats_.rows_read += rs->RecordCount();
         return rs;
       },
-      result_path, import_rule, changed_count);
+      result_path, import_rule, changed_count,
+      [&]() -> std::unique_ptr<QueryPager> {
+        const std::shared_ptr<ado::Connection> shared = connection();
+        std::unique_ptr<ado::QueryCursor> cursor = OpenQuery(sql, shared);
+        if (!cursor) return nullptr;
+        return std::make_unique<QueryPager>(shared, sql, std::move(cursor));
+      });
 }
 
-void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Recordset>()>& query,
-                                    const std::string& result_path, const std::string& import_rule,
-                                    int32_t& changed_count) {
+void CQvDataExporter::DiffPerEntity(
+    const std::function<std::shared_ptr<ado::Recordset>()>& query, const std::string& result_path,
+    const std::string& import_rule, int32_t& changed_count,
+    const std::function<std::unique_ptr<QueryPager>()>& open_pages) {
   changed_count = 0;
   int32_t processed = 0;
   int line = 0;
   std::shared_ptr<ado::Recordset> rs;
   std::shared_ptr<ado::Recordset> last;
+  // With last data, the query read a page at a time and the new last data written
+  // from the same pages; the file replaces the last data only once the walk is done.
+  std::unique_ptr<QueryPager> pages;
+  std::optional<XmlFileStream> new_last;
+  bool new_last_failed = false;
+  const auto new_last_lost = [&] {
+    Trace(kClass + ".CreateLastDataFileFromRS, @Line#5", kEventWarning, CurrentErrorRecord());
+    ++stats_.failures;
+    new_last.reset();
+    new_last_failed = true;
+  };
+  const auto write_new_last = [&] {
+    if (!new_last) return;
+    const Clock::time_point write_start = Clock::now();
+    try {
+      new_last->WriteRows(rs->Records());
+    } catch (...) {
+      new_last_lost();
+    }
+    diff_times_.write += SecondsSince(write_start);
+  };
   try {
     line = 1;
     Trace(kClass + ".Export_DiffPerEntity, Test Start ZRA 001, File: " + result_path,
@@ -97,7 +131,19 @@ void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Rec
     last = GetLastDataRS(result_path);
 
     line = 3;
-    rs = query();
+    if (last && open_pages) {
+      pages = open_pages();
+      if (pages) {
+        try {
+          rs = pages->NextPage(kDiffPageRows);
+        } catch (...) {
+          Trace(kClass + ".GetRS", kEventWarning, CurrentErrorRecord());
+          ++stats_.failures;
+        }
+      }
+    } else {
+      rs = query();
+    }
     if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
     diff_times_.query += SecondsSince(query_start);
 
@@ -121,35 +167,67 @@ void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Rec
     bool same_as_last = false;
     if (last) {
       const Clock::time_point walk_start = Clock::now();
-      const double io_before = diff_times_.write + diff_times_.upload;
+      const double io_before = diff_times_.write + diff_times_.upload + diff_times_.query;
       entity_fields_ = LookUpEntityFields(rs, last);
-      int64_t unchanged = 0;
-      for (; !rs->Eof(); rs->MoveNext()) {
-        if (platform::StopRequested()) {
-          all_delivered = false;  // the entities left were not compared: keep the last data
-          break;
+      if (pages) {
+        try {
+          new_last.emplace(GetLasDataFileName(result_path), rs->FieldDefs());
+        } catch (...) {
+          new_last_lost();
         }
-        const EntityOutcome outcome = DiffOneEntity(rs, last, result_path, import_rule);
-        if (outcome == EntityOutcome::kLastUnusable) {
-          send_whole = true;
-          break;
-        }
-        if (outcome == EntityOutcome::kDelivered) ++changed_count;
-        if (outcome == EntityOutcome::kUndelivered) all_delivered = false;
-        if (outcome == EntityOutcome::kUnchanged) ++unchanged;
-        ++processed;
       }
-      same_as_last = !send_whole && rs->Eof() && unchanged == rs->RecordCount() &&
+      int64_t unchanged = 0;
+      for (bool stopped = false; !stopped;) {
+        write_new_last();
+        for (; !rs->Eof(); rs->MoveNext()) {
+          if (platform::StopRequested()) {
+            all_delivered = false;  // the entities left were not compared: keep the last data
+            stopped = true;
+            break;
+          }
+          const EntityOutcome outcome = DiffOneEntity(rs, last, result_path, import_rule);
+          if (outcome == EntityOutcome::kLastUnusable) {
+            send_whole = true;
+            stopped = true;
+            break;
+          }
+          if (outcome == EntityOutcome::kDelivered) ++changed_count;
+          if (outcome == EntityOutcome::kUndelivered) all_delivered = false;
+          if (outcome == EntityOutcome::kUnchanged) ++unchanged;
+          ++processed;
+        }
+        if (stopped || !pages) break;
+        const Clock::time_point fetch_start = Clock::now();
+        rs = pages->NextPage(kDiffPageRows);
+        diff_times_.query += SecondsSince(fetch_start);
+        if (rs->Eof()) break;
+        BindQueryFields(*entity_fields_, rs);
+      }
+      const int64_t rows = pages ? pages->RowsRead() : rs->RecordCount();
+      same_as_last = !send_whole && rs->Eof() && unchanged == rows &&
                      entity_fields_->last_record_count == static_cast<size_t>(unchanged);
       entity_fields_.reset();
-      diff_times_.compare +=
-          SecondsSince(walk_start) - (diff_times_.write + diff_times_.upload - io_before);
+      diff_times_.compare += SecondsSince(walk_start) - (diff_times_.write + diff_times_.upload +
+                                                         diff_times_.query - io_before);
       if (send_whole) {
         SetAsideLastData(result_path, "its tSID values cannot be looked up");
       } else {
         Trace("QRT Subset records:" + std::to_string(processed) +
                   ", Changed:" + std::to_string(changed_count),
               kEventInformation);
+      }
+    }
+    if (pages) {
+      if (!send_whole) {
+        TraceValueWarnings(pages->Warnings());
+        stats_.rows_read += pages->RowsRead();
+      }
+      if (send_whole) {
+        // The pages read so far are gone: the whole result is read again.
+        new_last.reset();
+        pages.reset();
+        rs = query();
+        if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
       }
     }
     if (send_whole) {
@@ -171,7 +249,11 @@ void CQvDataExporter::DiffPerEntity(const std::function<std::shared_ptr<ado::Rec
       Trace("The last data is up to date: " + GetLasDataFileName(result_path), kEventInformation);
     } else if (all_delivered) {
       const Clock::time_point write_start = Clock::now();
-      CreateLastDataFileFromRS(result_path, rs);
+      if (pages) {
+        if (!new_last_failed) CommitNewLastData(result_path, *new_last);
+      } else {
+        CreateLastDataFileFromRS(result_path, rs);
+      }
       diff_times_.write += SecondsSince(write_start);
     } else {
       Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
@@ -217,8 +299,10 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
 
     // The k-th record of a key in the query stands for its k-th record in the last data.
     int32_t occurrence = 0;
+    EntityFields::KeyRecords* records = nullptr;
     if (known) {
-      occurrence = entity_fields_->occurrences[sid]++;
+      records = &entity_fields_->keys[sid];
+      occurrence = records->seen++;
       if (occurrence == 1 && !repeated_key_reported_) {
         repeated_key_reported_ = true;
         Trace(kClass + ".Export_DiffPerEntity, tSID " + sid + " occurs more than once in " +
@@ -237,9 +321,8 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
         known ? known->last_key : last->Fields().Find(kKeyField);
     if (known && last_key) {
       if (known->last_keys_unusable) return EntityOutcome::kLastUnusable;
-      const auto it = known->last_records.find(sid);
-      if (it != known->last_records.end() && static_cast<size_t>(occurrence) < it->second.size()) {
-        last_record = it->second[static_cast<size_t>(occurrence)];
+      if (static_cast<size_t>(occurrence) < records->Count()) {
+        last_record = records->At(static_cast<size_t>(occurrence));
         found = true;
       }
     } else if (last_key) {
@@ -377,29 +460,37 @@ std::optional<bool> CQvDataExporter::CompareEntity(const std::shared_ptr<ado::Re
   }
 }
 
+void CQvDataExporter::BindQueryFields(EntityFields& known,
+                                      const std::shared_ptr<ado::Recordset>& rs) {
+  known.rs = rs.get();
+  known.rs_key = rs->Fields().Find(kKeyField);
+  known.compared.clear();
+  const ado::Fields fields = rs->Fields();
+  for (int32_t i = 0; i < fields.Count(); ++i) {
+    const ado::Field field = fields.Item(static_cast<size_t>(i));
+    if (!IsTS_TypeAttribute(field.Name())) known.compared.push_back(field);
+  }
+}
+
 CQvDataExporter::EntityFields CQvDataExporter::LookUpEntityFields(
     const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last) {
   EntityFields known;
-  known.rs = rs.get();
+  BindQueryFields(known, rs);
   known.last = last.get();
-  known.rs_key = rs->Fields().Find(kKeyField);
   known.last_key = last->Fields().Find(kKeyField);
-  const ado::Fields fields = rs->Fields();
   const ado::Fields last_fields = last->Fields();
-  for (int32_t i = 0; i < fields.Count(); ++i) {
-    const ado::Field field = fields.Item(static_cast<size_t>(i));
-    if (IsTS_TypeAttribute(field.Name())) continue;
-    known.compared.push_back(field);
+  for (const ado::Field& field : known.compared) {
     known.before.push_back(last_fields.Find(field.Name()));
   }
   if (known.last_key) {
     const ado::RecordStore& store = last->Records();
+    known.keys.reserve(store.RecordCount());
     for (size_t record = 0; record < store.RecordCount(); ++record) {
       if (store.Status(record) & ado::adRecDeleted) continue;
       const ado::Variant key = store.Get(record, known.last_key->Index());
       if (key.IsNull()) continue;
       try {
-        known.last_records[QvSharedStrings::ToText(key)].push_back(record);
+        known.keys[QvSharedStrings::ToText(key)].Add(record);
         ++known.last_record_count;
       } catch (const ado::Error&) {
         known.last_keys_unusable = true;

@@ -12,6 +12,7 @@
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedFileSystem.h"
 #include "store/CQvXMLManip.h"
+#include "store/XmlFileStream.h"
 
 namespace qv {
 namespace {
@@ -144,6 +145,25 @@ bool CQvDataExporter::CreateLastDataFileFromRS(const std::string& result_path,
   } catch (...) {
     Trace(kClass + ".CreateLastDataFileFromRS, @Line#" + std::to_string(line), kEventWarning,
           CurrentErrorRecord());
+    ++stats_.failures;
+    return false;
+  }
+}
+
+bool CQvDataExporter::CommitNewLastData(const std::string& result_path, XmlFileStream& file) {
+  const std::string last_file = GetLasDataFileName(result_path);
+  Trace("Saving last data xml to: " + last_file, kEventInformation);
+  if (file.Rows() == 0) {
+    Trace(kClass + ".CreateLastDataFileFromRS, the result has no records; the last data " +
+              "stays as it was: " + last_file,
+          kEventWarning);
+    return false;
+  }
+  try {
+    file.Commit(flush_each_file_);
+    return true;
+  } catch (...) {
+    Trace(kClass + ".CreateLastDataFileFromRS, @Line#5", kEventWarning, CurrentErrorRecord());
     ++stats_.failures;
     return false;
   }

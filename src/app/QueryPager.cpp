@@ -13,6 +13,12 @@ QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::s
   cursor_ = connection_->OpenCursor(sql_);
 }
 
+QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
+                       std::unique_ptr<ado::QueryCursor> cursor)
+    : connection_(std::move(connection)), sql_(sql), cursor_(std::move(cursor)) {
+  if (!cursor_) throw ado::Error(ado::kErrObjectRequired, "QueryPager", "no query");
+}
+
 std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {
   ado::RecordsetData data;
   data.fields = cursor_->Fields();

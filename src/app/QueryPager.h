@@ -20,6 +20,10 @@ class QueryPager {
   // Runs the ordered query on `connection`, which the pager keeps open. Throws
   // ado::Error when the query fails.
   QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql);
+  // Pages of `sql` as it is, in the query's own row order; `connection` is the one the
+  // cursor was opened on.
+  QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
+             std::unique_ptr<ado::QueryCursor> cursor);
 
   // The next `rows` rows (fewer at the end of the result, none past it) as an open
   // client-side static recordset with batch optimistic locking on its first record.

@@ -17,6 +17,8 @@
 #include "shared/QvSharedADO.h"
 #include "shared/QvSharedFileSystem.h"
 #include "shared/QvSharedStrings.h"
+#include "store/TemporaryFile.h"
+#include "store/XmlFileStream.h"
 
 namespace qv {
 namespace {
@@ -75,73 +77,6 @@ void ForEachField(ado::Recordset& rs, Apply&& apply) {
   for (int32_t i = 0; i < fields.Count(); ++i) {
     apply(fields.Find(fields.Item(static_cast<size_t>(i)).Name()));
   }
-}
-
-// A new file beside the target that nobody else uses; removed again unless committed.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::filesystem::path& target) {
-    const std::filesystem::path folder =
-        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    std::random_device seed;
-    std::mt19937_64 random(seed());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      char suffix[32];
-      std::snprintf(suffix, sizeof suffix, ".tmp%08llx",
-                    static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
-      const std::string candidate = (folder / ("." + target.filename().string() + suffix)).string();
-      fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ >= 0) {
-        path_ = candidate;
-        return;
-      }
-      if (errno != EEXIST) break;
-    }
-    throw ErrorFromErrno(errno, kClass, "Cannot create a temporary file in " + folder.string());
-  }
-  ~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(path_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  const std::string& Path() const { return path_; }
-
-  // Gives the new file the permissions of the file it replaces.
-  void KeepModeOf(const std::string& target) {
-    struct stat info {};
-    if (::stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-      ::fchmod(fd_, info.st_mode & 07777);
-    }
-  }
-
-  // The content must be on disk before the rename makes it the target.
-  void Sync() {
-    if (::fsync(fd_) != 0) throw ErrorFromErrno(errno, kClass, "Cannot flush " + path_);
-  }
-
-  void RenameTo(const std::string& target) {
-    if (::rename(path_.c_str(), target.c_str()) != 0) {
-      throw ErrorFromErrno(errno, kClass, "Cannot replace " + target);
-    }
-    committed_ = true;
-  }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-  bool committed_ = false;
-};
-
-// Makes a finished rename durable; a folder that cannot be synced loses nothing now.
-void SyncFolderOf(const std::filesystem::path& target) {
-  const std::filesystem::path folder =
-      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 }  // namespace
@@ -212,24 +147,24 @@ std::optional<int64_t> CQvXMLManip::SaveQueryToXML(ado::QueryCursor& cursor,
       ReportToErrorLog, false,
       [&](int& line) {
         line = 1;
-        TemporaryFile temporary{std::filesystem::path(path)};
-        temporary.KeepModeOf(path);
+        constexpr size_t kBlockRows = 1000;
+        XmlFileStream file(path, cursor.Fields());
         line = 2;
-        // A query's recordset is opened with batch optimistic locking: updatable.
-        ado::PersistProperties properties;
-        properties.updatable = true;
-        try {
-          rows = ado::WriteQueryXmlFile(cursor, properties, temporary.Path());
-          if (flush_to_disk) temporary.Sync();
-        } catch (const ado::Error& e) {
-          rows.reset();
-          ado::ErrorRecord record = e.record();
-          record.description = path + " not written: " + record.description;
-          throw ado::Error(std::move(record));
+        ado::RecordStore block(cursor.Fields().size());
+        for (;;) {
+          try {
+            if (cursor.FetchInto(block, kBlockRows) == 0) break;
+          } catch (const ado::Error& e) {
+            ado::ErrorRecord record = e.record();
+            record.description = path + " not written: " + record.description;
+            throw ado::Error(std::move(record));
+          }
+          file.WriteRows(block);
+          block = ado::RecordStore(cursor.Fields().size());
         }
         line = 3;
-        temporary.RenameTo(path);
-        if (flush_to_disk) SyncFolderOf(std::filesystem::path(path));
+        file.Commit(flush_to_disk);
+        rows = file.Rows();
         return true;
       },
       AtLine(std::string(kClass) + ".SaveQueryToXML, @Line#"));

@@ -500,6 +500,72 @@ TEST_F(CQvDataExporterDiffExport, RepeatedKeysAreMatchedInOrderAndReportedOnce) 
   EXPECT_EQ(ColumnOf(home_.Out("LastTx/" + sent[0]), "name"), std::vector<std::string>{"TWO"});
 }
 
+// The query read a page at a time writes the last data and change files that the walk
+// of the whole recordset writes: every column type, nulls, changes on every page.
+TEST_F(CQvDataExporterDiffExport, PagedWalkWritesWhatTheRecordsetWalkWrites) {
+  Sql("CREATE TABLE every(tSID TEXT, i INTEGER, big BIGINT, r REAL, v VARCHAR(40), t TEXT, "
+      "b BLOB, n NUMERIC(12,3), d DATE, ts DATETIME, flag BIT, Source_Timestamp TEXT)");
+  Sql("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 2600) "
+      "INSERT INTO every SELECT printf('k%05d', x), IIF(x % 7 = 0, NULL, x * 1000003), "
+      "IIF(x % 11 = 0, NULL, x * 4000000007), IIF(x % 5 = 0, NULL, x / 3.0), "
+      "IIF(x % 3 = 0, NULL, 'v' || x), IIF(x % 4 = 0, NULL, 'text <&> ' || x), "
+      "IIF(x % 6 = 0, NULL, CAST(printf('%08x', x) AS BLOB)), IIF(x % 9 = 0, NULL, x * 1.125), "
+      "IIF(x % 8 = 0, NULL, date(1700000000 + x * 86400, 'unixepoch')), "
+      "IIF(x % 10 = 0, NULL, datetime(1700000000 + x * 3599, 'unixepoch')), "
+      "IIF(x % 13 = 0, NULL, x % 2), 't1' FROM n");
+  const std::string query = "SELECT * FROM every ORDER BY tSID";
+  int32_t changed = -1;
+  exporter_.Export_DiffPerEntity(query, source_, Result(), "Apps", changed);
+  const std::string old_last = home_.Out("old-last.xml");
+  fs::copy_file(Last(), old_last);
+
+  Sql("UPDATE every SET Source_Timestamp = 't2'");
+  Sql("UPDATE every SET i = NULL WHERE tSID IN ('k00001', 'k01500')");
+  Sql("UPDATE every SET t = 'now set' WHERE tSID = 'k00004'");
+  Sql("UPDATE every SET r = r + 0.5, b = NULL WHERE tSID = 'k02599'");
+  Sql("UPDATE every SET ts = '2030-01-01 10:00:00' WHERE tSID = 'k01001'");
+  Sql("DELETE FROM every WHERE tSID IN ('k00002', 'k02000')");
+  Sql("INSERT INTO every (tSID, v) VALUES ('k01000a', 'new'), ('k09999', NULL)");
+  const std::vector<std::string> expected_keys = {"k00001", "k00004", "k01000a", "k01001",
+                                                  "k01500", "k02599", "k09999"};
+
+  // The reference: the whole result as one recordset, each record through the
+  // filter-based compare, the recordset written as last data.
+  const std::string ref_result = home_.Out("ref/Apps.xml");
+  CQvDataExporter reference(traces_.Fn());
+  const auto rs = reference.GetRS(query, source_->GetConnection(QvDataSource::kSharedConnection));
+  ASSERT_NE(rs, nullptr);
+  const auto last = CQvXMLManip().OpenXMLToRS(old_last, false);
+  fs::create_directories(home_.Out("ref"));
+  for (rs->MoveFirst(); !rs->Eof(); rs->MoveNext()) {
+    reference.Process_DiffOneEntity(rs, last, ref_result, "Apps");
+  }
+  ASSERT_TRUE(reference.CreateLastDataFileFromRS(ref_result, rs));
+
+  exporter_.Export_DiffPerEntity(query, source_, Result(), "Apps", changed);
+
+  EXPECT_EQ(changed, static_cast<int32_t>(expected_keys.size()));
+  EXPECT_EQ(test::ReadBytes(Last()), test::ReadBytes(home_.Out("ref/last/Apps.xml")));
+  const auto change_files = [&](const std::string& folder) {
+    std::vector<std::string> bytes;
+    for (const std::string& file : ChangeFilesIn(folder)) {
+      bytes.push_back(test::ReadBytes(folder + "/" + file));
+    }
+    std::sort(bytes.begin(), bytes.end());
+    return bytes;
+  };
+  const std::vector<std::string> sent = change_files(home_.Out("LastTx"));
+  EXPECT_EQ(sent, change_files(home_.Out("ref/LastTx")));
+  std::vector<std::string> keys;
+  for (const std::string& file : ChangeFilesIn(home_.Out("LastTx"))) {
+    const auto values = ColumnOf(home_.Out("LastTx/" + file), "tSID");
+    keys.insert(keys.end(), values.begin(), values.end());
+  }
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(keys, expected_keys);
+  EXPECT_EQ(exporter_.Stats().failures, 0) << traces_.All();
+}
+
 // --- Page files ---
 
 TEST_F(CQvDataExporterDiffExport, PageIsSentWhenItDiffersAndBecomesLastDataOnlyOnceDelivered) {

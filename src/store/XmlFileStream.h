@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ado/FieldDef.h"
+#include "ado/RecordStore.h"
+#include "ado/XmlWriter.h"
+
+namespace qv {
+
+class TemporaryFile;
+
+// A query's result written to a file while its rows are read, a block at a time, with
+// the bytes CQvXMLManip::SaveRSToXML writes for the recordset GetRS makes of the same
+// rows. The rows go to a temporary beside the file; Commit renames it over the file,
+// and a stream dropped before that removes it and leaves the file as it was. Every
+// failure throws ado::Error.
+class XmlFileStream {
+ public:
+  XmlFileStream(const std::string& path, const std::vector<ado::FieldDef>& fields);
+  ~XmlFileStream();
+  XmlFileStream(const XmlFileStream&) = delete;
+  XmlFileStream& operator=(const XmlFileStream&) = delete;
+
+  void WriteRows(const ado::RecordStore& block);
+  int64_t Rows() const { return rows_; }
+  // Ends the file and puts it at the path; with `flush_to_disk` the file and the
+  // rename reach the disk first.
+  void Commit(bool flush_to_disk);
+
+ private:
+  class Sink;
+  std::string path_;
+  std::unique_ptr<TemporaryFile> file_;
+  std::unique_ptr<Sink> sink_;
+  std::unique_ptr<ado::RecordsetXmlStream> stream_;
+  int64_t rows_ = 0;
+};
+
+}  // namespace qv
