@@ -22,6 +22,7 @@
 #include "shared/QvSharedFileSystem.h"
 #include "shared/QvSharedStrings.h"
 #include "store/CQvXMLManip.h"
+#include "store/XmlFileStream.h"
 #include "upload/CQVFileXfer.h"
 
 namespace qv {
@@ -498,6 +499,24 @@ bool CQvDataExporter::SaveAndSend(const std::shared_ptr<ado::Recordset>& rs,
   }
 }
 
+bool CQvDataExporter::SavePartAndSend(QueryPager& pager, int64_t rows, const std::string& part_file,
+                                      const std::string& upload_folder) {
+  CreateFolderOf(part_file);
+  Trace("Save to " + part_file, kEventInformation);
+  std::optional<int64_t> written;
+  try {
+    XmlFileStream out(part_file, pager.Fields());
+    written = pager.WriteNext(rows, out);
+    out.Commit(flush_each_file_);
+  } catch (...) {
+    written.reset();
+    Trace(kClass + ".Export", kEventWarning, CurrentErrorRecord());
+  }
+  if (written) stats_.rows_read += *written;
+  if (written == 0) Trace("The query returned no records", kEventWarning);
+  return SendWritten(written.has_value(), part_file, upload_folder);
+}
+
 bool CQvDataExporter::SendWritten(bool written, const std::string& target_file,
                                   const std::string& upload_folder) {
   if (!written) {
@@ -651,11 +670,13 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
       Trace(kClass + ".ExportSplit, Test Start ZRA 001, File: " + part_file, kEventInformation);
 
       line = 5;
-      const std::shared_ptr<ado::Recordset> rows =
-          pager.NextPage(ranges[i].to_row - ranges[i].from_row + 1);
-      stats_.rows_read += rows->RecordCount();
       ++stats_.pages;
-      SaveAndSend(rows, part_file, false, upload_folder);
+      // A part that could not be read or written ends the split: the rows after it
+      // would land in the wrong parts.
+      if (!SavePartAndSend(pager, ranges[i].to_row - ranges[i].from_row + 1, part_file,
+                           upload_folder)) {
+        throw ado::Error(ado::kErrPathNotFound, kClass, part_file + " was not written");
+      }
 
       line = 6;
       Trace(kClass + ".ExportSplit, Test End ZRA 001, File: " + part_file, kEventInformation);

@@ -242,6 +242,10 @@ class CQvDataExporter {
   // does. True when the file was written.
   bool SaveAndSend(const std::shared_ptr<ado::Recordset>& rs, const std::string& target_file,
                    bool encode, const std::string& upload_folder);
+  // One part of a split export: the pager's next `rows` rows streamed to `part_file`,
+  // then sent as Export sends. False when the part could not be read or written.
+  bool SavePartAndSend(QueryPager& pager, int64_t rows, const std::string& part_file,
+                       const std::string& upload_folder);
   // After a save: counts a written file and sends it; reports one that was not written
   // and sends nothing. Whether it was written.
   bool SendWritten(bool written, const std::string& target_file, const std::string& upload_folder);

@@ -1,5 +1,6 @@
 #include "app/QueryPager.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "ado/AdoEnums.h"
@@ -34,6 +35,21 @@ std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {
   rs->SetSource(sql_);
   rs->OpenWith(std::move(data));
   return rs;
+}
+
+int64_t QueryPager::WriteNext(int64_t rows, XmlFileStream& out) {
+  constexpr int64_t kBlockRows = 1000;
+  int64_t written = 0;
+  while (written < rows) {
+    ado::RecordStore block(cursor_->Fields().size());
+    const size_t got =
+        cursor_->FetchInto(block, static_cast<size_t>(std::min(kBlockRows, rows - written)));
+    if (got == 0) break;
+    out.WriteRows(block);
+    written += static_cast<int64_t>(got);
+  }
+  rows_read_ += written;
+  return written;
 }
 
 }  // namespace qv

@@ -8,6 +8,7 @@
 #include "ado/Connection.h"
 #include "ado/QueryCursor.h"
 #include "ado/Recordset.h"
+#include "store/XmlFileStream.h"
 
 namespace qv {
 
@@ -29,6 +30,10 @@ class QueryPager {
   // client-side static recordset with batch optimistic locking on its first record.
   // Throws ado::Error when reading fails.
   std::shared_ptr<ado::Recordset> NextPage(int32_t rows);
+  // The next `rows` rows (fewer at the end) written to `out` a block at a time, without
+  // a recordset: memory holds one block. Returns the rows written. Throws ado::Error.
+  int64_t WriteNext(int64_t rows, XmlFileStream& out);
+  const std::vector<ado::FieldDef>& Fields() const { return cursor_->Fields(); }
   // Rows handed out so far.
   int64_t RowsRead() const { return rows_read_; }
   // What the rows read so far changed to fit a recordset file (QueryCursor::Warnings).
