@@ -34,7 +34,7 @@ constexpr int32_t kLevelFileChange = 32;
 constexpr int32_t kLevelObject = 64;
 constexpr int32_t kLevelLookup = 128;
 
-// Attribute bits as the original platform numbers them.
+// File attribute bits of the attribute values callers pass and get.
 constexpr int32_t kAttributeReadOnly = 1;
 constexpr int32_t kAttributeHidden = 2;
 constexpr int32_t kAttributeDirectory = 16;

@@ -5,7 +5,7 @@
 // Path routines of the basFileSystem module for code outside CQvFileSystem.
 namespace qv {
 
-// The separator between folders ("\" on the original platform).
+// The separator between folders.
 inline constexpr char kPathSeparator = '/';
 inline constexpr const char* kPathSeparatorText = "/";
 

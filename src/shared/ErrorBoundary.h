@@ -23,7 +23,7 @@ void ReportToErrorLog(const std::string& message, const ado::ErrorRecord& error,
 // Call only inside a catch block.
 ado::ErrorRecord CurrentErrorRecord();
 
-// The boundary of one documented operation. `body(line)` runs with `line` the step
+// The error boundary of one public operation. `body(line)` runs with `line` the step
 // counter, which the body sets before each step. Any exception is caught, reported
 // as `message(line)` with its error record, event type 2 and caller level 1, and
 // the neutral result is returned instead. Nothing escapes.

@@ -22,7 +22,7 @@ using test::WriteBytes;
 
 constexpr char kUrl[] = "http://127.0.0.1:9/in";
 
-TEST(CQVFileXfer, CommandLineTextAndAddressHaveTheDocumentedForm) {
+TEST(CQVFileXfer, CommandLineTextAndAddressHaveTheUploaderForm) {
   EXPECT_EQ(CQVFileXfer::UploadAddress("S", "R 1", "a.xml"), "S?ImpID=R%201&FN=a.xml");
   EXPECT_EQ(CQVFileXfer::UploadAddress("http://h/u?k=1", "a&b=c/d", "x y#1+2.xml"),
             "http://h/u?k=1?ImpID=a%26b%3Dc%2Fd&FN=x%20y%231%2B2.xml");
