@@ -152,7 +152,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
   const auto begin_rule = [&](int32_t index, int64_t total) {
     rule_start_time = Clock::now();
     rules_failed_before = stats_.rules_failed;
-    rule_start_ = Totals();
+    rule_start_ = stats_;
     rule_ = RuleStats{};
     rule_.target_path = target_path;
     if (observer_) observer_->RuleStarted(target_path, index, static_cast<int32_t>(total));
@@ -302,32 +302,9 @@ void CQvDataExporter::ExportAll(int16_t mode) {
   stats_.seconds = seconds_since_start();
 }
 
-RuleStats CQvDataExporter::Totals() const {
-  RuleStats totals;
-  totals.rows_read = stats_.rows_read;
-  totals.pages = stats_.pages;
-  totals.entities_new = stats_.entities_new;
-  totals.entities_changed = stats_.entities_changed;
-  totals.entities_unchanged = stats_.entities_unchanged;
-  totals.files_written = stats_.files_written;
-  totals.files_sent = stats_.files_sent;
-  totals.sends_failed = stats_.sends_failed;
-  totals.failures = stats_.failures;
-  return totals;
-}
-
 RuleStats CQvDataExporter::RuleSoFar() const {
-  const RuleStats now = Totals();
   RuleStats rule = rule_;
-  rule.rows_read = now.rows_read - rule_start_.rows_read;
-  rule.pages = now.pages - rule_start_.pages;
-  rule.entities_new = now.entities_new - rule_start_.entities_new;
-  rule.entities_changed = now.entities_changed - rule_start_.entities_changed;
-  rule.entities_unchanged = now.entities_unchanged - rule_start_.entities_unchanged;
-  rule.files_written = now.files_written - rule_start_.files_written;
-  rule.files_sent = now.files_sent - rule_start_.files_sent;
-  rule.sends_failed = now.sends_failed - rule_start_.sends_failed;
-  rule.failures = now.failures - rule_start_.failures;
+  static_cast<RunCounts&>(rule) = stats_.Since(rule_start_);
   return rule;
 }
 

@@ -217,8 +217,6 @@ class CQvDataExporter {
 
   void Trace(const std::string& text, int32_t event_type, const ado::ErrorRecord& error = {}) const;
 
-  // The run's counts so far as the fields of one rule.
-  RuleStats Totals() const;
   // The rule being worked on: its counts since it began.
   RuleStats RuleSoFar() const;
   // Tells the observer the running rule's counts.
@@ -367,7 +365,7 @@ class CQvDataExporter {
   std::function<std::string(const std::string&)> target_path_map_;
   RunObserver* observer_ = nullptr;
   // The run's counts when the running rule began, and what is known of it.
-  RuleStats rule_start_;
+  RunCounts rule_start_;
   RuleStats rule_;
 };
 

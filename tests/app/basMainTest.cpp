@@ -75,7 +75,9 @@ TEST(basMain, ExitStatusTellsSuccessFailureAndNoStart) {
   EXPECT_EQ(ExitStatus(stats), kExitNotStarted);
   stats.started = true;
   EXPECT_EQ(ExitStatus(stats), kExitSuccess);
-  for (auto field : {&RunStats::rules_failed, &RunStats::sends_failed, &RunStats::failures}) {
+  using Count = int32_t RunStats::*;
+  for (Count field : {Count{&RunStats::rules_failed}, Count{&RunStats::sends_failed},
+                      Count{&RunStats::failures}}) {
     RunStats failed = stats;
     failed.*field = 1;
     EXPECT_EQ(ExitStatus(failed), kExitFailure);
