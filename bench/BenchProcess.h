@@ -113,6 +113,17 @@ inline void Require(const Measure& m, const std::string& what) {
   }
 }
 
+// A new folder `prefix`-XXXXXX in `base` for a benchmark's files; throws when it cannot
+// be made.
+inline fs::path MakeWorkFolder(const fs::path& base, const std::string& prefix) {
+  std::string pattern = (base / (prefix + "-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot make a folder in " + base.string() + ": " +
+                             std::strerror(errno));
+  }
+  return pattern;
+}
+
 inline fs::path BinaryDir() {
   return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
 }

@@ -503,12 +503,13 @@ int main(int argc, char** argv) {
       ++i;
     }
   }
-  std::string pattern = (base / "bench-export-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
+  fs::path dir;
+  try {
+    dir = bench::MakeWorkFolder(base, "bench-export");
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s\n", error.what());
     return 1;
   }
-  const fs::path dir = pattern;
   int status = 0;
   try {
     for (const long rows : row_counts) {

@@ -86,9 +86,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_pages needs %s\n", missing.c_str());
     return 2;
   }
-  std::string pattern = (options.dir / "qvbench-pages-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) return 2;
-  const fs::path work = pattern;
+  fs::path work;
+  try {
+    work = bench::MakeWorkFolder(options.dir, "qvbench-pages");
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "bench_pages: %s\n", error.what());
+    return 2;
+  }
   qv::test::Receiver receiver;
 
   // Per row count, per mode: the measured run.

@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "platform/ProcessRunner.h"
 #include "shared/QvSharedStrings.h"
 #include "support/ExportSettingsFile.h"
@@ -309,12 +310,13 @@ int main(int argc, char** argv) {
   }
   ::setenv("NO_PROXY", "127.0.0.1", 1);
   ::setenv("no_proxy", "127.0.0.1", 1);
-  std::string pattern = (fs::temp_directory_path() / "bench-upload-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
+  fs::path dir;
+  try {
+    dir = bench::MakeWorkFolder(fs::temp_directory_path(), "bench-upload");
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s\n", error.what());
     return 1;
   }
-  const fs::path dir = pattern;
   int status = 0;
   try {
     {
