@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "ado/ConnectionBackend.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/OdbcBackend.h"
 #include "ado/OdbcConnectionString.h"
 #include "ado/SqliteBackend.h"
@@ -15,7 +15,7 @@ Connection::Connection() = default;
 Connection::~Connection() { Close(); }
 
 void Connection::Open(std::string_view connection_string) {
-  if (backend_) throw Error(kErrObjectOpen, "ODBC", "The connection is already open");
+  if (backend_) throw core::Error(core::kErrObjectOpen, "ODBC", "The connection is already open");
 
   std::string prepared = PrepareConnectionString(WithoutKey(connection_string, kNativeSqliteKey));
   std::unique_ptr<ConnectionBackend> backend;
@@ -38,7 +38,7 @@ void Connection::Close() noexcept {
 int32_t Connection::State() const { return backend_ ? adStateOpen : adStateClosed; }
 
 void Connection::SetCommandTimeout(int32_t seconds) {
-  if (seconds < 0) throw Error(kErrInvalidArgument, "ODBC", "CommandTimeout must not be negative");
+  if (seconds < 0) throw core::Error(core::kErrInvalidArgument, "ODBC", "CommandTimeout must not be negative");
   command_timeout_ = seconds;
 }
 
@@ -48,7 +48,7 @@ const std::string& Connection::DbmsName() const { return dbms_name_; }
 
 void Connection::RequireOpen() const {
   if (!backend_) {
-    throw Error(kErrObjectClosed, "ODBC", "Operation is not allowed when the object is closed");
+    throw core::Error(core::kErrObjectClosed, "ODBC", "Operation is not allowed when the object is closed");
   }
 }
 

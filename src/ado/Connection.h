@@ -15,7 +15,7 @@ class ConnectionBackend;
 
 // ADO's Connection over ODBC (the unixODBC driver manager), or over SQLite's own
 // library for connection strings naming the SQLite 3 ODBC driver (see Open). Every
-// failing call throws ado::Error with number kErrProvider, source "ODBC" and the
+// failing call throws core::Error with number kErrProvider, source "ODBC" and the
 // driver's (or SQLite's) "[SQLSTATE] message (native N)".
 //
 // Texts cross the ODBC API as UTF-8 through the narrow entry points, which the SQLite

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace ado {
 
@@ -21,7 +21,7 @@ constexpr std::array<Int128, 39> kPow10 = MakePowers();
 
 Int128 Abs(Int128 v) { return v < 0 ? -v : v; }
 
-[[noreturn]] void ThrowOverflow(const char* where) { throw Error(kErrOverflow, where, "Overflow"); }
+[[noreturn]] void ThrowOverflow(const char* where) { throw core::Error(core::kErrOverflow, where, "Overflow"); }
 
 // Divides by 10^digits, rounding half to even.
 Int128 DivRoundHalfEven(Int128 value, int digits) {
@@ -287,7 +287,7 @@ bool Date::InRange(double days) { return days > kMinDays - 1 && days < kMaxDays 
 
 Date Date::FromParts(const Parts& parts) {
   if (parts.year < 100 || parts.year > 9999) ThrowOverflow("Date");
-  if (!IsValid(parts)) throw Error(kErrInvalidProcedureCall, "Date", "Invalid date");
+  if (!IsValid(parts)) throw core::Error(core::kErrInvalidProcedureCall, "Date", "Invalid date");
   const int64_t day = DaysFromCivil(parts.year, parts.month, parts.day) - kOleEpoch;
   const double time =
       (parts.hour * 3600.0 + parts.minute * 60.0 + parts.second + parts.nanosecond / 1e9) / 86400.0;

@@ -18,7 +18,7 @@ class Decimal {
   static constexpr int kMaxDigits = 38;
 
   constexpr Decimal() = default;
-  // Throws ado::Error (overflow) when the coefficient has more than 38 digits.
+  // Throws core::Error (overflow) when the coefficient has more than 38 digits.
   Decimal(Int128 coefficient, int scale);
   static Decimal FromInt64(int64_t value) { return Decimal(value, 0); }
 
@@ -39,7 +39,7 @@ class Decimal {
   // Plain decimal text keeping every digit of the scale ("5.00").
   std::string ToStringFixed() const;
   double ToDouble() const;
-  // Rounded half to even; throws ado::Error (overflow) when out of range.
+  // Rounded half to even; throws core::Error (overflow) when out of range.
   int64_t ToInt64Rounded() const;
   // The same value without trailing zeros after the point.
   Decimal Normalized() const;
@@ -81,15 +81,15 @@ struct Date {
   static constexpr double kMinDays = -657434;
   static constexpr double kMaxDays = 2958465;
 
-  // Throws ado::Error (overflow) for dates outside 100-01-01 .. 9999-12-31, and
-  // ado::Error 5 for parts that name no date or time (2023-02-30, 24:00).
+  // Throws core::Error (overflow) for dates outside 100-01-01 .. 9999-12-31, and
+  // core::Error 5 for parts that name no date or time (2023-02-30, 24:00).
   static Date FromParts(const Parts& parts);
   // True when the parts name a date in range and a time of day.
   static bool IsValid(const Parts& parts);
   // True when the day value lies within 100-01-01 .. 9999-12-31 (time included).
   static bool InRange(double days);
   // Rounded to the microsecond, or to 10 or 100 us where the day value is too large to
-  // carry microseconds; throws ado::Error (overflow) out of range.
+  // carry microseconds; throws core::Error (overflow) out of range.
   Parts ToParts() const;
   // Rounded to whole units (1 = seconds, 1000000 = microseconds).
   Parts ToPartsRounded(int64_t units_per_second) const;

@@ -3,7 +3,7 @@
 #include "ado/FieldValue.h"
 #include "ado/Recordset.h"
 #include "ado/RecordsetErrors.h"
-#include "ado/Text.h"
+#include "core/Text.h"
 
 namespace ado {
 
@@ -16,12 +16,12 @@ uint8_t Field::Precision() const { return Definition().precision; }
 uint8_t Field::NumericScale() const { return Definition().numeric_scale; }
 
 void Field::SetPrecision(uint8_t precision) {
-  if (recordset_->open_) ThrowAdoError(kErrObjectOpen, kFieldSource, "Precision");
+  if (recordset_->open_) ThrowAdoError(core::kErrObjectOpen, kFieldSource, "Precision");
   recordset_->fields_[index_].precision = precision;
 }
 
 void Field::SetNumericScale(uint8_t scale) {
-  if (recordset_->open_) ThrowAdoError(kErrObjectOpen, kFieldSource, "NumericScale");
+  if (recordset_->open_) ThrowAdoError(core::kErrObjectOpen, kFieldSource, "NumericScale");
   recordset_->fields_[index_].numeric_scale = scale;
 }
 
@@ -41,26 +41,26 @@ int32_t Fields::Count() const { return static_cast<int32_t>(recordset_->field_or
 
 Field Fields::Item(size_t index) const {
   if (index >= recordset_->field_order_.size()) {
-    ThrowAdoError(kErrItemNotFound, kFieldsSource, "no field at ordinal " + std::to_string(index));
+    ThrowAdoError(core::kErrItemNotFound, kFieldsSource, "no field at ordinal " + std::to_string(index));
   }
   return Field(recordset_, recordset_->field_order_[index]);
 }
 
 Field Fields::Item(std::string_view name) const {
   if (auto field = Find(name)) return *field;
-  ThrowAdoError(kErrItemNotFound, kFieldsSource, "no field named '" + std::string(name) + "'");
+  ThrowAdoError(core::kErrItemNotFound, kFieldsSource, "no field named '" + std::string(name) + "'");
 }
 
 std::optional<Field> Fields::Find(std::string_view name) const {
   const auto& lookup = recordset_->field_lookup_;
-  auto it = lookup.find(FoldCase(name));
+  auto it = lookup.find(core::FoldCase(name));
   if (it == lookup.end()) return std::nullopt;
   return Field(recordset_, it->second);
 }
 
 void Fields::Append(std::string name, int32_t type, int64_t defined_size, int32_t attributes) {
-  if (recordset_->open_) ThrowAdoError(kErrObjectOpen, kFieldsSource);
-  if (name.empty()) ThrowAdoError(kErrInvalidArgument, kFieldsSource, "a field needs a name");
+  if (recordset_->open_) ThrowAdoError(core::kErrObjectOpen, kFieldsSource);
+  if (name.empty()) ThrowAdoError(core::kErrInvalidArgument, kFieldsSource, "a field needs a name");
   if (Find(name)) {
     ThrowAdoError(kErrObjectInCollection, kFieldsSource, "a field named '" + name + "'");
   }

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "ado/RecordsetErrors.h"
-#include "ado/Text.h"
+#include "core/Text.h"
 
 namespace ado {
 
@@ -16,7 +16,7 @@ namespace {
 std::string Describe(const Variant& value) {
   try {
     return value.TypeName() + " '" + value.ToText() + "'";
-  } catch (const Error&) {
+  } catch (const core::Error&) {
     return value.TypeName();
   }
 }
@@ -29,7 +29,7 @@ std::string Describe(const Variant& value) {
     detail += ": ";
     detail += why;
   }
-  ThrowAdoError(kErrDataConversion, kFieldSource, detail);
+  ThrowAdoError(core::kErrDataConversion, kFieldSource, detail);
 }
 
 // Runs a VB conversion and reports its failure as a field conversion error.
@@ -37,7 +37,7 @@ template <typename Fn>
 auto Convert(const FieldDef& field, const Variant& value, Fn&& fn) -> decltype(fn()) {
   try {
     return fn();
-  } catch (const Error& e) {
+  } catch (const core::Error& e) {
     ThrowConversion(field, value, e.what());
   }
 }
@@ -61,7 +61,7 @@ void CheckTextLength(const FieldDef& field, std::string_view text, const Variant
   // A fixed-length text field refuses a longer value; variable-length fields keep what
   // the data source gave them, whatever size it reported.
   if (field.defined_size > 0 && (field.type == adChar || field.type == adWChar) &&
-      CodePointCount(text) > static_cast<uint64_t>(field.defined_size)) {
+      core::CodePointCount(text) > static_cast<uint64_t>(field.defined_size)) {
     ThrowConversion(
         field, value,
         "longer than the field's " + std::to_string(field.defined_size) + " characters");

@@ -38,7 +38,7 @@ bool IsDateType(int32_t type);
 // The value converted as ADO converts an assignment to a field of that type: text
 // "5" into adInteger gives 5, a double into adInteger rounds half to even. Null stays
 // null; empty becomes null except in an adVariant field, which takes any value as it
-// is. Throws ado::Error kErrDataConversion (3421) when the value does not convert, is
+// is. Throws core::Error kErrDataConversion (3421) when the value does not convert, is
 // out of the type's range, or is a text longer than a fixed-length text field's
 // defined size.
 Variant ConvertToFieldType(const FieldDef& field, const Variant& value);

@@ -19,7 +19,7 @@ size_t SanitizeFileText(std::string& text);
 
 // The date that reading back the written value of a field of `ado_type` gives: a
 // timestamp to the microsecond, a date without its time, a time of day without its
-// date and fraction. Throws ado::Error (overflow) for a day value out of range.
+// date and fraction. Throws core::Error (overflow) for a day value out of range.
 Date FileDate(const Date& value, int32_t ado_type);
 
 // The warning a reader gives for a column where SanitizeFileText changed `count`

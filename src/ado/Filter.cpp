@@ -8,7 +8,7 @@
 
 #include "ado/FieldValue.h"
 #include "ado/RecordsetErrors.h"
-#include "ado/Text.h"
+#include "core/Text.h"
 
 namespace ado {
 
@@ -17,7 +17,7 @@ namespace {
 constexpr size_t kNoRecord = std::numeric_limits<size_t>::max();
 
 [[noreturn]] void ThrowCriteria(std::string_view criteria, const std::string& problem) {
-  ThrowAdoError(kErrInvalidArgument, kRecordsetSource,
+  ThrowAdoError(core::kErrInvalidArgument, kRecordsetSource,
                 "filter '" + std::string(criteria) + "': " + problem);
 }
 
@@ -40,7 +40,7 @@ int CompareFolded(std::string_view text, std::string_view folded) {
     if (text.size() == folded.size()) return 0;
     return text.size() < folded.size() ? -1 : 1;
   }
-  const int c = FoldCase(text).compare(folded);
+  const int c = core::FoldCase(text).compare(folded);
   return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
@@ -121,7 +121,7 @@ std::optional<Date> ParseUsDate(std::string_view text) {
   }
   try {
     return Date::FromParts(parts);
-  } catch (const Error&) {
+  } catch (const core::Error&) {
     return std::nullopt;
   }
 }
@@ -151,7 +151,7 @@ std::optional<Variant> TextAs(std::string_view text, FilterCriteria::Family fami
     case FilterCriteria::Family::kBool:
       try {
         return Variant(Variant(std::string(text)).ToBool());
-      } catch (const Error&) {
+      } catch (const core::Error&) {
         return std::nullopt;
       }
     default:
@@ -161,7 +161,7 @@ std::optional<Variant> TextAs(std::string_view text, FilterCriteria::Family fami
 
 std::string TextKey(std::string_view text) {
   std::string key("s");
-  key += FoldCase(text);
+  key += core::FoldCase(text);
   return key;
 }
 
@@ -221,7 +221,7 @@ std::optional<std::string> FilterKey(const Variant& value, FilterCriteria::Famil
     if (value.IsString()) return TextKey(value.AsString());
     try {
       return TextKey(value.ToText());
-    } catch (const Error&) {
+    } catch (const core::Error&) {
       return std::nullopt;
     }
   }
@@ -399,7 +399,7 @@ class FilterParser {
 
   size_t FindField(const std::string& name) const {
     for (size_t i = 0; i < fields_.size(); ++i) {
-      if (!fields_[i].hidden && EqualsIgnoreCase(fields_[i].name, name)) return i;
+      if (!fields_[i].hidden && core::EqualsIgnoreCase(fields_[i].name, name)) return i;
     }
     Fail("no field named '" + name + "'");
   }
@@ -495,12 +495,12 @@ class FilterParser {
     if (c.op == Op::kLike || c.family == Family::kText) {
       // Compared as text: keep what was written for numbers and dates.
       c.value = value.kind == TokenKind::kText ? std::move(*v) : Variant(value.text);
-      c.folded = FoldCase(c.value.AsString());
+      c.folded = core::FoldCase(c.value.AsString());
       return;
     }
     if (c.family == Family::kAny) {
       c.value = std::move(*v);
-      if (c.value.IsString()) c.folded = FoldCase(c.value.AsString());
+      if (c.value.IsString()) c.folded = core::FoldCase(c.value.AsString());
       return;
     }
     std::optional<Variant> converted;
@@ -513,7 +513,7 @@ class FilterParser {
     } else {  // Boolean
       try {
         converted = Variant(v->ToBool());
-      } catch (const Error&) {
+      } catch (const core::Error&) {
       }
     }
     if (!converted) {
@@ -566,7 +566,7 @@ bool FilterCriteria::EvaluateComparison(const Comparison& c, const RecordStore& 
         converted = store.Get(record, c.field).ToText();
         text = converted;
       }
-      if (c.op == Op::kLike) return LikeMatch(FoldCase(text), c.folded);
+      if (c.op == Op::kLike) return LikeMatch(core::FoldCase(text), c.folded);
       return Apply(c.op, CompareFolded(text, c.folded));
     }
     Variant cell = store.Get(record, c.field);
@@ -585,7 +585,7 @@ bool FilterCriteria::EvaluateComparison(const Comparison& c, const RecordStore& 
       case CompareResult::kNull:
         return false;
     }
-  } catch (const Error&) {
+  } catch (const core::Error&) {
     // A value that cannot be compared (an array, an object) matches nothing.
   }
   return false;

@@ -28,7 +28,7 @@ namespace ado {
 // not read as one matches nothing.
 class FilterCriteria {
  public:
-  // Blank criteria select every record. Throws ado::Error kErrInvalidArgument with a
+  // Blank criteria select every record. Throws core::Error kErrInvalidArgument with a
   // message naming the problem (an unknown field, a missing operator, an unterminated
   // text, a value that does not convert to the field's type ...).
   static FilterCriteria Parse(std::string_view criteria, const std::vector<FieldDef>& fields);

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "ado/Text.h"
+#include "core/Text.h"
 
 namespace ado {
 
@@ -16,7 +16,7 @@ std::string_view Trim(std::string_view s) {
 }
 
 bool KeyIs(std::string_view key, std::string_view name) {
-  return EqualsIgnoreCase(Trim(key), name);
+  return core::EqualsIgnoreCase(Trim(key), name);
 }
 
 const ConnectionStringPair* FindKey(const std::vector<ConnectionStringPair>& pairs,
@@ -117,7 +117,7 @@ std::optional<std::string> ValueOf(std::string_view text, std::string_view key) 
 std::string SqliteDatabasePath(std::string_view text) {
   const auto pairs = ParseConnectionString(text);
   const ConnectionStringPair* driver = FindKey(pairs, "DRIVER");
-  if (driver == nullptr || FoldCase(driver->value).find("sqlite") == std::string::npos) return "";
+  if (driver == nullptr || core::FoldCase(driver->value).find("sqlite") == std::string::npos) return "";
   return ValueOf(text, "Database").value_or("");
 }
 
@@ -125,7 +125,7 @@ std::string PrepareConnectionString(std::string_view text) {
   auto pairs = ParseConnectionString(text);
   const ConnectionStringPair* driver = FindKey(pairs, "DRIVER");
   if (driver == nullptr) return std::string(text);
-  std::string name = FoldCase(driver->value);
+  std::string name = core::FoldCase(driver->value);
 
   std::vector<std::pair<std::string_view, std::string_view>> defaults;
   if (name.find("sqlite") != std::string::npos) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace ado::odbc {
 
@@ -13,10 +13,10 @@ OdbcHandle::OdbcHandle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
     handle_ = SQL_NULL_HANDLE;
     if (parent != SQL_NULL_HANDLE) {
       SQLSMALLINT parent_type = type == SQL_HANDLE_STMT ? SQL_HANDLE_DBC : SQL_HANDLE_ENV;
-      throw Error(kErrProvider, "ODBC",
+      throw core::Error(core::kErrProvider, "ODBC",
                   DiagnosticText(parent_type, parent, "SQLAllocHandle failed"));
     }
-    throw Error(kErrProvider, "ODBC", "SQLAllocHandle failed: no ODBC driver manager environment");
+    throw core::Error(core::kErrProvider, "ODBC", "SQLAllocHandle failed: no ODBC driver manager environment");
   }
 }
 
@@ -93,13 +93,13 @@ std::string DiagnosticText(SQLSMALLINT type, SQLHANDLE handle, std::string_view 
 SQLRETURN Check(SQLRETURN rc, const OdbcHandle& handle, std::string_view what) {
   if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA) return rc;
   if (rc == SQL_INVALID_HANDLE) {
-    throw Error(kErrProvider, "ODBC", std::string(what) + ": invalid handle");
+    throw core::Error(core::kErrProvider, "ODBC", std::string(what) + ": invalid handle");
   }
   ThrowDiagnostics(handle, what);
 }
 
 void ThrowDiagnostics(const OdbcHandle& handle, std::string_view what) {
-  throw Error(kErrProvider, "ODBC", DiagnosticText(handle, std::string(what) + " failed"));
+  throw core::Error(core::kErrProvider, "ODBC", DiagnosticText(handle, std::string(what) + " failed"));
 }
 
 }  // namespace ado::odbc

@@ -17,7 +17,7 @@ class OdbcHandle {
  public:
   OdbcHandle() = default;
   // Allocates a handle of `type` under `parent` (SQL_NULL_HANDLE for an environment).
-  // Throws ado::Error when the driver manager refuses.
+  // Throws core::Error when the driver manager refuses.
   OdbcHandle(SQLSMALLINT type, SQLHANDLE parent);
   ~OdbcHandle();
   OdbcHandle(OdbcHandle&& other) noexcept;
@@ -52,12 +52,12 @@ inline std::string DiagnosticText(const OdbcHandle& handle, std::string_view fal
 DiagRecord FirstDiagnostic(const OdbcHandle& handle);
 
 // The one checked call: SQL_SUCCESS, SQL_SUCCESS_WITH_INFO and SQL_NO_DATA pass through
-// (returned for the caller to test); anything else throws ado::Error kErrProvider with
+// (returned for the caller to test); anything else throws core::Error kErrProvider with
 // source "ODBC" and the handle's diagnostics as description. `what` names the call for
 // the rare failure that leaves no diagnostics.
 SQLRETURN Check(SQLRETURN rc, const OdbcHandle& handle, std::string_view what);
 
-// Throws the ado::Error that Check throws, for a failure found by other means (a row
+// Throws the core::Error that Check throws, for a failure found by other means (a row
 // of a block that the driver marked as failed).
 [[noreturn]] void ThrowDiagnostics(const OdbcHandle& handle, std::string_view what);
 

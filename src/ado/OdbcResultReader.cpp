@@ -8,7 +8,7 @@
 #include <limits>
 #include <string_view>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/FileValues.h"
 
 namespace ado::odbc {
@@ -35,7 +35,7 @@ size_t IcuUtf16ToUtf8(const char* data, size_t units, std::string& out) {
   u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
                      static_cast<int32_t>(text.size()), 0xFFFD, &substitutions, &status);
   if (U_FAILURE(status)) {
-    throw Error(kErrDataConversion, "ODBC", "Text from the driver is not valid UTF-16");
+    throw core::Error(core::kErrDataConversion, "ODBC", "Text from the driver is not valid UTF-16");
   }
   out.resize(static_cast<size_t>(length));
   return static_cast<size_t>(substitutions);
@@ -165,7 +165,7 @@ void StoreInteger(RecordStore& store, size_t record, size_t field, VarType type,
       break;
   }
   if (v < lo || v > hi) {
-    throw Error(kErrOverflow, "ODBC", "Value " + std::to_string(v) + " out of the field's range");
+    throw core::Error(core::kErrOverflow, "ODBC", "Value " + std::to_string(v) + " out of the field's range");
   }
   store.SetInteger(record, field, type, v);
 }
@@ -186,7 +186,7 @@ void StoreUnsigned(RecordStore& store, size_t record, size_t field, VarType type
       break;
   }
   if (v > hi) {
-    throw Error(kErrOverflow, "ODBC", "Value " + std::to_string(v) + " out of the field's range");
+    throw core::Error(core::kErrOverflow, "ODBC", "Value " + std::to_string(v) + " out of the field's range");
   }
   if (type == VarType::kUI8) {
     store.SetUnsigned(record, field, v);
@@ -198,7 +198,7 @@ void StoreUnsigned(RecordStore& store, size_t record, size_t field, VarType type
 void StoreDecimal(RecordStore& store, size_t record, size_t field, std::string_view text) {
   auto value = Decimal::Parse(text);
   if (!value) {
-    throw Error(kErrDataConversion, "ODBC",
+    throw core::Error(core::kErrDataConversion, "ODBC",
                 "Numeric value '" + std::string(text) + "' does not fit an exact decimal");
   }
   store.SetDecimal(record, field, *value);
@@ -211,13 +211,13 @@ void StoreDate(RecordStore& store, size_t record, size_t field, int32_t ado_type
   Date date;
   try {
     date = FileDate(Date::FromParts(parts), ado_type);
-  } catch (const Error& error) {
+  } catch (const core::Error& error) {
     char text[48];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%09d", parts.year, parts.month,
                   parts.day, parts.hour, parts.minute, parts.second, parts.nanosecond);
-    ErrorRecord record_error = error.record();
+    core::ErrorRecord record_error = error.record();
     record_error.description += ": value " + std::string(text);
-    throw Error(std::move(record_error));
+    throw core::Error(std::move(record_error));
   }
   store.SetDate(record, field, date);
 }
@@ -323,11 +323,11 @@ size_t StoreVariable(const ColumnMapping& map, const char* data, size_t bytes, R
   return replaced;
 }
 
-[[noreturn]] void RethrowForColumn(const Error& error, const std::string& column, int64_t row) {
-  ErrorRecord record = error.record();
+[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column, int64_t row) {
+  core::ErrorRecord record = error.record();
   record.description =
       "Column '" + column + "', row " + std::to_string(row) + ": " + record.description;
-  throw Error(std::move(record));
+  throw core::Error(std::move(record));
 }
 
 // Puts the statement back as it was before a read bound it, however the read ends, so
@@ -365,7 +365,7 @@ OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTrai
     : statement_(statement), traits_(traits) {
   SQLSMALLINT count = 0;
   Check(SQLNumResultCols(statement_.get(), &count), statement_, "SQLNumResultCols");
-  if (count <= 0) throw Error(kErrObjectClosed, "ODBC", "The statement returned no rows");
+  if (count <= 0) throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returned no rows");
 
   columns_.resize(static_cast<size_t>(count));
   for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
@@ -562,7 +562,7 @@ size_t OdbcResultReader::FetchBound(RecordStore& store, size_t max_rows) {
         } else {
           StoreFetched(column, store, record);
         }
-      } catch (const Error& error) {
+      } catch (const core::Error& error) {
         RethrowForColumn(error, column.map.field.name, row_);
       }
     }
@@ -609,7 +609,7 @@ void OdbcResultReader::StoreBound(Column& column, size_t row, RecordStore& store
 
 void OdbcResultReader::Reread(Column& column, size_t row, RecordStore& store, size_t record) {
   if (!CanReread()) {
-    throw Error(kErrProvider, "ODBC",
+    throw core::Error(core::kErrProvider, "ODBC",
                 "A value is longer than the column's declared size of " +
                     std::to_string(column.map.field.defined_size));
   }
@@ -668,7 +668,7 @@ int64_t CountResultRows(const OdbcHandle& statement) {
   SQLHSTMT stmt = statement.get();
   SQLSMALLINT count = 0;
   Check(SQLNumResultCols(stmt, &count), statement, "SQLNumResultCols");
-  if (count <= 0) throw Error(kErrObjectClosed, "ODBC", "The statement returned no rows");
+  if (count <= 0) throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returned no rows");
 
   SQLULEN fetched = 0;
   const BindingReset reset(stmt);

@@ -46,7 +46,7 @@ class OdbcResultReader {
   static constexpr size_t kMaxBlockRows = 1000;
   static constexpr size_t kBlockBytes = size_t{4} << 20;
 
-  // Describes the statement's result. Throws ado::Error kErrObjectClosed when the
+  // Describes the statement's result. Throws core::Error kErrObjectClosed when the
   // statement produced no result set, and the driver's error when describing fails.
   OdbcResultReader(const OdbcHandle& statement, const DriverTraits& traits);
   ~OdbcResultReader();
@@ -57,7 +57,7 @@ class OdbcResultReader {
   // Rows per fetch that ReadInto uses.
   size_t BlockRows() const { return block_rows_; }
   // Appends every remaining row to `store`, whose field count must match. Values enter
-  // as a recordset file holds them (see FileValues.h). Throws ado::Error with the
+  // as a recordset file holds them (see FileValues.h). Throws core::Error with the
   // driver's diagnostics, or kErrDataConversion / kErrOverflow naming the column, the
   // row (1-based) and the value when a value does not fit its field. The statement is
   // left unbound however the read ends.

@@ -20,7 +20,7 @@ class QueryCursor {
   virtual const std::vector<FieldDef>& Fields() const = 0;
   // Appends up to `max_rows` of the next rows to `store` (whose field count matches
   // Fields()); returns how many it appended, 0 only at the end of the result. Throws
-  // ado::Error as Connection::Query does.
+  // core::Error as Connection::Query does.
   virtual size_t FetchInto(RecordStore& store, size_t max_rows) = 0;
   // What the rows read so far changed to fit a recordset file, one text per column
   // (see Connection::TakeWarnings).

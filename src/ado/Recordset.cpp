@@ -6,7 +6,7 @@
 #include "ado/FieldValue.h"
 #include "ado/Filter.h"
 #include "ado/RecordsetErrors.h"
-#include "ado/Text.h"
+#include "core/Text.h"
 #include "ado/XmlReader.h"
 #include "ado/XmlWriter.h"
 
@@ -18,7 +18,7 @@ bool IsGone(int32_t status) { return (status & (adRecDeleted | kRecordGone)) != 
 
 void RequirePersistFormat(int32_t persist_format) {
   if (persist_format != adPersistXML) {
-    ThrowAdoError(kErrFeatureNotAvailable, kRecordsetSource,
+    ThrowAdoError(core::kErrFeatureNotAvailable, kRecordsetSource,
                   "only the XML persistence format (adPersistXML) is supported");
   }
 }
@@ -29,22 +29,22 @@ Recordset::Recordset() = default;
 Recordset::~Recordset() = default;
 
 void Recordset::SetCursorLocation(int32_t location) {
-  if (open_) ThrowAdoError(kErrObjectOpen, kRecordsetSource, "CursorLocation");
+  if (open_) ThrowAdoError(core::kErrObjectOpen, kRecordsetSource, "CursorLocation");
   cursor_location_ = location;
 }
 
 void Recordset::SetCursorType(int32_t type) {
-  if (open_) ThrowAdoError(kErrObjectOpen, kRecordsetSource, "CursorType");
+  if (open_) ThrowAdoError(core::kErrObjectOpen, kRecordsetSource, "CursorType");
   cursor_type_ = type;
 }
 
 void Recordset::SetLockType(int32_t type) {
-  if (open_) ThrowAdoError(kErrObjectOpen, kRecordsetSource, "LockType");
+  if (open_) ThrowAdoError(core::kErrObjectOpen, kRecordsetSource, "LockType");
   lock_type_ = type;
 }
 
 void Recordset::SetSource(std::string source) {
-  if (open_) ThrowAdoError(kErrObjectOpen, kRecordsetSource, "Source");
+  if (open_) ThrowAdoError(core::kErrObjectOpen, kRecordsetSource, "Source");
   source_ = std::move(source);
 }
 
@@ -54,22 +54,22 @@ void Recordset::SetActiveConnection(std::shared_ptr<Connection> connection) {
 }
 
 void Recordset::RequireOpen() const {
-  if (!open_) ThrowAdoError(kErrObjectClosed, kRecordsetSource);
+  if (!open_) ThrowAdoError(core::kErrObjectClosed, kRecordsetSource);
 }
 
 size_t Recordset::RequireCurrent() const {
   RequireOpen();
   if (position_ < 0 || position_ >= static_cast<int64_t>(view_.size())) {
-    ThrowAdoError(kErrNoCurrentRecord, kRecordsetSource);
+    ThrowAdoError(core::kErrNoCurrentRecord, kRecordsetSource);
   }
   const size_t record = view_[static_cast<size_t>(position_)];
-  if (IsGone(records_.Status(record))) ThrowAdoError(kErrNoCurrentRecord, kRecordsetSource);
+  if (IsGone(records_.Status(record))) ThrowAdoError(core::kErrNoCurrentRecord, kRecordsetSource);
   return record;
 }
 
 void Recordset::RequireUpdatable() const {
   if (!updatable_) {
-    ThrowAdoError(kErrFeatureNotAvailable, kRecordsetSource,
+    ThrowAdoError(core::kErrFeatureNotAvailable, kRecordsetSource,
                   "the recordset is read-only and does not support updating");
   }
 }
@@ -98,7 +98,7 @@ int64_t Recordset::RecordCount() const {
 int32_t Recordset::Status() const {
   RequireOpen();
   const auto record = CurrentRecord();
-  if (!record) ThrowAdoError(kErrNoCurrentRecord, kRecordsetSource);
+  if (!record) ThrowAdoError(core::kErrNoCurrentRecord, kRecordsetSource);
   return records_.Status(*record);
 }
 
@@ -149,14 +149,14 @@ void Recordset::RebuildFieldOrder() {
     if (fields_[i].hidden) continue;
     field_order_.push_back(i);
     // The first of two fields with one name wins, as a lookup by name finds it first.
-    field_lookup_.try_emplace(FoldCase(fields_[i].name), i);
+    field_lookup_.try_emplace(core::FoldCase(fields_[i].name), i);
   }
 }
 
 void Recordset::Open(const Variant& source, std::shared_ptr<Connection> connection,
                      int32_t cursor_type, int32_t lock_type, [[maybe_unused]] int32_t options) {
   // Options (adCmdFile, adCmdText ...) add nothing: the connection tells what the source is.
-  if (open_) ThrowAdoError(kErrObjectOpen, kRecordsetSource);
+  if (open_) ThrowAdoError(core::kErrObjectOpen, kRecordsetSource);
   if (cursor_type != adOpenUnspecified) cursor_type_ = cursor_type;
   if (lock_type != adLockUnspecified) lock_type_ = lock_type;
   if (connection) connection_ = std::move(connection);
@@ -164,8 +164,8 @@ void Recordset::Open(const Variant& source, std::shared_ptr<Connection> connecti
   if (!source.IsEmpty() && !source.IsNull()) {
     try {
       text = source.ToText();
-    } catch (const Error&) {
-      ThrowAdoError(kErrInvalidArgument, kRecordsetSource, "Source is not a text");
+    } catch (const core::Error&) {
+      ThrowAdoError(core::kErrInvalidArgument, kRecordsetSource, "Source is not a text");
     }
   }
 
@@ -185,7 +185,7 @@ void Recordset::Open(const Variant& source, std::shared_ptr<Connection> connecti
 
   // A fabricated recordset: the appended fields, no records, always updatable.
   if (fields_.empty()) {
-    ThrowAdoError(kErrInvalidArgument, kRecordsetSource,
+    ThrowAdoError(core::kErrInvalidArgument, kRecordsetSource,
                   "a recordset without a source and a connection needs appended fields");
   }
   records_ = RecordStore(fields_.size());
@@ -197,10 +197,10 @@ void Recordset::Open(const Variant& source, std::shared_ptr<Connection> connecti
 }
 
 void Recordset::OpenWith(RecordsetData data) {
-  if (open_) ThrowAdoError(kErrObjectOpen, kRecordsetSource);
+  if (open_) ThrowAdoError(core::kErrObjectOpen, kRecordsetSource);
   if (data.records.FieldCount() != data.fields.size()) {
     if (data.records.RecordCount() != 0) {
-      ThrowAdoError(kErrInvalidArgument, kRecordsetSource,
+      ThrowAdoError(core::kErrInvalidArgument, kRecordsetSource,
                     "the records do not have one value per field");
     }
     data.records = RecordStore(data.fields.size());
@@ -274,7 +274,7 @@ void Recordset::MoveLast() {
 }
 
 void Recordset::MoveNext() {
-  if (Eof()) ThrowAdoError(kErrNoCurrentRecord, kRecordsetSource);
+  if (Eof()) ThrowAdoError(core::kErrNoCurrentRecord, kRecordsetSource);
   CommitEdit();
   int64_t p = position_ + 1;
   const auto size = static_cast<int64_t>(view_.size());
@@ -283,7 +283,7 @@ void Recordset::MoveNext() {
 }
 
 void Recordset::MovePrevious() {
-  if (Bof()) ThrowAdoError(kErrNoCurrentRecord, kRecordsetSource);
+  if (Bof()) ThrowAdoError(core::kErrNoCurrentRecord, kRecordsetSource);
   CommitEdit();
   int64_t p = position_ - 1;
   while (p >= 0 && !IsShown(view_[static_cast<size_t>(p)])) --p;
@@ -310,7 +310,7 @@ void Recordset::SetValue(size_t field, const Variant& value) {
   }
   try {
     StoreFieldValue(records_, record, field, fields_[field], value);
-  } catch (const Error&) {
+  } catch (const core::Error&) {
     if (began) {
       if (!edit_had_original_) records_.DropOriginal(record);
       edit_mode_ = adEditNone;

@@ -63,7 +63,7 @@ class Field {
   size_t Index() const { return index_; }
   const FieldDef& Definition() const;
 
-  // Throws ado::Error 3021 when there is no current record.
+  // Throws core::Error 3021 when there is no current record.
   Variant Value() const;
   // Converts the value to the field's type as ADO does (text "5" into an integer
   // field gives 5; text that does not convert throws 3421). Starts an edit of the
@@ -83,7 +83,7 @@ class Fields {
   explicit Fields(Recordset* recordset) : recordset_(recordset) {}
 
   int32_t Count() const;
-  // Throws ado::Error 3265 when there is no such field.
+  // Throws core::Error 3265 when there is no such field.
   Field Item(size_t index) const;
   Field Item(std::string_view name) const;
   // Nothing when there is no such field; never throws.
@@ -147,7 +147,7 @@ class Recordset {
   // source: a file path (no connection: a persisted file), an SQL text (with a
   // connection: Connection::Query; read-only unless the lock type allows changes), or
   // empty (a fabricated recordset, always updatable; 3001 without appended fields). Arguments of -1
-  // keep the properties set before. Throws ado::Error; a file that is not a persisted recordset
+  // keep the properties set before. Throws core::Error; a file that is not a persisted recordset
   // gives 3709 with the reason.
   void Open(const Variant& source = Variant(), std::shared_ptr<Connection> connection = nullptr,
             int32_t cursor_type = adOpenUnspecified, int32_t lock_type = adLockUnspecified,

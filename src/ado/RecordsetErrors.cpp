@@ -8,22 +8,22 @@ namespace {
 
 std::string_view Description(int32_t number) {
   switch (number) {
-    case kErrInvalidArgument:
+    case core::kErrInvalidArgument:
       return "Arguments are of the wrong type, are out of acceptable range, or are in conflict "
              "with one another.";
-    case kErrNoCurrentRecord:
+    case core::kErrNoCurrentRecord:
       return "Either BOF or EOF is True, or the current record has been deleted. Requested "
              "operation requires a current record.";
-    case kErrFeatureNotAvailable:
+    case core::kErrFeatureNotAvailable:
       return "Object or provider is not capable of performing requested operation.";
-    case kErrItemNotFound:
+    case core::kErrItemNotFound:
       return "Item cannot be found in the collection corresponding to the requested name or "
              "ordinal.";
-    case kErrDataConversion:
+    case core::kErrDataConversion:
       return "Application uses a value of the wrong type for the current operation.";
-    case kErrObjectClosed:
+    case core::kErrObjectClosed:
       return "Operation is not allowed when the object is closed.";
-    case kErrObjectOpen:
+    case core::kErrObjectOpen:
       return "Operation is not allowed when the object is open.";
     case kErrObjectInCollection:
       return "Object is already in collection. Cannot append.";
@@ -40,7 +40,7 @@ void ThrowAdoError(int32_t number, std::string_view source, std::string_view det
     description += ": ";
     description += detail;
   }
-  throw Error(number, std::string(source), std::move(description));
+  throw core::Error(number, std::string(source), std::move(description));
 }
 
 }  // namespace ado

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace ado {
 
@@ -15,7 +15,7 @@ inline constexpr std::string_view kStreamSource = "ADODB.Stream";
 
 inline constexpr int32_t kErrObjectInCollection = 3367;  // adErrObjectInCollection
 
-// Throws ado::Error with ADO's description for the number, followed by ": " and the
+// Throws core::Error with ADO's description for the number, followed by ": " and the
 // detail when one is given.
 [[noreturn]] void ThrowAdoError(int32_t number, std::string_view source,
                                 std::string_view detail = {});

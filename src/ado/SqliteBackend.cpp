@@ -2,13 +2,13 @@
 
 #include <cstdlib>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/OdbcConnectionString.h"
 #include "ado/OdbcRowLimit.h"
 #include "ado/SqliteDatabase.h"
 #include "ado/SqliteResultReader.h"
 #include "ado/SqliteStatement.h"
-#include "ado/Text.h"
+#include "core/Text.h"
 
 namespace ado {
 
@@ -18,7 +18,7 @@ namespace {
 // ".../libsqlite3odbc.so"); the SQLite 2 driver ("SQLite") reads another file format.
 bool NamesSqlite3Driver(std::string_view connection_string) {
   const auto driver = ValueOf(connection_string, "DRIVER");
-  return driver && FoldCase(*driver).find("sqlite3") != std::string::npos;
+  return driver && core::FoldCase(*driver).find("sqlite3") != std::string::npos;
 }
 
 // The busy timeout in milliseconds as the driver reads its Timeout option.
@@ -93,7 +93,7 @@ int64_t SqliteBackend::CountRows(std::string_view sql, int32_t /*timeout*/) {
   if (statement.ColumnCount() <= 0) {
     while (statement.Step()) {
     }
-    throw Error(kErrObjectClosed, "ODBC", "The statement returned no rows");
+    throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returned no rows");
   }
   int64_t rows = 0;
   while (statement.Step()) ++rows;
@@ -103,7 +103,7 @@ int64_t SqliteBackend::CountRows(std::string_view sql, int32_t /*timeout*/) {
 void SqliteBackend::Prepare(std::string_view sql) {
   const sqlite::SqliteStatement statement(*db_, SqliteText(sql));
   if (statement.ColumnCount() <= 0) {
-    throw Error(kErrObjectClosed, "ODBC", "The statement returns no rows");
+    throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returns no rows");
   }
 }
 

@@ -2,14 +2,14 @@
 
 #include <sqlite3.h>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace ado::sqlite {
 
 namespace {
 
 [[noreturn]] void ThrowSqlite(int code, std::string_view message) {
-  throw Error(kErrProvider, "ODBC",
+  throw core::Error(core::kErrProvider, "ODBC",
               "[HY000] " + std::string(message) + " (native " + std::to_string(code) + ')');
 }
 

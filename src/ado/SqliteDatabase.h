@@ -10,7 +10,7 @@ struct sqlite3;
 
 namespace ado::sqlite {
 
-// Owns an open SQLite database connection (sqlite3*). Failures throw ado::Error with
+// Owns an open SQLite database connection (sqlite3*). Failures throw core::Error with
 // number kErrProvider, source "ODBC" and "[HY000] message (native N)", as the ODBC path
 // reports the driver's errors.
 class SqliteDatabase {

@@ -9,11 +9,11 @@
 #include <limits>
 #include <span>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/FileValues.h"
 #include "ado/SqliteDriverText.h"
 #include "ado/SqliteStatement.h"
-#include "ado/Text.h"
+#include "core/Text.h"
 
 namespace ado::sqlite {
 
@@ -102,11 +102,11 @@ std::optional<int> SizeInParentheses(const char* declared) {
 
 const char* OrEmpty(const char* text) { return text == nullptr ? "" : text; }
 
-[[noreturn]] void RethrowForColumn(const Error& error, const std::string& column, int64_t row) {
-  ErrorRecord record = error.record();
+[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column, int64_t row) {
+  core::ErrorRecord record = error.record();
   record.description =
       "Column '" + column + "', row " + std::to_string(row) + ": " + record.description;
-  throw Error(std::move(record));
+  throw core::Error(std::move(record));
 }
 
 }  // namespace
@@ -127,7 +127,7 @@ odbc::ColumnDescription DescribeColumn(sqlite3_stmt* stmt, int index) {
   d.nullable = SQL_NULLABLE;  // the driver reports NOT NULL columns as nullable too
 
   const char* declared = sqlite3_column_decltype(stmt, index);
-  const DeclaredType type = SqlTypeOf(FoldCase(declared == nullptr ? "varchar" : declared));
+  const DeclaredType type = SqlTypeOf(core::FoldCase(declared == nullptr ? "varchar" : declared));
   d.sql_type = type.sql_type;
   d.is_unsigned = type.is_unsigned;
   d.column_size = DefaultSize(d.sql_type);
@@ -154,7 +154,7 @@ SqliteResultReader::SqliteResultReader(SqliteStatement& statement) : statement_(
   if (count <= 0) {
     while (statement_.Step()) {
     }
-    throw Error(kErrObjectClosed, "ODBC", "The statement returned no rows");
+    throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returned no rows");
   }
   columns_.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
@@ -194,7 +194,7 @@ size_t SqliteResultReader::Fetch(RecordStore& store, size_t max_rows) {
     for (size_t c = 0; c < columns_.size(); ++c) {
       try {
         StoreValue(columns_[c], static_cast<int>(c), store, record);
-      } catch (const Error& error) {
+      } catch (const core::Error& error) {
         at_end_ = true;
         RethrowForColumn(error, columns_[c].field.name, row_);
       }
@@ -323,7 +323,7 @@ void SqliteResultReader::StoreValue(const odbc::ColumnMapping& map, int index, R
     }
     default:
       // The driver's types map to none of the other kinds.
-      throw Error(kErrDataConversion, "ODBC", "The column's type cannot be read");
+      throw core::Error(core::kErrDataConversion, "ODBC", "The column's type cannot be read");
   }
   // A date or time the driver cannot read comes as null.
   store.SetNull(record, field);

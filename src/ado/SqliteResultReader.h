@@ -28,12 +28,12 @@ odbc::ColumnDescription DescribeColumn(sqlite3_stmt* stmt, int index);
 class SqliteResultReader {
  public:
   // Describes the statement's result. A statement without a result set is run to its
-  // end and throws ado::Error kErrObjectClosed.
+  // end and throws core::Error kErrObjectClosed.
   explicit SqliteResultReader(SqliteStatement& statement);
 
   std::vector<FieldDef> Fields() const;
   // Appends every remaining row to `store`, whose field count must match. Values enter
-  // as a recordset file holds them (see FileValues.h). Throws ado::Error naming the
+  // as a recordset file holds them (see FileValues.h). Throws core::Error naming the
   // column and the row (1-based) when a value does not fit its field.
   void ReadInto(RecordStore& store);
   // Appends up to `max_rows` of the next rows; 0 only at the end. Throws as ReadInto.

@@ -6,16 +6,16 @@
 #include <cstdio>
 #include <limits>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace ado {
 
 namespace {
 
-[[noreturn]] void ThrowTypeMismatch() { throw Error(kErrTypeMismatch, "Variant", "Type mismatch"); }
-[[noreturn]] void ThrowOverflow() { throw Error(kErrOverflow, "Variant", "Overflow"); }
+[[noreturn]] void ThrowTypeMismatch() { throw core::Error(core::kErrTypeMismatch, "Variant", "Type mismatch"); }
+[[noreturn]] void ThrowOverflow() { throw core::Error(core::kErrOverflow, "Variant", "Overflow"); }
 [[noreturn]] void ThrowInvalidUseOfNull() {
-  throw Error(kErrInvalidUseOfNull, "Variant", "Invalid use of Null");
+  throw core::Error(core::kErrInvalidUseOfNull, "Variant", "Invalid use of Null");
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -197,7 +197,7 @@ Variant Variant::Integer(VarType type, int64_t value) {
     return UnsignedInteger(static_cast<uint64_t>(value));
   }
   const std::optional<WholeRange> range = WholeRangeOf(type);
-  if (!range) throw Error(kErrInvalidProcedureCall, "Variant", "Not a whole-number type");
+  if (!range) throw core::Error(core::kErrInvalidProcedureCall, "Variant", "Not a whole-number type");
   if (value < range->min || value > range->max) ThrowOverflow();
   Variant v;
   v.type_ = type;

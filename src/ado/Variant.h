@@ -63,7 +63,7 @@ class Object {
  public:
   virtual ~Object() = default;
   virtual std::string TypeName() const = 0;
-  // Throws ado::Error 438 when the object has no property of that name.
+  // Throws core::Error 438 when the object has no property of that name.
   virtual Variant GetProperty(std::string_view name) const = 0;
 };
 
@@ -71,7 +71,7 @@ class Object {
 // whole numbers, floating numbers, exact decimals, currency, Booleans, texts (UTF-8),
 // dates, byte arrays, arrays and object references.
 //
-// Conversions follow VB's rules and throw ado::Error: 13 (type mismatch), 6 (overflow)
+// Conversions follow VB's rules and throw core::Error: 13 (type mismatch), 6 (overflow)
 // or 94 (invalid use of null).
 class Variant {
  public:

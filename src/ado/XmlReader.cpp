@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/XmlFormat.h"
 #include "ado/XmlValueText.h"
 
@@ -30,7 +30,7 @@ constexpr size_t kBlockBytes = size_t{1} << 20;
 constexpr const char* kSource = "ReadRecordsetXml";
 
 [[noreturn]] void ThrowInvalid(const std::string& reason) {
-  throw Error(kErrInvalidPersistedFile, kSource, "not a readable recordset file: " + reason);
+  throw core::Error(core::kErrInvalidPersistedFile, kSource, "not a readable recordset file: " + reason);
 }
 
 // A failure found inside a parser callback; it becomes the read's error.
@@ -91,7 +91,7 @@ class RecordsetXmlParser {
  public:
   explicit RecordsetXmlParser(const XmlReadLimits& limits)
       : limits_(limits), parser_(XML_ParserCreateNS(nullptr, kNameSeparator)) {
-    if (!parser_) throw Error(kErrInvalidPersistedFile, kSource, "cannot create an XML parser");
+    if (!parser_) throw core::Error(core::kErrInvalidPersistedFile, kSource, "cannot create an XML parser");
     XML_SetUserData(parser_.get(), this);
     XML_SetElementHandler(parser_.get(), &OnStartElement, &OnEndElement);
     XML_SetCharacterDataHandler(parser_.get(), &OnCharacterData);
@@ -602,7 +602,7 @@ class RecordsetXmlParser {
         Date date;
         try {
           date = Date::FromParts(*parts);
-        } catch (const Error&) {
+        } catch (const core::Error&) {
           BadValue(field, text);
         }
         records_.SetDate(record, field, date);
@@ -690,9 +690,9 @@ class FileSource : public XmlInputSource {
     if (fd_ < 0) {
       int error = errno;
       if (error == ENOENT || error == ENOTDIR) {
-        throw Error(kErrFileNotFound, kSource, "file not found: " + path);
+        throw core::Error(core::kErrFileNotFound, kSource, "file not found: " + path);
       }
-      throw Error(error == EACCES ? kErrPermissionDenied : kErrInvalidPersistedFile, kSource,
+      throw core::Error(error == EACCES ? core::kErrPermissionDenied : core::kErrInvalidPersistedFile, kSource,
                   "cannot open " + path + ": " + std::strerror(error));
     }
     struct stat info {};
@@ -709,7 +709,7 @@ class FileSource : public XmlInputSource {
       ssize_t got = ::read(fd_, buffer, size);
       if (got >= 0) return static_cast<size_t>(got);
       if (errno != EINTR) {
-        throw Error(kErrInvalidPersistedFile, kSource,
+        throw core::Error(core::kErrInvalidPersistedFile, kSource,
                     "cannot read " + path_ + ": " + std::strerror(errno));
       }
     }

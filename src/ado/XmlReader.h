@@ -13,7 +13,7 @@ namespace ado {
 // Reads a persisted recordset (ADO's XML format) into fields, records and properties.
 // Rows inside rs:insert come back with adRecNew, rs:update with adRecModified and their
 // original values, rs:delete with adRecDeleted. Never resolves DTDs or entities.
-// Throws ado::Error kErrInvalidPersistedFile with a one-line reason (not well-formed,
+// Throws core::Error kErrInvalidPersistedFile with a one-line reason (not well-formed,
 // not a recordset, a DOCTYPE, a truncated file ...), kErrFileNotFound when the file
 // does not exist.
 RecordsetData ReadRecordsetXmlFile(const std::string& path);
@@ -30,7 +30,7 @@ struct XmlReadLimits {
 class XmlInputSource {
  public:
   virtual ~XmlInputSource() = default;
-  // Fills up to `size` bytes; 0 at the end. Throws ado::Error on a read failure.
+  // Fills up to `size` bytes; 0 at the end. Throws core::Error on a read failure.
   virtual size_t Read(char* buffer, size_t size) = 0;
   // Total size when known, to size the record store ahead.
   virtual std::optional<uint64_t> Size() const { return std::nullopt; }

@@ -7,8 +7,8 @@
 #include <limits>
 #include <system_error>
 
-#include "ado/Error.h"
-#include "ado/Text.h"
+#include "core/Error.h"
+#include "core/Text.h"
 
 namespace ado::xml {
 namespace {
@@ -337,13 +337,13 @@ std::optional<std::string> NormalizeGuid(std::string_view text) {
       if (dash_place) {
         if (text[i] != '-') return std::nullopt;
       } else {
-        if (HexDigitValue(text[i]) < 0) return std::nullopt;
+        if (core::HexDigitValue(text[i]) < 0) return std::nullopt;
         hex[count++] = text[i];
       }
     }
   } else if (text.size() == 32) {
     for (char c : text) {
-      if (HexDigitValue(c) < 0) return std::nullopt;
+      if (core::HexDigitValue(c) < 0) return std::nullopt;
       hex[count++] = c;
     }
   } else {
@@ -525,7 +525,7 @@ std::optional<Decimal> ParseDecimal(std::string_view text) {
   if (any && i == t.size() && scale <= Decimal::kMaxDigits) {
     try {
       return Decimal(negative ? -coefficient : coefficient, scale);
-    } catch (const Error&) {
+    } catch (const core::Error&) {
       return std::nullopt;
     }
   }
@@ -537,7 +537,7 @@ std::optional<Currency> ParseCurrency(std::string_view text) {
   if (!value) return std::nullopt;
   try {
     return Currency::FromDecimal(*value);
-  } catch (const Error&) {
+  } catch (const core::Error&) {
     return std::nullopt;
   }
 }
@@ -584,7 +584,7 @@ bool ParseHex(std::string_view text, std::vector<uint8_t>& out) {
   int high = -1;
   for (char c : text) {
     if (IsXmlSpace(c)) continue;
-    int v = HexDigitValue(c);
+    int v = core::HexDigitValue(c);
     if (v < 0) return false;
     if (high < 0) {
       high = v;

@@ -33,7 +33,7 @@ size_t FormatCurrency(int64_t scaled, char* out);
 // yyyy-mm-dd for kDate, hh:mm:ss for kTime.
 size_t FormatDateParts(const Date::Parts& parts, ValueKind kind, char* out);
 // A date value as a field of `kind` writes it: the date and time to the microsecond,
-// the date alone for kDate, the time of day alone for kTime. Throws ado::Error
+// the date alone for kDate, the time of day alone for kTime. Throws core::Error
 // (overflow) for a day value out of range.
 size_t FormatDate(const Date& value, ValueKind kind, char* out);
 inline const char* BoolText(bool value) { return value ? "True" : "False"; }

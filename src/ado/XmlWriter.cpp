@@ -1,17 +1,16 @@
 #include "ado/XmlWriter.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <span>
 #include <unordered_set>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
+#include "core/File.h"
 #include "ado/QueryCursor.h"
 #include "ado/Recordset.h"
 #include "ado/XmlFormat.h"
@@ -27,10 +26,7 @@ constexpr std::string_view kLineEnd = "\n";
 // once its current line is longer than this many characters, leading TABs not counted.
 constexpr size_t kWrapWidth = 105;
 constexpr size_t kFlushBytes = size_t{1} << 20;
-
-// VB error numbers for file failures that Error.h has no name for.
-constexpr int32_t kErrDiskFull = 61;
-constexpr int32_t kErrPathFileAccess = 75;
+constexpr char kSource[] = "WriteRecordsetXmlFile";
 
 // Builds the text line by line in one buffer and hands it to the sink in large blocks.
 // Line lengths are counted in UTF-16 code units, as the layout was defined on wide
@@ -478,7 +474,7 @@ class RecordsetXmlWriter {
         std::string value_text;
         try {
           value_text = cell.Value().ToText();
-        } catch (const Error&) {
+        } catch (const core::Error&) {
           return;
         }
         out_.TextAttribute(names_[field], value_text);
@@ -576,61 +572,17 @@ class RecordsetXmlWriter {
   int depth_ = 1;
 };
 
-int32_t ErrorNumberFor(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return kErrPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return kErrPermissionDenied;
-    case ENOSPC:
-    case EDQUOT:
-      return kErrDiskFull;
-    default:
-      return kErrPathFileAccess;
-  }
-}
-
-[[noreturn]] void ThrowFileError(const std::string& path, int error) {
-  throw Error(ErrorNumberFor(error), "WriteRecordsetXmlFile",
-              "cannot write " + path + ": " + std::strerror(error));
-}
-
-// A file written with plain POSIX calls; the descriptor is closed on every path.
+// A file written through core::File; the descriptor is closed on every path.
 class FileSink : public OutputSink {
  public:
-  explicit FileSink(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) ThrowFileError(path_, errno);
-  }
-  ~FileSink() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileSink(const FileSink&) = delete;
-  FileSink& operator=(const FileSink&) = delete;
+  explicit FileSink(const std::string& path)
+      : file_(core::File::Open(path, O_WRONLY | O_CREAT | O_TRUNC, kSource)) {}
 
-  void Write(std::string_view bytes) override {
-    while (!bytes.empty()) {
-      ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        ThrowFileError(path_, errno);
-      }
-      bytes.remove_prefix(static_cast<size_t>(written));
-    }
-  }
-
-  void Close() {
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) ThrowFileError(path_, errno);
-  }
+  void Write(std::string_view bytes) override { file_.WriteAll(bytes); }
+  void Close() { file_.Close(); }
 
  private:
-  std::string path_;
-  int fd_ = -1;
+  core::File file_;
 };
 
 class StringSink : public OutputSink {

@@ -24,11 +24,11 @@ class OutputSink {
 
 // Writes the recordset in ADO's XML persistence layout (persist format 1): the schema
 // from FieldDefs() and Properties(), then the records of RecordsToSave(), pending
-// changes as rs:update / rs:insert / rs:delete blocks. Throws ado::Error when the sink
+// changes as rs:update / rs:insert / rs:delete blocks. Throws core::Error when the sink
 // fails.
 void WriteRecordsetXml(const Recordset& recordset, OutputSink& out);
 
-// The same into a file (created or truncated), streamed. Throws ado::Error with the
+// The same into a file (created or truncated), streamed. Throws core::Error with the
 // path and the system's reason when the file cannot be written.
 void WriteRecordsetXmlFile(const Recordset& recordset, const std::string& path);
 
@@ -64,7 +64,7 @@ class RecordsetXmlStream {
 
 // Writes the rest of a query's result to a file (created or truncated) through
 // RecordsetXmlStream, a block of rows at a time, so memory holds one block whatever
-// the result's size. Returns the rows written. Throws ado::Error for a failed read or
+// the result's size. Returns the rows written. Throws core::Error for a failed read or
 // write (the file is then incomplete: write to a temporary and rename).
 int64_t WriteQueryXmlFile(QueryCursor& cursor, const PersistProperties& properties,
                           const std::string& path);

@@ -49,7 +49,7 @@ std::string FolderOf(const std::string& path) {
 
 int32_t CheckedRowNumber(int64_t value) {
   if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
-    throw ado::Error(ado::kErrOverflow, kClass,
+    throw core::Error(core::kErrOverflow, kClass,
                      "row number " + std::to_string(value) + " does not fit in 32 bits");
   }
   return static_cast<int32_t>(value);
@@ -129,7 +129,7 @@ CQvDataExporter::CQvDataExporter() : CQvDataExporter(TraceEvent) {}
 CQvDataExporter::CQvDataExporter(TraceFn trace) : trace_(std::move(trace)) {}
 
 void CQvDataExporter::Trace(const std::string& text, int32_t event_type,
-                            const ado::ErrorRecord& error) const {
+                            const core::ErrorRecord& error) const {
   if (trace_) trace_(text, error, event_type, kLevelExport);
 }
 
@@ -197,7 +197,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
 
     line = 5;
     if (!rules || rules->State() != ado::adStateOpen) {
-      throw ado::Error(ado::kErrFileNotFound, kClass,
+      throw core::Error(core::kErrFileNotFound, kClass,
                        rules_path + " is missing or is not a recordset file");
     }
     if (rules->Eof()) {
@@ -210,7 +210,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
       if (mode >= 2 && mode <= 7) required.push_back("tImportRuleFolder");
       for (const char* field : required) {
         if (!FieldExists(rules, field)) {
-          throw ado::Error(ado::kErrItemNotFound, kClass, rules_path + " has no field " + field);
+          throw core::Error(core::kErrItemNotFound, kClass, rules_path + " has no field " + field);
         }
       }
     }
@@ -283,7 +283,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
     releaser.Release(sources);
     releaser.Release(rules);
   } catch (...) {
-    const ado::ErrorRecord error = CurrentErrorRecord();
+    const core::ErrorRecord error = CurrentErrorRecord();
     Trace(kClass + ".ExportAll, Error " + target_path, kEventInformation, error);
     Trace(kClass + ".ExportAll, @Line#" + std::to_string(line), kEventWarning, error);
     if (in_rule) {
@@ -393,7 +393,7 @@ void CQvDataExporter::EmptyUnsentOnce(const std::string& folder) {
 std::shared_ptr<ado::Recordset> CQvDataExporter::GetRS(
     const std::string& sql, const std::shared_ptr<ado::Connection>& connection) {
   try {
-    if (!connection) throw ado::Error(ado::kErrObjectRequired, kClass, "no connection");
+    if (!connection) throw core::Error(core::kErrObjectRequired, kClass, "no connection");
     auto rs = std::make_shared<ado::Recordset>();
     rs->SetCursorLocation(ado::adUseClient);
     rs->SetCursorType(ado::adOpenStatic);
@@ -419,14 +419,14 @@ bool CQvDataExporter::Export(const std::string& sql,
   try {
     if (encode) {
       const std::shared_ptr<ado::Recordset> rs = GetRS(sql, connection);
-      if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
+      if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
       return SaveAndSend(rs, target_file, encode, upload_folder);
     }
 
     // Unencoded rows go from the driver to the file a block at a time: the result is
     // never held whole, whatever its size.
     std::unique_ptr<ado::QueryCursor> cursor = OpenQuery(sql, connection);
-    if (!cursor) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
+    if (!cursor) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
     CreateFolderOf(target_file);
     Trace("Save to " + target_file, kEventInformation);
     const std::optional<int64_t> rows = CQvXMLManip().SaveQueryToXML(*cursor, target_file);
@@ -533,7 +533,7 @@ void CQvDataExporter::CreateFolderOf(const std::string& file) {
 std::unique_ptr<ado::QueryCursor> CQvDataExporter::OpenQuery(
     const std::string& sql, const std::shared_ptr<ado::Connection>& connection) {
   try {
-    if (!connection) throw ado::Error(ado::kErrObjectRequired, kClass, "no connection");
+    if (!connection) throw core::Error(core::kErrObjectRequired, kClass, "no connection");
     return connection->OpenCursor(sql);
   } catch (...) {
     Trace(kClass + ".GetRS", kEventWarning, CurrentErrorRecord());
@@ -547,7 +547,7 @@ std::optional<int32_t> CQvDataExporter::CountRows(
   int line = 0;
   try {
     line = 1;
-    if (!connection) throw ado::Error(ado::kErrObjectRequired, kClass, "no connection");
+    if (!connection) throw core::Error(core::kErrObjectRequired, kClass, "no connection");
     connection->SetCommandTimeout(0);
 
     line = 2;
@@ -555,7 +555,7 @@ std::optional<int32_t> CQvDataExporter::CountRows(
 
     line = 3;
     if (rows > std::numeric_limits<int32_t>::max()) {
-      throw ado::Error(ado::kErrOverflow, kClass,
+      throw core::Error(core::kErrOverflow, kClass,
                        "the query returns " + std::to_string(rows) + " rows");
     }
     const auto count = static_cast<int32_t>(rows);
@@ -596,11 +596,11 @@ std::string CQvDataExporter::AddRowOrderToSQL(const std::string& sql) {
 std::vector<CQvDataExporter::RowRange> CQvDataExporter::SplitIntoRanges(int32_t total,
                                                                         int32_t parts) {
   if (parts <= 0) {
-    throw ado::Error(ado::kErrInvalidProcedureCall, kClass,
+    throw core::Error(core::kErrInvalidProcedureCall, kClass,
                      "a split export needs at least one part, not " + std::to_string(parts));
   }
   if (total < 0) {
-    throw ado::Error(ado::kErrInvalidProcedureCall, kClass,
+    throw core::Error(core::kErrInvalidProcedureCall, kClass,
                      "a row count cannot be negative: " + std::to_string(total));
   }
   const int64_t per_part = total / parts + (total % parts > 0 ? 1 : 0);
@@ -624,13 +624,13 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
     Trace(kClass + ".ExportSplit, Test Start ZRA 001, File: " + target_path, kEventInformation);
 
     line = 2;
-    if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
+    if (!data_source) throw core::Error(core::kErrObjectRequired, kClass, "no data source");
     // A count that failed is not a count of 0: empty parts would replace the data the
     // receiver holds.
     const std::optional<int32_t> total =
         CountRows(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
     if (!total)
-      throw ado::Error(ado::kErrInvalidProcedureCall, kClass, "the rows could not be counted");
+      throw core::Error(core::kErrInvalidProcedureCall, kClass, "the rows could not be counted");
 
     line = 3;
     const std::vector<RowRange> ranges = SplitIntoRanges(*total, parts);
@@ -652,7 +652,7 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
       // would land in the wrong parts.
       if (!SavePartAndSend(pager, ranges[i].to_row - ranges[i].from_row + 1, part_file,
                            upload_folder)) {
-        throw ado::Error(ado::kErrPathNotFound, kClass, part_file + " was not written");
+        throw core::Error(core::kErrPathNotFound, kClass, part_file + " was not written");
       }
 
       line = 6;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ado/Connection.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/Recordset.h"
 #include "app/RunStats.h"
 #include "shared/QvDataSource.h"
@@ -30,7 +30,7 @@ class XmlFileStream;
 class CQvDataExporter {
  public:
   // Where progress and failure reports go: TraceEvent unless replaced.
-  using TraceFn = std::function<void(const std::string& message, const ado::ErrorRecord& error,
+  using TraceFn = std::function<void(const std::string& message, const core::ErrorRecord& error,
                                      int32_t event_type, int32_t caller_level)>;
 
   // One range of rows, both ends inclusive, numbered from 0.
@@ -72,7 +72,7 @@ class CQvDataExporter {
   // " 1 OFFSET f ROWS  FETCH NEXT n ROWS ONLY" is added after ", " when the query has
   // an ORDER BY clause of its own, else after " ORDER BY ", so the first column is the
   // last sort key. The clause is looked for in any case and only outside parentheses,
-  // quotes and comments. Throws ado::Error 6 when the row count overflows.
+  // quotes and comments. Throws core::Error 6 when the row count overflows.
   static std::string AddFetchRangeToSQL(const std::string& sql, int32_t from_row, int32_t to_row);
   // The query in the row order AddFetchRangeToSQL gives its ranges: sorted by its own
   // ORDER BY clause and then by the first column, or by the first column alone.
@@ -87,13 +87,13 @@ class CQvDataExporter {
 
   // The row ranges of a split export: `total` rows in `parts` ranges of
   // ceil(total / parts) rows each, from row 0 on; ranges past the end ask for rows
-  // that are not there. Throws ado::Error 5 when `parts` is not positive and 6 when a
+  // that are not there. Throws core::Error 5 when `parts` is not positive and 6 when a
   // row number overflows.
   static std::vector<RowRange> SplitIntoRanges(int32_t total, int32_t parts);
 
   // The SQL text of the rule on which `rules` stands: tSQLSelect, tSQLFrom and
   // tSQLWhere joined by single spaces, then " " and tSQLOrderBy when the file has that
-  // field. Nothing else is added. Throws ado::Error when a field is missing.
+  // field. Nothing else is added. Throws core::Error when a field is missing.
   static std::string BuildSQLText(const std::shared_ptr<ado::Recordset>& rules);
 
   const RunStats& Stats() const { return stats_; }
@@ -183,7 +183,7 @@ class CQvDataExporter {
 
   // Test aids that alter last data so that the next run finds changes: every file of
   // the result path's last-data folder goes through SaveChangedRSTest. Throws
-  // ado::Error when a file cannot be listed.
+  // core::Error when a file cannot be listed.
   void CreateChangedFilesForQRTTests(const std::string& result_path);
   // Appends "chgd" to the Computer (else Application_Name) field of a random share of
   // the file's records, alternating changed and kept ones, and saves the file again.
@@ -215,7 +215,7 @@ class CQvDataExporter {
   std::optional<int32_t> CountRows(const std::string& sql,
                                    const std::shared_ptr<ado::Connection>& connection);
 
-  void Trace(const std::string& text, int32_t event_type, const ado::ErrorRecord& error = {}) const;
+  void Trace(const std::string& text, int32_t event_type, const core::ErrorRecord& error = {}) const;
 
   // The rule being worked on: its counts since it began.
   RuleStats RuleSoFar() const;

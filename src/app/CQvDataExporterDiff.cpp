@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ado/FieldValue.h"
-#include "ado/Text.h"
+#include "core/Text.h"
 #include "app/CQvDataExporter.h"
 #include "app/QueryPager.h"
 #include "app/ResultFileNames.h"
@@ -54,7 +54,7 @@ bool ValuesDiffer(const ado::Variant& now, const ado::Variant& before) {
   }
   try {
     return ado::Compare(now, before) != ado::CompareResult::kEqual;
-  } catch (const ado::Error&) {
+  } catch (const core::Error&) {
     return true;
   }
 }
@@ -62,7 +62,7 @@ bool ValuesDiffer(const ado::Variant& now, const ado::Variant& before) {
 }  // namespace
 
 bool CQvDataExporter::IsTS_TypeAttribute(const std::string& field_name) {
-  return ado::EqualsIgnoreCase(field_name, "Source_Timestamp");
+  return core::EqualsIgnoreCase(field_name, "Source_Timestamp");
 }
 
 void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
@@ -71,7 +71,7 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
                                            const std::string& import_rule, int32_t& changed_count) {
   folder_listings_.clear();
   const auto connection = [&] {
-    if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
+    if (!data_source) throw core::Error(core::kErrObjectRequired, kClass, "no data source");
     return data_source->GetConnection(QvDataSource::kSharedConnection);
   };
   DiffPerEntity(
@@ -144,13 +144,13 @@ void CQvDataExporter::DiffPerEntity(
     } else {
       rs = query();
     }
-    if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
+    if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
     diff_times_.query += SecondsSince(query_start);
 
     line = 5;
     if (last) {
       if (!rs->Fields().Find(kKeyField)) {
-        throw ado::Error(ado::kErrItemNotFound, kClass, "the query has no field tSID");
+        throw core::Error(core::kErrItemNotFound, kClass, "the query has no field tSID");
       }
       if (const std::string mismatch = KeyMismatch(rs, last); !mismatch.empty()) {
         SetAsideLastData(result_path, mismatch);
@@ -227,7 +227,7 @@ void CQvDataExporter::DiffPerEntity(
         new_last.reset();
         pages.reset();
         rs = query();
-        if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "the query gave no recordset");
+        if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
       }
     }
     if (send_whole) {
@@ -293,7 +293,7 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     const EntityFields* known = KnownFields(rs, last);
     const ado::Variant key = known ? known->rs_key->Value() : rs->Fields().Item(kKeyField).Value();
     if (key.IsNull()) {
-      throw ado::Error(ado::kErrInvalidUseOfNull, kClass, "the record's tSID is null");
+      throw core::Error(core::kErrInvalidUseOfNull, kClass, "the record's tSID is null");
     }
     const std::string sid = QvSharedStrings::ToText(key);
 
@@ -313,7 +313,7 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     }
 
     line = 3;
-    if (!last) throw ado::Error(ado::kErrObjectRequired, kClass, "no last data");
+    if (!last) throw core::Error(core::kErrObjectRequired, kClass, "no last data");
     bool found = false;
     std::optional<size_t> last_record;  // found through the walk's index
     // Last data without the key field cannot hold the entity.
@@ -328,7 +328,7 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     } else if (last_key) {
       try {
         last->SetFilter(std::string(kKeyField) + "='" + QvStrMan_EscapeSQLQuotes(key) + "'");
-      } catch (const ado::Error&) {
+      } catch (const core::Error&) {
         Trace(kClass + ".Process_DiffOneEntity, @Line#" + std::to_string(line), kEventWarning,
               CurrentErrorRecord());
         return EntityOutcome::kLastUnusable;
@@ -362,7 +362,7 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     const Clock::time_point write_start = Clock::now();
     CQvRecordset wrapper;
     const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
-    if (!one) throw ado::Error(ado::kErrObjectRequired, kClass, "no in-memory recordset");
+    if (!one) throw core::Error(core::kErrObjectRequired, kClass, "no in-memory recordset");
 
     line = 62;
     QvSharedRecordCopier copier;
@@ -377,7 +377,7 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     // crash is made again by the next run, since the last data has not moved on. The
     // flushes would cost more than the rest of the run when many entities change.
     if (!CQvXMLManip().SaveRSToXML(one, change_file, false, false, 1, false)) {
-      throw ado::Error(ado::kErrPathNotFound, kClass, "Cannot write " + change_file);
+      throw core::Error(core::kErrPathNotFound, kClass, "Cannot write " + change_file);
     }
     diff_times_.write += SecondsSince(write_start);
     ++stats_.files_written;
@@ -429,7 +429,7 @@ std::optional<bool> CQvDataExporter::CompareEntity(const std::shared_ptr<ado::Re
   int line = 0;
   try {
     line = 1;
-    if (!rs || !last) throw ado::Error(ado::kErrObjectRequired, kClass, "no recordset");
+    if (!rs || !last) throw core::Error(core::kErrObjectRequired, kClass, "no recordset");
     if (last->Eof()) return false;
 
     line = 2;
@@ -492,7 +492,7 @@ CQvDataExporter::EntityFields CQvDataExporter::LookUpEntityFields(
       try {
         known.keys[QvSharedStrings::ToText(key)].Add(record);
         ++known.last_record_count;
-      } catch (const ado::Error&) {
+      } catch (const core::Error&) {
         known.last_keys_unusable = true;
         break;
       }
@@ -521,7 +521,7 @@ void CQvDataExporter::SetAsideUndelivered(const std::string& path) {
   if (ec) {
     Trace(kClass + ".Export_DiffPerEntity, an undelivered file could not be moved to " +
               unsent.string() + ": " + path,
-          kEventWarning, ado::ErrorRecord{ec.value(), kClass, ec.message(), "", 0});
+          kEventWarning, core::ErrorRecord{ec.value(), kClass, ec.message(), "", 0});
     ++stats_.failures;
     return;
   }
@@ -585,7 +585,7 @@ std::string CQvDataExporter::NewChangeFilePath(const std::string& result_path) {
     change_files_.insert(path);
     return path;
   }
-  throw ado::Error(ado::kErrPathNotFound, kClass, "no free change-file name for " + result_path);
+  throw core::Error(core::kErrPathNotFound, kClass, "no free change-file name for " + result_path);
 }
 
 void CQvDataExporter::RemoveTemporaries(const std::string& target_path) {

@@ -106,7 +106,7 @@ void CQvDataExporter::SetAsideLastData(const std::string& result_path, const std
       ec ? "it could not be moved aside (" + ec.message() + ")" : "it was moved to " + bad_file;
   Trace(kClass + ".GetRS, the last data cannot be used: " + last_file + "; " + outcome +
             ", and the rule runs as without last data",
-        kEventWarning, ado::ErrorRecord{ado::kErrInvalidPersistedFile, kClass, reason, "", 0});
+        kEventWarning, core::ErrorRecord{core::kErrInvalidPersistedFile, kClass, reason, "", 0});
   ++stats_.failures;
 }
 bool CQvDataExporter::CreateLastDataFileFromRS(const std::string& result_path,
@@ -126,7 +126,7 @@ bool CQvDataExporter::CreateLastDataFileFromRS(const std::string& result_path,
     Trace("Saving last data xml to: " + last_file, kEventInformation);
 
     line = 4;
-    if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "no recordset");
+    if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "no recordset");
     if (rs->State() == ado::adStateOpen && rs->RecordCount() == 0) {
       // An empty result is no reason to forget the last data: a warning, not a failure.
       Trace(kClass + ".CreateLastDataFileFromRS, the result has no records; the last data " +
@@ -139,7 +139,7 @@ bool CQvDataExporter::CreateLastDataFileFromRS(const std::string& result_path,
     line = 5;
     CQvXMLManip manip;
     if (!manip.SaveRSToXML(rs, last_file, false, false, kPlainText, flush_each_file_)) {
-      throw ado::Error(ado::kErrPathNotFound, kClass, last_file + " could not be written");
+      throw core::Error(core::kErrPathNotFound, kClass, last_file + " could not be written");
     }
     return true;
   } catch (...) {
@@ -177,7 +177,7 @@ bool CQvDataExporter::CreateLastDataFile(const std::string& result_path) {
     std::string source = result_path;
     std::string target = last_file;
     if (file_system.BackupFile(source, target)) return true;
-    throw ado::Error(ado::kErrPathNotFound, kClass, last_file + " could not be written");
+    throw core::Error(core::kErrPathNotFound, kClass, last_file + " could not be written");
   } catch (...) {
     Trace(kClass + ".CreateLastDataFile", kEventWarning, CurrentErrorRecord());
     ++stats_.failures;

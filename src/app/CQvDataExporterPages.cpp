@@ -35,7 +35,7 @@ struct Page {
 
 void CheckPageSize(int32_t page_size) {
   if (page_size <= 0) {
-    throw ado::Error(ado::kErrInvalidProcedureCall, kClass,
+    throw core::Error(core::kErrInvalidProcedureCall, kClass,
                      "a page needs at least one row, not " + std::to_string(page_size));
   }
 }
@@ -44,7 +44,7 @@ void CheckPageSize(int32_t page_size) {
 Page PageAt(int64_t start, int32_t page_size) {
   const int64_t end = start + page_size - 1;
   if (end > INT32_MAX) {
-    throw ado::Error(ado::kErrOverflow, kClass,
+    throw core::Error(core::kErrOverflow, kClass,
                      "row number " + std::to_string(end) + " does not fit in 32 bits");
   }
   return {static_cast<int32_t>(start), static_cast<int32_t>(end)};
@@ -61,7 +61,7 @@ bool MarkChanged(const std::shared_ptr<ado::Recordset>& rs, const char* field_na
     ado::Field field = rs->Fields().Item(field_name);
     field.SetValue(ado::Variant(QvSharedStrings::ToText(field.Value()) + "chgd"));
     return true;
-  } catch (const ado::Error&) {
+  } catch (const core::Error&) {
     return false;
   }
 }
@@ -82,7 +82,7 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
           kEventInformation);
 
     line = 3;
-    if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
+    if (!data_source) throw core::Error(core::kErrObjectRequired, kClass, "no data source");
     CheckPageSize(page_size);
     // One read in the pages' row order, cut into pages here: no query per page.
     QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
@@ -153,7 +153,7 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
           kEventInformation);
 
     line = 2;
-    if (!data_source) throw ado::Error(ado::kErrObjectRequired, kClass, "no data source");
+    if (!data_source) throw core::Error(core::kErrObjectRequired, kClass, "no data source");
     CheckPageSize(page_size);
     // One read in the pages' row order, cut into pages here: no query per page.
     QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
@@ -215,7 +215,7 @@ bool CQvDataExporter::PageSameAsLastData(const ado::Recordset& rows, const std::
     std::ifstream in(last_file, std::ios::binary);
     std::string held(written.size(), '\0');
     return in.read(held.data(), static_cast<std::streamsize>(held.size())) && held == written;
-  } catch (const ado::Error&) {
+  } catch (const core::Error&) {
     return false;
   }
 }
@@ -243,7 +243,7 @@ void CQvDataExporter::SaveChangedRSTest(const std::string& path, int32_t share) 
     CQvXMLManip manip;
     const std::shared_ptr<ado::Recordset> rs = manip.OpenXMLToRS(path, false, kPlainText);
     if (!rs || rs->State() != ado::adStateOpen) {
-      throw ado::Error(ado::kErrInvalidPersistedFile, kClass, path + " is not a recordset file");
+      throw core::Error(core::kErrInvalidPersistedFile, kClass, path + " is not a recordset file");
     }
     const int64_t records = rs->RecordCount();
 
@@ -274,7 +274,7 @@ void CQvDataExporter::SaveChangedRSTest(const std::string& path, int32_t share) 
     line = 6;
     if (records > 0) rs->MoveFirst();
     if (!manip.SaveRSToXML(rs, path, false, false, kPlainText)) {
-      throw ado::Error(ado::kErrPathNotFound, kClass, path + " could not be written");
+      throw core::Error(core::kErrPathNotFound, kClass, path + " could not be written");
     }
   } catch (...) {
     Trace(kClass + ".SaveChangedRS, File:" + path + " @Line#" + std::to_string(line), kEventWarning,

@@ -114,7 +114,7 @@ int DryRun::Run(int16_t mode) {
     std::optional<platform::RunLock> lock;
     try {
       lock.emplace(platform::ProgramFolder());
-    } catch (const ado::Error& e) {
+    } catch (const core::Error& e) {
       out_ << "qvdataexporter: the dry run could not start: " << e.record().description << "\n";
       return kExitNotStarted;
     }

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/CQvDataExporter.h"
-#include "log/basCQvRegistry.h"
+#include "util/basCQvRegistry.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegistryFile.h"
 #include "records/basADOUtilities.h"
@@ -291,7 +291,7 @@ class Checker {
       int32_t id = 0;
       try {
         id = QvSharedConvert::ToInteger(sources->Fields().Item("nID").Value());
-      } catch (const ado::Error&) {
+      } catch (const core::Error&) {
         continue;  // reported by the loader
       }
       if (!list_.Exists(id) || !seen.insert(id).second) continue;
@@ -301,7 +301,7 @@ class Checker {
         const std::shared_ptr<ado::Connection> connection =
             source->GetConnection(QvDataSource::kSharedConnection);
         report_.Ok(name, "connected to " + connection->DbmsName());
-      } catch (const ado::Error& e) {
+      } catch (const core::Error& e) {
         report_.Fail(name, e.record().description);
         unusable_.insert(id);
       }
@@ -349,7 +349,7 @@ class Checker {
     int32_t id = 0;
     try {
       id = QvSharedConvert::ToInteger(rules->Fields().Item("nDSID").Value());
-    } catch (const ado::Error&) {
+    } catch (const core::Error&) {
       report_.Fail(item, "nDSID is not a whole number");
       return;
     }
@@ -371,7 +371,7 @@ class Checker {
       // The paged and split exports run the query in their row order.
       if (mode_ != 1 && mode_ != 4) sql = CQvDataExporter::AddRowOrderToSQL(sql);
       list_.Item(id)->GetConnection(QvDataSource::kSharedConnection)->Prepare(sql);
-    } catch (const ado::Error& e) {
+    } catch (const core::Error& e) {
       report_.Fail(item, "the SQL does not prepare: " + e.record().description);
       return;
     }

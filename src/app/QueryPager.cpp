@@ -10,14 +10,14 @@ namespace qv {
 
 QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql)
     : connection_(std::move(connection)), sql_(CQvDataExporter::AddRowOrderToSQL(sql)) {
-  if (!connection_) throw ado::Error(ado::kErrObjectRequired, "QueryPager", "no connection");
+  if (!connection_) throw core::Error(core::kErrObjectRequired, "QueryPager", "no connection");
   cursor_ = connection_->OpenCursor(sql_);
 }
 
 QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
                        std::unique_ptr<ado::QueryCursor> cursor)
     : connection_(std::move(connection)), sql_(sql), cursor_(std::move(cursor)) {
-  if (!cursor_) throw ado::Error(ado::kErrObjectRequired, "QueryPager", "no query");
+  if (!cursor_) throw core::Error(core::kErrObjectRequired, "QueryPager", "no query");
 }
 
 std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {

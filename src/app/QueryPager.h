@@ -19,7 +19,7 @@ namespace qv {
 class QueryPager {
  public:
   // Runs the ordered query on `connection`, which the pager keeps open. Throws
-  // ado::Error when the query fails.
+  // core::Error when the query fails.
   QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql);
   // Pages of `sql` as it is, in the query's own row order; `connection` is the one the
   // cursor was opened on.
@@ -28,10 +28,10 @@ class QueryPager {
 
   // The next `rows` rows (fewer at the end of the result, none past it) as an open
   // client-side static recordset with batch optimistic locking on its first record.
-  // Throws ado::Error when reading fails.
+  // Throws core::Error when reading fails.
   std::shared_ptr<ado::Recordset> NextPage(int32_t rows);
   // The next `rows` rows (fewer at the end) written to `out` a block at a time, without
-  // a recordset: memory holds one block. Returns the rows written. Throws ado::Error.
+  // a recordset: memory holds one block. Returns the rows written. Throws core::Error.
   int64_t WriteNext(int64_t rows, XmlFileStream& out);
   const std::vector<ado::FieldDef>& Fields() const { return cursor_->Fields(); }
   // Rows handed out so far.

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "log/basCQvRegistry.h"
+#include "util/basCQvRegistry.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProgramFolder.h"
 

@@ -12,7 +12,7 @@
 #include <system_error>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "app/ResultFileNames.h"
 #include "app/basMain.h"
 #include "platform/ProgramFolder.h"
@@ -177,7 +177,7 @@ int RunStatus::ResetLast(const std::string& rule_name, std::ostream& out) {
   std::optional<platform::RunLock> lock;
   try {
     lock.emplace(folder);
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     out << "qvdataexporter: nothing was reset: " << e.record().description << "\n";
     return kExitNotStarted;
   }

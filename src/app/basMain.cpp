@@ -13,9 +13,11 @@
 #include "app/Progress.h"
 #include "app/RunMetrics.h"
 #include "app/RunStatus.h"
+#include "log/basEventLogger.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunLock.h"
 #include "platform/StopSignal.h"
+#include "settings/basCommonRes.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedConvert.h"
 #include "shared/QvSharedErrorLog.h"
@@ -99,7 +101,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     int32_t mode = 0;
     try {
       mode = QvSharedConvert::ToInteger(ado::Variant(arg));
-    } catch (const ado::Error&) {
+    } catch (const core::Error&) {
       return Error("export mode " + arg + " is out of range");
     }
     if (mode < INT16_MIN || mode > INT16_MAX)
@@ -213,7 +215,7 @@ int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal)
   std::optional<platform::RunLock> lock;
   try {
     lock.emplace(platform::ProgramFolder());
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     log.LogEvent("qvdataexporter: the run could not start: " + e.record().description, {},
                  kEventWarning, kLevelExport);
     WriteMetrics(command_line, not_started, kExitNotStarted, start_time);
@@ -259,6 +261,8 @@ int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal)
 
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
          bool terminal) {
+  InstallEventLogging();
+  InstallCommonResources();
   try {
     const CommandLine command_line = ParseCommandLine(args);
     switch (command_line.action) {

@@ -14,13 +14,13 @@
 #include <filesystem>
 #include <system_error>
 
-#include "ado/Text.h"
+#include "core/Text.h"
 #include "ado/Variant.h"
-#include "log/CQvEventLogger.h"
-#include "log/basCQvRegistry.h"
-#include "log/basErrorHandling.h"
+#include "shared/EventSink.h"
+#include "util/basCQvRegistry.h"
+#include "util/basErrorHandling.h"
 #include "shared/ErrorBoundary.h"
-#include "shared/PosixError.h"
+#include "core/PosixError.h"
 #include "util/basCQvStringManipulation.h"
 
 namespace qv {
@@ -156,7 +156,7 @@ void RemoveTree(const fs::path& folder) {
   }
   ec.clear();
   fs::remove_all(folder, ec);
-  if (ec) throw ErrorFromCode(ec, "", folder.string());
+  if (ec) throw core::ErrorFromCode(ec, "", folder.string());
 }
 
 std::string DoubleText(double value) { return ado::Variant(value).ToText(); }
@@ -176,13 +176,13 @@ auto CQvFileSystem::Reported(const std::string& message, Body&& body) -> decltyp
   try {
     return body();
   } catch (...) {
-    ado::ErrorRecord error = CurrentErrorRecord();
+    core::ErrorRecord error = CurrentErrorRecord();
     logger_->LogEvent(message, &error, kEventWarning, kLevelFailure);
-    throw ado::Error(ado::ErrorRecord{error.number, error.source, error.description, {}, 0});
+    throw core::Error(core::ErrorRecord{error.number, error.source, error.description, {}, 0});
   }
 }
 
-CQvFileSystem::CQvFileSystem() : logger_(std::make_unique<CQvEventLogger>()) {
+CQvFileSystem::CQvFileSystem() : logger_(NewEventLog()) {
   logger_->InitializeEventLogger();
   Log("'" + std::string(kClassName) + "' instance " + std::to_string(instance_number_) + " created",
       kEventInformation, kLevelObject);
@@ -253,7 +253,7 @@ bool CQvFileSystem::IsFolder(const std::string& path) {
     const std::string last = GetFileName(path);
     return last.empty() || last.find('.') == std::string::npos;
   } catch (...) {
-    ado::ErrorRecord error = CurrentErrorRecord();
+    core::ErrorRecord error = CurrentErrorRecord();
     logger_->LogEvent(Method("IsFolder"), &error, kEventWarning, kLevelFailure);
     return false;
   }
@@ -276,10 +276,10 @@ bool CQvFileSystem::CheckFileExists(const std::string& file_name, bool silent) {
   if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
     return false;
   }
-  const int32_t number = ErrorFromCode(ec, "", file_name).number();
-  if (number == ado::kErrPermissionDenied || number == ado::kErrFileAlreadyOpen) return true;
-  if (number == ado::kErrBadFileNameOrNumber || number == ado::kErrFileNotFound ||
-      number == ado::kErrPathNotFound) {
+  const int32_t number = core::ErrorFromCode(ec, "", file_name).number();
+  if (number == core::kErrPermissionDenied || number == core::kErrFileAlreadyOpen) return true;
+  if (number == core::kErrBadFileNameOrNumber || number == core::kErrFileNotFound ||
+      number == core::kErrPathNotFound) {
     if (!silent) {
       Reported(Method("CheckFileExists"), [&] {
         RaiseProgramError(kErrFileNotFound9010, "orbFileNotFoundError3", "", {file_name});
@@ -289,7 +289,7 @@ bool CQvFileSystem::CheckFileExists(const std::string& file_name, bool silent) {
   }
   if (silent) return false;
   return Reported(Method("CheckFileExists") + ", File:" + file_name,
-                  [&]() -> bool { throw ErrorFromCode(ec, "", file_name); });
+                  [&]() -> bool { throw core::ErrorFromCode(ec, "", file_name); });
 }
 
 bool CQvFileSystem::CreateFolder(const std::string& path_name) {
@@ -329,7 +329,7 @@ bool CQvFileSystem::IsValidFileName(const std::string& file_name, std::string& i
     }
     return true;
   } catch (...) {
-    ado::ErrorRecord error = CurrentErrorRecord();
+    core::ErrorRecord error = CurrentErrorRecord();
     logger_->LogEvent(Method("IsValidFileName"), &error, kEventWarning, kLevelFailure);
     return true;
   }
@@ -358,7 +358,7 @@ std::string CQvFileSystem::EscapeFileName(const std::string& file_name,
     return QvStrMan_ReplaceStringVar(file_name, ado::Variant(std::move(search)),
                                      ado::Variant(std::move(replacement)));
   } catch (...) {
-    ado::ErrorRecord error = CurrentErrorRecord();
+    core::ErrorRecord error = CurrentErrorRecord();
     logger_->LogEvent(Method("EscapeFileName"), &error, kEventWarning, kLevelFailure);
     return {};
   }
@@ -442,8 +442,8 @@ bool CQvFileSystem::CopyFolder(const std::string& source_folder,
     fs::copy(source_folder, target,
              fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
     if (!ec) return true;
-    if (ErrorFromCode(ec, "", source_folder).number() != ado::kErrPermissionDenied) {
-      ado::ErrorRecord error = ErrorFromCode(ec, "", source_folder).record();
+    if (core::ErrorFromCode(ec, "", source_folder).number() != core::kErrPermissionDenied) {
+      core::ErrorRecord error = core::ErrorFromCode(ec, "", source_folder).record();
       logger_->LogEvent(message, &error, kEventWarning, kLevelFailure);
       return false;
     }
@@ -451,11 +451,11 @@ bool CQvFileSystem::CopyFolder(const std::string& source_folder,
     if (!read_only.empty()) {
       RaiseProgramError(kErrFileReadOnly, "orbFileReadOnlyError", "", {read_only});
     }
-    throw ErrorFromCode(ec, "", destination_folder);
+    throw core::ErrorFromCode(ec, "", destination_folder);
   } catch (...) {
-    ado::ErrorRecord error = CurrentErrorRecord();
+    core::ErrorRecord error = CurrentErrorRecord();
     logger_->LogEvent(message, &error, kEventWarning, kLevelFailure);
-    throw ado::Error(ado::ErrorRecord{error.number, error.source, error.description, {}, 0});
+    throw core::Error(core::ErrorRecord{error.number, error.source, error.description, {}, 0});
   }
 }
 
@@ -486,7 +486,7 @@ bool CQvFileSystem::Rename(const std::string& old_path, const std::string& new_p
       RaiseProgramError(kErrFileReadOnly, "orbFileReadOnlyError", "", {old_path});
     }
     // Moving never replaces what is already there.
-    if (Exists(new_path)) throw ado::Error(58, "", "File already exists: " + new_path);
+    if (Exists(new_path)) throw core::Error(58, "", "File already exists: " + new_path);
     std::error_code ec;
     const bool known = fs::is_directory(old_path, ec) || CheckFileExists(old_path, true);
     if (!known) {
@@ -500,7 +500,7 @@ bool CQvFileSystem::Rename(const std::string& old_path, const std::string& new_p
       fs::copy(old_path, new_path, fs::copy_options::recursive, ec);
       if (!ec) fs::remove_all(old_path, ec);
     }
-    if (ec) throw ErrorFromCode(ec, "", old_path);
+    if (ec) throw core::ErrorFromCode(ec, "", old_path);
     Log(Method("Rename") + ", Old: " + old_path + " New: " + new_path, kEventWarning,
         kLevelFileChange);
     return true;
@@ -525,7 +525,7 @@ std::string CQvFileSystem::DeleteFolder(std::string& folder, bool /*silent*/) {
     if (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
     const fs::path target = fs::absolute(folder).lexically_normal();
     if (target == target.root_path() || WithoutTrailingSeparators(folder).empty()) {
-      throw ado::Error(ado::kErrInvalidProcedureCall, "", "Refusing to delete a root folder");
+      throw core::Error(core::kErrInvalidProcedureCall, "", "Refusing to delete a root folder");
     }
     RemoveTree(folder);
     return std::string("True");
@@ -545,7 +545,7 @@ bool CQvFileSystem::DeleteFolders(const std::string& list) {
     }
     return true;
   } catch (...) {
-    const ado::ErrorRecord error = CurrentErrorRecord();
+    const core::ErrorRecord error = CurrentErrorRecord();
     std::fprintf(stderr, "Error (DeleteFolders): %s\r\nError Number: %d\n",
                  error.description.c_str(), error.number);
     return false;
@@ -558,11 +558,11 @@ bool CQvFileSystem::DeleteFiles(const std::string& list) {
       std::error_code ec;
       if (entry.empty() || !fs::is_regular_file(entry, ec)) continue;
       fs::remove(entry, ec);
-      if (ec) throw ErrorFromCode(ec, "", entry);
+      if (ec) throw core::ErrorFromCode(ec, "", entry);
     }
     return true;
   } catch (...) {
-    const ado::ErrorRecord error = CurrentErrorRecord();
+    const core::ErrorRecord error = CurrentErrorRecord();
     std::fprintf(stderr, "Error (DeleteFiles): %s\r\nError Number: %d\n", error.description.c_str(),
                  error.number);
     return false;
@@ -739,13 +739,13 @@ bool CQvFileSystem::IsSameComputer(const std::string& computer1, const std::stri
     if (IsUNCPath(name2) && !GetMachineNameFromUNC(name2).empty()) {
       name2 = GetMachineNameFromUNC(name2);
     }
-    if (ado::EqualsIgnoreCase(name1, name2)) return true;
+    if (core::EqualsIgnoreCase(name1, name2)) return true;
     const std::string resolved1 = ResolveHostName(name1);
     if (resolved1.empty()) return false;
     const std::string resolved2 = ResolveHostName(name2);
-    return !resolved2.empty() && ado::EqualsIgnoreCase(resolved1, resolved2);
+    return !resolved2.empty() && core::EqualsIgnoreCase(resolved1, resolved2);
   } catch (...) {
-    ado::ErrorRecord error = CurrentErrorRecord();
+    core::ErrorRecord error = CurrentErrorRecord();
     logger_->LogEvent(Method("IsSameComputer"), &error, kEventWarning, kLevelFailure);
     return false;
   }
@@ -771,25 +771,25 @@ bool CQvFileSystem::IsSamePath(const std::string& path1, const std::string& path
     }
     std::string p1 = AddPathToDir(path1);
     std::string p2 = AddPathToDir(path2);
-    if (ado::EqualsIgnoreCase(p1, p2)) return true;
+    if (core::EqualsIgnoreCase(p1, p2)) return true;
     if (IsUNCPath(p1) && IsUNCPath(p2)) {
       const std::string server1 = GetMachineNameFromUNC(p1);
       const std::string server2 = GetMachineNameFromUNC(p2);
       if (!IsSameComputer(server1, server2)) return false;
-      return ado::EqualsIgnoreCase(p1.substr(2 + server1.size()), p2.substr(2 + server2.size()));
+      return core::EqualsIgnoreCase(p1.substr(2 + server1.size()), p2.substr(2 + server2.size()));
     }
     const std::string this_computer = LocalHostName();
     const bool on_this_computer =
         (!GetMachineNameFromUNC(p1).empty() &&
-         ado::EqualsIgnoreCase(GetMachineNameFromUNC(p1), this_computer)) ||
+         core::EqualsIgnoreCase(GetMachineNameFromUNC(p1), this_computer)) ||
         (!GetMachineNameFromUNC(p2).empty() &&
-         ado::EqualsIgnoreCase(GetMachineNameFromUNC(p2), this_computer));
+         core::EqualsIgnoreCase(GetMachineNameFromUNC(p2), this_computer));
     std::string c1 = on_this_computer ? GetUNCPath(p1) : GetLocalPath(p1, "");
     std::string c2 = on_this_computer ? GetUNCPath(p2) : GetLocalPath(p2, "");
-    if (ado::EqualsIgnoreCase(c1, c2)) return true;
+    if (core::EqualsIgnoreCase(c1, c2)) return true;
     c1 = GetUNCPath(GetLocalPath(p1, ""));
     c2 = GetUNCPath(GetLocalPath(p2, ""));
-    return ado::EqualsIgnoreCase(c1, c2);
+    return core::EqualsIgnoreCase(c1, c2);
   });
 }
 
@@ -809,10 +809,10 @@ double CQvFileSystem::GetDiskFreeSpace(const std::string& path) {
     Log(Method("GetDiskFreeSpace") + "= " + DoubleText(result), kEventInformation, kLevelLookup);
     return result;
   } catch (...) {
-    ado::ErrorRecord error = CurrentErrorRecord();
+    core::ErrorRecord error = CurrentErrorRecord();
     logger_->LogEvent(Method("GetDiskFreeSpace") + ", Line #" + std::to_string(line), &error,
                       kEventWarning, kLevelFailure);
-    throw ado::Error(ado::ErrorRecord{error.number, error.source, error.description, {}, 0});
+    throw core::Error(core::ErrorRecord{error.number, error.source, error.description, {}, 0});
   }
 }
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "fs/basFileSystemPaths.h"
 
 namespace qv {
 
-class CQvEventLogger;
+class EventLog;
 
 // One file of a folder listing.
 struct FsoFile {
@@ -30,8 +30,8 @@ struct FsoFile {
 // shell.
 //
 // Failures: unless an operation says otherwise, an unexpected failure is logged through
-// the object's own CQvEventLogger ("CQvFileSystem.<Operation>", event type 2, caller
-// level 1) and then thrown again to the caller as ado::Error with the same number,
+// the object's own event log (a CQvEventLogger once logging is installed) ("CQvFileSystem.<Operation>", event type 2, caller
+// level 1) and then thrown again to the caller as core::Error with the same number,
 // source and description. Program errors carry kObjectErrorBase + their number
 // (basErrorHandling.h).
 class CQvFileSystem {
@@ -192,7 +192,7 @@ class CQvFileSystem {
   auto Reported(const std::string& message, Body&& body) -> decltype(body());
 
   int32_t instance_number_ = 0;
-  std::unique_ptr<CQvEventLogger> logger_;
+  std::unique_ptr<EventLog> logger_;
 };
 
 }  // namespace qv

@@ -6,11 +6,11 @@
 
 #include <cerrno>
 
-#include "ado/Error.h"
-#include "log/basEventLogger.h"
+#include "core/Error.h"
+#include "shared/EventSink.h"
 #include "platform/CodePage.h"
 #include "shared/ErrorBoundary.h"
-#include "shared/PosixError.h"
+#include "core/PosixError.h"
 #include "util/basCQvStringManipulation.h"
 
 namespace qv {
@@ -45,13 +45,13 @@ class FileDescriptor {
 
 std::string ReadWholeFile(const std::string& path) {
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) throw ErrorFromErrno(errno, kSource, path);
+  if (file.get() < 0) throw core::ErrorFromErrno(errno, kSource, path);
   std::string bytes;
   char buffer[64 * 1024];
   for (;;) {
     const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw ErrorFromErrno(errno, kSource, path);
+    if (n < 0) throw core::ErrorFromErrno(errno, kSource, path);
     if (n == 0) break;
     bytes.append(buffer, static_cast<size_t>(n));
   }
@@ -61,15 +61,15 @@ std::string ReadWholeFile(const std::string& path) {
 // Creates the file or empties it, then writes the bytes from its start.
 void ReplaceFileContent(const std::string& path, std::string_view bytes) {
   FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (file.get() < 0) throw ErrorFromErrno(errno, kSource, path);
+  if (file.get() < 0) throw core::ErrorFromErrno(errno, kSource, path);
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(file.get(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw ErrorFromErrno(errno, kSource, path);
+    if (n < 0) throw core::ErrorFromErrno(errno, kSource, path);
     done += static_cast<size_t>(n);
   }
-  if (file.Close() != 0) throw ErrorFromErrno(errno, kSource, path);
+  if (file.Close() != 0) throw core::ErrorFromErrno(errno, kSource, path);
 }
 
 std::string DecodeFileBytes(std::string_view bytes, int32_t stream_format) {
@@ -80,7 +80,7 @@ std::string DecodeFileBytes(std::string_view bytes, int32_t stream_format) {
   return platform::CodePageToUtf8(bytes, platform::kCodePageWindows1252);
 }
 
-void Trace(const std::string& message, const ado::ErrorRecord& error = {},
+void Trace(const std::string& message, const core::ErrorRecord& error = {},
            int32_t event_type = kEventWarning, int32_t caller_level = kLevelExport) {
   TraceEvent(message, error, event_type, caller_level);
 }
@@ -104,8 +104,8 @@ std::string GetBodyFromTextFile(const std::string& file_name, int32_t format) {
     const std::string bytes = ReadWholeFile(file_name);
     return QvStrMan_GetNullTerminatedString(DecodeFileBytes(bytes, GetFSOTxtFileFormat(format)));
   } catch (...) {
-    const ado::ErrorRecord error = CurrentErrorRecord();
-    if (error.number == ado::kErrFileNotFound) {
+    const core::ErrorRecord error = CurrentErrorRecord();
+    if (error.number == core::kErrFileNotFound) {
       Trace(".GetBodyFromTextFile, File not found. File:" + file_name, error);
     } else {
       Trace(".GetBodyFromTextFile, File:" + file_name, error);
@@ -154,7 +154,7 @@ ado::Bytes UnicodeToMultiByte(const std::string& text, int32_t code_page) {
   std::string bytes;
   try {
     bytes = platform::Utf8ToCodePage(text, static_cast<uint32_t>(code_page));
-  } catch (const ado::Error&) {
+  } catch (const core::Error&) {
     // A code page the system cannot convert to leaves the text's own UTF-16LE bytes.
     bytes = platform::Utf8ToCodePage(text, platform::kCodePageUtf16Le);
   }

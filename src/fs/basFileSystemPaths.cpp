@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "fs/CQvFileSystem.h"
-#include "log/basErrorHandling.h"
-#include "log/basEventLogger.h"
+#include "util/basErrorHandling.h"
+#include "shared/EventSink.h"
 #include "shared/ErrorBoundary.h"
-#include "shared/PosixError.h"
+#include "core/PosixError.h"
 
 namespace qv {
 namespace fs = std::filesystem;
@@ -59,7 +59,7 @@ void CopyOneFile(const std::string& source, const std::string& destination) {
   std::string temp = (target.parent_path().empty() ? fs::path(".") : target.parent_path()) /
                      ("." + target.filename().string() + ".XXXXXX");
   const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw ErrorFromErrno(errno, "", destination);
+  if (fd < 0) throw core::ErrorFromErrno(errno, "", destination);
   ::close(fd);
   std::error_code ec;
   fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec);
@@ -68,7 +68,7 @@ void CopyOneFile(const std::string& source, const std::string& destination) {
   if (ec) {
     std::error_code ignored;
     fs::remove(temp, ignored);
-    throw ErrorFromCode(ec, "", source);
+    throw core::ErrorFromCode(ec, "", source);
   }
 }
 
@@ -136,7 +136,7 @@ bool CopyFileFSO(const std::string& source, const std::string& destination) {
     CopyOneFile(source, target);
     return true;
   } catch (...) {
-    const ado::ErrorRecord error = CurrentErrorRecord();
+    const core::ErrorRecord error = CurrentErrorRecord();
     TraceEvent("basFileSystem.CopyFileFSO, Source:" + source + " , Destination:" + destination +
                    ", @Line#" + std::to_string(line),
                error, kEventWarning, kLevelExport);

@@ -10,14 +10,14 @@
 #include <filesystem>
 #include <utility>
 
-#include "ado/Text.h"
+#include "core/Text.h"
 #include "fs/basFileSystemPaths.h"
 #include "log/CQvLogFileMgr.h"
-#include "log/basCQvRegistry.h"
+#include "util/basCQvRegistry.h"
 #include "platform/AppLog.h"
 #include "platform/CodePage.h"
 #include "platform/ProgramFolder.h"
-#include "settings/basCommonRes.h"
+#include "shared/EventSink.h"
 #include "shared/TextFormatter.h"
 #include "util/basCQvStringManipulation.h"
 
@@ -166,7 +166,7 @@ void CQvEventLogger::Initialize(std::string& log_file_name, std::string& log_fil
   ApplicationLog().StartLogging(log_file_path + log_file_name, log_mode);
 }
 
-void CQvEventLogger::LogEvent(const std::string& message, ado::ErrorRecord* error,
+void CQvEventLogger::LogEvent(const std::string& message, core::ErrorRecord* error,
                               int32_t event_type, int32_t* caller_level) {
   int32_t local_level = 1;
   int32_t& level = caller_level != nullptr ? *caller_level : local_level;
@@ -193,7 +193,7 @@ void CQvEventLogger::LogEvent(const std::string& message, ado::ErrorRecord* erro
   if (snapshot_taken) error_snapshot_.CopyTo(*error);
 }
 
-void CQvEventLogger::LogEvent(const std::string& message, ado::ErrorRecord* error,
+void CQvEventLogger::LogEvent(const std::string& message, core::ErrorRecord* error,
                               int32_t event_type, int32_t caller_level) {
   LogEvent(message, error, event_type, &caller_level);
 }
@@ -218,7 +218,7 @@ void CQvEventLogger::WriteEvent(const std::string& text, int32_t event_type) {
 void CQvEventLogger::WriteToApplicationLog(const std::string& text, int32_t event_type) {
   std::string_view rest = text;
   while (!rest.empty()) {
-    const std::string_view piece = ado::CodePointPrefix(rest, kApplicationLogPiece);
+    const std::string_view piece = core::CodePointPrefix(rest, kApplicationLogPiece);
     ApplicationLog().LogEvent(piece, event_type);  // a failed entry is skipped
     rest.remove_prefix(piece.size());
   }
@@ -248,7 +248,7 @@ std::string CQvEventLogger::FormatLogLine(const std::string& text, const std::st
       FourDigits(now.year) + "-" + TwoDigits(now.month) + "-" + TwoDigits(now.day),
       TwoDigits(now.hour) + ":" + TwoDigits(now.minute) + ":" + TwoDigits(now.second),
       text,
-      LoadCommonResString(type_id),
+      LoadResourceText(type_id),
       std::to_string(::gettid()),
   };
   // One pass over the template: placeholders inside the message stay as written.
@@ -285,7 +285,7 @@ void CQvEventLogger::AppendToLogFile(const std::string& file_path, const std::st
     platform::CodePage ansi(platform::kCodePageWindows1252);
     const std::string bytes = ansi.CanRepresent(body) ? ansi.FromUtf8(body) : body;
     if (file_path.empty() || !ReplaceFile(file_path, bytes)) {
-      throw ado::Error(75, "CQvEventLogger", "Could not write the log file '" + file_path + "'");
+      throw core::Error(75, "CQvEventLogger", "Could not write the log file '" + file_path + "'");
     }
     buffer_.fill(std::string());
     buffer_count_ = 0;
@@ -314,7 +314,7 @@ std::string CQvEventLogger::GetBodyFromTextFile(const std::string& file_name,
     }
     ::close(fd);
     // A log file is written in Windows-1252 unless a line needed UTF-8.
-    const std::string text = ado::IsValidUtf8(bytes)
+    const std::string text = core::IsValidUtf8(bytes)
                                  ? bytes
                                  : platform::CodePageToUtf8(bytes, platform::kCodePageWindows1252);
     return QvStrMan_GetNullTerminatedString(text);

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/Variant.h"
 #include "platform/Clock.h"
 #include "shared/QvErrorSnapshot.h"
@@ -54,9 +54,9 @@ class CQvEventLogger {
   // and the error text and written as an error (type 1). The caller level as used is
   // written back; the error record is left as it was. A failure while writing sets
   // this logger's Level and the shared level to -1.
-  void LogEvent(const std::string& message, ado::ErrorRecord* error, int32_t event_type,
+  void LogEvent(const std::string& message, core::ErrorRecord* error, int32_t event_type,
                 int32_t* caller_level);
-  void LogEvent(const std::string& message, ado::ErrorRecord* error = nullptr,
+  void LogEvent(const std::string& message, core::ErrorRecord* error = nullptr,
                 int32_t event_type = kEventInformation, int32_t caller_level = 1);
 
   // Initialize(name, path, 0).

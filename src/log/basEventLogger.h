@@ -1,22 +1,20 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
-#include "ado/Error.h"
+#include "shared/EventSink.h"
 
 namespace qv {
 
 class CQvEventLogger;
 
-// The module trace routine: receives the progress and failure reports of the export
-// classes and the standard modules and writes them through one process-wide
-// CQvEventLogger, which filters them by its Level like every logger. A report made
-// while a report is being written is dropped. Never throws.
-void TraceEvent(const std::string& message, const ado::ErrorRecord& error, int32_t event_type,
-                int32_t caller_level);
-
-// The logger behind TraceEvent, created on first use and kept until the process ends.
+// The logger behind TraceEvent once InstallEventLogging ran: one process-wide
+// CQvEventLogger, created on first use and kept until the process ends, which filters
+// reports by its Level like every logger. A report made while a report is being
+// written is dropped.
 CQvEventLogger& TraceEventLogger();
+
+// Installs the logger as the event sink of the lower layers: TraceEvent writes through
+// TraceEventLogger, and NewEventLog gives a CQvEventLogger of its own. The program
+// calls it at start; calling it again changes nothing.
+void InstallEventLogging();
 
 }  // namespace qv

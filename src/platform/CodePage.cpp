@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <string>
 
-#include "ado/Error.h"
-#include "ado/Text.h"
+#include "core/Error.h"
+#include "core/Text.h"
 
 namespace qv::platform {
 
@@ -144,7 +144,7 @@ CodePage::CodePage(uint32_t code_page)
     case kCodePageUtf16Le:
       break;
     default:
-      throw ado::Error(ado::kErrInvalidProcedureCall, "CodePage",
+      throw core::Error(core::kErrInvalidProcedureCall, "CodePage",
                        "Unsupported code page " + std::to_string(code_page));
   }
 }
@@ -184,7 +184,7 @@ std::string CodePage::ToUtf8(std::string_view bytes) {
 }
 
 bool CodePage::CanRepresent(std::string_view utf8) {
-  if (number_ != kCodePageWindows1252) return ado::IsValidUtf8(utf8);
+  if (number_ != kCodePageWindows1252) return core::IsValidUtf8(utf8);
   std::string out;
   return Utf8To1252(from_utf8_, utf8, true, out);
 }
@@ -200,7 +200,7 @@ std::string CodePageToUtf8(std::string_view bytes, uint32_t code_page) {
 std::string DecodeTextFileBytes(std::string_view bytes) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return SanitizeUtf8(bytes.substr(3));
   if (bytes.substr(0, 2) == "\xFF\xFE") return Utf16LeToUtf8(bytes.substr(2));
-  if (!ado::IsValidUtf8(bytes)) return CodePage(kCodePageWindows1252).ToUtf8(bytes);
+  if (!core::IsValidUtf8(bytes)) return CodePage(kCodePageWindows1252).ToUtf8(bytes);
   return std::string(bytes);
 }
 

@@ -21,7 +21,7 @@ inline constexpr char kDefaultChar = '?';
 // threads at once.
 class CodePage {
  public:
-  // Throws ado::Error (invalid procedure call) for an unsupported code page number and
+  // Throws core::Error (invalid procedure call) for an unsupported code page number and
   // when iconv cannot open the conversion.
   explicit CodePage(uint32_t code_page);
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace qv::platform {
 
@@ -13,7 +13,7 @@ IconvHandle::IconvHandle(const char* to_code, const char* from_code)
     : handle_(iconv_open(to_code, from_code)) {
   if (handle_ == kClosed) {
     int error = errno;
-    throw ado::Error(ado::kErrInvalidProcedureCall, "iconv",
+    throw core::Error(core::kErrInvalidProcedureCall, "iconv",
                      std::string("iconv cannot convert ") + from_code + " to " + to_code + ": " +
                          std::strerror(error));
   }

@@ -10,7 +10,7 @@ namespace qv::platform {
 class IconvHandle {
  public:
   IconvHandle() = default;
-  // Throws ado::Error (invalid procedure call) when iconv has no such conversion.
+  // Throws core::Error (invalid procedure call) when iconv has no such conversion.
   IconvHandle(const char* to_code, const char* from_code);
   ~IconvHandle();
   IconvHandle(IconvHandle&& other) noexcept;

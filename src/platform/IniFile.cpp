@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "ado/Text.h"
+#include "core/Text.h"
 #include "platform/CodePage.h"
 
 namespace qv::platform {
@@ -28,7 +28,7 @@ std::string_view Unquote(std::string_view value) {
 
 std::string CutToBuffer(std::string_view text, size_t buffer_size) {
   if (buffer_size == 0) return {};
-  return std::string(ado::CodePointPrefix(text, buffer_size - 1));
+  return std::string(core::CodePointPrefix(text, buffer_size - 1));
 }
 
 }  // namespace
@@ -54,13 +54,13 @@ IniFile IniFile::Parse(std::string_view text) {
       size_t close = line.find(']');
       std::string_view name =
           Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
-      ini.sections_.push_back(Section{ado::FoldCase(name), {}});
+      ini.sections_.push_back(Section{core::FoldCase(name), {}});
       current = &ini.sections_.back();
       continue;
     }
     size_t equals = line.find('=');
     if (current == nullptr || equals == std::string_view::npos) continue;
-    current->entries.push_back(Entry{ado::FoldCase(Trim(line.substr(0, equals))),
+    current->entries.push_back(Entry{core::FoldCase(Trim(line.substr(0, equals))),
                                      std::string(Unquote(Trim(line.substr(equals + 1))))});
   }
   return ini;
@@ -68,8 +68,8 @@ IniFile IniFile::Parse(std::string_view text) {
 
 std::string IniFile::GetString(std::string_view section, std::string_view key,
                                std::string_view default_value, size_t buffer_size) const {
-  const std::string folded_section = ado::FoldCase(Trim(section));
-  const std::string folded_key = ado::FoldCase(Trim(key));
+  const std::string folded_section = core::FoldCase(Trim(section));
+  const std::string folded_key = core::FoldCase(Trim(key));
   for (const Section& candidate : sections_) {
     if (candidate.folded_name != folded_section) continue;
     for (const Entry& entry : candidate.entries) {

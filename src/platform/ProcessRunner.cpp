@@ -10,7 +10,7 @@
 #include <mutex>
 #include <utility>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "platform/StopSignal.h"
 
 extern char** environ;
@@ -24,18 +24,18 @@ int32_t ErrorNumberForStart(int errnum) {
   switch (errnum) {
     case ENOENT:
     case ENOTDIR:
-      return ado::kErrFileNotFound;
+      return core::kErrFileNotFound;
     case EACCES:
     case EPERM:
     case ETXTBSY:
-      return ado::kErrPermissionDenied;
+      return core::kErrPermissionDenied;
     default:
-      return ado::kErrInvalidProcedureCall;
+      return core::kErrInvalidProcedureCall;
   }
 }
 
 [[noreturn]] void ThrowStartFailure(int errnum, const std::string& program) {
-  throw ado::Error(ErrorNumberForStart(errnum), kSource,
+  throw core::Error(ErrorNumberForStart(errnum), kSource,
                    "Cannot start " + program + ": " + std::strerror(errnum));
 }
 
@@ -86,7 +86,7 @@ std::shared_ptr<ProcessRunner>& RunnerSlot() {
 
 int PosixProcessRunner::Run(const std::vector<std::string>& argv) {
   if (argv.empty() || argv.front().empty()) {
-    throw ado::Error(ado::kErrInvalidProcedureCall, kSource, "No program to start");
+    throw core::Error(core::kErrInvalidProcedureCall, kSource, "No program to start");
   }
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
@@ -130,17 +130,17 @@ int PosixProcessRunner::Run(const std::vector<std::string>& argv) {
     if (waited == pid) break;
     if (waited == -1 && errno == EINTR) continue;
     const int errnum = errno;
-    throw ado::Error(ado::kErrInvalidProcedureCall, kSource,
+    throw core::Error(core::kErrInvalidProcedureCall, kSource,
                      "Cannot wait for " + argv.front() + ": " + std::strerror(errnum));
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);
-    throw ado::Error(ado::kErrInvalidProcedureCall, kSource,
+    throw core::Error(core::kErrInvalidProcedureCall, kSource,
                      argv.front() + " was ended by signal " + std::to_string(signal) + " (" +
                          strsignal(signal) + ")");
   }
-  throw ado::Error(ado::kErrInvalidProcedureCall, kSource,
+  throw core::Error(core::kErrInvalidProcedureCall, kSource,
                    argv.front() + " ended in an unknown state " + std::to_string(status));
 }
 

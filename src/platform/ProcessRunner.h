@@ -14,7 +14,7 @@ class ProcessRunner {
   virtual ~ProcessRunner() = default;
 
   // Runs the program and returns its exit status (0 to 255) once it has ended.
-  // Throws ado::Error, whose description gives the reason, when the vector is empty,
+  // Throws core::Error, whose description gives the reason, when the vector is empty,
   // when the program could not be started (53 when it does not exist, 70 when it may
   // not be run), when it was ended by a signal, or when waiting for it failed.
   virtual int Run(const std::vector<std::string>& argv) = 0;

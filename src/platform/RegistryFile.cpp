@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "ado/Text.h"
+#include "core/Text.h"
 #include "platform/CodePage.h"
 
 namespace qv::platform {
@@ -44,7 +44,7 @@ std::optional<uint64_t> ParseHexNumber(std::string_view digits, size_t max_digit
   if (digits.empty() || digits.size() > max_digits) return std::nullopt;
   uint64_t number = 0;
   for (char c : digits) {
-    int digit = ado::HexDigitValue(c);
+    int digit = core::HexDigitValue(c);
     if (digit < 0) return std::nullopt;
     number = number * 16 + static_cast<uint64_t>(digit);
   }
@@ -201,7 +201,7 @@ class RegistryFileParser {
     if (line.empty() || line.front() != '=')
       throw MalformedLine{"expected '=' after the value name"};
     line = TrimLeft(line.substr(1));
-    const std::string folded_name = ado::FoldCase(name);
+    const std::string folded_name = core::FoldCase(name);
     if (line == "-") {
       current_key_->erase(folded_name);
       return;
@@ -361,7 +361,7 @@ std::string RegistryFile::NormalizeKeyPath(std::string_view key_path) {
     joined += first ? RootAlias(element) : element;
     first = false;
   }
-  return ado::FoldCase(joined);
+  return core::FoldCase(joined);
 }
 
 bool RegistryFile::KeyExists(std::string_view key_path) const {
@@ -376,7 +376,7 @@ const RegistryValue* RegistryFile::Find(std::string_view key_path,
                                         std::string_view value_name) const {
   auto key = keys_.find(NormalizeKeyPath(key_path));
   if (key == keys_.end()) return nullptr;
-  auto value = key->second.find(value_name == "@" ? std::string() : ado::FoldCase(value_name));
+  auto value = key->second.find(value_name == "@" ? std::string() : core::FoldCase(value_name));
   return value == key->second.end() ? nullptr : &value->second;
 }
 

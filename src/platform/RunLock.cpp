@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "platform/Clock.h"
 
 namespace qv::platform {
@@ -50,14 +50,14 @@ RunLock::RunLock(const std::string& folder) {
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     const int errnum = errno;
-    throw ado::Error(ado::kErrPermissionDenied, kSource,
+    throw core::Error(core::kErrPermissionDenied, kSource,
                      "cannot open the lock file " + path + ": " + std::strerror(errnum));
   }
   while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     const int errnum = errno;
     if (errnum != EWOULDBLOCK) {
-      throw ado::Error(ado::kErrPermissionDenied, kSource,
+      throw core::Error(core::kErrPermissionDenied, kSource,
                        "cannot lock " + path + ": " + std::strerror(errnum));
     }
     // The holder writes right after locking; give it a moment before reading.

@@ -12,7 +12,7 @@ class RunLock {
  public:
   static constexpr const char* kFileName = "qvdataexporter.lock";
 
-  // Tries to take the lock without waiting. Throws ado::Error, with the reason, when
+  // Tries to take the lock without waiting. Throws core::Error, with the reason, when
   // the lock file cannot be opened or locked for another reason than a holder.
   explicit RunLock(const std::string& folder);
   ~RunLock();

@@ -5,7 +5,7 @@
 
 #include <string>
 #include <vector>
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedRegistry.h"
 
@@ -34,7 +34,7 @@ bool IsUnset(const ado::Variant& raw) {
 // Throws overflow outside the range of dates.
 ado::Date DateFromDays(double serial_days) {
   if (!std::isfinite(serial_days) || std::fabs(serial_days) > 4.0e6) {
-    throw ado::Error(ado::kErrOverflow, kSource, "Date out of range");
+    throw core::Error(core::kErrOverflow, kSource, "Date out of range");
   }
   const auto seconds = static_cast<int64_t>(std::llround(serial_days * kSecondsPerDay));
   int64_t day = seconds / kSecondsPerDay;
@@ -90,7 +90,7 @@ ado::Variant CQvDataTypeConverter::Integer8ToDate(const ado::Variant& value) {
         LoadBias();
         line = 2;
         if (!value.IsObject() || !value.AsObject()) {
-          throw ado::Error(ado::kErrObjectRequired, kSource, "Object required");
+          throw core::Error(core::kErrObjectRequired, kSource, "Object required");
         }
         int64_t high = value.AsObject()->GetProperty("HighPart").ToLong();
         const int64_t low = value.AsObject()->GetProperty("LowPart").ToLong();
@@ -121,7 +121,7 @@ std::string CQvDataTypeConverter::ObjSidToStrSid(const ado::Variant& sid) {
 
 std::string CQvDataTypeConverter::BytesToHexText(const ado::Variant& value) {
   if (value.Type() != ado::VarType::kBytes) {
-    throw ado::Error(ado::kErrTypeMismatch, kSource, "Type mismatch");
+    throw core::Error(core::kErrTypeMismatch, kSource, "Type mismatch");
   }
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string hex;
@@ -140,7 +140,7 @@ std::string CQvDataTypeConverter::HexTextToSidText(const std::string& hex_text) 
   }
   auto at = [&bytes](size_t index) -> uint64_t {
     if (index >= bytes.size()) {
-      throw ado::Error(ado::kErrSubscriptOutOfRange, kSource, "Subscript out of range");
+      throw core::Error(core::kErrSubscriptOutOfRange, kSource, "Subscript out of range");
     }
     return bytes[index];
   };

@@ -19,7 +19,7 @@ class CQvDataTypeConverter {
 
   // A security identifier held as a byte array as its "S-" text: revision, 48-bit
   // big-endian authority, then one unsigned 32-bit little-endian sub-authority per 4
-  // bytes after the first 8. Throws ado::Error for a value that is not a byte array,
+  // bytes after the first 8. Throws core::Error for a value that is not a byte array,
   // and (9, subscript out of range) for a length other than 8 plus a multiple of 4.
   std::string ObjSidToStrSid(const ado::Variant& sid);
 

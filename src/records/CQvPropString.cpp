@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "log/basEventLogger.h"
+#include "shared/EventSink.h"
 #include "shared/ErrorBoundary.h"
 #include "util/FoldedText.h"
 #include "util/basCQvArrayMgr.h"

@@ -1,6 +1,6 @@
 #include "records/CQvRSRecUtils.h"
 
-#include "ado/Text.h"
+#include "core/Text.h"
 #include "records/basADOUtilities.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedStrings.h"
@@ -70,14 +70,14 @@ bool CQvRSRecUtils::SetFieldValue_String(ado::Field& field, const std::string& t
         const ado::Variant old_value = field.Value();
         const std::string old_text = QvSharedStrings::ToText(old_value);
         line = 2;
-        if (!old_value.IsNull() && ado::EqualsIgnoreCase(text, old_text)) return true;
+        if (!old_value.IsNull() && core::EqualsIgnoreCase(text, old_text)) return true;
         line = 3;
         if (IsBlank(text)) {
           field.SetValue(ado::Variant(std::string()));
           return true;
         }
         line = 4;
-        if (static_cast<int64_t>(ado::CodePointCount(text)) > field.DefinedSize()) {
+        if (static_cast<int64_t>(core::CodePointCount(text)) > field.DefinedSize()) {
           QvSharedErrorLog::Instance().LogEvent(
               std::string(kClass) + ".SetFieldValue_String - unable to store '" + text +
                   "' in field " + field.Name() + " since it only allows up to " +

@@ -1,6 +1,6 @@
 #include "records/CQvRecSetField.h"
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedStrings.h"
 
@@ -19,7 +19,7 @@ int32_t UpperBound(const ado::Variant& array) {
 // VB's Join: every element as text; byte arrays and elements without a text form fail.
 std::string Join(const ado::Variant& array, const std::string& separator) {
   if (array.Type() != ado::VarType::kArray) {
-    throw ado::Error(ado::kErrTypeMismatch, kClass, "Type mismatch");
+    throw core::Error(core::kErrTypeMismatch, kClass, "Type mismatch");
   }
   std::string text;
   bool first = true;

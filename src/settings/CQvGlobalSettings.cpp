@@ -12,9 +12,9 @@ namespace {
 constexpr char kIniFileName[] = "rxglobal.ini";
 constexpr size_t kIniBufferSize = 4096;
 
-void LogSettingsEvent(const std::string& message, const ado::ErrorRecord& error, int32_t event_type,
+void LogSettingsEvent(const std::string& message, const core::ErrorRecord& error, int32_t event_type,
                       int32_t caller_level) {
-  ado::ErrorRecord record = error;
+  core::ErrorRecord record = error;
   CQvEventLogger logger;
   logger.LogEvent(message, &record, event_type, caller_level);
 }

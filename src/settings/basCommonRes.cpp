@@ -6,6 +6,7 @@
 #include "platform/ProgramFolder.h"
 #include "settings/CQvGlobalSettings.h"
 #include "shared/ErrorBoundary.h"
+#include "shared/EventSink.h"
 #include "shared/QvResourceStrings.h"
 
 namespace qv {
@@ -13,9 +14,9 @@ namespace {
 
 constexpr char kDefaultCulture[] = "en-US";
 
-void LogSettingsEvent(const std::string& message, const ado::ErrorRecord& error, int32_t event_type,
+void LogSettingsEvent(const std::string& message, const core::ErrorRecord& error, int32_t event_type,
                       int32_t caller_level) {
-  ado::ErrorRecord record = error;
+  core::ErrorRecord record = error;
   CQvEventLogger logger;
   logger.LogEvent(message, &record, event_type, caller_level);
 }
@@ -63,6 +64,8 @@ std::string LoadCommonResString(const std::string& identifier) {
                "  @Line#" + std::to_string(line);
       });
 }
+
+void InstallCommonResources() { SetResourceTextSource(&LoadCommonResString); }
 
 void ReleaseCommonResStrings() { ResourceStrings().reset(); }
 

@@ -14,6 +14,10 @@ std::string GetCulture();
 // keeps its "%1" placeholders. Empty after a failure (logged).
 std::string LoadCommonResString(const std::string& identifier);
 
+// Makes LoadCommonResString the source of the lower layers' resource texts
+// (LoadResourceText). The program calls it at start.
+void InstallCommonResources();
+
 // Drops the resource component, so that the next LoadCommonResString reads the culture
 // again.
 void ReleaseCommonResStrings();

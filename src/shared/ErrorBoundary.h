@@ -5,23 +5,23 @@
 #include <string>
 #include <utility>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "shared/QvSharedErrorLog.h"
 
 namespace qv {
 
 // Where an operation sends its failure report.
-using ReportFn = void (*)(const std::string& message, const ado::ErrorRecord& error,
+using ReportFn = void (*)(const std::string& message, const core::ErrorRecord& error,
                           int32_t event_type, int32_t caller_level);
 
 // Reports to QvSharedErrorLog::LogEvent.
-void ReportToErrorLog(const std::string& message, const ado::ErrorRecord& error, int32_t event_type,
+void ReportToErrorLog(const std::string& message, const core::ErrorRecord& error, int32_t event_type,
                       int32_t caller_level);
 
-// The error record for the exception being handled: ado::Error keeps its own record;
+// The error record for the exception being handled: core::Error keeps its own record;
 // other exceptions get a record with a matching VB number and their what() text.
 // Call only inside a catch block.
-ado::ErrorRecord CurrentErrorRecord();
+core::ErrorRecord CurrentErrorRecord();
 
 // The error boundary of one public operation. `body(line)` runs with `line` the step
 // counter, which the body sets before each step. Any exception is caught, reported
@@ -33,7 +33,7 @@ Result Guard(ReportFn report, Result neutral, Body&& body, Message&& message) {
   try {
     return std::forward<Body>(body)(line);
   } catch (...) {
-    const ado::ErrorRecord error = CurrentErrorRecord();
+    const core::ErrorRecord error = CurrentErrorRecord();
     try {
       report(std::forward<Message>(message)(line), error, kEventWarning, kLevelExport);
     } catch (...) {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/OdbcConnectionString.h"
 
 namespace qv {
@@ -16,7 +16,7 @@ std::string QvDataSource::MaskedConnectionString() const {
 
 std::shared_ptr<ado::Connection> QvDataSource::GetConnection(int32_t kind) {
   if (kind != kSharedConnection) {
-    throw ado::Error(ado::kErrInvalidProcedureCall, "QvDataSource",
+    throw core::Error(core::kErrInvalidProcedureCall, "QvDataSource",
                      "connection kind " + std::to_string(kind) + " is not supported");
   }
   if (connection_ && connection_->State() == ado::adStateOpen) return connection_;
@@ -24,12 +24,12 @@ std::shared_ptr<ado::Connection> QvDataSource::GetConnection(int32_t kind) {
   auto connection = std::make_shared<ado::Connection>();
   try {
     connection->Open(ado::PrepareConnectionString(connection_string_));
-  } catch (const ado::Error& e) {
-    ado::ErrorRecord record = e.record();
+  } catch (const core::Error& e) {
+    core::ErrorRecord record = e.record();
     record.description = "data source #" + std::to_string(id_) + " (" + name_ +
                          "): cannot connect with " + MaskedConnectionString() + ": " +
                          record.description;
-    throw ado::Error(std::move(record));
+    throw core::Error(std::move(record));
   }
   connection_ = std::move(connection);
   return connection_;

@@ -29,7 +29,7 @@ class QvDataSource {
   // The open connection of kind `kind` (only kSharedConnection exists). The first call
   // connects through ado::PrepareConnectionString; later calls return the same
   // connection while it is open, and connect again when it was closed. Throws
-  // ado::Error 5 for another kind and the driver's error (kErrProvider) when the
+  // core::Error 5 for another kind and the driver's error (kErrProvider) when the
   // connection cannot be made; the description names the data source and shows the
   // masked connection string.
   std::shared_ptr<ado::Connection> GetConnection(int32_t kind);

@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace qv {
 
@@ -12,7 +12,7 @@ bool QvDataSourceList::Exists(int32_t id) const { return items_.contains(id); }
 std::shared_ptr<QvDataSource> QvDataSourceList::Item(int32_t id) const {
   const auto found = items_.find(id);
   if (found == items_.end()) {
-    throw ado::Error(ado::kErrItemNotFound, "QvDataSourceList",
+    throw core::Error(core::kErrItemNotFound, "QvDataSourceList",
                      "no data source #" + std::to_string(id));
   }
   return found->second;

@@ -13,7 +13,7 @@ class QvDataSourceList {
  public:
   // Whether a data source with that number is in the list.
   bool Exists(int32_t id) const;
-  // The data source with that number. Throws ado::Error 3265 when there is none.
+  // The data source with that number. Throws core::Error 3265 when there is none.
   std::shared_ptr<QvDataSource> Item(int32_t id) const;
   // Adds the data source; false (and the list unchanged) when its number is taken.
   bool Add(std::shared_ptr<QvDataSource> data_source);

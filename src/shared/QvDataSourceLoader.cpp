@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedConvert.h"
 #include "shared/QvSharedErrorLog.h"
@@ -40,13 +40,13 @@ bool QvDataSourceLoader::Load(const std::shared_ptr<ado::Recordset>& rs, QvDataS
       [&](int& line) {
         line = 1;
         if (!rs || rs->State() != ado::adStateOpen) {
-          throw ado::Error(ado::kErrObjectClosed, "QvDataSourceLoader",
+          throw core::Error(core::kErrObjectClosed, "QvDataSourceLoader",
                            "the data-source file is missing or could not be read");
         }
         line = 2;
         for (const char* required : {"nID", "tConnectionString"}) {
           if (!rs->Fields().Find(required)) {
-            throw ado::Error(ado::kErrItemNotFound, "QvDataSourceLoader",
+            throw core::Error(core::kErrItemNotFound, "QvDataSourceLoader",
                              std::string("the data-source file has no field ") + required);
           }
         }
@@ -64,10 +64,10 @@ bool QvDataSourceLoader::Load(const std::shared_ptr<ado::Recordset>& rs, QvDataS
           try {
             const ado::Variant value = rs->Fields().Item("nID").Value();
             if (value.IsEmpty() || value.IsNull()) {
-              throw ado::Error(ado::kErrInvalidUseOfNull, "QvDataSourceLoader", "no value");
+              throw core::Error(core::kErrInvalidUseOfNull, "QvDataSourceLoader", "no value");
             }
             id = QvSharedConvert::ToInteger(value);
-          } catch (const ado::Error& e) {
+          } catch (const core::Error& e) {
             Warn(std::string(kLoad) + ", " + label + " skipped: nID is not a whole number (" +
                  e.record().description + ")");
             continue;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace qv {
 
@@ -12,8 +12,8 @@ namespace qv {
 // leaves the error record as it was (help file and help context are not touched).
 class QvErrorSnapshot {
  public:
-  void CopyFrom(const ado::ErrorRecord& error);
-  void CopyTo(ado::ErrorRecord& error) const;
+  void CopyFrom(const core::ErrorRecord& error);
+  void CopyTo(core::ErrorRecord& error) const;
 
   int32_t Number() const { return number_; }
   const std::string& Source() const { return source_; }

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "ado/Text.h"
+#include "core/Text.h"
 
 namespace qv {
 namespace {
@@ -33,7 +33,7 @@ constexpr std::array<ResourceText, 8> kTexts{{
 }  // namespace
 
 void QvResourceStrings::SetCulture(std::string_view culture) {
-  culture_ = ado::EqualsIgnoreCase(culture, "de-DE") ? "de-DE" : "en-US";
+  culture_ = core::EqualsIgnoreCase(culture, "de-DE") ? "de-DE" : "en-US";
 }
 
 std::string QvResourceStrings::GetString(std::string_view identifier) const {

@@ -16,7 +16,7 @@ class QvSharedADO {
   }
 
   // True when the recordset is open and has records; it then stands on its first
-  // record. False, without moving, otherwise. Throws ado::Error when moving fails.
+  // record. False, without moving, otherwise. Throws core::Error when moving fails.
   bool CheckRecordset(const std::shared_ptr<ado::Recordset>& rs);
 };
 

@@ -64,7 +64,7 @@ QvSharedErrorLog& QvSharedErrorLog::Instance() {
   return instance;
 }
 
-void QvSharedErrorLog::LogEvent(const std::string& message, const ado::ErrorRecord& error,
+void QvSharedErrorLog::LogEvent(const std::string& message, const core::ErrorRecord& error,
                                 int32_t event_type, int32_t caller_level) {
   std::shared_ptr<LogSink> sink;
   {

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "platform/Clock.h"
 
 namespace qv {
@@ -22,7 +22,7 @@ inline constexpr int32_t kLevelDetail = 128;
 // One report as the error log receives it.
 struct LogEntry {
   std::string message;
-  ado::ErrorRecord error;
+  core::ErrorRecord error;
   int32_t event_type = kEventInformation;
   int32_t caller_level = kLevelExport;
 };
@@ -42,7 +42,7 @@ class QvSharedErrorLog {
   static QvSharedErrorLog& Instance();
 
   // Never throws; a sink that cannot write drops the entry.
-  void LogEvent(const std::string& message, const ado::ErrorRecord& error, int32_t event_type,
+  void LogEvent(const std::string& message, const core::ErrorRecord& error, int32_t event_type,
                 int32_t caller_level);
 
   // Replaces the sink and returns the previous one. A null sink discards entries.

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "ado/Text.h"
-#include "shared/PosixError.h"
+#include "core/Text.h"
+#include "core/PosixError.h"
 #include "shared/QvSharedStrings.h"
 
 namespace qv {
@@ -25,7 +25,7 @@ std::string TrimBlanks(const std::string& text) {
 
 bool EndsWithIgnoreCase(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() &&
-         ado::EqualsIgnoreCase(std::string_view(text).substr(text.size() - suffix.size()), suffix);
+         core::EqualsIgnoreCase(std::string_view(text).substr(text.size() - suffix.size()), suffix);
 }
 
 std::string TimeStamp() {
@@ -97,7 +97,7 @@ bool QvSharedFileSystem::GetFiles(const std::string& folder, std::vector<std::st
     std::error_code type_ec;
     if (!it->is_directory(type_ec)) found.push_back(it->path().string());
   }
-  if (ec) throw ErrorFromCode(ec, kSource, "Cannot list " + folder);
+  if (ec) throw core::ErrorFromCode(ec, kSource, "Cannot list " + folder);
   std::sort(found.begin(), found.end());
   files = std::move(found);
   return true;
@@ -110,7 +110,7 @@ bool QvSharedFileSystem::BackupFile(const std::string& path, std::string& backup
   std::error_code ec;
   fs::copy_file(path, target,
                 choose_name ? fs::copy_options::none : fs::copy_options::overwrite_existing, ec);
-  if (ec) throw ErrorFromCode(ec, kSource, "Cannot copy " + path + " to " + target);
+  if (ec) throw core::ErrorFromCode(ec, kSource, "Cannot copy " + path + " to " + target);
   backup_path = target;
   return true;
 }
@@ -120,7 +120,7 @@ bool QvSharedFileSystem::DeleteFile(const std::string& path, bool silent) {
   std::error_code ec;
   if (fs::remove(path, ec)) return true;
   if (!ec || silent) return false;
-  throw ErrorFromCode(ec, kSource, "Cannot delete " + path);
+  throw core::ErrorFromCode(ec, kSource, "Cannot delete " + path);
 }
 
 std::string QvSharedFileSystem::EscapeFileName(const std::string& file_name,

@@ -6,7 +6,7 @@
 namespace qv {
 
 // File and folder services over std::filesystem. "Silent" means the operation answers
-// false where it would otherwise throw. Failures throw ado::Error (file error numbers).
+// false where it would otherwise throw. Failures throw core::Error (file error numbers).
 class QvSharedFileSystem {
  public:
   // True when the folder exists.

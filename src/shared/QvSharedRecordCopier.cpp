@@ -4,14 +4,14 @@
 #include <utility>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace qv {
 
 bool QvSharedRecordCopier::CopyRecord(const std::shared_ptr<ado::Recordset>& source,
                                       const std::shared_ptr<ado::Recordset>& target, bool add_new) {
   if (!source || !target) {
-    throw ado::Error(ado::kErrObjectRequired, "QvSharedRecordCopier", "Object required");
+    throw core::Error(core::kErrObjectRequired, "QvSharedRecordCopier", "Object required");
   }
   // Read every value first so that a source without a current record adds nothing.
   const ado::Fields from = source->Fields();

@@ -3,7 +3,7 @@
 #include <ctime>
 #include <utility>
 
-#include "ado/Text.h"
+#include "core/Text.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegistryFile.h"
 
@@ -55,9 +55,9 @@ ado::Variant QvSharedRegistry::DefaultRead(uint32_t hive, const std::string& key
                                            const std::string& value_name) {
   const std::string key = WithoutTrailingBackslashes(key_path) + "\\" + sub_key;
   if (hive == kHKeyLocalMachine &&
-      ado::EqualsIgnoreCase(WithoutTrailingBackslashes(key),
+      core::EqualsIgnoreCase(WithoutTrailingBackslashes(key),
                             "System\\CurrentControlSet\\Control\\TimeZoneInformation") &&
-      ado::EqualsIgnoreCase(value_name, "ActiveTimeBias")) {
+      core::EqualsIgnoreCase(value_name, "ActiveTimeBias")) {
     return ActiveTimeBias();
   }
   // Every other value comes from the registry file: numbers and texts.

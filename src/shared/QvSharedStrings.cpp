@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "ado/Error.h"
-#include "ado/Text.h"
+#include "core/Error.h"
+#include "core/Text.h"
 
 namespace qv {
 namespace {
@@ -18,11 +18,11 @@ bool IsUnreserved(unsigned char c) {
 }
 
 [[noreturn]] void Malformed(const char* what) {
-  throw ado::Error(ado::kErrInvalidProcedureCall, "QvSharedStrings", what);
+  throw core::Error(core::kErrInvalidProcedureCall, "QvSharedStrings", what);
 }
 
 std::string RequireUtf8(std::string bytes, const char* what) {
-  if (!ado::IsValidUtf8(bytes)) Malformed(what);
+  if (!core::IsValidUtf8(bytes)) Malformed(what);
   return bytes;
 }
 
@@ -67,8 +67,8 @@ std::string QvSharedStrings::Decode1(std::string_view text) {
       continue;
     }
     if (i + 2 >= text.size()) Malformed("Truncated percent escape");
-    const int high = ado::HexDigitValue(text[i + 1]);
-    const int low = ado::HexDigitValue(text[i + 2]);
+    const int high = core::HexDigitValue(text[i + 1]);
+    const int low = core::HexDigitValue(text[i + 2]);
     if (high < 0 || low < 0) Malformed("Invalid percent escape");
     out += static_cast<char>((high << 4) | low);
     i += 2;

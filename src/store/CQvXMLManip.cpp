@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <random>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/XmlWriter.h"
 #include "records/CQvRSRecUtils.h"
 #include "shared/ErrorBoundary.h"
-#include "shared/PosixError.h"
+#include "core/PosixError.h"
 #include "shared/QvSharedADO.h"
 #include "shared/QvSharedFileSystem.h"
 #include "shared/QvSharedStrings.h"
@@ -113,7 +113,7 @@ bool CQvXMLManip::SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs,
       ReportToErrorLog, false,
       [&](int& line) {
         line = 1;
-        if (!rs) throw ado::Error(ado::kErrObjectRequired, kClass, "Object required");
+        if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "Object required");
         line = 2;
         if (encode) EncodeRecordset(rs, encode_type);
         line = 3;
@@ -124,11 +124,11 @@ bool CQvXMLManip::SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs,
         try {
           rs->SaveToFile(temporary.Path(), ado::adPersistXML);
           if (flush_to_disk) temporary.Sync();
-        } catch (const ado::Error& e) {
+        } catch (const core::Error& e) {
           // The report names the file the caller knows, not only the temporary.
-          ado::ErrorRecord record = e.record();
+          core::ErrorRecord record = e.record();
           record.description = source_path + " not written: " + record.description;
-          throw ado::Error(std::move(record));
+          throw core::Error(std::move(record));
         }
         line = 5;
         if (backup_file) BackupXMLFile(source_path);
@@ -154,10 +154,10 @@ std::optional<int64_t> CQvXMLManip::SaveQueryToXML(ado::QueryCursor& cursor,
         for (;;) {
           try {
             if (cursor.FetchInto(block, kBlockRows) == 0) break;
-          } catch (const ado::Error& e) {
-            ado::ErrorRecord record = e.record();
+          } catch (const core::Error& e) {
+            core::ErrorRecord record = e.record();
             record.description = path + " not written: " + record.description;
-            throw ado::Error(std::move(record));
+            throw core::Error(std::move(record));
           }
           file.WriteRows(block);
           block = ado::RecordStore(cursor.Fields().size());

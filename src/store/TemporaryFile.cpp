@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <random>
 
-#include "shared/PosixError.h"
+#include "core/PosixError.h"
 
 namespace qv {
 namespace {
@@ -37,7 +37,7 @@ TemporaryFile::TemporaryFile(const std::filesystem::path& target) {
     }
     if (errno != EEXIST) break;
   }
-  throw ErrorFromErrno(errno, kClass, "Cannot create a temporary file in " + folder.string());
+  throw core::ErrorFromErrno(errno, kClass, "Cannot create a temporary file in " + folder.string());
 }
 
 TemporaryFile::~TemporaryFile() {
@@ -50,7 +50,7 @@ void TemporaryFile::Write(std::string_view bytes) {
     const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      throw ErrorFromErrno(errno, kClass, "Cannot write " + path_);
+      throw core::ErrorFromErrno(errno, kClass, "Cannot write " + path_);
     }
     bytes.remove_prefix(static_cast<size_t>(written));
   }
@@ -64,15 +64,15 @@ void TemporaryFile::KeepModeOf(const std::string& target) {
 }
 
 void TemporaryFile::Sync() {
-  if (::fsync(fd_) != 0) throw ErrorFromErrno(errno, kClass, "Cannot flush " + path_);
+  if (::fsync(fd_) != 0) throw core::ErrorFromErrno(errno, kClass, "Cannot flush " + path_);
 }
 
 void TemporaryFile::RenameTo(const std::string& target) {
   const int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0) throw ErrorFromErrno(errno, kClass, "Cannot write " + path_);
+  if (::close(fd) != 0) throw core::ErrorFromErrno(errno, kClass, "Cannot write " + path_);
   if (::rename(path_.c_str(), target.c_str()) != 0) {
-    throw ErrorFromErrno(errno, kClass, "Cannot replace " + target);
+    throw core::ErrorFromErrno(errno, kClass, "Cannot replace " + target);
   }
   committed_ = true;
 }

@@ -7,7 +7,7 @@
 namespace qv {
 
 // A new file beside a target that nobody else uses, renamed over the target once
-// complete; removed again unless renamed. Every failure throws ado::Error with the
+// complete; removed again unless renamed. Every failure throws core::Error with the
 // system's reason.
 class TemporaryFile {
  public:

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/Recordset.h"
 #include "store/TemporaryFile.h"
 
@@ -15,10 +15,10 @@ template <typename Write>
 void NamingTarget(const std::string& path, Write&& write) {
   try {
     write();
-  } catch (const ado::Error& e) {
-    ado::ErrorRecord record = e.record();
+  } catch (const core::Error& e) {
+    core::ErrorRecord record = e.record();
     record.description = path + " not written: " + record.description;
-    throw ado::Error(std::move(record));
+    throw core::Error(std::move(record));
   }
 }
 

@@ -17,7 +17,7 @@ class TemporaryFile;
 // the bytes CQvXMLManip::SaveRSToXML writes for the recordset GetRS makes of the same
 // rows. The rows go to a temporary beside the file; Commit renames it over the file,
 // and a stream dropped before that removes it and leaves the file as it was. Every
-// failure throws ado::Error.
+// failure throws core::Error.
 class XmlFileStream {
  public:
   XmlFileStream(const std::string& path, const std::vector<ado::FieldDef>& fields);

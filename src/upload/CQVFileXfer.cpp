@@ -15,8 +15,8 @@
 
 #include "fs/CQvFileSystem.h"
 #include "fs/basFileSystemPaths.h"
-#include "log/basCQvRegistry.h"
-#include "log/basEventLogger.h"
+#include "util/basCQvRegistry.h"
+#include "shared/EventSink.h"
 #include "platform/ProcessRunner.h"
 #include "platform/ProgramFolder.h"
 #include "settings/CQvSettings.h"

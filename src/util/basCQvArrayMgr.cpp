@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "ado/Error.h"
-#include "ado/Text.h"
-#include "log/basEventLogger.h"
+#include "core/Error.h"
+#include "core/Text.h"
+#include "shared/EventSink.h"
 #include "shared/ErrorBoundary.h"
 #include "util/basCQvStringManipulation.h"
 
@@ -20,7 +20,7 @@ constexpr int32_t kLevelConcatenate = 16;
 bool IsVariantArray(const ado::Variant& value) { return value.Type() == ado::VarType::kArray; }
 
 [[noreturn]] void ThrowSubscriptOutOfRange() {
-  throw ado::Error(ado::kErrSubscriptOutOfRange, "", "Subscript out of range");
+  throw core::Error(core::kErrSubscriptOutOfRange, "", "Subscript out of range");
 }
 
 ado::Variant& At(ado::Array& array, int64_t index) {
@@ -48,7 +48,7 @@ int32_t FindText(const ado::Array& array, const std::string& folded_value, int64
     if (i < array.lower_bound) ThrowSubscriptOutOfRange();
     std::string text = QvStrMan_VarToStr(array.items[static_cast<size_t>(i - array.lower_bound)]);
     if (text.empty()) continue;
-    if (ado::FoldCase(text) == folded_value) return static_cast<int32_t>(i);
+    if (core::FoldCase(text) == folded_value) return static_cast<int32_t>(i);
   }
   return -1;
 }
@@ -59,7 +59,7 @@ ado::Array AddMissing(const ado::Array& source, ado::Array target) {
   for (const ado::Variant& element : source.items) {
     std::string text = QvStrMan_VarToStr(element);
     // Elements without text never match, so they are always added.
-    if (text.empty() || FindText(target, ado::FoldCase(text), target.lower_bound) < 0) {
+    if (text.empty() || FindText(target, core::FoldCase(text), target.lower_bound) < 0) {
       target.items.push_back(element);
     }
   }
@@ -159,7 +159,7 @@ bool Exists(const ado::Variant& array, const ado::Variant& value, int32_t& found
       TraceEvent, false,
       [&](int&) {
         if (!IsVariantArray(array)) return false;
-        found_index = FindText(array.AsArray(), ado::FoldCase(QvStrMan_VarToStr(value)), start);
+        found_index = FindText(array.AsArray(), core::FoldCase(QvStrMan_VarToStr(value)), start);
         return found_index >= 0;
       },
       Fixed(".Exists"));
@@ -197,7 +197,7 @@ ado::Variant QvArrMgr_SimpleConcatenate(const ado::Variant& varArray1,
         bool second_is_array = IsVariantArray(varArray2);
         if (!first_is_array && !second_is_array) {
           TraceEvent(".QvArrMgr_SimpleConcatenate - neither varArray1 or varArray2 are arrays",
-                     ado::ErrorRecord{}, kEventWarning, kLevelConcatenate);
+                     core::ErrorRecord{}, kEventWarning, kLevelConcatenate);
           return ado::Variant();
         }
         if (!second_is_array) return varArray1;

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "ado/Error.h"
-#include "ado/Text.h"
-#include "log/basEventLogger.h"
+#include "core/Error.h"
+#include "core/Text.h"
+#include "shared/EventSink.h"
 #include "platform/CodePage.h"
 #include "shared/ErrorBoundary.h"
 #include "util/FoldedText.h"
@@ -26,7 +26,7 @@ std::string_view TrimSpaces(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-std::string_view FirstCharacter(std::string_view text) { return ado::CodePointPrefix(text, 1); }
+std::string_view FirstCharacter(std::string_view text) { return core::CodePointPrefix(text, 1); }
 
 // Windows-1252 codes of single characters; the code page is opened on the first
 // character outside ASCII and kept for the rest of the text.
@@ -77,7 +77,7 @@ bool IsUriMark(int32_t code) {
 std::string_view RequireCharacter(std::string_view character) {
   std::string_view first = FirstCharacter(character);
   if (first.empty()) {
-    throw ado::Error(ado::kErrInvalidProcedureCall, "", "Invalid procedure call or argument");
+    throw core::Error(core::kErrInvalidProcedureCall, "", "Invalid procedure call or argument");
   }
   return first;
 }
@@ -179,12 +179,12 @@ std::string QvStrMan_ReplaceStringVar(std::string_view text, const ado::Variant&
         line = 2;
         const ado::Array& searches = search_list.AsArray();
         if (!IsVariantArray(replacement_list)) {
-          throw ado::Error(ado::kErrTypeMismatch, "", "Type mismatch");
+          throw core::Error(core::kErrTypeMismatch, "", "Type mismatch");
         }
         const ado::Array& replacements = replacement_list.AsArray();
         for (int32_t i = searches.lower_bound; i <= searches.UpperBound(); ++i) {
           if (i < replacements.lower_bound || i > replacements.UpperBound()) {
-            throw ado::Error(ado::kErrSubscriptOutOfRange, "", "Subscript out of range");
+            throw core::Error(core::kErrSubscriptOutOfRange, "", "Subscript out of range");
           }
           std::string search =
               QvStrMan_VarToStr(searches.items[static_cast<size_t>(i - searches.lower_bound)]);
@@ -253,8 +253,8 @@ std::string QvStrMan_StripLeading(std::string_view text, std::string_view prefix
       [&](int&) {
         std::string_view result = TrimSpaces(text);
         if (result.empty() || prefix.empty()) return std::string(result);
-        std::string_view head = ado::CodePointPrefix(result, ado::CodePointCount(prefix));
-        if (ado::EqualsIgnoreCase(head, prefix)) result.remove_prefix(head.size());
+        std::string_view head = core::CodePointPrefix(result, core::CodePointCount(prefix));
+        if (core::EqualsIgnoreCase(head, prefix)) result.remove_prefix(head.size());
         return std::string(result);
       },
       Fixed("QvStrMan_StripLeading"));
@@ -266,19 +266,19 @@ std::string QvStrMan_StripTrailing(std::string_view text, std::string_view suffi
       [&](int&) {
         std::string_view result = TrimSpaces(text);
         if (result.empty() || suffix.empty()) return std::string(result);
-        size_t total = ado::CodePointCount(result);
-        size_t count = ado::CodePointCount(suffix);
+        size_t total = core::CodePointCount(result);
+        size_t count = core::CodePointCount(suffix);
         if (count > total) return std::string(result);
-        size_t head_bytes = ado::CodePointPrefix(result, total - count).size();
+        size_t head_bytes = core::CodePointPrefix(result, total - count).size();
         std::string_view tail = result.substr(head_bytes);
-        if (ado::EqualsIgnoreCase(tail, suffix)) result.remove_suffix(tail.size());
+        if (core::EqualsIgnoreCase(tail, suffix)) result.remove_suffix(tail.size());
         return std::string(result);
       },
       Fixed("QvStrMan_StripTrailing"));
 }
 
 std::string QvStrMan_EscapeSQLQuotes(const ado::Variant& value) {
-  if (value.IsNull()) throw ado::Error(ado::kErrInvalidUseOfNull, "", "Invalid use of Null");
+  if (value.IsNull()) throw core::Error(core::kErrInvalidUseOfNull, "", "Invalid use of Null");
   return ReplaceExact(value.ToText(), "'", "''");
 }
 

@@ -9,7 +9,7 @@
 // Text routines shared across the program. Texts are UTF-8; lengths and positions
 // count code points and start at 1. Routines that trap their own failures report them
 // to the module trace routine and return empty text; the others (QvStrMan_GetField,
-// QvStrMan_VarToStr, QvStrMan_EscapeSQLQuotes) let ado::Error reach the caller.
+// QvStrMan_VarToStr, QvStrMan_EscapeSQLQuotes) let core::Error reach the caller.
 namespace qv {
 
 // Field `field_number` (from 1) of text whose fields are separated by `delimiter`,
@@ -19,7 +19,7 @@ std::string QvStrMan_GetField(std::string_view text, int32_t field_number,
                               std::string_view delimiter);
 
 // Empty text for empty and null; otherwise the value's standard text form.
-// Throws ado::Error (type mismatch) for arrays and objects.
+// Throws core::Error (type mismatch) for arrays and objects.
 std::string QvStrMan_VarToStr(const ado::Variant& value);
 
 // The text with leading and trailing spaces removed, then, when `search_list` is an
@@ -57,7 +57,7 @@ std::string QvStrMan_StripLeading(std::string_view text, std::string_view prefix
 std::string QvStrMan_StripTrailing(std::string_view text, std::string_view suffix);
 
 // The value as text with every single quote doubled, ready to stand between quotes in
-// SQL. Throws ado::Error (invalid use of null) for null.
+// SQL. Throws core::Error (invalid use of null) for null.
 std::string QvStrMan_EscapeSQLQuotes(const ado::Variant& value);
 
 }  // namespace qv

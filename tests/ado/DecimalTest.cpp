@@ -4,7 +4,7 @@
 #include <tuple>
 
 #include "ado/Decimal.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace ado {
 namespace {
@@ -19,7 +19,7 @@ template <typename F>
 int ErrorNumberOf(F&& f) {
   try {
     f();
-  } catch (const Error& e) {
+  } catch (const core::Error& e) {
     return e.number();
   }
   return 0;
@@ -60,10 +60,10 @@ TEST(Decimal, ParseRejectsMalformedOrTooWideText) {
 TEST(Decimal, ConstructorChecksDigitsAndScale) {
   const Int128 max38 = D(std::string(38, '9')).coefficient();
   EXPECT_EQ(ErrorNumberOf([&] { Decimal(max38, 0); }), 0);
-  EXPECT_EQ(ErrorNumberOf([&] { Decimal(max38 + 1, 0); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([&] { Decimal(-max38 - 1, 0); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Decimal(1, 39); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Decimal(1, -1); }), kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { Decimal(max38 + 1, 0); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { Decimal(-max38 - 1, 0); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Decimal(1, 39); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Decimal(1, -1); }), core::kErrOverflow);
 }
 
 TEST(Decimal, ComparesAcrossScales) {
@@ -89,9 +89,9 @@ TEST(Decimal, FromDoubleKeepsFifteenSignificantDigits) {
   EXPECT_EQ(Decimal::FromDouble(1e20).ToString(), "100000000000000000000");
   EXPECT_EQ(Decimal::FromDouble(1e-40).ToString(), "0");
   EXPECT_EQ(Decimal::FromDoubleDigits(static_cast<double>(0.1f), 7).ToString(), "0.1");
-  EXPECT_EQ(ErrorNumberOf([] { Decimal::FromDouble(1e39); }), kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Decimal::FromDouble(1e39); }), core::kErrOverflow);
   EXPECT_EQ(ErrorNumberOf([] { Decimal::FromDouble(std::numeric_limits<double>::quiet_NaN()); }),
-            kErrOverflow);
+            core::kErrOverflow);
 }
 
 TEST(Decimal, ToInt64RoundsHalfToEven) {
@@ -102,7 +102,7 @@ TEST(Decimal, ToInt64RoundsHalfToEven) {
   EXPECT_EQ(D("2.5000000001").ToInt64Rounded(), 3);
   EXPECT_EQ(D("9223372036854775807").ToInt64Rounded(), INT64_MAX);
   EXPECT_EQ(D("-9223372036854775808.4").ToInt64Rounded(), INT64_MIN);
-  EXPECT_EQ(ErrorNumberOf([] { D("9223372036854775807.5").ToInt64Rounded(); }), kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { D("9223372036854775807.5").ToInt64Rounded(); }), core::kErrOverflow);
   EXPECT_EQ(D("0.1").ToDouble(), 0.1);
   EXPECT_EQ(D("1.2345678901234567890123456789012345678").ToDouble(), 1.2345678901234568);
   EXPECT_EQ(D("-9999999999999999999999999999.9999999999").ToDouble(), -1e28);
@@ -115,8 +115,8 @@ TEST(Currency, FromDecimalRoundsToFourPlacesAndChecksRange) {
   EXPECT_EQ(Currency::FromDecimal(D("-1.23455")).scaled, -12346);
   EXPECT_EQ(Currency::FromDecimal(D("922337203685477.5807")).scaled, INT64_MAX);
   EXPECT_EQ(Currency::FromDecimal(D("-922337203685477.5808")).scaled, INT64_MIN);
-  EXPECT_EQ(ErrorNumberOf([] { Currency::FromDecimal(D("922337203685477.5808")); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Currency::FromDecimal(D(std::string(38, '9'))); }), kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Currency::FromDecimal(D("922337203685477.5808")); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Currency::FromDecimal(D(std::string(38, '9'))); }), core::kErrOverflow);
   EXPECT_EQ(Currency{26352300}.ToDecimal().ToString(), "2635.23");
 }
 
@@ -161,14 +161,14 @@ TEST(Date, ToPartsReversesFromParts) {
 }
 
 TEST(Date, RejectsPartsOutOfRange) {
-  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(10000, 1, 1)); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(99, 12, 31)); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2023, 2, 29)); }), kErrInvalidProcedureCall);
-  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2023, 4, 31)); }), kErrInvalidProcedureCall);
-  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2023, 1, 1, 24)); }), kErrInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(10000, 1, 1)); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(99, 12, 31)); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2023, 2, 29)); }), core::kErrInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2023, 4, 31)); }), core::kErrInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2023, 1, 1, 24)); }), core::kErrInvalidProcedureCall);
   EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2024, 2, 29)); }), 0);
-  EXPECT_EQ(ErrorNumberOf([] { Date{Date::kMaxDays + 1}.ToParts(); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Date{Date::kMinDays - 1}.ToParts(); }), kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Date{Date::kMaxDays + 1}.ToParts(); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Date{Date::kMinDays - 1}.ToParts(); }), core::kErrOverflow);
 }
 
 }  // namespace

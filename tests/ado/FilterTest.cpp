@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/FieldValue.h"
 #include "ado/Filter.h"
 
@@ -70,8 +70,8 @@ class FilterCriteriaTest : public ::testing::Test {
   std::string ParseError(const std::string& criteria) {
     try {
       FilterCriteria::Parse(criteria, fields_);
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number(), kErrInvalidArgument) << criteria;
+    } catch (const core::Error& e) {
+      EXPECT_EQ(e.number(), core::kErrInvalidArgument) << criteria;
       return e.what();
     }
     ADD_FAILURE() << "parsed: " << criteria;

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <string>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/Recordset.h"
 #include "ado/XmlTestSupport.h"
 
@@ -28,8 +28,8 @@ TEST(RecordsetFile, MissingFileLeavesTheRecordsetClosed) {
   try {
     OpenFile(rs, folder.File("missing.xml"));
     FAIL() << "opened a missing file";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), kErrFileNotFound);
+  } catch (const core::Error& e) {
+    EXPECT_EQ(e.number(), core::kErrFileNotFound);
   }
   EXPECT_EQ(rs.State(), adStateClosed);
 }
@@ -98,8 +98,8 @@ TEST(RecordsetFile, SaveToStreamReadsBackInChunks) {
   try {
     rs.Save(stream, adPersistADTG);
     FAIL() << "saved in a binary format";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), kErrFeatureNotAvailable);
+  } catch (const core::Error& e) {
+    EXPECT_EQ(e.number(), core::kErrFeatureNotAvailable);
   }
 
   const std::string path = folder.File("stream.xml");

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/Recordset.h"
 
 namespace ado {
@@ -13,7 +13,7 @@ namespace {
 int32_t ErrorOf(const std::function<void()>& action) {
   try {
     action();
-  } catch (const Error& e) {
+  } catch (const core::Error& e) {
     return e.number();
   }
   return 0;
@@ -55,8 +55,8 @@ std::vector<int32_t> SavedStatuses(const Recordset& rs) {
 TEST(Recordset, PropertiesAreFixedOnceOpen) {
   Recordset rs;
   EXPECT_EQ(rs.State(), adStateClosed);
-  EXPECT_EQ(ErrorOf([&] { rs.Eof(); }), kErrObjectClosed);
-  EXPECT_EQ(ErrorOf([&] { rs.Open(); }), kErrInvalidArgument);  // no fields, no source
+  EXPECT_EQ(ErrorOf([&] { rs.Eof(); }), core::kErrObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { rs.Open(); }), core::kErrInvalidArgument);  // no fields, no source
   rs.SetCursorType(adOpenDynamic);
   rs.SetLockType(adLockOptimistic);
   Fabricate(rs, {"a"});
@@ -64,10 +64,10 @@ TEST(Recordset, PropertiesAreFixedOnceOpen) {
   EXPECT_EQ(rs.CursorLocation(), adUseClient);
   EXPECT_EQ(rs.CursorType(), adOpenStatic);
   EXPECT_EQ(rs.LockType(), adLockOptimistic);  // -1 kept what was set before
-  EXPECT_EQ(ErrorOf([&] { rs.SetCursorType(adOpenKeyset); }), kErrObjectOpen);
-  EXPECT_EQ(ErrorOf([&] { rs.SetLockType(adLockReadOnly); }), kErrObjectOpen);
-  EXPECT_EQ(ErrorOf([&] { rs.Open(); }), kErrObjectOpen);
-  EXPECT_EQ(ErrorOf([&] { rs.Fields().Append("x", adInteger); }), kErrObjectOpen);
+  EXPECT_EQ(ErrorOf([&] { rs.SetCursorType(adOpenKeyset); }), core::kErrObjectOpen);
+  EXPECT_EQ(ErrorOf([&] { rs.SetLockType(adLockReadOnly); }), core::kErrObjectOpen);
+  EXPECT_EQ(ErrorOf([&] { rs.Open(); }), core::kErrObjectOpen);
+  EXPECT_EQ(ErrorOf([&] { rs.Fields().Append("x", adInteger); }), core::kErrObjectOpen);
 
   Recordset plain;
   Fabricate(plain, {});
@@ -83,9 +83,9 @@ TEST(Recordset, EmptyRecordsetIsAtBothEnds) {
   rs.MoveFirst();
   rs.MoveLast();
   EXPECT_TRUE(rs.Bof() && rs.Eof());
-  EXPECT_EQ(ErrorOf([&] { rs.MoveNext(); }), kErrNoCurrentRecord);
-  EXPECT_EQ(ErrorOf([&] { rs.MovePrevious(); }), kErrNoCurrentRecord);
-  EXPECT_EQ(ErrorOf([&] { rs.Fields().Item("tSID").Value(); }), kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { rs.MoveNext(); }), core::kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { rs.MovePrevious(); }), core::kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { rs.Fields().Item("tSID").Value(); }), core::kErrNoCurrentRecord);
   EXPECT_FALSE(rs.CurrentRecord());
 }
 
@@ -102,13 +102,13 @@ TEST(Recordset, CursorWalksBothWaysAndStopsAtTheEnds) {
   rs.MoveNext();
   EXPECT_TRUE(rs.Eof());
   EXPECT_FALSE(rs.Bof());
-  EXPECT_EQ(ErrorOf([&] { rs.MoveNext(); }), kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { rs.MoveNext(); }), core::kErrNoCurrentRecord);
   rs.MovePrevious();
   EXPECT_EQ(rs.Fields().Item("tSID").Value(), Variant("c"));
   rs.MoveFirst();
   rs.MovePrevious();
   EXPECT_TRUE(rs.Bof());
-  EXPECT_EQ(ErrorOf([&] { rs.MovePrevious(); }), kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { rs.MovePrevious(); }), core::kErrNoCurrentRecord);
   rs.MoveNext();
   EXPECT_EQ(rs.Fields().Item("tSID").Value(), Variant("a"));
   rs.MoveLast();
@@ -140,7 +140,7 @@ TEST(Recordset, BatchModeKeepsChangesPendingUntilUpdateBatch) {
   rs.MoveNext();
   rs.Delete();
   EXPECT_EQ(rs.Status(), adRecDeleted);  // the cursor stays on the deleted record
-  EXPECT_EQ(ErrorOf([&] { qty.Value(); }), kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { qty.Value(); }), core::kErrNoCurrentRecord);
   EXPECT_EQ(rs.RecordCount(), 2);
   rs.AddNew();
   rs.Fields().Item("tSID").SetValue(Variant("d"));
@@ -241,14 +241,14 @@ TEST(Recordset, AssignmentConvertsToTheFieldType) {
   EXPECT_EQ(i.Value().AsInt64(), 5);
   i.SetValue(Variant(2.5));
   EXPECT_EQ(i.Value().AsInt64(), 2);  // rounds half to even
-  EXPECT_EQ(ErrorOf([&] { i.SetValue(Variant("abc")); }), kErrDataConversion);
-  EXPECT_EQ(ErrorOf([&] { i.SetValue(Variant(int64_t{1} << 40)); }), kErrDataConversion);
+  EXPECT_EQ(ErrorOf([&] { i.SetValue(Variant("abc")); }), core::kErrDataConversion);
+  EXPECT_EQ(ErrorOf([&] { i.SetValue(Variant(int64_t{1} << 40)); }), core::kErrDataConversion);
   EXPECT_EQ(i.Value().AsInt64(), 2);
   i.SetValue(Variant::Null());
   EXPECT_TRUE(i.Value().IsNull());
 
   EXPECT_EQ(ErrorOf([&] { rs.Fields().Item("fixed").SetValue(Variant("abcd")); }),
-            kErrDataConversion);
+            core::kErrDataConversion);
   rs.Fields().Item("fixed").SetValue(Variant("äöü"));
   rs.Fields().Item("text").SetValue(Variant("abcd"));  // variable length is not cut
   EXPECT_EQ(rs.Fields().Item("text").Value(), Variant("abcd"));
@@ -270,7 +270,7 @@ TEST(Recordset, FailedAssignmentStartsNoEdit) {
   Fabricate(rs, {"a"});
   rs.UpdateBatch();
   rs.MoveFirst();
-  EXPECT_EQ(ErrorOf([&] { rs.Fields().Item("nQty").SetValue(Variant("x")); }), kErrDataConversion);
+  EXPECT_EQ(ErrorOf([&] { rs.Fields().Item("nQty").SetValue(Variant("x")); }), core::kErrDataConversion);
   EXPECT_EQ(rs.EditMode(), adEditNone);
   EXPECT_FALSE(rs.Records().HasOriginal(*rs.CurrentRecord()));
 }
@@ -285,8 +285,8 @@ TEST(Fields, LookupAndAppendDefaults) {
   EXPECT_EQ(rs.Fields().Count(), 4);
   EXPECT_EQ(rs.Fields().Item("AMOUNT").Index(), 0u);
   EXPECT_FALSE(rs.Fields().Find("missing"));
-  EXPECT_EQ(ErrorOf([&] { rs.Fields().Item("missing"); }), kErrItemNotFound);
-  EXPECT_EQ(ErrorOf([&] { rs.Fields().Item(size_t{4}); }), kErrItemNotFound);
+  EXPECT_EQ(ErrorOf([&] { rs.Fields().Item("missing"); }), core::kErrItemNotFound);
+  EXPECT_EQ(ErrorOf([&] { rs.Fields().Item(size_t{4}); }), core::kErrItemNotFound);
 
   Field amount = rs.Fields().Item("Amount");
   EXPECT_EQ(amount.DefinedSize(), 8);
@@ -301,7 +301,7 @@ TEST(Fields, LookupAndAppendDefaults) {
   rs.Open();
   EXPECT_EQ(rs.Fields().Item("amount").Precision(), 19);
   EXPECT_EQ(rs.Fields().Item("amount").NumericScale(), 4);
-  EXPECT_EQ(ErrorOf([&] { amount.SetPrecision(1); }), kErrObjectOpen);
+  EXPECT_EQ(ErrorOf([&] { amount.SetPrecision(1); }), core::kErrObjectOpen);
 }
 
 TEST(Recordset, OpenWithHonoursHiddenFieldsAndReadOnlyData) {
@@ -325,9 +325,9 @@ TEST(Recordset, OpenWithHonoursHiddenFieldsAndReadOnlyData) {
   EXPECT_EQ(rs.Fields().Item(size_t{1}).Value(), Variant(int32_t{9}));
   EXPECT_FALSE(rs.Fields().Find("rowid"));
   EXPECT_EQ(rs.LockType(), adLockReadOnly);
-  EXPECT_EQ(ErrorOf([&] { rs.AddNew(); }), kErrFeatureNotAvailable);
+  EXPECT_EQ(ErrorOf([&] { rs.AddNew(); }), core::kErrFeatureNotAvailable);
   EXPECT_EQ(ErrorOf([&] { rs.Fields().Item("a").SetValue(Variant(int32_t{1})); }),
-            kErrFeatureNotAvailable);
+            core::kErrFeatureNotAvailable);
   rs.Close();
   EXPECT_EQ(rs.Fields().Count(), 0);
 }
@@ -337,7 +337,7 @@ TEST(Recordset, CloseReleasesRecordsAndKeepsFabricatedFields) {
   Fabricate(rs, {"a", "b"});
   rs.Close();
   EXPECT_EQ(rs.State(), adStateClosed);
-  EXPECT_EQ(ErrorOf([&] { rs.Close(); }), kErrObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { rs.Close(); }), core::kErrObjectClosed);
   EXPECT_EQ(rs.Fields().Count(), 2);
   rs.Open();
   EXPECT_EQ(rs.RecordCount(), 0);
@@ -355,7 +355,7 @@ TEST(Recordset, FilterSelectsRecordsAndMovesToTheFirst) {
   EXPECT_EQ(rs.RecordsToSave().size(), 2u);  // Save writes what the filter shows
   rs.SetFilter("tSID = 'zzz'");
   EXPECT_TRUE(rs.Eof() && rs.Bof());
-  EXPECT_EQ(ErrorOf([&] { rs.SetFilter("tSID = "); }), kErrInvalidArgument);
+  EXPECT_EQ(ErrorOf([&] { rs.SetFilter("tSID = "); }), core::kErrInvalidArgument);
   EXPECT_EQ(rs.Filter(), "tSID = 'zzz'");
   rs.SetFilter("");
   EXPECT_EQ(rs.RecordCount(), 4);
@@ -414,7 +414,7 @@ TEST(Stream, CountsCharactersNotBytes) {
   EXPECT_EQ(s.Data(), "axy😀z");
   EXPECT_EQ(s.Size(), 5);
   EXPECT_EQ(s.ReadText(), "😀z");
-  EXPECT_EQ(ErrorOf([&] { s.SetPosition(6); }), kErrInvalidArgument);
+  EXPECT_EQ(ErrorOf([&] { s.SetPosition(6); }), core::kErrInvalidArgument);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/Variant.h"
 
 namespace ado {
@@ -12,7 +12,7 @@ template <typename F>
 int ErrorNumberOf(F&& f) {
   try {
     f();
-  } catch (const Error& e) {
+  } catch (const core::Error& e) {
     return e.number();
   }
   return 0;
@@ -30,7 +30,7 @@ class FakeObject : public Object {
  public:
   std::string TypeName() const override { return "IADsLargeInteger"; }
   Variant GetProperty(std::string_view) const override {
-    throw Error(kErrPropertyNotSupported, "FakeObject", "no property");
+    throw core::Error(core::kErrPropertyNotSupported, "FakeObject", "no property");
   }
 };
 
@@ -77,8 +77,8 @@ TEST(Variant, TextOfOtherTypes) {
   EXPECT_EQ(Variant(DateOf(9999, 12, 31, 23, 59, 59)).ToText(), "9999-12-31 23:59:59");
   // Half a second or more rounds up, across midnight too.
   EXPECT_EQ(Variant(Date{1.0 - 0.4 / 86400}).ToText(), "1899-12-31");
-  EXPECT_EQ(ErrorNumberOf([] { Variant(Bytes{1, 2}).ToText(); }), kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumberOf([] { Variant(Array{}).ToText(); }), kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumberOf([] { Variant(Bytes{1, 2}).ToText(); }), core::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumberOf([] { Variant(Array{}).ToText(); }), core::kErrTypeMismatch);
 }
 
 TEST(Variant, ToLongRoundsHalfToEvenAndReadsText) {
@@ -104,16 +104,16 @@ TEST(Variant, ToLongRoundsHalfToEvenAndReadsText) {
 }
 
 TEST(Variant, ToLongErrors) {
-  EXPECT_EQ(ErrorNumberOf([] { Variant::Null().ToLong(); }), kErrInvalidUseOfNull);
-  EXPECT_EQ(ErrorNumberOf([] { Variant("abc").ToLong(); }), kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumberOf([] { Variant("").ToLong(); }), kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumberOf([] { Variant("12abc").ToLong(); }), kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumberOf([] { Variant(Bytes{1}).ToLong(); }), kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumberOf([] { Variant(2147483648.0).ToLong(); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Variant("2147483647.5").ToLong(); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Variant("1e300").ToInt64(); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Variant(9.3e18).ToInt64(); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Variant::UnsignedInteger(UINT64_MAX).ToInt64(); }), kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::Null().ToLong(); }), core::kErrInvalidUseOfNull);
+  EXPECT_EQ(ErrorNumberOf([] { Variant("abc").ToLong(); }), core::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumberOf([] { Variant("").ToLong(); }), core::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumberOf([] { Variant("12abc").ToLong(); }), core::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumberOf([] { Variant(Bytes{1}).ToLong(); }), core::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumberOf([] { Variant(2147483648.0).ToLong(); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Variant("2147483647.5").ToLong(); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Variant("1e300").ToInt64(); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Variant(9.3e18).ToInt64(); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::UnsignedInteger(UINT64_MAX).ToInt64(); }), core::kErrOverflow);
 }
 
 TEST(Variant, OtherConversions) {
@@ -125,8 +125,8 @@ TEST(Variant, OtherConversions) {
   EXPECT_EQ(Variant(" 1.5e2 ").ToDouble(), 150.0);
   EXPECT_EQ(Variant(Currency{15}).ToDouble(), 0.0015);
   EXPECT_EQ(Variant(true).ToDouble(), -1.0);
-  EXPECT_EQ(ErrorNumberOf([] { Variant::Null().ToDecimal(); }), kErrInvalidUseOfNull);
-  EXPECT_EQ(ErrorNumberOf([] { Variant("x").ToDouble(); }), kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::Null().ToDecimal(); }), core::kErrInvalidUseOfNull);
+  EXPECT_EQ(ErrorNumberOf([] { Variant("x").ToDouble(); }), core::kErrTypeMismatch);
 
   EXPECT_TRUE(Variant("TRUE").ToBool());
   EXPECT_FALSE(Variant("fAlSe").ToBool());
@@ -135,14 +135,14 @@ TEST(Variant, OtherConversions) {
   EXPECT_FALSE(Variant(D("0.000")).ToBool());
   EXPECT_TRUE(Variant(Currency{1}).ToBool());
   EXPECT_FALSE(Variant().ToBool());
-  EXPECT_EQ(ErrorNumberOf([] { Variant("yes").ToBool(); }), kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumberOf([] { Variant::Null().ToBool(); }), kErrInvalidUseOfNull);
+  EXPECT_EQ(ErrorNumberOf([] { Variant("yes").ToBool(); }), core::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::Null().ToBool(); }), core::kErrInvalidUseOfNull);
 
   EXPECT_EQ(Variant(1.5).ToDate().days, 1.5);
   EXPECT_EQ(Variant("2023-01-02").ToDate().days, DateOf(2023, 1, 2).days);
-  EXPECT_EQ(ErrorNumberOf([] { Variant(1e9).ToDate(); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Variant("soon").ToDate(); }), kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumberOf([] { Variant::Null().ToDate(); }), kErrInvalidUseOfNull);
+  EXPECT_EQ(ErrorNumberOf([] { Variant(1e9).ToDate(); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Variant("soon").ToDate(); }), core::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::Null().ToDate(); }), core::kErrInvalidUseOfNull);
 }
 
 TEST(Variant, IsNumericAndIsDate) {
@@ -185,11 +185,11 @@ TEST(Variant, TypeNames) {
 
 TEST(Variant, IntegerChecksTheRangeOfItsType) {
   EXPECT_EQ(Variant::Integer(VarType::kI1, -128).AsInt64(), -128);
-  EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kI1, 128); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kUI2, -1); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kI4, 1LL << 31); }), kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kI1, 128); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kUI2, -1); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kI4, 1LL << 31); }), core::kErrOverflow);
   EXPECT_EQ(Variant::Integer(VarType::kUI8, 7).Type(), VarType::kUI8);
-  EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kR8, 1); }), kErrInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kR8, 1); }), core::kErrInvalidProcedureCall);
 }
 
 TEST(Variant, ComparesNumbersByValueWhateverTheirType) {
@@ -240,8 +240,8 @@ TEST(Variant, ComparesTextsNullAndEmpty) {
   EXPECT_EQ(Compare(Variant(), Variant("a")), CompareResult::kLess);
   EXPECT_FALSE(ValuesEqual(Variant(), Variant("0")));
   EXPECT_EQ(ErrorNumberOf([] { Compare(Variant(Array{}), Variant(int32_t{1})); }),
-            kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumberOf([] { Compare(Variant("a"), Variant(Bytes{1})); }), kErrTypeMismatch);
+            core::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumberOf([] { Compare(Variant("a"), Variant(Bytes{1})); }), core::kErrTypeMismatch);
 }
 
 TEST(Variant, IdentityNeedsSameTypeAndValue) {

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/Variant.h"
 
 namespace ado {
@@ -19,10 +19,10 @@ void ExpectRange(VarType type) {
   EXPECT_EQ(Variant::Integer(type, range->min).AsInt64(), range->min);
   EXPECT_EQ(Variant::Integer(type, range->max).AsInt64(), range->max);
   if (range->min > std::numeric_limits<int64_t>::min()) {
-    EXPECT_THROW(Variant::Integer(type, range->min - 1), Error);
+    EXPECT_THROW(Variant::Integer(type, range->min - 1), core::Error);
   }
   if (range->max < std::numeric_limits<int64_t>::max()) {
-    EXPECT_THROW(Variant::Integer(type, range->max + 1), Error);
+    EXPECT_THROW(Variant::Integer(type, range->max + 1), core::Error);
   }
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "XmlTestSupport.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/XmlReader.h"
 
 namespace ado {
@@ -275,8 +275,8 @@ TEST(XmlReader, ReadsEmptyDataElementAndMissingFile) {
   try {
     ReadRecordsetXmlFile(folder.File("none.xml"));
     FAIL() << "no error";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.number(), kErrFileNotFound);
+  } catch (const core::Error& error) {
+    EXPECT_EQ(error.number(), core::kErrFileNotFound);
   }
 }
 
@@ -284,8 +284,8 @@ void ExpectRefused(const std::string& text, const std::string& reason) {
   try {
     ReadRecordsetXml(text);
     ADD_FAILURE() << "accepted: " << reason;
-  } catch (const Error& error) {
-    EXPECT_EQ(error.number(), kErrInvalidPersistedFile);
+  } catch (const core::Error& error) {
+    EXPECT_EQ(error.number(), core::kErrInvalidPersistedFile);
     EXPECT_NE(std::string(error.what()).find(reason), std::string::npos)
         << "wanted '" << reason << "' in: " << error.what();
   }
@@ -363,7 +363,7 @@ TEST(XmlReader, RefusesOversizedValuesWithBoundedMemory) {
   try {
     ReadRecordsetXml(source, limits);
     FAIL() << "no error";
-  } catch (const Error& error) {
+  } catch (const core::Error& error) {
     EXPECT_NE(std::string(error.what()).find("larger than 2 MiB"), std::string::npos)
         << error.what();
   }
@@ -383,8 +383,8 @@ TEST(XmlReader, RefusesOversizedValuesWithBoundedMemory) {
   try {
     ReadRecordsetXmlFile(path);
     FAIL() << "no error";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.number(), kErrInvalidPersistedFile);
+  } catch (const core::Error& error) {
+    EXPECT_EQ(error.number(), core::kErrInvalidPersistedFile);
     EXPECT_NE(std::string(error.what()).find("larger than 64 MiB"), std::string::npos)
         << error.what();
   }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "XmlTestSupport.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/XmlReader.h"
 #include "ado/XmlValueText.h"
 #include "ado/XmlWriter.h"
@@ -555,8 +555,8 @@ TEST(XmlWriter, ReportsPathAndReasonWhenFileCannotBeWritten) {
   try {
     WriteRecordsetXmlFile(recordset, path);
     FAIL() << "no error";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.number(), kErrPathNotFound);
+  } catch (const core::Error& error) {
+    EXPECT_EQ(error.number(), core::kErrPathNotFound);
     EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
     EXPECT_NE(std::string(error.what()).find("No such file or directory"), std::string::npos);
   }
@@ -566,11 +566,11 @@ TEST(XmlWriter, ReportsPathAndReasonWhenFileCannotBeWritten) {
 TEST(XmlWriter, PassesSinkFailuresOn) {
   struct FailingSink : OutputSink {
     void Write(std::string_view) override {
-      throw Error(kErrPermissionDenied, "sink", "disk gone");
+      throw core::Error(core::kErrPermissionDenied, "sink", "disk gone");
     }
   } sink;
   RecordsetData data = MakeData({MakeField("n", adInteger, 4, kNullable)});
-  EXPECT_THROW(WriteRecordsetDataXml(data, sink), Error);
+  EXPECT_THROW(WriteRecordsetDataXml(data, sink), core::Error);
 }
 
 }  // namespace

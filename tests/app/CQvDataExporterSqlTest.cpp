@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "app/CQvDataExporter.h"
 #include "app/ExportHome.h"
 
@@ -17,7 +17,7 @@ using Range = CQvDataExporter::RowRange;
 int ErrorNumberOf(auto&& call) {
   try {
     call();
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     return e.number();
   }
   return 0;
@@ -64,7 +64,7 @@ TEST(CQvDataExporter, FetchRangeRowCountOverflowThrows) {
               CQvDataExporter::AddFetchRangeToSQL("SELECT a FROM t", -1,
                                                   std::numeric_limits<int32_t>::max());
             }),
-            ado::kErrOverflow);
+            core::kErrOverflow);
 }
 
 TEST(CQvDataExporter, SplitRangesShareTheRowsRoundedUp) {
@@ -82,12 +82,12 @@ TEST(CQvDataExporter, SplitRangesShareTheRowsRoundedUp) {
 
 TEST(CQvDataExporter, SplitRangesRefuseNoPartsAndOverflow) {
   EXPECT_EQ(ErrorNumberOf([] { CQvDataExporter::SplitIntoRanges(10, 0); }),
-            ado::kErrInvalidProcedureCall);
+            core::kErrInvalidProcedureCall);
   EXPECT_EQ(ErrorNumberOf([] { CQvDataExporter::SplitIntoRanges(10, -2); }),
-            ado::kErrInvalidProcedureCall);
+            core::kErrInvalidProcedureCall);
   EXPECT_EQ(ErrorNumberOf(
                 [] { CQvDataExporter::SplitIntoRanges(std::numeric_limits<int32_t>::max(), 3); }),
-            ado::kErrOverflow);
+            core::kErrOverflow);
 }
 
 std::shared_ptr<ado::Recordset> RuleWith(std::vector<test::Column> fields,
@@ -123,7 +123,7 @@ TEST(CQvDataExporter, SqlTextOfARuleWithoutAPieceThrows) {
   const auto rule =
       RuleWith({{"tSQLSelect", ado::adVarWChar, 200}, {"tSQLFrom", ado::adVarWChar, 200}},
                {"SELECT a", "FROM t"});
-  EXPECT_EQ(ErrorNumberOf([&] { CQvDataExporter::BuildSQLText(rule); }), ado::kErrItemNotFound);
+  EXPECT_EQ(ErrorNumberOf([&] { CQvDataExporter::BuildSQLText(rule); }), core::kErrItemNotFound);
 }
 
 }  // namespace

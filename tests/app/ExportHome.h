@@ -181,7 +181,7 @@ struct Traces {
   std::vector<Entry> entries;
 
   CQvDataExporter::TraceFn Fn() {
-    return [this](const std::string& message, const ado::ErrorRecord& error, int32_t event_type,
+    return [this](const std::string& message, const core::ErrorRecord& error, int32_t event_type,
                   int32_t) {
       entries.push_back({message, error.description, event_type});
     };

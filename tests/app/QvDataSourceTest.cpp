@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "app/ExportHome.h"
 #include "shared/LogCapture.h"
 #include "shared/QvDataSource.h"
@@ -48,8 +48,8 @@ TEST(QvDataSourceLoader, LoadsEveryRecordByNumber) {
   try {
     list.Item(2);
     ADD_FAILURE() << "Item of a missing number must throw";
-  } catch (const ado::Error& e) {
-    EXPECT_EQ(e.number(), ado::kErrItemNotFound);
+  } catch (const core::Error& e) {
+    EXPECT_EQ(e.number(), core::kErrItemNotFound);
   }
 }
 
@@ -112,7 +112,7 @@ TEST(QvDataSource, GetConnectionFailureNamesTheSourceWithoutItsPassword) {
   try {
     source.GetConnection(1);
     ADD_FAILURE() << "connecting through a missing driver must throw";
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     const std::string text = e.record().description;
     EXPECT_NE(text.find("data source #9 (warehouse)"), std::string::npos) << text;
     EXPECT_NE(text.find("PWD=***"), std::string::npos) << text;
@@ -121,8 +121,8 @@ TEST(QvDataSource, GetConnectionFailureNamesTheSourceWithoutItsPassword) {
   try {
     source.GetConnection(2);
     ADD_FAILURE() << "an unknown connection kind must throw";
-  } catch (const ado::Error& e) {
-    EXPECT_EQ(e.number(), ado::kErrInvalidProcedureCall);
+  } catch (const core::Error& e) {
+    EXPECT_EQ(e.number(), core::kErrInvalidProcedureCall);
   }
 }
 

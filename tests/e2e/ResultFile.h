@@ -14,7 +14,7 @@ struct ResultFile {
   std::vector<ado::FieldDef> fields;
   std::vector<std::vector<std::string>> rows;
 
-  // Opens the file through the recordset library. Throws ado::Error when it is not a
+  // Opens the file through the recordset library. Throws core::Error when it is not a
   // recordset file.
   static ResultFile Read(const std::filesystem::path& path);
 

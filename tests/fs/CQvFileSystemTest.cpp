@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "log/ProgramHome.h"
-#include "log/basErrorHandling.h"
+#include "util/basErrorHandling.h"
 #include "shared/TestFolder.h"
 
 namespace qv {
@@ -75,7 +75,7 @@ TEST_F(CQvFileSystemTest, CheckFolderExistsRaises9005OnlyWhenNotSilent) {
   try {
     fso_.CheckFolderExists(missing);
     FAIL() << "no error raised";
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     EXPECT_EQ(e.number(), -2147212499);
     EXPECT_NE(e.record().description.find(missing), std::string::npos);
   }
@@ -179,7 +179,7 @@ TEST_F(CQvFileSystemTest, DeleteFolderRemovesEverythingAndAnswersTrueText) {
   EXPECT_EQ(folder, folder_.File("gone"));
   EXPECT_FALSE(fs::exists(folder_.File("gone")));
   EXPECT_EQ(fso_.DeleteFolder(folder_.File("never")), "True");
-  EXPECT_THROW(fso_.DeleteFolder(std::string("/")), ado::Error);
+  EXPECT_THROW(fso_.DeleteFolder(std::string("/")), core::Error);
 }
 
 TEST_F(CQvFileSystemTest, DeleteFileRemovesFilesOnly) {
@@ -198,7 +198,7 @@ TEST_F(CQvFileSystemTest, RenameMovesButNeverReplaces) {
   EXPECT_TRUE(fso_.Rename(folder_.File("old name.txt"), folder_.File("n\xC3\xA9w.txt")));
   EXPECT_EQ(ReadBytes(folder_.File("n\xC3\xA9w.txt")), "1");
   WriteBytes(folder_.File("other.txt"), "2");
-  EXPECT_THROW(fso_.Rename(folder_.File("other.txt"), folder_.File("n\xC3\xA9w.txt")), ado::Error);
+  EXPECT_THROW(fso_.Rename(folder_.File("other.txt"), folder_.File("n\xC3\xA9w.txt")), core::Error);
   EXPECT_EQ(ReadBytes(folder_.File("n\xC3\xA9w.txt")), "1");
   EXPECT_FALSE(fso_.Rename("", folder_.File("x")));
 
@@ -207,7 +207,7 @@ TEST_F(CQvFileSystemTest, RenameMovesButNeverReplaces) {
   try {
     fso_.Rename(folder_.File("ro.txt"), folder_.File("ro2.txt"));
     FAIL() << "no error raised";
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     EXPECT_EQ(e.number(), kErrFileReadOnly + kObjectErrorBase);
   }
 }
@@ -253,7 +253,7 @@ TEST_F(CQvFileSystemTest, FilesListsAndFreeSpace) {
   try {
     fso_.GetDiskFreeSpace(folder_.File("missing/deeper"));
     FAIL() << "no error raised";
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     EXPECT_EQ(e.number(), kErrCouldNotGetDiskSpace + kObjectErrorBase);
   }
   EXPECT_FALSE(fso_.IsFileOpen(folder_.File("missing")));

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "log/ProgramHome.h"
-#include "log/basErrorHandling.h"
+#include "util/basErrorHandling.h"
 #include "shared/TestFolder.h"
 
 namespace qv {
@@ -111,7 +111,7 @@ TEST_F(CopyFileFSOTest, EmptySourceGivesFalseAndAMissingSourceRaises9013) {
   try {
     CopyFileFSO(folder_.File("missing.xml"), folder_.File("x.xml"));
     FAIL() << "no error raised";
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     EXPECT_EQ(e.number(), kErrCopyingFile + kObjectErrorBase);
     EXPECT_NE(e.record().description.find("missing.xml"), std::string::npos);
   }

@@ -75,13 +75,13 @@ TEST(CQvEventLogger, CallerLevelRulesAreWrittenBack) {
   EXPECT_EQ(level, 1);
   EXPECT_FALSE(Logged(home, "zero level"));
 
-  ado::ErrorRecord carrier{0, "", "", "LogLevel", 16};
+  core::ErrorRecord carrier{0, "", "", "LogLevel", 16};
   level = 1;
   logger.LogEvent("level from the error", &carrier, kEventWarning, &level);
   EXPECT_EQ(level, 16);
   EXPECT_TRUE(Logged(home, "level from the error"));
 
-  ado::ErrorRecord not_exact{0, "", "", "loglevel", 16};
+  core::ErrorRecord not_exact{0, "", "", "loglevel", 16};
   level = 1;
   logger.LogEvent("help file compared exactly", &not_exact, kEventWarning, &level);
   EXPECT_EQ(level, 1);
@@ -91,10 +91,10 @@ TEST(CQvEventLogger, CallerLevelRulesAreWrittenBack) {
 TEST(CQvEventLogger, ErrorsAreAddedToTheMessageAndLeftUnchanged) {
   ProgramHome home;
   CQvEventLogger logger;
-  ado::ErrorRecord none;
+  core::ErrorRecord none;
   logger.LogEvent("bare message", &none, kEventWarning, 1);
-  ado::ErrorRecord error{53, "CQvXMLManip", "File not found", "help.chm", 7};
-  const ado::ErrorRecord before = error;
+  core::ErrorRecord error{53, "CQvXMLManip", "File not found", "help.chm", 7};
+  const core::ErrorRecord before = error;
   logger.LogEvent("with error", &error, kEventInformation, 1);
 
   const std::string log = home.AppLogText();

@@ -5,13 +5,15 @@
 #include <string>
 
 #include "log/CQvEventLogger.h"
+#include "log/basEventLogger.h"
 #include "settings/basCommonRes.h"
 #include "shared/TestFolder.h"
 
 namespace qv::test {
 
 // A temporary program folder with its own registry file, for the lifetime of the
-// object: loggers read their level afresh and write their logs into it.
+// object: loggers read their level afresh and write their logs into it. The lower
+// layers report through the logger and read resource texts, as in the program.
 class ProgramHome {
  public:
   // `registry` is the body of registry.reg below the regedit header; none when empty.
@@ -24,6 +26,8 @@ class ProgramHome {
     }
     CQvEventLogger::ResetSharedState();
     ReleaseCommonResStrings();
+    InstallEventLogging();
+    InstallCommonResources();
   }
   ~ProgramHome() {
     CQvEventLogger::SetClock(nullptr);

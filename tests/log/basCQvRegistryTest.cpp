@@ -1,9 +1,9 @@
-#include "log/basCQvRegistry.h"
+#include "util/basCQvRegistry.h"
 
 #include <gtest/gtest.h>
 
 #include "log/ProgramHome.h"
-#include "log/basErrorHandling.h"
+#include "util/basErrorHandling.h"
 
 namespace qv {
 namespace {
@@ -46,7 +46,7 @@ TEST(basErrorHandling, RaiseProgramErrorAddsTheBaseAndFillsTheText) {
     RaiseProgramError(kErrPathNotFound9005, "orbPathNotFoundError3", "src", {"/data/out"}, "help",
                       3);
     FAIL() << "nothing raised";
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     EXPECT_EQ(e.number(), -2147212499);
     EXPECT_EQ(e.record().source, "src");
     EXPECT_EQ(e.record().description, "The folder '/data/out' was not found.");
@@ -56,8 +56,8 @@ TEST(basErrorHandling, RaiseProgramErrorAddsTheBaseAndFillsTheText) {
   try {
     RaiseProgramError(-2147483000, "orbPathNotFoundError3", "", {});
     FAIL() << "nothing raised";
-  } catch (const ado::Error& e) {
-    EXPECT_EQ(e.number(), ado::kErrOverflow);
+  } catch (const core::Error& e) {
+    EXPECT_EQ(e.number(), core::kErrOverflow);
   }
 }
 

@@ -13,7 +13,7 @@ TEST(basEventLogger, TraceEventFailureReachesTheLogFile) {
   TraceEventLogger().Level(-1);
   CQvEventLogger newest;  // points the application log into this program folder
   TraceEvent("CQvDataExporter.ExportAll, @Line#4",
-             ado::ErrorRecord{76, "", "Path not found", "", 0}, kEventWarning, 1);
+             core::ErrorRecord{76, "", "Path not found", "", 0}, kEventWarning, 1);
   TraceEvent(".GetBodyFromTextFile, Start, File:x", {}, kEventInformation, 128);
 
   const std::string log = home.AppLogText();

@@ -240,7 +240,7 @@ TEST(ColumnBlocks, FailedReadLeavesTheStatementUnbound) {
       odbc::OdbcResultReader reader(statement, traits);
       ASSERT_GT(reader.BlockRows(), 1u);
       RecordStore store(2);
-      const ErrorRecord e = ErrorOf([&] { reader.ReadInto(store); });
+      const core::ErrorRecord e = ErrorOf([&] { reader.ReadInto(store); });
       EXPECT_EQ(e.description.rfind("Column 'd', row 2001: ", 0), 0u) << e.description;
     }
     expect_unbound(statement);

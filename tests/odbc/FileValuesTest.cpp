@@ -10,7 +10,7 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/OdbcHandle.h"
 #include "ado/OdbcResultReader.h"
 #include "ado/XmlReader.h"
@@ -144,8 +144,8 @@ TEST(SqliteOpen, MissingDatabaseFileIsAnErrorNamingItAndStaysMissing) {
   qv::test::TestFolder folder;
   const std::string path = folder.File("missing.db");
   Connection db;
-  ErrorRecord e = ErrorOf([&] { db.Open("Driver=SQLite3;Database=" + path); });
-  EXPECT_EQ(e.number, kErrProvider);
+  core::ErrorRecord e = ErrorOf([&] { db.Open("Driver=SQLite3;Database=" + path); });
+  EXPECT_EQ(e.number, core::kErrProvider);
   EXPECT_NE(e.description.find(path), std::string::npos) << e.description;
   EXPECT_EQ(db.State(), adStateClosed);
   EXPECT_FALSE(std::filesystem::exists(path));
@@ -161,8 +161,8 @@ TEST(PostgresValues, ValueOutOfItsFieldNamesRowColumnAndValue) {
   db.Execute(
       "CREATE TEMPORARY TABLE wide AS SELECT g AS k, CASE WHEN g = 2001 THEN 1e40 "
       "ELSE g END::numeric AS n FROM generate_series(1, 2500) g");
-  ErrorRecord e = ErrorOf([&] { db.Query("SELECT k, n FROM wide ORDER BY k"); });
-  EXPECT_EQ(e.number, kErrDataConversion);
+  core::ErrorRecord e = ErrorOf([&] { db.Query("SELECT k, n FROM wide ORDER BY k"); });
+  EXPECT_EQ(e.number, core::kErrDataConversion);
   EXPECT_NE(e.description.find("Column 'n', row 2001: "), std::string::npos) << e.description;
   EXPECT_NE(e.description.find("'10000000000000000000000000000000000000000"), std::string::npos)
       << e.description;

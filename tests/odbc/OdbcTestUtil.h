@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ado/Connection.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/Variant.h"
 
 namespace ado::test {
@@ -14,7 +14,7 @@ inline std::string Show(const Variant& v) {
   std::string text;
   try {
     text = v.IsArray() ? "(" + std::to_string(v.AsBytes().size()) + " bytes)" : v.ToText();
-  } catch (const Error&) {
+  } catch (const core::Error&) {
     text = "?";
   }
   return v.TypeName() + " " + text;
@@ -43,15 +43,15 @@ inline Variant Cell(const RecordsetData& data, size_t record, const std::string&
   return Variant();
 }
 
-// The ado::Error a call throws; fails the test when it throws none.
+// The core::Error a call throws; fails the test when it throws none.
 template <typename F>
-ErrorRecord ErrorOf(F&& call) {
+core::ErrorRecord ErrorOf(F&& call) {
   try {
     call();
-  } catch (const Error& e) {
+  } catch (const core::Error& e) {
     return e.record();
   }
-  ADD_FAILURE() << "no ado::Error thrown";
+  ADD_FAILURE() << "no core::Error thrown";
   return {};
 }
 

@@ -5,7 +5,7 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/OdbcConnectionString.h"
 
 namespace ado {
@@ -185,15 +185,15 @@ TEST_F(PostgresConnection, CountsAndPagesWithTheStandardClause) {
 }
 
 TEST_F(PostgresConnection, FailuresCarrySqlStateAndTimeoutApplies) {
-  ErrorRecord e = ErrorOf([&] { db_.Query("SELECT * FROM missing_table"); });
-  EXPECT_EQ(e.number, kErrProvider);
+  core::ErrorRecord e = ErrorOf([&] { db_.Query("SELECT * FROM missing_table"); });
+  EXPECT_EQ(e.number, core::kErrProvider);
   EXPECT_EQ(e.source, "ODBC");
   EXPECT_EQ(e.description.rfind("[42P01] ", 0), 0u) << e.description;
   EXPECT_NE(e.description.find("missing_table"), std::string::npos) << e.description;
 
   db_.SetCommandTimeout(1);
-  ErrorRecord timeout = ErrorOf([&] { db_.Query("SELECT pg_sleep(5)"); });
-  EXPECT_EQ(timeout.number, kErrProvider);
+  core::ErrorRecord timeout = ErrorOf([&] { db_.Query("SELECT pg_sleep(5)"); });
+  EXPECT_EQ(timeout.number, core::kErrProvider);
   EXPECT_TRUE(timeout.description.rfind("[HYT00] ", 0) == 0 ||
               timeout.description.rfind("[57014] ", 0) == 0)
       << timeout.description;
@@ -213,8 +213,8 @@ TEST_F(PostgresConnection, PasswordNeverShows) {
   std::string wrong = connection_string_;
   wrong.replace(wrong.find(password), password.size(), "Wr0ngPassw0rd");
   Connection other;
-  ErrorRecord e = ErrorOf([&] { other.Open(wrong); });
-  EXPECT_EQ(e.number, kErrProvider);
+  core::ErrorRecord e = ErrorOf([&] { other.Open(wrong); });
+  EXPECT_EQ(e.number, core::kErrProvider);
   EXPECT_EQ(e.description.find("Wr0ngPassw0rd"), std::string::npos) << e.description;
   EXPECT_EQ(other.State(), adStateClosed);
 }
@@ -223,11 +223,11 @@ TEST_F(PostgresConnection, PrepareChecksAStatementWithoutRunningIt) {
   db_.Execute("CREATE TABLE t (id integer)");
   db_.Execute("INSERT INTO t VALUES (1)");
   db_.Prepare("SELECT id FROM t ORDER BY 1");
-  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT nosuch FROM t"); }).number, kErrProvider);
-  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT * FROM missing_table"); }).number, kErrProvider);
-  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELEC id FROM t"); }).number, kErrProvider);
+  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT nosuch FROM t"); }).number, core::kErrProvider);
+  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT * FROM missing_table"); }).number, core::kErrProvider);
+  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELEC id FROM t"); }).number, core::kErrProvider);
   // Neither a statement without rows nor a query with side effects runs.
-  EXPECT_EQ(ErrorOf([&] { db_.Prepare("DELETE FROM t"); }).number, kErrObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { db_.Prepare("DELETE FROM t"); }).number, core::kErrObjectClosed);
   db_.Prepare("UPDATE t SET id = 2 RETURNING id");
   EXPECT_TRUE(
       Same(db_.Query("SELECT id FROM t").records.Get(0, 0), Variant::Integer(VarType::kI4, 1)));

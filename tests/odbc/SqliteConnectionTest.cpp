@@ -7,7 +7,7 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/XmlWriter.h"
 #include "shared/TestFolder.h"
 
@@ -52,11 +52,11 @@ TEST_P(SqliteConnection, OpenReportsDbmsStateAndPreparedString) {
   EXPECT_EQ(db_.DbmsName(), "SQLite");
   EXPECT_NE(db_.ConnectionString().find("StepAPI=1"), std::string::npos);
   EXPECT_EQ(db_.ConnectionString().find("NativeSqlite"), std::string::npos);
-  EXPECT_EQ(ErrorOf([&] { db_.Open("Driver=SQLite3;Database=x.db"); }).number, kErrObjectOpen);
+  EXPECT_EQ(ErrorOf([&] { db_.Open("Driver=SQLite3;Database=x.db"); }).number, core::kErrObjectOpen);
   db_.Close();
   EXPECT_EQ(db_.State(), adStateClosed);
   EXPECT_EQ(db_.ConnectionString(), "");
-  EXPECT_EQ(ErrorOf([&] { db_.Query("SELECT 1"); }).number, kErrObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { db_.Query("SELECT 1"); }).number, core::kErrObjectClosed);
 }
 
 TEST_P(SqliteConnection, CommonColumnTypesMapAndRead) {
@@ -247,8 +247,8 @@ TEST_P(SqliteConnection, StandardRowLimitClauseRunsAsLimit) {
 }
 
 TEST_P(SqliteConnection, FailuresCarryTheDriversDiagnostics) {
-  ErrorRecord e = ErrorOf([&] { db_.Query("SELECT * FROM missing_table"); });
-  EXPECT_EQ(e.number, kErrProvider);
+  core::ErrorRecord e = ErrorOf([&] { db_.Query("SELECT * FROM missing_table"); });
+  EXPECT_EQ(e.number, core::kErrProvider);
   EXPECT_EQ(e.source, "ODBC");
   EXPECT_EQ(e.description.rfind("[HY000] ", 0), 0u) << e.description;
   EXPECT_NE(e.description.find("no such table: missing_table"), std::string::npos) << e.description;
@@ -256,7 +256,7 @@ TEST_P(SqliteConnection, FailuresCarryTheDriversDiagnostics) {
 
   // A statement without a result set cannot become a recordset.
   db_.Execute("CREATE TABLE t(i INTEGER, d DATE)");
-  EXPECT_EQ(ErrorOf([&] { db_.Query("INSERT INTO t VALUES(1, NULL)"); }).number, kErrObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { db_.Query("INSERT INTO t VALUES(1, NULL)"); }).number, core::kErrObjectClosed);
 
   // SQLite stores any 64-bit integer in an INTEGER column; the adBigInt field holds it.
   db_.Execute("INSERT INTO t VALUES(9223372036854775807, NULL)");
@@ -294,8 +294,8 @@ TEST_P(SqliteConnection, RecordsetOpensQueryDisconnected) {
 
 TEST(SqliteConnectionOpen, WrongConnectionStringFailsAndStaysClosed) {
   Connection db;
-  ErrorRecord e = ErrorOf([&] { db.Open("Driver=NoSuchDriver;Database=x.db;Pwd=topsecret"); });
-  EXPECT_EQ(e.number, kErrProvider);
+  core::ErrorRecord e = ErrorOf([&] { db.Open("Driver=NoSuchDriver;Database=x.db;Pwd=topsecret"); });
+  EXPECT_EQ(e.number, core::kErrProvider);
   EXPECT_EQ(e.description.front(), '[') << e.description;
   EXPECT_NE(e.description.find("NoSuchDriver"), std::string::npos) << e.description;
   EXPECT_EQ(e.description.find("topsecret"), std::string::npos);
@@ -304,8 +304,8 @@ TEST(SqliteConnectionOpen, WrongConnectionStringFailsAndStaysClosed) {
   // A missing database file is an error and no file is made, on either path.
   qv::test::TestFolder folder;
   for (const std::string& path : {folder.File("no/such/folder/x.db"), folder.File("x.db")}) {
-    ErrorRecord missing = ErrorOf([&] { db.Open("Driver=SQLite3;Database=" + path); });
-    EXPECT_EQ(missing.number, kErrProvider);
+    core::ErrorRecord missing = ErrorOf([&] { db.Open("Driver=SQLite3;Database=" + path); });
+    EXPECT_EQ(missing.number, core::kErrProvider);
     EXPECT_NE(missing.description.find(path), std::string::npos) << missing.description;
     EXPECT_EQ(db.State(), adStateClosed);
     EXPECT_FALSE(std::filesystem::exists(path)) << path;
@@ -313,7 +313,7 @@ TEST(SqliteConnectionOpen, WrongConnectionStringFailsAndStaysClosed) {
   EXPECT_EQ(ErrorOf([&] {
               db.Open("Driver=SQLite3;NativeSqlite=0;NoCreat=1;Database=" + folder.File("y.db"));
             }).number,
-            kErrProvider);
+            core::kErrProvider);
   EXPECT_FALSE(std::filesystem::exists(folder.File("y.db")));
 }
 

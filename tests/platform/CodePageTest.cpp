@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace qv::platform {
 namespace {
@@ -57,8 +57,8 @@ TEST(CodePage, Utf8PageRepairsInvalidBytes) {
 }
 
 TEST(CodePage, UnsupportedNumberThrows) {
-  EXPECT_THROW(CodePage(437), ado::Error);
-  EXPECT_THROW(Utf8ToCodePage("x", 28591), ado::Error);
+  EXPECT_THROW(CodePage(437), core::Error);
+  EXPECT_THROW(Utf8ToCodePage("x", 28591), core::Error);
 }
 
 TEST(CodePage, DecodesTextFilesByTheirMark) {

@@ -9,7 +9,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "platform/TempFolder.h"
 
 namespace qv::platform {
@@ -20,12 +20,12 @@ namespace fs = std::filesystem;
 constexpr char kShell[] = "/bin/sh";
 
 // The error the runner throws for `argv`; fails the test when it returns instead.
-ado::ErrorRecord RunFailure(const std::vector<std::string>& argv) {
+core::ErrorRecord RunFailure(const std::vector<std::string>& argv) {
   PosixProcessRunner runner;
   try {
     const int status = runner.Run(argv);
     ADD_FAILURE() << "ran with status " << status;
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     return e.record();
   }
   return {};
@@ -69,26 +69,26 @@ TEST(ProcessRunner, EachElementIsOneArgumentAndNothingIsRunByAShell) {
 TEST(ProcessRunner, ProgramThatCannotStartThrowsWithTheReason) {
   testing::TempFolder folder;
   const fs::path missing = folder.path() / "upload.exe";
-  ado::ErrorRecord error = RunFailure({missing.string(), "x"});
-  EXPECT_EQ(error.number, ado::kErrFileNotFound);
+  core::ErrorRecord error = RunFailure({missing.string(), "x"});
+  EXPECT_EQ(error.number, core::kErrFileNotFound);
   EXPECT_NE(error.description.find(missing.string()), std::string::npos) << error.description;
 
   const fs::path not_executable = folder.Write("plain", "#!/bin/sh\nexit 0\n");
   ::chmod(not_executable.c_str(), 0644);
   error = RunFailure({not_executable.string()});
-  EXPECT_EQ(error.number, ado::kErrPermissionDenied);
+  EXPECT_EQ(error.number, core::kErrPermissionDenied);
   EXPECT_NE(error.description.find("ermission"), std::string::npos) << error.description;
 
   // The path is taken as it is, never searched on PATH.
   error = RunFailure({"sh", "-c", "exit 0"});
-  EXPECT_EQ(error.number, ado::kErrFileNotFound);
+  EXPECT_EQ(error.number, core::kErrFileNotFound);
 
   error = RunFailure({});
-  EXPECT_EQ(error.number, ado::kErrInvalidProcedureCall);
+  EXPECT_EQ(error.number, core::kErrInvalidProcedureCall);
 }
 
 TEST(ProcessRunner, ProgramEndedByASignalIsAFailure) {
-  const ado::ErrorRecord error = RunFailure({kShell, "-c", "kill -KILL $$"});
+  const core::ErrorRecord error = RunFailure({kShell, "-c", "kill -KILL $$"});
   EXPECT_NE(error.description.find("signal 9"), std::string::npos) << error.description;
 }
 
@@ -96,7 +96,7 @@ TEST(ProcessRunner, ChildGetsDefaultSignalsEvenWhenThisProcessIgnoresThem) {
   SignalRestorer restore(SIGTERM);
   std::signal(SIGTERM, SIG_IGN);
   // An inherited "ignore" would let the shell survive and exit 0.
-  const ado::ErrorRecord error = RunFailure({kShell, "-c", "kill -TERM $$; exit 0"});
+  const core::ErrorRecord error = RunFailure({kShell, "-c", "kill -TERM $$; exit 0"});
   EXPECT_NE(error.description.find("signal 15"), std::string::npos) << error.description;
 }
 

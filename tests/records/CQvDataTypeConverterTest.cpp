@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "shared/LogCapture.h"
 #include "shared/QvSharedRegistry.h"
 
@@ -24,7 +24,7 @@ class LargeInteger : public ado::Object {
   ado::Variant GetProperty(std::string_view name) const override {
     if (name == "HighPart") return ado::Variant(high_);
     if (name == "LowPart") return ado::Variant(low_);
-    throw ado::Error(ado::kErrPropertyNotSupported, "LargeInteger", "no such property");
+    throw core::Error(core::kErrPropertyNotSupported, "LargeInteger", "no such property");
   }
 
  private:
@@ -87,11 +87,11 @@ TEST(CQvDataTypeConverter, SidOfAWrongLengthOrTypeFails) {
     try {
       converter.ObjSidToStrSid(bad);
       ADD_FAILURE() << "accepted " << bad.AsBytes().size() << " bytes";
-    } catch (const ado::Error& e) {
-      EXPECT_EQ(e.number(), ado::kErrSubscriptOutOfRange);
+    } catch (const core::Error& e) {
+      EXPECT_EQ(e.number(), core::kErrSubscriptOutOfRange);
     }
   }
-  EXPECT_THROW(converter.ObjSidToStrSid(ado::Variant("S-1-5")), ado::Error);
+  EXPECT_THROW(converter.ObjSidToStrSid(ado::Variant("S-1-5")), core::Error);
 }
 
 TEST(CQvDataTypeConverter, Integer8ToDateAppliesTheBiasBothWays) {

@@ -104,7 +104,7 @@ TEST_F(CQvRSRecUtilsTest, FailuresWithoutACurrentRecordAreLoggedAsFalse) {
   EXPECT_FALSE(utils_.SetFieldValue(rs_, "City", ado::Variant("Rome")));
   EXPECT_EQ(capture_.Warnings(),
             (std::vector<std::string>{"CQvRSRecUtils.SetFieldValue", ".SetFieldValue_String"}));
-  EXPECT_EQ(capture_.Entries()[0].error.number, ado::kErrNoCurrentRecord);
+  EXPECT_EQ(capture_.Entries()[0].error.number, core::kErrNoCurrentRecord);
 }
 
 TEST(basADOUtilities, FieldExistsIgnoresCaseAndNeverFails) {

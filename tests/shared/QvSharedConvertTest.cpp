@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "shared/TextFormatter.h"
 
 namespace qv {
@@ -17,8 +17,8 @@ TEST(QvSharedConvert, EmptyValuesGiveZeroAndNumbersConvert) {
 }
 
 TEST(QvSharedConvert, NullAndNonNumericTextThrow) {
-  EXPECT_THROW(QvSharedConvert::ToInteger(ado::Variant::Null()), ado::Error);
-  EXPECT_THROW(QvSharedConvert::ToInteger(ado::Variant("seven")), ado::Error);
+  EXPECT_THROW(QvSharedConvert::ToInteger(ado::Variant::Null()), core::Error);
+  EXPECT_THROW(QvSharedConvert::ToInteger(ado::Variant("seven")), core::Error);
 }
 
 TEST(TextFormatter, FillsPlaceholdersInListOrder) {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "platform/Clock.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/LogCapture.h"
@@ -25,7 +25,7 @@ TEST(QvSharedErrorLog, ApplicationLogSinkWritesOneLinePerEntryIntoTheHourlyFile)
   TestFolder folder;
   auto clock = std::make_shared<platform::FixedClock>(platform::LocalTime{2024, 3, 7, 9, 5, 2});
   auto sink = MakeApplicationLogSink(folder.Path().string(), clock);
-  sink->Write(LogEntry{"first\r\nreport", ado::ErrorRecord{3709, "src", "bad file", "", 0},
+  sink->Write(LogEntry{"first\r\nreport", core::ErrorRecord{3709, "src", "bad file", "", 0},
                        kEventWarning, kLevelExport});
   sink->Write(LogEntry{"second", {}, kEventInformation, kLevelDetail});
 
@@ -53,14 +53,14 @@ TEST(ErrorBoundary, ReportsTheFailingStepAndReturnsTheNeutralResult) {
       [](int& line) -> int {
         line = 1;
         line = 2;
-        throw ado::Error(ado::kErrObjectClosed, "ado", "closed");
+        throw core::Error(core::kErrObjectClosed, "ado", "closed");
       },
       AtLine("CQvThing.Operation, @Line#"));
   EXPECT_EQ(result, -1);
   ASSERT_EQ(capture.Entries().size(), 1u);
   const LogEntry& entry = capture.Entries()[0];
   EXPECT_EQ(entry.message, "CQvThing.Operation, @Line#2");
-  EXPECT_EQ(entry.error.number, ado::kErrObjectClosed);
+  EXPECT_EQ(entry.error.number, core::kErrObjectClosed);
   EXPECT_EQ(entry.error.description, "closed");
   EXPECT_EQ(entry.event_type, kEventWarning);
   EXPECT_EQ(entry.caller_level, kLevelExport);

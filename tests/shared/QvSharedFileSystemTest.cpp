@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <set>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "shared/TestFolder.h"
 
 namespace qv {

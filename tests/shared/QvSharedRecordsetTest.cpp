@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "records/RecordsetFactory.h"
 #include "shared/QvSharedADO.h"
 #include "shared/QvSharedRecordCopier.h"
@@ -50,9 +50,9 @@ TEST(QvSharedRecordCopier, WithoutASourceRecordNothingIsAdded) {
   source->MoveNext();
   auto target = MakeRecordset({{"tSID", ado::adVarWChar, 20}}, {});
   QvSharedRecordCopier copier;
-  EXPECT_THROW(copier.CopyRecord(source, target, true), ado::Error);
+  EXPECT_THROW(copier.CopyRecord(source, target, true), core::Error);
   EXPECT_EQ(target->RecordCount(), 0);
-  EXPECT_THROW(copier.CopyRecord(nullptr, target, true), ado::Error);
+  EXPECT_THROW(copier.CopyRecord(nullptr, target, true), core::Error);
 }
 
 TEST(QvSharedRecordCopier, ARefusedValueLeavesNoHalfRecord) {
@@ -60,7 +60,7 @@ TEST(QvSharedRecordCopier, ARefusedValueLeavesNoHalfRecord) {
                               {{ado::Variant("S-9"), ado::Variant("not a number")}});
   auto target = MakeRecordset({{"tSID", ado::adVarWChar, 20}, {"nAge", ado::adInteger, 4}}, {});
   QvSharedRecordCopier copier;
-  EXPECT_THROW(copier.CopyRecord(source, target, true), ado::Error);
+  EXPECT_THROW(copier.CopyRecord(source, target, true), core::Error);
   EXPECT_EQ(target->RecordCount(), 0);
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace qv {
 namespace {
@@ -27,7 +27,7 @@ const std::vector<std::string> kSamples = {
 int ErrorNumberOf(void (*call)()) {
   try {
     call();
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     return e.number();
   }
   return 0;
@@ -75,8 +75,8 @@ TEST(QvSharedStrings, Decode1RejectsMalformedEscapesAndInvalidUtf8) {
     try {
       QvSharedStrings::Decode1(bad);
       ADD_FAILURE() << "accepted " << bad;
-    } catch (const ado::Error& e) {
-      EXPECT_EQ(e.number(), ado::kErrInvalidProcedureCall) << bad;
+    } catch (const core::Error& e) {
+      EXPECT_EQ(e.number(), core::kErrInvalidProcedureCall) << bad;
     }
   }
 }
@@ -87,11 +87,11 @@ TEST(QvSharedStrings, Decode6RejectsMalformedInputAndInvalidUtf8) {
     try {
       QvSharedStrings::Decode6(bad);
       ADD_FAILURE() << "accepted " << bad;
-    } catch (const ado::Error& e) {
-      EXPECT_EQ(e.number(), ado::kErrInvalidProcedureCall) << bad;
+    } catch (const core::Error& e) {
+      EXPECT_EQ(e.number(), core::kErrInvalidProcedureCall) << bad;
     }
   }
-  EXPECT_EQ(ErrorNumberOf([] { QvSharedStrings::Decode6("QQ=A"); }), ado::kErrInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumberOf([] { QvSharedStrings::Decode6("QQ=A"); }), core::kErrInvalidProcedureCall);
 }
 
 TEST(QvSharedStrings, ToTextGivesEmptyForNullAndEmpty) {

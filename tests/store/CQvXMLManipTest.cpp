@@ -67,7 +67,7 @@ TEST(CQvXMLManip, OpenUnreadableFileIsLoggedWithTheReasonAndGivesNull) {
   ASSERT_EQ(capture.Entries().size(), 1u);
   const LogEntry& entry = capture.Entries()[0];
   EXPECT_EQ(entry.message, "CQvXMLManip.OpenXMLToRS");
-  EXPECT_EQ(entry.error.number, ado::kErrInvalidPersistedFile);
+  EXPECT_EQ(entry.error.number, core::kErrInvalidPersistedFile);
   EXPECT_FALSE(entry.error.description.empty());
   EXPECT_EQ(entry.event_type, kEventWarning);
   EXPECT_EQ(entry.caller_level, kLevelExport);
@@ -273,7 +273,7 @@ TEST(CQvXMLManip, AFieldThatCannotBeDecodedIsLoggedAndKeepsItsValue) {
   EXPECT_EQ(capture.Warnings(),
             (std::vector<std::string>{"CQvXMLManip.DecodeField, Field NametA, @Line#2",
                                       "CQvXMLManip.DecodeField, Field NametA, @Line#2"}));
-  EXPECT_EQ(capture.OfType(kEventWarning)[0].error.number, ado::kErrInvalidProcedureCall);
+  EXPECT_EQ(capture.OfType(kEventWarning)[0].error.number, core::kErrInvalidProcedureCall);
 }
 
 TEST(CQvXMLManip, UnsupportedEncodeTypeWarnsPerTextValueAndChangesNothing) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "log/CQvEventLogger.h"
 #include "log/ProgramHome.h"
 #include "log/basEventLogger.h"
@@ -73,7 +73,7 @@ class RecordingRunner : public platform::ProcessRunner {
     calls.push_back(argv);
     file_present.push_back(argv.size() > 2 && argv[2].size() > 1 &&
                            std::filesystem::exists(argv[2].substr(1)));
-    if (fail_to_start_) throw ado::Error(ado::kErrFileNotFound, "ProcessRunner", "Cannot start");
+    if (fail_to_start_) throw core::Error(core::kErrFileNotFound, "ProcessRunner", "Cannot start");
     return status_;
   }
 

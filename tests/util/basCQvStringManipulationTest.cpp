@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace qv {
 namespace {
@@ -114,7 +114,7 @@ TEST(basCQvStringManipulation, ReplaceStringVarTrimsAndReplacesInOrder) {
   // Values are taken as text.
   EXPECT_EQ(QvStrMan_ReplaceStringVar("1 + 1", List({int32_t{1}}), List({"one"})), "one + one");
   EXPECT_EQ(QvStrMan_ReplaceStringVar("a", List({ado::Variant()}), List({"b"})), "a");
-  // Case folding as ado::EqualsIgnoreCase does it: ß matches "ss", but only whole.
+  // Case folding as core::EqualsIgnoreCase does it: ß matches "ss", but only whole.
   EXPECT_EQ(QvStrMan_ReplaceStringVar("Straße", List({"SSE"}), List({"ss"})), "Strass");
   EXPECT_EQ(QvStrMan_ReplaceStringVar("Straße", List({"se"}), List({"X"})), "Straße");
   EXPECT_EQ(QvStrMan_ReplaceStringVar("ÄRGER", List({"ä"}), List({"ae"})), "aeRGER");
@@ -136,7 +136,7 @@ TEST(basCQvStringManipulation, VarToStrAndEscapeSQLQuotes) {
   EXPECT_EQ(QvStrMan_VarToStr(ado::Variant::Null()), "");
   EXPECT_EQ(QvStrMan_VarToStr(ado::Variant(int32_t{12})), "12");
   EXPECT_EQ(QvStrMan_VarToStr(ado::Variant(true)), "True");
-  EXPECT_THROW(QvStrMan_VarToStr(List({"a"})), ado::Error);
+  EXPECT_THROW(QvStrMan_VarToStr(List({"a"})), core::Error);
 
   EXPECT_EQ(QvStrMan_EscapeSQLQuotes(ado::Variant("O'Brien")), "O''Brien");
   EXPECT_EQ(QvStrMan_EscapeSQLQuotes(ado::Variant("''")), "''''");
@@ -145,8 +145,8 @@ TEST(basCQvStringManipulation, VarToStrAndEscapeSQLQuotes) {
   try {
     QvStrMan_EscapeSQLQuotes(ado::Variant::Null());
     ADD_FAILURE() << "null must not become a SQL literal";
-  } catch (const ado::Error& error) {
-    EXPECT_EQ(error.number(), ado::kErrInvalidUseOfNull);
+  } catch (const core::Error& error) {
+    EXPECT_EQ(error.number(), core::kErrInvalidUseOfNull);
   }
 }
 

@@ -14,7 +14,7 @@
 #include "RecordsetFile.h"
 #include "TablePrinter.h"
 #include "ToolError.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace rsfile {
 namespace {
@@ -165,7 +165,7 @@ int Run(std::span<const std::string> args, std::ostream& out, std::ostream& err)
     return kExitUsage;
   } catch (const ToolError& e) {
     err << "rsfile: " << OneLine(e.what()) << '\n';
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     err << "rsfile: " << OneLine(e.record().description) << '\n';
   } catch (const std::exception& e) {
     err << "rsfile: " << OneLine(e.what()) << '\n';

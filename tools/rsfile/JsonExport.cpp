@@ -8,7 +8,7 @@
 #include "RecordsetFile.h"
 #include "ToolError.h"
 #include "ValueText.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace rsfile {
 namespace {
@@ -106,7 +106,7 @@ void WriteRecordsetJson(ado::Recordset& recordset, std::ostream& out) {
       } catch (const ToolError& e) {
         throw ToolError("row " + std::to_string(number + 1) + ", field '" + field.Name() +
                         "': " + e.what());
-      } catch (const ado::Error& e) {
+      } catch (const core::Error& e) {
         throw ToolError("row " + std::to_string(number + 1) + ", field '" + field.Name() +
                         "': " + e.record().description);
       }

@@ -14,9 +14,9 @@
 #include "AdoNames.h"
 #include "ToolError.h"
 #include "ValueText.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/FieldValue.h"
-#include "ado/Text.h"
+#include "core/Text.h"
 
 namespace rsfile {
 namespace {
@@ -40,7 +40,7 @@ struct FieldInput {
 // A short rendering of a JSON value for messages.
 std::string Shown(const json& value) {
   std::string text = value.dump(-1, ' ', false, json::error_handler_t::replace);
-  if (ado::CodePointCount(text) > 40) text = std::string(ado::CodePointPrefix(text, 37)) + "...";
+  if (core::CodePointCount(text) > 40) text = std::string(core::CodePointPrefix(text, 37)) + "...";
   return text;
 }
 
@@ -266,7 +266,7 @@ ado::Variant ReadValue(const json& value, const ado::Field& field) {
     case ado::adCurrency:
       try {
         return ado::Currency::FromDecimal(ReadDecimal(value));
-      } catch (const ado::Error&) {
+      } catch (const core::Error&) {
         throw ToolError(Shown(value) + " is out of range for currency");
       }
     case ado::adDecimal:
@@ -308,7 +308,7 @@ ado::Variant ReadValue(const json& value, const ado::Field& field) {
       if (std::string bad = CharacterXmlCannotHold(text); !bad.empty()) {
         throw ToolError("the text holds " + bad + ", which a recordset file cannot hold");
       }
-      int64_t length = static_cast<int64_t>(ado::CodePointCount(text));
+      int64_t length = static_cast<int64_t>(core::CodePointCount(text));
       if (!is_long && size > 0 && length > size) {
         throw ToolError("text of " + std::to_string(length) +
                         " characters does not fit the field's size " + std::to_string(size));
@@ -326,7 +326,7 @@ std::vector<FieldInput> ReadFieldInputs(const json& document) {
   std::vector<std::string> folded_names;
   for (const json& object : document["fields"]) {
     inputs.push_back(ReadFieldInput(object, inputs.size() + 1));
-    std::string folded = ado::FoldCase(inputs.back().name);
+    std::string folded = core::FoldCase(inputs.back().name);
     for (const std::string& other : folded_names) {
       if (other == folded) {
         throw ToolError("field " + std::to_string(inputs.size()) + ": the name '" +
@@ -348,7 +348,7 @@ void AppendFields(ado::Recordset& recordset, const std::vector<FieldInput>& inpu
       ado::Field field = fields.Item(i);
       if (input.precision) field.SetPrecision(*input.precision);
       if (input.numeric_scale) field.SetNumericScale(*input.numeric_scale);
-    } catch (const ado::Error& e) {
+    } catch (const core::Error& e) {
       throw ToolError("field " + std::to_string(i + 1) + " ('" + input.name +
                       "'): " + e.record().description);
     }
@@ -376,14 +376,14 @@ void AddRows(ado::Recordset& recordset, const json& rows) {
       } catch (const ToolError& e) {
         throw ToolError(context + ", field '" + field.Name() + "' (" + TypeLabel(field.Type()) +
                         "): " + e.what());
-      } catch (const ado::Error& e) {
+      } catch (const core::Error& e) {
         throw ToolError(context + ", field '" + field.Name() + "' (" + TypeLabel(field.Type()) +
                         "): " + e.record().description);
       }
     }
     try {
       recordset.Update();
-    } catch (const ado::Error& e) {
+    } catch (const core::Error& e) {
       throw ToolError(context + ": " + e.record().description);
     }
   }
@@ -420,13 +420,13 @@ std::shared_ptr<ado::Recordset> ReadRecordsetJson(std::string_view text) {
     recordset->SetCursorLocation(ado::adUseClient);
     recordset->SetLockType(ado::adLockBatchOptimistic);
     recordset->Open();
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     throw ToolError("cannot build the recordset: " + e.record().description);
   }
   if (document.contains("rows")) AddRows(*recordset, document["rows"]);
   try {
     recordset->UpdateBatch();
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     throw ToolError("cannot commit the rows: " + e.record().description);
   }
   return recordset;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ToolError.h"
-#include "ado/Error.h"
+#include "core/Error.h"
 #include "ado/XmlReader.h"
 #include "ado/XmlWriter.h"
 #include "shared/QvSharedErrorLog.h"
@@ -132,7 +132,7 @@ std::shared_ptr<ado::Recordset> OpenRecordsetFile(const std::string& path,
     // A file saved read-only opens read-only; changing its values needs it updatable.
     if (editable || decode) data.properties.updatable = true;
     recordset->OpenWith(std::move(data));
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     throw ToolError(path + ": " + e.record().description);
   }
   if (decode) {
@@ -173,7 +173,7 @@ void SaveRecordsetFile(const ado::Recordset& recordset, const std::string& path)
 
   try {
     ado::WriteRecordsetXmlFile(recordset, temp.path());
-  } catch (const ado::Error& e) {
+  } catch (const core::Error& e) {
     throw ToolError(path + ": " + e.record().description);
   }
   if (::fsync(temp.fd()) != 0) throw SystemError(path, errno);

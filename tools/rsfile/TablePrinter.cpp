@@ -8,7 +8,7 @@
 #include "TextTable.h"
 #include "ValueText.h"
 #include "ado/FieldValue.h"
-#include "ado/Text.h"
+#include "core/Text.h"
 
 namespace rsfile {
 namespace {
@@ -101,8 +101,8 @@ void PrintFields(const ado::Fields& fields, std::ostream& out) {
 
 std::string CellText(const ado::Variant& value) {
   std::string text = PlainText(value);
-  if (ado::CodePointCount(text) > kMaxCellWidth) {
-    text = std::string(ado::CodePointPrefix(text, kMaxCellWidth - 3)) + "...";
+  if (core::CodePointCount(text) > kMaxCellWidth) {
+    text = std::string(core::CodePointPrefix(text, kMaxCellWidth - 3)) + "...";
   }
   return text;
 }

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "ado/Text.h"
+#include "core/Text.h"
 
 namespace rsfile {
 
 TextTable::TextTable(std::vector<std::string> header)
     : header_(std::move(header)), right_(header_.size(), false), widths_(header_.size(), 0) {
-  for (size_t i = 0; i < header_.size(); ++i) widths_[i] = ado::CodePointCount(header_[i]);
+  for (size_t i = 0; i < header_.size(); ++i) widths_[i] = core::CodePointCount(header_[i]);
 }
 
 void TextTable::AlignRight(size_t column) {
@@ -18,7 +18,7 @@ void TextTable::AlignRight(size_t column) {
 void TextTable::AddRow(std::vector<std::string> cells) {
   cells.resize(header_.size());
   for (size_t i = 0; i < cells.size(); ++i) {
-    widths_[i] = std::max(widths_[i], ado::CodePointCount(cells[i]));
+    widths_[i] = std::max(widths_[i], core::CodePointCount(cells[i]));
   }
   rows_.push_back(std::move(cells));
 }
@@ -28,7 +28,7 @@ void TextTable::PrintLine(std::ostream& out, const std::string& indent,
   std::string line = indent;
   for (size_t i = 0; i < cells.size(); ++i) {
     if (i > 0) line += "  ";
-    std::string padding(widths_[i] - ado::CodePointCount(cells[i]), ' ');
+    std::string padding(widths_[i] - core::CodePointCount(cells[i]), ' ');
     line += right_[i] ? padding + cells[i] : cells[i] + padding;
   }
   line.erase(line.find_last_not_of(' ') + 1);

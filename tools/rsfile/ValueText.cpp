@@ -3,8 +3,8 @@
 #include <cctype>
 #include <charconv>
 
-#include "ado/Error.h"
-#include "ado/Text.h"
+#include "core/Error.h"
+#include "core/Text.h"
 #include "ado/XmlValueText.h"
 
 namespace rsfile {
@@ -93,7 +93,7 @@ std::optional<ado::Date> ParseDateText(std::string_view text) {
   }
   try {
     return ado::Date::FromParts(parts);
-  } catch (const ado::Error&) {
+  } catch (const core::Error&) {
     return std::nullopt;  // outside the years 100 to 9999
   }
 }
@@ -109,8 +109,8 @@ std::optional<ado::Bytes> ParseHexText(std::string_view text) {
   ado::Bytes bytes;
   bytes.reserve(text.size() / 2);
   for (size_t i = 0; i < text.size(); i += 2) {
-    int high = ado::HexDigitValue(text[i]);
-    int low = ado::HexDigitValue(text[i + 1]);
+    int high = core::HexDigitValue(text[i]);
+    int low = core::HexDigitValue(text[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     bytes.push_back(static_cast<uint8_t>(high * 16 + low));
   }
@@ -131,7 +131,7 @@ std::optional<std::string> NormalizeGuid(std::string_view text) {
     char c = text[i];
     if (i == 8 || i == 13 || i == 18 || i == 23) {
       if (c != '-') return std::nullopt;
-    } else if (ado::HexDigitValue(c) < 0) {
+    } else if (core::HexDigitValue(c) < 0) {
       return std::nullopt;
     }
     guid += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -1,18 +1,18 @@
-#include "log/basErrorHandling.h"
+#include "util/basErrorHandling.h"
 
-#include "settings/basCommonRes.h"
+#include "shared/EventSink.h"
 #include "shared/TextFormatter.h"
 
 namespace qv {
 
 std::string FormatResourceText(const std::string& identifier, const std::string& prefix) {
-  return prefix + LoadCommonResString(identifier);
+  return prefix + LoadResourceText(identifier);
 }
 
 std::string FormatResourceText(const std::string& identifier, const std::string& prefix,
                                const std::vector<std::string>& parameters) {
   // The prefix is kept with parameters too, so no caller's text is dropped.
-  return prefix + TextFormatter::Format(LoadCommonResString(identifier), parameters);
+  return prefix + TextFormatter::Format(LoadResourceText(identifier), parameters);
 }
 
 void RaiseProgramError(int32_t number, const std::string& identifier, const std::string& source,
@@ -20,9 +20,9 @@ void RaiseProgramError(int32_t number, const std::string& identifier, const std:
                        int32_t help_context) {
   const int64_t full_number = static_cast<int64_t>(number) + kObjectErrorBase;
   if (full_number < INT32_MIN || full_number > INT32_MAX) {
-    throw ado::Error(ado::kErrOverflow, source, "Overflow");
+    throw core::Error(core::kErrOverflow, source, "Overflow");
   }
-  throw ado::Error(ado::ErrorRecord{static_cast<int32_t>(full_number), source,
+  throw core::Error(core::ErrorRecord{static_cast<int32_t>(full_number), source,
                                     FormatResourceText(identifier, "", parameters), help_file,
                                     help_context});
 }

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace ado {
+namespace core {
 
 // The error record that travels with a failure: what VB calls the Err object.
 struct ErrorRecord {
@@ -41,6 +41,10 @@ inline constexpr int32_t kErrFileAlreadyOpen = 55;
 inline constexpr int32_t kErrBadFileNameOrNumber = 52;
 inline constexpr int32_t kErrPathNotFound = 76;
 inline constexpr int32_t kErrPermissionDenied = 70;
+inline constexpr int32_t kErrFileAlreadyExists = 58;
+inline constexpr int32_t kErrDiskFull = 61;
+inline constexpr int32_t kErrTooManyFiles = 67;
+inline constexpr int32_t kErrPathFileAccess = 75;
 inline constexpr int32_t kErrInvalidUseOfNull = 94;
 inline constexpr int32_t kErrObjectRequired = 424;
 inline constexpr int32_t kErrPropertyNotSupported = 438;
@@ -54,4 +58,4 @@ inline constexpr int32_t kErrObjectOpen = 3705;            // adErrObjectOpen
 inline constexpr int32_t kErrInvalidPersistedFile = 3709;  // unreadable persisted recordset
 inline constexpr int32_t kErrProvider = 3707;              // driver or provider failure
 
-}  // namespace ado
+}  // namespace core

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ado/Error.h"
+#include "core/Error.h"
 
 namespace qv {
 
@@ -26,7 +26,7 @@ std::string FormatResourceText(const std::string& identifier, const std::string&
 std::string FormatResourceText(const std::string& identifier, const std::string& prefix,
                                const std::vector<std::string>& parameters);
 
-// Throws ado::Error with number `number` + kObjectErrorBase, the given source, help
+// Throws core::Error with number `number` + kObjectErrorBase, the given source, help
 // file and help context, and the formatted resource text as description. When the sum
 // does not fit in 32 bits it throws the overflow error (6) instead.
 [[noreturn]] void RaiseProgramError(int32_t number, const std::string& identifier,

@@ -1,11 +1,11 @@
-#include "ado/Text.h"
+#include "core/Text.h"
 
 #include <unicode/ucasemap.h>
 #include <unicode/utf8.h>
 
 #include <memory>
 
-namespace ado {
+namespace core {
 
 size_t CodePointCount(std::string_view utf8) {
   size_t count = 0;
@@ -91,4 +91,4 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-}  // namespace ado
+}  // namespace core

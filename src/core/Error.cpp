@@ -1,8 +1,8 @@
-#include "ado/Error.h"
+#include "core/Error.h"
 
 #include <utility>
 
-namespace ado {
+namespace core {
 
 Error::Error(ErrorRecord record)
     : std::runtime_error(record.description), record_(std::move(record)) {}
@@ -10,4 +10,4 @@ Error::Error(ErrorRecord record)
 Error::Error(int32_t number, std::string source, std::string description)
     : Error(ErrorRecord{number, std::move(source), std::move(description), {}, 0}) {}
 
-}  // namespace ado
+}  // namespace core

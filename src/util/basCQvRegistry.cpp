@@ -1,6 +1,6 @@
-#include "log/basCQvRegistry.h"
+#include "util/basCQvRegistry.h"
 
-#include "log/basEventLogger.h"
+#include "shared/EventSink.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegistryFile.h"
 #include "shared/QvSharedErrorLog.h"

@@ -5,7 +5,7 @@
 #include <string_view>
 
 // UTF-8 text helpers shared by every layer.
-namespace ado {
+namespace core {
 
 // Number of Unicode code points in UTF-8 text (invalid bytes count one each).
 size_t CodePointCount(std::string_view utf8);
@@ -20,4 +20,4 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // The value of one hex digit of either case; -1 for any other character.
 int HexDigitValue(char c);
 
-}  // namespace ado
+}  // namespace core
