@@ -4,10 +4,10 @@
 #include <utility>
 
 #include "ado/ConnectionBackend.h"
-#include "core/Error.h"
 #include "ado/OdbcBackend.h"
 #include "ado/OdbcConnectionString.h"
 #include "ado/SqliteBackend.h"
+#include "core/Error.h"
 
 namespace ado {
 
@@ -38,7 +38,8 @@ void Connection::Close() noexcept {
 int32_t Connection::State() const { return backend_ ? adStateOpen : adStateClosed; }
 
 void Connection::SetCommandTimeout(int32_t seconds) {
-  if (seconds < 0) throw core::Error(core::kErrInvalidArgument, "ODBC", "CommandTimeout must not be negative");
+  if (seconds < 0)
+    throw core::Error(core::kErrInvalidArgument, "ODBC", "CommandTimeout must not be negative");
   command_timeout_ = seconds;
 }
 
@@ -48,7 +49,8 @@ const std::string& Connection::DbmsName() const { return dbms_name_; }
 
 void Connection::RequireOpen() const {
   if (!backend_) {
-    throw core::Error(core::kErrObjectClosed, "ODBC", "Operation is not allowed when the object is closed");
+    throw core::Error(core::kErrObjectClosed, "ODBC",
+                      "Operation is not allowed when the object is closed");
   }
 }
 

@@ -21,7 +21,9 @@ constexpr std::array<Int128, 39> kPow10 = MakePowers();
 
 Int128 Abs(Int128 v) { return v < 0 ? -v : v; }
 
-[[noreturn]] void ThrowOverflow(const char* where) { throw core::Error(core::kErrOverflow, where, "Overflow"); }
+[[noreturn]] void ThrowOverflow(const char* where) {
+  throw core::Error(core::kErrOverflow, where, "Overflow");
+}
 
 // Divides by 10^digits, rounding half to even.
 Int128 DivRoundHalfEven(Int128 value, int digits) {

@@ -41,14 +41,16 @@ int32_t Fields::Count() const { return static_cast<int32_t>(recordset_->field_or
 
 Field Fields::Item(size_t index) const {
   if (index >= recordset_->field_order_.size()) {
-    ThrowAdoError(core::kErrItemNotFound, kFieldsSource, "no field at ordinal " + std::to_string(index));
+    ThrowAdoError(core::kErrItemNotFound, kFieldsSource,
+                  "no field at ordinal " + std::to_string(index));
   }
   return Field(recordset_, recordset_->field_order_[index]);
 }
 
 Field Fields::Item(std::string_view name) const {
   if (auto field = Find(name)) return *field;
-  ThrowAdoError(core::kErrItemNotFound, kFieldsSource, "no field named '" + std::string(name) + "'");
+  ThrowAdoError(core::kErrItemNotFound, kFieldsSource,
+                "no field named '" + std::string(name) + "'");
 }
 
 std::optional<Field> Fields::Find(std::string_view name) const {

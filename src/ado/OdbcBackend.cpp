@@ -2,11 +2,11 @@
 
 #include <utility>
 
-#include "core/Error.h"
 #include "ado/OdbcConnectionString.h"
 #include "ado/OdbcHandle.h"
 #include "ado/OdbcResultReader.h"
 #include "ado/OdbcRowLimit.h"
+#include "core/Error.h"
 
 namespace ado {
 
@@ -103,7 +103,8 @@ OdbcBackend::OdbcBackend(const std::string& connection_string)
     if (const std::string path = SqliteDatabasePath(connection_string); !path.empty()) {
       message += " (database file '" + path + "')";
     }
-    throw core::Error(core::kErrProvider, "ODBC", WithoutPasswords(std::move(message), connection_string));
+    throw core::Error(core::kErrProvider, "ODBC",
+                      WithoutPasswords(std::move(message), connection_string));
   }
   handles_->connection = std::move(connection);
 
@@ -157,7 +158,8 @@ void OdbcBackend::Prepare(std::string_view sql) {
   // Most drivers describe the result only now, which makes the server parse the text.
   SQLSMALLINT columns = 0;
   Check(SQLNumResultCols(statement.get(), &columns), statement, "SQLNumResultCols");
-  if (columns <= 0) throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returns no rows");
+  if (columns <= 0)
+    throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returns no rows");
 }
 
 int64_t OdbcBackend::Execute(std::string_view sql, int32_t timeout) {

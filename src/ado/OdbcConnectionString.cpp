@@ -117,7 +117,8 @@ std::optional<std::string> ValueOf(std::string_view text, std::string_view key) 
 std::string SqliteDatabasePath(std::string_view text) {
   const auto pairs = ParseConnectionString(text);
   const ConnectionStringPair* driver = FindKey(pairs, "DRIVER");
-  if (driver == nullptr || core::FoldCase(driver->value).find("sqlite") == std::string::npos) return "";
+  if (driver == nullptr || core::FoldCase(driver->value).find("sqlite") == std::string::npos)
+    return "";
   return ValueOf(text, "Database").value_or("");
 }
 

@@ -14,9 +14,10 @@ OdbcHandle::OdbcHandle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
     if (parent != SQL_NULL_HANDLE) {
       SQLSMALLINT parent_type = type == SQL_HANDLE_STMT ? SQL_HANDLE_DBC : SQL_HANDLE_ENV;
       throw core::Error(core::kErrProvider, "ODBC",
-                  DiagnosticText(parent_type, parent, "SQLAllocHandle failed"));
+                        DiagnosticText(parent_type, parent, "SQLAllocHandle failed"));
     }
-    throw core::Error(core::kErrProvider, "ODBC", "SQLAllocHandle failed: no ODBC driver manager environment");
+    throw core::Error(core::kErrProvider, "ODBC",
+                      "SQLAllocHandle failed: no ODBC driver manager environment");
   }
 }
 
@@ -99,7 +100,8 @@ SQLRETURN Check(SQLRETURN rc, const OdbcHandle& handle, std::string_view what) {
 }
 
 void ThrowDiagnostics(const OdbcHandle& handle, std::string_view what) {
-  throw core::Error(core::kErrProvider, "ODBC", DiagnosticText(handle, std::string(what) + " failed"));
+  throw core::Error(core::kErrProvider, "ODBC",
+                    DiagnosticText(handle, std::string(what) + " failed"));
 }
 
 }  // namespace ado::odbc

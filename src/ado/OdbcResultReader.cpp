@@ -8,8 +8,8 @@
 #include <limits>
 #include <string_view>
 
-#include "core/Error.h"
 #include "ado/FileValues.h"
+#include "core/Error.h"
 
 namespace ado::odbc {
 
@@ -165,7 +165,8 @@ void StoreInteger(RecordStore& store, size_t record, size_t field, VarType type,
       break;
   }
   if (v < lo || v > hi) {
-    throw core::Error(core::kErrOverflow, "ODBC", "Value " + std::to_string(v) + " out of the field's range");
+    throw core::Error(core::kErrOverflow, "ODBC",
+                      "Value " + std::to_string(v) + " out of the field's range");
   }
   store.SetInteger(record, field, type, v);
 }
@@ -186,7 +187,8 @@ void StoreUnsigned(RecordStore& store, size_t record, size_t field, VarType type
       break;
   }
   if (v > hi) {
-    throw core::Error(core::kErrOverflow, "ODBC", "Value " + std::to_string(v) + " out of the field's range");
+    throw core::Error(core::kErrOverflow, "ODBC",
+                      "Value " + std::to_string(v) + " out of the field's range");
   }
   if (type == VarType::kUI8) {
     store.SetUnsigned(record, field, v);
@@ -199,7 +201,7 @@ void StoreDecimal(RecordStore& store, size_t record, size_t field, std::string_v
   auto value = Decimal::Parse(text);
   if (!value) {
     throw core::Error(core::kErrDataConversion, "ODBC",
-                "Numeric value '" + std::string(text) + "' does not fit an exact decimal");
+                      "Numeric value '" + std::string(text) + "' does not fit an exact decimal");
   }
   store.SetDecimal(record, field, *value);
 }
@@ -323,7 +325,8 @@ size_t StoreVariable(const ColumnMapping& map, const char* data, size_t bytes, R
   return replaced;
 }
 
-[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column, int64_t row) {
+[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column,
+                                   int64_t row) {
   core::ErrorRecord record = error.record();
   record.description =
       "Column '" + column + "', row " + std::to_string(row) + ": " + record.description;
@@ -365,7 +368,8 @@ OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTrai
     : statement_(statement), traits_(traits) {
   SQLSMALLINT count = 0;
   Check(SQLNumResultCols(statement_.get(), &count), statement_, "SQLNumResultCols");
-  if (count <= 0) throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returned no rows");
+  if (count <= 0)
+    throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returned no rows");
 
   columns_.resize(static_cast<size_t>(count));
   for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
@@ -610,8 +614,8 @@ void OdbcResultReader::StoreBound(Column& column, size_t row, RecordStore& store
 void OdbcResultReader::Reread(Column& column, size_t row, RecordStore& store, size_t record) {
   if (!CanReread()) {
     throw core::Error(core::kErrProvider, "ODBC",
-                "A value is longer than the column's declared size of " +
-                    std::to_string(column.map.field.defined_size));
+                      "A value is longer than the column's declared size of " +
+                          std::to_string(column.map.field.defined_size));
   }
   if (block_rows_ > 1) {
     Check(SQLSetPos(statement_.get(), static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION,
@@ -668,7 +672,8 @@ int64_t CountResultRows(const OdbcHandle& statement) {
   SQLHSTMT stmt = statement.get();
   SQLSMALLINT count = 0;
   Check(SQLNumResultCols(stmt, &count), statement, "SQLNumResultCols");
-  if (count <= 0) throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returned no rows");
+  if (count <= 0)
+    throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returned no rows");
 
   SQLULEN fetched = 0;
   const BindingReset reset(stmt);

@@ -6,9 +6,9 @@
 #include "ado/FieldValue.h"
 #include "ado/Filter.h"
 #include "ado/RecordsetErrors.h"
-#include "core/Text.h"
 #include "ado/XmlReader.h"
 #include "ado/XmlWriter.h"
+#include "core/Text.h"
 
 namespace ado {
 

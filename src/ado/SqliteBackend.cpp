@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 
-#include "core/Error.h"
 #include "ado/OdbcConnectionString.h"
 #include "ado/OdbcRowLimit.h"
 #include "ado/SqliteDatabase.h"
 #include "ado/SqliteResultReader.h"
 #include "ado/SqliteStatement.h"
+#include "core/Error.h"
 #include "core/Text.h"
 
 namespace ado {

@@ -10,7 +10,7 @@ namespace {
 
 [[noreturn]] void ThrowSqlite(int code, std::string_view message) {
   throw core::Error(core::kErrProvider, "ODBC",
-              "[HY000] " + std::string(message) + " (native " + std::to_string(code) + ')');
+                    "[HY000] " + std::string(message) + " (native " + std::to_string(code) + ')');
 }
 
 }  // namespace

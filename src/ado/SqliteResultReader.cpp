@@ -9,10 +9,10 @@
 #include <limits>
 #include <span>
 
-#include "core/Error.h"
 #include "ado/FileValues.h"
 #include "ado/SqliteDriverText.h"
 #include "ado/SqliteStatement.h"
+#include "core/Error.h"
 #include "core/Text.h"
 
 namespace ado::sqlite {
@@ -102,7 +102,8 @@ std::optional<int> SizeInParentheses(const char* declared) {
 
 const char* OrEmpty(const char* text) { return text == nullptr ? "" : text; }
 
-[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column, int64_t row) {
+[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column,
+                                   int64_t row) {
   core::ErrorRecord record = error.record();
   record.description =
       "Column '" + column + "', row " + std::to_string(row) + ": " + record.description;

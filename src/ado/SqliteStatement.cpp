@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "core/Error.h"
 #include "ado/SqliteDatabase.h"
+#include "core/Error.h"
 
 namespace ado::sqlite {
 
@@ -43,7 +43,8 @@ SqliteStatement::SqliteStatement(const SqliteDatabase& db, std::string_view sql)
   if (!OnlyFiller(sql.substr(used))) {
     sqlite3_finalize(stmt_);
     stmt_ = nullptr;
-    throw core::Error(core::kErrProvider, "ODBC", "[HY000] only one SQL statement allowed (native 1)");
+    throw core::Error(core::kErrProvider, "ODBC",
+                      "[HY000] only one SQL statement allowed (native 1)");
   }
 }
 

@@ -9,7 +9,8 @@ void Stream::SetPosition(int64_t position) {
     ThrowAdoError(core::kErrInvalidArgument, kStreamSource,
                   "position " + std::to_string(position) + " is outside the stream");
   }
-  position_ = static_cast<int64_t>(core::CodePointPrefix(text_, static_cast<size_t>(position)).size());
+  position_ =
+      static_cast<int64_t>(core::CodePointPrefix(text_, static_cast<size_t>(position)).size());
   char_position_ = position;
 }
 
@@ -19,7 +20,8 @@ int64_t Stream::Size() const { return char_count_; }
 
 std::string Stream::ReadText(int64_t count) {
   std::string_view rest = std::string_view(text_).substr(static_cast<size_t>(position_));
-  std::string_view taken = count < 0 ? rest : core::CodePointPrefix(rest, static_cast<size_t>(count));
+  std::string_view taken =
+      count < 0 ? rest : core::CodePointPrefix(rest, static_cast<size_t>(count));
   position_ += static_cast<int64_t>(taken.size());
   char_position_ += static_cast<int64_t>(core::CodePointCount(taken));
   return std::string(taken);

@@ -12,7 +12,9 @@ namespace ado {
 
 namespace {
 
-[[noreturn]] void ThrowTypeMismatch() { throw core::Error(core::kErrTypeMismatch, "Variant", "Type mismatch"); }
+[[noreturn]] void ThrowTypeMismatch() {
+  throw core::Error(core::kErrTypeMismatch, "Variant", "Type mismatch");
+}
 [[noreturn]] void ThrowOverflow() { throw core::Error(core::kErrOverflow, "Variant", "Overflow"); }
 [[noreturn]] void ThrowInvalidUseOfNull() {
   throw core::Error(core::kErrInvalidUseOfNull, "Variant", "Invalid use of Null");
@@ -197,7 +199,8 @@ Variant Variant::Integer(VarType type, int64_t value) {
     return UnsignedInteger(static_cast<uint64_t>(value));
   }
   const std::optional<WholeRange> range = WholeRangeOf(type);
-  if (!range) throw core::Error(core::kErrInvalidProcedureCall, "Variant", "Not a whole-number type");
+  if (!range)
+    throw core::Error(core::kErrInvalidProcedureCall, "Variant", "Not a whole-number type");
   if (value < range->min || value > range->max) ThrowOverflow();
   Variant v;
   v.type_ = type;

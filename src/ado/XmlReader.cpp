@@ -16,9 +16,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/Error.h"
 #include "ado/XmlFormat.h"
 #include "ado/XmlValueText.h"
+#include "core/Error.h"
 
 namespace ado {
 namespace {
@@ -30,7 +30,8 @@ constexpr size_t kBlockBytes = size_t{1} << 20;
 constexpr const char* kSource = "ReadRecordsetXml";
 
 [[noreturn]] void ThrowInvalid(const std::string& reason) {
-  throw core::Error(core::kErrInvalidPersistedFile, kSource, "not a readable recordset file: " + reason);
+  throw core::Error(core::kErrInvalidPersistedFile, kSource,
+                    "not a readable recordset file: " + reason);
 }
 
 // A failure found inside a parser callback; it becomes the read's error.
@@ -91,7 +92,8 @@ class RecordsetXmlParser {
  public:
   explicit RecordsetXmlParser(const XmlReadLimits& limits)
       : limits_(limits), parser_(XML_ParserCreateNS(nullptr, kNameSeparator)) {
-    if (!parser_) throw core::Error(core::kErrInvalidPersistedFile, kSource, "cannot create an XML parser");
+    if (!parser_)
+      throw core::Error(core::kErrInvalidPersistedFile, kSource, "cannot create an XML parser");
     XML_SetUserData(parser_.get(), this);
     XML_SetElementHandler(parser_.get(), &OnStartElement, &OnEndElement);
     XML_SetCharacterDataHandler(parser_.get(), &OnCharacterData);
@@ -692,8 +694,9 @@ class FileSource : public XmlInputSource {
       if (error == ENOENT || error == ENOTDIR) {
         throw core::Error(core::kErrFileNotFound, kSource, "file not found: " + path);
       }
-      throw core::Error(error == EACCES ? core::kErrPermissionDenied : core::kErrInvalidPersistedFile, kSource,
-                  "cannot open " + path + ": " + std::strerror(error));
+      throw core::Error(
+          error == EACCES ? core::kErrPermissionDenied : core::kErrInvalidPersistedFile, kSource,
+          "cannot open " + path + ": " + std::strerror(error));
     }
     struct stat info {};
     if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
@@ -710,7 +713,7 @@ class FileSource : public XmlInputSource {
       if (got >= 0) return static_cast<size_t>(got);
       if (errno != EINTR) {
         throw core::Error(core::kErrInvalidPersistedFile, kSource,
-                    "cannot read " + path_ + ": " + std::strerror(errno));
+                          "cannot read " + path_ + ": " + std::strerror(errno));
       }
     }
   }

@@ -9,12 +9,12 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/Error.h"
-#include "core/File.h"
 #include "ado/QueryCursor.h"
 #include "ado/Recordset.h"
 #include "ado/XmlFormat.h"
 #include "ado/XmlValueText.h"
+#include "core/Error.h"
+#include "core/File.h"
 
 namespace ado {
 namespace {

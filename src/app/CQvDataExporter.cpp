@@ -50,7 +50,7 @@ std::string FolderOf(const std::string& path) {
 int32_t CheckedRowNumber(int64_t value) {
   if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
     throw core::Error(core::kErrOverflow, kClass,
-                     "row number " + std::to_string(value) + " does not fit in 32 bits");
+                      "row number " + std::to_string(value) + " does not fit in 32 bits");
   }
   return static_cast<int32_t>(value);
 }
@@ -198,7 +198,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
     line = 5;
     if (!rules || rules->State() != ado::adStateOpen) {
       throw core::Error(core::kErrFileNotFound, kClass,
-                       rules_path + " is missing or is not a recordset file");
+                        rules_path + " is missing or is not a recordset file");
     }
     if (rules->Eof()) {
       Trace("No records in the " + rules_path + " file", kEventWarning);
@@ -556,7 +556,7 @@ std::optional<int32_t> CQvDataExporter::CountRows(
     line = 3;
     if (rows > std::numeric_limits<int32_t>::max()) {
       throw core::Error(core::kErrOverflow, kClass,
-                       "the query returns " + std::to_string(rows) + " rows");
+                        "the query returns " + std::to_string(rows) + " rows");
     }
     const auto count = static_cast<int32_t>(rows);
     Trace(kClass + ".GetCount, GetCount: " + std::to_string(count), kEventInformation);
@@ -597,11 +597,11 @@ std::vector<CQvDataExporter::RowRange> CQvDataExporter::SplitIntoRanges(int32_t 
                                                                         int32_t parts) {
   if (parts <= 0) {
     throw core::Error(core::kErrInvalidProcedureCall, kClass,
-                     "a split export needs at least one part, not " + std::to_string(parts));
+                      "a split export needs at least one part, not " + std::to_string(parts));
   }
   if (total < 0) {
     throw core::Error(core::kErrInvalidProcedureCall, kClass,
-                     "a row count cannot be negative: " + std::to_string(total));
+                      "a row count cannot be negative: " + std::to_string(total));
   }
   const int64_t per_part = total / parts + (total % parts > 0 ? 1 : 0);
   std::vector<RowRange> ranges;

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "ado/Connection.h"
-#include "core/Error.h"
 #include "ado/Recordset.h"
 #include "app/RunStats.h"
+#include "core/Error.h"
 #include "shared/QvDataSource.h"
 
 namespace qv {
@@ -215,7 +215,8 @@ class CQvDataExporter {
   std::optional<int32_t> CountRows(const std::string& sql,
                                    const std::shared_ptr<ado::Connection>& connection);
 
-  void Trace(const std::string& text, int32_t event_type, const core::ErrorRecord& error = {}) const;
+  void Trace(const std::string& text, int32_t event_type,
+             const core::ErrorRecord& error = {}) const;
 
   // The rule being worked on: its counts since it began.
   RuleStats RuleSoFar() const;

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "ado/FieldValue.h"
-#include "core/Text.h"
 #include "app/CQvDataExporter.h"
 #include "app/QueryPager.h"
 #include "app/ResultFileNames.h"
+#include "core/Text.h"
 #include "fs/basFileSystemPaths.h"
 #include "platform/StopSignal.h"
 #include "records/CQvRecordset.h"

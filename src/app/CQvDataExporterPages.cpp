@@ -36,7 +36,7 @@ struct Page {
 void CheckPageSize(int32_t page_size) {
   if (page_size <= 0) {
     throw core::Error(core::kErrInvalidProcedureCall, kClass,
-                     "a page needs at least one row, not " + std::to_string(page_size));
+                      "a page needs at least one row, not " + std::to_string(page_size));
   }
 }
 
@@ -45,7 +45,7 @@ Page PageAt(int64_t start, int32_t page_size) {
   const int64_t end = start + page_size - 1;
   if (end > INT32_MAX) {
     throw core::Error(core::kErrOverflow, kClass,
-                     "row number " + std::to_string(end) + " does not fit in 32 bits");
+                      "row number " + std::to_string(end) + " does not fit in 32 bits");
   }
   return {static_cast<int32_t>(start), static_cast<int32_t>(end)};
 }

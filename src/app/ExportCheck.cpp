@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "app/CQvDataExporter.h"
-#include "util/basCQvRegistry.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegistryFile.h"
 #include "records/basADOUtilities.h"
@@ -30,6 +29,7 @@
 #include "shared/QvSharedStrings.h"
 #include "store/CQvXMLManip.h"
 #include "upload/CQVFileXfer.h"
+#include "util/basCQvRegistry.h"
 
 namespace qv {
 namespace {

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "util/basCQvRegistry.h"
-#include "platform/AtomicFile.h"
+#include "core/AtomicFile.h"
+#include "core/Error.h"
 #include "platform/ProgramFolder.h"
+#include "util/basCQvRegistry.h"
 
 namespace qv {
 namespace {
@@ -104,8 +105,15 @@ std::string RunMetrics::Text(const RunStats& stats, int exit_status, double star
 }
 
 std::string RunMetrics::Write(const std::string& path, const std::string& text) {
-  const int failure = platform::ReplaceFileAtomically(path, text);
-  return failure == 0 ? std::string() : std::string(std::strerror(failure));
+  try {
+    core::AtomicFile file(path, "RunMetrics");
+    file.SetMode(0644);
+    file.Write(text);
+    file.Commit(core::AtomicFile::Durability::kFlushed);
+    return {};
+  } catch (const core::Error& e) {
+    return e.record().description;
+  }
 }
 
 }  // namespace qv

@@ -12,9 +12,9 @@
 #include <system_error>
 #include <vector>
 
-#include "core/Error.h"
 #include "app/ResultFileNames.h"
 #include "app/basMain.h"
+#include "core/Error.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunLock.h"
 #include "shared/QvSharedStrings.h"

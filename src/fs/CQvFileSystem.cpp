@@ -14,14 +14,14 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/Text.h"
 #include "ado/Variant.h"
+#include "core/PosixError.h"
+#include "core/Text.h"
+#include "shared/ErrorBoundary.h"
 #include "shared/EventSink.h"
 #include "util/basCQvRegistry.h"
-#include "util/basErrorHandling.h"
-#include "shared/ErrorBoundary.h"
-#include "core/PosixError.h"
 #include "util/basCQvStringManipulation.h"
+#include "util/basErrorHandling.h"
 
 namespace qv {
 namespace fs = std::filesystem;

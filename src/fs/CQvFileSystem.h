@@ -30,10 +30,10 @@ struct FsoFile {
 // shell.
 //
 // Failures: unless an operation says otherwise, an unexpected failure is logged through
-// the object's own event log (a CQvEventLogger once logging is installed) ("CQvFileSystem.<Operation>", event type 2, caller
-// level 1) and then thrown again to the caller as core::Error with the same number,
-// source and description. Program errors carry kObjectErrorBase + their number
-// (basErrorHandling.h).
+// the object's own event log (a CQvEventLogger once logging is installed)
+// ("CQvFileSystem.<Operation>", event type 2, caller level 1) and then thrown again to the caller
+// as core::Error with the same number, source and description. Program errors carry
+// kObjectErrorBase + their number (basErrorHandling.h).
 class CQvFileSystem {
  public:
   CQvFileSystem();

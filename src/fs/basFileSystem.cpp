@@ -7,10 +7,10 @@
 #include <cerrno>
 
 #include "core/Error.h"
-#include "shared/EventSink.h"
+#include "core/File.h"
 #include "platform/CodePage.h"
 #include "shared/ErrorBoundary.h"
-#include "core/PosixError.h"
+#include "shared/EventSink.h"
 #include "util/basCQvStringManipulation.h"
 
 namespace qv {
@@ -21,55 +21,15 @@ constexpr char kSource[] = "basFileSystem";
 constexpr char kBomAs1252[] = "\xC3\xAF\xC2\xBB\xC2\xBF";  // "ï»¿"
 constexpr char kUtf16LeBom[] = "\xFF\xFE";
 
-// Owns one open file descriptor.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const { return fd_; }
-  // Closes now so that a failing close (a delayed write error) is seen.
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
-
 std::string ReadWholeFile(const std::string& path) {
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) throw core::ErrorFromErrno(errno, kSource, path);
-  std::string bytes;
-  char buffer[64 * 1024];
-  for (;;) {
-    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw core::ErrorFromErrno(errno, kSource, path);
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
-  return bytes;
+  return core::File::Open(path, O_RDONLY, kSource).ReadAll();
 }
 
 // Creates the file or empties it, then writes the bytes from its start.
 void ReplaceFileContent(const std::string& path, std::string_view bytes) {
-  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (file.get() < 0) throw core::ErrorFromErrno(errno, kSource, path);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(file.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw core::ErrorFromErrno(errno, kSource, path);
-    done += static_cast<size_t>(n);
-  }
-  if (file.Close() != 0) throw core::ErrorFromErrno(errno, kSource, path);
+  core::File file = core::File::Open(path, O_WRONLY | O_CREAT | O_TRUNC, kSource);
+  file.WriteAll(bytes);
+  file.Close();
 }
 
 std::string DecodeFileBytes(std::string_view bytes, int32_t stream_format) {

@@ -7,11 +7,12 @@
 #include <system_error>
 #include <vector>
 
-#include "fs/CQvFileSystem.h"
-#include "util/basErrorHandling.h"
-#include "shared/EventSink.h"
-#include "shared/ErrorBoundary.h"
+#include "core/AtomicFile.h"
 #include "core/PosixError.h"
+#include "fs/CQvFileSystem.h"
+#include "shared/ErrorBoundary.h"
+#include "shared/EventSink.h"
+#include "util/basErrorHandling.h"
 
 namespace qv {
 namespace fs = std::filesystem;
@@ -55,21 +56,12 @@ bool MatchesWildcard(std::string_view name, std::string_view pattern) {
 // Copies through the kernel into a temporary file beside the destination, then renames
 // it over the destination: the destination is replaced whole or left as it was.
 void CopyOneFile(const std::string& source, const std::string& destination) {
-  const fs::path target(destination);
-  std::string temp = (target.parent_path().empty() ? fs::path(".") : target.parent_path()) /
-                     ("." + target.filename().string() + ".XXXXXX");
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw core::ErrorFromErrno(errno, "", destination);
-  ::close(fd);
+  core::AtomicFile copy(destination, "");
   std::error_code ec;
-  fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec);
-  if (!ec) fs::permissions(temp, fs::status(source).permissions(), ec);
-  if (!ec) fs::rename(temp, destination, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    throw core::ErrorFromCode(ec, "", source);
-  }
+  fs::copy_file(source, copy.TemporaryPath(), fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::permissions(copy.TemporaryPath(), fs::status(source).permissions(), ec);
+  if (ec) throw core::ErrorFromCode(ec, "", source);
+  copy.Commit(core::AtomicFile::Durability::kRenameOnly);
 }
 
 }  // namespace

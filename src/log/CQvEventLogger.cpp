@@ -10,15 +10,17 @@
 #include <filesystem>
 #include <utility>
 
+#include "core/AtomicFile.h"
+#include "core/File.h"
 #include "core/Text.h"
 #include "fs/basFileSystemPaths.h"
 #include "log/CQvLogFileMgr.h"
-#include "util/basCQvRegistry.h"
 #include "platform/AppLog.h"
 #include "platform/CodePage.h"
 #include "platform/ProgramFolder.h"
 #include "shared/EventSink.h"
 #include "shared/TextFormatter.h"
+#include "util/basCQvRegistry.h"
 #include "util/basCQvStringManipulation.h"
 
 namespace qv {
@@ -90,25 +92,15 @@ bool HasElement(const ado::Variant& value, int32_t index) {
 // Replaces the file with `bytes`: a temporary file beside it is renamed over it, so a
 // failed write leaves the old content.
 bool ReplaceFile(const std::string& path, const std::string& bytes) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool written = true;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      written = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
+  try {
+    core::AtomicFile file(path, "CQvEventLogger");
+    file.SetMode(0644);
+    file.Write(bytes);
+    file.Commit(core::AtomicFile::Durability::kRenameOnly);
+    return true;
+  } catch (const core::Error&) {
+    return false;
   }
-  ::fchmod(fd, 0644);
-  if (::close(fd) != 0) written = false;
-  if (written && ::rename(temp.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
-  return false;
 }
 
 }  // namespace
@@ -298,21 +290,7 @@ void CQvEventLogger::AppendToLogFile(const std::string& file_path, const std::st
 std::string CQvEventLogger::GetBodyFromTextFile(const std::string& file_name,
                                                 int32_t /*encoding*/) {
   try {
-    const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    std::string bytes;
-    char block[64 * 1024];
-    for (;;) {
-      const ssize_t n = ::read(fd, block, sizeof block);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        ::close(fd);
-        return {};
-      }
-      if (n == 0) break;
-      bytes.append(block, static_cast<size_t>(n));
-    }
-    ::close(fd);
+    const std::string bytes = core::File::Open(file_name, O_RDONLY, "CQvEventLogger").ReadAll();
     // A log file is written in Windows-1252 unless a line needed UTF-8.
     const std::string text = core::IsValidUtf8(bytes)
                                  ? bytes

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "core/Error.h"
 #include "ado/Variant.h"
+#include "core/Error.h"
 #include "platform/Clock.h"
 #include "shared/QvErrorSnapshot.h"
 #include "shared/QvSharedErrorLog.h"

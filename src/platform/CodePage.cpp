@@ -145,7 +145,7 @@ CodePage::CodePage(uint32_t code_page)
       break;
     default:
       throw core::Error(core::kErrInvalidProcedureCall, "CodePage",
-                       "Unsupported code page " + std::to_string(code_page));
+                        "Unsupported code page " + std::to_string(code_page));
   }
 }
 

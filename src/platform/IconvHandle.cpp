@@ -14,8 +14,8 @@ IconvHandle::IconvHandle(const char* to_code, const char* from_code)
   if (handle_ == kClosed) {
     int error = errno;
     throw core::Error(core::kErrInvalidProcedureCall, "iconv",
-                     std::string("iconv cannot convert ") + from_code + " to " + to_code + ": " +
-                         std::strerror(error));
+                      std::string("iconv cannot convert ") + from_code + " to " + to_code + ": " +
+                          std::strerror(error));
   }
 }
 

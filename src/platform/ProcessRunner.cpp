@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "core/Error.h"
+#include "core/PosixError.h"
 #include "platform/StopSignal.h"
 
 extern char** environ;
@@ -20,23 +21,8 @@ namespace {
 
 constexpr char kSource[] = "ProcessRunner";
 
-int32_t ErrorNumberForStart(int errnum) {
-  switch (errnum) {
-    case ENOENT:
-    case ENOTDIR:
-      return core::kErrFileNotFound;
-    case EACCES:
-    case EPERM:
-    case ETXTBSY:
-      return core::kErrPermissionDenied;
-    default:
-      return core::kErrInvalidProcedureCall;
-  }
-}
-
 [[noreturn]] void ThrowStartFailure(int errnum, const std::string& program) {
-  throw core::Error(ErrorNumberForStart(errnum), kSource,
-                   "Cannot start " + program + ": " + std::strerror(errnum));
+  throw core::ErrorFromErrno(errnum, kSource, "Cannot start " + program);
 }
 
 // Owners of the spawn attribute objects, so every exit path destroys them.
@@ -129,19 +115,17 @@ int PosixProcessRunner::Run(const std::vector<std::string>& argv) {
     const pid_t waited = ::waitpid(pid, &status, 0);
     if (waited == pid) break;
     if (waited == -1 && errno == EINTR) continue;
-    const int errnum = errno;
-    throw core::Error(core::kErrInvalidProcedureCall, kSource,
-                     "Cannot wait for " + argv.front() + ": " + std::strerror(errnum));
+    throw core::ErrorFromErrno(errno, kSource, "Cannot wait for " + argv.front());
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);
     throw core::Error(core::kErrInvalidProcedureCall, kSource,
-                     argv.front() + " was ended by signal " + std::to_string(signal) + " (" +
-                         strsignal(signal) + ")");
+                      argv.front() + " was ended by signal " + std::to_string(signal) + " (" +
+                          strsignal(signal) + ")");
   }
   throw core::Error(core::kErrInvalidProcedureCall, kSource,
-                   argv.front() + " ended in an unknown state " + std::to_string(status));
+                    argv.front() + " ended in an unknown state " + std::to_string(status));
 }
 
 std::shared_ptr<ProcessRunner> CurrentProcessRunner() {

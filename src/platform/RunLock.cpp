@@ -51,14 +51,14 @@ RunLock::RunLock(const std::string& folder) {
   if (fd_ < 0) {
     const int errnum = errno;
     throw core::Error(core::kErrPermissionDenied, kSource,
-                     "cannot open the lock file " + path + ": " + std::strerror(errnum));
+                      "cannot open the lock file " + path + ": " + std::strerror(errnum));
   }
   while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     const int errnum = errno;
     if (errnum != EWOULDBLOCK) {
       throw core::Error(core::kErrPermissionDenied, kSource,
-                       "cannot lock " + path + ": " + std::strerror(errnum));
+                        "cannot lock " + path + ": " + std::strerror(errnum));
     }
     // The holder writes right after locking; give it a moment before reading.
     std::string text;

@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "shared/EventSink.h"
 #include "shared/ErrorBoundary.h"
+#include "shared/EventSink.h"
 #include "util/FoldedText.h"
 #include "util/basCQvArrayMgr.h"
 #include "util/basCQvStringManipulation.h"

@@ -12,8 +12,8 @@ namespace {
 constexpr char kIniFileName[] = "rxglobal.ini";
 constexpr size_t kIniBufferSize = 4096;
 
-void LogSettingsEvent(const std::string& message, const core::ErrorRecord& error, int32_t event_type,
-                      int32_t caller_level) {
+void LogSettingsEvent(const std::string& message, const core::ErrorRecord& error,
+                      int32_t event_type, int32_t caller_level) {
   core::ErrorRecord record = error;
   CQvEventLogger logger;
   logger.LogEvent(message, &record, event_type, caller_level);

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "core/Error.h"
 #include "ado/Recordset.h"
+#include "core/Error.h"
 #include "fs/basFileSystemPaths.h"
 #include "platform/ProgramFolder.h"
 #include "shared/ErrorBoundary.h"
@@ -29,7 +29,8 @@ std::string CQvSettings::GetSettingValue(int32_t lngSettingID) {
             ConcatenatePath(platform::ProgramFolder(), std::string(kSettingsFileName)), true,
             kSettingsEncodeType);
         // An unreadable file has already been logged with its reason by the reader.
-        if (!rs) throw core::Error(core::kErrObjectRequired, "CQvSettings", "No settings recordset");
+        if (!rs)
+          throw core::Error(core::kErrObjectRequired, "CQvSettings", "No settings recordset");
 
         // A missing file gives a closed recordset, whose end test fails here.
         line = 2;

@@ -6,8 +6,8 @@
 
 namespace qv {
 
-void ReportToErrorLog(const std::string& message, const core::ErrorRecord& error, int32_t event_type,
-                      int32_t caller_level) {
+void ReportToErrorLog(const std::string& message, const core::ErrorRecord& error,
+                      int32_t event_type, int32_t caller_level) {
   QvSharedErrorLog::Instance().LogEvent(message, error, event_type, caller_level);
 }
 

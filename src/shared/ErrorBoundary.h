@@ -15,8 +15,8 @@ using ReportFn = void (*)(const std::string& message, const core::ErrorRecord& e
                           int32_t event_type, int32_t caller_level);
 
 // Reports to QvSharedErrorLog::LogEvent.
-void ReportToErrorLog(const std::string& message, const core::ErrorRecord& error, int32_t event_type,
-                      int32_t caller_level);
+void ReportToErrorLog(const std::string& message, const core::ErrorRecord& error,
+                      int32_t event_type, int32_t caller_level);
 
 // The error record for the exception being handled: core::Error keeps its own record;
 // other exceptions get a record with a matching VB number and their what() text.

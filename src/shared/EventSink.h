@@ -24,8 +24,8 @@ class EventSink {
  public:
   virtual ~EventSink() = default;
   // Never throws.
-  virtual void Trace(const std::string& message, const core::ErrorRecord& error,
-                     int32_t event_type, int32_t caller_level) noexcept = 0;
+  virtual void Trace(const std::string& message, const core::ErrorRecord& error, int32_t event_type,
+                     int32_t caller_level) noexcept = 0;
   virtual std::unique_ptr<EventLog> NewEventLog() = 0;
 };
 

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "core/Error.h"
 #include "ado/OdbcConnectionString.h"
+#include "core/Error.h"
 
 namespace qv {
 
@@ -17,7 +17,7 @@ std::string QvDataSource::MaskedConnectionString() const {
 std::shared_ptr<ado::Connection> QvDataSource::GetConnection(int32_t kind) {
   if (kind != kSharedConnection) {
     throw core::Error(core::kErrInvalidProcedureCall, "QvDataSource",
-                     "connection kind " + std::to_string(kind) + " is not supported");
+                      "connection kind " + std::to_string(kind) + " is not supported");
   }
   if (connection_ && connection_->State() == ado::adStateOpen) return connection_;
 

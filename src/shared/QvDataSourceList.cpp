@@ -13,7 +13,7 @@ std::shared_ptr<QvDataSource> QvDataSourceList::Item(int32_t id) const {
   const auto found = items_.find(id);
   if (found == items_.end()) {
     throw core::Error(core::kErrItemNotFound, "QvDataSourceList",
-                     "no data source #" + std::to_string(id));
+                      "no data source #" + std::to_string(id));
   }
   return found->second;
 }

@@ -41,13 +41,13 @@ bool QvDataSourceLoader::Load(const std::shared_ptr<ado::Recordset>& rs, QvDataS
         line = 1;
         if (!rs || rs->State() != ado::adStateOpen) {
           throw core::Error(core::kErrObjectClosed, "QvDataSourceLoader",
-                           "the data-source file is missing or could not be read");
+                            "the data-source file is missing or could not be read");
         }
         line = 2;
         for (const char* required : {"nID", "tConnectionString"}) {
           if (!rs->Fields().Find(required)) {
             throw core::Error(core::kErrItemNotFound, "QvDataSourceLoader",
-                             std::string("the data-source file has no field ") + required);
+                              std::string("the data-source file has no field ") + required);
           }
         }
 

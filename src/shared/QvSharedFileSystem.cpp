@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/Text.h"
 #include "core/PosixError.h"
+#include "core/Text.h"
 #include "shared/QvSharedStrings.h"
 
 namespace qv {

@@ -56,7 +56,7 @@ ado::Variant QvSharedRegistry::DefaultRead(uint32_t hive, const std::string& key
   const std::string key = WithoutTrailingBackslashes(key_path) + "\\" + sub_key;
   if (hive == kHKeyLocalMachine &&
       core::EqualsIgnoreCase(WithoutTrailingBackslashes(key),
-                            "System\\CurrentControlSet\\Control\\TimeZoneInformation") &&
+                             "System\\CurrentControlSet\\Control\\TimeZoneInformation") &&
       core::EqualsIgnoreCase(value_name, "ActiveTimeBias")) {
     return ActiveTimeBias();
   }

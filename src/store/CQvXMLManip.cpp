@@ -9,15 +9,15 @@
 #include <filesystem>
 #include <random>
 
-#include "core/Error.h"
 #include "ado/XmlWriter.h"
+#include "core/AtomicFile.h"
+#include "core/Error.h"
+#include "core/PosixError.h"
 #include "records/CQvRSRecUtils.h"
 #include "shared/ErrorBoundary.h"
-#include "core/PosixError.h"
 #include "shared/QvSharedADO.h"
 #include "shared/QvSharedFileSystem.h"
 #include "shared/QvSharedStrings.h"
-#include "store/TemporaryFile.h"
 #include "store/XmlFileStream.h"
 
 namespace qv {
@@ -117,12 +117,12 @@ bool CQvXMLManip::SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs,
         line = 2;
         if (encode) EncodeRecordset(rs, encode_type);
         line = 3;
-        TemporaryFile temporary{std::filesystem::path(source_path)};
-        temporary.KeepModeOf(source_path);
+        core::AtomicFile temporary(source_path, kClass);
+        temporary.KeepModeOfTarget();
         line = 4;
         // Streams straight into the file; a closed recordset is refused as Save refuses it.
         try {
-          rs->SaveToFile(temporary.Path(), ado::adPersistXML);
+          rs->SaveToFile(temporary.TemporaryPath(), ado::adPersistXML);
           if (flush_to_disk) temporary.Sync();
         } catch (const core::Error& e) {
           // The report names the file the caller knows, not only the temporary.
@@ -133,8 +133,8 @@ bool CQvXMLManip::SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs,
         line = 5;
         if (backup_file) BackupXMLFile(source_path);
         line = 6;
-        temporary.RenameTo(source_path);
-        if (flush_to_disk) SyncFolderOf(std::filesystem::path(source_path));
+        temporary.Commit(flush_to_disk ? core::AtomicFile::Durability::kFlushed
+                                       : core::AtomicFile::Durability::kRenameOnly);
         return true;
       },
       AtLine(std::string(kClass) + ".SaveRSToXML. @Line#"));

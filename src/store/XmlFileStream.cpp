@@ -3,12 +3,14 @@
 #include <filesystem>
 #include <string_view>
 
-#include "core/Error.h"
 #include "ado/Recordset.h"
-#include "store/TemporaryFile.h"
+#include "core/AtomicFile.h"
+#include "core/Error.h"
 
 namespace qv {
 namespace {
+
+constexpr char kClass[] = "CQvXMLManip";
 
 // Runs `write`; its errors name the file the caller knows, not the temporary.
 template <typename Write>
@@ -26,16 +28,16 @@ void NamingTarget(const std::string& path, Write&& write) {
 
 class XmlFileStream::Sink : public ado::OutputSink {
  public:
-  explicit Sink(TemporaryFile& file) : file_(file) {}
+  explicit Sink(core::AtomicFile& file) : file_(file) {}
   void Write(std::string_view bytes) override { file_.Write(bytes); }
 
  private:
-  TemporaryFile& file_;
+  core::AtomicFile& file_;
 };
 
 XmlFileStream::XmlFileStream(const std::string& path, const std::vector<ado::FieldDef>& fields)
-    : path_(path), file_(std::make_unique<TemporaryFile>(std::filesystem::path(path))) {
-  file_->KeepModeOf(path);
+    : path_(path), file_(std::make_unique<core::AtomicFile>(path, kClass)) {
+  file_->KeepModeOfTarget();
   sink_ = std::make_unique<Sink>(*file_);
   // A query's recordset is opened with batch optimistic locking: updatable.
   ado::PersistProperties properties;
@@ -57,8 +59,8 @@ void XmlFileStream::Commit(bool flush_to_disk) {
     stream_->Finish();
     if (flush_to_disk) file_->Sync();
   });
-  file_->RenameTo(path_);
-  if (flush_to_disk) SyncFolderOf(std::filesystem::path(path_));
+  file_->Commit(flush_to_disk ? core::AtomicFile::Durability::kFlushed
+                              : core::AtomicFile::Durability::kRenameOnly);
 }
 
 }  // namespace qv

@@ -9,9 +9,11 @@
 #include "ado/RecordStore.h"
 #include "ado/XmlWriter.h"
 
+namespace qv {}  // namespace qv
+namespace core {
+class AtomicFile;
+}  // namespace core
 namespace qv {
-
-class TemporaryFile;
 
 // A query's result written to a file while its rows are read, a block at a time, with
 // the bytes CQvXMLManip::SaveRSToXML writes for the recordset GetRS makes of the same
@@ -34,7 +36,7 @@ class XmlFileStream {
  private:
   class Sink;
   std::string path_;
-  std::unique_ptr<TemporaryFile> file_;
+  std::unique_ptr<core::AtomicFile> file_;
   std::unique_ptr<Sink> sink_;
   std::unique_ptr<ado::RecordsetXmlStream> stream_;
   int64_t rows_ = 0;

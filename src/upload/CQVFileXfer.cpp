@@ -15,16 +15,16 @@
 
 #include "fs/CQvFileSystem.h"
 #include "fs/basFileSystemPaths.h"
-#include "util/basCQvRegistry.h"
-#include "shared/EventSink.h"
 #include "platform/ProcessRunner.h"
 #include "platform/ProgramFolder.h"
 #include "settings/CQvSettings.h"
 #include "shared/ErrorBoundary.h"
+#include "shared/EventSink.h"
 #include "shared/QvSharedErrorLog.h"
 #include "shared/QvSharedFileSystem.h"
 #include "upload/BuiltinSender.h"
 #include "upload/IdempotencyKey.h"
+#include "util/basCQvRegistry.h"
 #include "util/basCQvStringManipulation.h"
 
 namespace qv {

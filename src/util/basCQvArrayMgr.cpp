@@ -7,8 +7,8 @@
 
 #include "core/Error.h"
 #include "core/Text.h"
-#include "shared/EventSink.h"
 #include "shared/ErrorBoundary.h"
+#include "shared/EventSink.h"
 #include "util/basCQvStringManipulation.h"
 
 namespace qv {

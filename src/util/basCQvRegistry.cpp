@@ -1,8 +1,8 @@
 #include "util/basCQvRegistry.h"
 
-#include "shared/EventSink.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegistryFile.h"
+#include "shared/EventSink.h"
 #include "shared/QvSharedErrorLog.h"
 
 namespace qv {

@@ -5,9 +5,9 @@
 
 #include "core/Error.h"
 #include "core/Text.h"
-#include "shared/EventSink.h"
 #include "platform/CodePage.h"
 #include "shared/ErrorBoundary.h"
+#include "shared/EventSink.h"
 #include "util/FoldedText.h"
 
 namespace qv {

@@ -23,8 +23,8 @@ void RaiseProgramError(int32_t number, const std::string& identifier, const std:
     throw core::Error(core::kErrOverflow, source, "Overflow");
   }
   throw core::Error(core::ErrorRecord{static_cast<int32_t>(full_number), source,
-                                    FormatResourceText(identifier, "", parameters), help_file,
-                                    help_context});
+                                      FormatResourceText(identifier, "", parameters), help_file,
+                                      help_context});
 }
 
 }  // namespace qv

@@ -115,8 +115,10 @@ TEST(Currency, FromDecimalRoundsToFourPlacesAndChecksRange) {
   EXPECT_EQ(Currency::FromDecimal(D("-1.23455")).scaled, -12346);
   EXPECT_EQ(Currency::FromDecimal(D("922337203685477.5807")).scaled, INT64_MAX);
   EXPECT_EQ(Currency::FromDecimal(D("-922337203685477.5808")).scaled, INT64_MIN);
-  EXPECT_EQ(ErrorNumberOf([] { Currency::FromDecimal(D("922337203685477.5808")); }), core::kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Currency::FromDecimal(D(std::string(38, '9'))); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Currency::FromDecimal(D("922337203685477.5808")); }),
+            core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Currency::FromDecimal(D(std::string(38, '9'))); }),
+            core::kErrOverflow);
   EXPECT_EQ(Currency{26352300}.ToDecimal().ToString(), "2635.23");
 }
 
@@ -165,7 +167,8 @@ TEST(Date, RejectsPartsOutOfRange) {
   EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(99, 12, 31)); }), core::kErrOverflow);
   EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2023, 2, 29)); }), core::kErrInvalidProcedureCall);
   EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2023, 4, 31)); }), core::kErrInvalidProcedureCall);
-  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2023, 1, 1, 24)); }), core::kErrInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2023, 1, 1, 24)); }),
+            core::kErrInvalidProcedureCall);
   EXPECT_EQ(ErrorNumberOf([] { Date::FromParts(P(2024, 2, 29)); }), 0);
   EXPECT_EQ(ErrorNumberOf([] { Date{Date::kMaxDays + 1}.ToParts(); }), core::kErrOverflow);
   EXPECT_EQ(ErrorNumberOf([] { Date{Date::kMinDays - 1}.ToParts(); }), core::kErrOverflow);

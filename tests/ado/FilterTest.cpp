@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Error.h"
 #include "ado/FieldValue.h"
 #include "ado/Filter.h"
+#include "core/Error.h"
 
 namespace ado {
 namespace {

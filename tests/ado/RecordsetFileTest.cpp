@@ -3,9 +3,9 @@
 #include <fstream>
 #include <string>
 
-#include "core/Error.h"
 #include "ado/Recordset.h"
 #include "ado/XmlTestSupport.h"
+#include "core/Error.h"
 
 namespace ado {
 namespace {

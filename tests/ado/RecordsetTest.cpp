@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Error.h"
 #include "ado/Recordset.h"
+#include "core/Error.h"
 
 namespace ado {
 namespace {
@@ -270,7 +270,8 @@ TEST(Recordset, FailedAssignmentStartsNoEdit) {
   Fabricate(rs, {"a"});
   rs.UpdateBatch();
   rs.MoveFirst();
-  EXPECT_EQ(ErrorOf([&] { rs.Fields().Item("nQty").SetValue(Variant("x")); }), core::kErrDataConversion);
+  EXPECT_EQ(ErrorOf([&] { rs.Fields().Item("nQty").SetValue(Variant("x")); }),
+            core::kErrDataConversion);
   EXPECT_EQ(rs.EditMode(), adEditNone);
   EXPECT_FALSE(rs.Records().HasOriginal(*rs.CurrentRecord()));
 }

@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "core/Error.h"
 #include "ado/Variant.h"
+#include "core/Error.h"
 
 namespace ado {
 namespace {
@@ -113,7 +113,8 @@ TEST(Variant, ToLongErrors) {
   EXPECT_EQ(ErrorNumberOf([] { Variant("2147483647.5").ToLong(); }), core::kErrOverflow);
   EXPECT_EQ(ErrorNumberOf([] { Variant("1e300").ToInt64(); }), core::kErrOverflow);
   EXPECT_EQ(ErrorNumberOf([] { Variant(9.3e18).ToInt64(); }), core::kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { Variant::UnsignedInteger(UINT64_MAX).ToInt64(); }), core::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::UnsignedInteger(UINT64_MAX).ToInt64(); }),
+            core::kErrOverflow);
 }
 
 TEST(Variant, OtherConversions) {
@@ -189,7 +190,8 @@ TEST(Variant, IntegerChecksTheRangeOfItsType) {
   EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kUI2, -1); }), core::kErrOverflow);
   EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kI4, 1LL << 31); }), core::kErrOverflow);
   EXPECT_EQ(Variant::Integer(VarType::kUI8, 7).Type(), VarType::kUI8);
-  EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kR8, 1); }), core::kErrInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::Integer(VarType::kR8, 1); }),
+            core::kErrInvalidProcedureCall);
 }
 
 TEST(Variant, ComparesNumbersByValueWhateverTheirType) {
@@ -241,7 +243,8 @@ TEST(Variant, ComparesTextsNullAndEmpty) {
   EXPECT_FALSE(ValuesEqual(Variant(), Variant("0")));
   EXPECT_EQ(ErrorNumberOf([] { Compare(Variant(Array{}), Variant(int32_t{1})); }),
             core::kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumberOf([] { Compare(Variant("a"), Variant(Bytes{1})); }), core::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumberOf([] { Compare(Variant("a"), Variant(Bytes{1})); }),
+            core::kErrTypeMismatch);
 }
 
 TEST(Variant, IdentityNeedsSameTypeAndValue) {

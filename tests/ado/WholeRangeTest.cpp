@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "core/Error.h"
 #include "ado/Variant.h"
+#include "core/Error.h"
 
 namespace ado {
 namespace {

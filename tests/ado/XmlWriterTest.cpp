@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "XmlTestSupport.h"
-#include "core/Error.h"
 #include "ado/XmlReader.h"
 #include "ado/XmlValueText.h"
 #include "ado/XmlWriter.h"
+#include "core/Error.h"
 
 namespace ado {
 namespace {

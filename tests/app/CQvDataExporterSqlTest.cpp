@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Error.h"
 #include "app/CQvDataExporter.h"
 #include "app/ExportHome.h"
+#include "core/Error.h"
 
 namespace qv {
 namespace {

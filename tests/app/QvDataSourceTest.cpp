@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "core/Error.h"
 #include "app/ExportHome.h"
+#include "core/Error.h"
 #include "shared/LogCapture.h"
 #include "shared/QvDataSource.h"
 #include "shared/QvDataSourceList.h"

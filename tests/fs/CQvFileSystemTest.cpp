@@ -7,8 +7,8 @@
 #include <regex>
 
 #include "log/ProgramHome.h"
-#include "util/basErrorHandling.h"
 #include "shared/TestFolder.h"
+#include "util/basErrorHandling.h"
 
 namespace qv {
 namespace {

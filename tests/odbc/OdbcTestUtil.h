@@ -5,8 +5,8 @@
 #include <string>
 
 #include "ado/Connection.h"
-#include "core/Error.h"
 #include "ado/Variant.h"
+#include "core/Error.h"
 
 namespace ado::test {
 

@@ -91,7 +91,8 @@ TEST(QvSharedStrings, Decode6RejectsMalformedInputAndInvalidUtf8) {
       EXPECT_EQ(e.number(), core::kErrInvalidProcedureCall) << bad;
     }
   }
-  EXPECT_EQ(ErrorNumberOf([] { QvSharedStrings::Decode6("QQ=A"); }), core::kErrInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumberOf([] { QvSharedStrings::Decode6("QQ=A"); }),
+            core::kErrInvalidProcedureCall);
 }
 
 TEST(QvSharedStrings, ToTextGivesEmptyForNullAndEmpty) {

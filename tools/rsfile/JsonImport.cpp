@@ -14,8 +14,8 @@
 #include "AdoNames.h"
 #include "ToolError.h"
 #include "ValueText.h"
-#include "core/Error.h"
 #include "ado/FieldValue.h"
+#include "core/Error.h"
 #include "core/Text.h"
 
 namespace rsfile {

@@ -1,19 +1,14 @@
 #include "RecordsetFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <utility>
 #include <vector>
 
 #include "ToolError.h"
-#include "core/Error.h"
 #include "ado/XmlReader.h"
 #include "ado/XmlWriter.h"
+#include "core/AtomicFile.h"
+#include "core/Error.h"
 #include "shared/QvSharedErrorLog.h"
 #include "store/CQvXMLManip.h"
 
@@ -21,36 +16,6 @@ namespace rsfile {
 namespace {
 
 namespace fs = std::filesystem;
-
-ToolError SystemError(const std::string& path, int error_number) {
-  return ToolError(path + ": " + std::strerror(error_number));
-}
-
-// A temporary file that is removed again unless it was committed (renamed away).
-class TempFile {
- public:
-  TempFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-  ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(path_.c_str());
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  const std::string& path() const { return path_; }
-  int fd() const { return fd_; }
-  // Closes the descriptor; returns errno of a failed close, else 0.
-  int Close() {
-    int result = ::close(std::exchange(fd_, -1));
-    return result == 0 ? 0 : errno;
-  }
-  void Commit() { committed_ = true; }
-
- private:
-  std::string path_;
-  int fd_;
-  bool committed_ = false;
-};
 
 // Collects what the program's classes log while it is installed. The field walks
 // report a value they cannot convert and go on; the tool turns that into a failure
@@ -100,20 +65,6 @@ class ScopedLogCapture {
   std::shared_ptr<qv::LogSink> previous_;
 };
 
-mode_t CreationMode() {
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
-}
-
-void SyncFolder(const fs::path& folder) {
-  // Makes the rename durable; a failure here does not undo the save, so it is ignored.
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 }  // namespace
 
 std::shared_ptr<ado::Recordset> OpenRecordsetFile(const std::string& path,
@@ -159,28 +110,13 @@ void SaveRecordsetFile(const ado::Recordset& recordset, const std::string& path)
   fs::path target(path);
   std::error_code error;
   if (fs::is_directory(target, error)) throw ToolError(path + ": is a folder, not a file");
-  fs::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-
-  std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = ::mkstemp(name.data());
-  if (fd < 0) throw SystemError(path, errno);
-  TempFile temp(name.data(), fd);
-  // mkstemp creates the file private to its owner; give it the mode a new file gets.
-  if (::fchmod(temp.fd(), CreationMode()) != 0) throw SystemError(path, errno);
-
   try {
-    ado::WriteRecordsetXmlFile(recordset, temp.path());
+    core::AtomicFile file(path, "rsfile");
+    ado::WriteRecordsetXmlFile(recordset, file.TemporaryPath());
+    file.Commit(core::AtomicFile::Durability::kFlushed);
   } catch (const core::Error& e) {
     throw ToolError(path + ": " + e.record().description);
   }
-  if (::fsync(temp.fd()) != 0) throw SystemError(path, errno);
-  if (int close_error = temp.Close(); close_error != 0) throw SystemError(path, close_error);
-  if (::rename(temp.path().c_str(), target.c_str()) != 0) throw SystemError(path, errno);
-  temp.Commit();
-  SyncFolder(folder);
 }
 
 void ForEachRecord(ado::Recordset& recordset, const std::function<void(size_t)>& visit) {
