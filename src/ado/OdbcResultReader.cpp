@@ -333,25 +333,14 @@ size_t StoreVariable(const ColumnMapping& map, const char* data, size_t bytes, R
   throw core::Error(std::move(record));
 }
 
-// Puts the statement back as it was before a read bound it, however the read ends, so
-// that the driver keeps no pointer into buffers that are about to go.
-class BindingReset {
- public:
-  explicit BindingReset(SQLHSTMT statement) : statement_(statement) {}
-  ~BindingReset() {
-    SQLFreeStmt(statement_, SQL_UNBIND);
-    SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
-    SQLSetStmtAttr(statement_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-    SQLSetStmtAttr(statement_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
-  }
-  BindingReset(const BindingReset&) = delete;
-  BindingReset& operator=(const BindingReset&) = delete;
-
- private:
-  SQLHSTMT statement_;
-};
-
 }  // namespace
+
+BindingReset::~BindingReset() {
+  SQLFreeStmt(statement_, SQL_UNBIND);
+  SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+  SQLSetStmtAttr(statement_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+  SQLSetStmtAttr(statement_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+}
 
 struct OdbcResultReader::Column {
   ColumnMapping map;
@@ -424,7 +413,7 @@ OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTrai
   PlanBindings();
 }
 
-OdbcResultReader::~OdbcResultReader() { Unbind(); }
+OdbcResultReader::~OdbcResultReader() = default;
 
 std::vector<FieldDef> OdbcResultReader::Fields() const {
   std::vector<FieldDef> fields;
@@ -483,6 +472,7 @@ void OdbcResultReader::PlanBindings() {
 
 void OdbcResultReader::Bind() {
   SQLHSTMT stmt = statement_.get();
+  binding_.emplace(stmt);  // from here on whatever is set is undone
   row_status_.assign(block_rows_, SQL_ROW_SUCCESS);
   Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE,
                        reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_BIND_BY_COLUMN)), 0),
@@ -501,7 +491,6 @@ void OdbcResultReader::Bind() {
       row_status_.resize(block_rows_);
     }
   }
-  bound_ = true;  // from here on the destructor undoes what is set
   Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0), statement_,
         "SQLSetStmtAttr(ROWS_FETCHED_PTR)");
   Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, row_status_.data(), 0), statement_,
@@ -517,11 +506,7 @@ void OdbcResultReader::Bind() {
   }
 }
 
-void OdbcResultReader::Unbind() noexcept {
-  if (!bound_) return;
-  bound_ = false;
-  const BindingReset reset(statement_.get());
-}
+void OdbcResultReader::Unbind() noexcept { binding_.reset(); }
 
 void OdbcResultReader::ReadInto(RecordStore& store) {
   while (Fetch(store, std::numeric_limits<size_t>::max()) > 0) {
@@ -541,7 +526,7 @@ size_t OdbcResultReader::Fetch(RecordStore& store, size_t max_rows) {
 }
 
 size_t OdbcResultReader::FetchBound(RecordStore& store, size_t max_rows) {
-  if (!bound_) Bind();
+  if (!binding_) Bind();
   size_t stored = 0;
   while (stored < max_rows) {
     if (next_row_ >= std::min<size_t>(fetched_, block_rows_)) {

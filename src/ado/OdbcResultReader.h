@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,21 @@ struct DriverTraits {
   // driver reports SQL_CHAR, SQL_VARCHAR and SQL_LONGVARCHAR to an application on the
   // narrow API, and the wide types to one on the wide API, as ADO's provider is.
   bool text_is_unicode = false;
+};
+
+// Puts a statement back as it was before columns were bound to it (nothing bound, one
+// row per fetch, no rows-fetched or row-status pointer) when it goes, so that the
+// driver keeps no pointer into buffers that are about to go. Whatever binds columns or
+// sets those attributes holds one for as long as they are set.
+class BindingReset {
+ public:
+  explicit BindingReset(SQLHSTMT statement) : statement_(statement) {}
+  ~BindingReset();
+  BindingReset(const BindingReset&) = delete;
+  BindingReset& operator=(const BindingReset&) = delete;
+
+ private:
+  SQLHSTMT statement_;
 };
 
 // Reads the result set of an executed statement. Values are fetched in blocks of rows
@@ -89,11 +105,12 @@ class OdbcResultReader {
   size_t block_rows_ = 1;
   int64_t row_ = 0;   // rows read so far
   std::string text_;  // scratch for converted text values
-  bool bound_ = false;
   bool at_end_ = false;
   SQLULEN fetched_ = 0;                   // rows in the current block
   size_t next_row_ = 0;                   // first row of the block not yet stored
   std::vector<SQLUSMALLINT> row_status_;  // of the current block
+  // Set while columns are bound; declared last so that it goes before the buffers.
+  std::optional<BindingReset> binding_;
 };
 
 // Counts the rows of an executed statement's result, fetching blocks without binding

@@ -29,14 +29,76 @@ uint8_t Clamp8(int64_t v) {
   return v > 255 ? 255 : static_cast<uint8_t>(v);
 }
 
-void Fixed(ColumnMapping& m, int32_t type, int64_t size, uint8_t precision, FetchKind kind,
-           VarType var_type = VarType::kEmpty) {
-  m.field.type = type;
-  m.field.defined_size = size;
-  m.field.precision = precision;
-  m.field.attributes |= adFldFixed;
-  m.kind = kind;
-  if (var_type != VarType::kEmpty) m.var_type = var_type;
+// Bits of TypeRow::flags.
+constexpr uint8_t kFixedLength = 1;  // adFldFixed
+constexpr uint8_t kLongData = 2;     // adFldLong, values read in chunks
+constexpr uint8_t kSized = 4;        // DefinedSize is the driver's size when usable
+constexpr uint8_t kDigits = 8;       // Precision and NumericScale are the driver's
+
+// How one SQL type maps. With kSized, `size` is the DefinedSize when the driver gives
+// no usable size; with kDigits, `precision` is unused.
+struct TypeRow {
+  int16_t sql_type;
+  bool is_unsigned;  // the row of an unsigned whole-number column
+  int32_t ado_type;
+  int64_t size;
+  uint8_t precision;
+  FetchKind kind;
+  VarType var_type;
+  uint8_t flags;
+};
+
+using enum FetchKind;
+
+// The ODBC 2 codes SQL_TIMESTAMP, SQL_DATE and SQL_TIME come from drivers the driver
+// manager does not map. SQL_WVARCHAR stands for every type missing here.
+constexpr TypeRow kTypes[] = {
+    {SQL_BIT, false, adBoolean, 2, 0, kBit, VarType::kString, kFixedLength},
+    {SQL_TINYINT, false, adTinyInt, 1, 3, kSigned, VarType::kI1, kFixedLength},
+    {SQL_TINYINT, true, adUnsignedTinyInt, 1, 3, kUnsigned, VarType::kUI1, kFixedLength},
+    {SQL_SMALLINT, false, adSmallInt, 2, 5, kSigned, VarType::kI2, kFixedLength},
+    {SQL_SMALLINT, true, adUnsignedSmallInt, 2, 5, kUnsigned, VarType::kUI2, kFixedLength},
+    {SQL_INTEGER, false, adInteger, 4, 10, kSigned, VarType::kI4, kFixedLength},
+    {SQL_INTEGER, true, adUnsignedInt, 4, 10, kUnsigned, VarType::kUI4, kFixedLength},
+    {SQL_BIGINT, false, adBigInt, 8, 19, kSigned, VarType::kI8, kFixedLength},
+    {SQL_BIGINT, true, adUnsignedBigInt, 8, 20, kUnsigned, VarType::kUI8, kFixedLength},
+    {SQL_REAL, false, adSingle, 4, 7, kReal, VarType::kR4, kFixedLength},
+    {SQL_FLOAT, false, adDouble, 8, 15, kDouble, VarType::kR8, kFixedLength},
+    {SQL_DOUBLE, false, adDouble, 8, 15, kDouble, VarType::kR8, kFixedLength},
+    {SQL_NUMERIC, false, adNumeric, 19, 0, kDecimal, VarType::kDecimal, kFixedLength | kDigits},
+    {SQL_DECIMAL, false, adNumeric, 19, 0, kDecimal, VarType::kDecimal, kFixedLength | kDigits},
+    {SQL_TYPE_TIMESTAMP, false, adDBTimeStamp, 16, 0, kTimestamp, VarType::kDate,
+     kFixedLength | kDigits},
+    {SQL_TIMESTAMP, false, adDBTimeStamp, 16, 0, kTimestamp, VarType::kDate,
+     kFixedLength | kDigits},
+    {SQL_TYPE_DATE, false, adDBDate, 6, 0, kDate, VarType::kDate, kFixedLength},
+    {SQL_DATE, false, adDBDate, 6, 0, kDate, VarType::kDate, kFixedLength},
+    {SQL_TYPE_TIME, false, adDBTime, 6, 0, kTime, VarType::kDate, kFixedLength},
+    {SQL_TIME, false, adDBTime, 6, 0, kTime, VarType::kDate, kFixedLength},
+    {SQL_GUID, false, adGUID, 16, 0, kGuid, VarType::kString, kFixedLength},
+    {SQL_CHAR, false, adChar, 1, 0, kText, VarType::kString, kFixedLength | kSized},
+    {SQL_WCHAR, false, adWChar, 1, 0, kText, VarType::kString, kFixedLength | kSized},
+    {SQL_BINARY, false, adBinary, 1, 0, kBinary, VarType::kBytes, kFixedLength | kSized},
+    {SQL_VARCHAR, false, adVarChar, kLongNarrowSize, 0, kText, VarType::kString, kSized},
+    {SQL_VARBINARY, false, adVarBinary, kLongBinarySize, 0, kBinary, VarType::kBytes, kSized},
+    {SQL_LONGVARCHAR, false, adLongVarChar, kLongNarrowSize, 0, kText, VarType::kString,
+     kSized | kLongData},
+    {SQL_WLONGVARCHAR, false, adLongVarWChar, kLongWideSize, 0, kText, VarType::kString,
+     kSized | kLongData},
+    {SQL_LONGVARBINARY, false, adLongVarBinary, kLongBinarySize, 0, kBinary, VarType::kBytes,
+     kSized | kLongData},
+    {SQL_WVARCHAR, false, adVarWChar, kLongWideSize, 0, kText, VarType::kString, kSized},
+};
+
+// The row of the SQL type: the unsigned one for an unsigned column when there is one.
+const TypeRow& RowOf(int16_t sql_type, bool is_unsigned) {
+  const TypeRow* found = nullptr;
+  for (const TypeRow& row : kTypes) {
+    if (row.sql_type != sql_type) continue;
+    if (row.is_unsigned == is_unsigned) return row;
+    if (!row.is_unsigned) found = &row;
+  }
+  return found ? *found : RowOf(SQL_WVARCHAR, false);
 }
 
 }  // namespace
@@ -81,117 +143,25 @@ ColumnMapping MapColumn(const ColumnDescription& column, bool text_is_unicode) {
   m.field.attributes = adFldUnknownUpdatable;
   if (column.nullable != SQL_NO_NULLS) m.field.attributes |= adFldIsNullable | adFldMayBeNull;
 
-  const bool u = column.is_unsigned;
   int16_t sql_type = column.sql_type;
   if (text_is_unicode) {
     if (sql_type == SQL_CHAR) sql_type = SQL_WCHAR;
     if (sql_type == SQL_VARCHAR) sql_type = SQL_WVARCHAR;
     if (sql_type == SQL_LONGVARCHAR) sql_type = SQL_WLONGVARCHAR;
   }
-  switch (sql_type) {
-    case SQL_BIT:
-      Fixed(m, adBoolean, 2, 0, FetchKind::kBit);
-      break;
-    case SQL_TINYINT:
-      if (u) {
-        Fixed(m, adUnsignedTinyInt, 1, 3, FetchKind::kUnsigned, VarType::kUI1);
-      } else {
-        Fixed(m, adTinyInt, 1, 3, FetchKind::kSigned, VarType::kI1);
-      }
-      break;
-    case SQL_SMALLINT:
-      if (u) {
-        Fixed(m, adUnsignedSmallInt, 2, 5, FetchKind::kUnsigned, VarType::kUI2);
-      } else {
-        Fixed(m, adSmallInt, 2, 5, FetchKind::kSigned, VarType::kI2);
-      }
-      break;
-    case SQL_INTEGER:
-      if (u) {
-        Fixed(m, adUnsignedInt, 4, 10, FetchKind::kUnsigned, VarType::kUI4);
-      } else {
-        Fixed(m, adInteger, 4, 10, FetchKind::kSigned, VarType::kI4);
-      }
-      break;
-    case SQL_BIGINT:
-      if (u) {
-        Fixed(m, adUnsignedBigInt, 8, 20, FetchKind::kUnsigned, VarType::kUI8);
-      } else {
-        Fixed(m, adBigInt, 8, 19, FetchKind::kSigned, VarType::kI8);
-      }
-      break;
-    case SQL_REAL:
-      Fixed(m, adSingle, 4, 7, FetchKind::kReal, VarType::kR4);
-      break;
-    case SQL_FLOAT:
-    case SQL_DOUBLE:
-      Fixed(m, adDouble, 8, 15, FetchKind::kDouble, VarType::kR8);
-      break;
-    case SQL_NUMERIC:
-    case SQL_DECIMAL:
-      Fixed(m, adNumeric, 19, Clamp8(static_cast<int64_t>(column.column_size)), FetchKind::kDecimal,
-            VarType::kDecimal);
-      m.field.numeric_scale = Clamp8(column.decimal_digits);
-      break;
-    case SQL_TYPE_TIMESTAMP:
-    case SQL_TIMESTAMP:  // the ODBC 2 codes, from drivers the driver manager does not map
-      Fixed(m, adDBTimeStamp, 16, Clamp8(static_cast<int64_t>(column.column_size)),
-            FetchKind::kTimestamp, VarType::kDate);
-      m.field.numeric_scale = Clamp8(column.decimal_digits);
-      break;
-    case SQL_TYPE_DATE:
-    case SQL_DATE:
-      Fixed(m, adDBDate, 6, 0, FetchKind::kDate, VarType::kDate);
-      break;
-    case SQL_TYPE_TIME:
-    case SQL_TIME:
-      Fixed(m, adDBTime, 6, 0, FetchKind::kTime, VarType::kDate);
-      break;
-    case SQL_GUID:
-      Fixed(m, adGUID, 16, 0, FetchKind::kGuid, VarType::kString);
-      break;
-    case SQL_CHAR:
-      Fixed(m, adChar, SizeOr(column.column_size, 1), 0, FetchKind::kText, VarType::kString);
-      break;
-    case SQL_WCHAR:
-      Fixed(m, adWChar, SizeOr(column.column_size, 1), 0, FetchKind::kText, VarType::kString);
-      break;
-    case SQL_BINARY:
-      Fixed(m, adBinary, SizeOr(column.column_size, 1), 0, FetchKind::kBinary, VarType::kBytes);
-      break;
-    case SQL_VARCHAR:
-      m.field.type = adVarChar;
-      m.field.defined_size = SizeOr(column.column_size, kLongNarrowSize);
-      break;
-    case SQL_VARBINARY:
-      m.field.type = adVarBinary;
-      m.field.defined_size = SizeOr(column.column_size, kLongBinarySize);
-      m.kind = FetchKind::kBinary;
-      m.var_type = VarType::kBytes;
-      break;
-    case SQL_LONGVARCHAR:
-      m.field.type = adLongVarChar;
-      m.field.defined_size = SizeOr(column.column_size, kLongNarrowSize);
-      m.long_data = true;
-      break;
-    case SQL_WLONGVARCHAR:
-      m.field.type = adLongVarWChar;
-      m.field.defined_size = SizeOr(column.column_size, kLongWideSize);
-      m.long_data = true;
-      break;
-    case SQL_LONGVARBINARY:
-      m.field.type = adLongVarBinary;
-      m.field.defined_size = SizeOr(column.column_size, kLongBinarySize);
-      m.kind = FetchKind::kBinary;
-      m.var_type = VarType::kBytes;
-      m.long_data = true;
-      break;
-    case SQL_WVARCHAR:
-    default:
-      m.field.type = adVarWChar;
-      m.field.defined_size = SizeOr(column.column_size, kLongWideSize);
-      break;
+  const TypeRow& row = RowOf(sql_type, column.is_unsigned);
+  m.field.type = row.ado_type;
+  m.field.defined_size = (row.flags & kSized) ? SizeOr(column.column_size, row.size) : row.size;
+  if (row.flags & kDigits) {
+    m.field.precision = Clamp8(static_cast<int64_t>(column.column_size));
+    m.field.numeric_scale = Clamp8(column.decimal_digits);
+  } else {
+    m.field.precision = row.precision;
   }
+  if (row.flags & kFixedLength) m.field.attributes |= adFldFixed;
+  m.kind = row.kind;
+  m.var_type = row.var_type;
+  m.long_data = (row.flags & kLongData) != 0;
   if (m.long_data) m.field.attributes |= adFldLong;
   // A variable column without a usable size is long in all but name.
   if (!m.long_data && (m.kind == FetchKind::kText || m.kind == FetchKind::kBinary) &&

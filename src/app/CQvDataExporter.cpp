@@ -133,173 +133,208 @@ void CQvDataExporter::Trace(const std::string& text, int32_t event_type,
   if (trace_) trace_(text, error, event_type, kLevelExport);
 }
 
+// What ExportAll works through: the run's files and where it stands in them.
+struct CQvDataExporter::Run {
+  int16_t mode = 0;
+  std::string rules_path;
+  std::string sources_path;
+  std::shared_ptr<ado::Recordset> rules;
+  std::shared_ptr<ado::Recordset> sources;
+  QvDataSourceList list;
+  std::string target_path;  // of the rule being worked on
+  bool in_rule = false;
+  bool last_tx_done = false;
+  std::unique_ptr<CQvFileSystem> file_system;
+  Clock::time_point rule_start_time;
+  int32_t rules_failed_before = 0;
+};
+
 void CQvDataExporter::ExportAll(int16_t mode) {
-  const auto start_time = std::chrono::steady_clock::now();
-  const auto seconds_since_start = [start_time] {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_time).count();
-  };
+  const Clock::time_point start_time = Clock::now();
   stats_ = RunStats{};
   stats_.mode = mode;
   const uint64_t bytes_before = CQVFileXfer::Counters().bytes_sent;
   unsent_emptied_.clear();
   change_files_.clear();
 
-  std::string target_path;  // of the rule being worked on
-  bool in_rule = false;
-  int line = 0;
-  Clock::time_point rule_start_time;
-  int32_t rules_failed_before = 0;
-  const auto begin_rule = [&](int32_t index, int64_t total) {
-    rule_start_time = Clock::now();
-    rules_failed_before = stats_.rules_failed;
-    rule_start_ = stats_;
-    rule_ = RuleStats{};
-    rule_.target_path = target_path;
-    if (observer_) observer_->RuleStarted(target_path, index, static_cast<int32_t>(total));
-  };
-  const auto end_rule = [&] {
-    RuleStats rule = RuleSoFar();
-    rule.failed = stats_.rules_failed > rules_failed_before;
-    rule.seconds = std::chrono::duration<double>(Clock::now() - rule_start_time).count();
-    stats_.rules.push_back(rule);
-    if (observer_) observer_->RuleFinished(rule);
-  };
-  try {
-    line = 1;
-    Trace(kClass + ".ExportAll, Test Start 001", kEventInformation);
+  Run run;
+  run.mode = mode;
+  core::ErrorRecord failure;
+  GuardByStep<void>(
+      [&](const std::string& message, const core::ErrorRecord& error, int32_t, int32_t) {
+        failure = error;
+        Trace(kClass + ".ExportAll, Error " + run.target_path, kEventInformation, error);
+        Trace(message, kEventWarning, error);
+      },
+      [&](int line) { EndFailedRun(run, failure, line); },
+      [&](int& line) {
+        if (!LoadRun(run, line)) return;
+        ValidateRules(run, line);
+        stats_.started = true;
+        ExportRules(run, line);
+        FinishRun(run, line);
+      },
+      AtLine(kClass + ".ExportAll, @Line#"));
+  stats_.bytes_sent = CQVFileXfer::Counters().bytes_sent - bytes_before;
+  stats_.seconds = std::chrono::duration<double>(Clock::now() - start_time).count();
+}
 
-    if (!ModeHasExport(mode)) {
-      Trace(kClass + ".ExportAll, export mode " + std::to_string(mode) + " exports nothing",
-            kEventWarning);
-    }
+bool CQvDataExporter::LoadRun(Run& run, int& line) {
+  line = 1;
+  Trace(kClass + ".ExportAll, Test Start 001", kEventInformation);
+  if (!ModeHasExport(run.mode)) {
+    Trace(kClass + ".ExportAll, export mode " + std::to_string(run.mode) + " exports nothing",
+          kEventWarning);
+  }
 
-    line = 2;
-    random_.seed(static_cast<std::mt19937::result_type>(
-        std::chrono::system_clock::now().time_since_epoch().count()));
+  line = 2;
+  random_.seed(static_cast<std::mt19937::result_type>(
+      std::chrono::system_clock::now().time_since_epoch().count()));
 
-    line = 3;
-    CQvXMLManip manip;
-    const std::string program_folder = platform::ProgramFolder();
-    const std::string rules_path = ConcatenatePath(program_folder, kRulesFile);
-    std::shared_ptr<ado::Recordset> rules = manip.OpenXMLToRS(rules_path, true, kRulesEncodeType);
-    const std::string sources_path = ConcatenatePath(program_folder, kDataSourcesFile);
-    std::shared_ptr<ado::Recordset> sources =
-        manip.OpenXMLToRS(sources_path, true, kDataSourcesEncodeType);
+  line = 3;
+  CQvXMLManip manip;
+  const std::string program_folder = platform::ProgramFolder();
+  run.rules_path = ConcatenatePath(program_folder, kRulesFile);
+  run.rules = manip.OpenXMLToRS(run.rules_path, true, kRulesEncodeType);
+  run.sources_path = ConcatenatePath(program_folder, kDataSourcesFile);
+  run.sources = manip.OpenXMLToRS(run.sources_path, true, kDataSourcesEncodeType);
 
-    line = 4;
-    QvDataSourceLoader loader;
-    QvDataSourceList list;
-    if (!loader.Load(sources, list, "", "")) {
-      stats_.start_failure = "the data sources of " + sources_path + " could not be loaded";
-      stats_.seconds = seconds_since_start();
-      return;
-    }
+  line = 4;
+  QvDataSourceLoader loader;
+  if (!loader.Load(run.sources, run.list, "", "")) {
+    stats_.start_failure = "the data sources of " + run.sources_path + " could not be loaded";
+    return false;
+  }
+  return true;
+}
 
-    line = 5;
-    if (!rules || rules->State() != ado::adStateOpen) {
-      throw core::Error(core::kErrFileNotFound, kClass,
-                        rules_path + " is missing or is not a recordset file");
-    }
-    if (rules->Eof()) {
-      Trace("No records in the " + rules_path + " file", kEventWarning);
-    } else {
-      // A field every rule needs but the file lacks would fail the first rule that
-      // reaches it; the run cannot do anything useful then.
-      std::vector<const char*> required = {"tTargetPath", "nDSID", "tSQLSelect", "tSQLFrom",
-                                           "tSQLWhere"};
-      if (mode >= 2 && mode <= 7) required.push_back("tImportRuleFolder");
-      for (const char* field : required) {
-        if (!FieldExists(rules, field)) {
-          throw core::Error(core::kErrItemNotFound, kClass, rules_path + " has no field " + field);
-        }
-      }
-    }
-    stats_.started = true;
-
-    bool last_tx_done = false;
-    std::unique_ptr<CQvFileSystem> file_system;
-    int32_t rules_done = 0;
-    for (; !rules->Eof(); rules->MoveNext(), ++rules_done) {
-      if (platform::StopRequested()) {
-        TraceStopBeforeRule(rules_done, rules->RecordCount(), Text(rules, "tTargetPath"));
-        break;
-      }
-      in_rule = true;
-      line = 61;
-      target_path = Text(rules, "tTargetPath");
-      if (target_path_map_) target_path = target_path_map_(target_path);
-      begin_rule(rules_done, rules->RecordCount());
-      Trace(kClass + ".ExportAll, Test Start ZRA 002, File: " + target_path, kEventInformation);
-
-      line = 62;
-      const int32_t data_source_id =
-          QvSharedConvert::ToInteger(rules->Fields().Item("nDSID").Value());
-
-      line = 63;
-      if (!list.Exists(data_source_id)) {
-        Trace("No DS found for #" + std::to_string(data_source_id), kEventWarning);
-        ++stats_.rules_failed;
-      } else {
-        line = 64;
-        const std::string folder = FolderOf(target_path);
-
-        line = 65;
-        // A target without a folder part has no LastTx beside it; joining "" would
-        // point at the root.
-        if (!last_tx_done && !folder.empty()) {
-          if (!file_system) file_system = std::make_unique<CQvFileSystem>();
-          const std::string last_tx = ConcatenatePath(folder, "LastTx");
-          if (file_system->CheckFolderExists(last_tx, true))
-            file_system->DeleteFolder(last_tx, true);
-        }
-        last_tx_done = true;
-
-        line = 66;
-        const std::string sql = BuildSQLText(rules);
-
-        line = 67;
-        const int32_t failures_before = stats_.failures + stats_.sends_failed;
-        const int32_t query_failures_before = stats_.failures;
-        const std::shared_ptr<QvDataSource> data_source = list.Item(data_source_id);
-        if (ExportRule(mode, rules, data_source, sql, target_path, folder)) {
-          ++stats_.rules_run;
-          if (stats_.failures + stats_.sends_failed > failures_before) ++stats_.rules_failed;
-        }
-        // A connection that died stays open in name and would fail every later rule of
-        // its data source; the next rule tries a new one instead.
-        if (stats_.failures > query_failures_before) data_source->DropConnection();
-        if (platform::StopRequested()) TraceStopInRule(target_path);
-      }
-
-      line = 68;
-      Trace(kClass + ".ExportAll, Test Finish ZRA 002, File: " + target_path, kEventInformation);
-      in_rule = false;
-      end_rule();
-    }
-
-    line = 7;
-    if (platform::StopRequested()) stats_.stop_signal = platform::StopSignalNumber();
-    QvSharedADO releaser;
-    releaser.Release(sources);
-    releaser.Release(rules);
-  } catch (...) {
-    const core::ErrorRecord error = CurrentErrorRecord();
-    Trace(kClass + ".ExportAll, Error " + target_path, kEventInformation, error);
-    Trace(kClass + ".ExportAll, @Line#" + std::to_string(line), kEventWarning, error);
-    if (in_rule) {
-      ++stats_.rules_failed;
-      end_rule();
-    }
-    if (platform::StopRequested()) stats_.stop_signal = platform::StopSignalNumber();
-    if (stats_.started) {
-      stats_.aborted = true;
-    } else {
-      stats_.start_failure =
-          error.description.empty() ? "@Line#" + std::to_string(line) : error.description;
+void CQvDataExporter::ValidateRules(const Run& run, int& line) {
+  line = 5;
+  if (!run.rules || run.rules->State() != ado::adStateOpen) {
+    throw core::Error(core::kErrFileNotFound, kClass,
+                      run.rules_path + " is missing or is not a recordset file");
+  }
+  if (run.rules->Eof()) {
+    Trace("No records in the " + run.rules_path + " file", kEventWarning);
+    return;
+  }
+  // A field every rule needs but the file lacks would fail the first rule that reaches
+  // it; the run cannot do anything useful then.
+  std::vector<const char*> required = {"tTargetPath", "nDSID", "tSQLSelect", "tSQLFrom",
+                                       "tSQLWhere"};
+  if (run.mode >= 2 && run.mode <= 7) required.push_back("tImportRuleFolder");
+  for (const char* field : required) {
+    if (!FieldExists(run.rules, field)) {
+      throw core::Error(core::kErrItemNotFound, kClass, run.rules_path + " has no field " + field);
     }
   }
-  stats_.bytes_sent = CQVFileXfer::Counters().bytes_sent - bytes_before;
-  stats_.seconds = seconds_since_start();
+}
+
+void CQvDataExporter::ExportRules(Run& run, int& line) {
+  const std::shared_ptr<ado::Recordset>& rules = run.rules;
+  for (int32_t rules_done = 0; !rules->Eof(); rules->MoveNext(), ++rules_done) {
+    if (platform::StopRequested()) {
+      TraceStopBeforeRule(rules_done, rules->RecordCount(), Text(rules, "tTargetPath"));
+      break;
+    }
+    run.in_rule = true;
+    line = 61;
+    run.target_path = Text(rules, "tTargetPath");
+    if (target_path_map_) run.target_path = target_path_map_(run.target_path);
+    BeginRule(run, rules_done, rules->RecordCount());
+    Trace(kClass + ".ExportAll, Test Start ZRA 002, File: " + run.target_path, kEventInformation);
+
+    ExportCurrentRule(run, line);
+
+    line = 68;
+    Trace(kClass + ".ExportAll, Test Finish ZRA 002, File: " + run.target_path, kEventInformation);
+    run.in_rule = false;
+    EndRule(run);
+  }
+}
+
+void CQvDataExporter::ExportCurrentRule(Run& run, int& line) {
+  const std::shared_ptr<ado::Recordset>& rules = run.rules;
+  const std::string& target_path = run.target_path;
+  line = 62;
+  const int32_t data_source_id = QvSharedConvert::ToInteger(rules->Fields().Item("nDSID").Value());
+
+  line = 63;
+  if (!run.list.Exists(data_source_id)) {
+    Trace("No DS found for #" + std::to_string(data_source_id), kEventWarning);
+    ++stats_.rules_failed;
+    return;
+  }
+
+  line = 64;
+  const std::string folder = FolderOf(target_path);
+
+  line = 65;
+  // A target without a folder part has no LastTx beside it; joining "" would point at
+  // the root.
+  if (!run.last_tx_done && !folder.empty()) {
+    if (!run.file_system) run.file_system = std::make_unique<CQvFileSystem>();
+    const std::string last_tx = ConcatenatePath(folder, "LastTx");
+    if (run.file_system->CheckFolderExists(last_tx, true)) {
+      run.file_system->DeleteFolder(last_tx, true);
+    }
+  }
+  run.last_tx_done = true;
+
+  line = 66;
+  const std::string sql = BuildSQLText(rules);
+
+  line = 67;
+  const int32_t failures_before = stats_.failures + stats_.sends_failed;
+  const int32_t query_failures_before = stats_.failures;
+  const std::shared_ptr<QvDataSource> data_source = run.list.Item(data_source_id);
+  if (ExportRule(run.mode, rules, data_source, sql, target_path, folder)) {
+    ++stats_.rules_run;
+    if (stats_.failures + stats_.sends_failed > failures_before) ++stats_.rules_failed;
+  }
+  // A connection that died stays open in name and would fail every later rule of its
+  // data source; the next rule tries a new one instead.
+  if (stats_.failures > query_failures_before) data_source->DropConnection();
+  if (platform::StopRequested()) TraceStopInRule(target_path);
+}
+
+void CQvDataExporter::FinishRun(Run& run, int& line) {
+  line = 7;
+  if (platform::StopRequested()) stats_.stop_signal = platform::StopSignalNumber();
+  QvSharedADO releaser;
+  releaser.Release(run.sources);
+  releaser.Release(run.rules);
+}
+
+void CQvDataExporter::EndFailedRun(Run& run, const core::ErrorRecord& error, int line) {
+  if (run.in_rule) {
+    ++stats_.rules_failed;
+    EndRule(run);
+  }
+  if (platform::StopRequested()) stats_.stop_signal = platform::StopSignalNumber();
+  if (stats_.started) {
+    stats_.aborted = true;
+  } else {
+    stats_.start_failure =
+        error.description.empty() ? "@Line#" + std::to_string(line) : error.description;
+  }
+}
+
+void CQvDataExporter::BeginRule(Run& run, int32_t index, int64_t total) {
+  run.rule_start_time = Clock::now();
+  run.rules_failed_before = stats_.rules_failed;
+  rule_start_ = stats_;
+  rule_ = RuleStats{};
+  rule_.target_path = run.target_path;
+  if (observer_) observer_->RuleStarted(run.target_path, index, static_cast<int32_t>(total));
+}
+
+void CQvDataExporter::EndRule(Run& run) {
+  RuleStats rule = RuleSoFar();
+  rule.failed = stats_.rules_failed > run.rules_failed_before;
+  rule.seconds = std::chrono::duration<double>(Clock::now() - run.rule_start_time).count();
+  stats_.rules.push_back(rule);
+  if (observer_) observer_->RuleFinished(rule);
 }
 
 RuleStats CQvDataExporter::RuleSoFar() const {
@@ -337,16 +372,13 @@ bool CQvDataExporter::ExportRule(int16_t mode, const std::shared_ptr<ado::Record
   switch (mode) {
     case 1: {
       // One data source that cannot be reached fails its rules, not the whole run.
-      std::shared_ptr<ado::Connection> connection;
-      try {
-        connection = data_source->GetConnection(QvDataSource::kSharedConnection);
-      } catch (...) {
-        Trace(kClass + ".ExportAll, no connection, File: " + target_path, kEventWarning,
-              CurrentErrorRecord());
-        ++stats_.failures;
-        return true;
-      }
-      Export(sql, connection, target_path, false, "");
+      const auto connection = Guarded(
+          std::nullopt,
+          [&](int&) -> std::optional<std::shared_ptr<ado::Connection>> {
+            return data_source->GetConnection(QvDataSource::kSharedConnection);
+          },
+          Fixed(kClass + ".ExportAll, no connection, File: " + target_path));
+      if (connection) Export(sql, *connection, target_path, false, "");
       return true;
     }
     case 2:
@@ -392,53 +424,53 @@ void CQvDataExporter::EmptyUnsentOnce(const std::string& folder) {
 
 std::shared_ptr<ado::Recordset> CQvDataExporter::GetRS(
     const std::string& sql, const std::shared_ptr<ado::Connection>& connection) {
-  try {
-    if (!connection) throw core::Error(core::kErrObjectRequired, kClass, "no connection");
-    auto rs = std::make_shared<ado::Recordset>();
-    rs->SetCursorLocation(ado::adUseClient);
-    rs->SetCursorType(ado::adOpenStatic);
-    rs->SetLockType(ado::adLockBatchOptimistic);
-    rs->SetSource(sql);
-    rs->SetActiveConnection(connection);
-    rs->Open(ado::Variant(), nullptr, ado::adOpenUnspecified, ado::adLockUnspecified, -1);
-    rs->SetActiveConnection(nullptr);
-    // Values the file cannot hold as they came (a NUL in a text) were changed on the way.
-    TraceValueWarnings(connection->TakeWarnings());
-    return rs;
-  } catch (...) {
-    Trace(kClass + ".GetRS", kEventWarning, CurrentErrorRecord());
-    ++stats_.failures;
-    return nullptr;
-  }
+  return Guarded(
+      nullptr,
+      [&](int&) {
+        if (!connection) throw core::Error(core::kErrObjectRequired, kClass, "no connection");
+        auto rs = std::make_shared<ado::Recordset>();
+        rs->SetCursorLocation(ado::adUseClient);
+        rs->SetCursorType(ado::adOpenStatic);
+        rs->SetLockType(ado::adLockBatchOptimistic);
+        rs->SetSource(sql);
+        rs->SetActiveConnection(connection);
+        rs->Open(ado::Variant(), nullptr, ado::adOpenUnspecified, ado::adLockUnspecified, -1);
+        rs->SetActiveConnection(nullptr);
+        // Values the file cannot hold as they came (a NUL in a text) were changed on the way.
+        TraceValueWarnings(connection->TakeWarnings());
+        return rs;
+      },
+      Fixed(kClass + ".GetRS"));
 }
 
 bool CQvDataExporter::Export(const std::string& sql,
                              const std::shared_ptr<ado::Connection>& connection,
                              const std::string& target_file, bool encode,
                              const std::string& upload_folder) {
-  try {
-    if (encode) {
-      const std::shared_ptr<ado::Recordset> rs = GetRS(sql, connection);
-      if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
-      return SaveAndSend(rs, target_file, encode, upload_folder);
-    }
+  return Guarded(
+      false,
+      [&](int&) {
+        if (encode) {
+          const std::shared_ptr<ado::Recordset> rs = GetRS(sql, connection);
+          if (!rs)
+            throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
+          return SaveAndSend(rs, target_file, encode, upload_folder);
+        }
 
-    // Unencoded rows go from the driver to the file a block at a time: the result is
-    // never held whole, whatever its size.
-    std::unique_ptr<ado::QueryCursor> cursor = OpenQuery(sql, connection);
-    if (!cursor) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
-    CreateFolderOf(target_file);
-    Trace("Save to " + target_file, kEventInformation);
-    const std::optional<int64_t> rows = CQvXMLManip().SaveQueryToXML(*cursor, target_file);
-    TraceValueWarnings(cursor->Warnings());
-    if (rows == 0) Trace("The query returned no records", kEventWarning);
-    if (rows) stats_.rows_read += *rows;
-    return SendWritten(rows.has_value(), target_file, upload_folder);
-  } catch (...) {
-    Trace(kClass + ".Export", kEventWarning, CurrentErrorRecord());
-    ++stats_.failures;
-    return false;
-  }
+        // Unencoded rows go from the driver to the file a block at a time: the result is
+        // never held whole, whatever its size.
+        std::unique_ptr<ado::QueryCursor> cursor = OpenQuery(sql, connection);
+        if (!cursor)
+          throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
+        CreateFolderOf(target_file);
+        Trace("Save to " + target_file, kEventInformation);
+        const std::optional<int64_t> rows = CQvXMLManip().SaveQueryToXML(*cursor, target_file);
+        TraceValueWarnings(cursor->Warnings());
+        if (rows == 0) Trace("The query returned no records", kEventWarning);
+        if (rows) stats_.rows_read += *rows;
+        return SendWritten(rows.has_value(), target_file, upload_folder);
+      },
+      Fixed(kClass + ".Export"));
 }
 
 CQvDataExporter::DeferredFlush::DeferredFlush(CQvDataExporter& exporter, std::string result_path)
@@ -461,19 +493,18 @@ CQvDataExporter::DeferredFlush::~DeferredFlush() {
 bool CQvDataExporter::SaveAndSend(const std::shared_ptr<ado::Recordset>& rs,
                                   const std::string& target_file, bool encode,
                                   const std::string& upload_folder) {
-  try {
-    CreateFolderOf(target_file);
-    if (rs->Eof()) Trace("The query returned no records", kEventWarning);
-    Trace("Save to " + target_file, kEventInformation);
+  return Guarded(
+      false,
+      [&](int&) {
+        CreateFolderOf(target_file);
+        if (rs->Eof()) Trace("The query returned no records", kEventWarning);
+        Trace("Save to " + target_file, kEventInformation);
 
-    return SendWritten(
-        CQvXMLManip().SaveRSToXML(rs, target_file, encode, false, 1, flush_each_file_), target_file,
-        upload_folder);
-  } catch (...) {
-    Trace(kClass + ".Export", kEventWarning, CurrentErrorRecord());
-    ++stats_.failures;
-    return false;
-  }
+        return SendWritten(
+            CQvXMLManip().SaveRSToXML(rs, target_file, encode, false, 1, flush_each_file_),
+            target_file, upload_folder);
+      },
+      Fixed(kClass + ".Export"));
 }
 
 bool CQvDataExporter::SavePartAndSend(QueryPager& pager, int64_t rows, const std::string& part_file,
@@ -532,40 +563,37 @@ void CQvDataExporter::CreateFolderOf(const std::string& file) {
 
 std::unique_ptr<ado::QueryCursor> CQvDataExporter::OpenQuery(
     const std::string& sql, const std::shared_ptr<ado::Connection>& connection) {
-  try {
-    if (!connection) throw core::Error(core::kErrObjectRequired, kClass, "no connection");
-    return connection->OpenCursor(sql);
-  } catch (...) {
-    Trace(kClass + ".GetRS", kEventWarning, CurrentErrorRecord());
-    ++stats_.failures;
-    return nullptr;
-  }
+  return Guarded(
+      nullptr,
+      [&](int&) {
+        if (!connection) throw core::Error(core::kErrObjectRequired, kClass, "no connection");
+        return connection->OpenCursor(sql);
+      },
+      Fixed(kClass + ".GetRS"));
 }
 
 std::optional<int32_t> CQvDataExporter::CountRows(
     const std::string& sql, const std::shared_ptr<ado::Connection>& connection) {
-  int line = 0;
-  try {
-    line = 1;
-    if (!connection) throw core::Error(core::kErrObjectRequired, kClass, "no connection");
-    connection->SetCommandTimeout(0);
+  return Guarded(
+      std::nullopt,
+      [&](int& line) -> std::optional<int32_t> {
+        line = 1;
+        if (!connection) throw core::Error(core::kErrObjectRequired, kClass, "no connection");
+        connection->SetCommandTimeout(0);
 
-    line = 2;
-    const int64_t rows = connection->CountRows(sql);
+        line = 2;
+        const int64_t rows = connection->CountRows(sql);
 
-    line = 3;
-    if (rows > std::numeric_limits<int32_t>::max()) {
-      throw core::Error(core::kErrOverflow, kClass,
-                        "the query returns " + std::to_string(rows) + " rows");
-    }
-    const auto count = static_cast<int32_t>(rows);
-    Trace(kClass + ".GetCount, GetCount: " + std::to_string(count), kEventInformation);
-    return count;
-  } catch (...) {
-    Trace(kClass + ".GetCount, @Line#" + std::to_string(line), kEventWarning, CurrentErrorRecord());
-    ++stats_.failures;
-    return std::nullopt;
-  }
+        line = 3;
+        if (rows > std::numeric_limits<int32_t>::max()) {
+          throw core::Error(core::kErrOverflow, kClass,
+                            "the query returns " + std::to_string(rows) + " rows");
+        }
+        const auto count = static_cast<int32_t>(rows);
+        Trace(kClass + ".GetCount, GetCount: " + std::to_string(count), kEventInformation);
+        return count;
+      },
+      AtLine(kClass + ".GetCount, @Line#"));
 }
 
 int32_t CQvDataExporter::GetCount(const std::string& sql,
@@ -618,52 +646,50 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
                                   const std::shared_ptr<QvDataSource>& data_source,
                                   const std::string& target_path, const std::string& upload_folder,
                                   int32_t parts) {
-  int line = 0;
-  try {
-    line = 1;
-    Trace(kClass + ".ExportSplit, Test Start ZRA 001, File: " + target_path, kEventInformation);
+  Guarded(
+      [&](int& line) {
+        line = 1;
+        Trace(kClass + ".ExportSplit, Test Start ZRA 001, File: " + target_path, kEventInformation);
 
-    line = 2;
-    if (!data_source) throw core::Error(core::kErrObjectRequired, kClass, "no data source");
-    // A count that failed is not a count of 0: empty parts would replace the data the
-    // receiver holds.
-    const std::optional<int32_t> total =
-        CountRows(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
-    if (!total)
-      throw core::Error(core::kErrInvalidProcedureCall, kClass, "the rows could not be counted");
+        line = 2;
+        if (!data_source) throw core::Error(core::kErrObjectRequired, kClass, "no data source");
+        // A count that failed is not a count of 0: empty parts would replace the data the
+        // receiver holds.
+        const std::optional<int32_t> total =
+            CountRows(sql, data_source->GetConnection(QvDataSource::kSharedConnection));
+        if (!total)
+          throw core::Error(core::kErrInvalidProcedureCall, kClass,
+                            "the rows could not be counted");
 
-    line = 3;
-    const std::vector<RowRange> ranges = SplitIntoRanges(*total, parts);
-    rule_.pages_total = parts;
-    const DeferredFlush flush(*this, target_path);
-    // One read in the parts' row order, cut into the ranges, instead of one query per
-    // part: linear in the rows, and no row can fall between two parts' queries.
-    QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
+        line = 3;
+        const std::vector<RowRange> ranges = SplitIntoRanges(*total, parts);
+        rule_.pages_total = parts;
+        const DeferredFlush flush(*this, target_path);
+        // One read in the parts' row order, cut into the ranges, instead of one query per
+        // part: linear in the rows, and no row can fall between two parts' queries.
+        QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
 
-    for (size_t i = 0; i < ranges.size(); ++i) {
-      if (platform::StopRequested()) break;
-      line = 4;
-      const std::string part_file = target_path + "_" + std::to_string(i);
-      Trace(kClass + ".ExportSplit, Test Start ZRA 001, File: " + part_file, kEventInformation);
+        for (size_t i = 0; i < ranges.size(); ++i) {
+          if (platform::StopRequested()) break;
+          line = 4;
+          const std::string part_file = target_path + "_" + std::to_string(i);
+          Trace(kClass + ".ExportSplit, Test Start ZRA 001, File: " + part_file, kEventInformation);
 
-      line = 5;
-      ++stats_.pages;
-      // A part that could not be read or written ends the split: the rows after it
-      // would land in the wrong parts.
-      if (!SavePartAndSend(pager, ranges[i].to_row - ranges[i].from_row + 1, part_file,
-                           upload_folder)) {
-        throw core::Error(core::kErrPathNotFound, kClass, part_file + " was not written");
-      }
+          line = 5;
+          ++stats_.pages;
+          // A part that could not be read or written ends the split: the rows after it
+          // would land in the wrong parts.
+          if (!SavePartAndSend(pager, ranges[i].to_row - ranges[i].from_row + 1, part_file,
+                               upload_folder)) {
+            throw core::Error(core::kErrPathNotFound, kClass, part_file + " was not written");
+          }
 
-      line = 6;
-      Trace(kClass + ".ExportSplit, Test End ZRA 001, File: " + part_file, kEventInformation);
-    }
-    TraceValueWarnings(pager.Warnings());
-  } catch (...) {
-    Trace(kClass + ".ExportSplit, @Line#" + std::to_string(line), kEventWarning,
-          CurrentErrorRecord());
-    ++stats_.failures;
-  }
+          line = 6;
+          Trace(kClass + ".ExportSplit, Test End ZRA 001, File: " + part_file, kEventInformation);
+        }
+        TraceValueWarnings(pager.Warnings());
+      },
+      AtLine(kClass + ".ExportSplit, @Line#"));
 }
 
 std::string CQvDataExporter::BuildSQLText(const std::shared_ptr<ado::Recordset>& rules) {

@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "ado/Recordset.h"
 #include "app/RunStats.h"
 #include "core/Error.h"
+#include "shared/ErrorBoundary.h"
 #include "shared/QvDataSource.h"
 
 namespace qv {
@@ -201,6 +203,26 @@ class CQvDataExporter {
   const DiffTimes& DiffTimings() const { return diff_times_; }
 
  private:
+  // The steps of ExportAll. Each sets `line` to the step it is in, which a failure
+  // reports; any failure ends the run.
+  struct Run;
+  // Opens the rules and data-source files and loads the data sources (steps 1 to 4).
+  // False when the data sources could not be loaded: the run does not start.
+  bool LoadRun(Run& run, int& line);
+  // Checks that the rules file is open and has the fields every rule needs (step 5).
+  void ValidateRules(const Run& run, int& line);
+  // Exports each rule in file order until a stop is requested (steps 61 to 68).
+  void ExportRules(Run& run, int& line);
+  // The rule on which the rules stand: finds its data source and runs its export.
+  void ExportCurrentRule(Run& run, int& line);
+  // Closes the run's files (step 7).
+  void FinishRun(Run& run, int& line);
+  // Counts a run that a failure at step `line` ended.
+  void EndFailedRun(Run& run, const core::ErrorRecord& error, int line);
+  // Start and end of the running rule's counts and time, told to the observer.
+  void BeginRule(Run& run, int32_t index, int64_t total);
+  void EndRule(Run& run);
+
   // The export operation of the mode for one rule. True when one was called.
   bool ExportRule(int16_t mode, const std::shared_ptr<ado::Recordset>& rules,
                   const std::shared_ptr<QvDataSource>& data_source, const std::string& sql,
@@ -217,6 +239,31 @@ class CQvDataExporter {
 
   void Trace(const std::string& text, int32_t event_type,
              const core::ErrorRecord& error = {}) const;
+
+  // The error boundary of this class's operations: GuardByStep reporting through Trace,
+  // each failure counted in Stats().failures. `neutral` is the result after a failure,
+  // or a function of the failed step that gives it.
+  template <typename Neutral, typename Body, typename Message>
+  auto Guarded(Neutral&& neutral, Body&& body, Message&& message) {
+    using Result = std::invoke_result_t<Body&, int&>;
+    const auto report = [this](const std::string& text, const core::ErrorRecord& error,
+                               int32_t event_type, int32_t /*caller_level*/) {
+      ++stats_.failures;
+      Trace(text, event_type, error);
+    };
+    if constexpr (std::is_invocable_v<Neutral&, int>) {
+      return GuardByStep<Result>(report, neutral, body, std::forward<Message>(message));
+    } else {
+      return GuardByStep<Result>(
+          report, [&neutral](int) -> Result { return std::forward<Neutral>(neutral); }, body,
+          std::forward<Message>(message));
+    }
+  }
+  // The same for an operation without a result.
+  template <typename Body, typename Message>
+  void Guarded(Body&& body, Message&& message) {
+    Guarded([](int) {}, std::forward<Body>(body), std::forward<Message>(message));
+  }
 
   // The rule being worked on: its counts since it began.
   RuleStats RuleSoFar() const;

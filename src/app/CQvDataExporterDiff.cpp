@@ -95,7 +95,6 @@ void CQvDataExporter::DiffPerEntity(
     const std::function<std::unique_ptr<QueryPager>()>& open_pages) {
   changed_count = 0;
   int32_t processed = 0;
-  int line = 0;
   std::shared_ptr<ado::Recordset> rs;
   std::shared_ptr<ado::Recordset> last;
   // With last data, the query read a page at a time and the new last data written
@@ -103,174 +102,168 @@ void CQvDataExporter::DiffPerEntity(
   std::unique_ptr<QueryPager> pages;
   std::optional<XmlFileStream> new_last;
   bool new_last_failed = false;
-  const auto new_last_lost = [&] {
-    Trace(kClass + ".CreateLastDataFileFromRS, @Line#5", kEventWarning, CurrentErrorRecord());
-    ++stats_.failures;
-    new_last.reset();
-    new_last_failed = true;
+  // Runs a step of the new last data; one that fails drops the file.
+  const auto on_new_last = [&](const auto& step) {
+    Guarded(
+        [&](int) {
+          new_last.reset();
+          new_last_failed = true;
+        },
+        [&](int&) { step(); }, Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
   };
   const auto write_new_last = [&] {
     if (!new_last) return;
     const Clock::time_point write_start = Clock::now();
-    try {
-      new_last->WriteRows(rs->Records());
-    } catch (...) {
-      new_last_lost();
-    }
+    on_new_last([&] { new_last->WriteRows(rs->Records()); });
     diff_times_.write += SecondsSince(write_start);
   };
-  try {
-    line = 1;
-    Trace(kClass + ".Export_DiffPerEntity, Test Start ZRA 001, File: " + result_path,
-          kEventInformation);
-    Trace("Checking each entity vs Last data to identify changes. Set: " + result_path,
-          kEventInformation);
-
-    line = 2;
-    const Clock::time_point query_start = Clock::now();
-    last = GetLastDataRS(result_path);
-
-    line = 3;
-    if (last && open_pages) {
-      pages = open_pages();
-      if (pages) {
-        try {
-          rs = pages->NextPage(kDiffPageRows);
-        } catch (...) {
-          Trace(kClass + ".GetRS", kEventWarning, CurrentErrorRecord());
-          ++stats_.failures;
-        }
-      }
-    } else {
-      rs = query();
-    }
-    if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
-    diff_times_.query += SecondsSince(query_start);
-
-    line = 5;
-    if (last) {
-      if (!rs->Fields().Find(kKeyField)) {
-        throw core::Error(core::kErrItemNotFound, kClass, "the query has no field tSID");
-      }
-      if (const std::string mismatch = KeyMismatch(rs, last); !mismatch.empty()) {
-        SetAsideLastData(result_path, mismatch);
-        last.reset();
-      }
-    }
-    // What an earlier run could not deliver is made again below, from the same last data.
-    DropEarlierUndelivered(result_path);
-
-    bool all_delivered = true;
-    bool send_whole = !last;
-    // Every entity matched one of the last data's, unchanged, and none is gone: the last
-    // data already holds what the receiver has.
-    bool same_as_last = false;
-    if (last) {
-      const Clock::time_point walk_start = Clock::now();
-      const double io_before = diff_times_.write + diff_times_.upload + diff_times_.query;
-      entity_fields_ = LookUpEntityFields(rs, last);
-      if (pages) {
-        try {
-          new_last.emplace(GetLasDataFileName(result_path), rs->FieldDefs());
-        } catch (...) {
-          new_last_lost();
-        }
-      }
-      int64_t unchanged = 0;
-      for (bool stopped = false; !stopped;) {
-        write_new_last();
-        for (; !rs->Eof(); rs->MoveNext()) {
-          if (platform::StopRequested()) {
-            all_delivered = false;  // the entities left were not compared: keep the last data
-            stopped = true;
-            break;
-          }
-          const EntityOutcome outcome = DiffOneEntity(rs, last, result_path, import_rule);
-          if (outcome == EntityOutcome::kLastUnusable) {
-            send_whole = true;
-            stopped = true;
-            break;
-          }
-          if (outcome == EntityOutcome::kDelivered) ++changed_count;
-          if (outcome == EntityOutcome::kUndelivered) all_delivered = false;
-          if (outcome == EntityOutcome::kUnchanged) ++unchanged;
-          ++processed;
-        }
-        if (stopped || !pages) break;
-        const Clock::time_point fetch_start = Clock::now();
-        rs = pages->NextPage(kDiffPageRows);
-        diff_times_.query += SecondsSince(fetch_start);
-        if (rs->Eof()) break;
-        BindQueryFields(*entity_fields_, rs);
-      }
-      const int64_t rows = pages ? pages->RowsRead() : rs->RecordCount();
-      same_as_last = !send_whole && rs->Eof() && unchanged == rows &&
-                     entity_fields_->last_record_count == static_cast<size_t>(unchanged);
-      entity_fields_.reset();
-      diff_times_.compare += SecondsSince(walk_start) - (diff_times_.write + diff_times_.upload +
-                                                         diff_times_.query - io_before);
-      if (send_whole) {
-        SetAsideLastData(result_path, "its tSID values cannot be looked up");
-      } else {
-        Trace("QRT Subset records:" + std::to_string(processed) +
-                  ", Changed:" + std::to_string(changed_count),
+  Guarded(
+      [&](int& line) {
+        line = 1;
+        Trace(kClass + ".Export_DiffPerEntity, Test Start ZRA 001, File: " + result_path,
               kEventInformation);
-      }
-    }
-    if (pages) {
-      if (!send_whole) {
-        TraceValueWarnings(pages->Warnings());
-        stats_.rows_read += pages->RowsRead();
-      }
-      if (send_whole) {
-        // The pages read so far are gone: the whole result is read again.
-        new_last.reset();
-        pages.reset();
-        rs = query();
+        Trace("Checking each entity vs Last data to identify changes. Set: " + result_path,
+              kEventInformation);
+
+        line = 2;
+        const Clock::time_point query_start = Clock::now();
+        last = GetLastDataRS(result_path);
+
+        line = 3;
+        if (last && open_pages) {
+          pages = open_pages();
+          if (pages) {
+            rs = Guarded(
+                nullptr, [&](int&) { return pages->NextPage(kDiffPageRows); },
+                Fixed(kClass + ".GetRS"));
+          }
+        } else {
+          rs = query();
+        }
         if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
-      }
-    }
-    if (send_whole) {
-      line = 4;
-      Trace("No last data. Sending all entities. " + result_path, kEventInformation);
-      const Clock::time_point send_start = Clock::now();
-      const int32_t sent_before = stats_.files_sent;
-      stats_.entities_new += rs->RecordCount();
-      const bool written = SaveAndSend(rs, result_path, false, import_rule);
-      all_delivered = written && stats_.files_sent > sent_before;
-      if (written && !all_delivered && !import_rule.empty()) SetAsideUndelivered(result_path);
-      diff_times_.upload += SecondsSince(send_start);
-    }
+        diff_times_.query += SecondsSince(query_start);
 
-    line = 6;
-    // Last data that ran ahead of the receiver would hide the undelivered changes from
-    // every later run; kept as it is, the next run finds and sends them again.
-    if (same_as_last) {
-      Trace("The last data is up to date: " + GetLasDataFileName(result_path), kEventInformation);
-    } else if (all_delivered) {
-      const Clock::time_point write_start = Clock::now();
-      if (pages) {
-        if (!new_last_failed) CommitNewLastData(result_path, *new_last);
-      } else {
-        CreateLastDataFileFromRS(result_path, rs);
-      }
-      diff_times_.write += SecondsSince(write_start);
-    } else {
-      Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
-                "stays as it was: " + result_path,
-            kEventWarning);
-    }
+        line = 5;
+        if (last) {
+          if (!rs->Fields().Find(kKeyField)) {
+            throw core::Error(core::kErrItemNotFound, kClass, "the query has no field tSID");
+          }
+          if (const std::string mismatch = KeyMismatch(rs, last); !mismatch.empty()) {
+            SetAsideLastData(result_path, mismatch);
+            last.reset();
+          }
+        }
+        // What an earlier run could not deliver is made again below, from the same last data.
+        DropEarlierUndelivered(result_path);
 
-    line = 7;
-    QvSharedADO releaser;
-    releaser.Release(rs);
-    releaser.Release(last);
-  } catch (...) {
-    entity_fields_.reset();
-    Trace(kClass + ".Export_DiffPerEntity, u:0 @Line#" + std::to_string(line), kEventWarning,
-          CurrentErrorRecord());
-    ++stats_.failures;
-  }
+        bool all_delivered = true;
+        bool send_whole = !last;
+        // Every entity matched one of the last data's, unchanged, and none is gone: the last
+        // data already holds what the receiver has.
+        bool same_as_last = false;
+        if (last) {
+          const Clock::time_point walk_start = Clock::now();
+          const double io_before = diff_times_.write + diff_times_.upload + diff_times_.query;
+          entity_fields_ = LookUpEntityFields(rs, last);
+          if (pages) {
+            on_new_last(
+                [&] { new_last.emplace(GetLasDataFileName(result_path), rs->FieldDefs()); });
+          }
+          int64_t unchanged = 0;
+          for (bool stopped = false; !stopped;) {
+            write_new_last();
+            for (; !rs->Eof(); rs->MoveNext()) {
+              if (platform::StopRequested()) {
+                all_delivered = false;  // the entities left were not compared: keep the last data
+                stopped = true;
+                break;
+              }
+              const EntityOutcome outcome = DiffOneEntity(rs, last, result_path, import_rule);
+              if (outcome == EntityOutcome::kLastUnusable) {
+                send_whole = true;
+                stopped = true;
+                break;
+              }
+              if (outcome == EntityOutcome::kDelivered) ++changed_count;
+              if (outcome == EntityOutcome::kUndelivered) all_delivered = false;
+              if (outcome == EntityOutcome::kUnchanged) ++unchanged;
+              ++processed;
+            }
+            if (stopped || !pages) break;
+            const Clock::time_point fetch_start = Clock::now();
+            rs = pages->NextPage(kDiffPageRows);
+            diff_times_.query += SecondsSince(fetch_start);
+            if (rs->Eof()) break;
+            BindQueryFields(*entity_fields_, rs);
+          }
+          const int64_t rows = pages ? pages->RowsRead() : rs->RecordCount();
+          same_as_last = !send_whole && rs->Eof() && unchanged == rows &&
+                         entity_fields_->last_record_count == static_cast<size_t>(unchanged);
+          entity_fields_.reset();
+          diff_times_.compare +=
+              SecondsSince(walk_start) -
+              (diff_times_.write + diff_times_.upload + diff_times_.query - io_before);
+          if (send_whole) {
+            SetAsideLastData(result_path, "its tSID values cannot be looked up");
+          } else {
+            Trace("QRT Subset records:" + std::to_string(processed) +
+                      ", Changed:" + std::to_string(changed_count),
+                  kEventInformation);
+          }
+        }
+        if (pages) {
+          if (!send_whole) {
+            TraceValueWarnings(pages->Warnings());
+            stats_.rows_read += pages->RowsRead();
+          }
+          if (send_whole) {
+            // The pages read so far are gone: the whole result is read again.
+            new_last.reset();
+            pages.reset();
+            rs = query();
+            if (!rs)
+              throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
+          }
+        }
+        if (send_whole) {
+          line = 4;
+          Trace("No last data. Sending all entities. " + result_path, kEventInformation);
+          const Clock::time_point send_start = Clock::now();
+          const int32_t sent_before = stats_.files_sent;
+          stats_.entities_new += rs->RecordCount();
+          const bool written = SaveAndSend(rs, result_path, false, import_rule);
+          all_delivered = written && stats_.files_sent > sent_before;
+          if (written && !all_delivered && !import_rule.empty()) SetAsideUndelivered(result_path);
+          diff_times_.upload += SecondsSince(send_start);
+        }
+
+        line = 6;
+        // Last data that ran ahead of the receiver would hide the undelivered changes from
+        // every later run; kept as it is, the next run finds and sends them again.
+        if (same_as_last) {
+          Trace("The last data is up to date: " + GetLasDataFileName(result_path),
+                kEventInformation);
+        } else if (all_delivered) {
+          const Clock::time_point write_start = Clock::now();
+          if (pages) {
+            if (!new_last_failed) CommitNewLastData(result_path, *new_last);
+          } else {
+            CreateLastDataFileFromRS(result_path, rs);
+          }
+          diff_times_.write += SecondsSince(write_start);
+        } else {
+          Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
+                    "stays as it was: " + result_path,
+                kEventWarning);
+        }
+
+        line = 7;
+        QvSharedADO releaser;
+        releaser.Release(rs);
+        releaser.Release(last);
+      },
+      AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
+  entity_fields_.reset();
 }
 
 bool CQvDataExporter::Process_DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
@@ -283,127 +276,125 @@ bool CQvDataExporter::Process_DiffOneEntity(const std::shared_ptr<ado::Recordset
 CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
     const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last,
     const std::string& result_path, const std::string& import_rule) {
-  int line = 0;
-  try {
-    line = 1;
-    CQVFileXfer transfer;
-    transfer.MoveToLastTx = true;
+  return Guarded(
+      // A record without a key can never be matched, so it does not hold the last data
+      // back; any later failure may have lost a change, so it does.
+      [](int line) { return line <= 2 ? EntityOutcome::kSkipped : EntityOutcome::kUndelivered; },
+      [&](int& line) {
+        line = 1;
+        CQVFileXfer transfer;
+        transfer.MoveToLastTx = true;
 
-    line = 2;
-    const EntityFields* known = KnownFields(rs, last);
-    const ado::Variant key = known ? known->rs_key->Value() : rs->Fields().Item(kKeyField).Value();
-    if (key.IsNull()) {
-      throw core::Error(core::kErrInvalidUseOfNull, kClass, "the record's tSID is null");
-    }
-    const std::string sid = QvSharedStrings::ToText(key);
+        line = 2;
+        const EntityFields* known = KnownFields(rs, last);
+        const ado::Variant key =
+            known ? known->rs_key->Value() : rs->Fields().Item(kKeyField).Value();
+        if (key.IsNull()) {
+          throw core::Error(core::kErrInvalidUseOfNull, kClass, "the record's tSID is null");
+        }
+        const std::string sid = QvSharedStrings::ToText(key);
 
-    // The k-th record of a key in the query stands for its k-th record in the last data.
-    int32_t occurrence = 0;
-    EntityFields::KeyRecords* records = nullptr;
-    if (known) {
-      records = &entity_fields_->keys[sid];
-      occurrence = records->seen++;
-      if (occurrence == 1 && !repeated_key_reported_) {
-        repeated_key_reported_ = true;
-        Trace(kClass + ".Export_DiffPerEntity, tSID " + sid + " occurs more than once in " +
-                  result_path + "; records of one key are compared in the order the query " +
-                  "returns them",
-              kEventWarning);
-      }
-    }
+        // The k-th record of a key in the query stands for its k-th record in the last data.
+        int32_t occurrence = 0;
+        EntityFields::KeyRecords* records = nullptr;
+        if (known) {
+          records = &entity_fields_->keys[sid];
+          occurrence = records->seen++;
+          if (occurrence == 1 && !repeated_key_reported_) {
+            repeated_key_reported_ = true;
+            Trace(kClass + ".Export_DiffPerEntity, tSID " + sid + " occurs more than once in " +
+                      result_path + "; records of one key are compared in the order the query " +
+                      "returns them",
+                  kEventWarning);
+          }
+        }
 
-    line = 3;
-    if (!last) throw core::Error(core::kErrObjectRequired, kClass, "no last data");
-    bool found = false;
-    std::optional<size_t> last_record;  // found through the walk's index
-    // Last data without the key field cannot hold the entity.
-    const std::optional<ado::Field> last_key =
-        known ? known->last_key : last->Fields().Find(kKeyField);
-    if (known && last_key) {
-      if (known->last_keys_unusable) return EntityOutcome::kLastUnusable;
-      if (static_cast<size_t>(occurrence) < records->Count()) {
-        last_record = records->At(static_cast<size_t>(occurrence));
-        found = true;
-      }
-    } else if (last_key) {
-      try {
-        last->SetFilter(std::string(kKeyField) + "='" + QvStrMan_EscapeSQLQuotes(key) + "'");
-      } catch (const core::Error&) {
-        Trace(kClass + ".Process_DiffOneEntity, @Line#" + std::to_string(line), kEventWarning,
-              CurrentErrorRecord());
-        return EntityOutcome::kLastUnusable;
-      }
-      // The filter ignores case; the key does not.
-      for (int32_t skipped = 0; !last->Eof(); last->MoveNext()) {
-        if (QvSharedStrings::ToText(last_key->Value()) != sid) continue;
-        if (skipped++ == occurrence) break;
-      }
-      found = !last->Eof();
-    }
+        line = 3;
+        if (!last) throw core::Error(core::kErrObjectRequired, kClass, "no last data");
+        bool found = false;
+        std::optional<size_t> last_record;  // found through the walk's index
+        // Last data without the key field cannot hold the entity.
+        const std::optional<ado::Field> last_key =
+            known ? known->last_key : last->Fields().Find(kKeyField);
+        if (known && last_key) {
+          if (known->last_keys_unusable) return EntityOutcome::kLastUnusable;
+          if (static_cast<size_t>(occurrence) < records->Count()) {
+            last_record = records->At(static_cast<size_t>(occurrence));
+            found = true;
+          }
+        } else if (last_key) {
+          try {
+            last->SetFilter(std::string(kKeyField) + "='" + QvStrMan_EscapeSQLQuotes(key) + "'");
+          } catch (const core::Error&) {
+            Trace(kClass + ".Process_DiffOneEntity, @Line#" + std::to_string(line), kEventWarning,
+                  CurrentErrorRecord());
+            return EntityOutcome::kLastUnusable;
+          }
+          // The filter ignores case; the key does not.
+          for (int32_t skipped = 0; !last->Eof(); last->MoveNext()) {
+            if (QvSharedStrings::ToText(last_key->Value()) != sid) continue;
+            if (skipped++ == occurrence) break;
+          }
+          found = !last->Eof();
+        }
 
-    line = 4;
-    bool changed = true;
-    if (!found) {
-      Trace(kClass + ".Process_DiffOneEntity, SID Not Found in last data: " + sid,
-            kEventInformation);
-    } else {
-      line = 5;
-      // An entity that could not be compared may have changed: it is sent.
-      changed = last_record ? DiffersFromLastRecord(*known, *last, *last_record)
-                            : CompareEntity(rs, last).value_or(true);
-    }
-    if (!changed) {
-      ++stats_.entities_unchanged;
-      return EntityOutcome::kUnchanged;
-    }
-    ++(found ? stats_.entities_changed : stats_.entities_new);
+        line = 4;
+        bool changed = true;
+        if (!found) {
+          Trace(kClass + ".Process_DiffOneEntity, SID Not Found in last data: " + sid,
+                kEventInformation);
+        } else {
+          line = 5;
+          // An entity that could not be compared may have changed: it is sent.
+          changed = last_record ? DiffersFromLastRecord(*known, *last, *last_record)
+                                : CompareEntity(rs, last).value_or(true);
+        }
+        if (!changed) {
+          ++stats_.entities_unchanged;
+          return EntityOutcome::kUnchanged;
+        }
+        ++(found ? stats_.entities_changed : stats_.entities_new);
 
-    line = 61;
-    const Clock::time_point write_start = Clock::now();
-    CQvRecordset wrapper;
-    const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
-    if (!one) throw core::Error(core::kErrObjectRequired, kClass, "no in-memory recordset");
+        line = 61;
+        const Clock::time_point write_start = Clock::now();
+        CQvRecordset wrapper;
+        const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
+        if (!one) throw core::Error(core::kErrObjectRequired, kClass, "no in-memory recordset");
 
-    line = 62;
-    QvSharedRecordCopier copier;
-    copier.CopyRecord(rs, one, true);
+        line = 62;
+        QvSharedRecordCopier copier;
+        copier.CopyRecord(rs, one, true);
 
-    line = 63;
-    const std::string change_file = NewChangeFilePath(result_path);
-    if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
+        line = 63;
+        const std::string change_file = NewChangeFilePath(result_path);
+        if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
 
-    line = 64;
-    // Without the flush to disk: a change file lives until its upload, and one lost in a
-    // crash is made again by the next run, since the last data has not moved on. The
-    // flushes would cost more than the rest of the run when many entities change.
-    if (!CQvXMLManip().SaveRSToXML(one, change_file, false, false, 1, false)) {
-      throw core::Error(core::kErrPathNotFound, kClass, "Cannot write " + change_file);
-    }
-    diff_times_.write += SecondsSince(write_start);
-    ++stats_.files_written;
+        line = 64;
+        // Without the flush to disk: a change file lives until its upload, and one lost in a
+        // crash is made again by the next run, since the last data has not moved on. The
+        // flushes would cost more than the rest of the run when many entities change.
+        if (!CQvXMLManip().SaveRSToXML(one, change_file, false, false, 1, false)) {
+          throw core::Error(core::kErrPathNotFound, kClass, "Cannot write " + change_file);
+        }
+        diff_times_.write += SecondsSince(write_start);
+        ++stats_.files_written;
 
-    line = 65;
-    const Clock::time_point upload_start = Clock::now();
-    const bool delivered = transfer.TransferFile(change_file, import_rule);
-    diff_times_.upload += SecondsSince(upload_start);
-    if (delivered) {
-      ++stats_.files_sent;
-      NotifyProgress();
-      return EntityOutcome::kDelivered;
-    }
-    ++stats_.sends_failed;
-    NotifyProgress();
-    // Without an upload address the file is still where it was written.
-    SetAsideUndelivered(change_file);
-    return EntityOutcome::kUndelivered;
-  } catch (...) {
-    Trace(kClass + ".Process_DiffOneEntity, @Line#" + std::to_string(line), kEventWarning,
-          CurrentErrorRecord());
-    ++stats_.failures;
-    // A record without a key can never be matched, so it does not hold the last data
-    // back; any later failure may have lost a change, so it does.
-    return line <= 2 ? EntityOutcome::kSkipped : EntityOutcome::kUndelivered;
-  }
+        line = 65;
+        const Clock::time_point upload_start = Clock::now();
+        const bool delivered = transfer.TransferFile(change_file, import_rule);
+        diff_times_.upload += SecondsSince(upload_start);
+        if (delivered) {
+          ++stats_.files_sent;
+          NotifyProgress();
+          return EntityOutcome::kDelivered;
+        }
+        ++stats_.sends_failed;
+        NotifyProgress();
+        // Without an upload address the file is still where it was written.
+        SetAsideUndelivered(change_file);
+        return EntityOutcome::kUndelivered;
+      },
+      AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
 }
 
 bool CQvDataExporter::DiffersFromLastRecord(const EntityFields& known, const ado::Recordset& last,
@@ -426,38 +417,35 @@ bool CQvDataExporter::EntityHasChangedAttributes(const std::shared_ptr<ado::Reco
 
 std::optional<bool> CQvDataExporter::CompareEntity(const std::shared_ptr<ado::Recordset>& rs,
                                                    const std::shared_ptr<ado::Recordset>& last) {
-  int line = 0;
-  try {
-    line = 1;
-    if (!rs || !last) throw core::Error(core::kErrObjectRequired, kClass, "no recordset");
-    if (last->Eof()) return false;
+  return Guarded(
+      std::nullopt,
+      [&](int& line) -> std::optional<bool> {
+        line = 1;
+        if (!rs || !last) throw core::Error(core::kErrObjectRequired, kClass, "no recordset");
+        if (last->Eof()) return false;
 
-    line = 2;
-    if (const EntityFields* known = KnownFields(rs, last)) {
-      for (size_t i = 0; i < known->compared.size(); ++i) {
-        if (!known->before[i]) return true;
-        if (ValuesDiffer(known->compared[i].Value(), known->before[i]->Value())) return true;
-      }
-      return false;
-    }
-    const ado::Fields fields = rs->Fields();
-    const ado::Fields last_fields = last->Fields();
-    const int32_t count = fields.Count();
-    for (int32_t i = 0; i < count; ++i) {
-      const ado::Field field = fields.Item(static_cast<size_t>(i));
-      if (IsTS_TypeAttribute(field.Name())) continue;
-      const std::optional<ado::Field> before = last_fields.Find(field.Name());
-      // A column the last data lacks has never been sent for this entity.
-      if (!before) return true;
-      if (ValuesDiffer(field.Value(), before->Value())) return true;
-    }
-    return false;
-  } catch (...) {
-    Trace(kClass + ".EntityHasChangedAttributes, @Line#" + std::to_string(line), kEventWarning,
-          CurrentErrorRecord());
-    ++stats_.failures;
-    return std::nullopt;
-  }
+        line = 2;
+        if (const EntityFields* known = KnownFields(rs, last)) {
+          for (size_t i = 0; i < known->compared.size(); ++i) {
+            if (!known->before[i]) return true;
+            if (ValuesDiffer(known->compared[i].Value(), known->before[i]->Value())) return true;
+          }
+          return false;
+        }
+        const ado::Fields fields = rs->Fields();
+        const ado::Fields last_fields = last->Fields();
+        const int32_t count = fields.Count();
+        for (int32_t i = 0; i < count; ++i) {
+          const ado::Field field = fields.Item(static_cast<size_t>(i));
+          if (IsTS_TypeAttribute(field.Name())) continue;
+          const std::optional<ado::Field> before = last_fields.Find(field.Name());
+          // A column the last data lacks has never been sent for this entity.
+          if (!before) return true;
+          if (ValuesDiffer(field.Value(), before->Value())) return true;
+        }
+        return false;
+      },
+      AtLine(kClass + ".EntityHasChangedAttributes, @Line#"));
 }
 
 void CQvDataExporter::BindQueryFields(EntityFields& known,

@@ -48,35 +48,34 @@ std::string CQvDataExporter::GetLasDataFileName(const std::string& result_path) 
 }
 
 std::shared_ptr<ado::Recordset> CQvDataExporter::GetLastDataRS(const std::string& result_path) {
-  try {
-    const std::string last_file = GetLasDataFileName(result_path);
-    Trace("Trying to get last data from: " + last_file, kEventInformation);
+  return Guarded(
+      nullptr,
+      [&](int&) -> std::shared_ptr<ado::Recordset> {
+        const std::string last_file = GetLasDataFileName(result_path);
+        Trace("Trying to get last data from: " + last_file, kEventInformation);
 
-    CQvFileSystem file_system;
-    if (!file_system.CheckFileExists(last_file, true)) {
-      std::string source = DeliveredWholeResult(result_path);
-      std::string target = last_file;
-      if (!source.empty() && file_system.BackupFile(source, target)) {
-        Trace("Needed to created the last data file " + last_file + " from: " + source,
-              kEventInformation);
-      }
-    }
+        CQvFileSystem file_system;
+        if (!file_system.CheckFileExists(last_file, true)) {
+          std::string source = DeliveredWholeResult(result_path);
+          std::string target = last_file;
+          if (!source.empty() && file_system.BackupFile(source, target)) {
+            Trace("Needed to created the last data file " + last_file + " from: " + source,
+                  kEventInformation);
+          }
+        }
 
-    if (!file_system.CheckFileExists(last_file, true)) return nullptr;
-    Trace("Loading last data into RS from: " + last_file, kEventInformation);
-    CQvXMLManip manip;
-    std::shared_ptr<ado::Recordset> last = manip.OpenXMLToRS(last_file, false, kPlainText);
-    if (!last || last->State() != ado::adStateOpen) {
-      // Left in place it would fail every later run the same way.
-      SetAsideLastData(result_path, last_file + " cannot be read as a recordset");
-      return nullptr;
-    }
-    return last;
-  } catch (...) {
-    Trace(kClass + ".GetRS", kEventWarning, CurrentErrorRecord());
-    ++stats_.failures;
-    return nullptr;
-  }
+        if (!file_system.CheckFileExists(last_file, true)) return nullptr;
+        Trace("Loading last data into RS from: " + last_file, kEventInformation);
+        CQvXMLManip manip;
+        std::shared_ptr<ado::Recordset> last = manip.OpenXMLToRS(last_file, false, kPlainText);
+        if (!last || last->State() != ado::adStateOpen) {
+          // Left in place it would fail every later run the same way.
+          SetAsideLastData(result_path, last_file + " cannot be read as a recordset");
+          return nullptr;
+        }
+        return last;
+      },
+      Fixed(kClass + ".GetRS"));
 }
 
 std::string CQvDataExporter::DeliveredWholeResult(const std::string& result_path) const {
@@ -111,43 +110,40 @@ void CQvDataExporter::SetAsideLastData(const std::string& result_path, const std
 }
 bool CQvDataExporter::CreateLastDataFileFromRS(const std::string& result_path,
                                                const std::shared_ptr<ado::Recordset>& rs) {
-  int line = 0;
-  try {
-    line = 1;
-    const std::string last_file = GetLasDataFileName(result_path);
-    const std::string folder = Split(last_file).folder;
+  return Guarded(
+      false,
+      [&](int& line) {
+        line = 1;
+        const std::string last_file = GetLasDataFileName(result_path);
+        const std::string folder = Split(last_file).folder;
 
-    line = 2;
-    if (!folder.empty() && !QvSharedFileSystem::CheckFolderExists(folder, true)) {
-      QvSharedFileSystem::CreateFolder(folder);
-    }
+        line = 2;
+        if (!folder.empty() && !QvSharedFileSystem::CheckFolderExists(folder, true)) {
+          QvSharedFileSystem::CreateFolder(folder);
+        }
 
-    line = 3;
-    Trace("Saving last data xml to: " + last_file, kEventInformation);
+        line = 3;
+        Trace("Saving last data xml to: " + last_file, kEventInformation);
 
-    line = 4;
-    if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "no recordset");
-    if (rs->State() == ado::adStateOpen && rs->RecordCount() == 0) {
-      // An empty result is no reason to forget the last data: a warning, not a failure.
-      Trace(kClass + ".CreateLastDataFileFromRS, the result has no records; the last data " +
-                "stays as it was: " + last_file,
-            kEventWarning);
-      return false;
-    }
-    rs->MoveFirst();
+        line = 4;
+        if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "no recordset");
+        if (rs->State() == ado::adStateOpen && rs->RecordCount() == 0) {
+          // An empty result is no reason to forget the last data: a warning, not a failure.
+          Trace(kClass + ".CreateLastDataFileFromRS, the result has no records; the last data " +
+                    "stays as it was: " + last_file,
+                kEventWarning);
+          return false;
+        }
+        rs->MoveFirst();
 
-    line = 5;
-    CQvXMLManip manip;
-    if (!manip.SaveRSToXML(rs, last_file, false, false, kPlainText, flush_each_file_)) {
-      throw core::Error(core::kErrPathNotFound, kClass, last_file + " could not be written");
-    }
-    return true;
-  } catch (...) {
-    Trace(kClass + ".CreateLastDataFileFromRS, @Line#" + std::to_string(line), kEventWarning,
-          CurrentErrorRecord());
-    ++stats_.failures;
-    return false;
-  }
+        line = 5;
+        CQvXMLManip manip;
+        if (!manip.SaveRSToXML(rs, last_file, false, false, kPlainText, flush_each_file_)) {
+          throw core::Error(core::kErrPathNotFound, kClass, last_file + " could not be written");
+        }
+        return true;
+      },
+      AtLine(kClass + ".CreateLastDataFileFromRS, @Line#"));
 }
 
 bool CQvDataExporter::CommitNewLastData(const std::string& result_path, XmlFileStream& file) {
@@ -159,30 +155,28 @@ bool CQvDataExporter::CommitNewLastData(const std::string& result_path, XmlFileS
           kEventWarning);
     return false;
   }
-  try {
-    file.Commit(flush_each_file_);
-    return true;
-  } catch (...) {
-    Trace(kClass + ".CreateLastDataFileFromRS, @Line#5", kEventWarning, CurrentErrorRecord());
-    ++stats_.failures;
-    return false;
-  }
+  return Guarded(
+      false,
+      [&](int&) {
+        file.Commit(flush_each_file_);
+        return true;
+      },
+      Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
 }
 
 bool CQvDataExporter::CreateLastDataFile(const std::string& result_path) {
-  try {
-    const std::string last_file = GetLasDataFileName(result_path);
-    Trace("Saving last data xml to: " + last_file, kEventInformation);
-    CQvFileSystem file_system;
-    std::string source = result_path;
-    std::string target = last_file;
-    if (file_system.BackupFile(source, target)) return true;
-    throw core::Error(core::kErrPathNotFound, kClass, last_file + " could not be written");
-  } catch (...) {
-    Trace(kClass + ".CreateLastDataFile", kEventWarning, CurrentErrorRecord());
-    ++stats_.failures;
-    return false;
-  }
+  return Guarded(
+      false,
+      [&](int&) {
+        const std::string last_file = GetLasDataFileName(result_path);
+        Trace("Saving last data xml to: " + last_file, kEventInformation);
+        CQvFileSystem file_system;
+        std::string source = result_path;
+        std::string target = last_file;
+        if (file_system.BackupFile(source, target)) return true;
+        throw core::Error(core::kErrPathNotFound, kClass, last_file + " could not be written");
+      },
+      Fixed(kClass + ".CreateLastDataFile"));
 }
 
 }  // namespace qv

@@ -17,6 +17,7 @@
 #include "ado/Variant.h"
 #include "core/PosixError.h"
 #include "core/Text.h"
+#include "platform/Clock.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/EventSink.h"
 #include "util/basCQvRegistry.h"
@@ -375,11 +376,10 @@ std::string CQvFileSystem::EscapeFileName(const std::string& file_name,
 // File operations
 
 std::string CQvFileSystem::GetBackupPostfix() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[40];
-  std::strftime(text, sizeof text, "_%Y-%m-%d_%H.%M.%S.bak", &local);
+  const platform::LocalTime now = platform::LocalNow();
+  char text[48];
+  std::snprintf(text, sizeof text, "_%04d-%02d-%02d_%02d.%02d.%02d.bak", now.year, now.month,
+                now.day, now.hour, now.minute, now.second);
   return text;
 }
 

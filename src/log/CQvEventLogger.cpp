@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <utility>
 
 #include "core/AtomicFile.h"
@@ -29,27 +30,33 @@ namespace {
 constexpr char kDefaultTemplate[] = "%2\tType: %4\t%3";
 constexpr size_t kBufferSlots = 11;
 
-// What all loggers of the process share. The program runs on one thread.
+// What all loggers of the process share.
 struct SharedState {
   int32_t level_cache = 0;  // 0: not read yet
   int32_t log_mode = 0;
   ado::Variant log_properties;
-  std::shared_ptr<const platform::Clock> clock = std::make_shared<platform::SystemClock>();
 };
 
-SharedState& Shared() {
-  static SharedState state;
-  return state;
+struct LockedState {
+  std::mutex mutex;
+  SharedState state;
+};
+
+LockedState& Shared() {
+  static LockedState shared;
+  return shared;
 }
 
-// Lets the application log follow SetClock without being created again.
-class SharedClock final : public platform::Clock {
- public:
-  platform::LocalTime Now() const override { return Shared().clock->Now(); }
-};
+// Runs `use` on the shared state under its lock. `use` must not log.
+template <typename Use>
+auto WithShared(Use&& use) {
+  LockedState& shared = Shared();
+  std::lock_guard<std::mutex> lock(shared.mutex);
+  return std::forward<Use>(use)(shared.state);
+}
 
 platform::AppLog& ApplicationLog() {
-  static platform::AppLog log(std::make_shared<SharedClock>());
+  static platform::AppLog log(std::make_shared<platform::ProcessClock>());
   return log;
 }
 
@@ -106,18 +113,23 @@ bool ReplaceFile(const std::string& path, const std::string& bytes) {
 }  // namespace
 
 CQvEventLogger::CQvEventLogger() {
-  SharedState& shared = Shared();
-  if (shared.level_cache == 0) {
-    shared.level_cache = ReadLevelFromRegistry();
-    shared.log_mode = kLogModeApplication;
+  // The registry file is read outside the lock: reading it may log.
+  if (WithShared([](const SharedState& shared) { return shared.level_cache == 0; })) {
+    const int32_t level = ReadLevelFromRegistry();
+    WithShared([level](SharedState& shared) {
+      if (shared.level_cache != 0) return;
+      shared.level_cache = level;
+      shared.log_mode = kLogModeApplication;
+    });
   }
-  level_ = shared.level_cache;
+  level_ = WithShared([](const SharedState& shared) { return shared.level_cache; });
   default_template_ = kDefaultTemplate;
   default_log_file_path_ =
-      ConcatenatePath(platform::ProgramFolder(), HourlyLogFileName(shared.clock->Now()));
+      ConcatenatePath(platform::ProgramFolder(), HourlyLogFileName(platform::LocalNow()));
   ApplicationLog().StartLogging(default_log_file_path_, 0);
-  shared.log_properties = ado::Variant(
+  ado::Variant properties(
       ado::Array{0, {ado::Variant(default_template_), ado::Variant(default_log_file_path_)}});
+  WithShared([&](SharedState& shared) { shared.log_properties = std::move(properties); });
   log_file_mgr_ = std::make_unique<CQvLogFileMgr>();
 }
 
@@ -125,13 +137,17 @@ CQvEventLogger::~CQvEventLogger() = default;
 
 void CQvEventLogger::SetProperties(const ado::Variant& properties, int32_t log_mode) {
   if (properties.Type() == ado::VarType::kArray && log_mode == kLogModeCustomFile) {
-    Shared().log_properties = properties;
+    WithShared([&](SharedState& shared) { shared.log_properties = properties; });
   }
 }
 
-void CQvEventLogger::LogMode(int32_t log_mode) { Shared().log_mode = log_mode; }
+void CQvEventLogger::LogMode(int32_t log_mode) {
+  WithShared([log_mode](SharedState& shared) { shared.log_mode = log_mode; });
+}
 
-int32_t CQvEventLogger::LogMode() const { return Shared().log_mode; }
+int32_t CQvEventLogger::LogMode() const {
+  return WithShared([](const SharedState& shared) { return shared.log_mode; });
+}
 
 void CQvEventLogger::InitializeEventLogger(std::string& log_file_name, std::string& log_file_path) {
   Initialize(log_file_name, log_file_path, 0);
@@ -147,14 +163,14 @@ void CQvEventLogger::Initialize(std::string& log_file_name, std::string& log_fil
                                 int32_t log_mode) {
   if (level_ == -1) return;
   if (log_file_name.empty()) {
-    const platform::LocalTime now = Shared().clock->Now();
+    const platform::LocalTime now = platform::LocalNow();
     log_file_name = "RX" + TwoDigits(now.month) + "-" + TwoDigits(now.day) + "-" +
                     FourDigits(now.year) + "_" + TwoDigits(now.hour) + "." + TwoDigits(now.minute) +
                     "." + TwoDigits(now.second) + ".log";
   }
   if (log_file_path.empty()) log_file_path = platform::ProgramFolder();
   if (log_file_path.back() != kPathSeparator) log_file_path += kPathSeparator;
-  Shared().log_mode |= log_mode;
+  WithShared([log_mode](SharedState& shared) { shared.log_mode |= log_mode; });
   ApplicationLog().StartLogging(log_file_path + log_file_name, log_mode);
 }
 
@@ -180,7 +196,7 @@ void CQvEventLogger::LogEvent(const std::string& message, core::ErrorRecord* err
     }
   } catch (...) {
     level_ = -1;
-    Shared().level_cache = -1;
+    WithShared([](SharedState& shared) { shared.level_cache = -1; });
   }
   if (snapshot_taken) error_snapshot_.CopyTo(*error);
 }
@@ -196,7 +212,7 @@ std::string CQvEventLogger::FormatErrorText(const std::string& number, const std
 }
 
 void CQvEventLogger::WriteEvent(const std::string& text, int32_t event_type) {
-  const SharedState& shared = Shared();
+  const SharedState shared = WithShared([](const SharedState& state) { return state; });
   if ((shared.log_mode & (1 | 2 | 4)) != 0) WriteToApplicationLog(text, event_type);
   if ((shared.log_mode & kLogModeCustomFile) != 0 &&
       shared.log_properties.Type() == ado::VarType::kArray) {
@@ -219,7 +235,8 @@ void CQvEventLogger::WriteToApplicationLog(const std::string& text, int32_t even
 void CQvEventLogger::WriteToCustomLog(const std::string& text, int32_t event_type,
                                       std::string file_path, std::string line_template,
                                       bool flush_now) {
-  const ado::Variant& properties = Shared().log_properties;
+  const ado::Variant properties =
+      WithShared([](const SharedState& shared) { return shared.log_properties; });
   if (file_path.empty() && HasElement(properties, 1)) {
     file_path = ArrayElementText(properties, 1);
   }
@@ -232,7 +249,7 @@ void CQvEventLogger::WriteToCustomLog(const std::string& text, int32_t event_typ
 
 std::string CQvEventLogger::FormatLogLine(const std::string& text, const std::string& line_template,
                                           int32_t event_type) {
-  const platform::LocalTime now = Shared().clock->Now();
+  const platform::LocalTime now = platform::LocalNow();
   std::string type_id = event_type == kEventError     ? "ERROR_TYPE_ID"
                         : event_type == kEventWarning ? "WARNING_TYPE_ID"
                                                       : "INFO_TYPE_ID";
@@ -307,14 +324,11 @@ std::string CQvEventLogger::HourlyLogFileName(const platform::LocalTime& when) {
 }
 
 void CQvEventLogger::ResetSharedState() {
-  SharedState& shared = Shared();
-  shared.level_cache = 0;
-  shared.log_mode = 0;
-  shared.log_properties = ado::Variant();
+  WithShared([](SharedState& shared) { shared = SharedState{}; });
 }
 
 void CQvEventLogger::SetClock(std::shared_ptr<const platform::Clock> clock) {
-  Shared().clock = clock ? std::move(clock) : std::make_shared<platform::SystemClock>();
+  platform::SetProcessClock(std::move(clock));
 }
 
 }  // namespace qv

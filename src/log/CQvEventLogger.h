@@ -85,7 +85,8 @@ class CQvEventLogger {
   // Forgets the shared level, log mode and properties, so that the next logger reads
   // the registry file again.
   static void ResetSharedState();
-  // The clock that names log files and stamps entries; null restores the system clock.
+  // Sets the process's clock (platform::SetProcessClock), which names log files and
+  // stamps entries; null restores the system clock.
   static void SetClock(std::shared_ptr<const platform::Clock> clock);
 
   // The largest piece of text one application log entry takes, in characters.

@@ -121,7 +121,7 @@ std::string CQvLogFileMgr::GetLogFilePath(int32_t log_number) {
       ReportToErrorLog, {},
       [&](int& line) {
         line = 1;
-        const std::string name = GetLogFileName(log_number, platform::SystemClock().Now());
+        const std::string name = GetLogFileName(log_number, platform::LocalNow());
         line = 2;
         const std::string folder = GetLogFileFolder();
         if (!QvSharedFileSystem::CheckFolderExists(folder, true)) {
@@ -183,7 +183,7 @@ void CQvLogFileMgr::SaveLogLine(const std::string& file_path, const std::string&
       [&](int& line) {
         line = 1;
         if (buffer_count_ == 0) buffer_.fill(std::string());
-        const platform::LocalTime now = platform::SystemClock().Now();
+        const platform::LocalTime now = platform::LocalNow();
         const std::string time =
             Digits(now.hour, 2) + ":" + Digits(now.minute, 2) + ":" + Digits(now.second, 2);
         const size_t slot = static_cast<size_t>(buffer_count_);

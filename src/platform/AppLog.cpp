@@ -52,7 +52,7 @@ int AppendLine(int fd, std::string_view entry) {
 AppLog::AppLog(std::shared_ptr<const Clock> clock) : AppLog(std::move(clock), std::cerr) {}
 
 AppLog::AppLog(std::shared_ptr<const Clock> clock, std::ostream& errors)
-    : clock_(clock ? std::move(clock) : std::make_shared<SystemClock>()), errors_(errors) {}
+    : clock_(clock ? std::move(clock) : std::make_shared<ProcessClock>()), errors_(errors) {}
 
 AppLog::~AppLog() { CloseFile(); }
 

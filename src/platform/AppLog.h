@@ -27,7 +27,7 @@ inline constexpr int32_t kAppLogInformation = 4;
 // line starts on a line of its own.
 class AppLog {
  public:
-  explicit AppLog(std::shared_ptr<const Clock> clock = std::make_shared<SystemClock>());
+  explicit AppLog(std::shared_ptr<const Clock> clock = std::make_shared<ProcessClock>());
   // `errors` receives the copies of errors and warnings; it must outlive the log.
   AppLog(std::shared_ptr<const Clock> clock, std::ostream& errors);
   ~AppLog();

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <ctime>
+#include <mutex>
+#include <utility>
 
 namespace qv::platform {
 
@@ -11,6 +13,37 @@ LocalTime SystemClock::Now() const {
   localtime_r(&now, &parts);
   return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
                    parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
+
+namespace {
+
+struct ProcessClockState {
+  std::mutex mutex;
+  std::shared_ptr<const Clock> clock = std::make_shared<SystemClock>();
+};
+
+ProcessClockState& State() {
+  static ProcessClockState state;
+  return state;
+}
+
+}  // namespace
+
+LocalTime LocalNow() {
+  std::shared_ptr<const Clock> clock;
+  {
+    ProcessClockState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    clock = state.clock;
+  }
+  return clock->Now();
+}
+
+void SetProcessClock(std::shared_ptr<const Clock> clock) {
+  if (!clock) clock = std::make_shared<SystemClock>();
+  ProcessClockState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.clock = std::move(clock);
 }
 
 std::string FormatDateTime(const LocalTime& moment) {

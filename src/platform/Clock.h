@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace qv::platform {
@@ -36,6 +37,18 @@ class FixedClock final : public Clock {
 
  private:
   LocalTime moment_;
+};
+
+// The process's clock: whatever stamps or names things by the local time reads it here,
+// so that tests can fix the moment. The system clock until replaced.
+LocalTime LocalNow();
+// Replaces the process's clock; null restores the system clock.
+void SetProcessClock(std::shared_ptr<const Clock> clock);
+
+// Reads the process's clock, for code that takes a Clock.
+class ProcessClock final : public Clock {
+ public:
+  LocalTime Now() const override { return LocalNow(); }
 };
 
 // "yyyy-mm-dd hh:mm:ss".

@@ -74,8 +74,8 @@ RunLock::RunLock(const std::string& folder) {
     return;
   }
   held_ = true;
-  const std::string text = "pid=" + std::to_string(::getpid()) +
-                           "\nstarted=" + FormatDateTime(SystemClock().Now()) + "\n";
+  const std::string text =
+      "pid=" + std::to_string(::getpid()) + "\nstarted=" + FormatDateTime(LocalNow()) + "\n";
   // What a turned-away run reads; the lock holds even when this cannot be written.
   if (::ftruncate(fd_, 0) == 0) {
     const ssize_t ignored = ::pwrite(fd_, text.data(), text.size(), 0);

@@ -10,7 +10,7 @@
 
 namespace qv {
 
-// Where an operation sends its failure report.
+// Where an operation sends its failure report; Guard takes any callable of this form.
 using ReportFn = void (*)(const std::string& message, const core::ErrorRecord& error,
                           int32_t event_type, int32_t caller_level);
 
@@ -25,22 +25,31 @@ core::ErrorRecord CurrentErrorRecord();
 
 // The error boundary of one public operation. `body(line)` runs with `line` the step
 // counter, which the body sets before each step. Any exception is caught, reported
-// as `message(line)` with its error record, event type 2 and caller level 1, and
-// the neutral result is returned instead. Nothing escapes.
-template <typename Result, typename Body, typename Message>
-Result Guard(ReportFn report, Result neutral, Body&& body, Message&& message) {
+// through `report(message(line), error record, event type 2, caller level 1)`, and
+// `neutral(line)` is returned instead. Nothing escapes.
+template <typename Result, typename Report, typename Neutral, typename Body, typename Message>
+Result GuardByStep(Report&& report, Neutral&& neutral, Body&& body, Message&& message) {
   int line = 0;
   try {
     return std::forward<Body>(body)(line);
   } catch (...) {
     const core::ErrorRecord error = CurrentErrorRecord();
     try {
-      report(std::forward<Message>(message)(line), error, kEventWarning, kLevelExport);
+      std::forward<Report>(report)(std::forward<Message>(message)(line), error, kEventWarning,
+                                   kLevelExport);
     } catch (...) {
       // Building the message failed (out of memory): nothing more can be reported.
     }
   }
-  return neutral;
+  return std::forward<Neutral>(neutral)(line);
+}
+
+// GuardByStep with the same neutral result whatever the step.
+template <typename Result, typename Report, typename Body, typename Message>
+Result Guard(Report&& report, Result neutral, Body&& body, Message&& message) {
+  return GuardByStep<Result>(
+      std::forward<Report>(report), [&neutral](int) { return std::move(neutral); },
+      std::forward<Body>(body), std::forward<Message>(message));
 }
 
 // A message of the common form: the prefix followed by the step number.

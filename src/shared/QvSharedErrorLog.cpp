@@ -53,7 +53,7 @@ class ApplicationLogSink : public LogSink {
 
 std::shared_ptr<LogSink> MakeApplicationLogSink(std::string folder,
                                                 std::shared_ptr<const platform::Clock> clock) {
-  if (!clock) clock = std::make_shared<platform::SystemClock>();
+  if (!clock) clock = std::make_shared<platform::ProcessClock>();
   return std::make_shared<ApplicationLogSink>(std::move(folder), std::move(clock));
 }
 

@@ -58,7 +58,7 @@ class QvSharedErrorLog {
 // The default sink: one line per entry through the application log, into the file
 // RX_yyyy-MM-dd_hh.log of `folder` named after the local date and hour of the entry;
 // errors and warnings also go to standard error. The error's number and description
-// follow the message when set. A null clock means the system clock.
+// follow the message when set. A null clock means the process's clock.
 std::shared_ptr<LogSink> MakeApplicationLogSink(
     std::string folder, std::shared_ptr<const platform::Clock> clock = nullptr);
 

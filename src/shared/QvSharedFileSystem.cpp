@@ -1,12 +1,13 @@
 #include "shared/QvSharedFileSystem.h"
 
 #include <algorithm>
-#include <ctime>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "core/PosixError.h"
 #include "core/Text.h"
+#include "platform/Clock.h"
 #include "shared/QvSharedStrings.h"
 
 namespace qv {
@@ -29,11 +30,10 @@ bool EndsWithIgnoreCase(const std::string& text, const std::string& suffix) {
 }
 
 std::string TimeStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "_%Y%m%d_%H%M%S", &local);
+  const platform::LocalTime now = platform::LocalNow();
+  char stamp[40];
+  std::snprintf(stamp, sizeof stamp, "_%04d%02d%02d_%02d%02d%02d", now.year, now.month, now.day,
+                now.hour, now.minute, now.second);
   return stamp;
 }
 

@@ -19,9 +19,9 @@ TEST(CQvLogFileMgr, NamesFoldersAndPaths) {
   EXPECT_EQ(manager.GetLogFileFolder(), home.File("Logs"));
   EXPECT_EQ(manager.GetLogFileByDate(12, date), home.File("Logs/RX_2024-03-05_12.log"));
   EXPECT_FALSE(fs::exists(home.File("Logs")));
-  const std::string path = manager.GetLogFilePath(1);
+  CQvEventLogger::SetClock(std::make_shared<platform::FixedClock>(date));
+  EXPECT_EQ(manager.GetLogFilePath(1), home.File("Logs/RX_2024-03-05_1.log"));
   EXPECT_TRUE(fs::is_directory(home.File("Logs")));
-  EXPECT_EQ(fs::path(path).parent_path(), fs::path(home.File("Logs")));
   EXPECT_EQ(CQvLogFileMgr::FormatDate(date, "dd.mm.yyyy hh:nn:ss"), "05.03.2024 14:22:10");
 }
 
@@ -60,12 +60,14 @@ TEST(CQvLogFileMgr, SaveLogLineAppendsElevenLinesAtATimeOrOnFlush) {
   EXPECT_EQ(test::ReadBytes(file),
             "present\r\nl0\r\nl1\r\nl2\r\nl3\r\nl4\r\nl5\r\nl6\r\nl7\r\nl8\r\nl9\r\nl10");
 
+  CQvEventLogger::SetClock(
+      std::make_shared<platform::FixedClock>(platform::LocalTime{2024, 3, 5, 14, 2, 9}));
   manager.SaveLogLine(file, "timed", false, true);
   manager.WriteBlankLineToLogFile(file);
   manager.SaveLogLine(file, "flushed", true, false);
   const std::string body = test::ReadBytes(file);
   const std::string tail = body.substr(body.find("l10") + 3);
-  EXPECT_NE(tail.find("   -   timed\r\n\r\nflushed"), std::string::npos) << tail;
+  EXPECT_NE(tail.find("14:02:09   -   timed\r\n\r\nflushed"), std::string::npos) << tail;
 }
 
 }  // namespace

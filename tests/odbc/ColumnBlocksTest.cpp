@@ -242,8 +242,8 @@ TEST(ColumnBlocks, FailedReadLeavesTheStatementUnbound) {
       RecordStore store(2);
       const core::ErrorRecord e = ErrorOf([&] { reader.ReadInto(store); });
       EXPECT_EQ(e.description.rfind("Column 'd', row 2001: ", 0), 0u) << e.description;
+      expect_unbound(statement);  // by the failed read, not only by the reader's end
     }
-    expect_unbound(statement);
   }
   {
     OdbcHandle statement = run("SELECT k FROM t");
@@ -252,6 +252,13 @@ TEST(ColumnBlocks, FailedReadLeavesTheStatementUnbound) {
     const std::string again = "SELECT k FROM t";
     SQLExecDirectA(statement.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(again.data())),
                    SQL_NTS);
+    expect_unbound(statement);
+  }
+  {
+    // A count that fails halfway (integer overflow in row 2001).
+    OdbcHandle statement =
+        run("SELECT CASE k WHEN 2001 THEN abs(-9223372036854775807 - 1) ELSE k END FROM t");
+    EXPECT_NE(ErrorOf([&] { odbc::CountResultRows(statement); }).number, 0);
     expect_unbound(statement);
   }
   SQLDisconnect(dbc.get());

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "core/Error.h"
 #include "platform/Clock.h"
@@ -64,6 +66,24 @@ TEST(ErrorBoundary, ReportsTheFailingStepAndReturnsTheNeutralResult) {
   EXPECT_EQ(entry.error.description, "closed");
   EXPECT_EQ(entry.event_type, kEventWarning);
   EXPECT_EQ(entry.caller_level, kLevelExport);
+}
+
+TEST(ErrorBoundary, TakesAnyReporterAndANeutralResultByStep) {
+  std::vector<std::string> reports;
+  const auto report = [&](const std::string& message, const core::ErrorRecord& error, int32_t,
+                          int32_t) { reports.push_back(message + " " + error.description); };
+  const auto fail_at = [&](int step) {
+    return GuardByStep<int>(
+        report, [](int line) { return -line; },
+        [step](int& line) -> int {
+          line = step;
+          throw core::Error(core::kErrObjectClosed, "ado", "closed");
+        },
+        AtLine("Op @"));
+  };
+  EXPECT_EQ(fail_at(3), -3);
+  EXPECT_EQ(fail_at(7), -7);
+  EXPECT_EQ(reports, (std::vector<std::string>{"Op @3 closed", "Op @7 closed"}));
 }
 
 TEST(ErrorBoundary, OtherExceptionsGetAnErrorRecordAndSuccessPassesThrough) {

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "core/Error.h"
+#include "platform/Clock.h"
 #include "shared/TestFolder.h"
 
 namespace qv {
@@ -76,6 +77,11 @@ TEST(QvSharedFileSystem, BackupFileChoosesAFreshNameBesideTheFile) {
   TestFolder folder;
   const std::string file = folder.File("rules.xml");
   WriteBytes(file, "old content");
+  platform::SetProcessClock(
+      std::make_shared<platform::FixedClock>(platform::LocalTime{2024, 3, 5, 14, 2, 9}));
+  struct RestoreClock {
+    ~RestoreClock() { platform::SetProcessClock(nullptr); }
+  } restore_clock;
   std::set<std::string> names;
   for (int i = 0; i < 3; ++i) {
     std::string backup;
@@ -87,6 +93,7 @@ TEST(QvSharedFileSystem, BackupFileChoosesAFreshNameBesideTheFile) {
     names.insert(backup);
   }
   EXPECT_EQ(names.size(), 3u);  // backups within one second do not overwrite each other
+  EXPECT_TRUE(names.contains(folder.File("rules_20240305_140209.xml")));
   EXPECT_EQ(ReadBytes(file), "old content");
 }
 
