@@ -1,7 +1,7 @@
 # Warnings for our own targets only; third-party code is not held to them.
 add_library(qv_warnings INTERFACE)
 target_compile_options(qv_warnings INTERFACE
-  -Wall -Wextra -Wpedantic -Werror
+  -Wall -Wextra -Wpedantic -Werror -Wconversion -Wsign-conversion
   -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual
   -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough
   # GCC 12 reports -Wrestrict inside libstdc++ string code at -O2 and above (GCC PR 105329).
