@@ -152,7 +152,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
   const auto begin_rule = [&](int32_t index, int64_t total) {
     rule_start_time = Clock::now();
     rules_failed_before = stats_.rules_failed;
-    rule_start_ = stats_;
+    rule_start_ = stats_;  // NOLINT(cppcoreguidelines-slicing): only the counts are kept
     rule_ = RuleStats{};
     rule_.target_path = target_path;
     if (observer_) observer_->RuleStarted(target_path, index, static_cast<int32_t>(total));

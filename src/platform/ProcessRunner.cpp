@@ -13,7 +13,7 @@
 #include "ado/Error.h"
 #include "platform/StopSignal.h"
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX asks for it
 
 namespace qv::platform {
 namespace {
