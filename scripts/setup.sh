@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, testing and running need.
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format clang-tidy
   libgtest-dev libgmock-dev libbenchmark-dev
   libexpat1-dev libicu-dev nlohmann-json3-dev
   unixodbc unixodbc-dev libsqliteodbc libsqlite3-dev odbc-postgresql sqlite3

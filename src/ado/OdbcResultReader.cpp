@@ -384,15 +384,18 @@ OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTrai
     d.nullable = nullable;
 
     // Optional attributes: a driver that does not know one leaves the default.
-    auto number_attr = [&](SQLUSMALLINT id) {
+    // The ANSI entry point takes signed numbers; i is at most count, so it fits.
+    const auto column_number = static_cast<SQLSMALLINT>(i);
+    auto number_attr = [&](SQLSMALLINT id) {
       SQLLEN v = 0;
-      SQLRETURN rc = SQLColAttributeA(statement_.get(), i, id, nullptr, 0, nullptr, &v);
+      SQLRETURN rc = SQLColAttributeA(statement_.get(), column_number, id, nullptr, 0, nullptr, &v);
       return SQL_SUCCEEDED(rc) ? v : 0;
     };
-    auto text_attr = [&](SQLUSMALLINT id) {
+    auto text_attr = [&](SQLSMALLINT id) {
       char buf[256] = {};
       SQLSMALLINT length = 0;
-      SQLRETURN rc = SQLColAttributeA(statement_.get(), i, id, buf, sizeof buf, &length, nullptr);
+      SQLRETURN rc =
+          SQLColAttributeA(statement_.get(), column_number, id, buf, sizeof buf, &length, nullptr);
       if (!SQL_SUCCEEDED(rc) || length <= 0) return std::string();
       return std::string(buf, std::min(static_cast<size_t>(length), sizeof buf - 1));
     };

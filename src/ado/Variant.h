@@ -54,7 +54,7 @@ struct Array {
   int32_t lower_bound = 0;
   std::vector<Variant> items;
 
-  int32_t UpperBound() const { return lower_bound + static_cast<int32_t>(items.size()) - 1; }
+  int32_t UpperBound() const;
 };
 
 // An object reference held in a variant: values that come from outside as objects,
@@ -179,5 +179,10 @@ std::optional<double> ParseVbNumber(std::string_view text);
 // 1899-12-30); blanks around the text are allowed. Nothing for any other text or for a
 // date or time that does not exist (2023-02-30, 24:00).
 std::optional<Date> ParseVbDate(std::string_view text);
+
+// Defined here, where Variant is complete.
+inline int32_t Array::UpperBound() const {
+  return lower_bound + static_cast<int32_t>(items.size()) - 1;
+}
 
 }  // namespace ado

@@ -522,7 +522,7 @@ class RecordsetXmlParser {
       std::string_view list = a[1];
       while (!list.empty()) {
         size_t start = list.find_first_not_of(" \t\r\n");
-        if (start == list.npos) break;
+        if (start == std::string_view::npos) break;
         list.remove_prefix(start);
         size_t end = std::min(list.find_first_of(" \t\r\n"), list.size());
         auto named = names_.find(list.substr(0, end));

@@ -43,7 +43,7 @@ size_t LayOutScientific(const char* sci, size_t len, char* out) {
     out[pos++] = '-';
     i = 1;
   }
-  char digits[24];
+  char digits[24] = {};
   size_t digit_count = 0;
   for (; i < len && sci[i] != 'e'; ++i) {
     if (IsDigit(sci[i])) digits[digit_count++] = sci[i];
@@ -329,7 +329,7 @@ std::optional<std::string> NormalizeGuid(std::string_view text) {
   if (text.size() >= 2 && text.front() == '{' && text.back() == '}') {
     text = text.substr(1, text.size() - 2);
   }
-  char hex[32];
+  char hex[32] = {};
   size_t count = 0;
   if (text.size() == 36) {
     for (size_t i = 0; i < 36; ++i) {
@@ -479,7 +479,8 @@ std::optional<double> ParseDouble(std::string_view text) {
   if (result.ptr != text.data() + text.size()) return std::nullopt;
   if (result.ec == std::errc::result_out_of_range) {
     // Underflow reads as zero; overflow is not a value.
-    bool exponent_negative = text.find("e-") != text.npos || text.find("E-") != text.npos;
+    bool exponent_negative =
+        text.find("e-") != std::string_view::npos || text.find("E-") != std::string_view::npos;
     if (!exponent_negative) return std::nullopt;
     return text.front() == '-' ? -0.0 : 0.0;
   }

@@ -323,7 +323,7 @@ void CQvDataExporter::EndFailedRun(Run& run, const core::ErrorRecord& error, int
 void CQvDataExporter::BeginRule(Run& run, int32_t index, int64_t total) {
   run.rule_start_time = Clock::now();
   run.rules_failed_before = stats_.rules_failed;
-  rule_start_ = stats_;
+  rule_start_ = stats_;  // NOLINT(cppcoreguidelines-slicing): only the counts are kept
   rule_ = RuleStats{};
   rule_.target_path = run.target_path;
   if (observer_) observer_->RuleStarted(run.target_path, index, static_cast<int32_t>(total));

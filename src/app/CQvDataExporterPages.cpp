@@ -175,6 +175,7 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
             Trace("The last data is up to date: " + GetLasDataFileName(page_file),
                   kEventInformation);
           } else {
+            // NOLINTNEXTLINE(performance-no-automatic-move): a copy; the lambda may run again.
             DiffPerEntity([&] { return rows; }, page_file, import_rule, changed);
           }
           total_changed += changed;

@@ -9,9 +9,9 @@ namespace core {
 
 size_t CodePointCount(std::string_view utf8) {
   size_t count = 0;
-  for (unsigned char c : utf8) {
+  for (char c : utf8) {
     // Count every byte that does not continue a sequence.
-    if ((c & 0xC0) != 0x80) ++count;
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
   }
   return count;
 }
@@ -48,8 +48,8 @@ struct CaseMapCloser {
 std::string FoldCase(std::string_view utf8) {
   // ASCII needs no ICU round trip.
   bool ascii = true;
-  for (unsigned char c : utf8) {
-    if (c >= 0x80) {
+  for (char c : utf8) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
       ascii = false;
       break;
     }

@@ -26,7 +26,8 @@ void AppendUtf8(std::string& out, UChar32 c) {
   char buffer[4];
   int32_t n = 0;
   UBool error = false;
-  U8_APPEND(reinterpret_cast<uint8_t*>(buffer), n, 4, c, error);
+  // A negative c becomes a value above U+10FFFF, which the macro refuses.
+  U8_APPEND(reinterpret_cast<uint8_t*>(buffer), n, 4, static_cast<uint32_t>(c), error);
   if (error) {
     out.append(kReplacementUtf8);
   } else {

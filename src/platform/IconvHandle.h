@@ -25,6 +25,7 @@ class IconvHandle {
   void Reset();
 
  private:
+  // NOLINTNEXTLINE(misc-misplaced-const): the handle is constant, not what it points to.
   static inline const iconv_t kClosed = reinterpret_cast<iconv_t>(-1);
   iconv_t handle_ = kClosed;
 };

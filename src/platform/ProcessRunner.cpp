@@ -14,7 +14,7 @@
 #include "core/PosixError.h"
 #include "platform/StopSignal.h"
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX asks for it
 
 namespace qv::platform {
 namespace {

@@ -14,6 +14,7 @@ namespace {
 std::atomic<int> signals_seen{0};
 std::atomic<int> first_signal{0};
 std::atomic<pid_t> child_group{0};
+// NOLINTNEXTLINE(misc-redundant-expression): pid_t is int here, not everywhere.
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free);
 
 void WriteError(const char* text) {

@@ -50,7 +50,7 @@ ado::Variant CQvRecSetField::GetValue() {
       ReportToErrorLog, ado::Variant(),
       [&](int& line) {
         line = 1;
-        const ado::Variant value = field_->Value();
+        ado::Variant value = field_->Value();
         line = 2;
         if (value.IsArray()) return ado::Variant(ConvertArrayToString(value));
         line = 3;

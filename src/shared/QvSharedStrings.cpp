@@ -119,6 +119,7 @@ std::string QvSharedStrings::Decode6(std::string_view text, int32_t /*flag*/) {
       }
       // A data character after padding, or padding anywhere else, is malformed.
       if (padding > 0) Malformed("Invalid Base64 padding");
+      // NOLINTNEXTLINE(bugprone-signed-char-misuse): -1 marks a byte that is not Base64.
       v[k] = values[static_cast<unsigned char>(c)];
       if (v[k] < 0) Malformed("Invalid Base64 character");
     }

@@ -250,8 +250,7 @@ std::vector<std::string> CQVFileXfer::UploadArguments(const std::string& uploade
 }
 
 std::string CQVFileXfer::UploaderPath() {
-  const std::string in_folder =
-      ConcatenatePath(platform::ProgramFolder(), std::string(kUploaderName));
+  std::string in_folder = ConcatenatePath(platform::ProgramFolder(), std::string(kUploaderName));
   std::error_code ec;
   if (fs::exists(in_folder, ec)) return in_folder;
   const std::string installed =

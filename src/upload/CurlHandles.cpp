@@ -31,7 +31,7 @@ void CurlHeaderList::Append(const std::string& line) {
   if (appended == nullptr) throw std::bad_alloc();
   // On success curl_slist_append returns the head of the list it was given, or the new
   // head when the list was empty.
-  list_.release();
+  static_cast<void>(list_.release());
   list_.reset(appended);
 }
 

@@ -41,7 +41,7 @@ std::optional<std::string> IdempotencyKey(const std::string& imp_id, const std::
   if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
   static constexpr char kHex[] = "0123456789abcdef";
   std::string hex;
-  hex.reserve(length * 2);
+  hex.reserve(size_t{length} * 2);
   for (unsigned int i = 0; i < length; ++i) {
     hex += kHex[digest[i] >> 4];
     hex += kHex[digest[i] & 0x0f];

@@ -34,19 +34,15 @@ void AppendFoldedCodePoint(std::string_view raw, UChar32 c, std::string& out) {
     out.append(raw);
     return;
   }
-  for (int32_t i = 0; i < folded_length;) {
-    UChar32 f;
-    U16_NEXT(folded, i, folded_length, f);
-    char buffer[4];
-    int32_t n = 0;
-    UBool error = false;
-    U8_APPEND(reinterpret_cast<uint8_t*>(buffer), n, 4, f, error);
-    if (error) {
-      out.append(raw);
-      return;
-    }
-    out.append(buffer, static_cast<size_t>(n));
+  // At most 3 bytes per UTF-16 unit.
+  char buffer[3 * 8];
+  int32_t n = 0;
+  u_strToUTF8(buffer, sizeof buffer, &n, folded, folded_length, &status);
+  if (U_FAILURE(status)) {
+    out.append(raw);
+    return;
   }
+  out.append(buffer, static_cast<size_t>(n));
 }
 
 }  // namespace

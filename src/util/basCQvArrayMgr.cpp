@@ -254,6 +254,7 @@ void QvArrMgr_SortArray(ado::Variant& array, int32_t& low, int32_t& high, ado::V
   copies.reserve(targets.size());
   for (ado::Variant* target : targets) copies.push_back(target->AsArray());
   std::vector<ado::Array*> companions;
+  companions.reserve(copies.size());
   for (ado::Array& copy : copies) companions.push_back(&copy);
 
   const int64_t from = low;

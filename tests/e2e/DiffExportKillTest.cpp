@@ -80,8 +80,8 @@ class DiffKill : public ::testing::Test {
     std::vector<std::string> sids;
     for (const auto& [sid, state] : rows_) sids.push_back(sid);
     std::shuffle(sids.begin(), sids.end(), random_);
-    const int changes = std::uniform_int_distribution<int>(2, 10)(random_);
-    for (int i = 0; i < changes && i < static_cast<int>(sids.size()); ++i) {
+    const auto changes = static_cast<size_t>(std::uniform_int_distribution<int>(2, 10)(random_));
+    for (size_t i = 0; i < changes && i < sids.size(); ++i) {
       RowState& state = rows_[sids[i]];
       state.name = "v" + std::to_string(version_) + " " + sids[i];
       state.amount = std::to_string(std::uniform_int_distribution<int>(0, 100000)(random_));

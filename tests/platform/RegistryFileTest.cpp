@@ -163,9 +163,9 @@ TEST(RegistryFile, ReadsUtf16FilesAndRegedit4Files) {
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n"
       "\"Name\"=\"Grüße €\"\r\n";
   std::string utf16("\xFF\xFE", 2);
-  for (unsigned char c : std::string("Windows Registry Editor Version 5.00\r\n"
-                                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n\"Name\"=\"Gr")) {
-    utf16 += static_cast<char>(c);
+  for (char c : std::string("Windows Registry Editor Version 5.00\r\n"
+                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n\"Name\"=\"Gr")) {
+    utf16 += c;
     utf16 += '\0';
   }
   utf16 += std::string("\xFC\0\xDF\0e\0 \0\xAC\x20\"\0\r\0\n\0", 16);

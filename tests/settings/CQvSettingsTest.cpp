@@ -13,7 +13,7 @@ constexpr char kSettingsFile[] = "QvExportSettings.xml";
 
 size_t CountMessages(const test::LogCapture& log, const std::string& message) {
   size_t count = 0;
-  for (const LogEntry& entry : log.Entries()) count += entry.message == message ? 1 : 0;
+  for (const LogEntry& entry : log.Entries()) count += entry.message == message ? 1u : 0u;
   return count;
 }
 

@@ -41,7 +41,7 @@ TEST(Rsfile, EncodedTextsDecodeToTheOriginalsAndStayEncodedWithoutDecoding) {
   EXPECT_EQ(encoded[0][1], "U0VMRUNUICogRlJPTSB0IFdIRVJFIGEgPSAneCc=");
   EXPECT_EQ(encoded[0][2], "U2/Dn2UgJiAxMDAl");
   // Values that are not text-like are left as they were.
-  for (size_t row : {1, 2}) {
+  for (size_t row : {1u, 2u}) {
     EXPECT_EQ(encoded[row], plain[row]) << row;
   }
   EXPECT_EQ(encoded[0][0], 1);

@@ -82,7 +82,7 @@ std::string PlainText(const ado::Variant& value) {
 
 void PrintFields(const ado::Fields& fields, std::ostream& out) {
   TextTable table({"#", "Name", "Type", "Size", "Precision", "Scale", "Attributes"});
-  for (size_t column : {0, 3, 4, 5}) table.AlignRight(column);
+  for (size_t column : {0u, 3u, 4u, 5u}) table.AlignRight(column);
   for (int32_t i = 0; i < fields.Count(); ++i) {
     ado::Field field = fields.Item(static_cast<size_t>(i));
     std::string attributes = std::to_string(field.Attributes());

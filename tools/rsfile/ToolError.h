@@ -14,8 +14,8 @@ class ToolError : public std::runtime_error {
 // A command line the tool cannot run: reported with the usage, exit status 2.
 class UsageError : public std::runtime_error {
  public:
-  UsageError(std::string message, std::string command = {})
-      : std::runtime_error(std::move(message)), command_(std::move(command)) {}
+  UsageError(const std::string& message, std::string command = {})
+      : std::runtime_error(message), command_(std::move(command)) {}
 
   // The command whose usage applies; empty for the tool's general usage.
   const std::string& command() const { return command_; }
