@@ -526,7 +526,7 @@ TEST(XmlWriter, WritesPendingChangesAsBlocks) {
 }
 
 TEST(XmlWriter, WritesFileAndReplacesLongerContent) {
-  xml_test::TempFolder folder;
+  qv::test::TestFolder folder;
   const std::string path = folder.File("out.xml");
   RecordsetData data = MakeData({MakeField("n", adInteger, 4, kNullable)});
   for (int i = 0; i < 1000; ++i) {
@@ -548,7 +548,7 @@ TEST(XmlWriter, WritesFileAndReplacesLongerContent) {
 }
 
 TEST(XmlWriter, ReportsPathAndReasonWhenFileCannotBeWritten) {
-  xml_test::TempFolder folder;
+  qv::test::TestFolder folder;
   const std::string path = folder.File("missing/out.xml");
   Recordset recordset;
   recordset.OpenWith(MakeData({MakeField("n", adInteger, 4, kNullable)}));

@@ -9,7 +9,7 @@
 #include "ado/Connection.h"
 #include "ado/XmlWriter.h"
 #include "app/CQvDataExporter.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 #include "store/CQvXMLManip.h"
 
 namespace qv {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "e2e/ChildProcess.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 #include "support/Receiver.h"
 
 namespace qv::e2e {

@@ -6,7 +6,7 @@
 
 #include "log/ProgramHome.h"
 #include "log/basErrorHandling.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "log/CQvEventLogger.h"
 #include "settings/basCommonRes.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv::test {
 

@@ -9,7 +9,7 @@
 #include "ado/Connection.h"
 #include "ado/Error.h"
 #include "ado/XmlWriter.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace ado {
 namespace {

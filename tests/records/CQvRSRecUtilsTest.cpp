@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "records/RecordsetFactory.h"
+#include "support/RecordsetFactory.h"
 #include "records/basADOUtilities.h"
 #include "shared/LogCapture.h"
 

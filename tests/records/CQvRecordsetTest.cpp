@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "records/CQvRecSetField.h"
-#include "records/RecordsetFactory.h"
+#include "support/RecordsetFactory.h"
 #include "shared/LogCapture.h"
 
 namespace qv {

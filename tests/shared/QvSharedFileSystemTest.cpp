@@ -6,7 +6,7 @@
 #include <set>
 
 #include "ado/Error.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv {
 namespace {

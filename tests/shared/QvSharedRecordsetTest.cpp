@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ado/Error.h"
-#include "records/RecordsetFactory.h"
+#include "support/RecordsetFactory.h"
 #include "shared/QvSharedADO.h"
 #include "shared/QvSharedRecordCopier.h"
 

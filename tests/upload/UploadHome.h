@@ -11,7 +11,7 @@
 #include "log/basEventLogger.h"
 #include "platform/ProcessRunner.h"
 #include "shared/QvSharedStrings.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 #include "support/ExportSettingsFile.h"
 #include "upload/CQVFileXfer.h"
 
