@@ -26,6 +26,11 @@ inline std::string ReadBytes(const std::string& path) {
 
 inline std::string Sample(std::string_view name) { return ReadBytes(SamplePath(name)); }
 
+// The expected output of a writer test, kept in tests/data/xml-writer.
+inline std::string Golden(std::string_view name) {
+  return ReadBytes(std::string(QV_TEST_DATA_DIR) + "/xml-writer/" + std::string(name));
+}
+
 // The root element and namespace declarations ADO writes, around a schema or data
 // fragment that lacks them.
 inline std::string WrapFragment(std::string_view fragment) {
