@@ -10,8 +10,8 @@
 namespace ado {
 namespace {
 
-using xml_test::SamplePath;
 using qv::test::TestFolder;
+using xml_test::SamplePath;
 
 // Opens a file as the program's store does: client cursor, properties set before Open.
 void OpenFile(Recordset& rs, const std::string& path, int32_t lock_type = adLockOptimistic) {

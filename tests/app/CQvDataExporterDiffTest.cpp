@@ -19,9 +19,9 @@ namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
-using test::TestField;
 using test::ExportHome;
 using test::MakeRecordset;
+using test::TestField;
 using test::Traces;
 
 std::vector<std::string> FilesIn(const std::string& folder) {
@@ -175,11 +175,11 @@ TEST_P(CQvDataExporterCompare, EntityHasChangedAttributes) {
 
 const std::vector<TestField> kText = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adVarWChar, 20}};
 const std::vector<TestField> kTextTs = {{"tSID", ado::adVarWChar, 20},
-                                     {"v", ado::adVarWChar, 20},
-                                     {"Source_Timestamp", ado::adVarWChar, 30}};
+                                        {"v", ado::adVarWChar, 20},
+                                        {"Source_Timestamp", ado::adVarWChar, 30}};
 const std::vector<TestField> kTextUpperTs = {{"tSID", ado::adVarWChar, 20},
-                                          {"v", ado::adVarWChar, 20},
-                                          {"SOURCE_TIMESTAMP", ado::adVarWChar, 30}};
+                                             {"v", ado::adVarWChar, 20},
+                                             {"SOURCE_TIMESTAMP", ado::adVarWChar, 30}};
 const std::vector<TestField> kDouble = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adDouble, 8}};
 const std::vector<TestField> kInt = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adInteger, 4}};
 const std::vector<TestField> kNumeric = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adNumeric, 19}};
@@ -411,8 +411,9 @@ TEST_F(CQvDataExporterDiffExport, UnusableLastDataIsSetAsideAndTheWholeResultSen
       {"not a recordset", "<xml>not a recordset"},
       {"cut short", good.substr(0, good.size() / 2)},
       {"no key field", saved(MakeRecordset({{"name", ado::adVarWChar, 20}}, {{"one"}}))},
-      {"integer keys", saved(MakeRecordset({{"tSID", ado::adInteger, 4}, {"name", ado::adVarWChar, 20}},
-                                       {{int32_t{1}, "one"}}))},
+      {"integer keys",
+       saved(MakeRecordset({{"tSID", ado::adInteger, 4}, {"name", ado::adVarWChar, 20}},
+                           {{int32_t{1}, "one"}}))},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -611,9 +612,9 @@ class CQvDataExporterChangedRS : public ::testing::Test {
 };
 
 const std::vector<TestField> kComputer = {{"tSID", ado::adVarWChar, 20},
-                                       {"Computer", ado::adVarWChar, 40}};
+                                          {"Computer", ado::adVarWChar, 40}};
 const std::vector<TestField> kApplication = {{"tSID", ado::adVarWChar, 20},
-                                          {"Application_Name", ado::adVarWChar, 40}};
+                                             {"Application_Name", ado::adVarWChar, 40}};
 
 TEST_F(CQvDataExporterChangedRS, ShareDecidesWhichRecordsChange) {
   const std::string none = Write(kComputer, 4);

@@ -97,8 +97,8 @@ std::shared_ptr<ado::Recordset> RuleWith(std::vector<test::TestField> fields,
 
 TEST(CQvDataExporter, SqlTextJoinsThePiecesWithSingleSpaces) {
   const std::vector<test::TestField> pieces = {{"tSQLSelect", ado::adVarWChar, 200},
-                                            {"tSQLFrom", ado::adVarWChar, 200},
-                                            {"tSQLWhere", ado::adVarWChar, 200}};
+                                               {"tSQLFrom", ado::adVarWChar, 200},
+                                               {"tSQLWhere", ado::adVarWChar, 200}};
   EXPECT_EQ(CQvDataExporter::BuildSQLText(RuleWith(pieces, {"SELECT a", "FROM t", "WHERE a > 1"})),
             "SELECT a FROM t WHERE a > 1");
   // An empty where piece leaves its separator.

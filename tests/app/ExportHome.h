@@ -96,9 +96,9 @@ class ExportHome {
 
   void WriteDataSources(const std::vector<std::vector<ado::Variant>>& rows) {
     Save(MakeRecordset({{"nID", ado::adInteger, 4},
-                    {"tName", ado::adVarWChar, 100},
-                    {"tConnectionString", ado::adVarWChar, 1000}},
-                   rows),
+                        {"tName", ado::adVarWChar, 100},
+                        {"tConnectionString", ado::adVarWChar, 1000}},
+                       rows),
          "QvExportDS.xml", 1);
   }
   // Data source 1 on the test database.
@@ -122,7 +122,7 @@ class ExportHome {
 
   void WriteUploadUrl(const std::string& url) {
     Save(MakeRecordset({{"nID", ado::adInteger, 4}, {"tValue", ado::adVarWChar, 500}},
-                   {{int32_t{1}, url}}),
+                       {{int32_t{1}, url}}),
          "QvExportSettings.xml", 1);
   }
 

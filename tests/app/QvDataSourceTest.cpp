@@ -20,9 +20,9 @@ using test::MakeRecordset;
 
 std::shared_ptr<ado::Recordset> Sources(const std::vector<std::vector<ado::Variant>>& rows) {
   return MakeRecordset({{"nID", ado::adInteger, 4},
-                    {"tName", ado::adVarWChar, 100},
-                    {"tConnectionString", ado::adVarWChar, 500}},
-                   rows);
+                        {"tName", ado::adVarWChar, 100},
+                        {"tConnectionString", ado::adVarWChar, 500}},
+                       rows);
 }
 
 std::string Joined(const std::vector<std::string>& lines) {
@@ -81,7 +81,8 @@ TEST(QvDataSourceLoader, RefusesAClosedOrForeignRecordset) {
   EXPECT_FALSE(QvDataSourceLoader().Load(std::make_shared<ado::Recordset>(), list, "", ""));
   // A file that is not a data-source file: no connection strings.
   EXPECT_FALSE(QvDataSourceLoader().Load(
-      MakeRecordset({{"nID", ado::adInteger, 4}, {"tValue", ado::adVarWChar, 50}}, {{int32_t{1}, "x"}}),
+      MakeRecordset({{"nID", ado::adInteger, 4}, {"tValue", ado::adVarWChar, 50}},
+                    {{int32_t{1}, "x"}}),
       list, "", ""));
   EXPECT_EQ(list.Count(), 0u);
   EXPECT_EQ(log.Warnings().size(), 3u) << Joined(log.Warnings());

@@ -11,8 +11,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>

@@ -99,8 +99,7 @@ TEST_P(DiffPages, Mode7SendsChangedEntitiesPageByPage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DiffPages,
-                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                         DiffFixtureName);
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres), DiffFixtureName);
 
 }  // namespace
 }  // namespace qv::e2e

@@ -131,8 +131,7 @@ TEST_P(DiffRecovery, Mode7HoldsBackOnlyThePageWhoseSendFailed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DiffRecovery,
-                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                         DiffFixtureName);
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres), DiffFixtureName);
 
 }  // namespace
 }  // namespace qv::e2e

@@ -159,8 +159,7 @@ TEST_P(DiffExport, UndeliveredResultFileIsNoStartingPoint) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DiffExport,
-                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                         DiffFixtureName);
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres), DiffFixtureName);
 
 }  // namespace
 }  // namespace qv::e2e

@@ -5,9 +5,9 @@
 #include <filesystem>
 
 #include "ado/XmlWriter.h"
-#include "support/RecordsetFactory.h"
 #include "shared/LogCapture.h"
 #include "shared/QvSharedStrings.h"
+#include "support/RecordsetFactory.h"
 #include "support/TestFolder.h"
 
 namespace qv {
