@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a new machine, builds, and runs the tests. PRESET=asan for the sanitizer build.
 # A throwaway PostgreSQL cluster on 127.0.0.1 serves the PostgreSQL tests unless
-# QV_TEST_PG already names a database.
+# QV_TEST_PG already names a database. Either way the run requires PostgreSQL
+# (QV_TEST_PG_REQUIRED=1): a PostgreSQL test that cannot reach it fails, not skips.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${PRESET:-default}"
@@ -17,5 +18,6 @@ if [ -z "${QV_TEST_PG:-}" ]; then
   export QV_TEST_PG
   trap 'tests/support/pg_test_env.sh --stop "$pg_dir" || true' EXIT
 fi
+export QV_TEST_PG_REQUIRED=1
 
 ctest --preset "$preset" -j "$(nproc)"

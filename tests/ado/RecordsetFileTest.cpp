@@ -10,8 +10,8 @@
 namespace ado {
 namespace {
 
+using qv::test::TestFolder;
 using xml_test::SamplePath;
-using xml_test::TempFolder;
 
 // Opens a file as the program's store does: client cursor, properties set before Open.
 void OpenFile(Recordset& rs, const std::string& path, int32_t lock_type = adLockOptimistic) {
@@ -23,7 +23,7 @@ void OpenFile(Recordset& rs, const std::string& path, int32_t lock_type = adLock
 }
 
 TEST(RecordsetFile, MissingFileLeavesTheRecordsetClosed) {
-  TempFolder folder;
+  TestFolder folder;
   Recordset rs;
   try {
     OpenFile(rs, folder.File("missing.xml"));
@@ -52,7 +52,7 @@ TEST(RecordsetFile, SampleOpensOnItsFirstRecordAndTakesEdits) {
 }
 
 TEST(RecordsetFile, SavedPendingChangesReopenAsPending) {
-  TempFolder folder;
+  TestFolder folder;
   const std::string path = folder.File("pending.xml");
   {
     Recordset rs;
@@ -79,7 +79,7 @@ TEST(RecordsetFile, SavedPendingChangesReopenAsPending) {
 }
 
 TEST(RecordsetFile, SaveToStreamReadsBackInChunks) {
-  TempFolder folder;
+  TestFolder folder;
   Recordset rs;
   rs.Fields().Append("Name", adVarWChar, 20);
   rs.Open();
@@ -111,7 +111,7 @@ TEST(RecordsetFile, SaveToStreamReadsBackInChunks) {
 }
 
 TEST(RecordsetFile, EmptyRecordsetReopensAtBothEnds) {
-  TempFolder folder;
+  TestFolder folder;
   const std::string path = folder.File("empty.xml");
   Recordset rs;
   rs.Fields().Append("n", adDouble);

@@ -271,7 +271,7 @@ TEST(XmlReader, ReadsEmptyDataElementAndMissingFile) {
                    "<s:AttributeType name='a'/></s:ElementType></s:Schema><rs:data/>"));
   EXPECT_EQ(data.fields.size(), 1u);
   EXPECT_EQ(data.records.RecordCount(), 0u);
-  xml_test::TempFolder folder;
+  qv::test::TestFolder folder;
   try {
     ReadRecordsetXmlFile(folder.File("none.xml"));
     FAIL() << "no error";
@@ -370,7 +370,7 @@ TEST(XmlReader, RefusesOversizedValuesWithBoundedMemory) {
   EXPECT_LE(source.delivered, 4 * limits.max_token_bytes);
 
   // A 100 MB attribute value in a file, with the default limit.
-  xml_test::TempFolder folder;
+  qv::test::TestFolder folder;
   const std::string path = folder.File("big.xml");
   {
     std::ofstream out(path, std::ios::binary);

@@ -25,7 +25,7 @@ TEST(XmlRoundTrip, JetFilesComeBackByteForByte) {
 }
 
 TEST(XmlRoundTrip, RecordsetOpenedFromFileSavesSameBytes) {
-  xml_test::TempFolder folder;
+  qv::test::TestFolder folder;
   const std::string path = folder.File("club.xml");
   Recordset recordset;
   recordset.Open(Variant(xml_test::SamplePath("F04-jet40-winmss-CLUB-nulls.xml")));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include <string_view>
 
 #include "ado/Recordset.h"
+#include "support/TestFolder.h"
 
 // Helpers shared by the XML reader and writer tests.
 namespace ado::xml_test {
@@ -26,6 +26,11 @@ inline std::string ReadBytes(const std::string& path) {
 
 inline std::string Sample(std::string_view name) { return ReadBytes(SamplePath(name)); }
 
+// The expected output of a writer test, kept in tests/data/xml-writer.
+inline std::string Golden(std::string_view name) {
+  return ReadBytes(std::string(QV_TEST_DATA_DIR) + "/xml-writer/" + std::string(name));
+}
+
 // The root element and namespace declarations ADO writes, around a schema or data
 // fragment that lacks them.
 inline std::string WrapFragment(std::string_view fragment) {
@@ -35,30 +40,6 @@ inline std::string WrapFragment(std::string_view fragment) {
          "\txmlns:z='#RowsetSchema'>\n" +
          std::string(fragment) + "\n</xml>";
 }
-
-// A temporary folder of its own for one test, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("qv_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
-             std::to_string(::getpid()));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  std::string File(std::string_view name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline FieldDef MakeField(std::string name, int32_t type, int64_t defined_size, int32_t attributes,
                           uint8_t precision = 0, uint8_t scale = 0) {

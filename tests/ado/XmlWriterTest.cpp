@@ -19,22 +19,6 @@ using xml_test::MakeField;
 
 constexpr int32_t kNullable = adFldIsNullable | adFldMayBeNull | adFldUnknownUpdatable;
 
-std::string Header(bool updatable = true) {
-  return std::string(
-             "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'\n"
-             "\txmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'\n"
-             "\txmlns:rs='urn:schemas-microsoft-com:rowset'\n"
-             "\txmlns:z='#RowsetSchema'>\n"
-             "<s:Schema id='RowsetSchema'>\n") +
-         (updatable ? "\t<s:ElementType name='row' content='eltOnly' rs:updatable='true'>\n"
-                    : "\t<s:ElementType name='row' content='eltOnly'>\n");
-}
-
-constexpr const char* kSchemaEnd =
-    "\t\t<s:extends type='rs:rowbase'/>\n"
-    "\t</s:ElementType>\n"
-    "</s:Schema>\n";
-
 [[maybe_unused]] Date MakeDate(int year, int month, int day, int hour = 0, int minute = 0,
                                int second = 0, int32_t nanosecond = 0) {
   Date::Parts parts;
@@ -90,76 +74,7 @@ TEST(XmlWriter, WritesNumberTypesInAdoLayout) {
   for (size_t f = 0; f < 14; ++f) r.SetNull(row, f);
   r.SetBool(row, 14, false);
 
-  const std::string expected =
-      Header() +
-      "\t\t<s:AttributeType name='tiny' rs:number='1' rs:nullable='true' rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='i1' dt:maxLength='1' rs:precision='3' rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='small' rs:number='2' rs:nullable='true' rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='i2' dt:maxLength='2' rs:precision='5' rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='whole' rs:number='3' rs:writeunknown='true' "
-      "rs:basetable='Numbers' rs:basecolumn='Whole'\n"
-      "\t\t\t rs:keycolumn='true' rs:autoincrement='true'>\n"
-      "\t\t\t<s:datatype dt:type='int' dt:maxLength='4' rs:precision='10' rs:fixedlength='true' "
-      "rs:maybenull='false'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='big' rs:number='4' rs:nullable='true' rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='i8' dt:maxLength='8' rs:precision='19' rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='ubyte' rs:number='5' rs:nullable='true' rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='ui1' dt:maxLength='1' rs:precision='3' rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='ushort' rs:number='6' rs:nullable='true' "
-      "rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='ui2' dt:maxLength='2' rs:precision='5' rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='uint' rs:number='7' rs:nullable='true' rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='ui4' dt:maxLength='4' rs:precision='10' rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='ubig' rs:number='8' rs:nullable='true' rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='ui8' dt:maxLength='8' rs:precision='20' rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='single' rs:number='9' rs:nullable='true' "
-      "rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='r4' dt:maxLength='4' rs:precision='7' rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='dbl' rs:number='10' rs:nullable='true' rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='float' dt:maxLength='8' rs:precision='15' "
-      "rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='money' rs:number='11' rs:nullable='true' "
-      "rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='number' rs:dbtype='currency' dt:maxLength='8' rs:precision='19' "
-      "rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='num' rs:number='12' rs:nullable='true' rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='number' rs:dbtype='numeric' dt:maxLength='19' rs:scale='2' "
-      "rs:precision='10' rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='dec' rs:number='13' rs:nullable='true' rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='number' rs:dbtype='decimal' dt:maxLength='16' rs:scale='10' "
-      "rs:precision='38' rs:fixedlength='true'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='varnum' rs:number='14' rs:nullable='true' "
-      "rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='number' rs:dbtype='varnumeric' dt:maxLength='38' rs:scale='0' "
-      "rs:precision='38'/>\n"
-      "\t\t</s:AttributeType>\n"
-      "\t\t<s:AttributeType name='flag' rs:number='15' rs:writeunknown='true'>\n"
-      "\t\t\t<s:datatype dt:type='boolean' dt:maxLength='2' rs:fixedlength='true' "
-      "rs:maybenull='false'/>\n"
-      "\t\t</s:AttributeType>\n" +
-      kSchemaEnd +
-      "<rs:data>\n"
-      "\t<z:row tiny='-128' small='-32768' whole='2147483647' big='-9223372036854775808' "
-      "ubyte='255' ushort='65535'\n"
-      "\t\t uint='4294967295' ubig='18446744073709551615' single='0.1' dbl='1E+20' money='2635.23' "
-      "num='5' dec='1234567890123456789012345678.0123456789'\n"
-      "\t\t varnum='-0.5' flag='True'/>\n"
-      "\t<z:row flag='False'/>\n"
-      "</rs:data>\n"
-      "</xml>";
+  const std::string expected = xml_test::Golden("number-types.xml");
   EXPECT_EQ(RecordsetDataXmlToString(data), expected);
 }
 
@@ -207,90 +122,7 @@ TEST(XmlWriter, WritesDateTextAndBinaryTypesInAdoLayout) {
   for (size_t f = 0; f < 15; ++f) r.SetNull(row, f);
   r.SetDate(row, 1, MakeDate(2000, 1, 1, 0, 0, 0, 500000000));
 
-  const std::string expected =
-      std::string(
-          "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'\n"
-          "\txmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'\n"
-          "\txmlns:rs='urn:schemas-microsoft-com:rowset'\n"
-          "\txmlns:z='#RowsetSchema'>\n"
-          "<s:Schema id='RowsetSchema'>\n"
-          "\t<s:ElementType name='row' content='eltOnly' rs:CommandTimeout='30'>\n"
-          "\t\t<s:AttributeType name='vdate' rs:number='1' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='dateTime' rs:dbtype='variantdate' dt:maxLength='16' "
-          "rs:fixedlength='true'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='stamp' rs:number='2' rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='dateTime' rs:dbtype='timestamp' dt:maxLength='16' "
-          "rs:scale='3' rs:precision='23' rs:fixedlength='true'\n"
-          "\t\t\t rs:maybenull='false'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='day' rs:number='3' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='date' dt:maxLength='6' rs:fixedlength='true'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='clock' rs:number='4' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='time' dt:maxLength='6' rs:fixedlength='true'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='ftime' rs:number='5' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='dateTime' rs:dbtype='filetime' dt:maxLength='8' "
-          "rs:fixedlength='true'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='id' rs:number='6' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='uuid' dt:maxLength='16' rs:fixedlength='true'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='code' rs:number='7' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='string' rs:dbtype='str' dt:maxLength='10' "
-          "rs:fixedlength='true'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='ansi' rs:number='8' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='string' rs:dbtype='str' dt:maxLength='50'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='memo' rs:number='9' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='string' rs:dbtype='str' dt:maxLength='2147483647' "
-          "rs:long='true'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='wcode' rs:number='10' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='string' dt:maxLength='10' rs:fixedlength='true'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='wide' rs:number='11' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='string' dt:maxLength='50'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='wmemo' rs:number='12' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='string' dt:maxLength='4294967295' rs:long='true'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='bin' rs:number='13' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='bin.hex' dt:maxLength='2' rs:fixedlength='true'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='varbin' rs:number='14' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='bin.hex' dt:maxLength='8'/>\n"
-          "\t\t</s:AttributeType>\n"
-          "\t\t<s:AttributeType name='blob' rs:number='15' rs:nullable='true' "
-          "rs:writeunknown='true'>\n"
-          "\t\t\t<s:datatype dt:type='bin.hex' dt:maxLength='2147483647' rs:long='true'/>\n"
-          "\t\t</s:AttributeType>\n") +
-      kSchemaEnd +
-      "<rs:data>\n"
-      "\t<z:row vdate='1899-12-30T02:02:02' stamp='2024-01-31T23:59:59.123' day='2024-02-29' "
-      "clock='13:45:00' ftime='2001-09-01T00:00:00'\n"
-      "\t\t id='{8AC68D3D-8A09-4403-8860-D0E494BBE894}' code='123   ' ansi='' memo='O&apos;Leary "
-      "&amp; &quot;Sons&quot; &lt;Ltd&gt;'\n"
-      "\t\t wcode='Soße' wide='a&#x9;b&#xA;c&#xD;d' wmemo='€ 😀' bin='00ff' varbin='1eabcd' "
-      "blob=''/>\n"
-      "\t<z:row stamp='2000-01-01T00:00:00.5'/>\n"
-      "</rs:data>\n"
-      "</xml>";
+  const std::string expected = xml_test::Golden("date-text-binary-types.xml");
   EXPECT_EQ(RecordsetDataXmlToString(data), expected);
 }
 
@@ -526,7 +358,7 @@ TEST(XmlWriter, WritesPendingChangesAsBlocks) {
 }
 
 TEST(XmlWriter, WritesFileAndReplacesLongerContent) {
-  xml_test::TempFolder folder;
+  qv::test::TestFolder folder;
   const std::string path = folder.File("out.xml");
   RecordsetData data = MakeData({MakeField("n", adInteger, 4, kNullable)});
   for (int i = 0; i < 1000; ++i) {
@@ -548,7 +380,7 @@ TEST(XmlWriter, WritesFileAndReplacesLongerContent) {
 }
 
 TEST(XmlWriter, ReportsPathAndReasonWhenFileCannotBeWritten) {
-  xml_test::TempFolder folder;
+  qv::test::TestFolder folder;
   const std::string path = folder.File("missing/out.xml");
   Recordset recordset;
   recordset.OpenWith(MakeData({MakeField("n", adInteger, 4, kNullable)}));

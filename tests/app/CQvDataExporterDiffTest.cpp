@@ -13,15 +13,15 @@
 #include "app/CQvDataExporter.h"
 #include "app/ExportHome.h"
 #include "shared/QvDataSource.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Column;
 using test::ExportHome;
-using test::MakeTable;
+using test::MakeRecordset;
+using test::TestField;
 using test::Traces;
 
 std::vector<std::string> FilesIn(const std::string& folder) {
@@ -64,7 +64,7 @@ class CQvDataExporterLastDataFiles : public ::testing::Test {
   static std::shared_ptr<ado::Recordset> Rows(const std::vector<std::string>& sids) {
     std::vector<std::vector<ado::Variant>> rows;
     for (const std::string& sid : sids) rows.push_back({sid});
-    return MakeTable({{"tSID", ado::adVarWChar, 50}}, rows);
+    return MakeRecordset({{"tSID", ado::adVarWChar, 50}}, rows);
   }
 
   test::TestFolder folder_;
@@ -155,9 +155,9 @@ TEST_F(CQvDataExporterLastDataFiles, WritingByCopyCreatesTheFolder) {
 
 struct CompareCase {
   const char* name;
-  std::vector<Column> now_fields;
+  std::vector<TestField> now_fields;
   std::vector<ado::Variant> now;
-  std::vector<Column> last_fields;
+  std::vector<TestField> last_fields;
   std::vector<ado::Variant> last;
   bool changed;
 };
@@ -167,24 +167,24 @@ class CQvDataExporterCompare : public ::testing::TestWithParam<CompareCase> {};
 TEST_P(CQvDataExporterCompare, EntityHasChangedAttributes) {
   const CompareCase& c = GetParam();
   CQvDataExporter exporter(nullptr);
-  const auto now = MakeTable(c.now_fields, {c.now});
-  const auto last = MakeTable(c.last_fields, {c.last});
+  const auto now = MakeRecordset(c.now_fields, {c.now});
+  const auto last = MakeRecordset(c.last_fields, {c.last});
   EXPECT_EQ(exporter.EntityHasChangedAttributes(now, last), c.changed);
   EXPECT_EQ(exporter.Stats().failures, 0);
 }
 
-const std::vector<Column> kText = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adVarWChar, 20}};
-const std::vector<Column> kTextTs = {{"tSID", ado::adVarWChar, 20},
-                                     {"v", ado::adVarWChar, 20},
-                                     {"Source_Timestamp", ado::adVarWChar, 30}};
-const std::vector<Column> kTextUpperTs = {{"tSID", ado::adVarWChar, 20},
-                                          {"v", ado::adVarWChar, 20},
-                                          {"SOURCE_TIMESTAMP", ado::adVarWChar, 30}};
-const std::vector<Column> kDouble = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adDouble, 8}};
-const std::vector<Column> kInt = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adInteger, 4}};
-const std::vector<Column> kNumeric = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adNumeric, 19}};
-const std::vector<Column> kBinary = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adVarBinary, 20}};
-const std::vector<Column> kOnlyKey = {{"tSID", ado::adVarWChar, 20}};
+const std::vector<TestField> kText = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adVarWChar, 20}};
+const std::vector<TestField> kTextTs = {{"tSID", ado::adVarWChar, 20},
+                                        {"v", ado::adVarWChar, 20},
+                                        {"Source_Timestamp", ado::adVarWChar, 30}};
+const std::vector<TestField> kTextUpperTs = {{"tSID", ado::adVarWChar, 20},
+                                             {"v", ado::adVarWChar, 20},
+                                             {"SOURCE_TIMESTAMP", ado::adVarWChar, 30}};
+const std::vector<TestField> kDouble = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adDouble, 8}};
+const std::vector<TestField> kInt = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adInteger, 4}};
+const std::vector<TestField> kNumeric = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adNumeric, 19}};
+const std::vector<TestField> kBinary = {{"tSID", ado::adVarWChar, 20}, {"v", ado::adVarBinary, 20}};
+const std::vector<TestField> kOnlyKey = {{"tSID", ado::adVarWChar, 20}};
 
 ado::Variant Dec(const char* text) { return ado::Variant(*ado::Decimal::Parse(text)); }
 
@@ -236,8 +236,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CQvDataExporterCompareEdges, LastDataAtItsEndIsNoChange) {
   CQvDataExporter exporter(nullptr);
-  const auto now = MakeTable(kText, {{"a", "x"}});
-  const auto last = MakeTable(kText, {});
+  const auto now = MakeRecordset(kText, {{"a", "x"}});
+  const auto last = MakeRecordset(kText, {});
   EXPECT_FALSE(exporter.EntityHasChangedAttributes(now, last));
 }
 
@@ -410,9 +410,10 @@ TEST_F(CQvDataExporterDiffExport, UnusableLastDataIsSetAsideAndTheWholeResultSen
   } cases[] = {
       {"not a recordset", "<xml>not a recordset"},
       {"cut short", good.substr(0, good.size() / 2)},
-      {"no key field", saved(MakeTable({{"name", ado::adVarWChar, 20}}, {{"one"}}))},
-      {"integer keys", saved(MakeTable({{"tSID", ado::adInteger, 4}, {"name", ado::adVarWChar, 20}},
-                                       {{int32_t{1}, "one"}}))},
+      {"no key field", saved(MakeRecordset({{"name", ado::adVarWChar, 20}}, {{"one"}}))},
+      {"integer keys",
+       saved(MakeRecordset({{"tSID", ado::adInteger, 4}, {"name", ado::adVarWChar, 20}},
+                           {{int32_t{1}, "one"}}))},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -595,13 +596,13 @@ TEST_F(CQvDataExporterDiffExport, PageIsSentWhenItDiffersAndBecomesLastDataOnlyO
 
 class CQvDataExporterChangedRS : public ::testing::Test {
  protected:
-  std::string Write(const std::vector<Column>& columns, int records) {
+  std::string Write(const std::vector<TestField>& columns, int records) {
     std::vector<std::vector<ado::Variant>> rows;
     for (int i = 0; i < records; ++i) rows.push_back({"r" + std::to_string(i), "pc"});
     const std::string path = folder_.File("last/" + std::to_string(files_++) + ".xml");
     fs::create_directories(folder_.File("last"));
     CQvXMLManip manip;
-    if (!manip.SaveRSToXML(MakeTable(columns, rows), path, false)) ADD_FAILURE();
+    if (!manip.SaveRSToXML(MakeRecordset(columns, rows), path, false)) ADD_FAILURE();
     return path;
   }
 
@@ -610,10 +611,10 @@ class CQvDataExporterChangedRS : public ::testing::Test {
   CQvDataExporter exporter_{nullptr};
 };
 
-const std::vector<Column> kComputer = {{"tSID", ado::adVarWChar, 20},
-                                       {"Computer", ado::adVarWChar, 40}};
-const std::vector<Column> kApplication = {{"tSID", ado::adVarWChar, 20},
-                                          {"Application_Name", ado::adVarWChar, 40}};
+const std::vector<TestField> kComputer = {{"tSID", ado::adVarWChar, 20},
+                                          {"Computer", ado::adVarWChar, 40}};
+const std::vector<TestField> kApplication = {{"tSID", ado::adVarWChar, 20},
+                                             {"Application_Name", ado::adVarWChar, 40}};
 
 TEST_F(CQvDataExporterChangedRS, ShareDecidesWhichRecordsChange) {
   const std::string none = Write(kComputer, 4);

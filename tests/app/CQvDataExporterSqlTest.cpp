@@ -90,15 +90,15 @@ TEST(CQvDataExporter, SplitRangesRefuseNoPartsAndOverflow) {
             core::kErrOverflow);
 }
 
-std::shared_ptr<ado::Recordset> RuleWith(std::vector<test::Column> fields,
+std::shared_ptr<ado::Recordset> RuleWith(std::vector<test::TestField> fields,
                                          std::vector<ado::Variant> values) {
-  return test::MakeTable(fields, {values});
+  return test::MakeRecordset(fields, {values});
 }
 
 TEST(CQvDataExporter, SqlTextJoinsThePiecesWithSingleSpaces) {
-  const std::vector<test::Column> pieces = {{"tSQLSelect", ado::adVarWChar, 200},
-                                            {"tSQLFrom", ado::adVarWChar, 200},
-                                            {"tSQLWhere", ado::adVarWChar, 200}};
+  const std::vector<test::TestField> pieces = {{"tSQLSelect", ado::adVarWChar, 200},
+                                               {"tSQLFrom", ado::adVarWChar, 200},
+                                               {"tSQLWhere", ado::adVarWChar, 200}};
   EXPECT_EQ(CQvDataExporter::BuildSQLText(RuleWith(pieces, {"SELECT a", "FROM t", "WHERE a > 1"})),
             "SELECT a FROM t WHERE a > 1");
   // An empty where piece leaves its separator.
@@ -108,7 +108,7 @@ TEST(CQvDataExporter, SqlTextJoinsThePiecesWithSingleSpaces) {
       CQvDataExporter::BuildSQLText(RuleWith(pieces, {"SELECT a", "FROM t", ado::Variant::Null()})),
       "SELECT a FROM t ");
 
-  std::vector<test::Column> with_order = pieces;
+  std::vector<test::TestField> with_order = pieces;
   with_order.push_back({"tSQLOrderBy", ado::adVarWChar, 200});
   EXPECT_EQ(CQvDataExporter::BuildSQLText(
                 RuleWith(with_order, {"SELECT a", "FROM t", "WHERE a > 1", "ORDER BY a"})),

@@ -9,7 +9,7 @@
 
 #include "app/ExportHome.h"
 #include "shared/QvSharedErrorLog.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv {
 namespace {
@@ -177,10 +177,10 @@ TEST_F(CQvDataExporterRun, RejectedDataSourcesStopTheRunWithoutTouchingARule) {
 
 TEST_F(CQvDataExporterRun, RulesFileWithoutAPieceOfTheQueryCannotStart) {
   home_.WriteDataSource();
-  ASSERT_TRUE(
-      CQvXMLManip().SaveRSToXML(test::MakeTable({{"tTargetPath"}, {"nDSID", ado::adInteger, 4}},
-                                                {{home_.Out("a/x.xml"), int32_t{1}}}),
-                                home_.File("QvExportRules.xml"), true, false, 6));
+  ASSERT_TRUE(CQvXMLManip().SaveRSToXML(
+      test::MakeRecordset({{"tTargetPath", ado::adVarWChar, 500}, {"nDSID", ado::adInteger, 4}},
+                          {{home_.Out("a/x.xml"), int32_t{1}}}),
+      home_.File("QvExportRules.xml"), true, false, 6));
   exporter_.ExportAll(1);
   EXPECT_FALSE(exporter_.Stats().started);
   EXPECT_NE(exporter_.Stats().start_failure.find("tSQLSelect"), std::string::npos);
@@ -199,8 +199,12 @@ TEST_F(CQvDataExporterRun, RulesFileWithoutRulesIsReported) {
 TEST_F(CQvDataExporterRun, FailureInTheRunsOwnStepsEndsIt) {
   home_.AddItems(1);
   home_.WriteDataSource();
-  const auto rules = test::MakeTable(
-      {{"tTargetPath"}, {"nDSID", ado::adInteger, 4}, {"tSQLSelect"}, {"tSQLFrom"}, {"tSQLWhere"}},
+  const auto rules = test::MakeRecordset(
+      {{"tTargetPath", ado::adVarWChar, 500},
+       {"nDSID", ado::adInteger, 4},
+       {"tSQLSelect", ado::adVarWChar, 500},
+       {"tSQLFrom", ado::adVarWChar, 500},
+       {"tSQLWhere", ado::adVarWChar, 500}},
       {{home_.Out("a.xml"), int32_t{1}, "SELECT id", "FROM items", ""},
        {home_.Out("b.xml"), ado::Variant::Null(), "SELECT id", "FROM items", ""},
        {home_.Out("c.xml"), int32_t{1}, "SELECT id", "FROM items", ""}});

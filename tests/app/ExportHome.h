@@ -13,35 +13,9 @@
 #include "log/ProgramHome.h"
 #include "platform/ProcessRunner.h"
 #include "store/CQvXMLManip.h"
+#include "support/RecordsetFactory.h"
 
 namespace qv::test {
-
-// A column of a table made by MakeTable.
-struct Column {
-  std::string name;
-  int32_t type = ado::adVarWChar;
-  int64_t defined_size = 500;
-};
-
-// An open client-side recordset with the columns and one record per row (values in
-// column order), standing on its first record.
-inline std::shared_ptr<ado::Recordset> MakeTable(
-    const std::vector<Column>& columns, const std::vector<std::vector<ado::Variant>>& rows) {
-  auto rs = std::make_shared<ado::Recordset>();
-  for (const Column& column : columns) {
-    rs->Fields().Append(column.name, column.type, column.defined_size);
-  }
-  rs->SetCursorLocation(ado::adUseClient);
-  rs->SetLockType(ado::adLockOptimistic);
-  rs->Open();
-  for (const auto& row : rows) {
-    rs->AddNew();
-    for (size_t i = 0; i < row.size(); ++i) rs->Fields().Item(i).SetValue(row[i]);
-    rs->Update();
-  }
-  if (!rows.empty()) rs->MoveFirst();
-  return rs;
-}
 
 // Stands in for the uploader: records every argument vector, checks that the file
 // named by "@path" is there while it runs, and ends with a chosen status.
@@ -121,17 +95,17 @@ class ExportHome {
   }
 
   void WriteDataSources(const std::vector<std::vector<ado::Variant>>& rows) {
-    Save(MakeTable({{"nID", ado::adInteger, 4},
-                    {"tName", ado::adVarWChar, 100},
-                    {"tConnectionString", ado::adVarWChar, 1000}},
-                   rows),
+    Save(MakeRecordset({{"nID", ado::adInteger, 4},
+                        {"tName", ado::adVarWChar, 100},
+                        {"tConnectionString", ado::adVarWChar, 1000}},
+                       rows),
          "QvExportDS.xml", 1);
   }
   // Data source 1 on the test database.
   void WriteDataSource() { WriteDataSources({{int32_t{1}, "test", ConnectionString()}}); }
 
   void WriteRules(const std::vector<Rule>& rules, bool with_order_by = true) {
-    std::vector<Column> fields = {
+    std::vector<TestField> fields = {
         {"tTargetPath", ado::adVarWChar, 500}, {"nDSID", ado::adInteger, 4},
         {"tSQLSelect", ado::adVarWChar, 500},  {"tSQLFrom", ado::adVarWChar, 500},
         {"tSQLWhere", ado::adVarWChar, 500},   {"tImportRuleFolder", ado::adVarWChar, 100}};
@@ -143,12 +117,12 @@ class ExportHome {
       if (with_order_by) row.emplace_back(rule.order_by);
       rows.push_back(row);
     }
-    Save(MakeTable(fields, rows), "QvExportRules.xml", 6);
+    Save(MakeRecordset(fields, rows), "QvExportRules.xml", 6);
   }
 
   void WriteUploadUrl(const std::string& url) {
-    Save(MakeTable({{"nID", ado::adInteger, 4}, {"tValue", ado::adVarWChar, 500}},
-                   {{int32_t{1}, url}}),
+    Save(MakeRecordset({{"nID", ado::adInteger, 4}, {"tValue", ado::adVarWChar, 500}},
+                       {{int32_t{1}, url}}),
          "QvExportSettings.xml", 1);
   }
 

@@ -9,8 +9,8 @@
 #include "ado/Connection.h"
 #include "ado/XmlWriter.h"
 #include "app/CQvDataExporter.h"
-#include "shared/TestFolder.h"
 #include "store/CQvXMLManip.h"
+#include "support/TestFolder.h"
 
 namespace qv {
 namespace {

@@ -10,19 +10,19 @@
 #include "shared/QvDataSource.h"
 #include "shared/QvDataSourceList.h"
 #include "shared/QvDataSourceLoader.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv {
 namespace {
 
 using test::LogCapture;
-using test::MakeTable;
+using test::MakeRecordset;
 
 std::shared_ptr<ado::Recordset> Sources(const std::vector<std::vector<ado::Variant>>& rows) {
-  return MakeTable({{"nID", ado::adInteger, 4},
-                    {"tName", ado::adVarWChar, 100},
-                    {"tConnectionString", ado::adVarWChar, 500}},
-                   rows);
+  return MakeRecordset({{"nID", ado::adInteger, 4},
+                        {"tName", ado::adVarWChar, 100},
+                        {"tConnectionString", ado::adVarWChar, 500}},
+                       rows);
 }
 
 std::string Joined(const std::vector<std::string>& lines) {
@@ -81,7 +81,8 @@ TEST(QvDataSourceLoader, RefusesAClosedOrForeignRecordset) {
   EXPECT_FALSE(QvDataSourceLoader().Load(std::make_shared<ado::Recordset>(), list, "", ""));
   // A file that is not a data-source file: no connection strings.
   EXPECT_FALSE(QvDataSourceLoader().Load(
-      MakeTable({{"nID", ado::adInteger, 4}, {"tValue", ado::adVarWChar, 50}}, {{int32_t{1}, "x"}}),
+      MakeRecordset({{"nID", ado::adInteger, 4}, {"tValue", ado::adVarWChar, 50}},
+                    {{int32_t{1}, "x"}}),
       list, "", ""));
   EXPECT_EQ(list.Count(), 0u);
   EXPECT_EQ(log.Warnings().size(), 3u) << Joined(log.Warnings());

@@ -11,12 +11,13 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "support/TestFolder.h"
 
 extern char** environ;
 
@@ -25,11 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> Environment(const ChildOptions& options) {
   std::vector<std::string> env;
@@ -43,29 +39,6 @@ std::vector<std::string> Environment(const ChildOptions& options) {
   }
   return env;
 }
-
-// Removes the folder made for the captured output when the run needed one of its own.
-class ScratchFolder {
- public:
-  explicit ScratchFolder(const fs::path& given) : path_(given) {
-    if (!path_.empty()) return;
-    std::string pattern = (fs::temp_directory_path() / "qv-child-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-    owned_ = true;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (owned_) fs::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-  bool owned_ = false;
-};
 
 }  // namespace
 
@@ -87,10 +60,12 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
   const std::string program = FindOnPath(argv.front());
   if (program.empty()) throw std::runtime_error("RunChild: " + argv.front() + " is not on PATH");
 
-  const ScratchFolder scratch(options.scratch);
-  const fs::path out_path =
-      options.stdout_file ? *options.stdout_file : scratch.Path() / ".child-stdout";
-  const fs::path err_path = scratch.Path() / ".child-stderr";
+  // The captured output goes to a folder of its own when the run was given none.
+  std::optional<test::TestFolder> own_scratch;
+  if (options.scratch.empty()) own_scratch.emplace();
+  const fs::path& scratch = own_scratch ? own_scratch->Path() : options.scratch;
+  const fs::path out_path = options.stdout_file ? *options.stdout_file : scratch / ".child-stdout";
+  const fs::path err_path = scratch / ".child-stderr";
   const std::string in_path =
       options.stdin_file ? options.stdin_file->string() : std::string("/dev/null");
 
@@ -149,8 +124,8 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
   result.seconds = std::chrono::duration<double>(finished - started).count();
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.max_rss_kb = usage.ru_maxrss;
-  if (!options.stdout_file) result.out = ReadAll(out_path);
-  result.err = ReadAll(err_path);
+  if (!options.stdout_file) result.out = test::ReadBytes(out_path);
+  result.err = test::ReadBytes(err_path);
   return result;
 }
 

@@ -131,4 +131,34 @@ std::multiset<std::string> KeyedValues(const std::vector<Delivery>& deliveries,
   return values;
 }
 
+void DiffFixture::SetUp() {
+  if (const std::string missing = test::Receiver::MissingTool(); !missing.empty()) {
+    GTEST_SKIP() << missing << " is not installed";
+  }
+  db_ = DiffDatabase::Open(GetParam(), folder_);
+  if (!db_) GTEST_SKIP() << "QV_TEST_PG is not set";
+  table_ = db_->Table("apps");
+  db_->Execute(CreateAppsTable(table_));
+  folder_.WriteDataSources({{ds_id_, "Apps", db_->ConnectionString()}});
+  folder_.StartReceiver();
+  WriteRule(kAppsColumns);
+}
+
+void DiffFixture::WriteRule(const std::string& columns) {
+  folder_.WriteRules({{Out("apps.xml"), ds_id_, "SELECT " + columns, "FROM " + table_, "",
+                       "ORDER BY tSID", "Apps"}});
+}
+
+void DiffFixture::Fill(int count) { db_->Execute(InsertNumberedApps(table_, count)); }
+
+std::vector<Delivery> DiffFixture::Run(int mode, int expected_exit) {
+  const ExportRun run = folder_.Run({std::to_string(mode)});
+  EXPECT_EQ(run.exit_code, expected_exit) << run.err << run.log;
+  return NewDeliveries(folder_.receiver(), seen_);
+}
+
+std::string DiffFixtureName(const ::testing::TestParamInfo<Backend>& backend) {
+  return BackendName(backend.param);
+}
+
 }  // namespace qv::e2e

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -80,5 +82,35 @@ std::vector<std::string> ColumnIgnoringCase(const ResultFile& file, const std::s
 // The value of `field` in every row of every file, as "tSID=value".
 std::multiset<std::string> KeyedValues(const std::vector<Delivery>& deliveries,
                                        const std::string& field);
+
+// A change-detection test run by the built program on one database: the table apps
+// (columns kAppsColumns) in data source `ds_id`, a receiver for the uploads, and the
+// rule "out/apps.xml" over the whole table in tSID order, import rule "Apps". SetUp
+// skips the test when python3 or curl is missing, or when PostgreSQL is asked for and
+// QV_TEST_PG is not set.
+class DiffFixture : public ::testing::TestWithParam<Backend> {
+ protected:
+  explicit DiffFixture(int32_t ds_id = 1) : ds_id_(ds_id) {}
+  void SetUp() override;
+
+  // Writes the rule with `columns` as its select list.
+  void WriteRule(const std::string& columns);
+  // Entities e001 to e<count>.
+  void Fill(int count);
+  // Runs `mode`, expects `expected_exit` and returns what reached the receiver.
+  std::vector<Delivery> Run(int mode, int expected_exit = 0);
+  std::string Out(const std::string& relative) const { return folder_.File("out/" + relative); }
+
+  ProgramFolder folder_;
+  std::unique_ptr<DiffDatabase> db_;
+  std::string table_;
+  size_t seen_ = 0;
+
+ private:
+  int32_t ds_id_;
+};
+
+// Names the instances of a suite on DiffFixture by their database.
+std::string DiffFixtureName(const ::testing::TestParamInfo<Backend>& backend);
 
 }  // namespace qv::e2e

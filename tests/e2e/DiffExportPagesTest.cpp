@@ -21,41 +21,12 @@ std::vector<std::string> Names(const std::vector<Delivery>& deliveries) {
   return names;
 }
 
-class DiffPages : public ::testing::TestWithParam<Backend> {
+class DiffPages : public DiffFixture {
  protected:
-  void SetUp() override {
-    if (const std::string missing = test::Receiver::MissingTool(); !missing.empty()) {
-      GTEST_SKIP() << missing << " is not installed";
-    }
-    db_ = DiffDatabase::Open(GetParam(), folder_);
-    if (!db_) GTEST_SKIP() << "QV_TEST_PG is not set";
-    table_ = db_->Table("apps");
-    db_->Execute(CreateAppsTable(table_));
-    folder_.WriteDataSources({{1, "Apps", db_->ConnectionString()}});
-    folder_.StartReceiver();
-    folder_.WriteRules({{Out("apps.xml"), 1, std::string("SELECT ") + kAppsColumns,
-                         "FROM " + table_, "", "ORDER BY tSID", "Apps"}});
-  }
-
-  // Entities e001 to e<count>.
-  void Fill(int count) { db_->Execute(InsertNumberedApps(table_, count)); }
   void Rename(int number, const std::string& name) {
     db_->Execute("UPDATE " + table_ + " SET name = '" + name + "' WHERE tSID = '" + Sid(number) +
                  "'");
   }
-
-  std::vector<Delivery> Run(int mode, int expected_exit = 0) {
-    const ExportRun run = folder_.Run({std::to_string(mode)});
-    EXPECT_EQ(run.exit_code, expected_exit) << run.err << run.log;
-    return NewDeliveries(folder_.receiver(), seen_);
-  }
-
-  std::string Out(const std::string& relative) const { return folder_.File("out/" + relative); }
-
-  ProgramFolder folder_;
-  std::unique_ptr<DiffDatabase> db_;
-  std::string table_;
-  size_t seen_ = 0;
 };
 
 TEST_P(DiffPages, Mode5SendsOnlyChangedPagesAndLeavesLastDataOfPagesPastTheEnd) {
@@ -128,10 +99,7 @@ TEST_P(DiffPages, Mode7SendsChangedEntitiesPageByPage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DiffPages,
-                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                         [](const ::testing::TestParamInfo<Backend>& backend) {
-                           return BackendName(backend.param);
-                         });
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres), DiffFixtureName);
 
 }  // namespace
 }  // namespace qv::e2e

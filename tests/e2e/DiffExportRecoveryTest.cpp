@@ -15,23 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DiffRecovery : public ::testing::TestWithParam<Backend> {
+class DiffRecovery : public DiffFixture {
  protected:
-  void SetUp() override {
-    if (const std::string missing = test::Receiver::MissingTool(); !missing.empty()) {
-      GTEST_SKIP() << missing << " is not installed";
-    }
-    db_ = DiffDatabase::Open(GetParam(), folder_);
-    if (!db_) GTEST_SKIP() << "QV_TEST_PG is not set";
-    table_ = db_->Table("apps");
-    db_->Execute(CreateAppsTable(table_));
-    folder_.WriteDataSources({{1, "Apps", db_->ConnectionString()}});
-    folder_.StartReceiver();
-    folder_.WriteRules({{Out("apps.xml"), 1, std::string("SELECT ") + kAppsColumns,
-                         "FROM " + table_, "", "ORDER BY tSID", "Apps"}});
-  }
-
-  void Fill(int count) { db_->Execute(InsertNumberedApps(table_, count)); }
   // Renames the entities and returns the "tSID=name" pairs the receiver must see.
   std::multiset<std::string> Rename(const std::vector<int>& numbers) {
     std::multiset<std::string> expected;
@@ -44,12 +29,6 @@ class DiffRecovery : public ::testing::TestWithParam<Backend> {
     return expected;
   }
 
-  std::vector<Delivery> Run(int mode, int expected_exit) {
-    const ExportRun run = folder_.Run({std::to_string(mode)});
-    EXPECT_EQ(run.exit_code, expected_exit) << run.err << run.log;
-    return NewDeliveries(folder_.receiver(), seen_);
-  }
-
   // Whether every expected pair is among the accepted deliveries' values.
   static void ExpectSeen(const std::multiset<std::string>& expected,
                          const std::vector<Delivery>& deliveries) {
@@ -58,13 +37,6 @@ class DiffRecovery : public ::testing::TestWithParam<Backend> {
       EXPECT_TRUE(seen.count(pair) > 0) << pair << " never reached the receiver";
     }
   }
-
-  std::string Out(const std::string& relative) const { return folder_.File("out/" + relative); }
-
-  ProgramFolder folder_;
-  std::unique_ptr<DiffDatabase> db_;
-  std::string table_;
-  size_t seen_ = 0;
 };
 
 TEST_P(DiffRecovery, Mode4SendsAgainWhatTheFailedRunDidNotDeliver) {
@@ -159,10 +131,7 @@ TEST_P(DiffRecovery, Mode7HoldsBackOnlyThePageWhoseSendFailed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DiffRecovery,
-                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                         [](const ::testing::TestParamInfo<Backend>& backend) {
-                           return BackendName(backend.param);
-                         });
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres), DiffFixtureName);
 
 }  // namespace
 }  // namespace qv::e2e

@@ -15,39 +15,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DiffExport : public ::testing::TestWithParam<Backend> {
+class DiffExport : public DiffFixture {
  protected:
-  void SetUp() override {
-    if (const std::string missing = test::Receiver::MissingTool(); !missing.empty()) {
-      GTEST_SKIP() << missing << " is not installed";
-    }
-    db_ = DiffDatabase::Open(GetParam(), folder_);
-    if (!db_) GTEST_SKIP() << "QV_TEST_PG is not set";
-    table_ = db_->Table("apps");
-    db_->Execute(CreateAppsTable(table_));
-    folder_.WriteDataSources({{3, "Apps", db_->ConnectionString()}});
-    folder_.StartReceiver();
-    WriteRule(kAppsColumns);
-  }
+  DiffExport() : DiffFixture(3) {}
 
-  void WriteRule(const std::string& columns) {
-    folder_.WriteRules(
-        {{Out("apps.xml"), 3, "SELECT " + columns, "FROM " + table_, "", "ORDER BY tSID", "Apps"}});
-  }
   void Insert(const std::string& sid, const std::string& name, const std::string& amount = "1",
               const std::string& note = "", const std::string& timestamp = "t1") {
     db_->Execute(InsertApp(table_, sid, name, amount, note, timestamp));
   }
   void Sql(const std::string& sql) { db_->Execute(sql); }
 
-  // Runs mode 4 and returns what reached the receiver.
-  std::vector<Delivery> Run(int expected_exit = 0) {
-    const ExportRun run = folder_.Run({"4"});
-    EXPECT_EQ(run.exit_code, expected_exit) << run.err << run.log;
-    return NewDeliveries(folder_.receiver(), seen_);
-  }
-
-  std::string Out(const std::string& relative) const { return folder_.File("out/" + relative); }
   ResultFile LastData() const { return ResultFile::Read(Out("last/apps.xml")); }
 
   // Checks that every delivery is an accepted one-record change file of apps.xml, that
@@ -73,11 +50,6 @@ class DiffExport : public ::testing::TestWithParam<Backend> {
     EXPECT_FALSE(fs::exists(Out("Unsent")));
     return sids;
   }
-
-  ProgramFolder folder_;
-  std::unique_ptr<DiffDatabase> db_;
-  std::string table_;
-  size_t seen_ = 0;
 };
 
 TEST_P(DiffExport, SendsEachChangedEntityOnceAndMovesTheLastDataOn) {
@@ -91,7 +63,7 @@ TEST_P(DiffExport, SendsEachChangedEntityOnceAndMovesTheLastDataOn) {
   Insert("same", "same", "2.5", "kept");
 
   // First run: no last data, so the whole result goes as one file.
-  std::vector<Delivery> first = Run();
+  std::vector<Delivery> first = Run(4);
   ASSERT_EQ(first.size(), 1u);
   EXPECT_EQ(first[0].fn, "apps.xml");
   EXPECT_EQ(first[0].status, 200);
@@ -110,7 +82,7 @@ TEST_P(DiffExport, SendsEachChangedEntityOnceAndMovesTheLastDataOn) {
   Sql("UPDATE " + table_ + " SET name = 'quoted' WHERE tSID = 'o''k'");
   Insert("new", "fresh", "3", "", "t2");
 
-  const std::vector<Delivery> second = Run();
+  const std::vector<Delivery> second = Run(4);
   EXPECT_EQ(ExpectChangeFiles(second),
             (std::multiset<std::string>{"case", "new", "nul", "o'k", "upd"}));
   EXPECT_EQ(KeyedValues(second, "name"),
@@ -127,33 +99,33 @@ TEST_P(DiffExport, SendsEachChangedEntityOnceAndMovesTheLastDataOn) {
 
   // And back from a value to null.
   Sql("UPDATE " + table_ + " SET note = NULL WHERE tSID = 'nul'");
-  const std::vector<Delivery> third = Run();
+  const std::vector<Delivery> third = Run(4);
   EXPECT_EQ(ExpectChangeFiles(third), std::multiset<std::string>{"nul"});
   EXPECT_EQ(KeyedValues(third, "note"), std::multiset<std::string>{"nul=NULL"});
 
-  EXPECT_TRUE(Run().empty());
+  EXPECT_TRUE(Run(4).empty());
   EXPECT_TRUE(FileNames(Out("LastTx")).empty());
 }
 
 TEST_P(DiffExport, NewColumnInTheQueryReachesEveryEntity) {
   WriteRule("tSID, name");
   for (int i = 1; i <= 3; ++i) Insert(Sid(i), "n", "1", "note " + std::to_string(i));
-  ASSERT_EQ(Run().size(), 1u);
+  ASSERT_EQ(Run(4).size(), 1u);
 
   WriteRule("tSID, name, note");
-  const std::vector<Delivery> widened = Run();
+  const std::vector<Delivery> widened = Run(4);
   EXPECT_EQ(ExpectChangeFiles(widened), (std::multiset<std::string>{Sid(1), Sid(2), Sid(3)}));
   EXPECT_EQ(KeyedValues(widened, "note"),
             (std::multiset<std::string>{"e001=note 1", "e002=note 2", "e003=note 3"}));
   EXPECT_EQ(ColumnIgnoringCase(LastData(), "note").size(), 3u);
 
-  EXPECT_TRUE(Run().empty());
+  EXPECT_TRUE(Run(4).empty());
 }
 
 TEST_P(DiffExport, EmptyResultSendsNothingAndKeepsTheLastData) {
   Insert(Sid(1), "a");
   Insert(Sid(2), "b");
-  ASSERT_EQ(Run().size(), 1u);
+  ASSERT_EQ(Run(4).size(), 1u);
   const std::string before = ReadText(Out("last/apps.xml"));
 
   Sql("DELETE FROM " + table_);
@@ -168,7 +140,7 @@ TEST_P(DiffExport, EmptyResultSendsNothingAndKeepsTheLastData) {
   // The entities come back unchanged: nothing to send.
   Insert(Sid(1), "a");
   Insert(Sid(2), "b");
-  EXPECT_TRUE(Run().empty());
+  EXPECT_TRUE(Run(4).empty());
 }
 
 TEST_P(DiffExport, UndeliveredResultFileIsNoStartingPoint) {
@@ -178,7 +150,7 @@ TEST_P(DiffExport, UndeliveredResultFileIsNoStartingPoint) {
   Sql("UPDATE " + table_ + " SET name = 'B' WHERE tSID = '" + Sid(2) + "'");
 
   // The receiver never got entity 1: the whole result goes.
-  const std::vector<Delivery> deliveries = Run();
+  const std::vector<Delivery> deliveries = Run(4);
   ASSERT_EQ(deliveries.size(), 1u);
   EXPECT_EQ(deliveries[0].fn, "apps.xml");
   EXPECT_EQ(KeyedValues(deliveries, "name"),
@@ -187,10 +159,7 @@ TEST_P(DiffExport, UndeliveredResultFileIsNoStartingPoint) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DiffExport,
-                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                         [](const ::testing::TestParamInfo<Backend>& backend) {
-                           return BackendName(backend.param);
-                         });
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres), DiffFixtureName);
 
 }  // namespace
 }  // namespace qv::e2e

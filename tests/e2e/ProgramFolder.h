@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "e2e/ChildProcess.h"
-#include "shared/TestFolder.h"
 #include "support/Receiver.h"
+#include "support/TestFolder.h"
 
 namespace qv::e2e {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "e2e/ProgramFolder.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv::e2e {
 

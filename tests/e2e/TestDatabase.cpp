@@ -9,7 +9,7 @@
 
 #include "ado/Connection.h"
 #include "e2e/ChildProcess.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv::e2e {
 
@@ -28,11 +28,6 @@ std::string CreateSqliteDatabase(const std::filesystem::path& file, const std::s
     throw std::runtime_error("sqlite3 failed on " + file.string() + ": " + result.err);
   }
   return "Driver=SQLite3;Database=" + file.string();
-}
-
-std::string PostgresConnectionString() {
-  const char* text = std::getenv("QV_TEST_PG");
-  return text == nullptr ? std::string() : std::string(text);
 }
 
 PostgresTables::PostgresTables(const std::string& connection_string)

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/Postgres.h"
+
 namespace ado {
 class Connection;
 }
@@ -16,9 +18,7 @@ namespace qv::e2e {
 // the shell fails.
 std::string CreateSqliteDatabase(const std::filesystem::path& file, const std::string& sql);
 
-// The PostgreSQL database named by QV_TEST_PG (an ODBC connection string); empty when
-// the variable is not set.
-std::string PostgresConnectionString();
+using test::PostgresConnectionString;
 
 // Tables of one test in the PostgreSQL database of QV_TEST_PG. Names are unique to the
 // process and the object; every table made here is dropped when the object goes.

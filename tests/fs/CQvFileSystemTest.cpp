@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "log/ProgramHome.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 #include "util/basErrorHandling.h"
 
 namespace qv {

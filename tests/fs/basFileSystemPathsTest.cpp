@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "log/ProgramHome.h"
-#include "shared/TestFolder.h"
 #include "util/basErrorHandling.h"
+#include "support/TestFolder.h"
 
 namespace qv {
 namespace {

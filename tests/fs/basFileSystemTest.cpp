@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv {
 namespace {

@@ -7,7 +7,7 @@
 #include "log/CQvEventLogger.h"
 #include "log/basEventLogger.h"
 #include "settings/basCommonRes.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv::test {
 

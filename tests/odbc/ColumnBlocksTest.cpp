@@ -12,7 +12,8 @@
 #include "ado/Connection.h"
 #include "ado/OdbcHandle.h"
 #include "ado/OdbcResultReader.h"
-#include "shared/TestFolder.h"
+#include "support/Postgres.h"
+#include "support/TestFolder.h"
 
 namespace ado {
 namespace {
@@ -138,8 +139,8 @@ TEST(ColumnBlocks, SqliteValuesOverSeveralBlocks) {
 }
 
 TEST(ColumnBlocks, PostgresValuesOverSeveralBlocks) {
-  const char* env = std::getenv("QV_TEST_PG");
-  if (env == nullptr || *env == '\0') GTEST_SKIP() << "QV_TEST_PG is not set";
+  const std::string env = qv::test::PostgresConnectionString();
+  if (env.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
   Connection db;
   db.Open(env);
   db.Execute("DROP SCHEMA IF EXISTS qv_column_blocks CASCADE");

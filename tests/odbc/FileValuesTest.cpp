@@ -10,12 +10,13 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
+#include "core/Error.h"
 #include "ado/OdbcHandle.h"
 #include "ado/OdbcResultReader.h"
 #include "ado/XmlReader.h"
 #include "ado/XmlWriter.h"
-#include "core/Error.h"
-#include "shared/TestFolder.h"
+#include "support/Postgres.h"
+#include "support/TestFolder.h"
 
 namespace ado {
 namespace {
@@ -154,8 +155,8 @@ TEST(SqliteOpen, MissingDatabaseFileIsAnErrorNamingItAndStaysMissing) {
 // A value outside its field's range fails the read with the row, the column and the
 // value; the statement is left unbound for what follows.
 TEST(PostgresValues, ValueOutOfItsFieldNamesRowColumnAndValue) {
-  const char* env = std::getenv("QV_TEST_PG");
-  if (env == nullptr || *env == '\0') GTEST_SKIP() << "QV_TEST_PG is not set";
+  const std::string env = qv::test::PostgresConnectionString();
+  if (env.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
   Connection db;
   db.Open(env);
   db.Execute(

@@ -5,8 +5,9 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
-#include "ado/OdbcConnectionString.h"
 #include "core/Error.h"
+#include "ado/OdbcConnectionString.h"
+#include "support/Postgres.h"
 
 namespace ado {
 namespace {
@@ -21,9 +22,8 @@ using test::Same;
 class PostgresConnection : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* env = std::getenv("QV_TEST_PG");
-    if (env == nullptr || *env == '\0') GTEST_SKIP() << "QV_TEST_PG is not set";
-    connection_string_ = env;
+    connection_string_ = qv::test::PostgresConnectionString();
+    if (connection_string_.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
     db_.Open(connection_string_);
     schema_ = "qv_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
     for (char& c : schema_) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -224,8 +224,7 @@ TEST_F(PostgresConnection, PrepareChecksAStatementWithoutRunningIt) {
   db_.Execute("INSERT INTO t VALUES (1)");
   db_.Prepare("SELECT id FROM t ORDER BY 1");
   EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT nosuch FROM t"); }).number, core::kErrProvider);
-  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT * FROM missing_table"); }).number,
-            core::kErrProvider);
+  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT * FROM missing_table"); }).number, core::kErrProvider);
   EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELEC id FROM t"); }).number, core::kErrProvider);
   // Neither a statement without rows nor a query with side effects runs.
   EXPECT_EQ(ErrorOf([&] { db_.Prepare("DELETE FROM t"); }).number, core::kErrObjectClosed);

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "TempFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv::platform {
 namespace {
@@ -12,10 +12,10 @@ namespace {
 const LocalTime kMoment{2024, 3, 5, 14, 2, 9};
 
 TEST(AppLog, AppendsOneStampedLinePerEntry) {
-  qv::testing::TempFolder folder;
+  qv::test::TestFolder folder;
   std::ostringstream errors;
   AppLog log(std::make_shared<FixedClock>(kMoment), errors);
-  auto target = folder.path() / "RX_2024-03-05_14.log";
+  auto target = folder.Path() / "RX_2024-03-05_14.log";
   log.StartLogging(target, 0);
 
   EXPECT_TRUE(log.LogEvent("first failure", kAppLogError));
@@ -23,7 +23,7 @@ TEST(AppLog, AppendsOneStampedLinePerEntry) {
   EXPECT_TRUE(log.LogEvent("progress", kAppLogInformation));
   EXPECT_TRUE(log.LogEvent("odd type", 16));
 
-  EXPECT_EQ(qv::testing::TempFolder::Read(target),
+  EXPECT_EQ(qv::test::ReadBytes(target),
             "2024-03-05 14:02:09\tError\tfirst failure\n"
             "2024-03-05 14:02:09\tWarning\tcareful\n"
             "2024-03-05 14:02:09\tInformation\tprogress\n"
@@ -40,34 +40,34 @@ TEST(AppLog, KeepsEachEntryOnOneLine) {
 }
 
 TEST(AppLog, EntryAfterACutLineStartsOnItsOwnLine) {
-  qv::testing::TempFolder folder;
+  qv::test::TestFolder folder;
   auto target = folder.Write("app.log", "2024-03-05 14:02:08\tError\tcut off mid-li");
   std::ostringstream errors;
   AppLog log(std::make_shared<FixedClock>(kMoment), errors);
   log.StartLogging(target);
   ASSERT_TRUE(log.LogEvent("next", kAppLogInformation));
-  EXPECT_EQ(qv::testing::TempFolder::Read(target),
+  EXPECT_EQ(qv::test::ReadBytes(target),
             "2024-03-05 14:02:08\tError\tcut off mid-li\n"
             "2024-03-05 14:02:09\tInformation\tnext\n");
 }
 
 TEST(AppLog, FollowsTheLatestTargetAndReportsUnwritableOnes) {
-  qv::testing::TempFolder folder;
+  qv::test::TestFolder folder;
   std::ostringstream errors;
   AppLog log(std::make_shared<FixedClock>(kMoment), errors);
   EXPECT_FALSE(log.LogEvent("no target yet", kAppLogWarning));
   EXPECT_EQ(errors.str(), "2024-03-05 14:02:09\tWarning\tno target yet\n");
 
-  log.StartLogging(folder.path() / "missing-folder" / "app.log");
+  log.StartLogging(folder.Path() / "missing-folder" / "app.log");
   EXPECT_FALSE(log.LogEvent("cannot write", kAppLogInformation));
 
-  log.StartLogging(folder.path() / "a.log");
+  log.StartLogging(folder.Path() / "a.log");
   EXPECT_TRUE(log.LogEvent("to a", kAppLogInformation));
-  log.StartLogging(folder.path() / "b.log");
+  log.StartLogging(folder.Path() / "b.log");
   EXPECT_TRUE(log.LogEvent("to b", kAppLogInformation));
-  EXPECT_EQ(qv::testing::TempFolder::Read(folder.path() / "a.log"),
+  EXPECT_EQ(qv::test::ReadBytes(folder.Path() / "a.log"),
             "2024-03-05 14:02:09\tInformation\tto a\n");
-  EXPECT_EQ(qv::testing::TempFolder::Read(folder.path() / "b.log"),
+  EXPECT_EQ(qv::test::ReadBytes(folder.Path() / "b.log"),
             "2024-03-05 14:02:09\tInformation\tto b\n");
 }
 

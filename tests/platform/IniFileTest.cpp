@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TempFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv::platform {
 namespace {
@@ -62,7 +62,7 @@ TEST(IniFile, CutsResultsToTheBufferSize) {
 }
 
 TEST(IniFile, ReadsFilesInEachEncodingAndToleratesMissingOnes) {
-  qv::testing::TempFolder folder;
+  qv::test::TestFolder folder;
   auto ansi = folder.Write("ansi.ini",
                            "[Localization]\nName=Gr\xFC\xDF"
                            "e\n");
@@ -70,7 +70,7 @@ TEST(IniFile, ReadsFilesInEachEncodingAndToleratesMissingOnes) {
   EXPECT_EQ(GetPrivateProfileString("Localization", "Name", "", kBuffer, ansi), "Grüße");
   EXPECT_EQ(GetPrivateProfileString("Localization", "Culture", "", kBuffer, bom), "sv-SE");
   EXPECT_EQ(GetPrivateProfileString("Localization", "Culture", "en-US", kBuffer,
-                                    folder.path() / "rxglobal.ini"),
+                                    folder.Path() / "rxglobal.ini"),
             "en-US");
 }
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "core/Error.h"
-#include "platform/TempFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv::platform {
 namespace {
@@ -52,23 +52,23 @@ TEST(ProcessRunner, ReturnsTheExitStatusOfTheProgram) {
 }
 
 TEST(ProcessRunner, EachElementIsOneArgumentAndNothingIsRunByAShell) {
-  testing::TempFolder folder;
+  test::TestFolder folder;
   const fs::path cwd_bait = fs::current_path() / "pwned";
   ASSERT_FALSE(fs::exists(cwd_bait));
   const std::string hostile = "a \"q\" 'p' $(touch pwned) `touch pwned` ; touch pwned & x.txt";
-  const fs::path target = folder.path() / hostile;
+  const fs::path target = folder.Path() / hostile;
 
   PosixProcessRunner runner;
   ASSERT_EQ(runner.Run({"/usr/bin/touch", target.string()}), 0);
 
   EXPECT_TRUE(fs::exists(target));
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1);
   EXPECT_FALSE(fs::exists(cwd_bait));
 }
 
 TEST(ProcessRunner, ProgramThatCannotStartThrowsWithTheReason) {
-  testing::TempFolder folder;
-  const fs::path missing = folder.path() / "upload.exe";
+  test::TestFolder folder;
+  const fs::path missing = folder.Path() / "upload.exe";
   core::ErrorRecord error = RunFailure({missing.string(), "x"});
   EXPECT_EQ(error.number, core::kErrFileNotFound);
   EXPECT_NE(error.description.find(missing.string()), std::string::npos) << error.description;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TempFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv::platform {
 namespace {
@@ -190,9 +190,9 @@ TEST(RegistryFile, FileWithoutHeaderIsEmptyWithAWarning) {
 }
 
 TEST(RegistryFile, MissingFileIsAnEmptyRegistry) {
-  qv::testing::TempFolder folder;
+  qv::test::TestFolder folder;
   std::vector<std::string> warnings;
-  RegistryFile registry = RegistryFile::Load(folder.path() / "none.reg",
+  RegistryFile registry = RegistryFile::Load(folder.Path() / "none.reg",
                                              [&](const std::string& w) { warnings.push_back(w); });
   EXPECT_TRUE(registry.Empty());
   EXPECT_TRUE(warnings.empty());
@@ -200,7 +200,7 @@ TEST(RegistryFile, MissingFileIsAnEmptyRegistry) {
 }
 
 TEST(RegistryFile, LoadsFromDiskAndNamesThePathInWarnings) {
-  qv::testing::TempFolder folder;
+  qv::test::TestFolder folder;
   auto path = folder.Write("registry.reg",
                            "Windows Registry Editor Version 5.00\n"
                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\n"

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "records/RecordsetFactory.h"
 #include "records/basADOUtilities.h"
 #include "shared/LogCapture.h"
+#include "support/RecordsetFactory.h"
 
 namespace qv {
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "records/CQvRecSetField.h"
-#include "records/RecordsetFactory.h"
 #include "shared/LogCapture.h"
+#include "support/RecordsetFactory.h"
 
 namespace qv {
 namespace {

@@ -14,7 +14,7 @@
 #include "shared/ErrorBoundary.h"
 #include "shared/LogCapture.h"
 #include "shared/QvSharedRegistry.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "core/Error.h"
 #include "platform/Clock.h"
-#include "shared/TestFolder.h"
+#include "support/TestFolder.h"
 
 namespace qv {
 namespace {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "core/Error.h"
-#include "records/RecordsetFactory.h"
 #include "shared/QvSharedADO.h"
 #include "shared/QvSharedRecordCopier.h"
+#include "support/RecordsetFactory.h"
 
 namespace qv {
 namespace {

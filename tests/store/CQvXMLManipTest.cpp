@@ -5,10 +5,10 @@
 #include <filesystem>
 
 #include "ado/XmlWriter.h"
-#include "records/RecordsetFactory.h"
 #include "shared/LogCapture.h"
 #include "shared/QvSharedStrings.h"
-#include "shared/TestFolder.h"
+#include "support/RecordsetFactory.h"
+#include "support/TestFolder.h"
 
 namespace qv {
 namespace {

@@ -116,11 +116,8 @@ int SimpleHttpRequest(int port, const std::string& method, const std::string& ta
 }
 
 Receiver::Receiver() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "qv-receiver-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  folder_ = pattern;
-  root_ = folder_ / "received";
-  const std::filesystem::path port_file = folder_ / "port";
+  root_ = folder_.Path() / "received";
+  const std::filesystem::path port_file = folder_.Path() / "port";
 
   ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
   ::setenv("no_proxy", "127.0.0.1,localhost", 1);
@@ -139,7 +136,6 @@ Receiver::Receiver() {
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     pid_ = -1;
-    std::filesystem::remove_all(folder_);
     throw std::runtime_error(std::string("cannot start python3: ") + std::strerror(rc));
   }
 
@@ -160,17 +156,11 @@ Receiver::Receiver() {
   }
   if (!failure.empty()) {
     Stop();
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
     throw std::runtime_error(failure);
   }
 }
 
-Receiver::~Receiver() {
-  Stop();
-  std::error_code ignored;
-  std::filesystem::remove_all(folder_, ignored);
-}
+Receiver::~Receiver() { Stop(); }
 
 std::string Receiver::MissingTool() {
   for (const char* tool : {"python3", "curl"}) {

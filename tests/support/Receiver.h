@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/TestFolder.h"
+
 namespace qv::test {
 
 // One upload request as the receiver logged it.
@@ -64,7 +66,7 @@ class Receiver {
   void Stop();
 
  private:
-  std::filesystem::path folder_;
+  TestFolder folder_;  // removed after the receiver stopped
   std::filesystem::path root_;
   pid_t pid_ = -1;
   int port_ = 0;

@@ -56,7 +56,7 @@ TEST(Rsfile, FilesThatAreNotRecordsetsFailWithTheReadersReason) {
     // A reason follows the path.
     EXPECT_GT(result.err.size(), ("rsfile: " + folder.File(name) + ": ").size() + 5);
   }
-  ExpectFailure(folder.Run({"check", folder.path().string()}), {"folder"});
+  ExpectFailure(folder.Run({"check", folder.Path().string()}), {"folder"});
 }
 
 TEST(Rsfile, FromJsonNamesWhatIsWrongInTheInput) {
@@ -122,7 +122,7 @@ TEST(Rsfile, FailedSaveLeavesTheTargetAndNoTemporaryFile) {
   ExpectFailure(folder.Run({"copy", sample, folder.File("dir.xml")}), {"dir.xml", "folder"});
 
   size_t entries = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
     EXPECT_FALSE(entry.path().filename().string().starts_with(".target"))
         << entry.path() << " left behind";
     ++entries;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TestFolder.h"
+
 // Runs the built rsfile binary and gives tests their own folders and sample files.
 namespace rsfile_test {
 
@@ -20,22 +22,10 @@ struct RunResult {
 // through files in `scratch`.
 RunResult RunRsfile(const std::vector<std::string>& args, const std::filesystem::path& scratch);
 
-// A fresh folder under the system's temporary folder, removed with its contents.
-class TempFolder {
+// A test's own temporary folder that also runs rsfile with itself as scratch space.
+class TempFolder : public qv::test::TestFolder {
  public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  // `name` inside the folder, as text.
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  // Runs rsfile with this folder as scratch space.
-  RunResult Run(const std::vector<std::string>& args) const { return RunRsfile(args, path_); }
-
- private:
-  std::filesystem::path path_;
+  RunResult Run(const std::vector<std::string>& args) const { return RunRsfile(args, Path()); }
 };
 
 std::string ReadFile(const std::filesystem::path& path);

@@ -11,8 +11,8 @@
 #include "log/basEventLogger.h"
 #include "platform/ProcessRunner.h"
 #include "shared/QvSharedStrings.h"
-#include "shared/TestFolder.h"
 #include "support/ExportSettingsFile.h"
+#include "support/TestFolder.h"
 #include "upload/CQVFileXfer.h"
 
 namespace qv::test {

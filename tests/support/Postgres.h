@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+namespace qv::test {
+
+// The connection string of the PostgreSQL test server, from QV_TEST_PG; empty when it
+// is not set, and the caller then skips its test. A run that must cover PostgreSQL
+// sets QV_TEST_PG_REQUIRED=1: there a missing QV_TEST_PG also fails the current test,
+// so that such a run cannot pass by skipping the PostgreSQL tests.
+std::string PostgresConnectionString();
+
+}  // namespace qv::test
