@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "log/ProgramHome.h"
-#include "util/basErrorHandling.h"
 #include "support/TestFolder.h"
+#include "util/basErrorHandling.h"
 
 namespace qv {
 namespace {

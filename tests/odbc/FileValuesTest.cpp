@@ -10,11 +10,11 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
-#include "core/Error.h"
 #include "ado/OdbcHandle.h"
 #include "ado/OdbcResultReader.h"
 #include "ado/XmlReader.h"
 #include "ado/XmlWriter.h"
+#include "core/Error.h"
 #include "support/Postgres.h"
 #include "support/TestFolder.h"
 

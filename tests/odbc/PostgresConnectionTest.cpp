@@ -5,8 +5,8 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
-#include "core/Error.h"
 #include "ado/OdbcConnectionString.h"
+#include "core/Error.h"
 #include "support/Postgres.h"
 
 namespace ado {
@@ -224,7 +224,8 @@ TEST_F(PostgresConnection, PrepareChecksAStatementWithoutRunningIt) {
   db_.Execute("INSERT INTO t VALUES (1)");
   db_.Prepare("SELECT id FROM t ORDER BY 1");
   EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT nosuch FROM t"); }).number, core::kErrProvider);
-  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT * FROM missing_table"); }).number, core::kErrProvider);
+  EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT * FROM missing_table"); }).number,
+            core::kErrProvider);
   EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELEC id FROM t"); }).number, core::kErrProvider);
   // Neither a statement without rows nor a query with side effects runs.
   EXPECT_EQ(ErrorOf([&] { db_.Prepare("DELETE FROM t"); }).number, core::kErrObjectClosed);

@@ -7,8 +7,8 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
-#include "core/Error.h"
 #include "ado/XmlWriter.h"
+#include "core/Error.h"
 #include "support/TestFolder.h"
 
 namespace ado {
@@ -52,7 +52,8 @@ TEST_P(SqliteConnection, OpenReportsDbmsStateAndPreparedString) {
   EXPECT_EQ(db_.DbmsName(), "SQLite");
   EXPECT_NE(db_.ConnectionString().find("StepAPI=1"), std::string::npos);
   EXPECT_EQ(db_.ConnectionString().find("NativeSqlite"), std::string::npos);
-  EXPECT_EQ(ErrorOf([&] { db_.Open("Driver=SQLite3;Database=x.db"); }).number, core::kErrObjectOpen);
+  EXPECT_EQ(ErrorOf([&] { db_.Open("Driver=SQLite3;Database=x.db"); }).number,
+            core::kErrObjectOpen);
   db_.Close();
   EXPECT_EQ(db_.State(), adStateClosed);
   EXPECT_EQ(db_.ConnectionString(), "");
@@ -256,7 +257,8 @@ TEST_P(SqliteConnection, FailuresCarryTheDriversDiagnostics) {
 
   // A statement without a result set cannot become a recordset.
   db_.Execute("CREATE TABLE t(i INTEGER, d DATE)");
-  EXPECT_EQ(ErrorOf([&] { db_.Query("INSERT INTO t VALUES(1, NULL)"); }).number, core::kErrObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { db_.Query("INSERT INTO t VALUES(1, NULL)"); }).number,
+            core::kErrObjectClosed);
 
   // SQLite stores any 64-bit integer in an INTEGER column; the adBigInt field holds it.
   db_.Execute("INSERT INTO t VALUES(9223372036854775807, NULL)");
@@ -294,7 +296,8 @@ TEST_P(SqliteConnection, RecordsetOpensQueryDisconnected) {
 
 TEST(SqliteConnectionOpen, WrongConnectionStringFailsAndStaysClosed) {
   Connection db;
-  core::ErrorRecord e = ErrorOf([&] { db.Open("Driver=NoSuchDriver;Database=x.db;Pwd=topsecret"); });
+  core::ErrorRecord e =
+      ErrorOf([&] { db.Open("Driver=NoSuchDriver;Database=x.db;Pwd=topsecret"); });
   EXPECT_EQ(e.number, core::kErrProvider);
   EXPECT_EQ(e.description.front(), '[') << e.description;
   EXPECT_NE(e.description.find("NoSuchDriver"), std::string::npos) << e.description;
