@@ -62,27 +62,28 @@ void AppLog::StartLogging(const std::filesystem::path& target, int32_t /*mode*/)
 }
 
 void AppLog::CloseFile() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  file_ = core::File();
   open_target_.clear();
 }
 
 int AppLog::Append(const std::string& line) {
   // The file stays open while the entries go to it: a run logs a line per page.
   bool first = false;
-  if (fd_ < 0 || open_target_ != target_) {
+  if (!file_.IsOpen() || open_target_ != target_) {
     CloseFile();
     // Read access too, to look at the last byte.
-    fd_ = ::open(target_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return errno;
+    const int fd = ::open(target_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    file_ = core::File(fd, target_.string(), "AppLog");
     open_target_ = target_;
     first = true;
   }
   // A previous writer that died mid-line must not swallow this entry.
-  std::string entry = first && !EndsWithLineBreak(fd_) ? std::string("\n") : std::string();
+  std::string entry =
+      first && !EndsWithLineBreak(file_.Descriptor()) ? std::string("\n") : std::string();
   entry += line;
   entry += '\n';
-  const int failure = AppendLine(fd_, entry);
+  const int failure = AppendLine(file_.Descriptor(), entry);
   // After a failure the file is opened afresh, and its end looked at again.
   if (failure != 0) CloseFile();
   return failure;

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/File.h"
 #include "platform/Clock.h"
 
 namespace qv::platform {
@@ -57,7 +58,7 @@ class AppLog {
   std::mutex mutex_;
   std::filesystem::path target_;
   std::filesystem::path failed_target_;  // whose write failure was last reported
-  int fd_ = -1;                          // open on open_target_, or -1
+  core::File file_;                      // open on open_target_, or not open
   std::filesystem::path open_target_;
 
   // Appends one line to target_; 0 or the errno of the failure.

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "core/Error.h"
+#include "core/PosixError.h"
 #include "platform/Clock.h"
 
 namespace qv::platform {
@@ -47,23 +48,23 @@ std::string Value(const std::string& text, const std::string& key) {
 RunLock::RunLock(const std::string& folder) {
   const std::string path = (std::filesystem::path(folder) / kFileName).string();
   // Close-on-exec: the uploader must not inherit the lock and outlive a killed run with it.
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
-    const int errnum = errno;
-    throw core::Error(core::kErrPermissionDenied, kSource,
-                      "cannot open the lock file " + path + ": " + std::strerror(errnum));
+  const int opened = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (opened < 0) {
+    throw core::ErrorFromErrno(errno, kSource, "cannot open the lock file " + path,
+                               core::FileAccess::kCreate);
   }
-  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+  file_ = core::File(opened, path, kSource);
+  const int fd = file_.Descriptor();
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     const int errnum = errno;
     if (errnum != EWOULDBLOCK) {
-      throw core::Error(core::kErrPermissionDenied, kSource,
-                        "cannot lock " + path + ": " + std::strerror(errnum));
+      throw core::ErrorFromErrno(errnum, kSource, "cannot lock " + path);
     }
     // The holder writes right after locking; give it a moment before reading.
     std::string text;
     for (int attempt = 0; attempt < 20; ++attempt) {
-      text = ReadAll(fd_);
+      text = ReadAll(fd);
       if (text.find('\n') != std::string::npos && !Value(text, "started").empty()) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -77,14 +78,12 @@ RunLock::RunLock(const std::string& folder) {
   const std::string text =
       "pid=" + std::to_string(::getpid()) + "\nstarted=" + FormatDateTime(LocalNow()) + "\n";
   // What a turned-away run reads; the lock holds even when this cannot be written.
-  if (::ftruncate(fd_, 0) == 0) {
-    const ssize_t ignored = ::pwrite(fd_, text.data(), text.size(), 0);
+  if (::ftruncate(fd, 0) == 0) {
+    const ssize_t ignored = ::pwrite(fd, text.data(), text.size(), 0);
     (void)ignored;
   }
 }
 
-RunLock::~RunLock() {
-  if (fd_ >= 0) ::close(fd_);
-}
+RunLock::~RunLock() = default;
 
 }  // namespace qv::platform

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/File.h"
+
 namespace qv::platform {
 
 // One run at a time per folder: an exclusive flock on the file "qvdataexporter.lock"
@@ -19,13 +21,13 @@ class RunLock {
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
 
-  bool Held() const { return fd_ >= 0 && held_; }
+  bool Held() const { return file_.IsOpen() && held_; }
   // When not held: "pid N, started yyyy-mm-dd hh:mm:ss" as the holder wrote it
   // ("pid unknown, started unknown" while it has not written yet).
   const std::string& Holder() const { return holder_; }
 
  private:
-  int fd_ = -1;
+  core::File file_;
   bool held_ = false;
   std::string holder_;
 };
