@@ -37,7 +37,7 @@ constexpr uint8_t kDigits = 8;       // Precision and NumericScale are the drive
 
 // How one SQL type maps. With kSized, `size` is the DefinedSize when the driver gives
 // no usable size; with kDigits, `precision` is unused.
-struct TypeRow {
+struct TypeRow {  // NOLINT(clang-analyzer-optin.performance.Padding): 30 rows, read in order
   int16_t sql_type;
   bool is_unsigned;  // the row of an unsigned whole-number column
   int32_t ado_type;
