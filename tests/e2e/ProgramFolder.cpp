@@ -148,20 +148,18 @@ std::string ProgramFolder::RsfilePath() { return QV_BINARY_DIR "/tools/rsfile/rs
 std::string Base64(const std::string& bytes) {
   static constexpr char kDigits[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const auto byte = [&](size_t k) { return unsigned{static_cast<unsigned char>(bytes[k])}; };
   std::string text;
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned n = static_cast<unsigned char>(bytes[i]) << 16 |
-                       static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                       static_cast<unsigned char>(bytes[i + 2]);
+    const unsigned n = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
     text += {kDigits[n >> 18], kDigits[(n >> 12) & 63], kDigits[(n >> 6) & 63], kDigits[n & 63]};
   }
   if (i + 1 == bytes.size()) {
-    const unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
+    const unsigned n = byte(i) << 16;
     text += {kDigits[n >> 18], kDigits[(n >> 12) & 63], '=', '='};
   } else if (i + 2 == bytes.size()) {
-    const unsigned n =
-        static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8;
+    const unsigned n = byte(i) << 16 | byte(i + 1) << 8;
     text += {kDigits[n >> 18], kDigits[(n >> 12) & 63], kDigits[(n >> 6) & 63], '='};
   }
   return text;
