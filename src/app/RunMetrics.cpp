@@ -1,7 +1,6 @@
 #include "app/RunMetrics.h"
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "core/AtomicFile.h"

@@ -27,8 +27,6 @@ class AtomicFile {
   AtomicFile& operator=(const AtomicFile&) = delete;
 
   const std::string& TemporaryPath() const { return file_.Path(); }
-  const std::string& Target() const { return target_; }
-  File& file() { return file_; }
   void Write(std::string_view bytes) { file_.WriteAll(bytes); }
 
   // The permission bits the committed file gets.

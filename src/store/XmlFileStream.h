@@ -9,10 +9,10 @@
 #include "ado/RecordStore.h"
 #include "ado/XmlWriter.h"
 
-namespace qv {}  // namespace qv
 namespace core {
 class AtomicFile;
 }  // namespace core
+
 namespace qv {
 
 // A query's result written to a file while its rows are read, a block at a time, with
