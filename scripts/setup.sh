@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format clang-tidy
   libgtest-dev libgmock-dev libbenchmark-dev
-  libexpat1-dev libicu-dev nlohmann-json3-dev
+  libexpat1-dev libicu-dev nlohmann-json3-dev libxxhash-dev
   unixodbc unixodbc-dev libsqliteodbc libsqlite3-dev odbc-postgresql sqlite3
   postgresql postgresql-client curl python3 libcurl4-openssl-dev libssl-dev
 )

@@ -90,8 +90,8 @@ struct TransparentHash {
 
 class RecordsetXmlParser {
  public:
-  explicit RecordsetXmlParser(const XmlReadLimits& limits)
-      : limits_(limits), parser_(XML_ParserCreateNS(nullptr, kNameSeparator)) {
+  explicit RecordsetXmlParser(const XmlReadLimits& limits, XmlRowHandler* handler = nullptr)
+      : limits_(limits), handler_(handler), parser_(XML_ParserCreateNS(nullptr, kNameSeparator)) {
     if (!parser_)
       throw core::Error(core::kErrInvalidPersistedFile, kSource, "cannot create an XML parser");
     XML_SetUserData(parser_.get(), this);
@@ -129,7 +129,9 @@ class RecordsetXmlParser {
       if (fed_ - std::min(fed_, last_event_) > limits_.max_token_bytes) {
         ThrowInvalid(TooLarge() + Position());
       }
-      if (total_size && !reserved_ && row_number_ >= 1024) ReserveRecords(*total_size);
+      if (total_size && !reserved_ && !handler_ && row_number_ >= 1024) {
+        ReserveRecords(*total_size);
+      }
     }
     if (!saw_schema_) ThrowInvalid("no s:Schema element (not a persisted recordset)");
     if (!saw_data_) ThrowInvalid("no rs:data element (not a persisted recordset)");
@@ -468,6 +470,7 @@ class RecordsetXmlParser {
     }
     records_ = RecordStore(fields_.size());
     seen_.assign(fields_.size(), 0);
+    if (handler_) handler_->Fields(fields_);
     row_element_ = std::string(xml::kNsRow) + kNameSeparator + row_name_;
   }
 
@@ -482,6 +485,7 @@ class RecordsetXmlParser {
 
   void ReadRow(Context context, const char** atts) {
     ++row_number_;
+    if (handler_) return HandRow(context, atts);
     if (context == Context::kUpdate) return ApplyChange(atts);
     int32_t status = context == Context::kInsert     ? adRecNew
                      : context == Context::kDelete   ? adRecDeleted
@@ -503,6 +507,19 @@ class RecordsetXmlParser {
       records_.KeepOriginal(record);
       update_records_.push_back(record);
     }
+  }
+
+  void HandRow(Context context, const char** atts) {
+    if (context != Context::kData) {
+      throw ReadFailure("row " + std::to_string(row_number_) + " holds a pending change");
+    }
+    row_values_.assign(fields_.size(), nullptr);
+    size_t hint = 0;
+    for (const char** a = atts; *a; a += 2) {
+      const size_t field = FieldIndex(a[0], hint);
+      if (field != SIZE_MAX) row_values_[field] = a[1];
+    }
+    handler_->Row(row_values_);
   }
 
   // The changed row of an rs:update: it belongs to the next original of the block and
@@ -636,6 +653,8 @@ class RecordsetXmlParser {
   }
 
   XmlReadLimits limits_;
+  XmlRowHandler* handler_ = nullptr;
+  std::vector<const char*> row_values_;
   std::unique_ptr<XML_ParserStruct, ParserDeleter> parser_;
   size_t fed_ = 0;
   size_t last_event_ = 0;
@@ -740,6 +759,12 @@ RecordsetData ReadRecordsetXml(std::string_view text) {
 RecordsetData ReadRecordsetXmlFile(const std::string& path) {
   FileSource source(path);
   return ReadRecordsetXml(source);
+}
+
+void ReadRecordsetXmlFileRows(const std::string& path, XmlRowHandler& handler) {
+  FileSource source(path);
+  RecordsetXmlParser parser({}, &handler);
+  parser.Parse(source);
 }
 
 }  // namespace ado

@@ -3,8 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ado/Recordset.h"
 
@@ -37,5 +39,23 @@ class XmlInputSource {
 };
 
 RecordsetData ReadRecordsetXml(XmlInputSource& source, const XmlReadLimits& limits = {});
+
+// Takes a persisted recordset's rows one at a time, as the file holds them, instead of
+// keeping them.
+class XmlRowHandler {
+ public:
+  virtual ~XmlRowHandler() = default;
+  // Once, before the first row: the fields in rs:number order.
+  virtual void Fields(const std::vector<FieldDef>& fields) = 0;
+  // Each row: per field the attribute's text as XML reads it (entities resolved,
+  // white space in it turned into spaces), null for a field the row leaves out.
+  virtual void Row(std::span<const char* const> values) = 0;
+};
+
+// Reads the file's schema and hands its rows to `handler`, holding one row at a time.
+// A row with pending changes (rs:insert, rs:update, rs:delete) fails the read. Throws
+// as ReadRecordsetXmlFile does; an exception from the handler fails the read with its
+// message.
+void ReadRecordsetXmlFileRows(const std::string& path, XmlRowHandler& handler);
 
 }  // namespace ado

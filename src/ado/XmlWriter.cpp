@@ -208,6 +208,75 @@ struct VariantCell {
   Variant Value() const { return value; }
 };
 
+// Gives a value's text form to `emit` as Raw (written as it is), Text (escaped) or
+// Bytes (bin.hex); a null, and a value with no text form, gives nothing.
+template <typename Cell, typename Emit>
+void EmitValue(const Cell& cell, ValueKind kind, Emit&& emit) {
+  char text[xml::kValueBufferSize];
+  auto raw = [&](size_t length) { emit.Raw(std::string_view(text, length)); };
+  switch (cell.Type()) {
+    case VarType::kEmpty:
+    case VarType::kNull:
+      return;
+    case VarType::kString:
+      if (kind == ValueKind::kGuid) {
+        if (auto guid = xml::NormalizeGuid(cell.Text())) {
+          emit.Raw(*guid);
+          return;
+        }
+      }
+      emit.Text(cell.Text());
+      return;
+    case VarType::kBytes:
+      emit.Bytes(cell.Bytes());
+      return;
+    case VarType::kBool:
+      emit.Raw(xml::BoolText(cell.Int() != 0));
+      return;
+    case VarType::kI1:
+    case VarType::kI2:
+    case VarType::kI4:
+    case VarType::kI8:
+    case VarType::kUI1:
+    case VarType::kUI2:
+    case VarType::kUI4:
+      raw(xml::FormatInteger(cell.Int(), text));
+      return;
+    case VarType::kUI8:
+      raw(xml::FormatUnsigned(cell.UInt(), text));
+      return;
+    case VarType::kR4:
+      raw(xml::FormatSingle(static_cast<float>(cell.Double()), text));
+      return;
+    case VarType::kR8:
+      raw(xml::FormatDouble(cell.Double(), text));
+      return;
+    case VarType::kCurrency:
+      raw(xml::FormatCurrency(cell.Int(), text));
+      return;
+    case VarType::kDate:
+      raw(xml::FormatDate(Date{cell.Double()}, kind, text));
+      return;
+    case VarType::kDecimal: {
+      Variant value = cell.Value();
+      raw(xml::FormatDecimal(value.AsDecimal().coefficient(), value.AsDecimal().scale(), text));
+      return;
+    }
+    default: {
+      // Arrays and objects have no column type of their own; their text form is the
+      // best a file can hold, and a value without one is left out like a null.
+      std::string value_text;
+      try {
+        value_text = cell.Value().ToText();
+      } catch (const core::Error&) {
+        return;
+      }
+      emit.Text(value_text);
+      return;
+    }
+  }
+}
+
 int ContinuationTabs(int depth) { return std::min(depth + 1, 3); }
 
 class RecordsetXmlWriter {
@@ -413,74 +482,19 @@ class RecordsetXmlWriter {
     return layout.precision;
   }
 
+  // Writes what EmitValue gives as the field's attribute.
+  struct AttributeEmitter {
+    XmlTextBuilder& out;
+    std::string_view name;
+    int hex_tabs;
+    void Raw(std::string_view value) { out.RawAttribute(name, value); }
+    void Text(std::string_view text) { out.TextAttribute(name, text); }
+    void Bytes(std::span<const uint8_t> bytes) { out.HexAttribute(name, bytes, hex_tabs); }
+  };
+
   template <typename Cell>
   void ValueAttribute(size_t field, const Cell& cell) {
-    char text[xml::kValueBufferSize];
-    auto raw = [&](size_t length) {
-      out_.RawAttribute(names_[field], std::string_view(text, length));
-    };
-    const ValueKind kind = kinds_[field];
-    switch (cell.Type()) {
-      case VarType::kEmpty:
-      case VarType::kNull:
-        return;
-      case VarType::kString:
-        if (kind == ValueKind::kGuid) {
-          if (auto guid = xml::NormalizeGuid(cell.Text())) {
-            out_.RawAttribute(names_[field], *guid);
-            return;
-          }
-        }
-        out_.TextAttribute(names_[field], cell.Text());
-        return;
-      case VarType::kBytes:
-        out_.HexAttribute(names_[field], cell.Bytes(), ContinuationTabs(depth_));
-        return;
-      case VarType::kBool:
-        out_.RawAttribute(names_[field], xml::BoolText(cell.Int() != 0));
-        return;
-      case VarType::kI1:
-      case VarType::kI2:
-      case VarType::kI4:
-      case VarType::kI8:
-      case VarType::kUI1:
-      case VarType::kUI2:
-      case VarType::kUI4:
-        raw(xml::FormatInteger(cell.Int(), text));
-        return;
-      case VarType::kUI8:
-        raw(xml::FormatUnsigned(cell.UInt(), text));
-        return;
-      case VarType::kR4:
-        raw(xml::FormatSingle(static_cast<float>(cell.Double()), text));
-        return;
-      case VarType::kR8:
-        raw(xml::FormatDouble(cell.Double(), text));
-        return;
-      case VarType::kCurrency:
-        raw(xml::FormatCurrency(cell.Int(), text));
-        return;
-      case VarType::kDate:
-        raw(xml::FormatDate(Date{cell.Double()}, kind, text));
-        return;
-      case VarType::kDecimal: {
-        Variant value = cell.Value();
-        raw(xml::FormatDecimal(value.AsDecimal().coefficient(), value.AsDecimal().scale(), text));
-        return;
-      }
-      default: {
-        // Arrays and objects have no column type of their own; their text form is the
-        // best a file can hold, and a value without one is left out like a null.
-        std::string value_text;
-        try {
-          value_text = cell.Value().ToText();
-        } catch (const core::Error&) {
-          return;
-        }
-        out_.TextAttribute(names_[field], value_text);
-        return;
-      }
-    }
+    EmitValue(cell, kinds_[field], AttributeEmitter{out_, names_[field], ContinuationTabs(depth_)});
   }
 
   void WriteRow(size_t record, int depth) {
@@ -674,6 +688,34 @@ std::string RecordsetDataXmlToString(const RecordsetData& data) {
   StringSink sink;
   WriteRecordsetDataXml(data, sink);
   return std::move(sink.text);
+}
+
+namespace {
+
+// Collects the text an attribute holds once XML has read it.
+struct FileTextEmitter {
+  std::string& out;
+  bool& held;
+  void Raw(std::string_view value) {
+    held = true;
+    out.append(value);
+  }
+  void Text(std::string_view text) { Raw(text); }
+  void Bytes(std::span<const uint8_t> bytes) {
+    held = true;
+    const size_t start = out.size();
+    out.resize(start + 2 * bytes.size());
+    xml::FormatHex(bytes, out.data() + start);
+  }
+};
+
+}  // namespace
+
+bool AppendFileText(const RecordStore& store, size_t record, size_t field, xml::ValueKind kind,
+                    std::string& out) {
+  bool held = false;
+  EmitValue(StoreCell{store, record, field}, kind, FileTextEmitter{out, held});
+  return held;
 }
 
 }  // namespace ado

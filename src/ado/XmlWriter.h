@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ado/XmlFormat.h"
+
 namespace ado {
 
 class Recordset;
@@ -41,6 +43,12 @@ std::string RecordsetXmlToString(const Recordset& recordset);
 void WriteRecordsetDataXml(const RecordsetData& data, OutputSink& out);
 
 std::string RecordsetDataXmlToString(const RecordsetData& data);
+
+// Appends to `out` the text the row attribute of `field` holds for record `record` once
+// XML has read it back (unescaped; bin.hex without line breaks), the field being of
+// `kind`. False, appending nothing, when the file leaves the value out (a null).
+bool AppendFileText(const RecordStore& store, size_t record, size_t field, xml::ValueKind kind,
+                    std::string& out);
 
 // A result written as it is read, a block of rows at a time: the bytes are those
 // WriteRecordsetDataXml writes for the same fields, properties and rows held at once

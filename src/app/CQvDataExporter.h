@@ -15,6 +15,7 @@
 
 #include "ado/Connection.h"
 #include "ado/Recordset.h"
+#include "app/EntityIndex.h"
 #include "app/RunStats.h"
 #include "core/Error.h"
 #include "shared/ErrorBoundary.h"
@@ -129,6 +130,9 @@ class CQvDataExporter {
   // Last data that cannot be read is reported, moved aside to "<name>.bad" in the
   // "last" folder, and counts as none.
   std::shared_ptr<ado::Recordset> GetLastDataRS(const std::string& result_path);
+  // GetLastDataRS's steps short of reading the file: its path, or empty when there is
+  // no last data.
+  std::string FindLastData(const std::string& result_path);
   // Replaces the last data with every record of `rs` (its "last" folder is created
   // when missing) and leaves `rs` on its first record. A recordset without records
   // writes nothing, so an empty result keeps the earlier last data. True when written.
@@ -328,41 +332,37 @@ class CQvDataExporter {
   std::optional<bool> CompareEntity(const std::shared_ptr<ado::Recordset>& rs,
                                     const std::shared_ptr<ado::Recordset>& last);
   // The fields of one query and last-data pair, looked up by name once for the walk of
-  // Export_DiffPerEntity instead of once per entity.
+  // Export_DiffPerEntity instead of once per entity, and the last data's records by key.
   struct EntityFields {
+    EntityFields(EntityIndex index_of_last, RowReader reader)
+        : index(std::move(index_of_last)), query(std::move(reader)) {}
     const ado::Recordset* rs = nullptr;
+    // The last data's recordset; null when the index was read from its file.
     const ado::Recordset* last = nullptr;
     std::optional<ado::Field> rs_key;
-    std::optional<ado::Field> last_key;
-    std::vector<ado::Field> compared;               // of rs, Source_Timestamp left out
-    std::vector<std::optional<ado::Field>> before;  // the same names in last
-    // One key's records in the last data, in order, and how often the walk met it.
-    struct KeyRecords {
-      static constexpr size_t kNone = static_cast<size_t>(-1);
-      size_t first = kNone;      // most keys have one record: no allocation for it
-      std::vector<size_t> more;  // the second and later
-      int32_t seen = 0;
-      size_t Count() const { return first == kNone ? 0 : 1 + more.size(); }
-      size_t At(size_t k) const { return k == 0 ? first : more[k - 1]; }
-      void Add(size_t record) {
-        if (first == kNone) {
-          first = record;
-        } else {
-          more.push_back(record);
-        }
-      }
-    };
-    // Looked up by hash, not by a filter; also holds the query's keys the last data lacks.
-    std::unordered_map<std::string, KeyRecords> keys;
-    size_t last_record_count = 0;     // last-data records in keys
-    bool last_keys_unusable = false;  // a key of the last data does not read as text
+    EntityIndex index;  // also holds the query's keys the last data lacks
+    RowReader query;
+    // The current record's key as the file writes it, and its fingerprint.
+    std::string key;
+    RowFingerprint fingerprint;
+    // With the query read a page at a time: the index of the query's records, saved
+    // with the new last data; and whether `index` came from the old one's keys file.
+    std::optional<EntityIndex> next;
+    bool from_keys_file = false;
   };
-  // Whether the current record of the walk's query differs from record `record` of the
-  // last data in a compared field (CompareEntity's rules).
-  static bool DiffersFromLastRecord(const EntityFields& known, const ado::Recordset& last,
-                                    size_t record);
+  // Reads the key and fingerprint of the current record of `rs` into `known`.
+  static void ReadEntityRow(EntityFields& known, const ado::Recordset& rs);
+  // Saves `keys` as the keys file of the result's last data; a failure is a warning.
+  void SaveLastDataKeys(const std::string& result_path, const EntityIndex& keys);
+  // The names of the fields of `rs` that are compared: all but Source_Timestamp.
+  static std::vector<std::string> ComparedNames(const ado::Recordset& rs);
   static EntityFields LookUpEntityFields(const std::shared_ptr<ado::Recordset>& rs,
                                          const std::shared_ptr<ado::Recordset>& last);
+  // The same with the last data read from `last_file` into the index, its records never
+  // held; nothing when the file cannot be read (it is then reported and set aside).
+  std::optional<EntityFields> ReadLastDataIndex(const std::shared_ptr<ado::Recordset>& rs,
+                                                const std::string& result_path,
+                                                const std::string& last_file);
   // CreateLastDataFileFromRS for last data written as the query was read: puts `file`
   // in place unless it holds no rows. True when it did.
   bool CommitNewLastData(const std::string& result_path, XmlFileStream& file);
@@ -380,9 +380,10 @@ class CQvDataExporter {
   // A change-file path for the result that this run has not drawn before and that no
   // file beside the result, in Unsent or in LastTx has.
   std::string NewChangeFilePath(const std::string& result_path);
-  // Why the keys of `last` cannot be matched with those of `rs`; empty when they can.
+  // Why the keys of the last data (the type of its key field) cannot be matched with
+  // those of `rs`; empty when they can.
   static std::string KeyMismatch(const std::shared_ptr<ado::Recordset>& rs,
-                                 const std::shared_ptr<ado::Recordset>& last);
+                                 std::optional<int32_t> last_key_type);
   // Reports the result path's last data as unusable (`reason`) and moves it to
   // "<name>.bad" beside it, replacing an older one.
   void SetAsideLastData(const std::string& result_path, const std::string& reason);

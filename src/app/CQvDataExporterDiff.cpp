@@ -102,6 +102,10 @@ void CQvDataExporter::DiffPerEntity(
   std::unique_ptr<QueryPager> pages;
   std::optional<XmlFileStream> new_last;
   bool new_last_failed = false;
+  // The keys of the new last data, from the same walk, and whether the old last data's
+  // keys file was in step with it.
+  std::optional<EntityIndex> next_keys;
+  bool keys_file_current = false;
   // Runs a step of the new last data; one that fails drops the file.
   const auto on_new_last = [&](const auto& step) {
     Guarded(
@@ -127,10 +131,20 @@ void CQvDataExporter::DiffPerEntity(
 
         line = 2;
         const Clock::time_point query_start = Clock::now();
-        last = GetLastDataRS(result_path);
+        // Read through the pager, the last data goes straight into the walk's index once
+        // the query's first page has given the fields to compare.
+        std::string last_file;
+        if (open_pages) {
+          last_file = Guarded(
+              std::string(), [&](int&) { return FindLastData(result_path); },
+              Fixed(kClass + ".GetRS"));
+        } else {
+          last = GetLastDataRS(result_path);
+        }
+        bool has_last = last || !last_file.empty();
 
         line = 3;
-        if (last && open_pages) {
+        if (!last_file.empty()) {
           pages = open_pages();
           if (pages) {
             rs = Guarded(
@@ -144,38 +158,51 @@ void CQvDataExporter::DiffPerEntity(
         diff_times_.query += SecondsSince(query_start);
 
         line = 5;
-        if (last) {
+        if (has_last) {
           if (!rs->Fields().Find(kKeyField)) {
             throw core::Error(core::kErrItemNotFound, kClass, "the query has no field tSID");
           }
-          if (const std::string mismatch = KeyMismatch(rs, last); !mismatch.empty()) {
-            SetAsideLastData(result_path, mismatch);
+          const Clock::time_point index_start = Clock::now();
+          if (last) {
+            entity_fields_.emplace(LookUpEntityFields(rs, last));
+          } else {
+            entity_fields_ = ReadLastDataIndex(rs, result_path, last_file);
+          }
+          diff_times_.compare += SecondsSince(index_start);
+          std::string mismatch;
+          if (entity_fields_) {
+            mismatch = KeyMismatch(rs, entity_fields_->index.LastKeyType());
+            if (!mismatch.empty()) SetAsideLastData(result_path, mismatch);
+          }
+          if (!entity_fields_ || !mismatch.empty()) {
+            has_last = false;
             last.reset();
+            entity_fields_.reset();
           }
         }
         // What an earlier run could not deliver is made again below, from the same last data.
         DropEarlierUndelivered(result_path);
 
         bool all_delivered = true;
-        bool send_whole = !last;
+        bool send_whole = !has_last;
         // Every entity matched one of the last data's, unchanged, and none is gone: the last
         // data already holds what the receiver has.
         bool same_as_last = false;
-        if (last) {
+        if (has_last) {
           const Clock::time_point walk_start = Clock::now();
           const double io_before = diff_times_.write + diff_times_.upload + diff_times_.query;
-          entity_fields_ = LookUpEntityFields(rs, last);
           if (pages) {
             on_new_last(
                 [&] { new_last.emplace(GetLasDataFileName(result_path), rs->FieldDefs()); });
           }
           int64_t unchanged = 0;
+          bool stopped_walk = false;
           for (bool stopped = false; !stopped;) {
             write_new_last();
             for (; !rs->Eof(); rs->MoveNext()) {
               if (platform::StopRequested()) {
                 all_delivered = false;  // the entities left were not compared: keep the last data
-                stopped = true;
+                stopped = stopped_walk = true;
                 break;
               }
               const EntityOutcome outcome = DiffOneEntity(rs, last, result_path, import_rule);
@@ -198,7 +225,11 @@ void CQvDataExporter::DiffPerEntity(
           }
           const int64_t rows = pages ? pages->RowsRead() : rs->RecordCount();
           same_as_last = !send_whole && rs->Eof() && unchanged == rows &&
-                         entity_fields_->last_record_count == static_cast<size_t>(unchanged);
+                         entity_fields_->index.RecordCount() == static_cast<size_t>(unchanged);
+          if (pages && !stopped_walk && !send_whole) {
+            next_keys = std::move(entity_fields_->next);
+            keys_file_current = entity_fields_->from_keys_file;
+          }
           entity_fields_.reset();
           diff_times_.compare +=
               SecondsSince(walk_start) -
@@ -243,10 +274,13 @@ void CQvDataExporter::DiffPerEntity(
         if (same_as_last) {
           Trace("The last data is up to date: " + GetLasDataFileName(result_path),
                 kEventInformation);
+          if (next_keys && !keys_file_current) SaveLastDataKeys(result_path, *next_keys);
         } else if (all_delivered) {
           const Clock::time_point write_start = Clock::now();
           if (pages) {
-            if (!new_last_failed) CommitNewLastData(result_path, *new_last);
+            if (!new_last_failed && CommitNewLastData(result_path, *new_last) && next_keys) {
+              SaveLastDataKeys(result_path, *next_keys);
+            }
           } else {
             CreateLastDataFileFromRS(result_path, rs);
           }
@@ -286,7 +320,7 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
         transfer.MoveToLastTx = true;
 
         line = 2;
-        const EntityFields* known = KnownFields(rs, last);
+        EntityFields* known = KnownFields(rs, last) ? &*entity_fields_ : nullptr;
         const ado::Variant key =
             known ? known->rs_key->Value() : rs->Fields().Item(kKeyField).Value();
         if (key.IsNull()) {
@@ -296,10 +330,12 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
 
         // The k-th record of a key in the query stands for its k-th record in the last data.
         int32_t occurrence = 0;
-        EntityFields::KeyRecords* records = nullptr;
+        const RowFingerprint* before = nullptr;  // found through the walk's index
         if (known) {
-          records = &entity_fields_->keys[sid];
-          occurrence = records->seen++;
+          ReadEntityRow(*known, *rs);
+          const EntityIndex::Meeting meeting = known->index.Meet(known->key);
+          occurrence = meeting.occurrence;
+          if (known->index.LastKeyType()) before = meeting.before;
           if (occurrence == 1 && !repeated_key_reported_) {
             repeated_key_reported_ = true;
             Trace(kClass + ".Export_DiffPerEntity, tSID " + sid + " occurs more than once in " +
@@ -310,19 +346,14 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
         }
 
         line = 3;
-        if (!last) throw core::Error(core::kErrObjectRequired, kClass, "no last data");
-        bool found = false;
-        std::optional<size_t> last_record;  // found through the walk's index
+        if (!last && !known) {
+          throw core::Error(core::kErrObjectRequired, kClass, "no last data");
+        }
+        bool found = before != nullptr;
         // Last data without the key field cannot hold the entity.
         const std::optional<ado::Field> last_key =
-            known ? known->last_key : last->Fields().Find(kKeyField);
-        if (known && last_key) {
-          if (known->last_keys_unusable) return EntityOutcome::kLastUnusable;
-          if (static_cast<size_t>(occurrence) < records->Count()) {
-            last_record = records->At(static_cast<size_t>(occurrence));
-            found = true;
-          }
-        } else if (last_key) {
+            known ? std::nullopt : last->Fields().Find(kKeyField);
+        if (last_key) {
           try {
             last->SetFilter(std::string(kKeyField) + "='" + QvStrMan_EscapeSQLQuotes(key) + "'");
           } catch (const core::Error&) {
@@ -345,9 +376,10 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
                 kEventInformation);
         } else {
           line = 5;
-          // An entity that could not be compared may have changed: it is sent.
-          changed = last_record ? DiffersFromLastRecord(*known, *last, *last_record)
-                                : CompareEntity(rs, last).value_or(true);
+          // A field the last data lacks was never sent for the entity; an entity that
+          // could not be compared may have changed: either way it is sent.
+          changed = before ? !known->index.HasEveryField() || known->fingerprint != *before
+                           : CompareEntity(rs, last).value_or(true);
         }
         if (!changed) {
           ++stats_.entities_unchanged;
@@ -397,19 +429,6 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
       AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
 }
 
-bool CQvDataExporter::DiffersFromLastRecord(const EntityFields& known, const ado::Recordset& last,
-                                            size_t record) {
-  const ado::RecordStore& store = last.Records();
-  for (size_t i = 0; i < known.compared.size(); ++i) {
-    // A column the last data lacks has never been sent for this entity.
-    if (!known.before[i]) return true;
-    if (ValuesDiffer(known.compared[i].Value(), store.Get(record, known.before[i]->Index()))) {
-      return true;
-    }
-  }
-  return false;
-}
-
 bool CQvDataExporter::EntityHasChangedAttributes(const std::shared_ptr<ado::Recordset>& rs,
                                                  const std::shared_ptr<ado::Recordset>& last) {
   return CompareEntity(rs, last).value_or(false);
@@ -425,13 +444,6 @@ std::optional<bool> CQvDataExporter::CompareEntity(const std::shared_ptr<ado::Re
         if (last->Eof()) return false;
 
         line = 2;
-        if (const EntityFields* known = KnownFields(rs, last)) {
-          for (size_t i = 0; i < known->compared.size(); ++i) {
-            if (!known->before[i]) return true;
-            if (ValuesDiffer(known->compared[i].Value(), known->before[i]->Value())) return true;
-          }
-          return false;
-        }
         const ado::Fields fields = rs->Fields();
         const ado::Fields last_fields = last->Fields();
         const int32_t count = fields.Count();
@@ -448,45 +460,71 @@ std::optional<bool> CQvDataExporter::CompareEntity(const std::shared_ptr<ado::Re
       AtLine(kClass + ".EntityHasChangedAttributes, @Line#"));
 }
 
+std::vector<std::string> CQvDataExporter::ComparedNames(const ado::Recordset& rs) {
+  std::vector<std::string> names;
+  for (const ado::FieldDef& field : rs.FieldDefs()) {
+    if (!IsTS_TypeAttribute(field.name)) names.push_back(field.name);
+  }
+  return names;
+}
+
 void CQvDataExporter::BindQueryFields(EntityFields& known,
                                       const std::shared_ptr<ado::Recordset>& rs) {
   known.rs = rs.get();
   known.rs_key = rs->Fields().Find(kKeyField);
-  known.compared.clear();
-  const ado::Fields fields = rs->Fields();
-  for (int32_t i = 0; i < fields.Count(); ++i) {
-    const ado::Field field = fields.Item(static_cast<size_t>(i));
-    if (!IsTS_TypeAttribute(field.Name())) known.compared.push_back(field);
-  }
+  known.query = known.index.QueryReader(rs->FieldDefs());
 }
 
 CQvDataExporter::EntityFields CQvDataExporter::LookUpEntityFields(
     const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last) {
-  EntityFields known;
-  BindQueryFields(known, rs);
+  EntityIndex index(ComparedNames(*rs), kKeyField);
+  index.AddRecordset(*last);
+  RowReader reader = index.QueryReader(rs->FieldDefs());
+  EntityFields known(std::move(index), std::move(reader));
   known.last = last.get();
-  known.last_key = last->Fields().Find(kKeyField);
-  const ado::Fields last_fields = last->Fields();
-  for (const ado::Field& field : known.compared) {
-    known.before.push_back(last_fields.Find(field.Name()));
-  }
-  if (known.last_key) {
-    const ado::RecordStore& store = last->Records();
-    known.keys.reserve(store.RecordCount());
-    for (size_t record = 0; record < store.RecordCount(); ++record) {
-      if (store.Status(record) & ado::adRecDeleted) continue;
-      const ado::Variant key = store.Get(record, known.last_key->Index());
-      if (key.IsNull()) continue;
-      try {
-        known.keys[QvSharedStrings::ToText(key)].Add(record);
-        ++known.last_record_count;
-      } catch (const core::Error&) {
-        known.last_keys_unusable = true;
-        break;
-      }
-    }
-  }
+  BindQueryFields(known, rs);
   return known;
+}
+
+std::optional<CQvDataExporter::EntityFields> CQvDataExporter::ReadLastDataIndex(
+    const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+    const std::string& last_file) {
+  EntityIndex index(ComparedNames(*rs), kKeyField);
+  const bool from_keys_file = index.Load(last_file);
+  try {
+    if (!from_keys_file) index.AddFile(last_file);
+  } catch (const core::Error& error) {
+    // Left in place it would fail every later run the same way.
+    SetAsideLastData(result_path,
+                     last_file + " cannot be read as a recordset: " + error.record().description);
+    return std::nullopt;
+  }
+  RowReader reader = index.QueryReader(rs->FieldDefs());
+  EntityFields known(std::move(index), std::move(reader));
+  known.from_keys_file = from_keys_file;
+  known.next.emplace(ComparedNames(*rs), kKeyField);
+  known.next->StartFrom(rs->FieldDefs(), known.index);
+  BindQueryFields(known, rs);
+  return known;
+}
+
+void CQvDataExporter::ReadEntityRow(EntityFields& known, const ado::Recordset& rs) {
+  const size_t record = *rs.CurrentRecord();
+  const bool has_key = known.query.Key(rs.Records(), record, known.key);
+  known.fingerprint = known.query.Fingerprint(rs.Records(), record);
+  if (known.next && has_key) known.next->Add(known.key, known.fingerprint);
+}
+
+void CQvDataExporter::SaveLastDataKeys(const std::string& result_path, const EntityIndex& keys) {
+  const std::string last_file = GetLasDataFileName(result_path);
+  try {
+    keys.Save(last_file);
+  } catch (const core::Error& error) {
+    // Only a shortcut: the next run reads the last data itself.
+    Trace(kClass + ".Export_DiffPerEntity, the keys of the last data could not be saved: " +
+              EntityIndex::KeysFileOf(last_file),
+          kEventWarning, error.record());
+  }
 }
 
 const CQvDataExporter::EntityFields* CQvDataExporter::KnownFields(
@@ -518,19 +556,19 @@ void CQvDataExporter::SetAsideUndelivered(const std::string& path) {
 }
 
 std::string CQvDataExporter::KeyMismatch(const std::shared_ptr<ado::Recordset>& rs,
-                                         const std::shared_ptr<ado::Recordset>& last) {
+                                         std::optional<int32_t> last_key_type) {
   const std::optional<ado::Field> key = rs->Fields().Find(kKeyField);
-  const std::optional<ado::Field> last_key = last->Fields().Find(kKeyField);
-  if (!last_key) return "it has no field tSID";
+  if (!last_key_type) return "it has no field tSID";
   if (!key) return {};
+  const int32_t last_type = *last_key_type;
   const auto kind = [](int32_t type) {
     if (ado::IsTextType(type)) return 1;
     if (ado::IsNumericType(type)) return 2;
     if (ado::IsDateType(type)) return 3;
     return 4;
   };
-  if (kind(key->Type()) == kind(last_key->Type())) return {};
-  return "its tSID is of type " + std::to_string(last_key->Type()) + ", the query's of type " +
+  if (kind(key->Type()) == kind(last_type)) return {};
+  return "its tSID is of type " + std::to_string(last_type) + ", the query's of type " +
          std::to_string(key->Type());
 }
 
@@ -585,7 +623,11 @@ void CQvDataExporter::RemoveTemporaries(const std::string& target_path) {
   for (const char* sub : {"", "last", kDeliveredFolder, kUndeliveredFolder}) {
     for (const fs::path& path : FilesIn(folder / sub)) {
       std::error_code ec;
-      if (IsTemporaryOf(path.filename().string(), name)) fs::remove(path, ec);
+      const std::string file = path.filename().string();
+      // The last data's keys file is written the same way.
+      if (IsTemporaryOf(file, name) || IsTemporaryOf(file, "." + name + ".keys")) {
+        fs::remove(path, ec);
+      }
     }
   }
 }

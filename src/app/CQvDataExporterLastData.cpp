@@ -47,25 +47,31 @@ std::string CQvDataExporter::GetLasDataFileName(const std::string& result_path) 
   return ConcatenatePath(GetLasDataFolder(result_path), Split(result_path).file_name);
 }
 
+std::string CQvDataExporter::FindLastData(const std::string& result_path) {
+  const std::string last_file = GetLasDataFileName(result_path);
+  Trace("Trying to get last data from: " + last_file, kEventInformation);
+
+  CQvFileSystem file_system;
+  if (!file_system.CheckFileExists(last_file, true)) {
+    std::string source = DeliveredWholeResult(result_path);
+    std::string target = last_file;
+    if (!source.empty() && file_system.BackupFile(source, target)) {
+      Trace("Needed to created the last data file " + last_file + " from: " + source,
+            kEventInformation);
+    }
+  }
+
+  if (!file_system.CheckFileExists(last_file, true)) return {};
+  Trace("Loading last data into RS from: " + last_file, kEventInformation);
+  return last_file;
+}
+
 std::shared_ptr<ado::Recordset> CQvDataExporter::GetLastDataRS(const std::string& result_path) {
   return Guarded(
       nullptr,
       [&](int&) -> std::shared_ptr<ado::Recordset> {
-        const std::string last_file = GetLasDataFileName(result_path);
-        Trace("Trying to get last data from: " + last_file, kEventInformation);
-
-        CQvFileSystem file_system;
-        if (!file_system.CheckFileExists(last_file, true)) {
-          std::string source = DeliveredWholeResult(result_path);
-          std::string target = last_file;
-          if (!source.empty() && file_system.BackupFile(source, target)) {
-            Trace("Needed to created the last data file " + last_file + " from: " + source,
-                  kEventInformation);
-          }
-        }
-
-        if (!file_system.CheckFileExists(last_file, true)) return nullptr;
-        Trace("Loading last data into RS from: " + last_file, kEventInformation);
+        const std::string last_file = FindLastData(result_path);
+        if (last_file.empty()) return nullptr;
         CQvXMLManip manip;
         std::shared_ptr<ado::Recordset> last = manip.OpenXMLToRS(last_file, false, kPlainText);
         if (!last || last->State() != ado::adStateOpen) {

@@ -1,0 +1,413 @@
+#include "app/EntityIndex.h"
+
+#define XXH_INLINE_ALL
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <xxhash.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "ado/AdoEnums.h"
+#include "ado/Recordset.h"
+#include "ado/XmlReader.h"
+#include "ado/XmlWriter.h"
+#include "core/AtomicFile.h"
+#include "core/Error.h"
+#include "core/File.h"
+#include "core/Text.h"
+
+namespace qv {
+namespace {
+
+using ado::xml::ValueKind;
+
+ValueKind KindOf(const ado::FieldDef& field) { return ado::xml::LayoutOf(field.type).kind; }
+
+// The first field of the name, ignoring case, as a recordset's Fields finds it.
+std::optional<size_t> FindField(const std::vector<ado::FieldDef>& fields, std::string_view name) {
+  const std::string folded = core::FoldCase(name);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (core::FoldCase(fields[i].name) == folded) return i;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+RowReader::RowReader(std::optional<size_t> key, std::vector<std::optional<size_t>> compared,
+                     const std::vector<ado::FieldDef>& fields)
+    : key_(key), compared_(std::move(compared)) {
+  if (key_) key_kind_ = KindOf(fields[*key_]);
+  kinds_.reserve(compared_.size());
+  for (const std::optional<size_t>& field : compared_) {
+    kinds_.push_back(field ? KindOf(fields[*field]) : ValueKind{});
+    if (!field) has_every_field_ = false;
+  }
+}
+
+bool RowReader::Key(const ado::RecordStore& store, size_t record, std::string& out) const {
+  out.clear();
+  return key_ && ado::AppendFileText(store, record, *key_, key_kind_, out);
+}
+
+bool RowReader::Key(std::span<const char* const> values, std::string& out) const {
+  out.clear();
+  if (!key_ || !values[*key_]) return false;
+  AppendFileText(values[*key_], key_kind_, out);
+  return true;
+}
+
+// Each value is its text and its length, or a marker for a value left out, so that no
+// two different rows run together into the same bytes.
+void RowReader::AddValue(bool present) {
+  if (!present) {
+    buffer_.push_back('\0');
+    return;
+  }
+  buffer_.push_back('\1');
+}
+
+RowFingerprint RowReader::Fingerprint(const ado::RecordStore& store, size_t record) {
+  buffer_.clear();
+  for (size_t i = 0; i < compared_.size(); ++i) {
+    if (!compared_[i]) {
+      AddValue(false);
+      continue;
+    }
+    const size_t start = buffer_.size();
+    AddValue(true);
+    const bool present = ado::AppendFileText(store, record, *compared_[i], kinds_[i], buffer_);
+    if (!present) {
+      buffer_.resize(start);
+      AddValue(false);
+      continue;
+    }
+    const uint64_t length = buffer_.size() - start - 1;
+    buffer_.append(reinterpret_cast<const char*>(&length), sizeof length);
+  }
+  return Finish();
+}
+
+RowFingerprint RowReader::Fingerprint(std::span<const char* const> values) {
+  buffer_.clear();
+  for (size_t i = 0; i < compared_.size(); ++i) {
+    const char* text = compared_[i] ? values[*compared_[i]] : nullptr;
+    AddValue(text != nullptr);
+    if (!text) continue;
+    const size_t start = buffer_.size();
+    AppendFileText(text, kinds_[i], buffer_);
+    const uint64_t length = buffer_.size() - start;
+    buffer_.append(reinterpret_cast<const char*>(&length), sizeof length);
+  }
+  return Finish();
+}
+
+void RowReader::AppendFileText(const char* text, ValueKind kind, std::string& out) {
+  if (kind != ValueKind::kBinary) {
+    out.append(text);
+    return;
+  }
+  // bin.hex: written in lower case, its line breaks read back as spaces.
+  for (const char* c = text; *c; ++c) {
+    if (*c == ' ' || *c == '\t' || *c == '\n' || *c == '\r') continue;
+    out.push_back(*c >= 'A' && *c <= 'F' ? static_cast<char>(*c - 'A' + 'a') : *c);
+  }
+}
+
+RowFingerprint RowReader::Finish() const {
+  const XXH128_hash_t hash = XXH3_128bits(buffer_.data(), buffer_.size());
+  return {hash.low64, hash.high64};
+}
+
+EntityIndex::EntityIndex(std::vector<std::string> compared, std::string key)
+    : compared_(std::move(compared)), key_name_(std::move(key)) {}
+
+RowReader EntityIndex::QueryReader(const std::vector<ado::FieldDef>& fields) const {
+  std::vector<std::optional<size_t>> compared;
+  compared.reserve(compared_.size());
+  for (const std::string& name : compared_) compared.push_back(FindField(fields, name));
+  return RowReader(FindField(fields, key_name_), std::move(compared), fields);
+}
+
+RowReader EntityIndex::LastReader(const std::vector<ado::FieldDef>& fields) {
+  const std::optional<size_t> key = FindField(fields, key_name_);
+  last_key_type_.reset();
+  if (key) last_key_type_ = fields[*key].type;
+  RowReader reader = QueryReader(fields);
+  has_every_field_ = reader.HasEveryField();
+  return reader;
+}
+
+void EntityIndex::StartFrom(const std::vector<ado::FieldDef>& fields, const EntityIndex& expected) {
+  LastReader(fields);
+  Reserve(expected.entries_.size(), expected.key_bytes_.size());
+}
+
+void EntityIndex::Reserve(size_t records, size_t key_bytes) {
+  entries_.reserve(records);
+  key_bytes_.reserve(key_bytes);
+  size_t slots = 1024;
+  while (slots < 2 * records) slots *= 2;
+  // Only before the first record: the slots are laid out anew.
+  if (entries_.empty() && slots > slots_.size()) slots_.assign(slots, 0);
+}
+
+uint64_t EntityIndex::HashOf(std::string_view key) { return XXH3_64bits(key.data(), key.size()); }
+
+uint32_t EntityIndex::Find(std::string_view key, uint64_t hash, size_t& slot) const {
+  const size_t mask = slots_.size() - 1;
+  const uint64_t tag = hash & ~uint64_t{UINT32_MAX};
+  for (slot = static_cast<size_t>(hash) & mask;; slot = (slot + 1) & mask) {
+    const uint64_t value = slots_[slot];
+    if (value == 0) return kNoEntry;
+    if ((value & ~uint64_t{UINT32_MAX}) != tag) continue;
+    const uint32_t entry = static_cast<uint32_t>(value) - 1;
+    if (KeyOf(entries_[entry]) == key) return entry;
+  }
+}
+
+void EntityIndex::Grow() {
+  std::vector<uint64_t> old = std::move(slots_);
+  slots_.assign(std::max<size_t>(1024, old.size() * 2), 0);
+  const size_t mask = slots_.size() - 1;
+  for (const uint64_t value : old) {
+    if (value == 0) continue;
+    const uint64_t hash = HashOf(KeyOf(entries_[static_cast<uint32_t>(value) - 1]));
+    size_t slot = static_cast<size_t>(hash) & mask;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    slots_[slot] = value;
+  }
+}
+
+void EntityIndex::Add(std::string_view key, const RowFingerprint& fingerprint) {
+  if (entries_.size() >= kNoEntry - 1) {
+    throw core::Error(core::kErrOverflow, "EntityIndex", "too many records in the last data");
+  }
+  // At most half full, so that probes stay short.
+  if (2 * (entries_.size() + 1) > slots_.size()) Grow();
+  const uint64_t hash = HashOf(key);
+  size_t slot = 0;
+  uint32_t entry = Find(key, hash, slot);
+  const auto added = static_cast<uint32_t>(entries_.size());
+  if (entry == kNoEntry) {
+    entries_.push_back({fingerprint, key_bytes_.size(), static_cast<uint32_t>(key.size())});
+    key_bytes_.append(key);
+    slots_[slot] = (hash & ~uint64_t{UINT32_MAX}) | (uint64_t{added} + 1);
+    return;
+  }
+  while (entries_[entry].next != kNoEntry) entry = entries_[entry].next;
+  const Entry& first = entries_[entry];
+  entries_.push_back({fingerprint, first.key_offset, first.key_length});
+  entries_[entry].next = added;
+}
+
+EntityIndex::Meeting EntityIndex::Meet(std::string_view key) {
+  size_t slot = 0;
+  uint32_t entry = slots_.empty() ? kNoEntry : Find(key, HashOf(key), slot);
+  if (entry == kNoEntry) return {new_keys_[std::string(key)]++, nullptr};
+  if (seen_.empty()) seen_.assign(entries_.size(), 0);
+  Meeting meeting{seen_[entry]++, nullptr};
+  for (int32_t k = 0; k < meeting.occurrence && entry != kNoEntry; ++k) {
+    entry = entries_[entry].next;
+  }
+  if (entry != kNoEntry) meeting.before = &entries_[entry].fingerprint;
+  return meeting;
+}
+
+void EntityIndex::AddRecordset(const ado::Recordset& last) {
+  RowReader reader = LastReader(last.FieldDefs());
+  if (!reader.HasKey()) return;
+  const ado::RecordStore& store = last.Records();
+  entries_.reserve(store.RecordCount());
+  std::string key;
+  for (size_t record = 0; record < store.RecordCount(); ++record) {
+    if (store.Status(record) & ado::adRecDeleted) continue;
+    if (!reader.Key(store, record, key)) continue;
+    Add(key, reader.Fingerprint(store, record));
+  }
+}
+
+class EntityIndex::FileRows : public ado::XmlRowHandler {
+ public:
+  explicit FileRows(EntityIndex& index) : index_(index) {}
+
+  void Fields(const std::vector<ado::FieldDef>& fields) override {
+    reader_.emplace(index_.LastReader(fields));
+  }
+
+  void Row(std::span<const char* const> values) override {
+    if (!reader_->HasKey() || !reader_->Key(values, key_)) return;
+    index_.Add(key_, reader_->Fingerprint(values));
+  }
+
+ private:
+  EntityIndex& index_;
+  std::optional<RowReader> reader_;
+  std::string key_;
+};
+
+void EntityIndex::AddFile(const std::string& path) {
+  FileRows rows(*this);
+  ado::ReadRecordsetXmlFileRows(path, rows);
+}
+
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+constexpr std::string_view kKeysMagic = "QvKeys1\n";
+constexpr int32_t kNoKeyType = INT32_MIN;
+
+// What a keys file names of its last-data file.
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified_ns = 0;
+  uint64_t inode = 0;
+  uint64_t device = 0;
+};
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(info.st_size),
+                   int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec,
+                   static_cast<uint64_t>(info.st_ino), static_cast<uint64_t>(info.st_dev)};
+}
+
+template <typename T>
+void Put(std::string& out, T value) {
+  out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+void PutText(std::string& out, std::string_view text) {
+  Put(out, static_cast<uint32_t>(text.size()));
+  out.append(text);
+}
+
+// Reads what Put wrote; any read past the end makes it fail.
+class Reader {
+ public:
+  explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+  template <typename T>
+  T Get() {
+    T value{};
+    if (!Take(sizeof value)) return value;
+    std::memcpy(&value, bytes_.data() + at_ - sizeof value, sizeof value);
+    return value;
+  }
+  std::string_view Text() {
+    const auto length = Get<uint32_t>();
+    if (!Take(length)) return {};
+    return bytes_.substr(at_ - length, length);
+  }
+  bool Ok() const { return ok_; }
+  bool AtEnd() const { return at_ == bytes_.size(); }
+
+ private:
+  bool Take(size_t count) {
+    if (!ok_ || bytes_.size() - at_ < count) return ok_ = false;
+    at_ += count;
+    return true;
+  }
+  std::string_view bytes_;
+  size_t at_ = 0;
+  bool ok_ = true;
+};
+
+std::string StampBytes(const FileStamp& stamp) {
+  std::string out;
+  Put(out, stamp.size);
+  Put(out, stamp.modified_ns);
+  Put(out, stamp.inode);
+  Put(out, stamp.device);
+  return out;
+}
+
+}  // namespace
+
+std::string EntityIndex::KeysFileOf(const std::string& last_file) {
+  const size_t slash = last_file.rfind('/');
+  const size_t name = slash == std::string::npos ? 0 : slash + 1;
+  return last_file.substr(0, name) + "." + last_file.substr(name) + ".keys";
+}
+
+void EntityIndex::Save(const std::string& last_file) const {
+  const std::optional<FileStamp> stamp = StampOf(last_file);
+  if (!stamp) {
+    throw core::Error(core::kErrFileNotFound, "EntityIndex",
+                      "cannot read the state of " + last_file);
+  }
+  std::string out(kKeysMagic);
+  out += StampBytes(*stamp);
+  PutText(out, key_name_);
+  Put(out, static_cast<uint32_t>(compared_.size()));
+  for (const std::string& name : compared_) PutText(out, name);
+  Put(out, last_key_type_.value_or(kNoKeyType));
+  Put(out, static_cast<uint8_t>(has_every_field_));
+  Put(out, static_cast<uint64_t>(entries_.size()));
+  for (const Entry& entry : entries_) {
+    PutText(out, KeyOf(entry));
+    Put(out, entry.fingerprint.low);
+    Put(out, entry.fingerprint.high);
+  }
+  Put(out, static_cast<uint64_t>(XXH3_64bits(out.data(), out.size())));
+  core::AtomicFile file(KeysFileOf(last_file), "EntityIndex");
+  file.Write(out);
+  file.Commit(core::AtomicFile::Durability::kRenameOnly);
+}
+
+bool EntityIndex::Load(const std::string& last_file) {
+  const std::optional<FileStamp> stamp = StampOf(last_file);
+  if (!stamp) return false;
+  std::string bytes;
+  try {
+    core::File file = core::File::Open(KeysFileOf(last_file), O_RDONLY, "EntityIndex");
+    bytes = file.ReadAll();
+  } catch (const core::Error&) {
+    return false;
+  }
+  constexpr size_t kSum = sizeof(uint64_t);
+  if (bytes.size() < kKeysMagic.size() + kSum || !bytes.starts_with(kKeysMagic)) return false;
+  uint64_t sum = 0;
+  std::memcpy(&sum, bytes.data() + bytes.size() - kSum, kSum);
+  if (sum != XXH3_64bits(bytes.data(), bytes.size() - kSum)) return false;
+  Reader in(
+      std::string_view(bytes).substr(kKeysMagic.size(), bytes.size() - kKeysMagic.size() - kSum));
+  const std::string expected = StampBytes(*stamp);
+  for (size_t i = 0; i < expected.size(); i += sizeof(uint64_t)) {
+    if (in.Get<uint64_t>() != *reinterpret_cast<const uint64_t*>(expected.data() + i)) return false;
+  }
+  if (in.Text() != key_name_ || in.Get<uint32_t>() != compared_.size()) return false;
+  for (const std::string& name : compared_) {
+    if (in.Text() != name) return false;
+  }
+  const auto key_type = in.Get<int32_t>();
+  const bool every_field = in.Get<uint8_t>() != 0;
+  const auto count = in.Get<uint64_t>();
+  if (!in.Ok() || count > bytes.size()) return false;
+  entries_.clear();
+  key_bytes_.clear();
+  slots_.clear();
+  Reserve(static_cast<size_t>(count), bytes.size());
+  for (uint64_t i = 0; i < count && in.Ok(); ++i) {
+    const std::string_view key = in.Text();
+    RowFingerprint fingerprint;
+    fingerprint.low = in.Get<uint64_t>();
+    fingerprint.high = in.Get<uint64_t>();
+    if (in.Ok()) Add(key, fingerprint);
+  }
+  if (!in.Ok() || !in.AtEnd()) {
+    entries_.clear();
+    key_bytes_.clear();
+    slots_.clear();
+    return false;
+  }
+  last_key_type_.reset();
+  if (key_type != kNoKeyType) last_key_type_ = key_type;
+  has_every_field_ = every_field;
+  return true;
+}
+
+}  // namespace qv
