@@ -48,7 +48,7 @@ std::string CQvDataExporter::GetLasDataFileName(const std::string& result_path) 
 }
 
 std::string CQvDataExporter::FindLastData(const std::string& result_path) {
-  const std::string last_file = GetLasDataFileName(result_path);
+  std::string last_file = GetLasDataFileName(result_path);
   Trace("Trying to get last data from: " + last_file, kEventInformation);
 
   CQvFileSystem file_system;

@@ -115,8 +115,8 @@ class EntityIndex {
   static constexpr uint32_t kNoEntry = UINT32_MAX;
   struct Entry {
     RowFingerprint fingerprint;
-    uint64_t key_offset;
-    uint32_t key_length;
+    uint64_t key_offset = 0;
+    uint32_t key_length = 0;
     uint32_t next = kNoEntry;  // the key's next record
   };
   std::string_view KeyOf(const Entry& entry) const {
