@@ -7,24 +7,32 @@
 #include "app/CQvDataExporter.h"
 
 namespace qv {
+namespace {
+
+// Rows written, and read ahead, at a time.
+constexpr int64_t kBlockRows = 1000;
+
+}  // namespace
 
 QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql)
     : connection_(std::move(connection)), sql_(CQvDataExporter::AddRowOrderToSQL(sql)) {
   if (!connection_) throw core::Error(core::kErrObjectRequired, "QueryPager", "no connection");
   cursor_ = connection_->OpenCursor(sql_);
+  ahead_ = std::make_unique<ado::PrefetchCursor>(*cursor_, static_cast<size_t>(kBlockRows));
 }
 
 QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
                        std::unique_ptr<ado::QueryCursor> cursor)
     : connection_(std::move(connection)), sql_(sql), cursor_(std::move(cursor)) {
   if (!cursor_) throw core::Error(core::kErrObjectRequired, "QueryPager", "no query");
+  ahead_ = std::make_unique<ado::PrefetchCursor>(*cursor_, static_cast<size_t>(kBlockRows));
 }
 
 std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {
   ado::RecordsetData data;
   data.fields = cursor_->Fields();
   data.records = ado::RecordStore(data.fields.size());
-  if (rows > 0) cursor_->FetchInto(data.records, static_cast<size_t>(rows));
+  if (rows > 0) ahead_->FetchInto(data.records, static_cast<size_t>(rows));
   rows_read_ += static_cast<int64_t>(data.records.RecordCount());
   // What GetRS sets before opening, so a page saves as the page query's result would.
   data.properties.updatable = true;
@@ -38,12 +46,11 @@ std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {
 }
 
 int64_t QueryPager::WriteNext(int64_t rows, XmlFileStream& out) {
-  constexpr int64_t kBlockRows = 1000;
   int64_t written = 0;
   while (written < rows) {
     ado::RecordStore block(cursor_->Fields().size());
     const size_t got =
-        cursor_->FetchInto(block, static_cast<size_t>(std::min(kBlockRows, rows - written)));
+        ahead_->FetchInto(block, static_cast<size_t>(std::min(kBlockRows, rows - written)));
     if (got == 0) break;
     out.WriteRows(block);
     written += static_cast<int64_t>(got);

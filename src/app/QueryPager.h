@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ado/Connection.h"
+#include "ado/PrefetchCursor.h"
 #include "ado/QueryCursor.h"
 #include "ado/Recordset.h"
 #include "store/XmlFileStream.h"
@@ -37,12 +38,14 @@ class QueryPager {
   // Rows handed out so far.
   int64_t RowsRead() const { return rows_read_; }
   // What the rows read so far changed to fit a recordset file (QueryCursor::Warnings).
-  std::vector<std::string> Warnings() const { return cursor_->Warnings(); }
+  std::vector<std::string> Warnings() const { return ahead_->Warnings(); }
 
  private:
   std::shared_ptr<ado::Connection> connection_;
   std::string sql_;
   std::unique_ptr<ado::QueryCursor> cursor_;
+  // Reads the next block while the caller works on a page; goes before cursor_.
+  std::unique_ptr<ado::PrefetchCursor> ahead_;
   int64_t rows_read_ = 0;
 };
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <random>
 
+#include "ado/PrefetchCursor.h"
 #include "ado/XmlWriter.h"
 #include "core/AtomicFile.h"
 #include "core/Error.h"
@@ -150,10 +151,12 @@ std::optional<int64_t> CQvXMLManip::SaveQueryToXML(ado::QueryCursor& cursor,
         constexpr size_t kBlockRows = 1000;
         XmlFileStream file(path, cursor.Fields());
         line = 2;
+        // The next block is read while this one is written.
+        ado::PrefetchCursor ahead(cursor);
         ado::RecordStore block(cursor.Fields().size());
         for (;;) {
           try {
-            if (cursor.FetchInto(block, kBlockRows) == 0) break;
+            if (ahead.FetchInto(block, kBlockRows) == 0) break;
           } catch (const core::Error& e) {
             core::ErrorRecord record = e.record();
             record.description = path + " not written: " + record.description;
