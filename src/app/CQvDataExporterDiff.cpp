@@ -491,6 +491,9 @@ std::optional<CQvDataExporter::EntityFields> CQvDataExporter::ReadLastDataIndex(
     const std::string& last_file) {
   EntityIndex index(ComparedNames(*rs), kKeyField);
   const bool from_keys_file = index.Load(last_file);
+  if (from_keys_file) {
+    Trace("Last data keys read from: " + EntityIndex::KeysFileOf(last_file), kEventInformation);
+  }
   try {
     if (!from_keys_file) index.AddFile(last_file);
   } catch (const core::Error& error) {

@@ -19,8 +19,8 @@ File CreateBeside(const std::string& target, const std::string& source) {
   const std::filesystem::path path(target);
   const std::filesystem::path folder =
       path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  std::random_device seed;
-  std::mt19937_64 random(seed());
+  // Seeded once per thread: a run writes thousands of files, and O_EXCL settles a clash.
+  thread_local std::mt19937_64 random(std::random_device{}());
   int errnum = EEXIST;
   for (int attempt = 0; attempt < 100 && errnum == EEXIST; ++attempt) {
     char suffix[32];

@@ -319,9 +319,13 @@ TEST_F(CQvDataExporterDiffExport, FirstRunSendsEverythingThenOnlyWhatChanged) {
   EXPECT_EQ(ColumnOf(Last(), "tSID"), (std::vector<std::string>{"a", "b", "d'x"}));
   EXPECT_EQ(ColumnOf(Last(), "Source_Timestamp"), (std::vector<std::string>{"t2", "t2", "t2"}));
 
-  // Nothing changed since: nothing is sent, a quoted key is found again.
+  // Nothing changed since: nothing is sent, a quoted key is found again, in the keys
+  // the last run saved beside the last data.
+  const std::string keys_read = "Last data keys read from: " + EntityIndex::KeysFileOf(Last());
+  EXPECT_EQ(traces_.Count(keys_read, kEventInformation), 0);
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(home_.Uploader().UploadedFiles().size(), 3u);
+  EXPECT_TRUE(traces_.Has(keys_read, kEventInformation)) << traces_.All();
 }
 
 TEST_F(CQvDataExporterDiffExport, FailedSendKeepsTheLastDataSoTheNextRunSendsAgain) {
