@@ -10,28 +10,61 @@ PrefetchCursor::PrefetchCursor(QueryCursor& source, size_t most_ahead)
     : source_(source), most_ahead_(most_ahead), ready_(source.Fields().size()) {}
 
 PrefetchCursor::~PrefetchCursor() {
-  if (!in_flight_.valid()) return;
-  try {
-    in_flight_.get();
-  } catch (...) {  // NOLINT(bugprone-empty-catch): nobody wants these rows any more
+  if (!worker_.joinable()) return;
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
+}
+
+void PrefetchCursor::Work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || wanted_ > 0; });
+    if (stopping_) return;
+    const size_t rows = std::exchange(wanted_, 0);
+    lock.unlock();
+    RecordStore block(source_.Fields().size());
+    std::exception_ptr failure;
+    try {
+      source_.FetchInto(block, rows);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    lock.lock();
+    read_ = std::move(block);
+    failure_ = failure;
+    done_ = true;
+    changed_.notify_all();
   }
 }
 
 void PrefetchCursor::StartRead(size_t rows) {
-  try {
-    in_flight_ = std::async(std::launch::async, [this, rows] {
-      RecordStore block(source_.Fields().size());
-      source_.FetchInto(block, rows);
-      return block;
-    });
-  } catch (const std::system_error&) {
-    // No thread to spare: the next rows are read when they are asked for.
+  if (!worker_.joinable()) {
+    try {
+      worker_ = std::thread([this] { Work(); });
+    } catch (const std::system_error&) {
+      return;  // no thread to spare: the next rows are read when they are asked for
+    }
   }
+  {
+    const std::lock_guard lock(mutex_);
+    wanted_ = rows;
+    in_flight_ = true;
+    done_ = false;
+  }
+  changed_.notify_all();
 }
 
 void PrefetchCursor::Collect() {
-  if (!in_flight_.valid()) return;
-  ready_ = in_flight_.get();
+  std::unique_lock lock(mutex_);
+  if (!in_flight_) return;
+  changed_.wait(lock, [this] { return done_; });
+  in_flight_ = false;
+  if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+  ready_ = std::exchange(read_, RecordStore(source_.Fields().size()));
   ready_next_ = 0;
   if (ready_.RecordCount() == 0) source_ended_ = true;
 }
@@ -69,7 +102,8 @@ size_t PrefetchCursor::FetchInto(RecordStore& store, size_t max_rows) {
 
 std::vector<std::string> PrefetchCursor::Warnings() const {
   // The rows read ahead count too: they have been read.
-  if (in_flight_.valid()) in_flight_.wait();
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !in_flight_ || done_; });
   return source_.Warnings();
 }
 

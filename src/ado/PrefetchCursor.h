@@ -1,9 +1,12 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <future>
+#include <exception>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ado/QueryCursor.h"
@@ -18,7 +21,7 @@ namespace ado {
 class PrefetchCursor : public QueryCursor {
  public:
   explicit PrefetchCursor(QueryCursor& source, size_t most_ahead = SIZE_MAX);
-  // Waits for a read in flight; its rows and failure are dropped.
+  // Waits for a read in flight (its rows and failure are dropped) and ends the thread.
   ~PrefetchCursor() override;
   PrefetchCursor(const PrefetchCursor&) = delete;
   PrefetchCursor& operator=(const PrefetchCursor&) = delete;
@@ -32,13 +35,25 @@ class PrefetchCursor : public QueryCursor {
   // Takes the read in flight as the rows ready; rethrows its failure.
   void Collect();
   void StartRead(size_t rows);
+  void Work();
 
   QueryCursor& source_;
   size_t most_ahead_;
-  mutable std::future<RecordStore> in_flight_;
   RecordStore ready_;
   size_t ready_next_ = 0;  // the first row of ready_ not handed out
   bool source_ended_ = false;
+
+  // The reading thread, started on the first read ahead; the fields below are shared
+  // with it under mutex_.
+  std::thread worker_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  size_t wanted_ = 0;       // rows of the read asked for and not yet begun
+  bool in_flight_ = false;  // a read was asked for and its result not yet taken
+  bool done_ = false;       // its result (read_ or failure_) is there
+  bool stopping_ = false;
+  RecordStore read_;
+  std::exception_ptr failure_;
 };
 
 }  // namespace ado
