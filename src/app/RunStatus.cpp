@@ -212,6 +212,9 @@ int RunStatus::ResetLast(const std::string& rule_name, std::ostream& out) {
         status = kExitFailure;
       }
     }
+    // The keys of the last data go with it.
+    std::error_code ignored;
+    fs::remove(rule->folder / "last" / ("." + rule->name + ".keys"), ignored);
     out << "Rule " << rule->position << " (" << rule->target_path << "): " << files.size()
         << " file(s) of last data removed; the next run sends its whole result\n";
   }
