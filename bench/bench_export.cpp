@@ -1,7 +1,7 @@
 // The built qvdataexporter against command-line tools doing the same job, measured in
 // the same run:
 //   sqlite:   mode 1 over a table of N rows x 10 columns vs `sqlite3 -csv` writing the
-//             same query to a file: time ratio (goal <= 1.5x), on the native path and
+//             same query to a file: time ratio (goal <= 1.2x), on the native path and
 //             through the ODBC driver (NativeSqlite=0); peak memory of the
 //             program vs the size of the file it wrote (goal <= 1.5x)
 //   postgres: the same vs `psql -c "\copy (query) to file csv"` (goal <= 3x); needs
@@ -189,10 +189,10 @@ void BenchSqlite(const fs::path& dir, long rows) {
   PrintRow("qvdataexporter 1, NativeSqlite=0", odbc, FileMB(odbc_target));
   PrintRow("sqlite3 -csv > file", baseline, FileMB(csv_file));
   PrintFsync(target, program);
-  PrintRatio("time ratio", program.seconds / baseline.seconds, 1.5);
-  PrintRatio("cpu ratio", program.cpu_seconds / baseline.cpu_seconds, 1.5);
-  PrintRatio("time ratio, NativeSqlite=0", odbc.seconds / baseline.seconds, 1.5);
-  PrintRatio("cpu ratio, NativeSqlite=0", odbc.cpu_seconds / baseline.cpu_seconds, 1.5);
+  PrintRatio("time ratio", program.seconds / baseline.seconds, 1.2);
+  PrintRatio("cpu ratio", program.cpu_seconds / baseline.cpu_seconds, 1.2);
+  PrintRatio("time ratio, NativeSqlite=0", odbc.seconds / baseline.seconds, 1.2);
+  PrintRatio("cpu ratio, NativeSqlite=0", odbc.cpu_seconds / baseline.cpu_seconds, 1.2);
   PrintRatio("peak memory, MiB", MB(static_cast<double>(program.peak_kb)), 64);
   fs::remove(odbc_target);
   fs::remove(target);
@@ -295,6 +295,8 @@ class Receiver {
  public:
   explicit Receiver(const fs::path& dir) {
     const fs::path port_file = dir / "receiver.port";
+    // An earlier receiver of the same run left its port there.
+    fs::remove(port_file);
     Spawn spawn;
     spawn.argv = {"python3",     (SourceDir() / "tests" / "support" / "receiver.py").string(),
                   "--root",      (dir / "received").string(),
