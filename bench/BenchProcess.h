@@ -107,10 +107,12 @@ inline Measure RunAll(const std::vector<Spawn>& spawns) {
   return total;
 }
 
-inline void Require(const Measure& m, const std::string& what) {
+// `m` itself, once it is known to have succeeded.
+inline const Measure& Require(const Measure& m, const std::string& what) {
   if (m.exit_code != 0) {
     throw std::runtime_error(what + " failed with status " + std::to_string(m.exit_code));
   }
+  return m;
 }
 
 // A new folder `prefix`-XXXXXX in `base` for a benchmark's files; throws when it cannot
