@@ -282,7 +282,13 @@ void CQvDataExporter::DiffPerEntity(
               SaveLastDataKeys(result_path, *next_keys);
             }
           } else {
-            CreateLastDataFileFromRS(result_path, rs);
+            // The whole result sent: its keys go beside it, so that the next run need not
+            // read the last data itself.
+            if (CreateLastDataFileFromRS(result_path, rs) && open_pages) {
+              EntityIndex keys(ComparedNames(*rs), kKeyField);
+              keys.AddRecordset(*rs);
+              SaveLastDataKeys(result_path, keys);
+            }
           }
           diff_times_.write += SecondsSince(write_start);
         } else {
