@@ -1,5 +1,8 @@
 #include "ado/PrefetchCursor.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <system_error>
 #include <utility>
@@ -43,11 +46,19 @@ void PrefetchCursor::Work() {
 
 void PrefetchCursor::StartRead(size_t rows) {
   if (!worker_.joinable()) {
+    // The thread takes no signals: they go to the caller's thread, in the order sent,
+    // as in a program without it.
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
     try {
       worker_ = std::thread([this] { Work(); });
     } catch (const std::system_error&) {
-      return;  // no thread to spare: the next rows are read when they are asked for
+      // No thread to spare: the next rows are read when they are asked for.
     }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (!worker_.joinable()) return;
   }
   {
     const std::lock_guard lock(mutex_);
