@@ -334,14 +334,13 @@ class CQvDataExporter {
   // The fields of one query and last-data pair, looked up by name once for the walk of
   // Export_DiffPerEntity instead of once per entity, and the last data's records by key.
   struct EntityFields {
-    EntityFields(EntityIndex index_of_last, RowReader reader)
-        : index(std::move(index_of_last)), query(std::move(reader)) {}
+    explicit EntityFields(EntityIndex index_of_last) : index(std::move(index_of_last)) {}
     const ado::Recordset* rs = nullptr;
     // The last data's recordset; null when the index was read from its file.
     const ado::Recordset* last = nullptr;
     std::optional<ado::Field> rs_key;
     EntityIndex index;  // also holds the query's keys the last data lacks
-    RowReader query;
+    RowReader query;    // set by BindQueryFields
     // The current record's key as the file writes it, and its fingerprint.
     std::string key;
     RowFingerprint fingerprint;

@@ -196,13 +196,12 @@ void CQvDataExporter::DiffPerEntity(
                 [&] { new_last.emplace(GetLasDataFileName(result_path), rs->FieldDefs()); });
           }
           int64_t unchanged = 0;
-          bool stopped_walk = false;
           for (bool stopped = false; !stopped;) {
             write_new_last();
             for (; !rs->Eof(); rs->MoveNext()) {
               if (platform::StopRequested()) {
                 all_delivered = false;  // the entities left were not compared: keep the last data
-                stopped = stopped_walk = true;
+                stopped = true;
                 break;
               }
               const EntityOutcome outcome = DiffOneEntity(rs, last, result_path, import_rule);
@@ -226,10 +225,9 @@ void CQvDataExporter::DiffPerEntity(
           const int64_t rows = pages ? pages->RowsRead() : rs->RecordCount();
           same_as_last = !send_whole && rs->Eof() && unchanged == rows &&
                          entity_fields_->index.RecordCount() == static_cast<size_t>(unchanged);
-          if (pages && !stopped_walk && !send_whole) {
-            next_keys = std::move(entity_fields_->next);
-            keys_file_current = entity_fields_->from_keys_file;
-          }
+          // Used only when the walk completed: with the last data up to date or replaced.
+          next_keys = std::move(entity_fields_->next);
+          keys_file_current = entity_fields_->from_keys_file;
           entity_fields_.reset();
           diff_times_.compare +=
               SecondsSince(walk_start) -
@@ -341,7 +339,7 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
           ReadEntityRow(*known, *rs);
           const EntityIndex::Meeting meeting = known->index.Meet(known->key);
           occurrence = meeting.occurrence;
-          if (known->index.LastKeyType()) before = meeting.before;
+          before = meeting.before;
           if (occurrence == 1 && !repeated_key_reported_) {
             repeated_key_reported_ = true;
             Trace(kClass + ".Export_DiffPerEntity, tSID " + sid + " occurs more than once in " +
@@ -485,8 +483,7 @@ CQvDataExporter::EntityFields CQvDataExporter::LookUpEntityFields(
     const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last) {
   EntityIndex index(ComparedNames(*rs), kKeyField);
   index.AddRecordset(*last);
-  RowReader reader = index.QueryReader(rs->FieldDefs());
-  EntityFields known(std::move(index), std::move(reader));
+  EntityFields known(std::move(index));
   known.last = last.get();
   BindQueryFields(known, rs);
   return known;
@@ -508,8 +505,7 @@ std::optional<CQvDataExporter::EntityFields> CQvDataExporter::ReadLastDataIndex(
                      last_file + " cannot be read as a recordset: " + error.record().description);
     return std::nullopt;
   }
-  RowReader reader = index.QueryReader(rs->FieldDefs());
-  EntityFields known(std::move(index), std::move(reader));
+  EntityFields known(std::move(index));
   known.from_keys_file = from_keys_file;
   known.next.emplace(ComparedNames(*rs), kKeyField);
   known.next->StartFrom(rs->FieldDefs(), known.index);
@@ -634,7 +630,7 @@ void CQvDataExporter::RemoveTemporaries(const std::string& target_path) {
       std::error_code ec;
       const std::string file = path.filename().string();
       // The last data's keys file is written the same way.
-      if (IsTemporaryOf(file, name) || IsTemporaryOf(file, "." + name + ".keys")) {
+      if (IsTemporaryOf(file, name) || IsTemporaryOf(file, EntityIndex::KeysFileOf(name))) {
         fs::remove(path, ec);
       }
     }

@@ -34,6 +34,81 @@ std::optional<size_t> FindField(const std::vector<ado::FieldDef>& fields, std::s
   return std::nullopt;
 }
 
+constexpr std::string_view kKeysMagic = "QvKeys1\n";
+constexpr int32_t kNoKeyType = INT32_MIN;
+
+// What a keys file names of its last-data file.
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified_ns = 0;
+  uint64_t inode = 0;
+  uint64_t device = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(info.st_size),
+                   int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec,
+                   static_cast<uint64_t>(info.st_ino), static_cast<uint64_t>(info.st_dev)};
+}
+
+template <typename T>
+void Put(std::string& out, T value) {
+  out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+void PutText(std::string& out, std::string_view text) {
+  Put(out, static_cast<uint32_t>(text.size()));
+  out.append(text);
+}
+
+// Reads what Put wrote; any read past the end makes it fail.
+class Reader {
+ public:
+  explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+  template <typename T>
+  T Get() {
+    T value{};
+    if (!Take(sizeof value)) return value;
+    std::memcpy(&value, bytes_.data() + at_ - sizeof value, sizeof value);
+    return value;
+  }
+  std::string_view Text() {
+    const auto length = Get<uint32_t>();
+    if (!Take(length)) return {};
+    return bytes_.substr(at_ - length, length);
+  }
+  bool Ok() const { return ok_; }
+  bool AtEnd() const { return at_ == bytes_.size(); }
+
+ private:
+  bool Take(size_t count) {
+    if (!ok_ || bytes_.size() - at_ < count) return ok_ = false;
+    at_ += count;
+    return true;
+  }
+  std::string_view bytes_;
+  size_t at_ = 0;
+  bool ok_ = true;
+};
+
+void PutStamp(std::string& out, const FileStamp& stamp) {
+  Put(out, stamp.size);
+  Put(out, stamp.modified_ns);
+  Put(out, stamp.inode);
+  Put(out, stamp.device);
+}
+
+FileStamp GetStamp(Reader& in) {
+  FileStamp stamp;
+  stamp.size = in.Get<uint64_t>();
+  stamp.modified_ns = in.Get<int64_t>();
+  stamp.inode = in.Get<uint64_t>();
+  stamp.device = in.Get<uint64_t>();
+  return stamp;
+}
+
 }  // namespace
 
 RowReader::RowReader(std::optional<size_t> key, std::vector<std::optional<size_t>> compared,
@@ -59,49 +134,38 @@ bool RowReader::Key(std::span<const char* const> values, std::string& out) const
   return true;
 }
 
-// Each value is its text and its length, or a marker for a value left out, so that no
-// two different rows run together into the same bytes.
-void RowReader::AddValue(bool present) {
-  if (!present) {
-    buffer_.push_back('\0');
-    return;
-  }
-  buffer_.push_back('\1');
-}
-
-RowFingerprint RowReader::Fingerprint(const ado::RecordStore& store, size_t record) {
+// Each value is a marker, its text and its length, or another marker for a value left
+// out, so that no two different rows run together into the same bytes.
+template <typename Append>
+RowFingerprint RowReader::FingerprintOf(const Append& append) {
   buffer_.clear();
   for (size_t i = 0; i < compared_.size(); ++i) {
-    if (!compared_[i]) {
-      AddValue(false);
-      continue;
-    }
     const size_t start = buffer_.size();
-    AddValue(true);
-    const bool present = ado::AppendFileText(store, record, *compared_[i], kinds_[i], buffer_);
-    if (!present) {
+    buffer_.push_back('\1');
+    if (!compared_[i] || !append(*compared_[i], kinds_[i])) {
       buffer_.resize(start);
-      AddValue(false);
+      buffer_.push_back('\0');
       continue;
     }
     const uint64_t length = buffer_.size() - start - 1;
     buffer_.append(reinterpret_cast<const char*>(&length), sizeof length);
   }
-  return Finish();
+  const XXH128_hash_t hash = XXH3_128bits(buffer_.data(), buffer_.size());
+  return {hash.low64, hash.high64};
+}
+
+RowFingerprint RowReader::Fingerprint(const ado::RecordStore& store, size_t record) {
+  return FingerprintOf([&](size_t field, ValueKind kind) {
+    return ado::AppendFileText(store, record, field, kind, buffer_);
+  });
 }
 
 RowFingerprint RowReader::Fingerprint(std::span<const char* const> values) {
-  buffer_.clear();
-  for (size_t i = 0; i < compared_.size(); ++i) {
-    const char* text = compared_[i] ? values[*compared_[i]] : nullptr;
-    AddValue(text != nullptr);
-    if (!text) continue;
-    const size_t start = buffer_.size();
-    AppendFileText(text, kinds_[i], buffer_);
-    const uint64_t length = buffer_.size() - start;
-    buffer_.append(reinterpret_cast<const char*>(&length), sizeof length);
-  }
-  return Finish();
+  return FingerprintOf([&](size_t field, ValueKind kind) {
+    if (!values[field]) return false;
+    AppendFileText(values[field], kind, buffer_);
+    return true;
+  });
 }
 
 void RowReader::AppendFileText(const char* text, ValueKind kind, std::string& out) {
@@ -114,11 +178,6 @@ void RowReader::AppendFileText(const char* text, ValueKind kind, std::string& ou
     if (*c == ' ' || *c == '\t' || *c == '\n' || *c == '\r') continue;
     out.push_back(*c >= 'A' && *c <= 'F' ? static_cast<char>(*c - 'A' + 'a') : *c);
   }
-}
-
-RowFingerprint RowReader::Finish() const {
-  const XXH128_hash_t hash = XXH3_128bits(buffer_.data(), buffer_.size());
-  return {hash.low64, hash.high64};
 }
 
 EntityIndex::EntityIndex(std::vector<std::string> compared, std::string key)
@@ -220,7 +279,7 @@ void EntityIndex::AddRecordset(const ado::Recordset& last) {
   RowReader reader = LastReader(last.FieldDefs());
   if (!reader.HasKey()) return;
   const ado::RecordStore& store = last.Records();
-  entries_.reserve(store.RecordCount());
+  Reserve(store.RecordCount(), 0);
   std::string key;
   for (size_t record = 0; record < store.RecordCount(); ++record) {
     if (store.Status(record) & ado::adRecDeleted) continue;
@@ -238,7 +297,7 @@ class EntityIndex::FileRows : public ado::XmlRowHandler {
   }
 
   void Row(std::span<const char* const> values) override {
-    if (!reader_->HasKey() || !reader_->Key(values, key_)) return;
+    if (!reader_->Key(values, key_)) return;
     index_.Add(key_, reader_->Fingerprint(values));
   }
 
@@ -253,80 +312,6 @@ void EntityIndex::AddFile(const std::string& path) {
   ado::ReadRecordsetXmlFileRows(path, rows);
 }
 
-}  // namespace qv
-
-namespace qv {
-namespace {
-
-constexpr std::string_view kKeysMagic = "QvKeys1\n";
-constexpr int32_t kNoKeyType = INT32_MIN;
-
-// What a keys file names of its last-data file.
-struct FileStamp {
-  uint64_t size = 0;
-  int64_t modified_ns = 0;
-  uint64_t inode = 0;
-  uint64_t device = 0;
-};
-
-std::optional<FileStamp> StampOf(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return FileStamp{static_cast<uint64_t>(info.st_size),
-                   int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec,
-                   static_cast<uint64_t>(info.st_ino), static_cast<uint64_t>(info.st_dev)};
-}
-
-template <typename T>
-void Put(std::string& out, T value) {
-  out.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-void PutText(std::string& out, std::string_view text) {
-  Put(out, static_cast<uint32_t>(text.size()));
-  out.append(text);
-}
-
-// Reads what Put wrote; any read past the end makes it fail.
-class Reader {
- public:
-  explicit Reader(std::string_view bytes) : bytes_(bytes) {}
-  template <typename T>
-  T Get() {
-    T value{};
-    if (!Take(sizeof value)) return value;
-    std::memcpy(&value, bytes_.data() + at_ - sizeof value, sizeof value);
-    return value;
-  }
-  std::string_view Text() {
-    const auto length = Get<uint32_t>();
-    if (!Take(length)) return {};
-    return bytes_.substr(at_ - length, length);
-  }
-  bool Ok() const { return ok_; }
-  bool AtEnd() const { return at_ == bytes_.size(); }
-
- private:
-  bool Take(size_t count) {
-    if (!ok_ || bytes_.size() - at_ < count) return ok_ = false;
-    at_ += count;
-    return true;
-  }
-  std::string_view bytes_;
-  size_t at_ = 0;
-  bool ok_ = true;
-};
-
-std::string StampBytes(const FileStamp& stamp) {
-  std::string out;
-  Put(out, stamp.size);
-  Put(out, stamp.modified_ns);
-  Put(out, stamp.inode);
-  Put(out, stamp.device);
-  return out;
-}
-
-}  // namespace
-
 std::string EntityIndex::KeysFileOf(const std::string& last_file) {
   const size_t slash = last_file.rfind('/');
   const size_t name = slash == std::string::npos ? 0 : slash + 1;
@@ -340,7 +325,7 @@ void EntityIndex::Save(const std::string& last_file) const {
                       "cannot read the state of " + last_file);
   }
   std::string out(kKeysMagic);
-  out += StampBytes(*stamp);
+  PutStamp(out, *stamp);
   PutText(out, key_name_);
   Put(out, static_cast<uint32_t>(compared_.size()));
   for (const std::string& name : compared_) PutText(out, name);
@@ -375,10 +360,7 @@ bool EntityIndex::Load(const std::string& last_file) {
   if (sum != XXH3_64bits(bytes.data(), bytes.size() - kSum)) return false;
   Reader in(
       std::string_view(bytes).substr(kKeysMagic.size(), bytes.size() - kKeysMagic.size() - kSum));
-  const std::string expected = StampBytes(*stamp);
-  for (size_t i = 0; i < expected.size(); i += sizeof(uint64_t)) {
-    if (in.Get<uint64_t>() != *reinterpret_cast<const uint64_t*>(expected.data() + i)) return false;
-  }
+  if (GetStamp(in) != *stamp) return false;
   if (in.Text() != key_name_ || in.Get<uint32_t>() != compared_.size()) return false;
   for (const std::string& name : compared_) {
     if (in.Text() != name) return false;

@@ -35,6 +35,8 @@ class RowReader {
   // layout lacks it.
   RowReader(std::optional<size_t> key, std::vector<std::optional<size_t>> compared,
             const std::vector<ado::FieldDef>& fields);
+  // Reads no key and compares nothing.
+  RowReader() = default;
 
   // The key's text, false for a null key.
   bool Key(const ado::RecordStore& store, size_t record, std::string& out) const;
@@ -48,8 +50,10 @@ class RowReader {
   bool HasEveryField() const { return has_every_field_; }
 
  private:
-  void AddValue(bool present);
-  RowFingerprint Finish() const;
+  // The fingerprint of the values `append(field, kind)` appends to buffer_; it returns
+  // false for a value left out.
+  template <typename Append>
+  RowFingerprint FingerprintOf(const Append& append);
   // A file's attribute text put the way this program writes the value.
   static void AppendFileText(const char* text, ado::xml::ValueKind kind, std::string& out);
 

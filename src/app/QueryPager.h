@@ -44,7 +44,7 @@ class QueryPager {
   std::shared_ptr<ado::Connection> connection_;
   std::string sql_;
   std::unique_ptr<ado::QueryCursor> cursor_;
-  // Reads the next block while the caller works on a page; goes before cursor_.
+  // Reads the next block while the caller works on a page; destroyed before cursor_.
   std::unique_ptr<ado::PrefetchCursor> ahead_;
   int64_t rows_read_ = 0;
 };

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/EntityIndex.h"
 #include "app/ResultFileNames.h"
 #include "app/basMain.h"
 #include "core/Error.h"
@@ -214,7 +215,7 @@ int RunStatus::ResetLast(const std::string& rule_name, std::ostream& out) {
     }
     // The keys of the last data go with it.
     std::error_code ignored;
-    fs::remove(rule->folder / "last" / ("." + rule->name + ".keys"), ignored);
+    fs::remove(EntityIndex::KeysFileOf((rule->folder / "last" / rule->name).string()), ignored);
     out << "Rule " << rule->position << " (" << rule->target_path << "): " << files.size()
         << " file(s) of last data removed; the next run sends its whole result\n";
   }
