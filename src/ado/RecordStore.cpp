@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "core/Error.h"
+
 namespace ado {
 
 namespace {
@@ -312,5 +314,64 @@ void RecordStore::KeepOriginal(size_t record) {
 void RecordStore::DropOriginal(size_t record) { originals_.erase(record); }
 
 void RecordStore::DropAllOriginals() { originals_.clear(); }
+
+namespace {
+
+// Whether a cell of the type points into the arena, and how many bytes it points at.
+bool PointsIntoArena(uint16_t type) {
+  const auto t = static_cast<VarType>(type);
+  return t == VarType::kString || t == VarType::kBytes || t == VarType::kDecimal;
+}
+size_t PayloadSize(uint16_t type, uint32_t size) {
+  return static_cast<VarType>(type) == VarType::kDecimal ? sizeof(Int128) : size;
+}
+
+}  // namespace
+
+void RecordStore::Serialize(size_t record, std::string& out) const {
+  const int32_t status = status_[record];
+  out.append(reinterpret_cast<const char*>(&status), sizeof status);
+  for (size_t field = 0; field < field_count_; ++field) {
+    Cell cell = At(record, field);
+    const auto type = static_cast<VarType>(cell.type);
+    if (type == VarType::kArray || type == VarType::kObject) {
+      throw core::Error(core::kErrTypeMismatch, "RecordStore",
+                        "arrays and objects cannot be written out");
+    }
+    if (!PointsIntoArena(cell.type)) {
+      out.append(reinterpret_cast<const char*>(&cell), sizeof cell);
+      continue;
+    }
+    const char* data = cell.p;
+    cell.p = nullptr;
+    out.append(reinterpret_cast<const char*>(&cell), sizeof cell);
+    if (data) out.append(data, PayloadSize(cell.type, cell.size));
+  }
+}
+
+size_t RecordStore::AppendSerialized(std::string_view& in) {
+  const auto cut_short = [] {
+    return core::Error(core::kErrInvalidPersistedFile, "RecordStore", "a spooled record is cut short");
+  };
+  int32_t status = 0;
+  if (in.size() < sizeof status) throw cut_short();
+  std::memcpy(&status, in.data(), sizeof status);
+  in.remove_prefix(sizeof status);
+  const size_t record = AppendRecord(status);
+  for (size_t field = 0; field < field_count_; ++field) {
+    Cell cell{};
+    if (in.size() < sizeof cell) throw cut_short();
+    std::memcpy(&cell, in.data(), sizeof cell);
+    in.remove_prefix(sizeof cell);
+    if (PointsIntoArena(cell.type)) {
+      const size_t payload = PayloadSize(cell.type, cell.size);
+      if (in.size() < payload) throw cut_short();
+      cell.p = Store(in.data(), payload);
+      in.remove_prefix(payload);
+    }
+    At(record, field) = cell;
+  }
+  return record;
+}
 
 }  // namespace ado

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -63,6 +64,14 @@ class RecordStore {
   void SetDecimal(size_t record, size_t field, const Decimal& value);
   void SetText(size_t record, size_t field, std::string_view text);
   void SetBytes(size_t record, size_t field, std::span<const uint8_t> bytes);
+
+  // A record's status and values as bytes that AppendSerialized reads back into a
+  // store of the same field count: for spooling rows out of memory. Arrays and objects
+  // cannot be written (core::Error).
+  void Serialize(size_t record, std::string& out) const;
+  // Appends the record that starts `in` and moves `in` past it; returns its index.
+  // Throws core::Error when `in` is cut short.
+  size_t AppendSerialized(std::string_view& in);
 
   int32_t Status(size_t record) const { return status_[record]; }
   void SetStatus(size_t record, int32_t status) { status_[record] = status; }

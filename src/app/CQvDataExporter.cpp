@@ -39,14 +39,6 @@ std::string Text(const std::shared_ptr<ado::Recordset>& rs, const char* field) {
   return QvSharedStrings::ToText(rs->Fields().Item(field).Value());
 }
 
-std::string FolderOf(const std::string& path) {
-  std::string folder;
-  std::string file_name;
-  std::string extension;
-  QvSharedFileSystem::SplitFilePath(path, folder, file_name, extension);
-  return folder;
-}
-
 int32_t CheckedRowNumber(int64_t value) {
   if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
     throw core::Error(core::kErrOverflow, kClass,
@@ -554,6 +546,14 @@ void CQvDataExporter::TraceValueWarnings(const std::vector<std::string>& warning
   for (const std::string& warning : warnings) Trace(kClass + ".GetRS, " + warning, kEventWarning);
 }
 
+std::string CQvDataExporter::FolderOf(const std::string& path) {
+  std::string folder;
+  std::string file_name;
+  std::string extension;
+  QvSharedFileSystem::SplitFilePath(path, folder, file_name, extension);
+  return folder;
+}
+
 void CQvDataExporter::CreateFolderOf(const std::string& file) {
   const std::string folder = FolderOf(file);
   if (!folder.empty() && !QvSharedFileSystem::CheckFolderExists(folder, true)) {
@@ -667,7 +667,10 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
         const DeferredFlush flush(*this, target_path);
         // One read in the parts' row order, cut into the ranges, instead of one query per
         // part: linear in the rows, and no row can fall between two parts' queries.
-        QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
+        // Read out whole first, so that the database is not held while the parts are sent.
+        CreateFolderOf(target_path);
+        QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql,
+                         FolderOf(target_path));
 
         for (size_t i = 0; i < ranges.size(); ++i) {
           if (platform::StopRequested()) break;

@@ -303,10 +303,8 @@ class CQvDataExporter {
   // the outcome; the uploader moves it into LastTx or Unsent.
   void Send(const std::string& file, const std::string& upload_folder);
   static void CreateFolderOf(const std::string& file);
-  // Whether a page's rows, saved as last data, would be byte for byte its last-data file:
-  // then every entity is unchanged and none is gone. False for a page with a null or a
-  // repeated key, and when the file cannot be read.
-  bool PageSameAsLastData(const ado::Recordset& rows, const std::string& page_file);
+  // The folder part of a path, with its final separator; empty for a bare name.
+  static std::string FolderOf(const std::string& path);
   // Traces, as warnings of the query's reading (GetRS), what its values changed to fit
   // the file.
   void TraceValueWarnings(const std::vector<std::string>& warnings);
@@ -328,6 +326,35 @@ class CQvDataExporter {
   EntityOutcome DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
                               const std::shared_ptr<ado::Recordset>& last,
                               const std::string& result_path, const std::string& import_rule);
+  // Writes the entity `rs` stands on as a change file of the result and hands it to the
+  // uploader; moves it into Unsent when it was not delivered. Sets `line` to its step.
+  // Throws core::Error when the file cannot be made.
+  EntityOutcome SendEntity(const std::shared_ptr<ado::Recordset>& rs,
+                           const std::string& result_path, const std::string& import_rule,
+                           int& line);
+
+  // Mode 7's walk over the pages of one rule, compared with what all pages of its last
+  // data hold (CQvDataExporterPageWalk.cpp).
+  struct PageWalk;
+  // Reads what the rule's pages of last data hold and decides whether they can be
+  // compared with the query (`fields`, `total_rows` rows) at all.
+  std::unique_ptr<PageWalk> BeginPageWalk(const std::string& result_path,
+                                          const std::string& import_rule, int32_t page_size,
+                                          const std::vector<ado::FieldDef>& fields,
+                                          int64_t total_rows);
+  // One page of the walk: its new and changed entities sent, its last data rewritten once
+  // they were delivered. `changed` is set to the entities delivered.
+  void DiffPage(PageWalk& walk, int32_t start, int32_t end,
+                const std::shared_ptr<ado::Recordset>& rows, int32_t& changed);
+  // Saves the page keys; after a whole result was delivered, removes the last data of
+  // pages past its end.
+  void EndPageWalk(PageWalk& walk, bool completed);
+  // Rewrites the last data of the page starting at `page_start` without the records of
+  // `keys`. False, reported, when it could not.
+  bool DropFromPage(PageWalk& walk, int32_t page_start, const std::vector<std::string>& keys);
+  // Puts `xml` in place as the last-data file `last_file`. Throws core::Error.
+  void WriteLastDataFile(const std::string& last_file, const std::string& xml);
+
   // EntityHasChangedAttributes; nothing after a (traced) failure.
   std::optional<bool> CompareEntity(const std::shared_ptr<ado::Recordset>& rs,
                                     const std::shared_ptr<ado::Recordset>& last);
@@ -355,6 +382,7 @@ class CQvDataExporter {
   void SaveLastDataKeys(const std::string& result_path, const EntityIndex& keys);
   // The names of the fields of `rs` that are compared: all but Source_Timestamp.
   static std::vector<std::string> ComparedNames(const ado::Recordset& rs);
+  static std::vector<std::string> ComparedNames(const std::vector<ado::FieldDef>& fields);
   static EntityFields LookUpEntityFields(const std::shared_ptr<ado::Recordset>& rs,
                                          const std::shared_ptr<ado::Recordset>& last);
   // The same with the last data read from `last_file` into the index, its records never

@@ -85,7 +85,9 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
         const std::shared_ptr<ado::Connection> shared = connection();
         std::unique_ptr<ado::QueryCursor> cursor = OpenQuery(sql, shared);
         if (!cursor) return nullptr;
-        return std::make_unique<QueryPager>(shared, sql, std::move(cursor));
+        // Read out whole first, so that the database is not held while changes are sent.
+        CreateFolderOf(result_path);
+        return std::make_unique<QueryPager>(shared, sql, std::move(cursor), FolderOf(result_path));
       });
 }
 
@@ -319,10 +321,6 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
       // back; any later failure may have lost a change, so it does.
       [](int line) { return line <= 2 ? EntityOutcome::kSkipped : EntityOutcome::kUndelivered; },
       [&](int& line) {
-        line = 1;
-        CQVFileXfer transfer;
-        transfer.MoveToLastTx = true;
-
         line = 2;
         EntityFields* known = KnownFields(rs, last) ? &*entity_fields_ : nullptr;
         const ado::Variant key =
@@ -391,46 +389,54 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
         }
         ++(found ? stats_.entities_changed : stats_.entities_new);
 
-        line = 61;
-        const Clock::time_point write_start = Clock::now();
-        CQvRecordset wrapper;
-        const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
-        if (!one) throw core::Error(core::kErrObjectRequired, kClass, "no in-memory recordset");
-
-        line = 62;
-        QvSharedRecordCopier copier;
-        copier.CopyRecord(rs, one, true);
-
-        line = 63;
-        const std::string change_file = NewChangeFilePath(result_path);
-        if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
-
-        line = 64;
-        // Without the flush to disk: a change file lives until its upload, and one lost in a
-        // crash is made again by the next run, since the last data has not moved on. The
-        // flushes would cost more than the rest of the run when many entities change.
-        if (!CQvXMLManip().SaveRSToXML(one, change_file, false, false, 1, false)) {
-          throw core::Error(core::kErrPathNotFound, kClass, "Cannot write " + change_file);
-        }
-        diff_times_.write += SecondsSince(write_start);
-        ++stats_.files_written;
-
-        line = 65;
-        const Clock::time_point upload_start = Clock::now();
-        const bool delivered = transfer.TransferFile(change_file, import_rule);
-        diff_times_.upload += SecondsSince(upload_start);
-        if (delivered) {
-          ++stats_.files_sent;
-          NotifyProgress();
-          return EntityOutcome::kDelivered;
-        }
-        ++stats_.sends_failed;
-        NotifyProgress();
-        // Without an upload address the file is still where it was written.
-        SetAsideUndelivered(change_file);
-        return EntityOutcome::kUndelivered;
+        return SendEntity(rs, result_path, import_rule, line);
       },
       AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
+}
+
+CQvDataExporter::EntityOutcome CQvDataExporter::SendEntity(
+    const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+    const std::string& import_rule, int& line) {
+  CQVFileXfer transfer;
+  transfer.MoveToLastTx = true;
+    line = 61;
+    const Clock::time_point write_start = Clock::now();
+    CQvRecordset wrapper;
+    const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
+    if (!one) throw core::Error(core::kErrObjectRequired, kClass, "no in-memory recordset");
+
+    line = 62;
+    QvSharedRecordCopier copier;
+    copier.CopyRecord(rs, one, true);
+
+    line = 63;
+    const std::string change_file = NewChangeFilePath(result_path);
+    if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
+
+    line = 64;
+    // Without the flush to disk: a change file lives until its upload, and one lost in a
+    // crash is made again by the next run, since the last data has not moved on. The
+    // flushes would cost more than the rest of the run when many entities change.
+    if (!CQvXMLManip().SaveRSToXML(one, change_file, false, false, 1, false)) {
+      throw core::Error(core::kErrPathNotFound, kClass, "Cannot write " + change_file);
+    }
+    diff_times_.write += SecondsSince(write_start);
+    ++stats_.files_written;
+
+    line = 65;
+    const Clock::time_point upload_start = Clock::now();
+    const bool delivered = transfer.TransferFile(change_file, import_rule);
+    diff_times_.upload += SecondsSince(upload_start);
+    if (delivered) {
+      ++stats_.files_sent;
+      NotifyProgress();
+      return EntityOutcome::kDelivered;
+    }
+    ++stats_.sends_failed;
+    NotifyProgress();
+    // Without an upload address the file is still where it was written.
+    SetAsideUndelivered(change_file);
+    return EntityOutcome::kUndelivered;
 }
 
 bool CQvDataExporter::EntityHasChangedAttributes(const std::shared_ptr<ado::Recordset>& rs,
@@ -465,8 +471,12 @@ std::optional<bool> CQvDataExporter::CompareEntity(const std::shared_ptr<ado::Re
 }
 
 std::vector<std::string> CQvDataExporter::ComparedNames(const ado::Recordset& rs) {
+  return ComparedNames(rs.FieldDefs());
+}
+
+std::vector<std::string> CQvDataExporter::ComparedNames(const std::vector<ado::FieldDef>& fields) {
   std::vector<std::string> names;
-  for (const ado::FieldDef& field : rs.FieldDefs()) {
+  for (const ado::FieldDef& field : fields) {
     if (!IsTS_TypeAttribute(field.name)) names.push_back(field.name);
   }
   return names;

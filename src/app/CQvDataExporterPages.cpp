@@ -13,7 +13,9 @@
 
 #include "ado/XmlWriter.h"
 #include "app/CQvDataExporter.h"
+#include "app/PageWalk.h"
 #include "app/QueryPager.h"
+#include "app/ResultFileNames.h"
 #include "fs/CQvFileSystem.h"
 #include "platform/StopSignal.h"
 #include "shared/ErrorBoundary.h"
@@ -50,10 +52,6 @@ Page PageAt(int64_t start, int32_t page_size) {
   return {static_cast<int32_t>(start), static_cast<int32_t>(end)};
 }
 
-std::string PageFilePath(const std::string& result_path, const Page& page) {
-  return result_path + "_" + std::to_string(page.start) + "-" + std::to_string(page.end) + ".xml";
-}
-
 // Appends "chgd" to the field's value; false when the record has no such field or the
 // value is refused.
 bool MarkChanged(const std::shared_ptr<ado::Recordset>& rs, const char* field_name) {
@@ -84,8 +82,11 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
         line = 3;
         if (!data_source) throw core::Error(core::kErrObjectRequired, kClass, "no data source");
         CheckPageSize(page_size);
-        // One read in the pages' row order, cut into pages here: no query per page.
-        QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
+        // One read in the pages' row order, cut into pages here: no query per page. It is
+        // read out whole first, so that the database is not held while pages are sent.
+        CreateFolderOf(result_path);
+        QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql,
+                         FolderOf(result_path));
         const DeferredFlush flush(*this, result_path);
 
         CQvFileSystem file_system;
@@ -97,7 +98,7 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
           if (rows->RecordCount() == 0) break;
           stats_.rows_read += rows->RecordCount();
           ++stats_.pages;
-          const std::string page_file = PageFilePath(result_path, page);
+          const std::string page_file = PageFilePath(result_path, page.start, page.end);
 
           line = 42;
           Trace(kClass + ".Export_EntGrpDiff_BinDiff, Test Start ZRA 001, File: " + page_file,
@@ -152,38 +153,37 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
         line = 2;
         if (!data_source) throw core::Error(core::kErrObjectRequired, kClass, "no data source");
         CheckPageSize(page_size);
-        // One read in the pages' row order, cut into pages here: no query per page.
-        QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql);
+        // One read in the pages' row order, cut into pages here: no query per page. It is
+        // read out whole first, so that the database is not held while changes are sent.
+        CreateFolderOf(result_path);
+        QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql,
+                         FolderOf(result_path));
 
         line = 3;
         folder_listings_.clear();
         const DeferredFlush flush(*this, result_path);
+        const std::unique_ptr<PageWalk> walk = BeginPageWalk(
+            result_path, import_rule, page_size, pager.Fields(), pager.TotalRows().value_or(0));
         int32_t total_changed = 0;
+        bool completed = true;
         for (int64_t start = 0;; start += page_size) {
-          if (platform::StopRequested()) break;
+          if (platform::StopRequested()) {
+            completed = false;
+            break;
+          }
           const Page page = PageAt(start, page_size);
           const std::shared_ptr<ado::Recordset> rows = pager.NextPage(page_size);
           if (rows->RecordCount() == 0) break;
           stats_.rows_read += rows->RecordCount();
           ++stats_.pages;
           int32_t changed = 0;
-          const std::string page_file = PageFilePath(result_path, page);
-          if (PageSameAsLastData(*rows, page_file)) {
-            // Nothing to compare, send or rewrite; only what an earlier run left undelivered
-            // for the page is stale now.
-            DropEarlierUndelivered(page_file);
-            Trace("The last data is up to date: " + GetLasDataFileName(page_file),
-                  kEventInformation);
-          } else {
-            // NOLINTNEXTLINE(performance-no-automatic-move): a copy; the lambda may run again.
-            DiffPerEntity([&] { return rows; }, page_file, import_rule, changed);
-          }
+          DiffPage(*walk, page.start, page.end, rows, changed);
           total_changed += changed;
           NotifyProgress();
           if (rows->RecordCount() < page_size) break;
         }
-
         TraceValueWarnings(pager.Warnings());
+        EndPageWalk(*walk, completed && !platform::StopRequested());
 
         line = 4;
         Trace("QRT Total per Entity Level:: Total records:" + std::to_string(pager.RowsRead()) +
@@ -191,29 +191,6 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
               kEventInformation);
       },
       AtLine(kClass + ".Export_EntGrpQuery_DiffPerEntity_VarFiles, @Line#"));
-}
-
-bool CQvDataExporter::PageSameAsLastData(const ado::Recordset& rows, const std::string& page_file) {
-  try {
-    const std::optional<ado::Field> key = rows.Fields().Find("tSID");
-    if (!key) return false;
-    // Null and repeated keys take the full comparison, which reports them.
-    const ado::RecordStore& store = rows.Records();
-    std::unordered_set<std::string> keys;
-    for (size_t record = 0; record < store.RecordCount(); ++record) {
-      const ado::Variant value = store.Get(record, key->Index());
-      if (value.IsNull() || !keys.insert(QvSharedStrings::ToText(value)).second) return false;
-    }
-    const std::string written = ado::RecordsetXmlToString(rows);
-    const std::string last_file = GetLasDataFileName(page_file);
-    std::error_code ec;
-    if (std::filesystem::file_size(last_file, ec) != written.size() || ec) return false;
-    std::ifstream in(last_file, std::ios::binary);
-    std::string held(written.size(), '\0');
-    return in.read(held.data(), static_cast<std::streamsize>(held.size())) && held == written;
-  } catch (const core::Error&) {
-    return false;
-  }
 }
 
 void CQvDataExporter::CreateChangedFilesForQRTTests(const std::string& result_path) {

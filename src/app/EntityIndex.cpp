@@ -13,6 +13,7 @@
 #include "ado/Recordset.h"
 #include "ado/XmlReader.h"
 #include "ado/XmlWriter.h"
+#include "app/KeysFile.h"
 #include "core/AtomicFile.h"
 #include "core/Error.h"
 #include "core/File.h"
@@ -20,6 +21,12 @@
 
 namespace qv {
 namespace {
+
+using keys_file::FileStamp;
+using keys_file::Put;
+using keys_file::PutStamp;
+using keys_file::PutText;
+using keys_file::StampOf;
 
 using ado::xml::ValueKind;
 
@@ -36,78 +43,6 @@ std::optional<size_t> FindField(const std::vector<ado::FieldDef>& fields, std::s
 
 constexpr std::string_view kKeysMagic = "QvKeys1\n";
 constexpr int32_t kNoKeyType = INT32_MIN;
-
-// What a keys file names of its last-data file.
-struct FileStamp {
-  uint64_t size = 0;
-  int64_t modified_ns = 0;
-  uint64_t inode = 0;
-  uint64_t device = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
-std::optional<FileStamp> StampOf(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return FileStamp{static_cast<uint64_t>(info.st_size),
-                   int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec,
-                   static_cast<uint64_t>(info.st_ino), static_cast<uint64_t>(info.st_dev)};
-}
-
-template <typename T>
-void Put(std::string& out, T value) {
-  out.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-void PutText(std::string& out, std::string_view text) {
-  Put(out, static_cast<uint32_t>(text.size()));
-  out.append(text);
-}
-
-// Reads what Put wrote; any read past the end makes it fail.
-class Reader {
- public:
-  explicit Reader(std::string_view bytes) : bytes_(bytes) {}
-  template <typename T>
-  T Get() {
-    T value{};
-    if (!Take(sizeof value)) return value;
-    std::memcpy(&value, bytes_.data() + at_ - sizeof value, sizeof value);
-    return value;
-  }
-  std::string_view Text() {
-    const auto length = Get<uint32_t>();
-    if (!Take(length)) return {};
-    return bytes_.substr(at_ - length, length);
-  }
-  bool Ok() const { return ok_; }
-  bool AtEnd() const { return at_ == bytes_.size(); }
-
- private:
-  bool Take(size_t count) {
-    if (!ok_ || bytes_.size() - at_ < count) return ok_ = false;
-    at_ += count;
-    return true;
-  }
-  std::string_view bytes_;
-  size_t at_ = 0;
-  bool ok_ = true;
-};
-
-void PutStamp(std::string& out, const FileStamp& stamp) {
-  Put(out, stamp.size);
-  Put(out, stamp.modified_ns);
-  Put(out, stamp.inode);
-  Put(out, stamp.device);
-}
-
-FileStamp GetStamp(Reader& in) {
-  FileStamp stamp;
-  stamp.size = in.Get<uint64_t>();
-  stamp.modified_ns = in.Get<int64_t>();
-  stamp.inode = in.Get<uint64_t>();
-  stamp.device = in.Get<uint64_t>();
-  return stamp;
-}
 
 }  // namespace
 
@@ -358,9 +293,9 @@ bool EntityIndex::Load(const std::string& last_file) {
   uint64_t sum = 0;
   std::memcpy(&sum, bytes.data() + bytes.size() - kSum, kSum);
   if (sum != XXH3_64bits(bytes.data(), bytes.size() - kSum)) return false;
-  Reader in(
+  keys_file::Reader in(
       std::string_view(bytes).substr(kKeysMagic.size(), bytes.size() - kKeysMagic.size() - kSum));
-  if (GetStamp(in) != *stamp) return false;
+  if (in.Stamp() != *stamp) return false;
   if (in.Text() != key_name_ || in.Get<uint32_t>() != compared_.size()) return false;
   for (const std::string& name : compared_) {
     if (in.Text() != name) return false;

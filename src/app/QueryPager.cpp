@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ado/AdoEnums.h"
+#include "ado/SpoolCursor.h"
 #include "app/CQvDataExporter.h"
 
 namespace qv {
@@ -14,18 +15,44 @@ constexpr int64_t kBlockRows = 1000;
 
 }  // namespace
 
-QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql)
+QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
+                       const std::string& spool_folder)
     : connection_(std::move(connection)), sql_(CQvDataExporter::AddRowOrderToSQL(sql)) {
   if (!connection_) throw core::Error(core::kErrObjectRequired, "QueryPager", "no connection");
   cursor_ = connection_->OpenCursor(sql_);
-  ahead_ = std::make_unique<ado::PrefetchCursor>(*cursor_, static_cast<size_t>(kBlockRows));
+  Start(spool_folder);
 }
 
 QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
-                       std::unique_ptr<ado::QueryCursor> cursor)
+                       std::unique_ptr<ado::QueryCursor> cursor, const std::string& spool_folder)
     : connection_(std::move(connection)), sql_(sql), cursor_(std::move(cursor)) {
   if (!cursor_) throw core::Error(core::kErrObjectRequired, "QueryPager", "no query");
+  Start(spool_folder);
+}
+
+void QueryPager::Start(const std::string& spool_folder) {
+  if (!spool_folder.empty()) SpoolInto(spool_folder);
   ahead_ = std::make_unique<ado::PrefetchCursor>(*cursor_, static_cast<size_t>(kBlockRows));
+}
+
+void QueryPager::SpoolInto(const std::string& folder) {
+  auto spool = std::make_unique<ado::SpoolCursor>(cursor_->Fields(), folder);
+  std::vector<std::string> warnings;
+  {
+    // The driver reads the next block while the last one is written out.
+    ado::PrefetchCursor ahead(*cursor_, static_cast<size_t>(kBlockRows));
+    for (;;) {
+      ado::RecordStore block(cursor_->Fields().size());
+      if (ahead.FetchInto(block, static_cast<size_t>(kBlockRows)) == 0) break;
+      spool->Append(block);
+    }
+    warnings = ahead.Warnings();
+  }
+  spool->Finish(std::move(warnings));
+  total_rows_ = static_cast<int64_t>(spool->RowCount());
+  // The statement ends here, and with it whatever the database held for it.
+  cursor_ = std::move(spool);
+  connection_.reset();
 }
 
 std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {

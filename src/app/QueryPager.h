@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,12 +21,15 @@ namespace qv {
 class QueryPager {
  public:
   // Runs the ordered query on `connection`, which the pager keeps open. Throws
-  // core::Error when the query fails.
-  QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql);
+  // core::Error when the query fails. With a `spool_folder`, the whole result is read
+  // out first into a temporary file there and the query is closed before the first
+  // page: the database is not held while the pages are worked on (uploads).
+  QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
+             const std::string& spool_folder = {});
   // Pages of `sql` as it is, in the query's own row order; `connection` is the one the
   // cursor was opened on.
   QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
-             std::unique_ptr<ado::QueryCursor> cursor);
+             std::unique_ptr<ado::QueryCursor> cursor, const std::string& spool_folder = {});
 
   // The next `rows` rows (fewer at the end of the result, none past it) as an open
   // client-side static recordset with batch optimistic locking on its first record.
@@ -35,6 +39,8 @@ class QueryPager {
   // a recordset: memory holds one block. Returns the rows written. Throws core::Error.
   int64_t WriteNext(int64_t rows, XmlFileStream& out);
   const std::vector<ado::FieldDef>& Fields() const { return cursor_->Fields(); }
+  // The rows of the result when it was read out first; nothing otherwise.
+  std::optional<int64_t> TotalRows() const { return total_rows_; }
   // Rows handed out so far.
   int64_t RowsRead() const { return rows_read_; }
   // What the rows read so far changed to fit a recordset file (QueryCursor::Warnings).
@@ -47,6 +53,12 @@ class QueryPager {
   // Reads the next block while the caller works on a page; destroyed before cursor_.
   std::unique_ptr<ado::PrefetchCursor> ahead_;
   int64_t rows_read_ = 0;
+  std::optional<int64_t> total_rows_;
+
+  // Reads the whole result into a spool file in `folder` and puts it in the cursor's place.
+  void SpoolInto(const std::string& folder);
+  // Starts the read ahead over cursor_.
+  void Start(const std::string& spool_folder);
 };
 
 }  // namespace qv

@@ -14,6 +14,10 @@ bool AllOf(std::string_view text, int (*test)(int)) {
 
 }  // namespace
 
+std::string PageFilePath(const std::string& result_path, int32_t start, int32_t end) {
+  return result_path + "_" + std::to_string(start) + "-" + std::to_string(end) + ".xml";
+}
+
 bool IsChangeFileOf(std::string_view file_name, std::string_view result_name) {
   constexpr std::string_view kExtension = ".xml";
   if (file_name.size() <= result_name.size() + kExtension.size() ||

@@ -1,12 +1,18 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 
 namespace qv {
 
 // Names of the files the change-detecting exports write for one result file.
+
+// The file of the page of rows `start` to `end` of a paged result: the result path,
+// "_", the two row numbers joined by "-", and ".xml".
+std::string PageFilePath(const std::string& result_path, int32_t start, int32_t end);
 
 // Whether `file_name` is a change file of the result named `result_name`: that name, a
 // number of one to six digits, and ".xml".

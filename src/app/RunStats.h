@@ -14,6 +14,7 @@ struct RunCounts {
   int64_t entities_new = 0;  // not in the last data (all of them without one)
   int64_t entities_changed = 0;
   int64_t entities_unchanged = 0;
+  int64_t entities_moved = 0;  // unchanged, found on another page of the last data
   int32_t files_written = 0;
   int32_t files_sent = 0;    // files the uploader delivered
   int32_t sends_failed = 0;  // files handed to the uploader and not delivered
@@ -27,6 +28,7 @@ struct RunCounts {
     d.entities_new = entities_new - earlier.entities_new;
     d.entities_changed = entities_changed - earlier.entities_changed;
     d.entities_unchanged = entities_unchanged - earlier.entities_unchanged;
+    d.entities_moved = entities_moved - earlier.entities_moved;
     d.files_written = files_written - earlier.files_written;
     d.files_sent = files_sent - earlier.files_sent;
     d.sends_failed = sends_failed - earlier.sends_failed;

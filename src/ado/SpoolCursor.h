@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ado/QueryCursor.h"
+#include "core/File.h"
+
+namespace ado {
+
+// A query's rows written out to an unnamed temporary file and handed out from there:
+// whatever the database holds for the query (a read lock, a cursor) can be let go
+// before the caller works on the rows. Memory holds one block; the file has no name,
+// so it goes with the cursor, or with the process when that is killed.
+class SpoolCursor : public QueryCursor {
+ public:
+  // Makes the file in `folder`. Throws core::Error when it cannot be made.
+  SpoolCursor(std::vector<FieldDef> fields, const std::string& folder);
+
+  // Writes the records of `block`. Throws core::Error when the file cannot be written.
+  void Append(const RecordStore& block);
+  // Ends the writing: the rows are read from the first on. `warnings` are what the
+  // source said of them.
+  void Finish(std::vector<std::string> warnings);
+  uint64_t RowCount() const { return rows_; }
+
+  const std::vector<FieldDef>& Fields() const override { return fields_; }
+  size_t FetchInto(RecordStore& store, size_t max_rows) override;
+  std::vector<std::string> Warnings() const override { return warnings_; }
+
+ private:
+  // Makes `bytes` bytes of buffer_ readable from at_ on; false at the end of the file.
+  bool Fill(size_t bytes);
+  void Flush();
+
+  std::vector<FieldDef> fields_;
+  std::vector<std::string> warnings_;
+  core::File file_;
+  std::string buffer_;
+  size_t at_ = 0;
+  bool reading_ = false;
+  uint64_t rows_ = 0;
+  uint64_t handed_ = 0;
+};
+
+}  // namespace ado

@@ -1,0 +1,349 @@
+#include "app/PageKeys.h"
+
+#define XXH_INLINE_ALL
+#include <fcntl.h>
+#include <xxhash.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+#include "ado/XmlReader.h"
+#include "app/ResultFileNames.h"
+#include "core/AtomicFile.h"
+#include "core/Error.h"
+#include "core/File.h"
+
+namespace qv {
+namespace {
+
+using keys_file::FileStamp;
+using keys_file::Put;
+using keys_file::PutStamp;
+using keys_file::PutText;
+
+constexpr std::string_view kMagic = "QvPageKeys1\n";
+const char* const kSource = "PageKeys";
+
+// The number at the start of `text`, which it leaves; nothing when there is none.
+std::optional<int32_t> TakeNumber(std::string_view& text) {
+  int32_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end == text.data()) return std::nullopt;
+  text.remove_prefix(static_cast<size_t>(end - text.data()));
+  return value;
+}
+
+// Hands a page file's rows to the page keys.
+class PageRows : public ado::XmlRowHandler {
+ public:
+  PageRows(const PageKeys& keys, std::vector<std::pair<std::string, RowFingerprint>>& out,
+           uint64_t& layout)
+      : keys_(keys), out_(out), layout_(layout) {}
+  void Fields(const std::vector<ado::FieldDef>& fields) override {
+    reader_.emplace(keys_.ReaderFor(fields));
+    layout_ = LayoutOf(fields);
+  }
+  void Row(std::span<const char* const> values) override {
+    std::string key;
+    if (!reader_->Key(values, key)) return;
+    out_.emplace_back(std::move(key), reader_->Fingerprint(values));
+  }
+
+ private:
+  const PageKeys& keys_;
+  std::vector<std::pair<std::string, RowFingerprint>>& out_;
+  uint64_t& layout_;
+  std::optional<RowReader> reader_;
+};
+
+}  // namespace
+
+uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields) {
+  std::vector<std::string> named;
+  named.reserve(fields.size());
+  for (const ado::FieldDef& field : fields) {
+    named.push_back(field.name + '\0' + std::to_string(field.type));
+  }
+  std::sort(named.begin(), named.end());
+  std::string all;
+  for (const std::string& one : named) all += one + '\n';
+  return XXH3_64bits(all.data(), all.size());
+}
+
+std::vector<PageKeys::PageFile> PageKeys::ListPages(const std::string& last_folder,
+                                                    const std::string& result_name,
+                                                    int32_t page_size) {
+  std::vector<PageFile> pages;
+  const std::string prefix = result_name + "_";
+  for (const std::filesystem::path& path : FilesIn(last_folder)) {
+    const std::string name = path.filename().string();
+    if (!name.starts_with(prefix) || !name.ends_with(".xml")) continue;
+    std::string_view range(name);
+    range.remove_prefix(prefix.size());
+    range.remove_suffix(4);
+    const std::optional<int32_t> start = TakeNumber(range);
+    if (!start || !range.starts_with('-')) continue;
+    range.remove_prefix(1);
+    const std::optional<int32_t> end = TakeNumber(range);
+    if (!end || !range.empty() || *start < 0 || int64_t{*end} - *start + 1 != page_size ||
+        *start % page_size != 0 || std::to_string(*start) + "-" + std::to_string(*end) !=
+                                       name.substr(prefix.size(), name.size() - prefix.size() - 4)) {
+      continue;
+    }
+    pages.push_back({*start, *end, path.string()});
+  }
+  std::sort(pages.begin(), pages.end(),
+            [](const PageFile& a, const PageFile& b) { return a.start < b.start; });
+  return pages;
+}
+
+std::string PageKeys::FileOf(const std::string& last_folder, const std::string& result_name) {
+  return (std::filesystem::path(last_folder) / ("." + result_name + ".pages")).string();
+}
+
+PageKeys::PageKeys(std::vector<std::string> compared, std::string key)
+    : shape_(compared, key), compared_(std::move(compared)), key_name_(std::move(key)) {}
+
+void PageKeys::AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint) {
+  auto [it, added] = keys_.try_emplace(std::string(key));
+  const auto index = static_cast<uint32_t>(records_.size());
+  records_.push_back({fingerprint, &it->first, page, kNone, true, false});
+  if (it->second.first == kNone) {
+    it->second.first = index;
+  } else {
+    uint32_t last = it->second.first;
+    while (records_[last].next != kNone) last = records_[last].next;
+    records_[last].next = index;
+  }
+  pages_[page].records.push_back(index);
+}
+
+void PageKeys::ReadPage(Page& page, uint32_t index) {
+  std::vector<std::pair<std::string, RowFingerprint>> rows;
+  PageRows handler(*this, rows, page.layout);
+  ado::ReadRecordsetXmlFileRows(page.file.path, handler);
+  for (const auto& [key, fingerprint] : rows) AddRecord(index, key, fingerprint);
+}
+
+std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
+    const std::string& keys_path, const std::vector<PageFile>& pages) {
+  // What the page keys file says of each page, by its first row: stamp, layout, records.
+  struct Held {
+    FileStamp stamp;
+    uint64_t layout = 0;
+    std::vector<std::pair<std::string_view, RowFingerprint>> records;
+  };
+  std::unordered_map<int32_t, Held> held;
+  std::string bytes;
+  try {
+    bytes = core::File::Open(keys_path, O_RDONLY, kSource).ReadAll();
+  } catch (const core::Error&) {
+    bytes.clear();  // none: every page is read from its file
+  }
+  constexpr size_t kSum = sizeof(uint64_t);
+  uint64_t sum = 0;
+  if (bytes.size() >= kMagic.size() + kSum && bytes.starts_with(kMagic)) {
+    std::memcpy(&sum, bytes.data() + bytes.size() - kSum, kSum);
+  }
+  if (sum != 0 && sum == XXH3_64bits(bytes.data(), bytes.size() - kSum)) {
+    keys_file::Reader in(
+        std::string_view(bytes).substr(kMagic.size(), bytes.size() - kMagic.size() - kSum));
+    bool same = in.Text() == key_name_ && in.Get<uint32_t>() == compared_.size();
+    for (size_t i = 0; same && i < compared_.size(); ++i) same = in.Text() == compared_[i];
+    const auto page_count = same ? in.Get<uint32_t>() : 0;
+    for (uint32_t p = 0; in.Ok() && p < page_count; ++p) {
+      const auto start = in.Get<int32_t>();
+      Held& page = held[start];
+      page.stamp = in.Stamp();
+      page.layout = in.Get<uint64_t>();
+      const auto count = in.Get<uint32_t>();
+      for (uint32_t r = 0; in.Ok() && r < count; ++r) {
+        const std::string_view key = in.Text();
+        RowFingerprint fingerprint;
+        fingerprint.low = in.Get<uint64_t>();
+        fingerprint.high = in.Get<uint64_t>();
+        page.records.emplace_back(key, fingerprint);
+      }
+    }
+    if (!in.Ok() || !in.AtEnd()) held.clear();
+  }
+
+  std::vector<std::pair<PageFile, std::string>> unreadable;
+  size_t from_held = 0;
+  for (const PageFile& file : pages) {
+    const std::optional<FileStamp> stamp = keys_file::StampOf(file.path);
+    if (!stamp) continue;
+    const auto index = static_cast<uint32_t>(pages_.size());
+    pages_.push_back({file, *stamp, 0, {}, false, {}});
+    page_by_start_[file.start] = index;
+    const auto known = held.find(file.start);
+    if (known != held.end() && known->second.stamp == *stamp) {
+      pages_[index].layout = known->second.layout;
+      for (const auto& [key, fingerprint] : known->second.records) {
+        AddRecord(index, key, fingerprint);
+      }
+      ++from_held;
+      continue;
+    }
+    dirty_ = true;
+    try {
+      ReadPage(pages_[index], index);
+    } catch (const core::Error& error) {
+      // ReadPage adds nothing of a page it could not read whole.
+      pages_.pop_back();
+      page_by_start_.erase(file.start);
+      unreadable.emplace_back(file, error.record().description);
+    }
+  }
+  // Pages the file names that are gone, or read from their files instead.
+  if (from_held != held.size()) dirty_ = true;
+  return unreadable;
+}
+
+void PageKeys::Save(const std::string& keys_path) const {
+  std::string out(kMagic);
+  PutText(out, key_name_);
+  Put(out, static_cast<uint32_t>(compared_.size()));
+  for (const std::string& name : compared_) PutText(out, name);
+  uint32_t page_count = 0;
+  for (const Page& page : pages_) page_count += page.file.path.empty() ? 0U : 1U;
+  Put(out, page_count);
+  for (const Page& page : pages_) {
+    if (page.file.path.empty()) continue;  // removed
+    Put(out, page.file.start);
+    PutStamp(out, page.stamp);
+    Put(out, page.layout);
+    const auto put = [&](std::string_view key, const RowFingerprint& fingerprint) {
+      PutText(out, key);
+      Put(out, fingerprint.low);
+      Put(out, fingerprint.high);
+    };
+    if (page.rewritten) {
+      Put(out, static_cast<uint32_t>(page.now.size()));
+      for (const auto& [key, fingerprint] : page.now) put(key, fingerprint);
+      continue;
+    }
+    uint32_t live = 0;
+    for (const uint32_t record : page.records) live += records_[record].live ? 1U : 0U;
+    Put(out, live);
+    for (const uint32_t record : page.records) {
+      if (records_[record].live) put(*records_[record].key, records_[record].fingerprint);
+    }
+  }
+  Put(out, static_cast<uint64_t>(XXH3_64bits(out.data(), out.size())));
+  core::AtomicFile file(keys_path, kSource);
+  file.Write(out);
+  file.Commit(core::AtomicFile::Durability::kRenameOnly);
+}
+
+bool PageKeys::OtherLayoutUpTo(int64_t last_row, uint64_t layout) const {
+  return std::any_of(pages_.begin(), pages_.end(), [&](const Page& page) {
+    return !page.file.path.empty() && page.file.start <= last_row && page.layout != layout;
+  });
+}
+
+std::vector<PageKeys::PageFile> PageKeys::PagesAfter(int64_t last_row) const {
+  std::vector<PageFile> after;
+  for (const Page& page : pages_) {
+    if (!page.file.path.empty() && page.file.start > last_row) after.push_back(page.file);
+  }
+  return after;
+}
+
+const PageKeys::Page* PageKeys::Find(int32_t start) const {
+  const auto it = page_by_start_.find(start);
+  return it == page_by_start_.end() ? nullptr : &pages_[it->second];
+}
+
+PageKeys::Outcome PageKeys::Meet(std::string_view key, const RowFingerprint& fingerprint,
+                                 int32_t page_start, int32_t& occurrence) {
+  auto it = keys_.find(std::string(key));
+  if (it == keys_.end()) it = keys_.try_emplace(std::string(key)).first;
+  occurrence = it->second.met++;
+  if (it->second.first == kNone) return Outcome::kNew;
+  // A record on the entity's own page first, so that an entity that did not move is
+  // never taken for one that did.
+  uint32_t same = kNone;
+  for (uint32_t r = it->second.first; r != kNone; r = records_[r].next) {
+    const Record& record = records_[r];
+    if (record.met || !(record.fingerprint == fingerprint)) continue;
+    if (same == kNone || pages_[record.page].file.start == page_start) same = r;
+  }
+  if (same == kNone) return Outcome::kChanged;
+  records_[same].met = true;
+  return pages_[records_[same].page].file.start == page_start ? Outcome::kUnchanged
+                                                               : Outcome::kMoved;
+}
+
+void PageKeys::MeetPage(int32_t page_start) {
+  const auto it = page_by_start_.find(page_start);
+  if (it == page_by_start_.end()) return;
+  for (const uint32_t record : pages_[it->second].records) {
+    records_[record].met = true;
+    ++keys_[*records_[record].key].met;
+  }
+}
+
+std::vector<int32_t> PageKeys::OlderCopies(std::string_view key, const RowFingerprint& fingerprint,
+                                           int32_t page_start) const {
+  std::set<int32_t> pages;
+  const auto it = keys_.find(std::string(key));
+  if (it == keys_.end()) return {};
+  for (uint32_t r = it->second.first; r != kNone; r = records_[r].next) {
+    const Record& record = records_[r];
+    const Page& page = pages_[record.page];
+    if (!record.live || page.rewritten || page.file.start == page_start ||
+        record.fingerprint == fingerprint) {
+      continue;
+    }
+    pages.insert(page.file.start);
+  }
+  return {pages.begin(), pages.end()};
+}
+
+void PageKeys::Dropped(int32_t page_start, const std::vector<std::string>& keys) {
+  dirty_ = true;
+  const auto it = page_by_start_.find(page_start);
+  if (it == page_by_start_.end()) return;
+  Page& page = pages_[it->second];
+  const std::set<std::string_view> gone(keys.begin(), keys.end());
+  for (const uint32_t record : page.records) {
+    if (gone.contains(*records_[record].key)) records_[record].live = false;
+  }
+  if (const std::optional<FileStamp> stamp = keys_file::StampOf(page.file.path)) {
+    page.stamp = *stamp;
+  }
+}
+
+void PageKeys::Rewritten(const PageFile& file,
+                         std::vector<std::pair<std::string, RowFingerprint>> records,
+                         uint64_t layout) {
+  dirty_ = true;
+  auto it = page_by_start_.find(file.start);
+  if (it == page_by_start_.end()) {
+    it = page_by_start_.emplace(file.start, static_cast<uint32_t>(pages_.size())).first;
+    pages_.push_back({file, {}, 0, {}, false, {}});
+  }
+  Page& page = pages_[it->second];
+  // The records the walk began with stay known for lookups; the file no longer has them.
+  for (const uint32_t record : page.records) records_[record].live = false;
+  page.rewritten = true;
+  page.now = std::move(records);
+  page.layout = layout;
+  if (const std::optional<FileStamp> stamp = keys_file::StampOf(file.path)) page.stamp = *stamp;
+}
+
+void PageKeys::Removed(int32_t page_start) {
+  dirty_ = true;
+  const auto it = page_by_start_.find(page_start);
+  if (it == page_by_start_.end()) return;
+  Page& page = pages_[it->second];
+  for (const uint32_t record : page.records) records_[record].live = false;
+  page.now.clear();
+  page.file.path.clear();
+}
+
+}  // namespace qv

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "ado/FieldDef.h"
+#include "app/EntityIndex.h"
+#include "app/KeysFile.h"
+
+namespace qv {
+
+// What the pages of a paged rule's last data hold, taken together: each page's records
+// as key and fingerprint, and every key's records over all pages, so that an entity
+// that moved to another page is still found. Kept beside the pages as a page keys file
+// (see FileOf), in which each page is stamped with its last-data file's size, time and
+// inode: a page whose file no longer matches is read from the file itself, so the
+// page keys file is only ever a shortcut and removing it is safe.
+class PageKeys {
+ public:
+  // A last-data file of one page: rows `start` to `end` of the result.
+  struct PageFile {
+    int32_t start = 0;
+    int32_t end = 0;
+    std::string path;
+  };
+  // The page files of `result_name` in `last_folder` whose pages have `page_size` rows,
+  // by their first row.
+  static std::vector<PageFile> ListPages(const std::string& last_folder,
+                                         const std::string& result_name, int32_t page_size);
+  // The page keys file of the result `result_name` in `last_folder`.
+  static std::string FileOf(const std::string& last_folder, const std::string& result_name);
+
+  // The query's compared field names and its key field's name.
+  PageKeys(std::vector<std::string> compared, std::string key);
+
+  // Reads what `pages` hold: from the page keys file at `keys_path` for each page still
+  // in step with it, else from the page's file. Returns the pages that could not be
+  // read, each with the reason; they count as holding nothing.
+  std::vector<std::pair<PageFile, std::string>> Load(const std::string& keys_path,
+                                                     const std::vector<PageFile>& pages);
+  // Writes the page keys file; throws core::Error when it cannot.
+  void Save(const std::string& keys_path) const;
+
+  size_t PageCount() const { return pages_.size(); }
+  // The page starting at `start`; null when there is none.
+  const PageFile* FileAt(int32_t start) const {
+    const Page* page = Find(start);
+    return page && !page->file.path.empty() ? &page->file : nullptr;
+  }
+  // Whether the page keys file no longer says what the pages hold.
+  bool Dirty() const { return dirty_; }
+  // Whether a page starting at or before `last_row` has records of another layout
+  // (field names and types) than `layout`.
+  bool OtherLayoutUpTo(int64_t last_row, uint64_t layout) const;
+  // The pages starting after `last_row`: the result no longer reaches them.
+  std::vector<PageFile> PagesAfter(int64_t last_row) const;
+
+  enum class Outcome { kNew, kChanged, kUnchanged, kMoved };
+  // The query's record `key` with `fingerprint`, on the page starting at `page_start`:
+  // unchanged when a record of the key with the same fingerprint lies on any page and
+  // was not met yet in this walk (it is then met); changed when the key is there with
+  // other values only; new when no page holds it. `occurrence` tells how often the walk
+  // met the key before (0 the first time).
+  Outcome Meet(std::string_view key, const RowFingerprint& fingerprint, int32_t page_start,
+               int32_t& occurrence);
+  // Every record of the page counts as met: its rows are its file's, unchanged.
+  void MeetPage(int32_t page_start);
+
+  // The pages other than `page_start`, not yet rewritten in this walk, that still hold a
+  // record of `key` with other values than `fingerprint`: an older copy of an entity that
+  // was just sent.
+  std::vector<int32_t> OlderCopies(std::string_view key, const RowFingerprint& fingerprint,
+                                   int32_t page_start) const;
+  // The page's file now holds its old records less those of `keys`.
+  void Dropped(int32_t page_start, const std::vector<std::string>& keys);
+  // The page's file now holds `records` (key and fingerprint), of layout `layout`.
+  void Rewritten(const PageFile& page, std::vector<std::pair<std::string, RowFingerprint>> records,
+                 uint64_t layout);
+  // The page's file is gone.
+  void Removed(int32_t page_start);
+
+  // A reader of keys and fingerprints for records of `fields`.
+  RowReader ReaderFor(const std::vector<ado::FieldDef>& fields) const {
+    return shape_.QueryReader(fields);
+  }
+
+ private:
+  static constexpr uint32_t kNone = UINT32_MAX;
+  struct Record {
+    RowFingerprint fingerprint;
+    const std::string* key = nullptr;  // the key in keys_
+    uint32_t page = 0;
+    uint32_t next = kNone;  // the key's next record
+    bool live = true;       // still in its page's file
+    bool met = false;
+  };
+  struct KeyState {
+    uint32_t first = kNone;
+    int32_t met = 0;
+  };
+  struct Page {
+    PageFile file;
+    keys_file::FileStamp stamp;
+    uint64_t layout = 0;
+    std::vector<uint32_t> records;  // as the walk began
+    bool rewritten = false;
+    // What a rewritten page's file holds now.
+    std::vector<std::pair<std::string, RowFingerprint>> now;
+  };
+  // A page's records read from its file; throws core::Error.
+  void ReadPage(Page& page, uint32_t index);
+  void AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint);
+  const Page* Find(int32_t start) const;
+
+  EntityIndex shape_;  // the compared names and the key's, and the readers made from them
+  std::vector<std::string> compared_;
+  std::string key_name_;
+  std::vector<Page> pages_;
+  std::unordered_map<int32_t, uint32_t> page_by_start_;
+  std::vector<Record> records_;
+  std::unordered_map<std::string, KeyState> keys_;
+  bool dirty_ = false;
+};
+
+// A hash of the fields' names and types, whatever their order: records of the same
+// layout compare value by value.
+uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields);
+
+}  // namespace qv

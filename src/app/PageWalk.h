@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ado/FieldDef.h"
+#include "app/CQvDataExporter.h"
+#include "app/PageKeys.h"
+
+namespace qv {
+
+// The state of mode 7's walk over one rule's pages.
+struct CQvDataExporter::PageWalk {
+  PageWalk(std::vector<std::string> compared, const std::vector<ado::FieldDef>& fields)
+      : keys(std::move(compared), "tSID"), reader(keys.ReaderFor(fields)), layout(LayoutOf(fields)) {}
+
+  std::string result_path;
+  std::string import_rule;
+  std::string last_folder;
+  std::string keys_file;
+  int64_t total_rows = 0;
+  PageKeys keys;
+  RowReader reader;  // of the query's records
+  uint64_t layout;   // of the query's records
+  // No last data to compare with: every page is sent whole, as on a first run.
+  bool whole = false;
+  // Every page's changes were delivered.
+  bool all_delivered = true;
+};
+
+}  // namespace qv
