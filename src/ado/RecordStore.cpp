@@ -351,7 +351,8 @@ void RecordStore::Serialize(size_t record, std::string& out) const {
 
 size_t RecordStore::AppendSerialized(std::string_view& in) {
   const auto cut_short = [] {
-    return core::Error(core::kErrInvalidPersistedFile, "RecordStore", "a spooled record is cut short");
+    return core::Error(core::kErrInvalidPersistedFile, "RecordStore",
+                       "a spooled record is cut short");
   };
   int32_t status = 0;
   if (in.size() < sizeof status) throw cut_short();

@@ -16,14 +16,15 @@ namespace ado {
 namespace {
 
 const char* const kSource = "SpoolCursor";
-constexpr size_t kBufferBytes = size_t{1} << 20;
+// Rows up to this size stay in memory; the file is read and written in pieces of it.
+constexpr size_t kBufferBytes = size_t{8} << 20;
 
 // A file without a name in `folder`: O_TMPFILE where the file system has it, else a
 // named one that is removed at once.
-core::File UnnamedFile(const std::string& folder) {
+core::File UnnamedFile(const std::string& folder, const std::string& name) {
   const std::string where = folder.empty() ? "." : folder;
   const int fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0) return core::File(fd, where, kSource);
+  if (fd >= 0) return core::File(fd, name, kSource);
   std::string path = where + "/.qvspool.XXXXXX";
   const int named = ::mkostemp(path.data(), O_CLOEXEC);
   if (named < 0) {
@@ -31,15 +32,14 @@ core::File UnnamedFile(const std::string& folder) {
                                core::FileAccess::kCreate);
   }
   ::unlink(path.c_str());
-  return core::File(named, path, kSource);
+  return core::File(named, name, kSource);
 }
 
 }  // namespace
 
-SpoolCursor::SpoolCursor(std::vector<FieldDef> fields, const std::string& folder)
-    : fields_(std::move(fields)), file_(UnnamedFile(folder)) {
-  buffer_.reserve(kBufferBytes + 4096);
-}
+SpoolCursor::SpoolCursor(std::vector<FieldDef> fields, const std::string& folder,
+                         const std::string& name)
+    : fields_(std::move(fields)), folder_(folder), name_(name) {}
 
 void SpoolCursor::Append(const RecordStore& block) {
   std::string record;
@@ -55,22 +55,25 @@ void SpoolCursor::Append(const RecordStore& block) {
 }
 
 void SpoolCursor::Flush() {
+  if (!file_.IsOpen()) file_ = UnnamedFile(folder_, name_);
   file_.WriteAll(buffer_);
   buffer_.clear();
 }
 
 void SpoolCursor::Finish(std::vector<std::string> warnings) {
-  Flush();
   warnings_ = std::move(warnings);
+  reading_ = true;
+  at_ = 0;
+  if (!file_.IsOpen()) return;  // all in memory
+  Flush();
   if (::lseek(file_.Descriptor(), 0, SEEK_SET) != 0) {
     throw core::ErrorFromErrno(errno, kSource, "cannot read back " + file_.Path());
   }
-  reading_ = true;
-  at_ = 0;
 }
 
 bool SpoolCursor::Fill(size_t bytes) {
   if (buffer_.size() - at_ >= bytes) return true;
+  if (!file_.IsOpen()) return false;
   buffer_.erase(0, at_);
   at_ = 0;
   while (buffer_.size() < bytes) {

@@ -10,16 +10,18 @@
 
 namespace ado {
 
-// A query's rows written out to an unnamed temporary file and handed out from there:
-// whatever the database holds for the query (a read lock, a cursor) can be let go
-// before the caller works on the rows. Memory holds one block; the file has no name,
-// so it goes with the cursor, or with the process when that is killed.
+// A query's rows read out whole and handed out from there: whatever the database holds
+// for the query (a read lock, a cursor) can be let go before the caller works on the
+// rows. A few megabytes stay in memory; beyond them the rows go to an unnamed temporary
+// file, so memory stays flat whatever the rows. The file has no name: it goes with the
+// cursor, or with the process when that is killed.
 class SpoolCursor : public QueryCursor {
  public:
-  // Makes the file in `folder`. Throws core::Error when it cannot be made.
-  SpoolCursor(std::vector<FieldDef> fields, const std::string& folder);
+  // A file, when one is needed, is made in `folder`; messages name it `name`.
+  SpoolCursor(std::vector<FieldDef> fields, const std::string& folder, const std::string& name);
 
-  // Writes the records of `block`. Throws core::Error when the file cannot be written.
+  // Writes the records of `block`. Throws core::Error when the file cannot be made or
+  // written.
   void Append(const RecordStore& block);
   // Ends the writing: the rows are read from the first on. `warnings` are what the
   // source said of them.
@@ -36,8 +38,10 @@ class SpoolCursor : public QueryCursor {
   void Flush();
 
   std::vector<FieldDef> fields_;
+  std::string folder_;
+  std::string name_;
   std::vector<std::string> warnings_;
-  core::File file_;
+  core::File file_;  // open once the rows outgrew memory
   std::string buffer_;
   size_t at_ = 0;
   bool reading_ = false;

@@ -670,7 +670,7 @@ void CQvDataExporter::ExportSplit(const std::string& sql,
         // Read out whole first, so that the database is not held while the parts are sent.
         CreateFolderOf(target_path);
         QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql,
-                         FolderOf(target_path));
+                         target_path);
 
         for (size_t i = 0; i < ranges.size(); ++i) {
           if (platform::StopRequested()) break;

@@ -87,7 +87,7 @@ void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
         if (!cursor) return nullptr;
         // Read out whole first, so that the database is not held while changes are sent.
         CreateFolderOf(result_path);
-        return std::make_unique<QueryPager>(shared, sql, std::move(cursor), FolderOf(result_path));
+        return std::make_unique<QueryPager>(shared, sql, std::move(cursor), result_path);
       });
 }
 
@@ -399,44 +399,44 @@ CQvDataExporter::EntityOutcome CQvDataExporter::SendEntity(
     const std::string& import_rule, int& line) {
   CQVFileXfer transfer;
   transfer.MoveToLastTx = true;
-    line = 61;
-    const Clock::time_point write_start = Clock::now();
-    CQvRecordset wrapper;
-    const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
-    if (!one) throw core::Error(core::kErrObjectRequired, kClass, "no in-memory recordset");
+  line = 61;
+  const Clock::time_point write_start = Clock::now();
+  CQvRecordset wrapper;
+  const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
+  if (!one) throw core::Error(core::kErrObjectRequired, kClass, "no in-memory recordset");
 
-    line = 62;
-    QvSharedRecordCopier copier;
-    copier.CopyRecord(rs, one, true);
+  line = 62;
+  QvSharedRecordCopier copier;
+  copier.CopyRecord(rs, one, true);
 
-    line = 63;
-    const std::string change_file = NewChangeFilePath(result_path);
-    if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
+  line = 63;
+  const std::string change_file = NewChangeFilePath(result_path);
+  if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
 
-    line = 64;
-    // Without the flush to disk: a change file lives until its upload, and one lost in a
-    // crash is made again by the next run, since the last data has not moved on. The
-    // flushes would cost more than the rest of the run when many entities change.
-    if (!CQvXMLManip().SaveRSToXML(one, change_file, false, false, 1, false)) {
-      throw core::Error(core::kErrPathNotFound, kClass, "Cannot write " + change_file);
-    }
-    diff_times_.write += SecondsSince(write_start);
-    ++stats_.files_written;
+  line = 64;
+  // Without the flush to disk: a change file lives until its upload, and one lost in a
+  // crash is made again by the next run, since the last data has not moved on. The
+  // flushes would cost more than the rest of the run when many entities change.
+  if (!CQvXMLManip().SaveRSToXML(one, change_file, false, false, 1, false)) {
+    throw core::Error(core::kErrPathNotFound, kClass, "Cannot write " + change_file);
+  }
+  diff_times_.write += SecondsSince(write_start);
+  ++stats_.files_written;
 
-    line = 65;
-    const Clock::time_point upload_start = Clock::now();
-    const bool delivered = transfer.TransferFile(change_file, import_rule);
-    diff_times_.upload += SecondsSince(upload_start);
-    if (delivered) {
-      ++stats_.files_sent;
-      NotifyProgress();
-      return EntityOutcome::kDelivered;
-    }
-    ++stats_.sends_failed;
+  line = 65;
+  const Clock::time_point upload_start = Clock::now();
+  const bool delivered = transfer.TransferFile(change_file, import_rule);
+  diff_times_.upload += SecondsSince(upload_start);
+  if (delivered) {
+    ++stats_.files_sent;
     NotifyProgress();
-    // Without an upload address the file is still where it was written.
-    SetAsideUndelivered(change_file);
-    return EntityOutcome::kUndelivered;
+    return EntityOutcome::kDelivered;
+  }
+  ++stats_.sends_failed;
+  NotifyProgress();
+  // Without an upload address the file is still where it was written.
+  SetAsideUndelivered(change_file);
+  return EntityOutcome::kUndelivered;
 }
 
 bool CQvDataExporter::EntityHasChangedAttributes(const std::shared_ptr<ado::Recordset>& rs,

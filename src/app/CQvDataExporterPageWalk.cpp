@@ -55,7 +55,6 @@ bool FileHolds(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
-
 std::unique_ptr<CQvDataExporter::PageWalk> CQvDataExporter::BeginPageWalk(
     const std::string& result_path, const std::string& import_rule, int32_t page_size,
     const std::vector<ado::FieldDef>& fields, int64_t total_rows) {
@@ -66,9 +65,9 @@ std::unique_ptr<CQvDataExporter::PageWalk> CQvDataExporter::BeginPageWalk(
   walk->last_folder = GetLasDataFolder(result_path);
   const std::string result_name = std::filesystem::path(result_path).filename().string();
   walk->keys_file = PageKeys::FileOf(walk->last_folder, result_name);
-  Trace("Trying to get last data from: " + walk->last_folder + " (the pages of " + result_name +
-            ")",
-        kEventInformation);
+  Trace(
+      "Trying to get last data from: " + walk->last_folder + " (the pages of " + result_name + ")",
+      kEventInformation);
 
   const std::vector<PageKeys::PageFile> pages =
       PageKeys::ListPages(walk->last_folder, result_name, page_size);

@@ -86,7 +86,7 @@ void CQvDataExporter::Export_EntGrpDiff_BinDiff(const std::string& sql,
         // read out whole first, so that the database is not held while pages are sent.
         CreateFolderOf(result_path);
         QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql,
-                         FolderOf(result_path));
+                         result_path);
         const DeferredFlush flush(*this, result_path);
 
         CQvFileSystem file_system;
@@ -157,7 +157,7 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
         // read out whole first, so that the database is not held while changes are sent.
         CreateFolderOf(result_path);
         QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql,
-                         FolderOf(result_path));
+                         result_path);
 
         line = 3;
         folder_listings_.clear();

@@ -89,8 +89,9 @@ std::vector<PageKeys::PageFile> PageKeys::ListPages(const std::string& last_fold
     range.remove_prefix(1);
     const std::optional<int32_t> end = TakeNumber(range);
     if (!end || !range.empty() || *start < 0 || int64_t{*end} - *start + 1 != page_size ||
-        *start % page_size != 0 || std::to_string(*start) + "-" + std::to_string(*end) !=
-                                       name.substr(prefix.size(), name.size() - prefix.size() - 4)) {
+        *start % page_size != 0 ||
+        std::to_string(*start) + "-" + std::to_string(*end) !=
+            name.substr(prefix.size(), name.size() - prefix.size() - 4)) {
       continue;
     }
     pages.push_back({*start, *end, path.string()});
@@ -275,7 +276,7 @@ PageKeys::Outcome PageKeys::Meet(std::string_view key, const RowFingerprint& fin
   if (same == kNone) return Outcome::kChanged;
   records_[same].met = true;
   return pages_[records_[same].page].file.start == page_start ? Outcome::kUnchanged
-                                                               : Outcome::kMoved;
+                                                              : Outcome::kMoved;
 }
 
 void PageKeys::MeetPage(int32_t page_start) {

@@ -14,7 +14,9 @@ namespace qv {
 // The state of mode 7's walk over one rule's pages.
 struct CQvDataExporter::PageWalk {
   PageWalk(std::vector<std::string> compared, const std::vector<ado::FieldDef>& fields)
-      : keys(std::move(compared), "tSID"), reader(keys.ReaderFor(fields)), layout(LayoutOf(fields)) {}
+      : keys(std::move(compared), "tSID"),
+        reader(keys.ReaderFor(fields)),
+        layout(LayoutOf(fields)) {}
 
   std::string result_path;
   std::string import_rule;

@@ -1,6 +1,7 @@
 #include "app/QueryPager.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 #include "ado/AdoEnums.h"
@@ -16,27 +17,29 @@ constexpr int64_t kBlockRows = 1000;
 }  // namespace
 
 QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
-                       const std::string& spool_folder)
+                       const std::string& spool_for)
     : connection_(std::move(connection)), sql_(CQvDataExporter::AddRowOrderToSQL(sql)) {
   if (!connection_) throw core::Error(core::kErrObjectRequired, "QueryPager", "no connection");
   cursor_ = connection_->OpenCursor(sql_);
-  Start(spool_folder);
+  Start(spool_for);
 }
 
 QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
-                       std::unique_ptr<ado::QueryCursor> cursor, const std::string& spool_folder)
+                       std::unique_ptr<ado::QueryCursor> cursor, const std::string& spool_for)
     : connection_(std::move(connection)), sql_(sql), cursor_(std::move(cursor)) {
   if (!cursor_) throw core::Error(core::kErrObjectRequired, "QueryPager", "no query");
-  Start(spool_folder);
+  Start(spool_for);
 }
 
-void QueryPager::Start(const std::string& spool_folder) {
-  if (!spool_folder.empty()) SpoolInto(spool_folder);
+void QueryPager::Start(const std::string& spool_for) {
+  if (!spool_for.empty()) SpoolFor(spool_for);
   ahead_ = std::make_unique<ado::PrefetchCursor>(*cursor_, static_cast<size_t>(kBlockRows));
 }
 
-void QueryPager::SpoolInto(const std::string& folder) {
-  auto spool = std::make_unique<ado::SpoolCursor>(cursor_->Fields(), folder);
+void QueryPager::SpoolFor(const std::string& result_file) {
+  auto spool = std::make_unique<ado::SpoolCursor>(
+      cursor_->Fields(), std::filesystem::path(result_file).parent_path().string(),
+      result_file + " (its query read out)");
   std::vector<std::string> warnings;
   {
     // The driver reads the next block while the last one is written out.

@@ -21,15 +21,16 @@ namespace qv {
 class QueryPager {
  public:
   // Runs the ordered query on `connection`, which the pager keeps open. Throws
-  // core::Error when the query fails. With a `spool_folder`, the whole result is read
-  // out first into a temporary file there and the query is closed before the first
-  // page: the database is not held while the pages are worked on (uploads).
+  // core::Error when the query fails. With `spool_for` (a result file's path), the
+  // whole result is read out first into a temporary file beside that file and the query
+  // is closed before the first page: the database is not held while the pages are
+  // worked on (uploads).
   QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
-             const std::string& spool_folder = {});
+             const std::string& spool_for = {});
   // Pages of `sql` as it is, in the query's own row order; `connection` is the one the
   // cursor was opened on.
   QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
-             std::unique_ptr<ado::QueryCursor> cursor, const std::string& spool_folder = {});
+             std::unique_ptr<ado::QueryCursor> cursor, const std::string& spool_for = {});
 
   // The next `rows` rows (fewer at the end of the result, none past it) as an open
   // client-side static recordset with batch optimistic locking on its first record.
@@ -55,10 +56,11 @@ class QueryPager {
   int64_t rows_read_ = 0;
   std::optional<int64_t> total_rows_;
 
-  // Reads the whole result into a spool file in `folder` and puts it in the cursor's place.
-  void SpoolInto(const std::string& folder);
+  // Reads the whole result into a spool file beside `result_file` and puts it in the
+  // cursor's place.
+  void SpoolFor(const std::string& result_file);
   // Starts the read ahead over cursor_.
-  void Start(const std::string& spool_folder);
+  void Start(const std::string& spool_for);
 };
 
 }  // namespace qv

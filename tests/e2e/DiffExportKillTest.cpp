@@ -1,5 +1,6 @@
 // The program killed with SIGKILL at random moments of mode 4 and mode 7 runs, with the
-// data changing between runs: once a run is let finish, every row's newest state has
+// data changing between runs as a table does (rows changed, rows deleted and inserted
+// anywhere in the key order): once a run is let finish, every row's newest state has
 // reached the receiver, and every file the program left opens. QV_KILL_TEST_KILLS sets
 // the number of kills (24 by default, half of them in each mode). Before the kills, the
 // rule runs once in a mode that leaves undelivered files where the next mode writes.
@@ -56,7 +57,7 @@ class DiffKill : public ::testing::Test {
     }
     db_ = DiffDatabase::Open(Backend::kSqlite, folder_);
     db_->Execute(CreateAppsTable("apps"));
-    for (int i = 1; i <= 350; ++i) Insert(i);
+    for (int i = 1; i <= 600; ++i) Insert(Sid(i));
     folder_.WriteDataSources({{1, "Apps", db_->ConnectionString()}});
     folder_.StartReceiver();
     const unsigned seed = std::random_device{}();
@@ -64,17 +65,18 @@ class DiffKill : public ::testing::Test {
     RecordProperty("seed", static_cast<int>(seed));
   }
 
-  void Insert(int number) {
-    const std::string sid = Sid(number);
-    const RowState state{"name " + std::to_string(number), std::to_string(number % 97),
+  void Insert(const std::string& sid) {
+    const size_t number = rows_.size() + 1;
+    const RowState state{"name " + sid, std::to_string(number % 97),
                          number % 3 == 0 ? "NULL" : "note " + std::to_string(number)};
     db_->Execute(InsertApp("apps", sid, state.name, state.amount,
                            state.note == "NULL" ? "" : state.note, "t" + std::to_string(version_)));
     rows_[sid] = state;
-    next_number_ = std::max(next_number_, number + 1);
+    ++changes_;
   }
 
-  // Changes a few rows to states never seen before, adds some and removes one now and then.
+  // Changes a few rows to states never seen before, inserts rows between existing keys and
+  // deletes rows anywhere in the key order, so that rows move between pages.
   void Change() {
     ++version_;
     std::vector<std::string> sids;
@@ -90,11 +92,18 @@ class DiffKill : public ::testing::Test {
                    ", note = " + (state.note == "NULL" ? "NULL" : "'" + state.note + "'") +
                    ", Source_Timestamp = 't" + std::to_string(version_) + "' WHERE tSID = '" +
                    sids[i] + "'");
+      ++changes_;
     }
-    if (random_() % 3 == 0) Insert(next_number_);
-    if (random_() % 4 == 0) {
+    const int inserts = std::uniform_int_distribution<int>(0, 6)(random_);
+    for (size_t i = 0; i < static_cast<size_t>(inserts) && i < sids.size(); ++i) {
+      // After a random key and before the next one: "e123" < "e123v7i2" < "e124".
+      Insert(sids[i] + "v" + std::to_string(version_) + "i" + std::to_string(i));
+    }
+    const int deletes = std::uniform_int_distribution<int>(0, 6)(random_);
+    for (int i = 0; i < deletes && sids.size() > 1; ++i) {
       db_->Execute("DELETE FROM apps WHERE tSID = '" + sids.back() + "'");
       rows_.erase(sids.back());
+      sids.pop_back();
     }
   }
 
@@ -159,7 +168,9 @@ class DiffKill : public ::testing::Test {
       const std::vector<std::string> amounts = ColumnIgnoringCase(*delivery.file, "amount");
       const std::vector<std::string> notes = ColumnIgnoringCase(*delivery.file, "note");
       for (size_t i = 0; i < sids.size(); ++i) {
-        received_[sids[i]].insert(RowState{names[i], amounts[i], notes[i]}.Text());
+        if (!received_[sids[i]].insert(RowState{names[i], amounts[i], notes[i]}.Text()).second) {
+          ++again_;
+        }
       }
     }
   }
@@ -172,12 +183,15 @@ class DiffKill : public ::testing::Test {
         {{folder_.File(imp_id + "/apps.xml"), 1, std::string("SELECT ") + kAppsColumns, "FROM apps",
           "", "ORDER BY tSID", imp_id}});
     received_.clear();
+    again_ = 0;
+    changes_ = 0;
     // The rule ran before in another mode and left its files undelivered at the paths
     // this mode writes: mode 1 the whole result, mode 6 the pages (every upload refused).
     folder_.receiver().FailNext(test::ReceiverMode::kHttp500, 1000);
     EXPECT_NE(folder_.Run({mode == 4 ? "1" : "6"}).exit_code, 2);
     folder_.receiver().FailNext(test::ReceiverMode::kOk, 0);
     Collect(imp_id);
+    again_ = 0;  // what the first run sent again is not counted
     int landed = 0;
     int runs = 0;
     // How long an unkilled run took; the kills fall anywhere in such a span.
@@ -217,12 +231,16 @@ class DiffKill : public ::testing::Test {
       ++files;
       const std::string name = entry.path().filename().string();
       // Set-aside last data and the last data's keys are not the program's output.
-      if (name.ends_with(".bad") || (name.starts_with(".") && name.ends_with(".keys"))) continue;
+      if (name.ends_with(".bad") ||
+          (name.starts_with(".") && (name.ends_with(".keys") || name.ends_with(".pages")))) {
+        continue;
+      }
       EXPECT_FALSE(name.starts_with(".")) << "left behind: " << entry.path();
       EXPECT_NO_THROW(ResultFile::Read(entry.path())) << entry.path();
     }
     std::cout << "mode " << mode << ": " << landed << " kills in " << runs + 1 << " runs, "
-              << rows_.size() << " entities checked, " << lost << " lost, " << files
+              << rows_.size() << " entities checked, " << lost << " lost, " << changes_
+              << " changes made, " << again_ << " states sent again, " << files
               << " files opened\n";
     RecordProperty("mode" + std::to_string(mode) + "_kills", landed);
     RecordProperty("mode" + std::to_string(mode) + "_lost", lost);
@@ -234,7 +252,9 @@ class DiffKill : public ::testing::Test {
   std::map<std::string, RowState> rows_;
   std::map<std::string, std::set<std::string>> received_;
   int version_ = 1;
-  int next_number_ = 1;
+  // Rows changed or inserted, and states the receiver got more than once.
+  int changes_ = 0;
+  int again_ = 0;
   size_t seen_ = 0;
 };
 

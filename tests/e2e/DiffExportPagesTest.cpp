@@ -80,9 +80,10 @@ TEST_P(DiffPages, Mode7SendsChangedEntitiesPageByPage) {
                                                     "apps.xml_200-299.xml"}));
   ASSERT_EQ(first.size(), 3u);
   EXPECT_EQ(first[2].file->rows.size(), 50u);
+  // The pages, and what they hold by key.
   EXPECT_EQ(FileNames(Out("last")),
-            (std::vector<std::string>{"apps.xml_0-99.xml", "apps.xml_100-199.xml",
-                                      "apps.xml_200-299.xml"}));
+            (std::vector<std::string>{".apps.xml.pages", "apps.xml_0-99.xml",
+                                      "apps.xml_100-199.xml", "apps.xml_200-299.xml"}));
   EXPECT_EQ(FileNames(Out("LastTx")).size(), 3u);
 
   Rename(50, "fifty");
