@@ -176,6 +176,16 @@ void CQvDataExporter::DiffPerEntity(
             mismatch = KeyMismatch(rs, entity_fields_->index.LastKeyType());
             if (!mismatch.empty()) SetAsideLastData(result_path, mismatch);
           }
+          if (entity_fields_ && mismatch.empty() &&
+              entity_fields_->index.LastLayout() != LayoutOf(rs->FieldDefs())) {
+            // Entities of another layout cannot be compared; left alone, a dropped column
+            // would stay in the last data for good.
+            Trace(kClass + ".Export_DiffPerEntity, the query's fields are not those of the " +
+                      "last data: its whole result is sent and becomes the last data: " +
+                      result_path,
+                  kEventWarning);
+            mismatch = "other fields";
+          }
           if (!entity_fields_ || !mismatch.empty()) {
             has_last = false;
             last.reset();

@@ -41,10 +41,22 @@ std::optional<size_t> FindField(const std::vector<ado::FieldDef>& fields, std::s
   return std::nullopt;
 }
 
-constexpr std::string_view kKeysMagic = "QvKeys1\n";
+constexpr std::string_view kKeysMagic = "QvKeys2\n";
 constexpr int32_t kNoKeyType = INT32_MIN;
 
 }  // namespace
+
+uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields) {
+  std::vector<std::string> named;
+  named.reserve(fields.size());
+  for (const ado::FieldDef& field : fields) {
+    named.push_back(field.name + '\0' + std::to_string(field.type));
+  }
+  std::sort(named.begin(), named.end());
+  std::string all;
+  for (const std::string& one : named) all += one + '\n';
+  return XXH3_64bits(all.data(), all.size());
+}
 
 RowReader::RowReader(std::optional<size_t> key, std::vector<std::optional<size_t>> compared,
                      const std::vector<ado::FieldDef>& fields)
@@ -129,6 +141,7 @@ RowReader EntityIndex::LastReader(const std::vector<ado::FieldDef>& fields) {
   const std::optional<size_t> key = FindField(fields, key_name_);
   last_key_type_.reset();
   if (key) last_key_type_ = fields[*key].type;
+  last_layout_ = LayoutOf(fields);
   RowReader reader = QueryReader(fields);
   has_every_field_ = reader.HasEveryField();
   return reader;
@@ -266,6 +279,7 @@ void EntityIndex::Save(const std::string& last_file) const {
   for (const std::string& name : compared_) PutText(out, name);
   Put(out, last_key_type_.value_or(kNoKeyType));
   Put(out, static_cast<uint8_t>(has_every_field_));
+  Put(out, last_layout_);
   Put(out, static_cast<uint64_t>(entries_.size()));
   for (const Entry& entry : entries_) {
     PutText(out, KeyOf(entry));
@@ -302,6 +316,7 @@ bool EntityIndex::Load(const std::string& last_file) {
   }
   const auto key_type = in.Get<int32_t>();
   const bool every_field = in.Get<uint8_t>() != 0;
+  const auto layout = in.Get<uint64_t>();
   const auto count = in.Get<uint64_t>();
   if (!in.Ok() || count > bytes.size()) return false;
   entries_.clear();
@@ -324,6 +339,7 @@ bool EntityIndex::Load(const std::string& last_file) {
   last_key_type_.reset();
   if (key_type != kNoKeyType) last_key_type_ = key_type;
   has_every_field_ = every_field;
+  last_layout_ = layout;
   return true;
 }
 

@@ -19,6 +19,11 @@ class Recordset;
 
 namespace qv {
 
+// A hash of the fields' names and types, whatever their order: a query whose fields
+// are not those of its last data (one dropped, renamed or retyped) cannot be compared
+// with it.
+uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields);
+
 // A record's compared values in one 128-bit hash of their text as the file holds it:
 // records whose files would hold the same values have the same fingerprint.
 struct RowFingerprint {
@@ -85,6 +90,8 @@ class EntityIndex {
   // Whether the last data holds every compared field: without one, no entity was ever
   // sent with it.
   bool HasEveryField() const { return has_every_field_; }
+  // LayoutOf the last data's fields.
+  uint64_t LastLayout() const { return last_layout_; }
   size_t RecordCount() const { return entries_.size(); }
 
   // The walk met `key` once more: the how-manieth time (0 the first), and the last
@@ -139,6 +146,7 @@ class EntityIndex {
   std::string key_name_;
   std::optional<int32_t> last_key_type_;
   bool has_every_field_ = true;
+  uint64_t last_layout_ = 0;
   std::vector<Entry> entries_;
   std::string key_bytes_;
   // Per slot: the key hash's high half and the entry's index + 1; 0 for a free slot.

@@ -61,18 +61,6 @@ class PageRows : public ado::XmlRowHandler {
 
 }  // namespace
 
-uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields) {
-  std::vector<std::string> named;
-  named.reserve(fields.size());
-  for (const ado::FieldDef& field : fields) {
-    named.push_back(field.name + '\0' + std::to_string(field.type));
-  }
-  std::sort(named.begin(), named.end());
-  std::string all;
-  for (const std::string& one : named) all += one + '\n';
-  return XXH3_64bits(all.data(), all.size());
-}
-
 std::vector<PageKeys::PageFile> PageKeys::ListPages(const std::string& last_folder,
                                                     const std::string& result_name,
                                                     int32_t page_size) {

@@ -127,8 +127,4 @@ class PageKeys {
   bool dirty_ = false;
 };
 
-// A hash of the fields' names and types, whatever their order: records of the same
-// layout compare value by value.
-uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields);
-
 }  // namespace qv
