@@ -177,7 +177,7 @@ void CQvDataExporter::DiffPerEntity(
             if (!mismatch.empty()) SetAsideLastData(result_path, mismatch);
           }
           if (entity_fields_ && mismatch.empty() &&
-              entity_fields_->index.LastLayout() != LayoutOf(rs->FieldDefs())) {
+              !entity_fields_->index.LastFieldsAmong(rs->FieldDefs())) {
             // Entities of another layout cannot be compared; left alone, a dropped column
             // would stay in the last data for good.
             Trace(kClass + ".Export_DiffPerEntity, the query's fields are not those of the " +

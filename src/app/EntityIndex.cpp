@@ -58,6 +58,14 @@ uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields) {
   return XXH3_64bits(all.data(), all.size());
 }
 
+bool EntityIndex::LastFieldsAmong(const std::vector<ado::FieldDef>& fields) const {
+  return std::all_of(last_fields_.begin(), last_fields_.end(), [&](const auto& last) {
+    return std::any_of(fields.begin(), fields.end(), [&](const ado::FieldDef& field) {
+      return field.name == last.first && field.type == last.second;
+    });
+  });
+}
+
 RowReader::RowReader(std::optional<size_t> key, std::vector<std::optional<size_t>> compared,
                      const std::vector<ado::FieldDef>& fields)
     : key_(key), compared_(std::move(compared)) {
@@ -141,7 +149,8 @@ RowReader EntityIndex::LastReader(const std::vector<ado::FieldDef>& fields) {
   const std::optional<size_t> key = FindField(fields, key_name_);
   last_key_type_.reset();
   if (key) last_key_type_ = fields[*key].type;
-  last_layout_ = LayoutOf(fields);
+  last_fields_.clear();
+  for (const ado::FieldDef& field : fields) last_fields_.emplace_back(field.name, field.type);
   RowReader reader = QueryReader(fields);
   has_every_field_ = reader.HasEveryField();
   return reader;
@@ -279,7 +288,11 @@ void EntityIndex::Save(const std::string& last_file) const {
   for (const std::string& name : compared_) PutText(out, name);
   Put(out, last_key_type_.value_or(kNoKeyType));
   Put(out, static_cast<uint8_t>(has_every_field_));
-  Put(out, last_layout_);
+  Put(out, static_cast<uint32_t>(last_fields_.size()));
+  for (const auto& [name, type] : last_fields_) {
+    PutText(out, name);
+    Put(out, type);
+  }
   Put(out, static_cast<uint64_t>(entries_.size()));
   for (const Entry& entry : entries_) {
     PutText(out, KeyOf(entry));
@@ -316,7 +329,13 @@ bool EntityIndex::Load(const std::string& last_file) {
   }
   const auto key_type = in.Get<int32_t>();
   const bool every_field = in.Get<uint8_t>() != 0;
-  const auto layout = in.Get<uint64_t>();
+  const auto field_count = in.Get<uint32_t>();
+  if (field_count > bytes.size()) return false;
+  std::vector<std::pair<std::string, int32_t>> last_fields(field_count);
+  for (auto& [name, type] : last_fields) {
+    name = in.Text();
+    type = in.Get<int32_t>();
+  }
   const auto count = in.Get<uint64_t>();
   if (!in.Ok() || count > bytes.size()) return false;
   entries_.clear();
@@ -339,7 +358,7 @@ bool EntityIndex::Load(const std::string& last_file) {
   last_key_type_.reset();
   if (key_type != kNoKeyType) last_key_type_ = key_type;
   has_every_field_ = every_field;
-  last_layout_ = layout;
+  last_fields_ = std::move(last_fields);
   return true;
 }
 

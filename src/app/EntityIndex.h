@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "ado/FieldDef.h"
@@ -90,8 +91,10 @@ class EntityIndex {
   // Whether the last data holds every compared field: without one, no entity was ever
   // sent with it.
   bool HasEveryField() const { return has_every_field_; }
-  // LayoutOf the last data's fields.
-  uint64_t LastLayout() const { return last_layout_; }
+  // Whether every field of the last data is among `fields` under the same name and type:
+  // otherwise one was dropped, renamed or retyped since, and the entities of the last data
+  // cannot be compared with the query's.
+  bool LastFieldsAmong(const std::vector<ado::FieldDef>& fields) const;
   size_t RecordCount() const { return entries_.size(); }
 
   // The walk met `key` once more: the how-manieth time (0 the first), and the last
@@ -146,7 +149,7 @@ class EntityIndex {
   std::string key_name_;
   std::optional<int32_t> last_key_type_;
   bool has_every_field_ = true;
-  uint64_t last_layout_ = 0;
+  std::vector<std::pair<std::string, int32_t>> last_fields_;  // names and types
   std::vector<Entry> entries_;
   std::string key_bytes_;
   // Per slot: the key hash's high half and the entry's index + 1; 0 for a free slot.
