@@ -16,8 +16,6 @@ namespace ado {
 namespace {
 
 const char* const kSource = "SpoolCursor";
-// Rows up to this size stay in memory; the file is read and written in pieces of it.
-constexpr size_t kBufferBytes = size_t{8} << 20;
 
 // A file without a name in `folder`: O_TMPFILE where the file system has it, else a
 // named one that is removed at once.
@@ -38,8 +36,8 @@ core::File UnnamedFile(const std::string& folder, const std::string& name) {
 }  // namespace
 
 SpoolCursor::SpoolCursor(std::vector<FieldDef> fields, const std::string& folder,
-                         const std::string& name)
-    : fields_(std::move(fields)), folder_(folder), name_(name) {}
+                         const std::string& name, size_t memory_bytes)
+    : fields_(std::move(fields)), folder_(folder), name_(name), memory_bytes_(memory_bytes) {}
 
 void SpoolCursor::Append(const RecordStore& block) {
   std::string record;
@@ -50,7 +48,7 @@ void SpoolCursor::Append(const RecordStore& block) {
     buffer_.append(reinterpret_cast<const char*>(&length), sizeof length);
     buffer_.append(record);
     ++rows_;
-    if (buffer_.size() >= kBufferBytes) Flush();
+    if (buffer_.size() >= memory_bytes_) Flush();
   }
 }
 
@@ -78,7 +76,7 @@ bool SpoolCursor::Fill(size_t bytes) {
   at_ = 0;
   while (buffer_.size() < bytes) {
     const size_t old = buffer_.size();
-    buffer_.resize(old + std::max(bytes - old, kBufferBytes));
+    buffer_.resize(old + std::max(bytes - old, memory_bytes_));
     const size_t got = file_.Read(buffer_.data() + old, buffer_.size() - old);
     buffer_.resize(old + got);
     if (got == 0) return false;

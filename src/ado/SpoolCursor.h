@@ -17,8 +17,11 @@ namespace ado {
 // cursor, or with the process when that is killed.
 class SpoolCursor : public QueryCursor {
  public:
-  // A file, when one is needed, is made in `folder`; messages name it `name`.
-  SpoolCursor(std::vector<FieldDef> fields, const std::string& folder, const std::string& name);
+  // A file, when one is needed, is made in `folder`; messages name it `name`. Rows
+  // beyond `memory_bytes` go to the file, which is read and written in pieces of that size.
+  static constexpr size_t kMemoryBytes = size_t{2} << 20;
+  SpoolCursor(std::vector<FieldDef> fields, const std::string& folder, const std::string& name,
+              size_t memory_bytes = kMemoryBytes);
 
   // Writes the records of `block`. Throws core::Error when the file cannot be made or
   // written.
@@ -45,6 +48,7 @@ class SpoolCursor : public QueryCursor {
   std::string buffer_;
   size_t at_ = 0;
   bool reading_ = false;
+  size_t memory_bytes_;
   uint64_t rows_ = 0;
   uint64_t handed_ = 0;
 };

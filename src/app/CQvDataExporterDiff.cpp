@@ -180,10 +180,10 @@ void CQvDataExporter::DiffPerEntity(
               !entity_fields_->index.LastFieldsAmong(rs->FieldDefs())) {
             // Entities of another layout cannot be compared; left alone, a dropped column
             // would stay in the last data for good.
-            Trace(kClass + ".Export_DiffPerEntity, the query's fields are not those of the " +
-                      "last data: its whole result is sent and becomes the last data: " +
-                      result_path,
-                  kEventWarning);
+            Trace(
+                kClass + ".Export_DiffPerEntity, the query's fields are not those of the " +
+                    "last data: its whole result is sent and becomes the last data: " + result_path,
+                kEventWarning);
             mismatch = "other fields";
           }
           if (!entity_fields_ || !mismatch.empty()) {

@@ -160,8 +160,8 @@ void DryRun::RuleStarted(const std::string& target_path, int32_t index, int32_t 
 void DryRun::RuleFinished(const RuleStats& rule) {
   out_ << "  rows read " << rule.rows_read << ", pages or parts " << rule.pages << ", entities new "
        << rule.entities_new << ", changed " << rule.entities_changed << ", unchanged "
-       << rule.entities_unchanged << ", files written " << rule.files_written
-       << (rule.failed ? ", FAILED" : "") << "\n";
+       << rule.entities_unchanged - rule.entities_moved << ", moved " << rule.entities_moved
+       << ", files written " << rule.files_written << (rule.failed ? ", FAILED" : "") << "\n";
   for (size_t i = rule_first_sent_; i < sent_.size(); ++i) {
     out_ << "  would send " << sent_[i].file_name << " (" << sent_[i].size << " bytes) to ImpID "
          << sent_[i].imp_rule << "\n";

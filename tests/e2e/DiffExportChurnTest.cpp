@@ -171,8 +171,8 @@ TEST_P(Churn, AWriterIsNotLockedOutWhileTheRunSends) {
   ASSERT_EQ(sqlite3_open(folder_.File("data.db").c_str(), &writer), SQLITE_OK);
   sqlite3_busy_timeout(writer, 2000);
   char* error = nullptr;
-  const std::string sql = "UPDATE " + table_ + " SET name = 'written' WHERE tSID = '" + Sid(7) +
-                          "'";
+  const std::string sql =
+      "UPDATE " + table_ + " SET name = 'written' WHERE tSID = '" + Sid(7) + "'";
   const int rc = sqlite3_exec(writer, sql.c_str(), nullptr, nullptr, &error);
   EXPECT_EQ(rc, SQLITE_OK) << (error ? error : "");
   sqlite3_free(error);
@@ -185,8 +185,7 @@ TEST_P(Churn, AWriterIsNotLockedOutWhileTheRunSends) {
   EXPECT_EQ(SentKeys(Run(7)), std::multiset<std::string>{Sid(7)});
 }
 
-INSTANTIATE_TEST_SUITE_P(Databases, Churn,
-                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
+INSTANTIATE_TEST_SUITE_P(Databases, Churn, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
                          DiffFixtureName);
 
 }  // namespace
