@@ -11,6 +11,7 @@
 
 #include "ado/FieldValue.h"
 #include "app/CQvDataExporter.h"
+#include "app/PageKeys.h"
 #include "app/QueryPager.h"
 #include "app/ResultFileNames.h"
 #include "core/Text.h"
@@ -650,7 +651,8 @@ void CQvDataExporter::RemoveTemporaries(const std::string& target_path) {
       std::error_code ec;
       const std::string file = path.filename().string();
       // The last data's keys file is written the same way.
-      if (IsTemporaryOf(file, name) || IsTemporaryOf(file, EntityIndex::KeysFileOf(name))) {
+      if (IsTemporaryOf(file, name) || IsTemporaryOf(file, EntityIndex::KeysFileOf(name)) ||
+          IsTemporaryOf(file, fs::path(PageKeys::FileOf("", name)).filename().string())) {
         fs::remove(path, ec);
       }
     }

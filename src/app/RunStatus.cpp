@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/EntityIndex.h"
+#include "app/PageKeys.h"
 #include "app/ResultFileNames.h"
 #include "app/basMain.h"
 #include "core/Error.h"
@@ -216,6 +217,7 @@ int RunStatus::ResetLast(const std::string& rule_name, std::ostream& out) {
     // The keys of the last data go with it.
     std::error_code ignored;
     fs::remove(EntityIndex::KeysFileOf((rule->folder / "last" / rule->name).string()), ignored);
+    fs::remove(PageKeys::FileOf((rule->folder / "last").string(), rule->name), ignored);
     out << "Rule " << rule->position << " (" << rule->target_path << "): " << files.size()
         << " file(s) of last data removed; the next run sends its whole result\n";
   }
