@@ -73,6 +73,7 @@ class Reader {
     return stamp;
   }
   bool Ok() const { return ok_; }
+  size_t Offset() const { return at_; }
   bool AtEnd() const { return at_ == bytes_.size(); }
 
  private:

@@ -99,7 +99,7 @@ PageKeys::PageKeys(std::vector<std::string> compared, std::string key)
 void PageKeys::AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint) {
   auto [it, added] = keys_.try_emplace(std::string(key));
   const auto index = static_cast<uint32_t>(records_.size());
-  records_.push_back({fingerprint, &it->first, page, kNone, true, false});
+  records_.push_back({fingerprint, &it->first, &it->second, page, kNone, true, false});
   if (it->second.first == kNone) {
     it->second.first = index;
   } else {
@@ -119,11 +119,13 @@ void PageKeys::ReadPage(Page& page, uint32_t index) {
 
 std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     const std::string& keys_path, const std::vector<PageFile>& pages) {
-  // What the page keys file says of each page, by its first row: stamp, layout, records.
+  // What the page keys file says of each page, by its first row: stamp, layout, and where
+  // its records lie in the file's bytes (read only for the pages still in step).
   struct Held {
     FileStamp stamp;
     uint64_t layout = 0;
-    std::vector<std::pair<std::string_view, RowFingerprint>> records;
+    uint32_t count = 0;
+    std::string_view records;
   };
   std::unordered_map<int32_t, Held> held;
   std::string bytes;
@@ -137,9 +139,11 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
   if (bytes.size() >= kMagic.size() + kSum && bytes.starts_with(kMagic)) {
     std::memcpy(&sum, bytes.data() + bytes.size() - kSum, kSum);
   }
+  size_t held_records = 0;
   if (sum != 0 && sum == XXH3_64bits(bytes.data(), bytes.size() - kSum)) {
-    keys_file::Reader in(
-        std::string_view(bytes).substr(kMagic.size(), bytes.size() - kMagic.size() - kSum));
+    const std::string_view body =
+        std::string_view(bytes).substr(kMagic.size(), bytes.size() - kMagic.size() - kSum);
+    keys_file::Reader in(body);
     bool same = in.Text() == key_name_ && in.Get<uint32_t>() == compared_.size();
     for (size_t i = 0; same && i < compared_.size(); ++i) same = in.Text() == compared_[i];
     const auto page_count = same ? in.Get<uint32_t>() : 0;
@@ -148,17 +152,20 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
       Held& page = held[start];
       page.stamp = in.Stamp();
       page.layout = in.Get<uint64_t>();
-      const auto count = in.Get<uint32_t>();
-      for (uint32_t r = 0; in.Ok() && r < count; ++r) {
-        const std::string_view key = in.Text();
-        RowFingerprint fingerprint;
-        fingerprint.low = in.Get<uint64_t>();
-        fingerprint.high = in.Get<uint64_t>();
-        page.records.emplace_back(key, fingerprint);
+      page.count = in.Get<uint32_t>();
+      const size_t from = in.Offset();
+      for (uint32_t r = 0; in.Ok() && r < page.count; ++r) {
+        in.Text();
+        in.Get<uint64_t>();
+        in.Get<uint64_t>();
       }
+      page.records = body.substr(from, in.Offset() - from);
+      held_records += page.count;
     }
     if (!in.Ok() || !in.AtEnd()) held.clear();
   }
+  records_.reserve(held_records);
+  keys_.reserve(held_records);
 
   std::vector<std::pair<PageFile, std::string>> unreadable;
   size_t from_held = 0;
@@ -171,7 +178,13 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     const auto known = held.find(file.start);
     if (known != held.end() && known->second.stamp == *stamp) {
       pages_[index].layout = known->second.layout;
-      for (const auto& [key, fingerprint] : known->second.records) {
+      keys_file::Reader in(known->second.records);
+      pages_[index].records.reserve(known->second.count);
+      for (uint32_t r = 0; r < known->second.count; ++r) {
+        const std::string_view key = in.Text();
+        RowFingerprint fingerprint;
+        fingerprint.low = in.Get<uint64_t>();
+        fingerprint.high = in.Get<uint64_t>();
         AddRecord(index, key, fingerprint);
       }
       ++from_held;
@@ -272,7 +285,7 @@ void PageKeys::MeetPage(int32_t page_start) {
   if (it == page_by_start_.end()) return;
   for (const uint32_t record : pages_[it->second].records) {
     records_[record].met = true;
-    ++keys_[*records_[record].key].met;
+    ++records_[record].state->met;
   }
 }
 

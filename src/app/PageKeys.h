@@ -91,17 +91,18 @@ class PageKeys {
 
  private:
   static constexpr uint32_t kNone = UINT32_MAX;
+  struct KeyState {
+    uint32_t first = kNone;
+    int32_t met = 0;
+  };
   struct Record {
     RowFingerprint fingerprint;
-    const std::string* key = nullptr;  // the key in keys_
+    const std::string* key = nullptr;  // the key in keys_, and what is known of it
+    KeyState* state = nullptr;
     uint32_t page = 0;
     uint32_t next = kNone;  // the key's next record
     bool live = true;       // still in its page's file
     bool met = false;
-  };
-  struct KeyState {
-    uint32_t first = kNone;
-    int32_t met = 0;
   };
   struct Page {
     PageFile file;
