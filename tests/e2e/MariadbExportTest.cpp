@@ -39,7 +39,7 @@ TEST_P(MariadbExport, EveryCommonTypeInEveryMode) {
       "SEC_TO_TIME((k - 125) * 12345)",
       "CASE k % 50 WHEN 7 THEN '0000-00-00' WHEN 8 THEN '2024-02-00' "
       "ELSE DATE '2000-01-01' + INTERVAL k DAY END",
-      "TIMESTAMP '2024-05-01 10:00:00.123456' + INTERVAL k SECOND",
+      "TIMESTAMP '9999-12-31 22:00:00.999999' + INTERVAL k SECOND",
       "ELT(k % 2 + 1, 'small', 'large')",
       "ELT(k % 3 + 1, 'red', 'red,blue', '')",
       "JSON_OBJECT('k', k)",
@@ -87,7 +87,8 @@ TEST_P(MariadbExport, EveryCommonTypeInEveryMode) {
     EXPECT_EQ(file.Column("n")[1], "2469135780246.0246913578");
     EXPECT_EQ(file.Column("st")[3], "red,blue");
     EXPECT_EQ(file.Column("bl")[0], "00ff31");
-    EXPECT_NE(ReadText(target).find("ts='2024-05-01T10:00:01.123456'"), std::string::npos);
+    // Every digit of the fraction, where a day value holds only about 40 us.
+    EXPECT_NE(ReadText(target).find("ts='9999-12-31T22:00:01.999999'"), std::string::npos);
     return;
   }
   std::multiset<std::string> keys;

@@ -117,6 +117,14 @@ Date TimestampAt(int k, int32_t nanosecond) {
   return Date::FromParts(parts);
 }
 
+// 9999-12-31 23:00:00 + k seconds and a microsecond fraction different in each row:
+// a day value this far from 1899 cannot carry microseconds.
+Date FarTimestamp(int k) {
+  Date::Parts parts{9999, 12, 31, 23, k / 60, k % 60, k * 7919 % 1000000 * 1000};
+  return Date::FromParts(parts);
+}
+const std::string kFarMicros = "(k * 7919 % 1000000)";
+
 Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 int64_t Big(int k) { return int64_t{3689348814741910} * k * (k % 2 == 0 ? 1 : -1); }
@@ -166,6 +174,11 @@ std::vector<ColumnCase> SqliteColumns() {
        [](int k) { return Variant(TimestampAt(k, 123000000)); }},
       {"tm", "TIME", "time(k * 37 % 86400, 'unixepoch')",
        [](int k) { return Variant(TimeOfDay(k)); }},
+      {"far", "DATETIME",
+       "strftime('%Y-%m-%d %H:%M:%S', '9999-12-31 23:00:00', '+' || k || ' seconds') || '.' || "
+       "printf('%06d', " +
+           kFarMicros + ")",
+       [](int k) { return Variant(FarTimestamp(k)); }},
   };
 }
 
@@ -213,6 +226,10 @@ std::vector<ColumnCase> PostgresColumns() {
        [](int k) { return Variant(TimeOfDay(k)); }},
       {"ts", "timestamp", "timestamp '2024-05-01 10:00:00.123456' + k * interval '1 second'",
        [](int k) { return Variant(TimestampAt(k, 123456000)); }},
+      {"far", "timestamp(6)",
+       "timestamp '9999-12-31 23:00:00' + k * interval '1 second' + " + kFarMicros +
+           " * interval '1 microsecond'",
+       [](int k) { return Variant(FarTimestamp(k)); }},
   };
 }
 
@@ -281,6 +298,10 @@ std::vector<ColumnCase> MariadbColumns() {
        }},
       {"ts", "DATETIME(6)", "TIMESTAMP '2024-05-01 10:00:00.123456' + INTERVAL k SECOND",
        [](int k) { return Variant(TimestampAt(k, 123456000)); }},
+      {"far", "DATETIME(6)",
+       "TIMESTAMP '9999-12-31 23:00:00' + INTERVAL k SECOND + INTERVAL " + kFarMicros +
+           " MICROSECOND",
+       [](int k) { return Variant(FarTimestamp(k)); }},
   };
 }
 
