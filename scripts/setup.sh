@@ -6,7 +6,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libexpat1-dev libicu-dev nlohmann-json3-dev libxxhash-dev
   unixodbc unixodbc-dev libsqliteodbc libsqlite3-dev odbc-postgresql sqlite3
-  postgresql postgresql-client curl python3 libcurl4-openssl-dev libssl-dev
+  postgresql postgresql-client mariadb-server mariadb-client odbc-mariadb
+  curl python3 libcurl4-openssl-dev libssl-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -295,11 +295,12 @@ Date Date::FromParts(const Parts& parts) {
       (parts.hour * 3600.0 + parts.minute * 60.0 + parts.second + parts.nanosecond / 1e9) / 86400.0;
   // Before the epoch the whole part counts back while the time still runs forward.
   const double days = day >= 0 ? static_cast<double>(day) + time : static_cast<double>(day) - time;
+  const int32_t exact = parts.nanosecond != 0 ? parts.nanosecond : -1;
   // On the first and the last day a time just before midnight may round to a day that
   // does not exist.
-  if (days >= kMaxDays + 1) return Date{std::nextafter(kMaxDays + 1, 0.0)};
-  if (days <= kMinDays - 1) return Date{std::nextafter(kMinDays - 1, 0.0)};
-  return Date{days};
+  if (days >= kMaxDays + 1) return Date{std::nextafter(kMaxDays + 1, 0.0), exact};
+  if (days <= kMinDays - 1) return Date{std::nextafter(kMinDays - 1, 0.0), exact};
+  return Date{days, exact};
 }
 
 Date::Parts Date::ToPartsRounded(int64_t units_per_second) const {
@@ -335,7 +336,29 @@ Date::Parts Date::ToPartsRounded(int64_t units_per_second) const {
   return p;
 }
 
-Date::Parts Date::ToParts() const { return ToPartsRounded(kMicrosPerDay / 86400); }
+Date::Parts Date::ToParts() const {
+  if (nanosecond < 0) return ToPartsRounded(kMicrosPerDay / 86400);
+  if (!std::isfinite(days) || !InRange(days)) ThrowOverflow("Date");
+  const double whole = std::trunc(days);
+  const double fraction = std::fabs(days - whole);
+  // The whole seconds are what the day value holds without the exact fraction; its
+  // rounding error is far below half a second. A time just before midnight may have
+  // rounded the day value up to the next day (back, before 1899-12-30).
+  int64_t seconds = std::llround(fraction * 86400.0 - nanosecond / 1e9);
+  int64_t day = static_cast<int64_t>(whole);
+  if (seconds < 0) {
+    seconds += 86400;
+    day += days < 0 ? 1 : -1;
+  }
+  seconds = std::min<int64_t>(seconds, 86399);
+  Parts p;
+  CivilFromDays(day + kOleEpoch, p.year, p.month, p.day);
+  p.hour = static_cast<int>(seconds / 3600);
+  p.minute = static_cast<int>(seconds / 60 % 60);
+  p.second = static_cast<int>(seconds % 60);
+  p.nanosecond = nanosecond;
+  return p;
+}
 
 bool Date::HasTime() const {
   const Parts p = ToParts();

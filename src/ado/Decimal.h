@@ -69,8 +69,13 @@ int DaysInMonth(int year, int month);
 
 // An OLE date: days since 1899-12-30 00:00; the fraction is the time of day.
 // Negative values count back by whole days with a positive time part, as OLE does.
+// A date made from parts with a fraction of a second keeps that fraction exact beside
+// the day value, which far from 1899 cannot carry microseconds.
 struct Date {
   double days = 0;
+  // The fraction of the second in nanoseconds, exact, for a date made from parts that
+  // had one; -1 otherwise (a whole second, or a date from arithmetic on `days`).
+  int32_t nanosecond = -1;
 
   struct Parts {
     int year = 1899, month = 12, day = 30;
@@ -88,8 +93,9 @@ struct Date {
   static bool IsValid(const Parts& parts);
   // True when the day value lies within 100-01-01 .. 9999-12-31 (time included).
   static bool InRange(double days);
-  // Rounded to the microsecond, or to 10 or 100 us where the day value is too large to
-  // carry microseconds; throws core::Error (overflow) out of range.
+  // The exact fraction when the date keeps one; otherwise rounded to the microsecond, or
+  // to 10 or 100 us where the day value is too large to carry microseconds. Throws
+  // core::Error (overflow) out of range.
   Parts ToParts() const;
   // Rounded to whole units (1 = seconds, 1000000 = microseconds).
   Parts ToPartsRounded(int64_t units_per_second) const;

@@ -124,14 +124,23 @@ OdbcBackend::OdbcBackend(const std::string& connection_string)
   }
   dbms_name_ = name;
   odbc::DriverTraits& traits = handles_->traits;
+  const std::string_view driver_name(driver);
+  const bool psqlodbc = driver_name.starts_with("psqlodbc");
+  const bool mariadb = driver_name.starts_with("libmaodbc");
   // psqlODBC's Unicode build; its ANSI build (psqlodbca) reports narrow types for real.
-  traits.text_is_unicode = std::string_view(driver).starts_with("psqlodbcw");
+  // MariaDB's driver is Unicode whatever it reports.
+  traits.text_is_unicode = driver_name.starts_with("psqlodbcw") || mariadb;
   handles_->is_sqlite = dbms_name_ == "SQLite";
+  traits.c_float_exact = psqlodbc || handles_->is_sqlite;
+  traits.text_truncation_reported = !mariadb;
+  traits.time_beyond_day = dbms_name_ == "MariaDB" || dbms_name_ == "MySQL";
   traits.sizes_enforced = !handles_->is_sqlite;
   traits.getdata_any_column = (getdata & SQL_GD_ANY_COLUMN) != 0;
   traits.getdata_bound = (getdata & SQL_GD_BOUND) != 0 && (getdata & SQL_GD_ANY_COLUMN) != 0 &&
                          (getdata & SQL_GD_ANY_ORDER) != 0;
-  traits.getdata_block = traits.getdata_bound && (getdata & SQL_GD_BLOCK) != 0;
+  // MariaDB's driver claims SQL_GD_BLOCK, but positioning on a row of a block moves its
+  // cursor: the next fetch skips rows.
+  traits.getdata_block = traits.getdata_bound && (getdata & SQL_GD_BLOCK) != 0 && !mariadb;
 }
 
 OdbcBackend::~OdbcBackend() = default;

@@ -78,6 +78,24 @@ DiagRecord FirstDiagnostic(const OdbcHandle& handle) {
   return record;
 }
 
+DiagPosition FirstDiagnosticPosition(const OdbcHandle& statement) {
+  DiagPosition at;
+  if (!statement) return at;
+  SQLLEN row = 0;
+  if (SQL_SUCCEEDED(SQLGetDiagFieldA(statement.type(), statement.get(), 1, SQL_DIAG_ROW_NUMBER,
+                                     &row, 0, nullptr)) &&
+      row > 0) {
+    at.row = row;
+  }
+  SQLINTEGER column = 0;
+  if (SQL_SUCCEEDED(SQLGetDiagFieldA(statement.type(), statement.get(), 1, SQL_DIAG_COLUMN_NUMBER,
+                                     &column, 0, nullptr)) &&
+      column > 0) {
+    at.column = column;
+  }
+  return at;
+}
+
 std::string DiagnosticText(SQLSMALLINT type, SQLHANDLE handle, std::string_view fallback) {
   std::string text;
   DiagRecord record;

@@ -5,6 +5,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,14 @@ inline std::string DiagnosticText(const OdbcHandle& handle, std::string_view fal
 }
 // The first diagnostic record; an empty record when there is none.
 DiagRecord FirstDiagnostic(const OdbcHandle& handle);
+
+// Where the first diagnostic record of a statement points: the row of the block and the
+// column, 1-based; 0 when the driver does not say.
+struct DiagPosition {
+  int64_t row = 0;
+  int64_t column = 0;
+};
+DiagPosition FirstDiagnosticPosition(const OdbcHandle& statement);
 
 // The one checked call: SQL_SUCCESS, SQL_SUCCESS_WITH_INFO and SQL_NO_DATA pass through
 // (returned for the caller to test); anything else throws core::Error kErrProvider with

@@ -20,6 +20,30 @@ constexpr size_t kLongCellChars = 255;
 // Largest declared size that is bound; larger columns are read in chunks.
 constexpr size_t kMaxCellChars = 4000;
 constexpr size_t kGetDataChunk = 8192;  // bytes per SQLGetData call
+// Room per row of a fixed-size column: the widest fixed C type (an interval struct) fits,
+// so a driver that writes a wider type than asked stays within the buffer.
+constexpr size_t kFixedSlotBytes = 32;
+// Guard bytes after the cells of a variable-size column.
+constexpr size_t kGuardBytes = 64;
+constexpr unsigned char kGuardByte = 0xA5;
+// An indicator the driver has not written; no length or null marker takes this value.
+constexpr SQLLEN kUnwritten = -0x5A5A5A5A;
+constexpr SQLUSMALLINT kStatusGuard = 0xA5A5;
+
+void FillGuard(char* from, size_t bytes) { std::memset(from, kGuardByte, bytes); }
+
+bool GuardIntact(const char* from, size_t bytes) {
+  uint64_t word;
+  std::memset(&word, kGuardByte, sizeof word);
+  size_t i = 0;
+  for (; i + sizeof word <= bytes; i += sizeof word) {
+    if (std::memcmp(from + i, &word, sizeof word) != 0) return false;
+  }
+  for (; i < bytes; ++i) {
+    if (static_cast<unsigned char>(from[i]) != kGuardByte) return false;
+  }
+  return true;
+}
 
 size_t RoundUp8(size_t n) { return (n + 7) & ~size_t{7}; }
 
@@ -103,28 +127,56 @@ bool IsVariable(FetchKind kind) {
          kind == FetchKind::kGuid;
 }
 
-// Bytes of the C type of a fixed-size kind. A column-wise bound array of such a type
-// steps by exactly this size, whatever buffer length the binding gives.
-size_t FixedBytes(FetchKind kind) {
-  switch (kind) {
-    case FetchKind::kReal:
+// Bytes of a fixed-size C type. A column-wise bound array of such a type steps by
+// exactly this size, whatever buffer length the binding gives.
+size_t FixedBytes(SQLSMALLINT c_type) {
+  switch (c_type) {
+    case SQL_C_FLOAT:
       return sizeof(SQLREAL);
-    case FetchKind::kDouble:
+    case SQL_C_DOUBLE:
       return sizeof(SQLDOUBLE);
-    case FetchKind::kBit:
+    case SQL_C_BIT:
       return sizeof(unsigned char);
-    case FetchKind::kTimestamp:
+    case SQL_C_TYPE_TIMESTAMP:
       return sizeof(SQL_TIMESTAMP_STRUCT);
-    case FetchKind::kDate:
+    case SQL_C_TYPE_DATE:
       return sizeof(SQL_DATE_STRUCT);
-    case FetchKind::kTime:
+    case SQL_C_TYPE_TIME:
       return sizeof(SQL_TIME_STRUCT);
     default:
       return sizeof(SQLBIGINT);
   }
 }
 
-// Bytes of one bound cell; for text, room for every character as a surrogate pair.
+const char* CTypeName(SQLSMALLINT c_type) {
+  switch (c_type) {
+    case SQL_C_SBIGINT:
+      return "SQL_C_SBIGINT";
+    case SQL_C_UBIGINT:
+      return "SQL_C_UBIGINT";
+    case SQL_C_FLOAT:
+      return "SQL_C_FLOAT";
+    case SQL_C_DOUBLE:
+      return "SQL_C_DOUBLE";
+    case SQL_C_BIT:
+      return "SQL_C_BIT";
+    case SQL_C_TYPE_TIMESTAMP:
+      return "SQL_C_TYPE_TIMESTAMP";
+    case SQL_C_TYPE_DATE:
+      return "SQL_C_TYPE_DATE";
+    case SQL_C_TYPE_TIME:
+      return "SQL_C_TYPE_TIME";
+    case SQL_C_CHAR:
+      return "SQL_C_CHAR";
+    case SQL_C_WCHAR:
+      return "SQL_C_WCHAR";
+    default:
+      return "SQL_C_BINARY";
+  }
+}
+
+// Bytes of one bound cell of a variable kind; for text, room for every character as a
+// surrogate pair.
 size_t CellBytes(FetchKind kind, size_t chars) {
   switch (kind) {
     case FetchKind::kText:
@@ -136,7 +188,7 @@ size_t CellBytes(FetchKind kind, size_t chars) {
     case FetchKind::kDecimal:
       return 72;  // 38 digits, sign, point, exponent, NUL
     default:
-      return FixedBytes(kind);
+      return 0;
   }
 }
 
@@ -224,9 +276,13 @@ void StoreDate(RecordStore& store, size_t record, size_t field, int32_t ado_type
   store.SetDate(record, field, date);
 }
 
-// Stores a fixed-size value found at `data` (the C type of its fetch kind).
-void StoreFixed(const ColumnMapping& map, const void* data, RecordStore& store, size_t record,
-                size_t field) {
+// A date with a zero month or day (MariaDB's 0000-00-00 and 2024-00-00) names no day.
+bool IsZeroDate(const Date::Parts& parts) { return parts.month == 0 || parts.day == 0; }
+
+// Stores a fixed-size value found at `data` (of `c_type`). Returns false when the value
+// was a zero date, stored as null.
+bool StoreFixed(const ColumnMapping& map, SQLSMALLINT c_type, const void* data, RecordStore& store,
+                size_t record, size_t field) {
   switch (map.kind) {
     case FetchKind::kSigned: {
       SQLBIGINT v;
@@ -242,7 +298,13 @@ void StoreFixed(const ColumnMapping& map, const void* data, RecordStore& store, 
     }
     case FetchKind::kReal: {
       SQLREAL v;
-      std::memcpy(&v, data, sizeof v);
+      if (c_type == SQL_C_DOUBLE) {
+        SQLDOUBLE wide;
+        std::memcpy(&wide, data, sizeof wide);
+        v = static_cast<SQLREAL>(wide);  // a REAL's value, so exact
+      } else {
+        std::memcpy(&v, data, sizeof v);
+      }
       store.SetDouble(record, field, VarType::kR4, static_cast<double>(v));
       break;
     }
@@ -269,6 +331,10 @@ void StoreFixed(const ColumnMapping& map, const void* data, RecordStore& store, 
       parts.minute = v.minute;
       parts.second = v.second;
       parts.nanosecond = static_cast<int32_t>(v.fraction);
+      if (IsZeroDate(parts)) {
+        store.SetNull(record, field);
+        return false;
+      }
       StoreDate(store, record, field, map.field.type, parts);
       break;
     }
@@ -279,6 +345,10 @@ void StoreFixed(const ColumnMapping& map, const void* data, RecordStore& store, 
       parts.year = v.year;
       parts.month = v.month;
       parts.day = v.day;
+      if (IsZeroDate(parts)) {
+        store.SetNull(record, field);
+        return false;
+      }
       StoreDate(store, record, field, map.field.type, parts);
       break;
     }
@@ -295,6 +365,7 @@ void StoreFixed(const ColumnMapping& map, const void* data, RecordStore& store, 
     default:
       break;
   }
+  return true;
 }
 
 // Stores a variable value held whole in `data` (`bytes` long, without terminator);
@@ -345,12 +416,16 @@ BindingReset::~BindingReset() {
 struct OdbcResultReader::Column {
   ColumnMapping map;
   SQLUSMALLINT number = 0;  // 1-based column number
+  SQLSMALLINT c_type = SQL_C_WCHAR;
   bool bound = false;
-  size_t cell_bytes = 0;
-  std::unique_ptr<char[]> buffer;  // block_rows_ cells, column-wise
-  std::unique_ptr<SQLLEN[]> indicators;
-  int64_t replaced_values = 0;  // values with characters replaced for the file
+  size_t cell_bytes = 0;                 // the driver's step from one row's value to the next
+  size_t buffer_bytes = 0;               // cells, then a guard the driver must leave alone
+  std::unique_ptr<char[]> buffer;        // block_rows_ cells, column-wise
+  std::unique_ptr<SQLLEN[]> indicators;  // block_rows_ and a guard
+  int64_t replaced_values = 0;           // values with characters replaced for the file
   int64_t first_replaced_row = 0;
+  int64_t zero_dates = 0;  // zero dates kept as null
+  int64_t first_zero_date_row = 0;
 };
 
 OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTraits& traits)
@@ -410,8 +485,11 @@ OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTrai
     // A driver that does not enforce declared sizes (SQLite) may return 64-bit whole
     // numbers and binary values of any length whatever type it reports.
     if (!traits_.sizes_enforced) ForUnboundedValues(d);
+    if (traits_.time_beyond_day) TimeAsText(d);
     column.map = MapColumn(d, traits_.text_is_unicode);
     column.number = i;
+    column.c_type = CType(column.map.kind);
+    if (column.map.kind == FetchKind::kReal && !traits_.c_float_exact) column.c_type = SQL_C_DOUBLE;
   }
   PlanBindings();
 }
@@ -435,6 +513,11 @@ void OdbcResultReader::PlanBindings() {
     return traits_.sizes_enforced && !map.long_data &&
            map.field.defined_size <= static_cast<int64_t>(kMaxCellChars);
   };
+  // A long value bound with a modest buffer is re-read whole when it does not fit; text
+  // only where the driver reports the cut.
+  auto long_cell = [&](const ColumnMapping& map) {
+    return map.kind == FetchKind::kBinary || traits_.text_truncation_reported;
+  };
   // Chunked reads would force one row per fetch anyway; a bound buffer with re-reads
   // of the values that do not fit costs far fewer driver calls.
   const bool bind_all =
@@ -448,24 +531,31 @@ void OdbcResultReader::PlanBindings() {
     size_t chars = static_cast<size_t>(std::max<int64_t>(map.field.defined_size, 1));
     bool bind = true;
     if (map.kind == FetchKind::kText || map.kind == FetchKind::kBinary) {
-      if (bind_all) {
-        // Long values that do not fit are re-read one by one.
+      if (has_bound(map)) {
+        chars = std::min(chars, kMaxCellChars);
+      } else if (bind_all && long_cell(map)) {
+        // Values that do not fit are re-read one by one.
         chars = map.long_data ? kLongCellChars : std::min(chars, kMaxCellChars);
       } else {
-        bind = traits_.sizes_enforced && !map.long_data && chars <= kMaxCellChars;
+        bind = false;
       }
     }
     // Without SQLGetData on any column, chunked columns must come after the bound ones.
     if (chunked_seen && !traits_.getdata_any_column) bind = false;
     column.bound = bind;
-    if (bind) {
+    if (!bind) {
+      chunked_seen = true;
+    } else if (IsVariable(map.kind)) {
       column.cell_bytes = CellBytes(map.kind, chars);
       row_bytes += column.cell_bytes + sizeof(SQLLEN);
     } else {
-      chunked_seen = true;
+      column.cell_bytes = FixedBytes(column.c_type);
+      row_bytes += kFixedSlotBytes + sizeof(SQLLEN);
     }
   }
-  if (chunked_seen || (bind_all && !traits_.getdata_block)) {
+  // Chunked columns of a row of a block are read after positioning on it, where the
+  // driver can; otherwise one row per fetch.
+  if ((chunked_seen && !traits_.getdata_block) || (bind_all && !traits_.getdata_block)) {
     block_rows_ = 1;
   } else {
     block_rows_ =
@@ -476,24 +566,22 @@ void OdbcResultReader::PlanBindings() {
 void OdbcResultReader::Bind() {
   SQLHSTMT stmt = statement_.get();
   binding_.emplace(stmt);  // from here on whatever is set is undone
-  row_status_.assign(block_rows_, SQL_ROW_SUCCESS);
   Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE,
                        reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_BIND_BY_COLUMN)), 0),
         statement_, "SQLSetStmtAttr(ROW_BIND_TYPE)");
   if (block_rows_ > 1) {
-    SQLRETURN rc =
-        Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
-                             reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(block_rows_)), 0),
-              statement_, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
-    if (rc == SQL_SUCCESS_WITH_INFO) {
-      // The driver chose another block size; the buffers must match what it uses.
-      SQLULEN actual = 1;
-      Check(SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr), statement_,
-            "SQLGetStmtAttr(ROW_ARRAY_SIZE)");
-      block_rows_ = std::clamp<size_t>(actual, 1, block_rows_);
-      row_status_.resize(block_rows_);
-    }
+    Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
+                         reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(block_rows_)), 0),
+          statement_, "SQLSetStmtAttr(ROW_ARRAY_SIZE)");
+    // The driver may choose another block size, saying so or not; the buffers must
+    // match what it uses, and it must use no more than asked.
+    SQLULEN actual = 1;
+    Check(SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr), statement_,
+          "SQLGetStmtAttr(ROW_ARRAY_SIZE)");
+    block_rows_ = std::clamp<size_t>(actual, 1, block_rows_);
   }
+  row_status_.assign(block_rows_ + 1, SQL_ROW_SUCCESS);
+  row_status_[block_rows_] = kStatusGuard;
   Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0), statement_,
         "SQLSetStmtAttr(ROWS_FETCHED_PTR)");
   Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, row_status_.data(), 0), statement_,
@@ -501,9 +589,13 @@ void OdbcResultReader::Bind() {
 
   for (auto& column : columns_) {
     if (!column.bound) continue;
-    column.buffer = std::make_unique<char[]>(column.cell_bytes * block_rows_);
-    column.indicators = std::make_unique<SQLLEN[]>(block_rows_);
-    Check(SQLBindCol(stmt, column.number, CType(column.map.kind), column.buffer.get(),
+    const size_t slot = IsVariable(column.map.kind) ? column.cell_bytes : kFixedSlotBytes;
+    const size_t used = column.cell_bytes * block_rows_;
+    column.buffer_bytes = IsVariable(column.map.kind) ? used + kGuardBytes : slot * block_rows_;
+    column.buffer = std::make_unique<char[]>(column.buffer_bytes);
+    FillGuard(column.buffer.get() + used, column.buffer_bytes - used);
+    column.indicators = std::make_unique<SQLLEN[]>(block_rows_ + 1);
+    Check(SQLBindCol(stmt, column.number, column.c_type, column.buffer.get(),
                      static_cast<SQLLEN>(column.cell_bytes), column.indicators.get()),
           statement_, "SQLBindCol");
   }
@@ -532,18 +624,18 @@ size_t OdbcResultReader::FetchBound(RecordStore& store, size_t max_rows) {
   if (!binding_) Bind();
   size_t stored = 0;
   while (stored < max_rows) {
-    if (next_row_ >= std::min<size_t>(fetched_, block_rows_)) {
-      fetched_ = 0;
-      next_row_ = 0;
-      if (Check(SQLFetch(statement_.get()), statement_, "SQLFetch") == SQL_NO_DATA) {
-        at_end_ = true;
-        Unbind();
-        break;
-      }
+    if (next_row_ >= fetched_) {
+      if (!FetchBlock()) break;
       continue;
     }
     const size_t r = next_row_++;
-    if (row_status_[r] == SQL_ROW_ERROR) ThrowDiagnostics(statement_, "SQLFetch");
+    if (row_status_[r] == SQL_ROW_ERROR) {
+      throw core::Error(
+          core::kErrProvider, "ODBC",
+          "Row " + std::to_string(row_ + 1) + ": " +
+              (row_error_.empty() ? std::string("the driver failed the row without saying why")
+                                  : row_error_));
+    }
     if (row_status_[r] == SQL_ROW_NOROW || row_status_[r] == SQL_ROW_DELETED) continue;
     size_t record = store.AppendRecord();
     ++row_;
@@ -552,6 +644,7 @@ size_t OdbcResultReader::FetchBound(RecordStore& store, size_t max_rows) {
         if (column.bound) {
           StoreBound(column, r, store, record);
         } else {
+          Position(r);
           StoreFetched(column, store, record);
         }
       } catch (const core::Error& error) {
@@ -563,6 +656,85 @@ size_t OdbcResultReader::FetchBound(RecordStore& store, size_t max_rows) {
   return stored;
 }
 
+bool OdbcResultReader::FetchBlock() {
+  fetched_ = 0;
+  next_row_ = 0;
+  positioned_ = SIZE_MAX;
+  row_error_.clear();
+  for (auto& column : columns_) {
+    if (column.bound) std::fill_n(column.indicators.get(), block_rows_ + 1, kUnwritten);
+  }
+  const SQLRETURN rc = SQLFetch(statement_.get());
+  if (rc == SQL_NO_DATA) {
+    at_end_ = true;
+    Unbind();
+    return false;
+  }
+  if (!SQL_SUCCEEDED(rc)) {
+    // Where the driver says, the row and column; else the rows of the block.
+    const DiagPosition at = FirstDiagnosticPosition(statement_);
+    std::string where = block_rows_ == 1
+                            ? "row " + std::to_string(row_ + 1)
+                            : "rows " + std::to_string(row_ + 1) + " to " +
+                                  std::to_string(row_ + static_cast<int64_t>(block_rows_));
+    if (at.row > 0 && static_cast<size_t>(at.row) <= block_rows_) {
+      where = "row " + std::to_string(row_ + at.row);
+    }
+    if (at.column > 0 && static_cast<size_t>(at.column) <= columns_.size()) {
+      where =
+          "Column '" + columns_[static_cast<size_t>(at.column) - 1].map.field.name + "', " + where;
+    } else {
+      where[0] = 'R';
+    }
+    try {
+      Check(rc, statement_, "SQLFetch");
+    } catch (const core::Error& error) {
+      core::ErrorRecord record = error.record();
+      record.description = where + ": " + record.description;
+      throw core::Error(std::move(record));
+    }
+  }
+  CheckBlock();
+  // The diagnostics of failed rows go with the next call on the statement: keep them.
+  const size_t rows = std::min<size_t>(fetched_, block_rows_);
+  if (std::find(row_status_.begin(), row_status_.begin() + static_cast<ptrdiff_t>(rows),
+                SQL_ROW_ERROR) != row_status_.begin() + static_cast<ptrdiff_t>(rows)) {
+    row_error_ = DiagnosticText(statement_, "");
+  }
+  return true;
+}
+
+void OdbcResultReader::CheckBlock() const {
+  auto fail = [&](const std::string& text) {
+    throw core::Error(core::kErrProvider, "ODBC",
+                      text + "; the driver cannot be trusted with this result");
+  };
+  if (fetched_ > block_rows_ || row_status_[block_rows_] != kStatusGuard) {
+    fail("The driver fetched " + std::to_string(fetched_) + " rows into a block of " +
+         std::to_string(block_rows_));
+  }
+  for (const auto& column : columns_) {
+    if (!column.bound) continue;
+    const size_t used = column.cell_bytes * block_rows_;
+    if (column.indicators[block_rows_] != kUnwritten) {
+      fail("Column '" + column.map.field.name + "': the driver wrote more lengths than rows");
+    }
+    if (!GuardIntact(column.buffer.get() + used, column.buffer_bytes - used)) {
+      fail("Column '" + column.map.field.name + "': the driver wrote past the " +
+           std::to_string(column.cell_bytes) + "-byte " + CTypeName(column.c_type) +
+           " values asked for");
+    }
+  }
+}
+
+void OdbcResultReader::Position(size_t row) {
+  if (block_rows_ == 1 || positioned_ == row) return;
+  Check(SQLSetPos(statement_.get(), static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION,
+                  SQL_LOCK_NO_CHANGE),
+        statement_, "SQLSetPos");
+  positioned_ = row;
+}
+
 std::vector<std::string> OdbcResultReader::Warnings() const {
   std::vector<std::string> warnings;
   for (const auto& column : columns_) {
@@ -570,12 +742,24 @@ std::vector<std::string> OdbcResultReader::Warnings() const {
     warnings.push_back(
         FileTextWarning(column.map.field.name, column.first_replaced_row, column.replaced_values));
   }
+  for (const auto& column : columns_) {
+    if (column.zero_dates == 0) continue;
+    warnings.push_back("Column '" + column.map.field.name + "', row " +
+                       std::to_string(column.first_zero_date_row) + ": " +
+                       std::to_string(column.zero_dates) +
+                       " zero date(s) (a month or day of 0) that name no day; they are kept "
+                       "as null");
+  }
   return warnings;
 }
 
 void OdbcResultReader::NoteReplaced(Column& column, size_t replaced) {
   if (replaced == 0) return;
   if (column.replaced_values++ == 0) column.first_replaced_row = row_;
+}
+
+void OdbcResultReader::NoteZeroDate(Column& column) {
+  if (column.zero_dates++ == 0) column.first_zero_date_row = row_;
 }
 
 void OdbcResultReader::StoreBound(Column& column, size_t row, RecordStore& store, size_t record) {
@@ -587,11 +771,13 @@ void OdbcResultReader::StoreBound(Column& column, size_t row, RecordStore& store
   }
   const char* cell = column.buffer.get() + row * column.cell_bytes;
   if (!IsVariable(column.map.kind)) {
-    StoreFixed(column.map, cell, store, record, field);
+    // The length of a fixed type says nothing; some drivers leave it unwritten.
+    if (!StoreFixed(column.map, column.c_type, cell, store, record, field)) NoteZeroDate(column);
     return;
   }
   size_t room = DataRoom(column.map.kind, column.cell_bytes);
-  if (indicator == SQL_NO_TOTAL || indicator < 0 || static_cast<size_t>(indicator) > room) {
+  // No length, or one beyond the cell: the value is read again whole.
+  if (indicator < 0 || static_cast<size_t>(indicator) > room) {
     Reread(column, row, store, record);
     return;
   }
@@ -605,28 +791,24 @@ void OdbcResultReader::Reread(Column& column, size_t row, RecordStore& store, si
                       "A value is longer than the column's declared size of " +
                           std::to_string(column.map.field.defined_size));
   }
-  if (block_rows_ > 1) {
-    Check(SQLSetPos(statement_.get(), static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION,
-                    SQL_LOCK_NO_CHANGE),
-          statement_, "SQLSetPos");
-  }
+  Position(row);
   StoreFetched(column, store, record);
 }
 
 void OdbcResultReader::StoreFetched(Column& column, RecordStore& store, size_t record) {
   const size_t field = column.number - 1u;
-  const SQLSMALLINT c_type = CType(column.map.kind);
+  const SQLSMALLINT c_type = column.c_type;
   SQLHSTMT stmt = statement_.get();
 
   if (!IsVariable(column.map.kind)) {
-    alignas(8) char cell[32] = {};
+    alignas(8) char cell[kFixedSlotBytes] = {};
     SQLLEN indicator = 0;
     Check(SQLGetData(stmt, column.number, c_type, cell, sizeof cell, &indicator), statement_,
           "SQLGetData");
     if (indicator == SQL_NULL_DATA) {
       store.SetNull(record, field);
-    } else {
-      StoreFixed(column.map, cell, store, record, field);
+    } else if (!StoreFixed(column.map, c_type, cell, store, record, field)) {
+      NoteZeroDate(column);
     }
     return;
   }

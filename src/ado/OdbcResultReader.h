@@ -31,6 +31,16 @@ struct DriverTraits {
   // driver reports SQL_CHAR, SQL_VARCHAR and SQL_LONGVARCHAR to an application on the
   // narrow API, and the wide types to one on the wide API, as ADO's provider is.
   bool text_is_unicode = false;
+  // The driver writes SQL_C_FLOAT values at their own size; MariaDB's writes a double into
+  // each, so REAL columns are read as SQL_C_DOUBLE unless this is set.
+  bool c_float_exact = false;
+  // A text value longer than its bound buffer comes back cut at a character with its whole
+  // length, so it can be re-read. MariaDB's driver gives the cut length, or fails the fetch
+  // when the cut splits a character: long text is then never bound, only read whole.
+  bool text_truncation_reported = true;
+  // TIME values are durations that may leave the day (MariaDB and MySQL: -838:59:59 to
+  // 838:59:59); such columns are read as their text.
+  bool time_beyond_day = false;
 };
 
 // Puts a statement back as it was before columns were bound to it (nothing bound, one
@@ -51,10 +61,15 @@ class BindingReset {
 // Reads the result set of an executed statement. Values are fetched in blocks of rows
 // into column-wise bound buffers sized by bytes (at most kMaxBlockRows rows). A column
 // whose values have no usable bound is read with SQLGetData in chunks, which needs a
-// block of one row; with a driver that can re-read a row of a block, such columns are
-// bound with a modest buffer instead and only the values that do not fit are re-read.
-// A driver that can re-read only a bound column of a one-row block gets the same
-// buffers, one row per fetch.
+// block of one row unless the driver can position on a row of a block; with a driver
+// that can re-read a row of a block, such columns are bound with a modest buffer instead
+// and only the values that do not fit are re-read. A driver that can re-read only a
+// bound column of a one-row block gets the same buffers, one row per fetch.
+//
+// A driver cannot write outside the buffers by writing a wider C type than asked: every
+// fixed-size cell has room for the widest one. What it hands back is checked after each
+// fetch: writes past the values asked for, more rows than the block holds, and lengths
+// beyond a cell fail the read with an error naming the column.
 //
 // Not copyable or movable: the driver holds pointers into the reader's buffers.
 class OdbcResultReader {
@@ -82,7 +97,8 @@ class OdbcResultReader {
   // result. Throws as ReadInto; after a throw the reader is at its end, unbound.
   size_t Fetch(RecordStore& store, size_t max_rows);
   // One text per column whose values were changed to fit the file (characters replaced
-  // with U+FFFD), naming the column, the first such row and how many values.
+  // with U+FFFD, zero dates kept as null), naming the column, the first such row and
+  // how many values.
   std::vector<std::string> Warnings() const;
 
  private:
@@ -93,11 +109,17 @@ class OdbcResultReader {
   void Bind();
   void Unbind() noexcept;
   size_t FetchBound(RecordStore& store, size_t max_rows);
+  // Fetches the next block; false at the end of the result.
+  bool FetchBlock();
+  // Throws when the driver wrote where it was not asked to.
+  void CheckBlock() const;
   bool CanReread() const;
+  void Position(size_t row);
   void StoreBound(Column& column, size_t row, RecordStore& store, size_t record);
   void StoreFetched(Column& column, RecordStore& store, size_t record);
   void Reread(Column& column, size_t row, RecordStore& store, size_t record);
   void NoteReplaced(Column& column, size_t replaced);
+  void NoteZeroDate(Column& column);
 
   const OdbcHandle& statement_;
   DriverTraits traits_;
@@ -108,7 +130,9 @@ class OdbcResultReader {
   bool at_end_ = false;
   SQLULEN fetched_ = 0;                   // rows in the current block
   size_t next_row_ = 0;                   // first row of the block not yet stored
-  std::vector<SQLUSMALLINT> row_status_;  // of the current block
+  std::vector<SQLUSMALLINT> row_status_;  // of the current block, and a guard
+  size_t positioned_ = SIZE_MAX;          // row of the block SQLSetPos last chose
+  std::string row_error_;                 // diagnostics of the block's failed rows
   // Set while columns are bound; declared last so that it goes before the buffers.
   std::optional<BindingReset> binding_;
 };

@@ -3,6 +3,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "ado/AdoEnums.h"
@@ -120,6 +121,14 @@ void ForUnboundedValues(ColumnDescription& column) {
     default:
       break;
   }
+}
+
+void TimeAsText(ColumnDescription& column) {
+  if (column.sql_type != SQL_TYPE_TIME && column.sql_type != SQL_TIME) return;
+  column.sql_type = SQL_WVARCHAR;
+  // hh:mm:ss[.f...] as described, and room for a sign and a third hour digit.
+  column.column_size = std::max<uint64_t>(column.column_size, 8) + 2;
+  column.decimal_digits = 0;
 }
 
 // Choices beyond the plain type table:

@@ -53,6 +53,11 @@ struct ColumnMapping {
 // (SQL_BIGINT), fixed and variable binary becomes long binary without a size.
 void ForUnboundedValues(ColumnDescription& column);
 
+// Makes a TIME column of a DBMS whose TIME is a duration (MariaDB and MySQL: -838:59:59
+// to 838:59:59, which no time of day holds) a text column of the server's form, such as
+// "-838:59:59" or "25:00:00.500000".
+void TimeAsText(ColumnDescription& column);
+
 // Maps a column as ADO's provider for ODBC does: the SQL type picks the DataTypeEnum,
 // DefinedSize, Precision and NumericScale; nullability, fixed length and long data pick
 // the FieldAttributeEnum bits. SQL types without an ADO counterpart (intervals,

@@ -136,7 +136,7 @@ Variant RecordStore::Get(size_t record, size_t field) const {
     case VarType::kCurrency:
       return Variant(Currency{c.i});
     case VarType::kDate:
-      return Variant(Date{c.d});
+      return Variant(Date{c.d, static_cast<int32_t>(c.size) - 1});
     case VarType::kBool:
       return Variant(c.i != 0);
     case VarType::kString:
@@ -223,6 +223,11 @@ uint64_t RecordStore::UIntAt(size_t record, size_t field) const { return At(reco
 
 double RecordStore::DoubleAt(size_t record, size_t field) const { return At(record, field).d; }
 
+Date RecordStore::DateAt(size_t record, size_t field) const {
+  const Cell& c = At(record, field);
+  return Date{c.d, static_cast<int32_t>(c.size) - 1};
+}
+
 std::string_view RecordStore::TextAt(size_t record, size_t field) const {
   const Cell& c = At(record, field);
   assert(c.type == TypeCode(VarType::kString));
@@ -268,7 +273,9 @@ void RecordStore::SetCurrency(size_t record, size_t field, Currency value) {
 }
 
 void RecordStore::SetDate(size_t record, size_t field, Date value) {
-  Reset(record, field, VarType::kDate).d = value.days;
+  Cell& c = Reset(record, field, VarType::kDate);
+  c.d = value.days;
+  c.size = value.nanosecond >= 0 ? static_cast<uint32_t>(value.nanosecond) + 1 : 0;
 }
 
 void RecordStore::SetDecimal(size_t record, size_t field, const Decimal& value) {

@@ -50,6 +50,7 @@ class RecordStore {
                 size_t field) const;  // whole numbers, Boolean (0/1), currency (scaled)
   uint64_t UIntAt(size_t record, size_t field) const;  // kUI8
   double DoubleAt(size_t record, size_t field) const;  // kR4, kR8, kDate (days)
+  Date DateAt(size_t record, size_t field) const;      // kDate
   std::string_view TextAt(size_t record, size_t field) const;
   std::span<const uint8_t> BytesAt(size_t record, size_t field) const;
 
@@ -88,7 +89,7 @@ class RecordStore {
   struct Cell {
     uint16_t type;  // VarType
     uint16_t aux;   // decimal scale
-    uint32_t size;  // text or byte length
+    uint32_t size;  // text or byte length; a date's exact nanoseconds + 1, or 0
     union {
       int64_t i;
       uint64_t u;

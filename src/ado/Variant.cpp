@@ -165,7 +165,7 @@ Variant::Variant(std::string text) : type_(VarType::kString), data_(std::move(te
 Variant::Variant(std::string_view text) : type_(VarType::kString), data_(std::string(text)) {}
 Variant::Variant(Decimal value) : type_(VarType::kDecimal), data_(value) {}
 Variant::Variant(Currency value) : type_(VarType::kCurrency), data_(value.scaled) {}
-Variant::Variant(Date value) : type_(VarType::kDate), data_(value.days) {}
+Variant::Variant(Date value) : type_(VarType::kDate), data_(value) {}
 Variant::Variant(Bytes bytes) : type_(VarType::kBytes), data_(std::move(bytes)) {}
 Variant::Variant(Array array)
     : type_(VarType::kArray), data_(std::make_shared<const Array>(std::move(array))) {}
@@ -266,7 +266,7 @@ Currency Variant::AsCurrency() const {
 
 Date Variant::AsDate() const {
   if (type_ != VarType::kDate) ThrowTypeMismatch();
-  return Date{std::get<double>(data_)};
+  return std::get<Date>(data_);
 }
 
 bool Variant::AsBool() const {
@@ -332,8 +332,9 @@ int64_t Variant::ToInt64() const {
       return std::get<int64_t>(data_);
     case VarType::kR4:
     case VarType::kR8:
-    case VarType::kDate:
       return RoundToInt64(std::get<double>(data_));
+    case VarType::kDate:
+      return RoundToInt64(std::get<Date>(data_).days);
     case VarType::kCurrency:
       return AsCurrency().ToDecimal().ToInt64Rounded();
     case VarType::kDecimal:
@@ -362,8 +363,9 @@ double Variant::ToDouble() const {
       return static_cast<double>(std::get<uint64_t>(data_));
     case VarType::kR4:
     case VarType::kR8:
-    case VarType::kDate:
       return std::get<double>(data_);
+    case VarType::kDate:
+      return std::get<Date>(data_).days;
     case VarType::kCurrency:
       return AsCurrency().ToDecimal().ToDouble();
     case VarType::kDecimal:
@@ -387,8 +389,9 @@ bool Variant::ToBool() const {
       return AsBool();
     case VarType::kR4:
     case VarType::kR8:
-    case VarType::kDate:
       return std::get<double>(data_) != 0;
+    case VarType::kDate:
+      return std::get<Date>(data_).days != 0;
     case VarType::kUI8:
       return std::get<uint64_t>(data_) != 0;
     case VarType::kDecimal:
@@ -428,8 +431,9 @@ Decimal Variant::ToDecimal() const {
     case VarType::kR4:
       return Decimal::FromDoubleDigits(std::get<double>(data_), 7);
     case VarType::kR8:
-    case VarType::kDate:
       return Decimal::FromDouble(std::get<double>(data_));
+    case VarType::kDate:
+      return Decimal::FromDouble(std::get<Date>(data_).days);
     case VarType::kCurrency:
       return AsCurrency().ToDecimal();
     case VarType::kDecimal:
@@ -600,6 +604,14 @@ CompareResult Compare(const Variant& a, const Variant& b) {
     const std::string_view y = b.IsString() ? std::string_view(b.AsString()) : std::string_view();
     const int c = x.compare(y);
     return FromSign(c < 0 ? -1 : (c > 0 ? 1 : 0));
+  }
+  if (a.Type() == VarType::kDate && b.Type() == VarType::kDate) {
+    // Two timestamps on the same day value may still differ in their exact fractions.
+    const Date x = a.AsDate();
+    const Date y = b.AsDate();
+    if (x.days == y.days && x.nanosecond >= 0 && y.nanosecond >= 0) {
+      return FromSign(x.nanosecond < y.nanosecond ? -1 : (x.nanosecond > y.nanosecond ? 1 : 0));
+    }
   }
   if (ka == Kind::kNumber && kb == Kind::kNumber) {
     return FromSign(CompareNumbers(NumberOf(a), NumberOf(b)));

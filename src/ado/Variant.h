@@ -149,8 +149,9 @@ class Variant {
   friend bool operator==(const Variant& a, const Variant& b);
 
  private:
-  using Storage = std::variant<std::monostate, int64_t, uint64_t, double, std::string, Decimal,
-                               Bytes, std::shared_ptr<const Array>, std::shared_ptr<Object>>;
+  using Storage =
+      std::variant<std::monostate, int64_t, uint64_t, double, Date, std::string, Decimal, Bytes,
+                   std::shared_ptr<const Array>, std::shared_ptr<Object>>;
   VarType type_ = VarType::kEmpty;
   Storage data_;
 };

@@ -180,6 +180,7 @@ struct StoreCell {
   int64_t Int() const { return store.IntAt(record, field); }
   uint64_t UInt() const { return store.UIntAt(record, field); }
   double Double() const { return store.DoubleAt(record, field); }
+  Date DateValue() const { return store.DateAt(record, field); }
   std::string_view Text() const { return store.TextAt(record, field); }
   std::span<const uint8_t> Bytes() const { return store.BytesAt(record, field); }
   Variant Value() const { return store.Get(record, field); }
@@ -200,9 +201,8 @@ struct VariantCell {
     }
   }
   uint64_t UInt() const { return value.AsUInt64(); }
-  double Double() const {
-    return value.Type() == VarType::kDate ? value.AsDate().days : value.AsDouble();
-  }
+  double Double() const { return value.AsDouble(); }
+  Date DateValue() const { return value.AsDate(); }
   std::string_view Text() const { return value.AsString(); }
   std::span<const uint8_t> Bytes() const { return value.AsBytes(); }
   Variant Value() const { return value; }
@@ -255,7 +255,7 @@ void EmitValue(const Cell& cell, ValueKind kind, Emit&& emit) {
       raw(xml::FormatCurrency(cell.Int(), text));
       return;
     case VarType::kDate:
-      raw(xml::FormatDate(Date{cell.Double()}, kind, text));
+      raw(xml::FormatDate(cell.DateValue(), kind, text));
       return;
     case VarType::kDecimal: {
       Variant value = cell.Value();

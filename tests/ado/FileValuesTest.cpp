@@ -90,15 +90,18 @@ TEST(FileValues, FileDateIsWhatReadingTheFileBackGives) {
       EXPECT_EQ(FileDate(read, types[f]), read) << "value " << r << " type " << types[f];
     }
   }
-  // A timestamp keeps the microsecond, rounded; the day rolls over when it must.
-  EXPECT_EQ(FileDate(Date::FromParts(values[0]), adDBTimeStamp),
+  // A timestamp keeps every digit of its fraction, also where the day value cannot
+  // carry it; a date made by arithmetic is rounded to the microsecond.
+  for (const Date::Parts& parts :
+       {values[0], values[1], values[8], Date::Parts{2079, 6, 18, 12, 54, 26, 319858000}}) {
+    const Date::Parts kept = FileDate(Date::FromParts(parts), adDBTimeStamp).ToParts();
+    EXPECT_EQ(kept.second, parts.second);
+    EXPECT_EQ(kept.nanosecond, parts.nanosecond);
+  }
+  EXPECT_EQ(FileDate(Date{Date::FromParts(values[0]).days}, adDBTimeStamp),
             Date::FromParts({2024, 5, 1, 10, 0, 0, 123457000}));
-  EXPECT_EQ(FileDate(Date::FromParts(values[1]), adDBTimeStamp), Date::FromParts({2024, 5, 2}));
-  // The last day has no next one: rounding stays within it.
-  EXPECT_EQ(FileDate(Date::FromParts({9999, 12, 31, 23, 59, 59, 999999999}), adDBTimeStamp)
-                .ToParts()
-                .year,
-            9999);
+  EXPECT_EQ(FileDate(Date{Date::FromParts(values[1]).days}, adDBTimeStamp),
+            Date::FromParts({2024, 5, 2}));
 }
 
 }  // namespace

@@ -341,16 +341,16 @@ INSTANTIATE_TEST_SUITE_P(
                       Spoil{"Corrupt", "not a database", OverwriteHeader}),
     [](const ::testing::TestParamInfo<Spoil>& test) { return std::string(test.param.name); });
 
-// A PostgreSQL cluster of the test's own on a port of its own, since the test stops
-// its server; removed again with the object.
+// A PostgreSQL cluster of the test's own on a free port, since the test stops its
+// server; removed again with the object.
 class OwnCluster {
  public:
-  explicit OwnCluster(int port) : port_(port) {
-    const ChildResult started = Script({std::to_string(port)});
+  OwnCluster() {
+    const ChildResult started = Script({});
     const std::string marker = "cluster in ";
     const size_t at = started.err.find(marker);
     if (started.exit_code != 0 || at == std::string::npos) {
-      throw std::runtime_error("no cluster on port " + std::to_string(port) + ": " + started.err);
+      throw std::runtime_error("no cluster: " + started.err);
     }
     dir_ =
         started.err.substr(at + marker.size(), started.err.find(" (stop", at) - at - marker.size());
@@ -362,7 +362,7 @@ class OwnCluster {
 
   const std::string& ConnectionString() const { return connection_string_; }
   void Pause() const { ASSERT_EQ(Script({"--pause", dir_}).exit_code, 0); }
-  void Resume() const { ASSERT_EQ(Script({"--resume", dir_, std::to_string(port_)}).exit_code, 0); }
+  void Resume() const { ASSERT_EQ(Script({"--resume", dir_}).exit_code, 0); }
 
  private:
   static ChildResult Script(const std::vector<std::string>& args) {
@@ -371,15 +371,13 @@ class OwnCluster {
     return RunChild(argv);
   }
 
-  int port_;
   std::string dir_;
   std::string connection_string_;
 };
 
 TEST_F(RunSafety, APostgresServerThatGoesAwayFailsOnlyTheRulesItCannotServe) {
   if (PostgresConnectionString().empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
-  // Port 54343 is this suite's cluster; the one that is stopped here is 10 above it.
-  const OwnCluster cluster(54353);
+  const OwnCluster cluster;
   PostgresTables tables(cluster.ConnectionString());
   std::vector<std::string> names;
   for (const char* base : {"one", "two", "four"}) {

@@ -20,8 +20,9 @@ std::string CreateSqliteDatabase(const std::filesystem::path& file, const std::s
 
 using test::PostgresConnectionString;
 
-// Tables of one test in the PostgreSQL database of QV_TEST_PG. Names are unique to the
-// process and the object; every table made here is dropped when the object goes.
+// Tables of one test in the database of a server (QV_TEST_PG, QV_TEST_MARIADB). Names
+// are unique to the process and the object; every table made here is dropped when the
+// object goes.
 class PostgresTables {
  public:
   explicit PostgresTables(const std::string& connection_string);

@@ -1,10 +1,13 @@
-// Every common column type of SQLite and PostgreSQL over several fetch blocks, nulls
-// interleaved: each value read must be the one the database holds.
+// Every common column type of SQLite (natively and through its driver), PostgreSQL and
+// MariaDB over several fetch blocks, nulls interleaved: each value read must be the one
+// the database holds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,12 +37,25 @@ struct ColumnCase {
 
 bool NullAt(size_t column, int k) { return (k + static_cast<int>(column)) % 7 == 0; }
 
-// Fills table t with rows k = 1..kRows (`rows` is the FROM source naming k, `prefix`
-// what goes before the SELECT), then reads each column alone, so that fixed-size types
-// are fetched in blocks, and all of them together.
-void CheckColumns(Connection& db, const std::vector<ColumnCase>& columns, const std::string& prefix,
-                  const std::string& rows) {
-  std::string create = "CREATE TABLE t(k INTEGER";
+// A database to fill: its connection (empty to skip), the table to fill, what goes
+// before the SELECT and the FROM source naming k, and the columns.
+struct Backend {
+  const char* name;
+  std::function<std::string(qv::test::TestFolder&)> connection;
+  std::string table;
+  std::string prefix;
+  std::string rows;
+  std::function<std::vector<ColumnCase>()> columns;
+  // Values of some columns that arrive as null, with a warning naming the column.
+  std::function<bool(const std::string& column, int k)> null_with_warning;
+};
+
+// Fills the table with rows k = 1..kRows, then reads each column alone, so that
+// fixed-size types are fetched in blocks, and all of them together.
+void CheckColumns(Connection& db, const Backend& backend) {
+  const std::vector<ColumnCase> columns = backend.columns();
+  const std::string& table = backend.table;
+  std::string create = "CREATE TABLE " + table + "(k INTEGER";
   std::string select = "SELECT k";
   for (size_t c = 0; c < columns.size(); ++c) {
     create += std::string(", ") + columns[c].name + " " + columns[c].type;
@@ -47,32 +63,40 @@ void CheckColumns(Connection& db, const std::vector<ColumnCase>& columns, const 
               columns[c].expression + " END";
   }
   db.Execute(create + ")");
-  db.Execute("INSERT INTO t " + prefix + select + " FROM " + rows);
+  db.Execute("INSERT INTO " + table + " " + backend.prefix + select + " FROM " + backend.rows);
 
   auto check = [&](const std::string& sql, const std::vector<size_t>& which) {
     SCOPED_TRACE(sql);
     RecordsetData data = db.Query(sql);
+    const std::vector<std::string> warnings = db.TakeWarnings();
     ASSERT_EQ(data.records.RecordCount(), static_cast<size_t>(kRows));
     for (size_t f = 0; f < which.size(); ++f) {
       const ColumnCase& column = columns[which[f]];
+      bool warned = false;
       for (int k = 1; k <= kRows; ++k) {
-        const Variant expected = NullAt(which[f], k) ? Variant::Null() : column.value(k);
+        const bool changed = backend.null_with_warning && backend.null_with_warning(column.name, k);
+        warned = warned || (changed && !NullAt(which[f], k));
+        const Variant expected = NullAt(which[f], k) || changed ? Variant::Null() : column.value(k);
         const auto same = Same(data.records.Get(static_cast<size_t>(k - 1), f + 1), expected);
         if (!same) {
           ADD_FAILURE() << column.name << " in row " << k << ": " << same.message();
           break;
         }
       }
+      const std::string named = std::string("Column '") + column.name + "'";
+      const bool has_warning = std::any_of(warnings.begin(), warnings.end(),
+                                           [&](const auto& w) { return w.rfind(named, 0) == 0; });
+      EXPECT_EQ(has_warning, warned) << column.name;
     }
   };
   std::vector<size_t> all;
   for (size_t c = 0; c < columns.size(); ++c) {
-    check(std::string("SELECT k, ") + columns[c].name + " FROM t ORDER BY k", {c});
+    check(std::string("SELECT k, ") + columns[c].name + " FROM " + table + " ORDER BY k", {c});
     all.push_back(c);
   }
   std::string every = "SELECT k";
   for (const ColumnCase& column : columns) every += std::string(", ") + column.name;
-  check(every + " FROM t ORDER BY k", all);
+  check(every + " FROM " + table + " ORDER BY k", all);
 }
 
 Date DaysAfter(Date::Parts base, int days) { return Date{Date::FromParts(base).days + days}; }
@@ -93,15 +117,35 @@ Date TimestampAt(int k, int32_t nanosecond) {
   return Date::FromParts(parts);
 }
 
+// 9999-12-31 23:00:00 + k seconds and a microsecond fraction different in each row:
+// a day value this far from 1899 cannot carry microseconds.
+Date FarTimestamp(int k) {
+  Date::Parts parts{9999, 12, 31, 23, k / 60, k % 60, k * 7919 % 1000000 * 1000};
+  return Date::FromParts(parts);
+}
+const std::string kFarMicros = "(k * 7919 % 1000000)";
+
 Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 int64_t Big(int k) { return int64_t{3689348814741910} * k * (k % 2 == 0 ? 1 : -1); }
 
-TEST(ColumnBlocks, SqliteValuesOverSeveralBlocks) {
-  qv::test::TestFolder folder;
-  Connection db;
-  db.Open("Driver=SQLite3;NoCreat=0;Database=" + folder.File("blocks.db"));
-  const std::vector<ColumnCase> columns = {
+std::string Padded(int k) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%03d", k % 1000);
+  return text;
+}
+
+// About a kilobyte of Greek, CJK and emoji (outside the BMP), different in every row.
+const std::string kScripts = "Ωμέγα 中文字 😀🎉 ";
+constexpr int kScriptRepeats = 40;
+std::string LongText(int k) {
+  std::string text = std::to_string(k) + ' ';
+  for (int i = 0; i < kScriptRepeats; ++i) text += kScripts;
+  return text;
+}
+
+std::vector<ColumnCase> SqliteColumns() {
+  return {
       {"i", "INTEGER", "k * 858993 - 1073741824",
        [](int k) { return Variant(int64_t{858993} * k - 1073741824); }},
       {"bi", "BIGINT", "k * 3689348814741910 * (CASE k % 2 WHEN 0 THEN 1 ELSE -1 END)",
@@ -113,13 +157,12 @@ TEST(ColumnBlocks, SqliteValuesOverSeveralBlocks) {
       {"bo", "BOOLEAN", "k % 2", [](int k) { return Variant(k % 2 == 1); }},
       {"tx", "TEXT", "'Grüße ' || k || ' 😀'",
        [](int k) { return Variant("Grüße " + std::to_string(k) + " 😀"); }},
+      {"lt", "TEXT",
+       "k || ' ' || replace(printf('%.*c', " + std::to_string(kScriptRepeats) + ", 'x'), 'x', '" +
+           kScripts + "')",
+       [](int k) { return Variant(LongText(k)); }},
       {"v", "VARCHAR(20)", "'Ω' || k", [](int k) { return Variant("Ω" + std::to_string(k)); }},
-      {"c", "CHAR(3)", "printf('%03d', k % 1000)",
-       [](int k) {
-         char text[8];
-         std::snprintf(text, sizeof text, "%03d", k % 1000);
-         return Variant(text);
-       }},
+      {"c", "CHAR(3)", "printf('%03d', k % 1000)", [](int k) { return Variant(Padded(k)); }},
       {"b", "BLOB", "CAST('b' || k AS BLOB)",
        [](int k) { return Variant(BytesOf("b" + std::to_string(k))); }},
       {"d", "DATE", "date('2000-01-01', '+' || k || ' days')",
@@ -131,23 +174,17 @@ TEST(ColumnBlocks, SqliteValuesOverSeveralBlocks) {
        [](int k) { return Variant(TimestampAt(k, 123000000)); }},
       {"tm", "TIME", "time(k * 37 % 86400, 'unixepoch')",
        [](int k) { return Variant(TimeOfDay(k)); }},
+      {"far", "DATETIME",
+       "strftime('%Y-%m-%d %H:%M:%S', '9999-12-31 23:00:00', '+' || k || ' seconds') || '.' || "
+       "printf('%06d', " +
+           kFarMicros + ")",
+       [](int k) { return Variant(FarTimestamp(k)); }},
   };
-  CheckColumns(db, columns,
-               "WITH RECURSIVE g(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM g WHERE k < " +
-                   std::to_string(kRows) + ") ",
-               "g");
 }
 
-TEST(ColumnBlocks, PostgresValuesOverSeveralBlocks) {
-  const std::string env = qv::test::PostgresConnectionString();
-  if (env.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
-  Connection db;
-  db.Open(env);
-  db.Execute("DROP SCHEMA IF EXISTS qv_column_blocks CASCADE");
-  db.Execute("CREATE SCHEMA qv_column_blocks");
-  db.Execute("SET search_path TO qv_column_blocks");
+std::vector<ColumnCase> PostgresColumns() {
   const Int128 n_step = Int128{1234567890123} * 10000000000 + 123456789;
-  const std::vector<ColumnCase> columns = {
+  return {
       {"i", "integer", "k * 858993 - 1073741824",
        [](int k) { return Variant::Integer(VarType::kI4, int64_t{858993} * k - 1073741824); }},
       {"bi", "bigint", "k * 3689348814741910 * (CASE k % 2 WHEN 0 THEN 1 ELSE -1 END)",
@@ -158,17 +195,16 @@ TEST(ColumnBlocks, PostgresValuesOverSeveralBlocks) {
        [n_step](int k) { return Variant(Decimal(n_step * k, 10)); }},
       {"m", "numeric(10,2)", "k * 1.25", [](int k) { return Variant(Decimal(k * 125, 2)); }},
       {"r", "real", "k / 4.0", [](int k) { return Variant::Single(static_cast<float>(k) / 4); }},
-      {"dp", "double precision", "k / 8.0", [](int k) { return Variant(k / 8.0); }},
+      {"dp", "double precision", "k * 1.5e-300::float8",
+       [](int k) { return Variant(k * 1.5e-300); }},
       {"bo", "boolean", "k % 2 = 1", [](int k) { return Variant(k % 2 == 1); }},
       {"tx", "text", "'Grüße ' || k || ' 😀'",
        [](int k) { return Variant("Grüße " + std::to_string(k) + " 😀"); }},
+      {"lt", "text",
+       "k || ' ' || repeat('" + kScripts + "', " + std::to_string(kScriptRepeats) + ")",
+       [](int k) { return Variant(LongText(k)); }},
       {"v", "varchar(20)", "'Ω' || k", [](int k) { return Variant("Ω" + std::to_string(k)); }},
-      {"c", "char(3)", "lpad((k % 1000)::text, 3, '0')",
-       [](int k) {
-         char text[8];
-         std::snprintf(text, sizeof text, "%03d", k % 1000);
-         return Variant(text);
-       }},
+      {"c", "char(3)", "lpad((k % 1000)::text, 3, '0')", [](int k) { return Variant(Padded(k)); }},
       {"b", "bytea", "convert_to('b' || k, 'UTF8')",
        [](int k) { return Variant(BytesOf("b" + std::to_string(k))); }},
       {"u", "uuid", "('a0eebc99-9c0b-4ef8-bb6d-' || lpad(to_hex(k), 12, '0'))::uuid",
@@ -176,6 +212,11 @@ TEST(ColumnBlocks, PostgresValuesOverSeveralBlocks) {
          char text[48];
          std::snprintf(text, sizeof text, "{A0EEBC99-9C0B-4EF8-BB6D-%012X}", k);
          return Variant(text);
+       }},
+      {"j", "jsonb", "jsonb_build_object('k', k, 'name', 'Ωμέγα ' || k)",
+       [](int k) {
+         return Variant("{\"k\": " + std::to_string(k) + ", \"name\": \"Ωμέγα " +
+                        std::to_string(k) + "\"}");
        }},
       {"d", "date", "date '2000-01-01' + k",
        [](int k) {
@@ -185,10 +226,139 @@ TEST(ColumnBlocks, PostgresValuesOverSeveralBlocks) {
        [](int k) { return Variant(TimeOfDay(k)); }},
       {"ts", "timestamp", "timestamp '2024-05-01 10:00:00.123456' + k * interval '1 second'",
        [](int k) { return Variant(TimestampAt(k, 123456000)); }},
+      {"far", "timestamp(6)",
+       "timestamp '9999-12-31 23:00:00' + k * interval '1 second' + " + kFarMicros +
+           " * interval '1 microsecond'",
+       [](int k) { return Variant(FarTimestamp(k)); }},
   };
-  CheckColumns(db, columns, "", "generate_series(1, " + std::to_string(kRows) + ") AS g(k)");
-  db.Execute("DROP SCHEMA qv_column_blocks CASCADE");
 }
+
+// A MariaDB TIME is a duration: its server text, sign and all.
+std::string Duration(int seconds) {
+  const int magnitude = seconds < 0 ? -seconds : seconds;
+  char text[24];
+  std::snprintf(text, sizeof text, "%s%02d:%02d:%02d", seconds < 0 ? "-" : "", magnitude / 3600,
+                magnitude / 60 % 60, magnitude % 60);
+  return text;
+}
+
+// Zero dates: 0000-00-00 (the driver gives null) and a zero day in 2024-00-00 (null
+// with a warning).
+bool ZeroDateAt(int k) { return k % 500 == 3 || k % 500 == 4; }
+
+std::vector<ColumnCase> MariadbColumns() {
+  const Int128 n_step = Int128{1234567890123} * 10000000000 + 123456789;
+  return {
+      {"i", "INT", "k * 858993 - 1073741824",
+       [](int k) { return Variant::Integer(VarType::kI4, int64_t{858993} * k - 1073741824); }},
+      {"ti", "TINYINT", "k % 256 - 128",
+       [](int k) { return Variant::Integer(VarType::kI1, k % 256 - 128); }},
+      {"bi", "BIGINT", "k * 3689348814741910 * (CASE k % 2 WHEN 0 THEN 1 ELSE -1 END)",
+       [](int k) { return Variant(Big(k)); }},
+      {"ub", "BIGINT UNSIGNED", "18446744073709551615 - k * 1000",
+       [](int k) { return Variant::UnsignedInteger(18446744073709551615u - uint64_t(k) * 1000); }},
+      {"n", "DECIMAL(38,10)", "k * 1234567890123.0123456789",
+       [n_step](int k) { return Variant(Decimal(n_step * k, 10)); }},
+      {"f", "FLOAT", "k / 4e0", [](int k) { return Variant::Single(static_cast<float>(k) / 4); }},
+      {"dp", "DOUBLE", "k * 1.5e-300", [](int k) { return Variant(k * 1.5e-300); }},
+      {"bt", "BIT(1)", "k % 2", [](int k) { return Variant(k % 2 == 1); }},
+      {"lt", "TEXT",
+       "CONCAT(k, ' ', REPEAT('" + kScripts + "', " + std::to_string(kScriptRepeats) + "))",
+       [](int k) { return Variant(LongText(k)); }},
+      {"v", "VARCHAR(20)", "CONCAT('Ω', k)",
+       [](int k) { return Variant("Ω" + std::to_string(k)); }},
+      {"e", "ENUM('small','medium','large')", "ELT(k % 3 + 1, 'small', 'medium', 'large')",
+       [](int k) {
+         const char* names[] = {"small", "medium", "large"};
+         return Variant(names[k % 3]);
+       }},
+      {"st", "SET('red','green','blue')", "ELT(k % 4 + 1, 'red', 'green', 'red,blue', '')",
+       [](int k) {
+         const char* names[] = {"red", "green", "red,blue", ""};
+         return Variant(names[k % 4]);
+       }},
+      {"j", "JSON", "JSON_OBJECT('k', k, 'name', CONCAT('Ωμέγα ', k))",
+       [](int k) {
+         return Variant("{\"k\": " + std::to_string(k) + ", \"name\": \"Ωμέγα " +
+                        std::to_string(k) + "\"}");
+       }},
+      {"bl", "BLOB", "CONCAT(x'00ff', k)",
+       [](int k) {
+         Bytes bytes = {0x00, 0xff};
+         for (char c : std::to_string(k)) bytes.push_back(static_cast<uint8_t>(c));
+         return Variant(bytes);
+       }},
+      {"tm", "TIME", "SEC_TO_TIME((k - 1250) * 1234)",
+       [](int k) { return Variant(Duration((k - 1250) * 1234)); }},
+      {"d", "DATE",
+       "CASE WHEN k % 500 = 3 THEN '0000-00-00' WHEN k % 500 = 4 THEN '2024-00-00' "
+       "ELSE DATE '2000-01-01' + INTERVAL k DAY END",
+       [](int k) {
+         return Variant(DaysAfter({2000, 1, 1}, k));
+       }},
+      {"ts", "DATETIME(6)", "TIMESTAMP '2024-05-01 10:00:00.123456' + INTERVAL k SECOND",
+       [](int k) { return Variant(TimestampAt(k, 123456000)); }},
+      {"far", "DATETIME(6)",
+       "TIMESTAMP '9999-12-31 23:00:00' + INTERVAL k SECOND + INTERVAL " + kFarMicros +
+           " MICROSECOND",
+       [](int k) { return Variant(FarTimestamp(k)); }},
+  };
+}
+
+const Backend kBackends[] = {
+    {"Sqlite",
+     [](qv::test::TestFolder& folder) {
+       return "Driver=SQLite3;NoCreat=0;Database=" + folder.File("blocks.db");
+     },
+     "t",
+     "WITH RECURSIVE g(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM g WHERE k < " +
+         std::to_string(kRows) + ") ",
+     "g", SqliteColumns, nullptr},
+    {"SqliteOdbc",
+     [](qv::test::TestFolder& folder) {
+       return "Driver=SQLite3;NoCreat=0;NativeSqlite=0;Database=" + folder.File("blocks.db");
+     },
+     "t",
+     "WITH RECURSIVE g(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM g WHERE k < " +
+         std::to_string(kRows) + ") ",
+     "g", SqliteColumns, nullptr},
+    {"Postgres", [](qv::test::TestFolder&) { return qv::test::PostgresConnectionString(); },
+     "qv_column_blocks.t", "", "generate_series(1, " + std::to_string(kRows) + ") AS g(k)",
+     PostgresColumns, nullptr},
+    {"Mariadb", [](qv::test::TestFolder&) { return qv::test::MariadbConnectionString(); },
+     "qv_column_blocks", "",
+     "(SELECT CAST(seq AS SIGNED) AS k FROM seq_1_to_" + std::to_string(kRows) + ") AS g",
+     MariadbColumns,
+     [](const std::string& column, int k) { return column == "d" && ZeroDateAt(k); }},
+};
+
+void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
+
+class ColumnBlocks : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(ColumnBlocks, EveryCommonTypeExactOverSeveralBlocks) {
+  const Backend& backend = GetParam();
+  qv::test::TestFolder folder;
+  const std::string connection = backend.connection(folder);
+  if (connection.empty()) GTEST_SKIP() << backend.name << " is not configured";
+  Connection db;
+  db.Open(connection);
+  const std::string name = backend.name;
+  if (name == "Postgres") {
+    db.Execute("DROP SCHEMA IF EXISTS qv_column_blocks CASCADE");
+    db.Execute("CREATE SCHEMA qv_column_blocks");
+  } else if (name == "Mariadb") {
+    db.Execute("DROP TABLE IF EXISTS qv_column_blocks");
+  }
+  CheckColumns(db, backend);
+  if (name == "Postgres") db.Execute("DROP SCHEMA qv_column_blocks CASCADE");
+  if (name == "Mariadb") db.Execute("DROP TABLE qv_column_blocks");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ColumnBlocks, ::testing::ValuesIn(kBackends),
+                         [](const ::testing::TestParamInfo<Backend>& test) {
+                           return std::string(test.param.name);
+                         });
 
 // A read that fails halfway leaves the statement with no binding into the reader's
 // buffers and no block size that the next fetch would fill; so does a count.

@@ -10,4 +10,7 @@ namespace qv::test {
 // so that such a run cannot pass by skipping the PostgreSQL tests.
 std::string PostgresConnectionString();
 
+// The same for the MariaDB test server: QV_TEST_MARIADB, QV_TEST_MARIADB_REQUIRED.
+std::string MariadbConnectionString();
+
 }  // namespace qv::test

@@ -2,15 +2,19 @@
 # Starts a throwaway PostgreSQL cluster on 127.0.0.1 for the ODBC tests and prints the
 # connection string to export as QV_TEST_PG.
 #
-#   pg_test_env.sh [port]          start (port 54329 unless given)
+#   pg_test_env.sh [port]          start (a free port unless given)
 #   pg_test_env.sh --stop <dir>    stop the cluster in <dir> and remove the folder
 #   pg_test_env.sh --pause <dir>   stop the server in <dir>, keeping the cluster
-#   pg_test_env.sh --resume <dir> <port>   start it again
+#   pg_test_env.sh --resume <dir>  start it again on its port
 #
 # The cluster lives in a new temporary folder, owned by the postgres user when run as
 # root (the server refuses to run as root), listens on 127.0.0.1 only, and accepts the
 # test role with a random password over TCP. The folder is printed on standard error.
+# When the server cannot start, its own messages go to standard error and the exit
+# status is 1.
 set -eu
+
+. "$(dirname "$0")/free_port.sh"
 
 pg_bin() {
   if [ -n "${PG_BIN:-}" ]; then
@@ -52,16 +56,23 @@ if [ "${1:-}" = "--pause" ]; then
   exit 0
 fi
 
+# Starts the server of the cluster in $1 on port $2; on failure its log is on stderr.
+start_server() {
+  as_owner "$BIN/pg_ctl" -D "$1/data" -l "$1/server.log" -w -t 60 \
+    -o "-c listen_addresses=127.0.0.1 -p $2 -k $1 -c fsync=off" start >/dev/null 2>&1 ||
+    { cat "$1/server.log" >&2; return 1; }
+  echo "$2" >"$1/port"
+}
+
 if [ "${1:-}" = "--resume" ]; then
   dir=${2:?}
-  as_owner "$BIN/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-c listen_addresses=127.0.0.1 -p ${3:?} -k $dir -c fsync=off" start >/dev/null
+  start_server "$dir" "$(cat "$dir/port")"
   exit 0
 fi
 
-PORT=${1:-54329}
+PORT=${1:-}
 case "$PORT" in
-  '' | *[!0-9]*) echo "pg_test_env: port must be a number: $PORT" >&2; exit 2 ;;
+  *[!0-9]*) echo "pg_test_env: port must be a number: $PORT" >&2; exit 2 ;;
 esac
 
 DB=qvtest
@@ -84,9 +95,22 @@ as_owner "$BIN/initdb" -D "$DIR/data" -U postgres --auth-local=trust \
   --auth-host=scram-sha-256 -E UTF8 --locale=C.UTF-8 >"$DIR/initdb.log" 2>&1 ||
   { cat "$DIR/initdb.log" >&2; exit 1; }
 
-as_owner "$BIN/pg_ctl" -D "$DIR/data" -l "$DIR/server.log" -w -t 60 \
-  -o "-c listen_addresses=127.0.0.1 -p $PORT -k $DIR -c fsync=off" start >/dev/null ||
-  { cat "$DIR/server.log" >&2; exit 1; }
+if [ -n "$PORT" ]; then
+  start_server "$DIR" "$PORT" || exit 1
+else
+  # Another process may take the free port first: then try another one.
+  tries=0
+  while :; do
+    PORT=$(free_port)
+    start_server "$DIR" "$PORT" 2>"$DIR/start.err" && break
+    tries=$((tries + 1))
+    if ! grep -q "already in use" "$DIR/server.log" || [ $tries -ge 5 ]; then
+      cat "$DIR/start.err" >&2
+      exit 1
+    fi
+    rm -f "$DIR/server.log"
+  done
+fi
 
 as_owner "$BIN/psql" -q -v ON_ERROR_STOP=1 -h "$DIR" -p "$PORT" -U postgres -d postgres <<SQL >/dev/null
 CREATE ROLE $ROLE LOGIN PASSWORD '$PASSWORD';
