@@ -140,6 +140,7 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
         // Rows the file holds as they are: nothing to compare, send or rewrite. A null or a
         // repeated key takes the comparison below, which reports it.
         std::vector<std::string_view> sorted;
+        sorted.reserve(now.size());
         for (const auto& record : now) sorted.push_back(record.first);
         std::sort(sorted.begin(), sorted.end());
         const bool unique_keys = now.size() == store.RecordCount() &&

@@ -79,7 +79,7 @@ class PageKeys {
   // The page's file now holds its old records less those of `keys`.
   void Dropped(int32_t page_start, const std::vector<std::string>& keys);
   // The page's file now holds `records` (key and fingerprint), of layout `layout`.
-  void Rewritten(const PageFile& page, std::vector<std::pair<std::string, RowFingerprint>> records,
+  void Rewritten(const PageFile& file, std::vector<std::pair<std::string, RowFingerprint>> records,
                  uint64_t layout);
   // The page's file is gone.
   void Removed(int32_t page_start);
