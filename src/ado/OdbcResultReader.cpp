@@ -778,6 +778,9 @@ void OdbcResultReader::StoreBound(Column& column, size_t row, RecordStore& store
   size_t room = DataRoom(column.map.kind, column.cell_bytes);
   // No length, or one beyond the cell: the value is read again whole.
   if (indicator < 0 || static_cast<size_t>(indicator) > room) {
+    if (indicator == kUnwritten && !CanReread()) {
+      throw core::Error(core::kErrProvider, "ODBC", "The driver gave no length for the value");
+    }
     Reread(column, row, store, record);
     return;
   }
