@@ -6,6 +6,8 @@
 //             program vs the size of the file it wrote (goal <= 1.5x)
 //   postgres: the same vs `psql -c "\copy (query) to file csv"` (goal <= 3x); needs
 //             QV_TEST_PG, skipped without it
+//   mariadb:  the same vs `mariadb -B -e "query" > file` (goal <= 1.5x); needs
+//             QV_TEST_MARIADB, skipped without it
 //   uploads:  mode 3 sending 200 small part files to a local receiver vs 200 bare
 //             `curl --data-binary @file URL` runs posting the same files (goal <= 1.2x);
 //             upload.exe alone on the same files is shown as well, and 200 calls of
@@ -23,11 +25,12 @@
 // Times are wall clock; CPU is user + system of the process and everything it waited
 // for, which a busy machine disturbs less.
 //
-// Usage: bench_export [--rows N[,N...]] [--dir PATH] [--only sqlite|postgres|diff|uploads]
+// Usage: bench_export [--rows N[,N...]] [--dir PATH]
+//   [--only sqlite|postgres|mariadb|diff|uploads]
 //   [--keep] (default 1,000,000 rows in the temp folder; the sqlite and postgres
 //   sections run once per row count, e.g. --rows 1000000,5000000, the diff section at
 //   the first; peak memory of mode 1 goal <= 64 MiB; --keep leaves the work folder, its
-//   program folders ready for a profiler run, and the PostgreSQL table)
+//   program folders ready for a profiler run, and the PostgreSQL and MariaDB tables)
 
 #include <fcntl.h>
 #include <signal.h>
@@ -315,6 +318,95 @@ void BenchPostgres(const fs::path& dir, long rows, bool keep_table) {
   fs::remove(csv_file);
 }
 
+// The mariadb client's arguments for an ODBC connection string of MariaDB's driver; the
+// password apart.
+std::vector<std::string> MariadbClientArgs(const std::string& odbc, std::string& password) {
+  std::vector<std::string> args = {"mariadb", "--no-defaults", "--default-character-set=utf8mb4"};
+  std::string database;
+  for (const ado::ConnectionStringPair& pair : ado::ParseConnectionString(odbc)) {
+    std::string key = pair.key;
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string value = pair.value;
+    if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
+      value = value.substr(1, value.size() - 2);
+    }
+    if (key == "server") args.push_back("--host=" + value);
+    if (key == "port") args.push_back("--port=" + value);
+    if (key == "uid" || key == "user") args.push_back("--user=" + value);
+    if (key == "database" || key == "db") database = value;
+    if (ado::IsPasswordKey(pair.key)) password = value;
+  }
+  args.push_back("--database=" + database);
+  return args;
+}
+
+void BenchMariadb(const fs::path& dir, long rows, bool keep_table) {
+  const char* env = std::getenv("QV_TEST_MARIADB");
+  if (env == nullptr || *env == '\0') {
+    std::printf("mariadb: skipped (QV_TEST_MARIADB is not set)\n");
+    return;
+  }
+  std::printf("mariadb: mode 1, %ld rows x 10 columns\n", rows);
+  const std::string table = "qv_bench_" + std::to_string(::getpid());
+  ado::Connection db;
+  db.Open(env);
+  db.SetCommandTimeout(0);
+  db.Execute("CREATE TABLE " + table +
+             "(id integer, tSID varchar(38), name varchar(40), category varchar(20), qty integer,"
+             " price decimal(10,2), weight double, created datetime, active boolean,"
+             " note varchar(80))");
+  struct Drop {
+    ado::Connection& db;
+    std::string table;
+    bool keep;
+    ~Drop() {
+      if (keep) return;
+      try {
+        db.Execute("DROP TABLE IF EXISTS " + table);
+      } catch (...) {
+      }
+    }
+  } drop{db, table, keep_table};
+  db.Execute("INSERT INTO " + table +
+             " SELECT x, CONCAT('{', LPAD(HEX(x), 8, '0'), '-0000-4000-8000-', "
+             "LPAD(HEX(x * 7919), 12, '0'), '}'), CONCAT('Item ', x), CONCAT('category ', x % 17),"
+             " x % 1000, (x % 10000) / 100.0, x * 0.001e0,"
+             " TIMESTAMP '2023-11-14 22:13:20' + INTERVAL x SECOND, x % 2 = 1,"
+             " CONCAT('note ', x * 31 % 997, ' for item ', x)"
+             " FROM (SELECT CAST(seq AS SIGNED) AS x FROM seq_1_to_" +
+             std::to_string(rows) + ") AS g");
+  db.Execute("ANALYZE TABLE " + table);
+
+  const fs::path folder = dir / "mariadb";
+  const fs::path target = folder / "out" / "big.xml";
+  MakeProgramFolder(
+      folder, env,
+      {{target.string(), std::string("SELECT ") + kColumns, "FROM " + table, "", "Big"}},
+      "http://127.0.0.1:9/unused");
+  std::string password;
+  const fs::path tsv_file = dir / "big-mariadb.tsv";
+  Spawn client;
+  client.argv = MariadbClientArgs(env, password);
+  client.argv.insert(client.argv.end(),
+                     {"-B", "-e", std::string("SELECT ") + kColumns + " FROM " + table});
+  client.env["MYSQL_PWD"] = password;
+  client.stdout_path = tsv_file.string();
+  const std::vector<Measure> medians = MediansOf3({
+      [&] { return Require(RunExporter(folder, "1"), "qvdataexporter"); },
+      [&] { return Require(Run(client), "mariadb -B"); },
+  });
+  const Measure& program = medians[0];
+  const Measure& baseline = medians[1];
+
+  PrintRow("qvdataexporter 1", program, FileMB(target));
+  PrintRow("mariadb -B -e > file", baseline, FileMB(tsv_file));
+  PrintFsync(target, program);
+  PrintRatio("time ratio", program.seconds / baseline.seconds, 1.5);
+  PrintRatio("peak memory, MiB", MB(static_cast<double>(program.peak_kb)), 64);
+  fs::remove(target);
+  fs::remove(tsv_file);
+}
+
 // The test receiver on a free port of 127.0.0.1, for the lifetime of the object.
 class Receiver {
  public:
@@ -564,6 +656,7 @@ int main(int argc, char** argv) {
     for (const long rows : row_counts) {
       if (only.empty() || only == "sqlite") BenchSqlite(dir, rows);
       if (only.empty() || only == "postgres") BenchPostgres(dir, rows, keep);
+      if (only.empty() || only == "mariadb") BenchMariadb(dir, rows, keep);
     }
     if (only.empty() || only == "diff") BenchDiff(dir, row_counts.front());
     if (only.empty() || only == "uploads") BenchUploads(dir);

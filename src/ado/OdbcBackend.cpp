@@ -7,6 +7,7 @@
 #include "ado/OdbcResultReader.h"
 #include "ado/OdbcRowLimit.h"
 #include "core/Error.h"
+#include "core/Text.h"
 
 namespace ado {
 
@@ -133,6 +134,13 @@ OdbcBackend::OdbcBackend(const std::string& connection_string)
   handles_->is_sqlite = dbms_name_ == "SQLite";
   traits.c_float_exact = psqlodbc || handles_->is_sqlite;
   traits.text_truncation_reported = !mariadb;
+  if (mariadb) {
+    for (const auto& pair : ParseConnectionString(connection_string)) {
+      if (core::FoldCase(pair.key) != "charset") continue;
+      const std::string charset = core::FoldCase(pair.value);
+      traits.text_as_utf8 = charset == "utf8mb4" || charset == "utf8" || charset == "utf8mb3";
+    }
+  }
   traits.time_beyond_day = dbms_name_ == "MariaDB" || dbms_name_ == "MySQL";
   traits.sizes_enforced = !handles_->is_sqlite;
   traits.getdata_any_column = (getdata & SQL_GD_ANY_COLUMN) != 0;

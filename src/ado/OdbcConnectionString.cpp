@@ -137,6 +137,10 @@ std::string PrepareConnectionString(std::string_view text) {
                 {"BoolsAsChar", "0"},
                 {"CommLog", "0"},
                 {"Debug", "0"}};
+  } else if (name.find("mariadb") != std::string::npos ||
+             name.find("maodbc") != std::string::npos) {
+    // Text in UTF-8, which the reader takes as it comes (see DriverTraits::text_as_utf8).
+    defaults = {{"CHARSET", "utf8mb4"}};
   }
   std::string out(text);
   for (const auto& [key, value] : defaults) {

@@ -10,6 +10,7 @@
 
 #include "ado/FileValues.h"
 #include "core/Error.h"
+#include "core/Text.h"
 
 namespace ado::odbc {
 
@@ -177,9 +178,10 @@ const char* CTypeName(SQLSMALLINT c_type) {
 
 // Bytes of one bound cell of a variable kind; for text, room for every character as a
 // surrogate pair.
-size_t CellBytes(FetchKind kind, size_t chars) {
+size_t CellBytes(FetchKind kind, SQLSMALLINT c_type, size_t chars) {
   switch (kind) {
     case FetchKind::kText:
+      if (c_type == SQL_C_CHAR) return RoundUp8(chars * 4 + 1);  // UTF-8
       return RoundUp8((chars * 2 + 1) * sizeof(SQLWCHAR));
     case FetchKind::kGuid:
       return RoundUp8(40 * sizeof(SQLWCHAR));
@@ -194,10 +196,27 @@ size_t CellBytes(FetchKind kind, size_t chars) {
 
 // Room for data in a cell of `bytes`, leaving space for the terminator the driver
 // writes after character data.
-size_t DataRoom(FetchKind kind, size_t bytes) {
-  if (kind == FetchKind::kText || kind == FetchKind::kGuid) return bytes - sizeof(SQLWCHAR);
-  if (kind == FetchKind::kDecimal) return bytes - 1;
+size_t DataRoom(SQLSMALLINT c_type, size_t bytes) {
+  if (c_type == SQL_C_WCHAR) return bytes - sizeof(SQLWCHAR);
+  if (c_type == SQL_C_CHAR) return bytes - 1;
   return bytes;
+}
+
+// UTF-8 from the driver with each ill-formed sequence as U+FFFD; returns how many.
+size_t CheckedUtf8(const char* data, size_t bytes, std::string& out) {
+  out.assign(data, bytes);
+  if (core::IsValidUtf8(out)) return 0;
+  std::u16string wide(bytes + 1, u'\0');
+  int32_t length = 0;
+  int32_t substitutions = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strFromUTF8WithSub(wide.data(), static_cast<int32_t>(wide.size()), &length, data,
+                       static_cast<int32_t>(bytes), 0xFFFD, &substitutions, &status);
+  if (U_FAILURE(status)) {
+    throw core::Error(core::kErrDataConversion, "ODBC", "Text from the driver is not valid UTF-8");
+  }
+  IcuUtf16ToUtf8(reinterpret_cast<const char*>(wide.data()), static_cast<size_t>(length), out);
+  return static_cast<size_t>(substitutions);
 }
 
 void StoreInteger(RecordStore& store, size_t record, size_t field, VarType type, int64_t v) {
@@ -371,13 +390,14 @@ bool StoreFixed(const ColumnMapping& map, SQLSMALLINT c_type, const void* data, 
 // Stores a variable value held whole in `data` (`bytes` long, without terminator);
 // `scratch` holds converted text. Returns how many characters of a text the file
 // cannot hold were replaced with U+FFFD.
-size_t StoreVariable(const ColumnMapping& map, const char* data, size_t bytes, RecordStore& store,
-                     size_t record, size_t field, std::string& scratch) {
+size_t StoreVariable(const ColumnMapping& map, SQLSMALLINT c_type, const char* data, size_t bytes,
+                     RecordStore& store, size_t record, size_t field, std::string& scratch) {
   size_t replaced = 0;
   switch (map.kind) {
     case FetchKind::kText:
     case FetchKind::kGuid: {
-      replaced = Utf16ToUtf8(data, bytes / sizeof(char16_t), scratch);
+      replaced = c_type == SQL_C_CHAR ? CheckedUtf8(data, bytes, scratch)
+                                      : Utf16ToUtf8(data, bytes / sizeof(char16_t), scratch);
       replaced += SanitizeFileText(scratch);
       if (map.kind == FetchKind::kGuid) GuidText(scratch);
       store.SetText(record, field, scratch);
@@ -490,6 +510,7 @@ OdbcResultReader::OdbcResultReader(const OdbcHandle& statement, const DriverTrai
     column.number = i;
     column.c_type = CType(column.map.kind);
     if (column.map.kind == FetchKind::kReal && !traits_.c_float_exact) column.c_type = SQL_C_DOUBLE;
+    if (column.map.kind == FetchKind::kText && traits_.text_as_utf8) column.c_type = SQL_C_CHAR;
   }
   PlanBindings();
 }
@@ -546,7 +567,7 @@ void OdbcResultReader::PlanBindings() {
     if (!bind) {
       chunked_seen = true;
     } else if (IsVariable(map.kind)) {
-      column.cell_bytes = CellBytes(map.kind, chars);
+      column.cell_bytes = CellBytes(map.kind, column.c_type, chars);
       row_bytes += column.cell_bytes + sizeof(SQLLEN);
     } else {
       column.cell_bytes = FixedBytes(column.c_type);
@@ -775,14 +796,17 @@ void OdbcResultReader::StoreBound(Column& column, size_t row, RecordStore& store
     if (!StoreFixed(column.map, column.c_type, cell, store, record, field)) NoteZeroDate(column);
     return;
   }
-  size_t room = DataRoom(column.map.kind, column.cell_bytes);
+  size_t room = DataRoom(column.c_type, column.cell_bytes);
   // No length, or one beyond the cell: the value is read again whole.
   if (indicator < 0 || static_cast<size_t>(indicator) > room) {
+    if (indicator == kUnwritten && !CanReread()) {
+      throw core::Error(core::kErrProvider, "ODBC", "The driver gave no length for the value");
+    }
     Reread(column, row, store, record);
     return;
   }
-  NoteReplaced(column, StoreVariable(column.map, cell, static_cast<size_t>(indicator), store,
-                                     record, field, text_));
+  NoteReplaced(column, StoreVariable(column.map, column.c_type, cell,
+                                     static_cast<size_t>(indicator), store, record, field, text_));
 }
 
 void OdbcResultReader::Reread(Column& column, size_t row, RecordStore& store, size_t record) {
@@ -817,7 +841,7 @@ void OdbcResultReader::StoreFetched(Column& column, RecordStore& store, size_t r
   // terminator that is not data; a surrogate pair split across chunks joins up in `value`.
   std::string value;
   alignas(8) char chunk[kGetDataChunk];
-  const size_t room = DataRoom(column.map.kind, sizeof chunk);
+  const size_t room = DataRoom(c_type, sizeof chunk);
   for (;;) {
     SQLLEN indicator = 0;
     SQLRETURN rc = Check(SQLGetData(stmt, column.number, c_type, chunk, sizeof chunk, &indicator),
@@ -834,8 +858,8 @@ void OdbcResultReader::StoreFetched(Column& column, RecordStore& store, size_t r
     value.append(chunk, got);
     if (rc == SQL_SUCCESS || got < room) break;
   }
-  NoteReplaced(column,
-               StoreVariable(column.map, value.data(), value.size(), store, record, field, text_));
+  NoteReplaced(column, StoreVariable(column.map, c_type, value.data(), value.size(), store, record,
+                                     field, text_));
 }
 
 int64_t CountResultRows(const OdbcHandle& statement) {

@@ -38,6 +38,9 @@ struct DriverTraits {
   // length, so it can be re-read. MariaDB's driver gives the cut length, or fails the fetch
   // when the cut splits a character: long text is then never bound, only read whole.
   bool text_truncation_reported = true;
+  // Narrow character data is UTF-8 (MariaDB's driver with a utf8mb4 connection): text is
+  // read as SQL_C_CHAR, which the driver hands over unconverted, not as SQL_C_WCHAR.
+  bool text_as_utf8 = false;
   // TIME values are durations that may leave the day (MariaDB and MySQL: -838:59:59 to
   // 838:59:59); such columns are read as their text.
   bool time_beyond_day = false;

@@ -53,6 +53,13 @@ TEST(ConnectionString, PreparePostgresAddsCursorFetchAndSilencesLogs) {
             "BoolsAsChar=0;CommLog=0;Debug=0");
 }
 
+TEST(ConnectionString, PrepareMariadbAsksForUtf8UnlessTheStringNamesACharset) {
+  EXPECT_EQ(PrepareConnectionString("Driver={MariaDB Unicode};Server=127.0.0.1"),
+            "Driver={MariaDB Unicode};Server=127.0.0.1;CHARSET=utf8mb4");
+  EXPECT_EQ(PrepareConnectionString("Driver=libmaodbc.so;charset=latin1"),
+            "Driver=libmaodbc.so;charset=latin1");
+}
+
 TEST(ConnectionString, PrepareLeavesUnknownDriversAndDsnAlone) {
   EXPECT_EQ(PrepareConnectionString("DSN=prod;Uid=a;Pwd=b"), "DSN=prod;Uid=a;Pwd=b");
   EXPECT_EQ(PrepareConnectionString("Driver=FreeTDS;Server=h"), "Driver=FreeTDS;Server=h");
