@@ -136,21 +136,23 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
 
         line = 2;
         const std::string xml = ado::RecordsetXmlToString(*rows);
-        read_now();
         // Rows the file holds as they are: nothing to compare, send or rewrite. A null or a
         // repeated key takes the comparison below, which reports it.
-        std::vector<std::string_view> sorted;
-        sorted.reserve(now.size());
-        for (const auto& record : now) sorted.push_back(record.first);
-        std::sort(sorted.begin(), sorted.end());
-        const bool unique_keys = now.size() == store.RecordCount() &&
-                                 std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end();
-        if (unique_keys && FileHolds(last.path, xml)) {
+        const auto unique_keys = [&] {
+          std::vector<std::string> keys(store.RecordCount());
+          for (size_t record = 0; record < store.RecordCount(); ++record) {
+            if (!walk.reader.Key(store, record, keys[record])) return false;
+          }
+          std::sort(keys.begin(), keys.end());
+          return std::adjacent_find(keys.begin(), keys.end()) == keys.end();
+        };
+        if (FileHolds(last.path, xml) && unique_keys()) {
           walk.keys.MeetPage(start);
           stats_.entities_unchanged += rows->RecordCount();
           Trace("The last data is up to date: " + last.path, kEventInformation);
           return;
         }
+        read_now();
 
         line = 3;
         bool all_delivered = true;

@@ -96,14 +96,58 @@ std::string PageKeys::FileOf(const std::string& last_folder, const std::string& 
 PageKeys::PageKeys(std::vector<std::string> compared, std::string key)
     : shape_(compared, key), compared_(std::move(compared)), key_name_(std::move(key)) {}
 
+uint32_t PageKeys::FindKey(std::string_view key, size_t& slot) const {
+  if (slots_.empty()) return kNone;
+  const uint64_t hash = XXH3_64bits(key.data(), key.size());
+  const uint64_t tag = hash & ~uint64_t{UINT32_MAX};
+  const size_t mask = slots_.size() - 1;
+  for (slot = static_cast<size_t>(hash) & mask;; slot = (slot + 1) & mask) {
+    const uint64_t value = slots_[slot];
+    if (value == 0) return kNone;
+    if ((value & ~uint64_t{UINT32_MAX}) == tag &&
+        KeyText(static_cast<uint32_t>(value) - 1) == key) {
+      return static_cast<uint32_t>(value) - 1;
+    }
+  }
+}
+
+uint32_t PageKeys::AddKey(std::string_view key) {
+  // At most half full, so that probes stay short.
+  if (2 * (keys_.size() + 1) > slots_.size()) {
+    std::vector<uint64_t> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(1024, old.size() * 2), 0);
+    const size_t mask = slots_.size() - 1;
+    for (const uint64_t value : old) {
+      if (value == 0) continue;
+      const std::string_view text = KeyText(static_cast<uint32_t>(value) - 1);
+      size_t slot = static_cast<size_t>(XXH3_64bits(text.data(), text.size())) & mask;
+      while (slots_[slot] != 0) slot = (slot + 1) & mask;
+      slots_[slot] = value;
+    }
+  }
+  size_t slot = 0;
+  const uint32_t found = FindKey(key, slot);
+  if (found != kNone) return found;
+  if (keys_.size() >= kNone - 1) {
+    throw core::Error(core::kErrOverflow, kSource, "too many keys in the last data");
+  }
+  const auto index = static_cast<uint32_t>(keys_.size());
+  keys_.push_back({key_bytes_.size(), static_cast<uint32_t>(key.size()), kNone, 0});
+  key_bytes_.append(key);
+  const uint64_t hash = XXH3_64bits(key.data(), key.size());
+  slots_[slot] = (hash & ~uint64_t{UINT32_MAX}) | (uint64_t{index} + 1);
+  return index;
+}
+
 void PageKeys::AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint) {
-  auto [it, added] = keys_.try_emplace(std::string(key));
+  const uint32_t key_index = AddKey(key);
+  KeyState& state = keys_[key_index];
   const auto index = static_cast<uint32_t>(records_.size());
-  records_.push_back({fingerprint, &it->first, &it->second, page, kNone, true, false});
-  if (it->second.first == kNone) {
-    it->second.first = index;
+  records_.push_back({fingerprint, key_index, page, kNone, true, false});
+  if (state.first == kNone) {
+    state.first = index;
   } else {
-    uint32_t last = it->second.first;
+    uint32_t last = state.first;
     while (records_[last].next != kNone) last = records_[last].next;
     records_[last].next = index;
   }
@@ -128,7 +172,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     std::string_view records;
   };
   std::unordered_map<int32_t, Held> held;
-  std::string bytes;
+  std::string& bytes = held_bytes_;
   try {
     bytes = core::File::Open(keys_path, O_RDONLY, kSource).ReadAll();
   } catch (const core::Error&) {
@@ -164,8 +208,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     }
     if (!in.Ok() || !in.AtEnd()) held.clear();
   }
-  records_.reserve(held_records);
-  keys_.reserve(held_records);
+  if (held.empty()) held_bytes_.clear();
 
   std::vector<std::pair<PageFile, std::string>> unreadable;
   size_t from_held = 0;
@@ -173,20 +216,15 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     const std::optional<FileStamp> stamp = keys_file::StampOf(file.path);
     if (!stamp) continue;
     const auto index = static_cast<uint32_t>(pages_.size());
-    pages_.push_back({file, *stamp, 0, {}, false, {}});
+    Page& added = pages_.emplace_back();
+    added.file = file;
+    added.stamp = *stamp;
     page_by_start_[file.start] = index;
     const auto known = held.find(file.start);
     if (known != held.end() && known->second.stamp == *stamp) {
       pages_[index].layout = known->second.layout;
-      keys_file::Reader in(known->second.records);
-      pages_[index].records.reserve(known->second.count);
-      for (uint32_t r = 0; r < known->second.count; ++r) {
-        const std::string_view key = in.Text();
-        RowFingerprint fingerprint;
-        fingerprint.low = in.Get<uint64_t>();
-        fingerprint.high = in.Get<uint64_t>();
-        AddRecord(index, key, fingerprint);
-      }
+      pages_[index].held = known->second.records;
+      pages_[index].held_count = known->second.count;
       ++from_held;
       continue;
     }
@@ -203,6 +241,34 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
   // Pages the file names that are gone, or read from their files instead.
   if (from_held != held.size()) dirty_ = true;
   return unreadable;
+}
+
+void PageKeys::Materialize() {
+  if (materialized_) return;
+  materialized_ = true;
+  size_t records = records_.size();
+  for (const Page& page : pages_) records += page.held_count;
+  records_.reserve(records);
+  keys_.reserve(records);
+  for (uint32_t index = 0; index < pages_.size(); ++index) {
+    Page& page = pages_[index];
+    keys_file::Reader in(page.held);
+    page.records.reserve(page.held_count);
+    for (uint32_t r = 0; r < page.held_count; ++r) {
+      const std::string_view key = in.Text();
+      RowFingerprint fingerprint;
+      fingerprint.low = in.Get<uint64_t>();
+      fingerprint.high = in.Get<uint64_t>();
+      AddRecord(index, key, fingerprint);
+      if (page.met_whole) {
+        records_.back().met = true;
+        ++keys_[records_.back().key].met;
+      }
+    }
+    page.held = {};
+    page.held_count = 0;
+  }
+  held_bytes_ = std::string();
 }
 
 void PageKeys::Save(const std::string& keys_path) const {
@@ -228,11 +294,16 @@ void PageKeys::Save(const std::string& keys_path) const {
       for (const auto& [key, fingerprint] : page.now) put(key, fingerprint);
       continue;
     }
+    if (page.held_count > 0) {
+      Put(out, page.held_count);
+      out.append(page.held);
+      continue;
+    }
     uint32_t live = 0;
     for (const uint32_t record : page.records) live += records_[record].live ? 1U : 0U;
     Put(out, live);
     for (const uint32_t record : page.records) {
-      if (records_[record].live) put(*records_[record].key, records_[record].fingerprint);
+      if (records_[record].live) put(KeyText(records_[record].key), records_[record].fingerprint);
     }
   }
   Put(out, static_cast<uint64_t>(XXH3_64bits(out.data(), out.size())));
@@ -262,14 +333,14 @@ const PageKeys::Page* PageKeys::Find(int32_t start) const {
 
 PageKeys::Outcome PageKeys::Meet(std::string_view key, const RowFingerprint& fingerprint,
                                  int32_t page_start, int32_t& occurrence) {
-  auto it = keys_.find(std::string(key));
-  if (it == keys_.end()) it = keys_.try_emplace(std::string(key)).first;
-  occurrence = it->second.met++;
-  if (it->second.first == kNone) return Outcome::kNew;
+  Materialize();
+  const uint32_t key_index = AddKey(key);
+  occurrence = keys_[key_index].met++;
+  if (keys_[key_index].first == kNone) return Outcome::kNew;
   // A record on the entity's own page first, so that an entity that did not move is
   // never taken for one that did.
   uint32_t same = kNone;
-  for (uint32_t r = it->second.first; r != kNone; r = records_[r].next) {
+  for (uint32_t r = keys_[key_index].first; r != kNone; r = records_[r].next) {
     const Record& record = records_[r];
     if (record.met || !(record.fingerprint == fingerprint)) continue;
     if (same == kNone || pages_[record.page].file.start == page_start) same = r;
@@ -283,18 +354,20 @@ PageKeys::Outcome PageKeys::Meet(std::string_view key, const RowFingerprint& fin
 void PageKeys::MeetPage(int32_t page_start) {
   const auto it = page_by_start_.find(page_start);
   if (it == page_by_start_.end()) return;
+  pages_[it->second].met_whole = true;  // for records still held
   for (const uint32_t record : pages_[it->second].records) {
     records_[record].met = true;
-    ++records_[record].state->met;
+    ++keys_[records_[record].key].met;
   }
 }
 
 std::vector<int32_t> PageKeys::OlderCopies(std::string_view key, const RowFingerprint& fingerprint,
                                            int32_t page_start) const {
   std::set<int32_t> pages;
-  const auto it = keys_.find(std::string(key));
-  if (it == keys_.end()) return {};
-  for (uint32_t r = it->second.first; r != kNone; r = records_[r].next) {
+  size_t slot = 0;
+  const uint32_t key_index = FindKey(key, slot);
+  if (key_index == kNone) return {};
+  for (uint32_t r = keys_[key_index].first; r != kNone; r = records_[r].next) {
     const Record& record = records_[r];
     const Page& page = pages_[record.page];
     if (!record.live || page.rewritten || page.file.start == page_start ||
@@ -307,13 +380,14 @@ std::vector<int32_t> PageKeys::OlderCopies(std::string_view key, const RowFinger
 }
 
 void PageKeys::Dropped(int32_t page_start, const std::vector<std::string>& keys) {
+  Materialize();
   dirty_ = true;
   const auto it = page_by_start_.find(page_start);
   if (it == page_by_start_.end()) return;
   Page& page = pages_[it->second];
   const std::set<std::string_view> gone(keys.begin(), keys.end());
   for (const uint32_t record : page.records) {
-    if (gone.contains(*records_[record].key)) records_[record].live = false;
+    if (gone.contains(KeyText(records_[record].key))) records_[record].live = false;
   }
   if (const std::optional<FileStamp> stamp = keys_file::StampOf(page.file.path)) {
     page.stamp = *stamp;
@@ -323,11 +397,12 @@ void PageKeys::Dropped(int32_t page_start, const std::vector<std::string>& keys)
 void PageKeys::Rewritten(const PageFile& file,
                          std::vector<std::pair<std::string, RowFingerprint>> records,
                          uint64_t layout) {
+  Materialize();
   dirty_ = true;
   auto it = page_by_start_.find(file.start);
   if (it == page_by_start_.end()) {
     it = page_by_start_.emplace(file.start, static_cast<uint32_t>(pages_.size())).first;
-    pages_.push_back({file, {}, 0, {}, false, {}});
+    pages_.emplace_back().file = file;
   }
   Page& page = pages_[it->second];
   // The records the walk began with stay known for lookups; the file no longer has them.
@@ -339,6 +414,7 @@ void PageKeys::Rewritten(const PageFile& file,
 }
 
 void PageKeys::Removed(int32_t page_start) {
+  Materialize();
   dirty_ = true;
   const auto it = page_by_start_.find(page_start);
   if (it == page_by_start_.end()) return;

@@ -91,14 +91,16 @@ class PageKeys {
 
  private:
   static constexpr uint32_t kNone = UINT32_MAX;
+  // A key, in key_bytes_, and what the walk knows of it.
   struct KeyState {
-    uint32_t first = kNone;
+    uint64_t offset = 0;
+    uint32_t length = 0;
+    uint32_t first = kNone;  // its first record
     int32_t met = 0;
   };
   struct Record {
     RowFingerprint fingerprint;
-    const std::string* key = nullptr;  // the key in keys_, and what is known of it
-    KeyState* state = nullptr;
+    uint32_t key = 0;  // in keys_
     uint32_t page = 0;
     uint32_t next = kNone;  // the key's next record
     bool live = true;       // still in its page's file
@@ -112,10 +114,25 @@ class PageKeys {
     bool rewritten = false;
     // What a rewritten page's file holds now.
     std::vector<std::pair<std::string, RowFingerprint>> now;
+    // Records still only in the page keys file's bytes (see Materialize), and whether
+    // the walk met them all already.
+    std::string_view held;
+    uint32_t held_count = 0;
+    bool met_whole = false;
   };
+  // Adds the records of the pages still held in the page keys file's bytes. A walk that
+  // only meets unchanged pages never needs them.
+  void Materialize();
   // A page's records read from its file; throws core::Error.
   void ReadPage(Page& page, uint32_t index);
   void AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint);
+  // The key's entry in keys_, or kNone; `slot` is where it is or would go.
+  uint32_t FindKey(std::string_view key, size_t& slot) const;
+  // The key's entry in keys_, made when missing.
+  uint32_t AddKey(std::string_view key);
+  std::string_view KeyText(uint32_t key) const {
+    return std::string_view(key_bytes_).substr(keys_[key].offset, keys_[key].length);
+  }
   const Page* Find(int32_t start) const;
 
   EntityIndex shape_;  // the compared names and the key's, and the readers made from them
@@ -124,8 +141,14 @@ class PageKeys {
   std::vector<Page> pages_;
   std::unordered_map<int32_t, uint32_t> page_by_start_;
   std::vector<Record> records_;
-  std::unordered_map<std::string, KeyState> keys_;
+  // The keys in one open-addressing table over one block of key bytes: per slot the key
+  // hash's high half and the key's index + 1, 0 for a free slot.
+  std::vector<KeyState> keys_;
+  std::string key_bytes_;
+  std::vector<uint64_t> slots_;
   bool dirty_ = false;
+  std::string held_bytes_;  // the page keys file, until Materialize
+  bool materialized_ = false;
 };
 
 }  // namespace qv
