@@ -352,8 +352,9 @@ class CQvDataExporter {
   // Rewrites the last data of the page starting at `page_start` without the records of
   // `keys`. False, reported, when it could not.
   bool DropFromPage(PageWalk& walk, int32_t page_start, const std::vector<std::string>& keys);
-  // Puts `xml` in place as the last-data file `last_file`. Throws core::Error.
-  void WriteLastDataFile(const std::string& last_file, const std::string& xml);
+  // Puts `xml` in place as the last-data file `last_file` of a page of the walk. Throws
+  // core::Error.
+  void WriteLastDataFile(PageWalk& walk, const std::string& last_file, const std::string& xml);
 
   // EntityHasChangedAttributes; nothing after a (traced) failure.
   std::optional<bool> CompareEntity(const std::shared_ptr<ado::Recordset>& rs,

@@ -29,7 +29,6 @@
 #include "app/CQvDataExporter.h"
 #include "app/PageWalk.h"
 #include "app/ResultFileNames.h"
-#include "core/AtomicFile.h"
 #include "core/File.h"
 #include "platform/StopSignal.h"
 #include "shared/ErrorBoundary.h"
@@ -129,7 +128,7 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
           }
           line = 6;
           read_now();
-          WriteLastDataFile(last.path, ado::RecordsetXmlToString(*rows));
+          WriteLastDataFile(walk, last.path, ado::RecordsetXmlToString(*rows));
           walk.keys.Rewritten(last, std::move(now), walk.layout);
           return;
         }
@@ -237,7 +236,7 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
             return;
           }
         }
-        WriteLastDataFile(last.path, xml);
+        WriteLastDataFile(walk, last.path, xml);
         walk.keys.Rewritten(last, std::move(now), walk.layout);
       },
       AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
@@ -280,20 +279,26 @@ bool CQvDataExporter::DropFromPage(PageWalk& walk, int32_t page_start,
         rest.OpenWith(std::move(kept));
         Trace("Older states of entities just sent leave the last data: " + last_file,
               kEventInformation);
-        WriteLastDataFile(last_file, ado::RecordsetXmlToString(rest));
+        WriteLastDataFile(walk, last_file, ado::RecordsetXmlToString(rest));
         walk.keys.Dropped(page_start, keys);
         return true;
       },
       Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
 }
 
-void CQvDataExporter::WriteLastDataFile(const std::string& last_file, const std::string& xml) {
+void CQvDataExporter::WriteLastDataFile(PageWalk& walk, const std::string& last_file,
+                                        const std::string& xml) {
   CreateFolderOf(last_file);
   Trace("Saving last data xml to: " + last_file, kEventInformation);
-  core::AtomicFile file(last_file, kClass);
-  file.Write(xml);
-  file.Commit(flush_each_file_ ? core::AtomicFile::Durability::kFlushed
-                               : core::AtomicFile::Durability::kRenameOnly);
+  // Pages are rewritten by the thousand under churn: through one spare file, no file is
+  // made or removed for each (its name is a temporary's, so one a killed run leaves goes).
+  if (!walk.spare) {
+    const std::string result_name = std::filesystem::path(walk.result_path).filename().string();
+    walk.spare.emplace(
+        (std::filesystem::path(walk.last_folder) / ("." + result_name + ".tmp00000000")).string(),
+        kClass);
+  }
+  walk.spare->Replace(last_file, xml, flush_each_file_);
 }
 
 void CQvDataExporter::EndPageWalk(PageWalk& walk, bool completed) {

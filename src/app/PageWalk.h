@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "ado/FieldDef.h"
 #include "app/CQvDataExporter.h"
 #include "app/PageKeys.h"
+#include "core/SpareFile.h"
 
 namespace qv {
 
@@ -30,6 +32,8 @@ struct CQvDataExporter::PageWalk {
   bool whole = false;
   // Every page's changes were delivered.
   bool all_delivered = true;
+  // Puts pages' last data in place (WriteLastDataFile).
+  std::optional<core::SpareFile> spare;
 };
 
 }  // namespace qv
