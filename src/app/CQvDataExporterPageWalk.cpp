@@ -98,6 +98,13 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
         const PageKeys::PageFile last{start, end, GetLasDataFileName(page_file)};
         // What an earlier run could not deliver for the page is made again below.
         DropEarlierUndelivered(page_file);
+        // The next run finds and sends again what this one could not deliver.
+        const auto keep_last_data = [&] {
+          walk.all_delivered = false;
+          Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
+                    "stays as it was: " + page_file,
+                kEventWarning);
+        };
         const ado::RecordStore& store = rows->Records();
         // The page's records by key and fingerprint, as its last data will hold them.
         std::vector<std::pair<std::string, RowFingerprint>> now;
@@ -119,13 +126,7 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
           const bool written = SaveAndSend(rows, page_file, false, walk.import_rule);
           const bool delivered = written && stats_.files_sent > sent_before;
           if (written && !delivered && !walk.import_rule.empty()) SetAsideUndelivered(page_file);
-          if (!delivered) {
-            walk.all_delivered = false;
-            Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last " +
-                      "data stays as it was: " + page_file,
-                  kEventWarning);
-            return;
-          }
+          if (!delivered) return keep_last_data();
           line = 6;
           read_now();
           WriteLastDataFile(walk, last.path, ado::RecordsetXmlToString(*rows));
@@ -216,13 +217,7 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
               kEventInformation);
 
         line = 6;
-        if (!all_delivered) {
-          walk.all_delivered = false;
-          Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
-                    "stays as it was: " + page_file,
-                kEventWarning);
-          return;
-        }
+        if (!all_delivered) return keep_last_data();
         // Older states of what was sent leave the other pages first (see the top).
         std::map<int32_t, std::vector<std::string>> older;
         for (const auto* entity : sent) {

@@ -111,20 +111,25 @@ uint32_t PageKeys::FindKey(std::string_view key, size_t& slot) const {
   }
 }
 
+void PageKeys::ReserveKeys(size_t keys) {
+  size_t slots = std::max<size_t>(1024, slots_.size());
+  while (slots < 2 * keys) slots *= 2;
+  if (slots == slots_.size()) return;
+  std::vector<uint64_t> old = std::move(slots_);
+  slots_.assign(slots, 0);
+  const size_t mask = slots_.size() - 1;
+  for (const uint64_t value : old) {
+    if (value == 0) continue;
+    const std::string_view text = KeyText(static_cast<uint32_t>(value) - 1);
+    size_t slot = static_cast<size_t>(XXH3_64bits(text.data(), text.size())) & mask;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    slots_[slot] = value;
+  }
+}
+
 uint32_t PageKeys::AddKey(std::string_view key) {
   // At most half full, so that probes stay short.
-  if (2 * (keys_.size() + 1) > slots_.size()) {
-    std::vector<uint64_t> old = std::move(slots_);
-    slots_.assign(std::max<size_t>(1024, old.size() * 2), 0);
-    const size_t mask = slots_.size() - 1;
-    for (const uint64_t value : old) {
-      if (value == 0) continue;
-      const std::string_view text = KeyText(static_cast<uint32_t>(value) - 1);
-      size_t slot = static_cast<size_t>(XXH3_64bits(text.data(), text.size())) & mask;
-      while (slots_[slot] != 0) slot = (slot + 1) & mask;
-      slots_[slot] = value;
-    }
-  }
+  if (2 * (keys_.size() + 1) > slots_.size()) ReserveKeys(std::max<size_t>(512, 2 * keys_.size()));
   size_t slot = 0;
   const uint32_t found = FindKey(key, slot);
   if (found != kNone) return found;
@@ -250,6 +255,7 @@ void PageKeys::Materialize() {
   for (const Page& page : pages_) records += page.held_count;
   records_.reserve(records);
   keys_.reserve(records);
+  ReserveKeys(records);
   for (uint32_t index = 0; index < pages_.size(); ++index) {
     Page& page = pages_[index];
     keys_file::Reader in(page.held);

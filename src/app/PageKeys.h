@@ -130,6 +130,8 @@ class PageKeys {
   uint32_t FindKey(std::string_view key, size_t& slot) const;
   // The key's entry in keys_, made when missing.
   uint32_t AddKey(std::string_view key);
+  // Room in the table for `keys` keys without growing.
+  void ReserveKeys(size_t keys);
   std::string_view KeyText(uint32_t key) const {
     return std::string_view(key_bytes_).substr(keys_[key].offset, keys_[key].length);
   }
