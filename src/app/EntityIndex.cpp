@@ -1,12 +1,9 @@
 #include "app/EntityIndex.h"
 
 #define XXH_INLINE_ALL
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <xxhash.h>
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "ado/AdoEnums.h"
@@ -14,9 +11,7 @@
 #include "ado/XmlReader.h"
 #include "ado/XmlWriter.h"
 #include "app/KeysFile.h"
-#include "core/AtomicFile.h"
 #include "core/Error.h"
-#include "core/File.h"
 #include "core/Text.h"
 
 namespace qv {
@@ -158,73 +153,43 @@ RowReader EntityIndex::LastReader(const std::vector<ado::FieldDef>& fields) {
 
 void EntityIndex::StartFrom(const std::vector<ado::FieldDef>& fields, const EntityIndex& expected) {
   LastReader(fields);
-  Reserve(expected.entries_.size(), expected.key_bytes_.size());
+  Reserve(expected.entries_.size(), expected.keys_.Bytes());
 }
 
 void EntityIndex::Reserve(size_t records, size_t key_bytes) {
   entries_.reserve(records);
-  key_bytes_.reserve(key_bytes);
-  size_t slots = 1024;
-  while (slots < 2 * records) slots *= 2;
-  // Only before the first record: the slots are laid out anew.
-  if (entries_.empty() && slots > slots_.size()) slots_.assign(slots, 0);
+  first_.reserve(records);
+  keys_.Reserve(records, key_bytes);
 }
 
-uint64_t EntityIndex::HashOf(std::string_view key) { return XXH3_64bits(key.data(), key.size()); }
-
-uint32_t EntityIndex::Find(std::string_view key, uint64_t hash, size_t& slot) const {
-  const size_t mask = slots_.size() - 1;
-  const uint64_t tag = hash & ~uint64_t{UINT32_MAX};
-  for (slot = static_cast<size_t>(hash) & mask;; slot = (slot + 1) & mask) {
-    const uint64_t value = slots_[slot];
-    if (value == 0) return kNoEntry;
-    if ((value & ~uint64_t{UINT32_MAX}) != tag) continue;
-    const uint32_t entry = static_cast<uint32_t>(value) - 1;
-    if (KeyOf(entries_[entry]) == key) return entry;
-  }
-}
-
-void EntityIndex::Grow() {
-  std::vector<uint64_t> old = std::move(slots_);
-  slots_.assign(std::max<size_t>(1024, old.size() * 2), 0);
-  const size_t mask = slots_.size() - 1;
-  for (const uint64_t value : old) {
-    if (value == 0) continue;
-    const uint64_t hash = HashOf(KeyOf(entries_[static_cast<uint32_t>(value) - 1]));
-    size_t slot = static_cast<size_t>(hash) & mask;
-    while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    slots_[slot] = value;
-  }
+void EntityIndex::Clear() {
+  entries_.clear();
+  first_.clear();
+  keys_.Clear();
 }
 
 void EntityIndex::Add(std::string_view key, const RowFingerprint& fingerprint) {
   if (entries_.size() >= kNoEntry - 1) {
     throw core::Error(core::kErrOverflow, "EntityIndex", "too many records in the last data");
   }
-  // At most half full, so that probes stay short.
-  if (2 * (entries_.size() + 1) > slots_.size()) Grow();
-  const uint64_t hash = HashOf(key);
-  size_t slot = 0;
-  uint32_t entry = Find(key, hash, slot);
+  const uint32_t number = keys_.Add(key);
   const auto added = static_cast<uint32_t>(entries_.size());
-  if (entry == kNoEntry) {
-    entries_.push_back({fingerprint, key_bytes_.size(), static_cast<uint32_t>(key.size())});
-    key_bytes_.append(key);
-    slots_[slot] = (hash & ~uint64_t{UINT32_MAX}) | (uint64_t{added} + 1);
+  entries_.push_back({fingerprint, number, kNoEntry});
+  if (number == first_.size()) {
+    first_.push_back(added);
     return;
   }
+  uint32_t entry = first_[number];
   while (entries_[entry].next != kNoEntry) entry = entries_[entry].next;
-  const Entry& first = entries_[entry];
-  entries_.push_back({fingerprint, first.key_offset, first.key_length});
   entries_[entry].next = added;
 }
 
 EntityIndex::Meeting EntityIndex::Meet(std::string_view key) {
-  size_t slot = 0;
-  uint32_t entry = slots_.empty() ? kNoEntry : Find(key, HashOf(key), slot);
-  if (entry == kNoEntry) return {new_keys_[std::string(key)]++, nullptr};
-  if (seen_.empty()) seen_.assign(entries_.size(), 0);
-  Meeting meeting{seen_[entry]++, nullptr};
+  const uint32_t number = keys_.Find(key);
+  if (number == KeyTable::kNone) return {new_keys_[std::string(key)]++, nullptr};
+  if (seen_.empty()) seen_.assign(first_.size(), 0);
+  Meeting meeting{seen_[number]++, nullptr};
+  uint32_t entry = first_[number];
   for (int32_t k = 0; k < meeting.occurrence && entry != kNoEntry; ++k) {
     entry = entries_[entry].next;
   }
@@ -283,9 +248,7 @@ void EntityIndex::Save(const std::string& last_file) const {
   }
   std::string out(kKeysMagic);
   PutStamp(out, *stamp);
-  PutText(out, key_name_);
-  Put(out, static_cast<uint32_t>(compared_.size()));
-  for (const std::string& name : compared_) PutText(out, name);
+  keys_file::PutNames(out, key_name_, compared_);
   Put(out, last_key_type_.value_or(kNoKeyType));
   Put(out, static_cast<uint8_t>(has_every_field_));
   Put(out, static_cast<uint32_t>(last_fields_.size()));
@@ -295,38 +258,21 @@ void EntityIndex::Save(const std::string& last_file) const {
   }
   Put(out, static_cast<uint64_t>(entries_.size()));
   for (const Entry& entry : entries_) {
-    PutText(out, KeyOf(entry));
+    PutText(out, keys_.Key(entry.key));
     Put(out, entry.fingerprint.low);
     Put(out, entry.fingerprint.high);
   }
-  Put(out, static_cast<uint64_t>(XXH3_64bits(out.data(), out.size())));
-  core::AtomicFile file(KeysFileOf(last_file), "EntityIndex");
-  file.Write(out);
-  file.Commit(core::AtomicFile::Durability::kRenameOnly);
+  keys_file::WriteSealed(KeysFileOf(last_file), std::move(out), "EntityIndex");
 }
 
 bool EntityIndex::Load(const std::string& last_file) {
   const std::optional<FileStamp> stamp = StampOf(last_file);
   if (!stamp) return false;
-  std::string bytes;
-  try {
-    core::File file = core::File::Open(KeysFileOf(last_file), O_RDONLY, "EntityIndex");
-    bytes = file.ReadAll();
-  } catch (const core::Error&) {
-    return false;
-  }
-  constexpr size_t kSum = sizeof(uint64_t);
-  if (bytes.size() < kKeysMagic.size() + kSum || !bytes.starts_with(kKeysMagic)) return false;
-  uint64_t sum = 0;
-  std::memcpy(&sum, bytes.data() + bytes.size() - kSum, kSum);
-  if (sum != XXH3_64bits(bytes.data(), bytes.size() - kSum)) return false;
-  keys_file::Reader in(
-      std::string_view(bytes).substr(kKeysMagic.size(), bytes.size() - kKeysMagic.size() - kSum));
-  if (in.Stamp() != *stamp) return false;
-  if (in.Text() != key_name_ || in.Get<uint32_t>() != compared_.size()) return false;
-  for (const std::string& name : compared_) {
-    if (in.Text() != name) return false;
-  }
+  const std::string bytes = keys_file::ReadFileOrNothing(KeysFileOf(last_file), "EntityIndex");
+  const std::optional<std::string_view> body = keys_file::Unseal(bytes, kKeysMagic);
+  if (!body) return false;
+  keys_file::Reader in(*body);
+  if (in.Stamp() != *stamp || !keys_file::NamesMatch(in, key_name_, compared_)) return false;
   const auto key_type = in.Get<int32_t>();
   const bool every_field = in.Get<uint8_t>() != 0;
   const auto field_count = in.Get<uint32_t>();
@@ -338,9 +284,7 @@ bool EntityIndex::Load(const std::string& last_file) {
   }
   const auto count = in.Get<uint64_t>();
   if (!in.Ok() || count > bytes.size()) return false;
-  entries_.clear();
-  key_bytes_.clear();
-  slots_.clear();
+  Clear();
   Reserve(static_cast<size_t>(count), bytes.size());
   for (uint64_t i = 0; i < count && in.Ok(); ++i) {
     const std::string_view key = in.Text();
@@ -350,9 +294,7 @@ bool EntityIndex::Load(const std::string& last_file) {
     if (in.Ok()) Add(key, fingerprint);
   }
   if (!in.Ok() || !in.AtEnd()) {
-    entries_.clear();
-    key_bytes_.clear();
-    slots_.clear();
+    Clear();
     return false;
   }
   last_key_type_.reset();

@@ -13,6 +13,7 @@
 #include "ado/FieldDef.h"
 #include "ado/RecordStore.h"
 #include "ado/XmlFormat.h"
+#include "app/KeyTable.h"
 
 namespace ado {
 class Recordset;
@@ -74,8 +75,7 @@ class RowReader {
 // The last data's records by key, each as its fingerprint, in the order the last data
 // holds them; also counts how often a walk of the query met each key. Built from a
 // recordset or straight from a last-data file, whose records are never held. The keys
-// sit in one open-addressing table over one block of key bytes: a few dozen bytes per
-// record, and a lookup touches little memory.
+// sit in a KeyTable: a few dozen bytes per record, and a lookup touches little memory.
 class EntityIndex {
  public:
   // The query's compared field names and its key field's name.
@@ -129,21 +129,14 @@ class EntityIndex {
   static constexpr uint32_t kNoEntry = UINT32_MAX;
   struct Entry {
     RowFingerprint fingerprint;
-    uint64_t key_offset = 0;
-    uint32_t key_length = 0;
+    uint32_t key = 0;          // in keys_
     uint32_t next = kNoEntry;  // the key's next record
   };
-  std::string_view KeyOf(const Entry& entry) const {
-    return std::string_view(key_bytes_).substr(entry.key_offset, entry.key_length);
-  }
-  static uint64_t HashOf(std::string_view key);
   // Room for `records` records with `key_bytes` bytes of keys in all.
   void Reserve(size_t records, size_t key_bytes);
   // Looks the query's names up in the last data's fields; a reader of its records.
   RowReader LastReader(const std::vector<ado::FieldDef>& fields);
-  // The first record of the key, or kNoEntry; `slot` is where it is or would go.
-  uint32_t Find(std::string_view key, uint64_t hash, size_t& slot) const;
-  void Grow();
+  void Clear();
 
   std::vector<std::string> compared_;
   std::string key_name_;
@@ -151,11 +144,10 @@ class EntityIndex {
   bool has_every_field_ = true;
   std::vector<std::pair<std::string, int32_t>> last_fields_;  // names and types
   std::vector<Entry> entries_;
-  std::string key_bytes_;
-  // Per slot: the key hash's high half and the entry's index + 1; 0 for a free slot.
-  std::vector<uint64_t> slots_;
-  // How often the walk met each key, by its first record (made on the first meeting),
-  // and keys the last data lacks.
+  KeyTable keys_;
+  std::vector<uint32_t> first_;  // each key's first record
+  // How often the walk met each key (made on the first meeting), and keys the last data
+  // lacks.
   std::vector<int32_t> seen_;
   std::unordered_map<std::string, int32_t> new_keys_;
 };

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qv::keys_file {
 
@@ -86,5 +87,19 @@ class Reader {
   size_t at_ = 0;
   bool ok_ = true;
 };
+
+// The key field's name and the compared fields' names, as both index files begin.
+void PutNames(std::string& out, std::string_view key, const std::vector<std::string>& compared);
+// Whether the names PutNames wrote are these.
+bool NamesMatch(Reader& in, std::string_view key, const std::vector<std::string>& compared);
+
+// `bytes` (starting with the file's magic) with a checksum after them, put in place of
+// `path` whole. Throws core::Error.
+void WriteSealed(const std::string& path, std::string bytes, const std::string& source);
+// The file's bytes; empty when it cannot be read.
+std::string ReadFileOrNothing(const std::string& path, const std::string& source);
+// What WriteSealed wrote between `magic` and the checksum; nothing when the bytes do not
+// start with `magic` or the checksum does not hold.
+std::optional<std::string_view> Unseal(const std::string& bytes, std::string_view magic);
 
 }  // namespace qv::keys_file

@@ -1,20 +1,13 @@
 #include "app/PageKeys.h"
 
-#define XXH_INLINE_ALL
-#include <fcntl.h>
-#include <xxhash.h>
-
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <filesystem>
 #include <set>
 
 #include "ado/XmlReader.h"
 #include "app/ResultFileNames.h"
-#include "core/AtomicFile.h"
 #include "core/Error.h"
-#include "core/File.h"
 
 namespace qv {
 namespace {
@@ -96,52 +89,10 @@ std::string PageKeys::FileOf(const std::string& last_folder, const std::string& 
 PageKeys::PageKeys(std::vector<std::string> compared, std::string key)
     : shape_(compared, key), compared_(std::move(compared)), key_name_(std::move(key)) {}
 
-uint32_t PageKeys::FindKey(std::string_view key, size_t& slot) const {
-  if (slots_.empty()) return kNone;
-  const uint64_t hash = XXH3_64bits(key.data(), key.size());
-  const uint64_t tag = hash & ~uint64_t{UINT32_MAX};
-  const size_t mask = slots_.size() - 1;
-  for (slot = static_cast<size_t>(hash) & mask;; slot = (slot + 1) & mask) {
-    const uint64_t value = slots_[slot];
-    if (value == 0) return kNone;
-    if ((value & ~uint64_t{UINT32_MAX}) == tag &&
-        KeyText(static_cast<uint32_t>(value) - 1) == key) {
-      return static_cast<uint32_t>(value) - 1;
-    }
-  }
-}
-
-void PageKeys::ReserveKeys(size_t keys) {
-  size_t slots = std::max<size_t>(1024, slots_.size());
-  while (slots < 2 * keys) slots *= 2;
-  if (slots == slots_.size()) return;
-  std::vector<uint64_t> old = std::move(slots_);
-  slots_.assign(slots, 0);
-  const size_t mask = slots_.size() - 1;
-  for (const uint64_t value : old) {
-    if (value == 0) continue;
-    const std::string_view text = KeyText(static_cast<uint32_t>(value) - 1);
-    size_t slot = static_cast<size_t>(XXH3_64bits(text.data(), text.size())) & mask;
-    while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    slots_[slot] = value;
-  }
-}
-
 uint32_t PageKeys::AddKey(std::string_view key) {
-  // At most half full, so that probes stay short.
-  if (2 * (keys_.size() + 1) > slots_.size()) ReserveKeys(std::max<size_t>(512, 2 * keys_.size()));
-  size_t slot = 0;
-  const uint32_t found = FindKey(key, slot);
-  if (found != kNone) return found;
-  if (keys_.size() >= kNone - 1) {
-    throw core::Error(core::kErrOverflow, kSource, "too many keys in the last data");
-  }
-  const auto index = static_cast<uint32_t>(keys_.size());
-  keys_.push_back({key_bytes_.size(), static_cast<uint32_t>(key.size()), kNone, 0});
-  key_bytes_.append(key);
-  const uint64_t hash = XXH3_64bits(key.data(), key.size());
-  slots_[slot] = (hash & ~uint64_t{UINT32_MAX}) | (uint64_t{index} + 1);
-  return index;
+  const uint32_t number = table_.Add(key);
+  if (number == keys_.size()) keys_.emplace_back();
+  return number;
 }
 
 void PageKeys::AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint) {
@@ -177,24 +128,12 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     std::string_view records;
   };
   std::unordered_map<int32_t, Held> held;
-  std::string& bytes = held_bytes_;
-  try {
-    bytes = core::File::Open(keys_path, O_RDONLY, kSource).ReadAll();
-  } catch (const core::Error&) {
-    bytes.clear();  // none: every page is read from its file
-  }
-  constexpr size_t kSum = sizeof(uint64_t);
-  uint64_t sum = 0;
-  if (bytes.size() >= kMagic.size() + kSum && bytes.starts_with(kMagic)) {
-    std::memcpy(&sum, bytes.data() + bytes.size() - kSum, kSum);
-  }
+  // Without one (or with one of other fields), every page is read from its file.
+  held_bytes_ = keys_file::ReadFileOrNothing(keys_path, kSource);
   size_t held_records = 0;
-  if (sum != 0 && sum == XXH3_64bits(bytes.data(), bytes.size() - kSum)) {
-    const std::string_view body =
-        std::string_view(bytes).substr(kMagic.size(), bytes.size() - kMagic.size() - kSum);
-    keys_file::Reader in(body);
-    bool same = in.Text() == key_name_ && in.Get<uint32_t>() == compared_.size();
-    for (size_t i = 0; same && i < compared_.size(); ++i) same = in.Text() == compared_[i];
+  if (const std::optional<std::string_view> body = keys_file::Unseal(held_bytes_, kMagic)) {
+    keys_file::Reader in(*body);
+    const bool same = keys_file::NamesMatch(in, key_name_, compared_);
     const auto page_count = same ? in.Get<uint32_t>() : 0;
     for (uint32_t p = 0; in.Ok() && p < page_count; ++p) {
       const auto start = in.Get<int32_t>();
@@ -208,7 +147,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
         in.Get<uint64_t>();
         in.Get<uint64_t>();
       }
-      page.records = body.substr(from, in.Offset() - from);
+      page.records = body->substr(from, in.Offset() - from);
       held_records += page.count;
     }
     if (!in.Ok() || !in.AtEnd()) held.clear();
@@ -255,7 +194,7 @@ void PageKeys::Materialize() {
   for (const Page& page : pages_) records += page.held_count;
   records_.reserve(records);
   keys_.reserve(records);
-  ReserveKeys(records);
+  table_.Reserve(records, 0);
   for (uint32_t index = 0; index < pages_.size(); ++index) {
     Page& page = pages_[index];
     keys_file::Reader in(page.held);
@@ -279,9 +218,7 @@ void PageKeys::Materialize() {
 
 void PageKeys::Save(const std::string& keys_path) const {
   std::string out(kMagic);
-  PutText(out, key_name_);
-  Put(out, static_cast<uint32_t>(compared_.size()));
-  for (const std::string& name : compared_) PutText(out, name);
+  keys_file::PutNames(out, key_name_, compared_);
   uint32_t page_count = 0;
   for (const Page& page : pages_) page_count += page.file.path.empty() ? 0U : 1U;
   Put(out, page_count);
@@ -309,13 +246,11 @@ void PageKeys::Save(const std::string& keys_path) const {
     for (const uint32_t record : page.records) live += records_[record].live ? 1U : 0U;
     Put(out, live);
     for (const uint32_t record : page.records) {
-      if (records_[record].live) put(KeyText(records_[record].key), records_[record].fingerprint);
+      if (records_[record].live)
+        put(table_.Key(records_[record].key), records_[record].fingerprint);
     }
   }
-  Put(out, static_cast<uint64_t>(XXH3_64bits(out.data(), out.size())));
-  core::AtomicFile file(keys_path, kSource);
-  file.Write(out);
-  file.Commit(core::AtomicFile::Durability::kRenameOnly);
+  keys_file::WriteSealed(keys_path, std::move(out), kSource);
 }
 
 bool PageKeys::OtherLayoutUpTo(int64_t last_row, uint64_t layout) const {
@@ -370,8 +305,7 @@ void PageKeys::MeetPage(int32_t page_start) {
 std::vector<int32_t> PageKeys::OlderCopies(std::string_view key, const RowFingerprint& fingerprint,
                                            int32_t page_start) const {
   std::set<int32_t> pages;
-  size_t slot = 0;
-  const uint32_t key_index = FindKey(key, slot);
+  const uint32_t key_index = table_.Find(key);
   if (key_index == kNone) return {};
   for (uint32_t r = keys_[key_index].first; r != kNone; r = records_[r].next) {
     const Record& record = records_[r];
@@ -393,7 +327,7 @@ void PageKeys::Dropped(int32_t page_start, const std::vector<std::string>& keys)
   Page& page = pages_[it->second];
   const std::set<std::string_view> gone(keys.begin(), keys.end());
   for (const uint32_t record : page.records) {
-    if (gone.contains(KeyText(records_[record].key))) records_[record].live = false;
+    if (gone.contains(table_.Key(records_[record].key))) records_[record].live = false;
   }
   if (const std::optional<FileStamp> stamp = keys_file::StampOf(page.file.path)) {
     page.stamp = *stamp;

@@ -10,6 +10,7 @@
 
 #include "ado/FieldDef.h"
 #include "app/EntityIndex.h"
+#include "app/KeyTable.h"
 #include "app/KeysFile.h"
 
 namespace qv {
@@ -91,10 +92,8 @@ class PageKeys {
 
  private:
   static constexpr uint32_t kNone = UINT32_MAX;
-  // A key, in key_bytes_, and what the walk knows of it.
+  // What the walk knows of a key of table_, by its number.
   struct KeyState {
-    uint64_t offset = 0;
-    uint32_t length = 0;
     uint32_t first = kNone;  // its first record
     int32_t met = 0;
   };
@@ -126,15 +125,8 @@ class PageKeys {
   // A page's records read from its file; throws core::Error.
   void ReadPage(Page& page, uint32_t index);
   void AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint);
-  // The key's entry in keys_, or kNone; `slot` is where it is or would go.
-  uint32_t FindKey(std::string_view key, size_t& slot) const;
-  // The key's entry in keys_, made when missing.
+  // The key's number in table_ and keys_, made when missing.
   uint32_t AddKey(std::string_view key);
-  // Room in the table for `keys` keys without growing.
-  void ReserveKeys(size_t keys);
-  std::string_view KeyText(uint32_t key) const {
-    return std::string_view(key_bytes_).substr(keys_[key].offset, keys_[key].length);
-  }
   const Page* Find(int32_t start) const;
 
   EntityIndex shape_;  // the compared names and the key's, and the readers made from them
@@ -145,9 +137,8 @@ class PageKeys {
   std::vector<Record> records_;
   // The keys in one open-addressing table over one block of key bytes: per slot the key
   // hash's high half and the key's index + 1, 0 for a free slot.
+  KeyTable table_;
   std::vector<KeyState> keys_;
-  std::string key_bytes_;
-  std::vector<uint64_t> slots_;
   bool dirty_ = false;
   std::string held_bytes_;  // the page keys file, until Materialize
   bool materialized_ = false;
