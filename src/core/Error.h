@@ -17,8 +17,8 @@ struct ErrorRecord {
   bool IsSet() const { return number != 0; }
 };
 
-// The one exception type thrown below the program's operations. Each documented
-// operation catches it at its own boundary, reports it and returns its neutral result.
+// The one exception type thrown below the program's operations. An operation that traps
+// its failures catches it at its own boundary, reports it and returns its neutral result.
 class Error : public std::runtime_error {
  public:
   explicit Error(ErrorRecord record);
