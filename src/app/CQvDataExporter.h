@@ -326,6 +326,10 @@ class CQvDataExporter {
   EntityOutcome DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
                               const std::shared_ptr<ado::Recordset>& last,
                               const std::string& result_path, const std::string& import_rule);
+  // Sends the whole of `rs` as the result file, as when there is no last data; a file not
+  // delivered goes to Unsent. Whether it was delivered.
+  bool SendWhole(const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+                 const std::string& import_rule);
   // Writes the entity `rs` stands on as a change file of the result and hands it to the
   // uploader; moves it into Unsent when it was not delivered. Sets `line` to its step.
   // Throws core::Error when the file cannot be made.

@@ -269,13 +269,8 @@ void CQvDataExporter::DiffPerEntity(
         }
         if (send_whole) {
           line = 4;
-          Trace("No last data. Sending all entities. " + result_path, kEventInformation);
           const Clock::time_point send_start = Clock::now();
-          const int32_t sent_before = stats_.files_sent;
-          stats_.entities_new += rs->RecordCount();
-          const bool written = SaveAndSend(rs, result_path, false, import_rule);
-          all_delivered = written && stats_.files_sent > sent_before;
-          if (written && !all_delivered && !import_rule.empty()) SetAsideUndelivered(result_path);
+          all_delivered = SendWhole(rs, result_path, import_rule);
           diff_times_.upload += SecondsSince(send_start);
         }
 
@@ -315,6 +310,17 @@ void CQvDataExporter::DiffPerEntity(
       },
       AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
   entity_fields_.reset();
+}
+
+bool CQvDataExporter::SendWhole(const std::shared_ptr<ado::Recordset>& rs,
+                                const std::string& result_path, const std::string& import_rule) {
+  Trace("No last data. Sending all entities. " + result_path, kEventInformation);
+  stats_.entities_new += rs->RecordCount();
+  const int32_t sent_before = stats_.files_sent;
+  const bool written = SaveAndSend(rs, result_path, false, import_rule);
+  const bool delivered = written && stats_.files_sent > sent_before;
+  if (written && !delivered && !import_rule.empty()) SetAsideUndelivered(result_path);
+  return delivered;
 }
 
 bool CQvDataExporter::Process_DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,

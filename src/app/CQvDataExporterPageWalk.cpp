@@ -109,24 +109,18 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
         // The page's records by key and fingerprint, as its last data will hold them.
         std::vector<std::pair<std::string, RowFingerprint>> now;
         now.reserve(store.RecordCount());
+        std::vector<bool> keyed(store.RecordCount());  // whether a record is in `now`
         const auto read_now = [&] {
           std::string key;
           for (size_t record = 0; record < store.RecordCount(); ++record) {
-            if (walk.reader.Key(store, record, key)) {
-              now.emplace_back(key, walk.reader.Fingerprint(store, record));
-            }
+            keyed[record] = walk.reader.Key(store, record, key);
+            if (keyed[record]) now.emplace_back(key, walk.reader.Fingerprint(store, record));
           }
         };
 
         if (walk.whole) {
           line = 4;
-          Trace("No last data. Sending all entities. " + page_file, kEventInformation);
-          stats_.entities_new += rows->RecordCount();
-          const int32_t sent_before = stats_.files_sent;
-          const bool written = SaveAndSend(rows, page_file, false, walk.import_rule);
-          const bool delivered = written && stats_.files_sent > sent_before;
-          if (written && !delivered && !walk.import_rule.empty()) SetAsideUndelivered(page_file);
-          if (!delivered) return keep_last_data();
+          if (!SendWhole(rows, page_file, walk.import_rule)) return keep_last_data();
           line = 6;
           read_now();
           WriteLastDataFile(walk, last.path, ado::RecordsetXmlToString(*rows));
@@ -159,14 +153,12 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
         std::vector<const std::pair<std::string, RowFingerprint>*> sent;
         size_t next = 0;  // the next of `now`: the records with a key, in order
         int32_t processed = 0;
-        std::string key;
         for (rows->MoveFirst(); !rows->Eof(); rows->MoveNext(), ++processed) {
           if (platform::StopRequested()) {
             all_delivered = false;  // the entities left were not compared
             break;
           }
-          const size_t record = *rows->CurrentRecord();
-          if (!walk.reader.Key(store, record, key)) {
+          if (!keyed[*rows->CurrentRecord()]) {
             // A record without a key can never be matched: reported, not sent.
             Guarded(
                 [&](int& step) {

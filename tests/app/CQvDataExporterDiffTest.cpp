@@ -384,6 +384,16 @@ TEST_F(CQvDataExporterDiffExport, NullKeyIsReportedAndDoesNotHoldTheLastDataBack
       << traces_.All();
   EXPECT_EQ(ColumnOf(Last(), "name").size(), 2u);
   EXPECT_GT(exporter_.Stats().failures, 0);
+
+  // Mode 7 reports it the same way and still sends the page's other changes.
+  const std::string paged = home_.Out("Paged.xml");
+  exporter_.Export_EntGrpQuery_DiffPerEntity_VarFiles(kQuery, source_, paged, "Apps", 100);
+  Sql("UPDATE apps SET name = 'One' WHERE tSID = 'a'");
+  const int32_t sent = exporter_.Stats().files_sent;
+  exporter_.Export_EntGrpQuery_DiffPerEntity_VarFiles(kQuery, source_, paged, "Apps", 100);
+  EXPECT_EQ(traces_.Count("CQvDataExporter.Process_DiffOneEntity, @Line#2", kEventWarning), 2)
+      << traces_.All();
+  EXPECT_EQ(exporter_.Stats().files_sent, sent + 1);
 }
 
 TEST_F(CQvDataExporterDiffExport, QueryWithoutTheKeyFieldSendsNothingOnceLastDataExists) {
