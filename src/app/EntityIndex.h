@@ -86,6 +86,9 @@ class EntityIndex {
   // The rows of a last-data file. Throws core::Error when the file cannot be read.
   void AddFile(const std::string& path);
 
+  const std::vector<std::string>& Compared() const { return compared_; }
+  const std::string& KeyName() const { return key_name_; }
+
   // The type of the last data's key field; nothing when it has none.
   std::optional<int32_t> LastKeyType() const { return last_key_type_; }
   // Whether the last data holds every compared field: without one, no entity was ever

@@ -87,7 +87,7 @@ std::string PageKeys::FileOf(const std::string& last_folder, const std::string& 
 }
 
 PageKeys::PageKeys(std::vector<std::string> compared, std::string key)
-    : shape_(compared, key), compared_(std::move(compared)), key_name_(std::move(key)) {}
+    : shape_(std::move(compared), std::move(key)) {}
 
 uint32_t PageKeys::AddKey(std::string_view key) {
   const uint32_t number = table_.Add(key);
@@ -133,7 +133,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
   size_t held_records = 0;
   if (const std::optional<std::string_view> body = keys_file::Unseal(held_bytes_, kMagic)) {
     keys_file::Reader in(*body);
-    const bool same = keys_file::NamesMatch(in, key_name_, compared_);
+    const bool same = keys_file::NamesMatch(in, shape_.KeyName(), shape_.Compared());
     const auto page_count = same ? in.Get<uint32_t>() : 0;
     for (uint32_t p = 0; in.Ok() && p < page_count; ++p) {
       const auto start = in.Get<int32_t>();
@@ -218,7 +218,7 @@ void PageKeys::Materialize() {
 
 void PageKeys::Save(const std::string& keys_path) const {
   std::string out(kMagic);
-  keys_file::PutNames(out, key_name_, compared_);
+  keys_file::PutNames(out, shape_.KeyName(), shape_.Compared());
   uint32_t page_count = 0;
   for (const Page& page : pages_) page_count += page.file.path.empty() ? 0U : 1U;
   Put(out, page_count);
@@ -267,7 +267,7 @@ std::vector<PageKeys::PageFile> PageKeys::PagesAfter(int64_t last_row) const {
   return after;
 }
 
-const PageKeys::Page* PageKeys::Find(int32_t start) const {
+PageKeys::Page* PageKeys::Find(int32_t start) {
   const auto it = page_by_start_.find(start);
   return it == page_by_start_.end() ? nullptr : &pages_[it->second];
 }
@@ -293,10 +293,10 @@ PageKeys::Outcome PageKeys::Meet(std::string_view key, const RowFingerprint& fin
 }
 
 void PageKeys::MeetPage(int32_t page_start) {
-  const auto it = page_by_start_.find(page_start);
-  if (it == page_by_start_.end()) return;
-  pages_[it->second].met_whole = true;  // for records still held
-  for (const uint32_t record : pages_[it->second].records) {
+  Page* page = Find(page_start);
+  if (!page) return;
+  page->met_whole = true;  // for records still held
+  for (const uint32_t record : page->records) {
     records_[record].met = true;
     ++keys_[records_[record].key].met;
   }
@@ -322,15 +322,14 @@ std::vector<int32_t> PageKeys::OlderCopies(std::string_view key, const RowFinger
 void PageKeys::Dropped(int32_t page_start, const std::vector<std::string>& keys) {
   Materialize();
   dirty_ = true;
-  const auto it = page_by_start_.find(page_start);
-  if (it == page_by_start_.end()) return;
-  Page& page = pages_[it->second];
+  Page* page = Find(page_start);
+  if (!page) return;
   const std::set<std::string_view> gone(keys.begin(), keys.end());
-  for (const uint32_t record : page.records) {
+  for (const uint32_t record : page->records) {
     if (gone.contains(table_.Key(records_[record].key))) records_[record].live = false;
   }
-  if (const std::optional<FileStamp> stamp = keys_file::StampOf(page.file.path)) {
-    page.stamp = *stamp;
+  if (const std::optional<FileStamp> stamp = keys_file::StampOf(page->file.path)) {
+    page->stamp = *stamp;
   }
 }
 
@@ -356,12 +355,11 @@ void PageKeys::Rewritten(const PageFile& file,
 void PageKeys::Removed(int32_t page_start) {
   Materialize();
   dirty_ = true;
-  const auto it = page_by_start_.find(page_start);
-  if (it == page_by_start_.end()) return;
-  Page& page = pages_[it->second];
-  for (const uint32_t record : page.records) records_[record].live = false;
-  page.now.clear();
-  page.file.path.clear();
+  Page* page = Find(page_start);
+  if (!page) return;
+  for (const uint32_t record : page->records) records_[record].live = false;
+  page->now.clear();
+  page->file.path.clear();
 }
 
 }  // namespace qv

@@ -49,7 +49,7 @@ class PageKeys {
 
   size_t PageCount() const { return pages_.size(); }
   // The page starting at `start`; null when there is none.
-  const PageFile* FileAt(int32_t start) const {
+  const PageFile* FileAt(int32_t start) {
     const Page* page = Find(start);
     return page && !page->file.path.empty() ? &page->file : nullptr;
   }
@@ -127,11 +127,10 @@ class PageKeys {
   void AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint);
   // The key's number in table_ and keys_, made when missing.
   uint32_t AddKey(std::string_view key);
-  const Page* Find(int32_t start) const;
+  // The page starting at `start`; null when there is none.
+  Page* Find(int32_t start);
 
   EntityIndex shape_;  // the compared names and the key's, and the readers made from them
-  std::vector<std::string> compared_;
-  std::string key_name_;
   std::vector<Page> pages_;
   std::unordered_map<int32_t, uint32_t> page_by_start_;
   std::vector<Record> records_;
