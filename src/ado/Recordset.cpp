@@ -439,6 +439,12 @@ void Recordset::Save(Stream& destination, int32_t persist_format) const {
   destination.WriteText(RecordsetXmlToString(*this));
 }
 
+void Recordset::Save(OutputSink& destination, int32_t persist_format) const {
+  RequireOpen();
+  RequirePersistFormat(persist_format);
+  WriteRecordsetXml(*this, destination);
+}
+
 void Recordset::SaveToFile(const std::string& path, int32_t persist_format) const {
   RequireOpen();
   RequirePersistFormat(persist_format);

@@ -20,6 +20,7 @@ namespace ado {
 class Connection;
 class Recordset;
 class Stream;
+class OutputSink;
 class FilterIndex;
 class FilterCriteria;
 
@@ -176,6 +177,8 @@ class Recordset {
   void Save(Stream& destination, int32_t persist_format = adPersistXML) const;
   // Streams the XML straight into the file (created or truncated).
   void SaveToFile(const std::string& path, int32_t persist_format = adPersistXML) const;
+  // Streams the XML into `destination`, such as a file the caller opened already.
+  void Save(OutputSink& destination, int32_t persist_format = adPersistXML) const;
 
   // For the persistence and query layers.
   const std::vector<FieldDef>& FieldDefs() const { return fields_; }

@@ -12,13 +12,13 @@ namespace {
 
 constexpr uint64_t kTagMask = ~uint64_t{UINT32_MAX};
 
-uint64_t HashOf(std::string_view key) { return XXH3_64bits(key.data(), key.size()); }
-
 }  // namespace
+
+uint64_t KeyTable::Hash(std::string_view key) { return XXH3_64bits(key.data(), key.size()); }
 
 uint32_t KeyTable::Find(std::string_view key) const {
   size_t slot = 0;
-  return Find(key, HashOf(key), slot);
+  return Find(key, Hash(key), slot);
 }
 
 uint32_t KeyTable::Find(std::string_view key, uint64_t hash, size_t& slot) const {
@@ -32,10 +32,9 @@ uint32_t KeyTable::Find(std::string_view key, uint64_t hash, size_t& slot) const
   }
 }
 
-uint32_t KeyTable::Add(std::string_view key) {
+uint32_t KeyTable::Add(std::string_view key, uint64_t hash) {
   // At most half full, so that probes stay short.
   if (2 * (Size() + 1) > slots_.size()) Rehash(std::max<size_t>(1024, 2 * slots_.size()));
-  const uint64_t hash = HashOf(key);
   size_t slot = 0;
   const uint32_t found = Find(key, hash, slot);
   if (found != kNone) return found;
@@ -59,7 +58,7 @@ void KeyTable::Rehash(size_t slots) {
   slots_.assign(slots, 0);
   const size_t mask = slots - 1;
   for (uint32_t number = 0; number < Size(); ++number) {
-    const uint64_t hash = HashOf(Key(number));
+    const uint64_t hash = Hash(Key(number));
     size_t slot = static_cast<size_t>(hash) & mask;
     while (slots_[slot] != 0) slot = (slot + 1) & mask;
     slots_[slot] = (hash & kTagMask) | (uint64_t{number} + 1);

@@ -18,7 +18,15 @@ class KeyTable {
   // The key's number; kNone when it was never added.
   uint32_t Find(std::string_view key) const;
   // The key's number, added when missing. Throws core::Error past four billion keys.
-  uint32_t Add(std::string_view key);
+  uint32_t Add(std::string_view key) { return Add(key, Hash(key)); }
+  // The same with the key's Hash, for callers that Prefetch a batch of keys first.
+  uint32_t Add(std::string_view key, uint64_t hash);
+  static uint64_t Hash(std::string_view key);
+  // Asks the processor for the slot a key of `hash` starts at, ahead of its Add.
+  void Prefetch(uint64_t hash) const {
+    if (!slots_.empty())
+      __builtin_prefetch(&slots_[static_cast<size_t>(hash) & (slots_.size() - 1)]);
+  }
   std::string_view Key(uint32_t number) const {
     return std::string_view(bytes_).substr(offsets_[number],
                                            offsets_[number + 1] - offsets_[number]);

@@ -89,14 +89,15 @@ std::string PageKeys::FileOf(const std::string& last_folder, const std::string& 
 PageKeys::PageKeys(std::vector<std::string> compared, std::string key)
     : shape_(std::move(compared), std::move(key)) {}
 
-uint32_t PageKeys::AddKey(std::string_view key) {
-  const uint32_t number = table_.Add(key);
+uint32_t PageKeys::AddKey(std::string_view key, uint64_t hash) {
+  const uint32_t number = table_.Add(key, hash);
   if (number == keys_.size()) keys_.emplace_back();
   return number;
 }
 
-void PageKeys::AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint) {
-  const uint32_t key_index = AddKey(key);
+void PageKeys::AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint,
+                         uint64_t hash) {
+  const uint32_t key_index = AddKey(key, hash);
   KeyState& state = keys_[key_index];
   const auto index = static_cast<uint32_t>(records_.size());
   records_.push_back({fingerprint, key_index, page, kNone, true, false});
@@ -114,7 +115,8 @@ void PageKeys::ReadPage(Page& page, uint32_t index) {
   std::vector<std::pair<std::string, RowFingerprint>> rows;
   PageRows handler(*this, rows, page.layout);
   ado::ReadRecordsetXmlFileRows(page.file.path, handler);
-  for (const auto& [key, fingerprint] : rows) AddRecord(index, key, fingerprint);
+  for (const auto& [key, fingerprint] : rows)
+    AddRecord(index, key, fingerprint, KeyTable::Hash(key));
 }
 
 std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
@@ -194,17 +196,29 @@ void PageKeys::Materialize() {
   for (const Page& page : pages_) records += page.held_count;
   records_.reserve(records);
   keys_.reserve(records);
-  table_.Reserve(records, 0);
+  table_.Reserve(records, held_bytes_.size());
+  // A page's keys are hashed and their slots fetched before they are added: a million
+  // look-ups into a table far larger than the cache then wait on memory side by side.
+  struct Held {
+    std::string_view key;
+    RowFingerprint fingerprint;
+    uint64_t hash = 0;
+  };
+  std::vector<Held> page_records;
   for (uint32_t index = 0; index < pages_.size(); ++index) {
     Page& page = pages_[index];
     keys_file::Reader in(page.held);
     page.records.reserve(page.held_count);
-    for (uint32_t r = 0; r < page.held_count; ++r) {
-      const std::string_view key = in.Text();
-      RowFingerprint fingerprint;
-      fingerprint.low = in.Get<uint64_t>();
-      fingerprint.high = in.Get<uint64_t>();
-      AddRecord(index, key, fingerprint);
+    page_records.resize(page.held_count);
+    for (Held& held : page_records) {
+      held.key = in.Text();
+      held.fingerprint.low = in.Get<uint64_t>();
+      held.fingerprint.high = in.Get<uint64_t>();
+      held.hash = KeyTable::Hash(held.key);
+      table_.Prefetch(held.hash);
+    }
+    for (const Held& held : page_records) {
+      AddRecord(index, held.key, held.fingerprint, held.hash);
       if (page.met_whole) {
         records_.back().met = true;
         ++keys_[records_.back().key].met;
@@ -275,7 +289,12 @@ PageKeys::Page* PageKeys::Find(int32_t start) {
 PageKeys::Outcome PageKeys::Meet(std::string_view key, const RowFingerprint& fingerprint,
                                  int32_t page_start, int32_t& occurrence) {
   Materialize();
-  const uint32_t key_index = AddKey(key);
+  uint32_t key_index = kNone;
+  if (next_guess_ < records_.size() && table_.Key(records_[next_guess_].key) == key) {
+    key_index = records_[next_guess_].key;
+  } else {
+    key_index = AddKey(key, KeyTable::Hash(key));
+  }
   occurrence = keys_[key_index].met++;
   if (keys_[key_index].first == kNone) return Outcome::kNew;
   // A record on the entity's own page first, so that an entity that did not move is
@@ -286,8 +305,12 @@ PageKeys::Outcome PageKeys::Meet(std::string_view key, const RowFingerprint& fin
     if (record.met || !(record.fingerprint == fingerprint)) continue;
     if (same == kNone || pages_[record.page].file.start == page_start) same = r;
   }
-  if (same == kNone) return Outcome::kChanged;
+  if (same == kNone) {
+    next_guess_ = keys_[key_index].first + 1;
+    return Outcome::kChanged;
+  }
   records_[same].met = true;
+  next_guess_ = same + 1;
   return pages_[records_[same].page].file.start == page_start ? Outcome::kUnchanged
                                                               : Outcome::kMoved;
 }

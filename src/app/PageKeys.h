@@ -124,9 +124,10 @@ class PageKeys {
   void Materialize();
   // A page's records read from its file; throws core::Error.
   void ReadPage(Page& page, uint32_t index);
-  void AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint);
-  // The key's number in table_ and keys_, made when missing.
-  uint32_t AddKey(std::string_view key);
+  void AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint,
+                 uint64_t hash);
+  // The key's number in table_ and keys_ (`hash` is its KeyTable::Hash), made when missing.
+  uint32_t AddKey(std::string_view key, uint64_t hash);
   // The page starting at `start`; null when there is none.
   Page* Find(int32_t start);
 
@@ -138,6 +139,9 @@ class PageKeys {
   // hash's high half and the key's index + 1, 0 for a free slot.
   KeyTable table_;
   std::vector<KeyState> keys_;
+  // The record after the one Meet matched last: the query's next record is most often
+  // that one, found without a look-up in table_.
+  uint32_t next_guess_ = 0;
   bool dirty_ = false;
   std::string held_bytes_;  // the page keys file, until Materialize
   bool materialized_ = false;

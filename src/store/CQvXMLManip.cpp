@@ -26,6 +26,15 @@ namespace {
 
 constexpr char kClass[] = "CQvXMLManip";
 
+class AtomicFileSink : public ado::OutputSink {
+ public:
+  explicit AtomicFileSink(core::AtomicFile& file) : file_(file) {}
+  void Write(std::string_view bytes) override { file_.Write(bytes); }
+
+ private:
+  core::AtomicFile& file_;
+};
+
 // The one process-wide writer of encoded values.
 CQvRSRecUtils& RecUtils() {
   static CQvRSRecUtils utils;
@@ -121,9 +130,10 @@ bool CQvXMLManip::SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs,
         core::AtomicFile temporary(source_path, kClass);
         temporary.KeepModeOfTarget();
         line = 4;
-        // Streams straight into the file; a closed recordset is refused as Save refuses it.
+        // Streams straight into the temporary file.
         try {
-          rs->SaveToFile(temporary.TemporaryPath(), ado::adPersistXML);
+          AtomicFileSink sink(temporary);
+          rs->Save(sink, ado::adPersistXML);
           if (flush_to_disk) temporary.Sync();
         } catch (const core::Error& e) {
           // The report names the file the caller knows, not only the temporary.
