@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "ado/AdoEnums.h"
 #include "ado/Recordset.h"
 #include "store/CQvXMLManip.h"
+#include "values/AdoEnums.h"
 
 extern char** environ;
 

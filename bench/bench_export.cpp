@@ -57,12 +57,12 @@
 #include <vector>
 
 #include "BenchProcess.h"
-#include "ado/AdoEnums.h"
 #include "ado/Connection.h"
-#include "ado/OdbcConnectionString.h"
 #include "ado/Recordset.h"
+#include "db/OdbcConnectionString.h"
 #include "store/CQvXMLManip.h"
 #include "upload/CQVFileXfer.h"
+#include "values/AdoEnums.h"
 
 namespace {
 

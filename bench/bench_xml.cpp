@@ -23,8 +23,8 @@
 #include <string>
 
 #include "ado/Recordset.h"
-#include "ado/XmlReader.h"
-#include "ado/XmlWriter.h"
+#include "ado/RecordsetXml.h"
+#include "xmlformat/XmlReader.h"
 
 namespace {
 

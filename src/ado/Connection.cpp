@@ -3,11 +3,11 @@
 #include <limits>
 #include <utility>
 
-#include "ado/ConnectionBackend.h"
-#include "ado/OdbcBackend.h"
-#include "ado/OdbcConnectionString.h"
-#include "ado/SqliteBackend.h"
 #include "core/Error.h"
+#include "db/ConnectionBackend.h"
+#include "db/OdbcConnectionString.h"
+#include "db/odbc/OdbcBackend.h"
+#include "db/sqlite/SqliteBackend.h"
 
 namespace ado {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ado/QueryCursor.h"
 #include "ado/Recordset.h"
+#include "db/QueryCursor.h"
 
 namespace ado {
 

@@ -1,9 +1,9 @@
 #include <utility>
 
-#include "ado/FieldValue.h"
 #include "ado/Recordset.h"
-#include "ado/RecordsetErrors.h"
 #include "core/Text.h"
+#include "values/FieldValue.h"
+#include "values/RecordsetErrors.h"
 
 namespace ado {
 

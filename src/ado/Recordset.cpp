@@ -3,12 +3,12 @@
 #include <utility>
 
 #include "ado/Connection.h"
-#include "ado/FieldValue.h"
-#include "ado/Filter.h"
-#include "ado/RecordsetErrors.h"
-#include "ado/XmlReader.h"
-#include "ado/XmlWriter.h"
+#include "ado/RecordsetXml.h"
 #include "core/Text.h"
+#include "values/FieldValue.h"
+#include "values/Filter.h"
+#include "values/RecordsetErrors.h"
+#include "xmlformat/XmlReader.h"
 
 namespace ado {
 

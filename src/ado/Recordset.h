@@ -10,10 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "ado/AdoEnums.h"
-#include "ado/FieldDef.h"
-#include "ado/RecordStore.h"
-#include "ado/Variant.h"
+#include "values/AdoEnums.h"
+#include "values/FieldDef.h"
+#include "values/RecordStore.h"
+#include "values/RecordsetData.h"
+#include "values/Variant.h"
 
 namespace ado {
 
@@ -23,22 +24,6 @@ class Stream;
 class OutputSink;
 class FilterIndex;
 class FilterCriteria;
-
-// Recordset-level properties that a persisted file carries on its row definition.
-struct PersistProperties {
-  bool updatable = true;                   // rs:updatable='true'
-  std::optional<int32_t> command_timeout;  // rs:CommandTimeout
-  std::string reshape_name;                // rs:ReshapeName
-  friend bool operator==(const PersistProperties&, const PersistProperties&) = default;
-};
-
-// Everything a recordset holds: what the file reader and the query layer produce and
-// what the file writer consumes.
-struct RecordsetData {
-  std::vector<FieldDef> fields;
-  RecordStore records;
-  PersistProperties properties;
-};
 
 // Status of a record that is gone for good: a deletion that was committed, or a new
 // record that was cancelled. The record keeps its place in Records(), but nothing

@@ -1,6 +1,6 @@
 #include "ado/Recordset.h"
-#include "ado/RecordsetErrors.h"
 #include "core/Text.h"
+#include "values/RecordsetErrors.h"
 
 namespace ado {
 

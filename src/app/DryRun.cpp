@@ -7,8 +7,8 @@
 #include <ostream>
 #include <system_error>
 
-#include "app/CQvDataExporter.h"
-#include "app/basMain.h"
+#include "app/ExitStatus.h"
+#include "export/CQvDataExporter.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunLock.h"
 #include "shared/QvSharedErrorLog.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/RunStats.h"
+#include "export/RunStats.h"
 
 namespace qv {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CQvDataExporter.h"
+#include "export/CQvDataExporter.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegistryFile.h"
 #include "records/basADOUtilities.h"

@@ -6,7 +6,7 @@
 #include <streambuf>
 #include <string>
 
-#include "app/RunStats.h"
+#include "export/RunStats.h"
 
 namespace qv {
 

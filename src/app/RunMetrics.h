@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/RunStats.h"
+#include "export/RunStats.h"
 
 namespace qv {
 

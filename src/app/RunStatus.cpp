@@ -12,11 +12,11 @@
 #include <system_error>
 #include <vector>
 
-#include "app/EntityIndex.h"
-#include "app/PageKeys.h"
-#include "app/ResultFileNames.h"
-#include "app/basMain.h"
+#include "app/ExitStatus.h"
 #include "core/Error.h"
+#include "export/EntityIndex.h"
+#include "export/PageKeys.h"
+#include "export/ResultFileNames.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunLock.h"
 #include "shared/QvSharedStrings.h"

@@ -7,12 +7,12 @@
 #include <ostream>
 #include <string_view>
 
-#include "app/CQvDataExporter.h"
 #include "app/DryRun.h"
 #include "app/ExportCheck.h"
 #include "app/Progress.h"
 #include "app/RunMetrics.h"
 #include "app/RunStatus.h"
+#include "export/CQvDataExporter.h"
 #include "log/basEventLogger.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunLock.h"
@@ -160,32 +160,6 @@ std::string UsageText() {
 }
 
 std::string VersionText() { return std::string("qvdataexporter ") + QV_VERSION + "\n"; }
-
-int ExitStatus(const RunStats& stats) {
-  if (!stats.started) return kExitNotStarted;
-  if (stats.stop_signal != 0) return 128 + stats.stop_signal;
-  if (stats.aborted || stats.rules_failed > 0 || stats.sends_failed > 0 || stats.failures > 0) {
-    return kExitFailure;
-  }
-  return kExitSuccess;
-}
-
-std::string RunSummary(const RunStats& stats) {
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.1f", stats.seconds);
-  std::string text = "qvdataexporter mode " + std::to_string(stats.mode) + ": rules run " +
-                     std::to_string(stats.rules_run) + ", rules failed " +
-                     std::to_string(stats.rules_failed) + ", files written " +
-                     std::to_string(stats.files_written) + ", files sent " +
-                     std::to_string(stats.files_sent) + ", sends failed " +
-                     std::to_string(stats.sends_failed) + ", " + seconds + " seconds";
-  if (stats.stop_signal != 0) {
-    text += std::string(" (stopped by ") + platform::SignalName(stats.stop_signal) + ")";
-  } else if (stats.aborted) {
-    text += " (run ended early)";
-  }
-  return text;
-}
 
 namespace {
 

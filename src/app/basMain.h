@@ -5,16 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "app/RunStats.h"
+#include "app/ExitStatus.h"
+#include "export/RunStats.h"
 
 namespace qv {
-
-// Exit statuses of the program.
-inline constexpr int kExitSuccess = 0;     // every rule ran without a reported failure
-inline constexpr int kExitFailure = 1;     // a rule, query, file write or upload failed
-inline constexpr int kExitNotStarted = 2;  // bad command line, or the run could not start
-inline constexpr int kExitLocked = 3;      // another run holds the program folder
-// A run stopped by SIGTERM or SIGINT exits with 128 + the signal's number.
 
 // What the command line asks for.
 struct CommandLine {
@@ -36,12 +30,6 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 std::string UsageText();
 std::string VersionText();
-
-// The exit status a finished run gives.
-int ExitStatus(const RunStats& stats);
-// The closing line of a run: mode, rules run and failed, files written, sent and not
-// sent, seconds taken, and whether a signal or a failure ended it early.
-std::string RunSummary(const RunStats& stats);
 
 // The start-up routine. Help, version, --check, --dry-run, --status and --reset-last
 // write to `out`; command-line errors with the usage to `err`. A run ends with its

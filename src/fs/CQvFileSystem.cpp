@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "ado/Variant.h"
 #include "core/PosixError.h"
 #include "core/Text.h"
 #include "platform/Clock.h"
@@ -23,6 +22,7 @@
 #include "util/basCQvRegistry.h"
 #include "util/basCQvStringManipulation.h"
 #include "util/basErrorHandling.h"
+#include "values/Variant.h"
 
 namespace qv {
 namespace fs = std::filesystem;

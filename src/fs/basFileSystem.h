@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ado/Variant.h"
+#include "values/Variant.h"
 
 // Whole-file text reading and writing of the basFileSystem module. Texts are UTF-8;
 // none of these routines throws: failures are traced through TraceEvent.

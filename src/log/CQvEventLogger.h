@@ -5,11 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "ado/Variant.h"
 #include "core/Error.h"
 #include "platform/Clock.h"
 #include "shared/QvErrorSnapshot.h"
 #include "shared/QvSharedErrorLog.h"
+#include "values/Variant.h"
 
 namespace qv {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ado/Variant.h"
+#include "values/Variant.h"
 
 namespace qv {
 

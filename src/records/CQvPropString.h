@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "ado/Variant.h"
+#include "values/Variant.h"
 
 namespace qv {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ado/Recordset.h"
-#include "ado/Variant.h"
+#include "values/Variant.h"
 
 namespace qv {
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "ado/Recordset.h"
-#include "ado/Variant.h"
 #include "records/CQvDataTypeConverter.h"
+#include "values/Variant.h"
 
 namespace qv {
 

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "ado/OdbcConnectionString.h"
 #include "core/Error.h"
+#include "db/OdbcConnectionString.h"
 
 namespace qv {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "ado/Variant.h"
+#include "values/Variant.h"
 
 namespace qv {
 

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "ado/Variant.h"
+#include "values/Variant.h"
 
 namespace qv {
 

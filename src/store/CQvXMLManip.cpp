@@ -9,17 +9,17 @@
 #include <filesystem>
 #include <random>
 
-#include "ado/PrefetchCursor.h"
-#include "ado/XmlWriter.h"
 #include "core/AtomicFile.h"
 #include "core/Error.h"
 #include "core/PosixError.h"
+#include "db/PrefetchCursor.h"
 #include "records/CQvRSRecUtils.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedADO.h"
 #include "shared/QvSharedFileSystem.h"
 #include "shared/QvSharedStrings.h"
 #include "store/XmlFileStream.h"
+#include "xmlformat/XmlWriter.h"
 
 namespace qv {
 namespace {

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "ado/QueryCursor.h"
 #include "ado/Recordset.h"
-#include "ado/Variant.h"
+#include "db/QueryCursor.h"
+#include "values/Variant.h"
 
 namespace qv {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "ado/FieldDef.h"
-#include "ado/RecordStore.h"
-#include "ado/XmlWriter.h"
+#include "values/FieldDef.h"
+#include "values/RecordStore.h"
+#include "xmlformat/XmlWriter.h"
 
 namespace core {
 class AtomicFile;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ado/Variant.h"
+#include "values/Variant.h"
 
 // Routines over one-dimensional arrays of variants held in variants (VarType::kArray;
 // a byte array counts as a single value, not as an array).

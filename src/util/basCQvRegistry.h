@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ado/Variant.h"
 #include "shared/QvSharedRegistry.h"
+#include "values/Variant.h"
 
 namespace qv {
 

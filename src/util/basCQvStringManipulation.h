@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "ado/Variant.h"
+#include "values/Variant.h"
 
 // Text routines shared across the program. Texts are UTF-8; lengths and positions
 // count code points and start at 1. Routines that trap their own failures report them

@@ -3,8 +3,8 @@
 #include <limits>
 #include <tuple>
 
-#include "ado/Decimal.h"
 #include "core/Error.h"
+#include "values/Decimal.h"
 
 namespace ado {
 namespace {

@@ -1,4 +1,4 @@
-#include "ado/FileValues.h"
+#include "xmlformat/FileValues.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "ado/Recordset.h"
-#include "ado/XmlReader.h"
-#include "ado/XmlValueText.h"
-#include "ado/XmlWriter.h"
+#include "xmlformat/XmlReader.h"
+#include "xmlformat/XmlValueText.h"
+#include "xmlformat/XmlWriter.h"
 
 namespace ado {
 namespace {

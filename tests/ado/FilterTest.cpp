@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "ado/FieldValue.h"
-#include "ado/Filter.h"
 #include "core/Error.h"
+#include "values/FieldValue.h"
+#include "values/Filter.h"
 
 namespace ado {
 namespace {

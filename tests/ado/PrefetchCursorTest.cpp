@@ -1,4 +1,4 @@
-#include "ado/PrefetchCursor.h"
+#include "db/PrefetchCursor.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "ado/RecordStore.h"
+#include "values/RecordStore.h"
 
 namespace ado {
 namespace {

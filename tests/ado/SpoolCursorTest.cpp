@@ -1,4 +1,4 @@
-#include "ado/SpoolCursor.h"
+#include "db/SpoolCursor.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ado/Decimal.h"
 #include "support/TestFolder.h"
+#include "values/Decimal.h"
 
 namespace ado {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "ado/Variant.h"
 #include "core/Error.h"
+#include "values/Variant.h"
 
 namespace ado {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "XmlTestSupport.h"
-#include "ado/XmlReader.h"
 #include "core/Error.h"
+#include "xmlformat/XmlReader.h"
 
 namespace ado {
 namespace {

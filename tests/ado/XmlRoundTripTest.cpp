@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "XmlTestSupport.h"
-#include "ado/XmlReader.h"
-#include "ado/XmlWriter.h"
+#include "xmlformat/XmlReader.h"
+#include "xmlformat/XmlWriter.h"
 
 namespace ado {
 namespace {

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "XmlTestSupport.h"
-#include "ado/XmlReader.h"
-#include "ado/XmlValueText.h"
-#include "ado/XmlWriter.h"
+#include "ado/RecordsetXml.h"
 #include "core/Error.h"
+#include "xmlformat/XmlReader.h"
+#include "xmlformat/XmlValueText.h"
 
 namespace ado {
 namespace {

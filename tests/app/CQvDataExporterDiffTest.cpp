@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "ado/Connection.h"
-#include "ado/Decimal.h"
-#include "app/CQvDataExporter.h"
 #include "app/ExportHome.h"
+#include "export/CQvDataExporter.h"
 #include "shared/QvDataSource.h"
 #include "support/TestFolder.h"
+#include "values/Decimal.h"
 
 namespace qv {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/CQvDataExporter.h"
 #include "app/ExportHome.h"
 #include "core/Error.h"
+#include "export/CQvDataExporter.h"
 
 namespace qv {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/CQvDataExporter.h"
+#include "export/CQvDataExporter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/EntityIndex.h"
+#include "export/EntityIndex.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ado/Connection.h"
-#include "app/CQvDataExporter.h"
+#include "export/CQvDataExporter.h"
 #include "store/CQvXMLManip.h"
 #include "support/TestFolder.h"
 

@@ -9,7 +9,7 @@
 
 #include "ado/Connection.h"
 #include "ado/Recordset.h"
-#include "app/CQvDataExporter.h"
+#include "export/CQvDataExporter.h"
 #include "log/ProgramHome.h"
 #include "platform/ProcessRunner.h"
 #include "store/CQvXMLManip.h"

@@ -1,4 +1,4 @@
-#include "app/QueryPager.h"
+#include "export/QueryPager.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 #include <string>
 
 #include "ado/Connection.h"
-#include "ado/XmlWriter.h"
-#include "app/CQvDataExporter.h"
+#include "export/CQvDataExporter.h"
 #include "store/CQvXMLManip.h"
 #include "support/TestFolder.h"
+#include "xmlformat/XmlWriter.h"
 
 namespace qv {
 namespace {

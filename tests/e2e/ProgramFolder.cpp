@@ -8,9 +8,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "ado/AdoEnums.h"
 #include "ado/Recordset.h"
-#include "ado/Variant.h"
+#include "values/AdoEnums.h"
+#include "values/Variant.h"
 
 namespace qv::e2e {
 namespace {

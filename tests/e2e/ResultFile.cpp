@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "ado/Recordset.h"
-#include "ado/Variant.h"
+#include "values/Variant.h"
 
 namespace qv::e2e {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ado/FieldDef.h"
+#include "values/FieldDef.h"
 
 namespace qv::e2e {
 

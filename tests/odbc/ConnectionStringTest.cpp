@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "ado/OdbcConnectionString.h"
-#include "ado/SqliteBackend.h"
+#include "db/OdbcConnectionString.h"
+#include "db/sqlite/SqliteBackend.h"
 
 namespace ado {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
-#include "ado/OdbcHandle.h"
-#include "ado/OdbcResultReader.h"
+#include "db/odbc/OdbcHandle.h"
+#include "db/odbc/OdbcResultReader.h"
 #include "support/Postgres.h"
 
 namespace ado {

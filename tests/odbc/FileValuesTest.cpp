@@ -10,13 +10,13 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
-#include "ado/OdbcHandle.h"
-#include "ado/OdbcResultReader.h"
-#include "ado/XmlReader.h"
-#include "ado/XmlWriter.h"
 #include "core/Error.h"
+#include "db/odbc/OdbcHandle.h"
+#include "db/odbc/OdbcResultReader.h"
 #include "support/Postgres.h"
 #include "support/TestFolder.h"
+#include "xmlformat/XmlReader.h"
+#include "xmlformat/XmlWriter.h"
 
 namespace ado {
 namespace {

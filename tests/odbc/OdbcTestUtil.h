@@ -5,8 +5,8 @@
 #include <string>
 
 #include "ado/Connection.h"
-#include "ado/Variant.h"
 #include "core/Error.h"
+#include "values/Variant.h"
 
 namespace ado::test {
 

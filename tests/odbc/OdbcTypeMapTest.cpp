@@ -3,8 +3,8 @@
 #include <sql.h>
 #include <sqlext.h>
 
-#include "ado/AdoEnums.h"
-#include "ado/OdbcTypeMap.h"
+#include "db/OdbcTypeMap.h"
+#include "values/AdoEnums.h"
 
 namespace ado::odbc {
 namespace {

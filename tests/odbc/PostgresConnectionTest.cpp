@@ -5,8 +5,8 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
-#include "ado/OdbcConnectionString.h"
 #include "core/Error.h"
+#include "db/OdbcConnectionString.h"
 #include "support/Postgres.h"
 
 namespace ado {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ado/OdbcRowLimit.h"
+#include "db/OdbcRowLimit.h"
 
 namespace ado {
 namespace {

@@ -7,9 +7,9 @@
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
-#include "ado/XmlWriter.h"
 #include "core/Error.h"
 #include "support/TestFolder.h"
+#include "xmlformat/XmlWriter.h"
 
 namespace ado {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "ado/XmlWriter.h"
+#include "ado/RecordsetXml.h"
 #include "shared/LogCapture.h"
 #include "shared/QvSharedStrings.h"
 #include "support/RecordsetFactory.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "ado/AdoEnums.h"
+#include "values/AdoEnums.h"
 
 namespace rsfile {
 namespace {

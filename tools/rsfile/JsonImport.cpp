@@ -14,9 +14,9 @@
 #include "AdoNames.h"
 #include "ToolError.h"
 #include "ValueText.h"
-#include "ado/FieldValue.h"
 #include "core/Error.h"
 #include "core/Text.h"
+#include "values/FieldValue.h"
 
 namespace rsfile {
 namespace {

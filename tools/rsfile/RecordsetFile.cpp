@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "ToolError.h"
-#include "ado/XmlReader.h"
-#include "ado/XmlWriter.h"
+#include "ado/RecordsetXml.h"
 #include "core/AtomicFile.h"
 #include "core/Error.h"
 #include "shared/QvSharedErrorLog.h"
 #include "store/CQvXMLManip.h"
+#include "xmlformat/XmlReader.h"
 
 namespace rsfile {
 namespace {

@@ -7,8 +7,8 @@
 #include "RecordsetFile.h"
 #include "TextTable.h"
 #include "ValueText.h"
-#include "ado/FieldValue.h"
 #include "core/Text.h"
+#include "values/FieldValue.h"
 
 namespace rsfile {
 namespace {

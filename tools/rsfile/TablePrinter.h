@@ -4,7 +4,7 @@
 #include <string>
 
 #include "ado/Recordset.h"
-#include "ado/Variant.h"
+#include "values/Variant.h"
 
 namespace rsfile {
 

@@ -3,9 +3,9 @@
 #include <cctype>
 #include <charconv>
 
-#include "ado/XmlValueText.h"
 #include "core/Error.h"
 #include "core/Text.h"
+#include "xmlformat/XmlValueText.h"
 
 namespace rsfile {
 namespace {

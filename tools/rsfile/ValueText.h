@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "ado/Variant.h"
+#include "values/Variant.h"
 
 // Text forms of field values shared by the table and the JSON conversion.
 namespace rsfile {

@@ -1,0 +1,668 @@
+// The per-entity diff export.
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "core/Text.h"
+#include "export/CQvDataExporter.h"
+#include "export/PageKeys.h"
+#include "export/QueryPager.h"
+#include "export/ResultFileNames.h"
+#include "fs/basFileSystemPaths.h"
+#include "platform/StopSignal.h"
+#include "records/CQvRecordset.h"
+#include "shared/ErrorBoundary.h"
+#include "shared/QvSharedADO.h"
+#include "shared/QvSharedFileSystem.h"
+#include "shared/QvSharedRecordCopier.h"
+#include "shared/QvSharedStrings.h"
+#include "store/CQvXMLManip.h"
+#include "store/XmlFileStream.h"
+#include "upload/CQVFileXfer.h"
+#include "util/basCQvStringManipulation.h"
+#include "values/FieldValue.h"
+
+namespace qv {
+namespace {
+
+const std::string kClass = "CQvDataExporter";
+constexpr const char* kKeyField = "tSID";
+constexpr int32_t kMaxChangeFileNumber = 999999;
+constexpr const char* kDeliveredFolder = "LastTx";
+constexpr const char* kUndeliveredFolder = "Unsent";
+// Rows of the query held at once while it is compared with its last data.
+constexpr int32_t kDiffPageRows = 1000;
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Whether a field's value changed: null only equals null, byte arrays compare byte by
+// byte, everything else by VB's comparison (texts by code, numbers by value). Values
+// that cannot be compared at all count as changed, so that they are sent.
+bool ValuesDiffer(const ado::Variant& now, const ado::Variant& before) {
+  if (now.IsNull() || before.IsNull()) return now.IsNull() != before.IsNull();
+  if (now.IsArray() || before.IsArray() || now.IsObject() || before.IsObject()) {
+    return !(now == before);
+  }
+  try {
+    return ado::Compare(now, before) != ado::CompareResult::kEqual;
+  } catch (const core::Error&) {
+    return true;
+  }
+}
+
+}  // namespace
+
+bool CQvDataExporter::IsTS_TypeAttribute(const std::string& field_name) {
+  return core::EqualsIgnoreCase(field_name, "Source_Timestamp");
+}
+
+void CQvDataExporter::Export_DiffPerEntity(const std::string& sql,
+                                           const std::shared_ptr<QvDataSource>& data_source,
+                                           const std::string& result_path,
+                                           const std::string& import_rule, int32_t& changed_count) {
+  folder_listings_.clear();
+  const auto connection = [&] {
+    if (!data_source) throw core::Error(core::kErrObjectRequired, kClass, "no data source");
+    return data_source->GetConnection(QvDataSource::kSharedConnection);
+  };
+  DiffPerEntity(
+      [&] {
+        std::shared_ptr<ado::Recordset> rs = GetRS(sql, connection());
+        if (rs) stats_.rows_read += rs->RecordCount();
+        return rs;
+      },
+      result_path, import_rule, changed_count,
+      [&]() -> std::unique_ptr<QueryPager> {
+        const std::shared_ptr<ado::Connection> shared = connection();
+        std::unique_ptr<ado::QueryCursor> cursor = OpenQuery(sql, shared);
+        if (!cursor) return nullptr;
+        // Read out whole first, so that the database is not held while changes are sent.
+        CreateFolderOf(result_path);
+        return std::make_unique<QueryPager>(shared, sql, std::move(cursor), result_path);
+      });
+}
+
+void CQvDataExporter::DiffPerEntity(
+    const std::function<std::shared_ptr<ado::Recordset>()>& query, const std::string& result_path,
+    const std::string& import_rule, int32_t& changed_count,
+    const std::function<std::unique_ptr<QueryPager>()>& open_pages) {
+  changed_count = 0;
+  int32_t processed = 0;
+  std::shared_ptr<ado::Recordset> rs;
+  std::shared_ptr<ado::Recordset> last;
+  // With last data, the query read a page at a time and the new last data written
+  // from the same pages; the file replaces the last data only once the walk is done.
+  std::unique_ptr<QueryPager> pages;
+  std::optional<XmlFileStream> new_last;
+  bool new_last_failed = false;
+  // The keys of the new last data, from the same walk, and whether the old last data's
+  // keys file was in step with it.
+  std::optional<EntityIndex> next_keys;
+  bool keys_file_current = false;
+  // Runs a step of the new last data; one that fails drops the file.
+  const auto on_new_last = [&](const auto& step) {
+    Guarded(
+        [&](int) {
+          new_last.reset();
+          new_last_failed = true;
+        },
+        [&](int&) { step(); }, Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
+  };
+  const auto write_new_last = [&] {
+    if (!new_last) return;
+    const Clock::time_point write_start = Clock::now();
+    on_new_last([&] { new_last->WriteRows(rs->Records()); });
+    diff_times_.write += SecondsSince(write_start);
+  };
+  Guarded(
+      [&](int& line) {
+        line = 1;
+        Trace(kClass + ".Export_DiffPerEntity, Test Start ZRA 001, File: " + result_path,
+              kEventInformation);
+        Trace("Checking each entity vs Last data to identify changes. Set: " + result_path,
+              kEventInformation);
+
+        line = 2;
+        const Clock::time_point query_start = Clock::now();
+        // Read through the pager, the last data goes straight into the walk's index once
+        // the query's first page has given the fields to compare.
+        std::string last_file;
+        if (open_pages) {
+          last_file = Guarded(
+              std::string(), [&](int&) { return FindLastData(result_path); },
+              Fixed(kClass + ".GetRS"));
+        } else {
+          last = GetLastDataRS(result_path);
+        }
+        bool has_last = last || !last_file.empty();
+
+        line = 3;
+        if (!last_file.empty()) {
+          pages = open_pages();
+          if (pages) {
+            rs = Guarded(
+                nullptr, [&](int&) { return pages->NextPage(kDiffPageRows); },
+                Fixed(kClass + ".GetRS"));
+          }
+        } else {
+          rs = query();
+        }
+        if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
+        diff_times_.query += SecondsSince(query_start);
+
+        line = 5;
+        if (has_last) {
+          if (!rs->Fields().Find(kKeyField)) {
+            throw core::Error(core::kErrItemNotFound, kClass, "the query has no field tSID");
+          }
+          const Clock::time_point index_start = Clock::now();
+          if (last) {
+            entity_fields_.emplace(LookUpEntityFields(rs, last));
+          } else {
+            entity_fields_ = ReadLastDataIndex(rs, result_path, last_file);
+          }
+          diff_times_.compare += SecondsSince(index_start);
+          std::string mismatch;
+          if (entity_fields_) {
+            mismatch = KeyMismatch(rs, entity_fields_->index.LastKeyType());
+            if (!mismatch.empty()) SetAsideLastData(result_path, mismatch);
+          }
+          if (entity_fields_ && mismatch.empty() &&
+              !entity_fields_->index.LastFieldsAmong(rs->FieldDefs())) {
+            // Entities of another layout cannot be compared; left alone, a dropped column
+            // would stay in the last data for good.
+            Trace(
+                kClass + ".Export_DiffPerEntity, the query's fields are not those of the " +
+                    "last data: its whole result is sent and becomes the last data: " + result_path,
+                kEventWarning);
+            mismatch = "other fields";
+          }
+          if (!entity_fields_ || !mismatch.empty()) {
+            has_last = false;
+            last.reset();
+            entity_fields_.reset();
+          }
+        }
+        // What an earlier run could not deliver is made again below, from the same last data.
+        DropEarlierUndelivered(result_path);
+
+        bool all_delivered = true;
+        bool send_whole = !has_last;
+        // Every entity matched one of the last data's, unchanged, and none is gone: the last
+        // data already holds what the receiver has.
+        bool same_as_last = false;
+        if (has_last) {
+          const Clock::time_point walk_start = Clock::now();
+          const double io_before = diff_times_.write + diff_times_.upload + diff_times_.query;
+          if (pages) {
+            on_new_last(
+                [&] { new_last.emplace(GetLasDataFileName(result_path), rs->FieldDefs()); });
+          }
+          int64_t unchanged = 0;
+          for (bool stopped = false; !stopped;) {
+            write_new_last();
+            for (; !rs->Eof(); rs->MoveNext()) {
+              if (platform::StopRequested()) {
+                all_delivered = false;  // the entities left were not compared: keep the last data
+                stopped = true;
+                break;
+              }
+              const EntityOutcome outcome = DiffOneEntity(rs, last, result_path, import_rule);
+              if (outcome == EntityOutcome::kLastUnusable) {
+                send_whole = true;
+                stopped = true;
+                break;
+              }
+              if (outcome == EntityOutcome::kDelivered) ++changed_count;
+              if (outcome == EntityOutcome::kUndelivered) all_delivered = false;
+              if (outcome == EntityOutcome::kUnchanged) ++unchanged;
+              ++processed;
+            }
+            if (stopped || !pages) break;
+            const Clock::time_point fetch_start = Clock::now();
+            rs = pages->NextPage(kDiffPageRows);
+            diff_times_.query += SecondsSince(fetch_start);
+            if (rs->Eof()) break;
+            BindQueryFields(*entity_fields_, rs);
+          }
+          const int64_t rows = pages ? pages->RowsRead() : rs->RecordCount();
+          same_as_last = !send_whole && rs->Eof() && unchanged == rows &&
+                         entity_fields_->index.RecordCount() == static_cast<size_t>(unchanged);
+          // Used only when the walk completed: with the last data up to date or replaced.
+          next_keys = std::move(entity_fields_->next);
+          keys_file_current = entity_fields_->from_keys_file;
+          entity_fields_.reset();
+          diff_times_.compare +=
+              SecondsSince(walk_start) -
+              (diff_times_.write + diff_times_.upload + diff_times_.query - io_before);
+          if (send_whole) {
+            SetAsideLastData(result_path, "its tSID values cannot be looked up");
+          } else {
+            Trace("QRT Subset records:" + std::to_string(processed) +
+                      ", Changed:" + std::to_string(changed_count),
+                  kEventInformation);
+          }
+        }
+        if (pages) {
+          if (!send_whole) {
+            TraceValueWarnings(pages->Warnings());
+            stats_.rows_read += pages->RowsRead();
+          }
+          if (send_whole) {
+            // The pages read so far are gone: the whole result is read again.
+            new_last.reset();
+            pages.reset();
+            rs = query();
+            if (!rs)
+              throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
+          }
+        }
+        if (send_whole) {
+          line = 4;
+          const Clock::time_point send_start = Clock::now();
+          all_delivered = SendWhole(rs, result_path, import_rule);
+          diff_times_.upload += SecondsSince(send_start);
+        }
+
+        line = 6;
+        // Last data that ran ahead of the receiver would hide the undelivered changes from
+        // every later run; kept as it is, the next run finds and sends them again.
+        if (same_as_last) {
+          Trace("The last data is up to date: " + GetLasDataFileName(result_path),
+                kEventInformation);
+          if (next_keys && !keys_file_current) SaveLastDataKeys(result_path, *next_keys);
+        } else if (all_delivered) {
+          const Clock::time_point write_start = Clock::now();
+          if (pages) {
+            if (!new_last_failed && CommitNewLastData(result_path, *new_last) && next_keys) {
+              SaveLastDataKeys(result_path, *next_keys);
+            }
+          } else {
+            // The whole result sent: its keys go beside it, so that the next run need not
+            // read the last data itself.
+            if (CreateLastDataFileFromRS(result_path, rs) && open_pages) {
+              EntityIndex keys(ComparedNames(*rs), kKeyField);
+              keys.AddRecordset(*rs);
+              SaveLastDataKeys(result_path, keys);
+            }
+          }
+          diff_times_.write += SecondsSince(write_start);
+        } else {
+          Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
+                    "stays as it was: " + result_path,
+                kEventWarning);
+        }
+
+        line = 7;
+        QvSharedADO releaser;
+        releaser.Release(rs);
+        releaser.Release(last);
+      },
+      AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
+  entity_fields_.reset();
+}
+
+bool CQvDataExporter::SendWhole(const std::shared_ptr<ado::Recordset>& rs,
+                                const std::string& result_path, const std::string& import_rule) {
+  Trace("No last data. Sending all entities. " + result_path, kEventInformation);
+  stats_.entities_new += rs->RecordCount();
+  const int32_t sent_before = stats_.files_sent;
+  const bool written = SaveAndSend(rs, result_path, false, import_rule);
+  const bool delivered = written && stats_.files_sent > sent_before;
+  if (written && !delivered && !import_rule.empty()) SetAsideUndelivered(result_path);
+  return delivered;
+}
+
+bool CQvDataExporter::Process_DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
+                                            const std::shared_ptr<ado::Recordset>& last,
+                                            const std::string& result_path,
+                                            const std::string& import_rule) {
+  return DiffOneEntity(rs, last, result_path, import_rule) == EntityOutcome::kDelivered;
+}
+
+CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
+    const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last,
+    const std::string& result_path, const std::string& import_rule) {
+  return Guarded(
+      // A record without a key can never be matched, so it does not hold the last data
+      // back; any later failure may have lost a change, so it does.
+      [](int line) { return line <= 2 ? EntityOutcome::kSkipped : EntityOutcome::kUndelivered; },
+      [&](int& line) {
+        line = 2;
+        EntityFields* known = KnownFields(rs, last) ? &*entity_fields_ : nullptr;
+        const ado::Variant key =
+            known ? known->rs_key->Value() : rs->Fields().Item(kKeyField).Value();
+        if (key.IsNull()) {
+          throw core::Error(core::kErrInvalidUseOfNull, kClass, "the record's tSID is null");
+        }
+        const std::string sid = QvSharedStrings::ToText(key);
+
+        // The k-th record of a key in the query stands for its k-th record in the last data.
+        int32_t occurrence = 0;
+        const RowFingerprint* before = nullptr;  // found through the walk's index
+        if (known) {
+          ReadEntityRow(*known, *rs);
+          const EntityIndex::Meeting meeting = known->index.Meet(known->key);
+          occurrence = meeting.occurrence;
+          before = meeting.before;
+          if (occurrence == 1 && !repeated_key_reported_) {
+            repeated_key_reported_ = true;
+            Trace(kClass + ".Export_DiffPerEntity, tSID " + sid + " occurs more than once in " +
+                      result_path + "; records of one key are compared in the order the query " +
+                      "returns them",
+                  kEventWarning);
+          }
+        }
+
+        line = 3;
+        if (!last && !known) {
+          throw core::Error(core::kErrObjectRequired, kClass, "no last data");
+        }
+        bool found = before != nullptr;
+        // Last data without the key field cannot hold the entity.
+        const std::optional<ado::Field> last_key =
+            known ? std::nullopt : last->Fields().Find(kKeyField);
+        if (last_key) {
+          try {
+            last->SetFilter(std::string(kKeyField) + "='" + QvStrMan_EscapeSQLQuotes(key) + "'");
+          } catch (const core::Error&) {
+            Trace(kClass + ".Process_DiffOneEntity, @Line#" + std::to_string(line), kEventWarning,
+                  CurrentErrorRecord());
+            return EntityOutcome::kLastUnusable;
+          }
+          // The filter ignores case; the key does not.
+          for (int32_t skipped = 0; !last->Eof(); last->MoveNext()) {
+            if (QvSharedStrings::ToText(last_key->Value()) != sid) continue;
+            if (skipped++ == occurrence) break;
+          }
+          found = !last->Eof();
+        }
+
+        line = 4;
+        bool changed = true;
+        if (!found) {
+          Trace(kClass + ".Process_DiffOneEntity, SID Not Found in last data: " + sid,
+                kEventInformation);
+        } else {
+          line = 5;
+          // A field the last data lacks was never sent for the entity; an entity that
+          // could not be compared may have changed: either way it is sent.
+          changed = before ? !known->index.HasEveryField() || known->fingerprint != *before
+                           : CompareEntity(rs, last).value_or(true);
+        }
+        if (!changed) {
+          ++stats_.entities_unchanged;
+          return EntityOutcome::kUnchanged;
+        }
+        ++(found ? stats_.entities_changed : stats_.entities_new);
+
+        return SendEntity(rs, result_path, import_rule, line);
+      },
+      AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
+}
+
+CQvDataExporter::EntityOutcome CQvDataExporter::SendEntity(
+    const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+    const std::string& import_rule, int& line) {
+  CQVFileXfer transfer;
+  transfer.MoveToLastTx = true;
+  line = 61;
+  const Clock::time_point write_start = Clock::now();
+  CQvRecordset wrapper;
+  const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
+  if (!one) throw core::Error(core::kErrObjectRequired, kClass, "no in-memory recordset");
+
+  line = 62;
+  QvSharedRecordCopier copier;
+  copier.CopyRecord(rs, one, true);
+
+  line = 63;
+  const std::string change_file = NewChangeFilePath(result_path);
+  if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
+
+  line = 64;
+  // Without the flush to disk: a change file lives until its upload, and one lost in a
+  // crash is made again by the next run, since the last data has not moved on. The
+  // flushes would cost more than the rest of the run when many entities change.
+  if (!CQvXMLManip().SaveRSToXML(one, change_file, false, false, 1, false)) {
+    throw core::Error(core::kErrPathNotFound, kClass, "Cannot write " + change_file);
+  }
+  diff_times_.write += SecondsSince(write_start);
+  ++stats_.files_written;
+
+  line = 65;
+  const Clock::time_point upload_start = Clock::now();
+  const bool delivered = transfer.TransferFile(change_file, import_rule);
+  diff_times_.upload += SecondsSince(upload_start);
+  if (delivered) {
+    ++stats_.files_sent;
+    NotifyProgress();
+    return EntityOutcome::kDelivered;
+  }
+  ++stats_.sends_failed;
+  NotifyProgress();
+  // Without an upload address the file is still where it was written.
+  SetAsideUndelivered(change_file);
+  return EntityOutcome::kUndelivered;
+}
+
+bool CQvDataExporter::EntityHasChangedAttributes(const std::shared_ptr<ado::Recordset>& rs,
+                                                 const std::shared_ptr<ado::Recordset>& last) {
+  return CompareEntity(rs, last).value_or(false);
+}
+
+std::optional<bool> CQvDataExporter::CompareEntity(const std::shared_ptr<ado::Recordset>& rs,
+                                                   const std::shared_ptr<ado::Recordset>& last) {
+  return Guarded(
+      std::nullopt,
+      [&](int& line) -> std::optional<bool> {
+        line = 1;
+        if (!rs || !last) throw core::Error(core::kErrObjectRequired, kClass, "no recordset");
+        if (last->Eof()) return false;
+
+        line = 2;
+        const ado::Fields fields = rs->Fields();
+        const ado::Fields last_fields = last->Fields();
+        const int32_t count = fields.Count();
+        for (int32_t i = 0; i < count; ++i) {
+          const ado::Field field = fields.Item(static_cast<size_t>(i));
+          if (IsTS_TypeAttribute(field.Name())) continue;
+          const std::optional<ado::Field> before = last_fields.Find(field.Name());
+          // A column the last data lacks has never been sent for this entity.
+          if (!before) return true;
+          if (ValuesDiffer(field.Value(), before->Value())) return true;
+        }
+        return false;
+      },
+      AtLine(kClass + ".EntityHasChangedAttributes, @Line#"));
+}
+
+std::vector<std::string> CQvDataExporter::ComparedNames(const ado::Recordset& rs) {
+  return ComparedNames(rs.FieldDefs());
+}
+
+std::vector<std::string> CQvDataExporter::ComparedNames(const std::vector<ado::FieldDef>& fields) {
+  std::vector<std::string> names;
+  for (const ado::FieldDef& field : fields) {
+    if (!IsTS_TypeAttribute(field.name)) names.push_back(field.name);
+  }
+  return names;
+}
+
+void CQvDataExporter::BindQueryFields(EntityFields& known,
+                                      const std::shared_ptr<ado::Recordset>& rs) {
+  known.rs = rs.get();
+  known.rs_key = rs->Fields().Find(kKeyField);
+  known.query = known.index.QueryReader(rs->FieldDefs());
+}
+
+CQvDataExporter::EntityFields CQvDataExporter::LookUpEntityFields(
+    const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last) {
+  EntityIndex index(ComparedNames(*rs), kKeyField);
+  index.AddRecordset(*last);
+  EntityFields known(std::move(index));
+  known.last = last.get();
+  BindQueryFields(known, rs);
+  return known;
+}
+
+std::optional<CQvDataExporter::EntityFields> CQvDataExporter::ReadLastDataIndex(
+    const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+    const std::string& last_file) {
+  EntityIndex index(ComparedNames(*rs), kKeyField);
+  const bool from_keys_file = index.Load(last_file);
+  if (from_keys_file) {
+    Trace("Last data keys read from: " + EntityIndex::KeysFileOf(last_file), kEventInformation);
+  }
+  try {
+    if (!from_keys_file) index.AddFile(last_file);
+  } catch (const core::Error& error) {
+    // Left in place it would fail every later run the same way.
+    SetAsideLastData(result_path,
+                     last_file + " cannot be read as a recordset: " + error.record().description);
+    return std::nullopt;
+  }
+  EntityFields known(std::move(index));
+  known.from_keys_file = from_keys_file;
+  known.next.emplace(ComparedNames(*rs), kKeyField);
+  known.next->StartFrom(rs->FieldDefs(), known.index);
+  BindQueryFields(known, rs);
+  return known;
+}
+
+void CQvDataExporter::ReadEntityRow(EntityFields& known, const ado::Recordset& rs) {
+  const size_t record = *rs.CurrentRecord();
+  const bool has_key = known.query.Key(rs.Records(), record, known.key);
+  known.fingerprint = known.query.Fingerprint(rs.Records(), record);
+  if (known.next && has_key) known.next->Add(known.key, known.fingerprint);
+}
+
+void CQvDataExporter::SaveLastDataKeys(const std::string& result_path, const EntityIndex& keys) {
+  const std::string last_file = GetLasDataFileName(result_path);
+  try {
+    keys.Save(last_file);
+  } catch (const core::Error& error) {
+    // Only a shortcut: the next run reads the last data itself.
+    Trace(kClass + ".Export_DiffPerEntity, the keys of the last data could not be saved: " +
+              EntityIndex::KeysFileOf(last_file),
+          kEventWarning, error.record());
+  }
+}
+
+const CQvDataExporter::EntityFields* CQvDataExporter::KnownFields(
+    const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last) const {
+  if (!entity_fields_ || entity_fields_->rs != rs.get() || entity_fields_->last != last.get() ||
+      !entity_fields_->rs_key) {
+    return nullptr;
+  }
+  return &*entity_fields_;
+}
+
+void CQvDataExporter::SetAsideUndelivered(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return;
+  const fs::path file(path);
+  const fs::path unsent = file.parent_path() / kUndeliveredFolder;
+  fs::create_directories(unsent, ec);
+  if (!ec) fs::rename(file, unsent / file.filename(), ec);
+  if (ec) {
+    Trace(kClass + ".Export_DiffPerEntity, an undelivered file could not be moved to " +
+              unsent.string() + ": " + path,
+          kEventWarning, core::ErrorRecord{ec.value(), kClass, ec.message(), "", 0});
+    ++stats_.failures;
+    return;
+  }
+  Trace(kClass + ".Export_DiffPerEntity, not delivered, kept in " + unsent.string() + ": " + path,
+        kEventWarning);
+}
+
+std::string CQvDataExporter::KeyMismatch(const std::shared_ptr<ado::Recordset>& rs,
+                                         std::optional<int32_t> last_key_type) {
+  const std::optional<ado::Field> key = rs->Fields().Find(kKeyField);
+  if (!last_key_type) return "it has no field tSID";
+  if (!key) return {};
+  const int32_t last_type = *last_key_type;
+  const auto kind = [](int32_t type) {
+    if (ado::IsTextType(type)) return 1;
+    if (ado::IsNumericType(type)) return 2;
+    if (ado::IsDateType(type)) return 3;
+    return 4;
+  };
+  if (kind(key->Type()) == kind(last_type)) return {};
+  return "its tSID is of type " + std::to_string(last_type) + ", the query's of type " +
+         std::to_string(key->Type());
+}
+
+void CQvDataExporter::DropEarlierUndelivered(const std::string& result_path) {
+  namespace fs = std::filesystem;
+  const fs::path result(result_path);
+  const std::string name = result.filename().string();
+  const fs::path folder = result.has_parent_path() ? result.parent_path() : fs::path(".");
+  for (const fs::path& where : {folder, folder / kUndeliveredFolder}) {
+    // Listed once per rule: a paged rule asks for every page, and its own new files
+    // are never an earlier run's.
+    auto listed = folder_listings_.find(where.string());
+    if (listed == folder_listings_.end()) {
+      listed = folder_listings_.emplace(where.string(), FilesIn(where)).first;
+    }
+    for (const fs::path& path : listed->second) {
+      const std::string file = path.filename().string();
+      const bool whole = where != folder && file == name;
+      std::error_code ec;
+      if (whole || IsChangeFileOf(file, name)) fs::remove(path, ec);
+    }
+  }
+}
+
+std::string CQvDataExporter::NewChangeFilePath(const std::string& result_path) {
+  namespace fs = std::filesystem;
+  const fs::path result(result_path);
+  const fs::path folder = result.has_parent_path() ? result.parent_path() : fs::path(".");
+  std::uniform_int_distribution<int32_t> number(0, kMaxChangeFileNumber);
+  // A name taken once in a hundred draws is the rare case; a million taken ones, never.
+  for (int attempt = 0; attempt < 10000; ++attempt) {
+    std::string path = result_path + std::to_string(number(random_)) + ".xml";
+    const std::string name = fs::path(path).filename().string();
+    std::error_code ec;
+    if (change_files_.contains(path) || fs::exists(path, ec) ||
+        fs::exists(folder / kUndeliveredFolder / name, ec) ||
+        fs::exists(folder / kDeliveredFolder / name, ec)) {
+      continue;
+    }
+    change_files_.insert(path);
+    return path;
+  }
+  throw core::Error(core::kErrPathNotFound, kClass, "no free change-file name for " + result_path);
+}
+
+void CQvDataExporter::RemoveTemporaries(const std::string& target_path) {
+  namespace fs = std::filesystem;
+  const fs::path target(target_path);
+  const std::string name = target.filename().string();
+  if (name.empty()) return;
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  for (const char* sub : {"", "last", kDeliveredFolder, kUndeliveredFolder}) {
+    for (const fs::path& path : FilesIn(folder / sub)) {
+      std::error_code ec;
+      const std::string file = path.filename().string();
+      // The last data's keys file is written the same way.
+      if (IsTemporaryOf(file, name) || IsTemporaryOf(file, EntityIndex::KeysFileOf(name)) ||
+          IsTemporaryOf(file, fs::path(PageKeys::FileOf("", name)).filename().string())) {
+        fs::remove(path, ec);
+      }
+    }
+  }
+}
+
+}  // namespace qv

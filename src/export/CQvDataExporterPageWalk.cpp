@@ -1,0 +1,310 @@
+// Mode 7: each page of the query compared with what all pages of the last data hold, so
+// that an entity that only moved to another page is not sent again.
+//
+// How the pages' last data stays true to what the receiver has, wherever a run stops:
+// - A page's last data is rewritten only after every entity sent from the page was
+//   delivered; until then it holds what it held, and the next run finds the same changes.
+// - Before a page's last data takes a sent entity, every other page not yet rewritten in
+//   this walk that still holds an older state of it is rewritten without it. So no file
+//   ever holds a state of an entity older than the one the receiver got last, beside the
+//   newer one: a key found on two pages after a stopped run has the same values on both.
+// - An entity that moved to a page not yet reached is in no file between the rewrite of
+//   its old page and that of its new one; a run stopped in between sends it once more.
+// - The page keys file is written last and each page in it is stamped: a page rewritten
+//   after it was written is read from its own file.
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "ado/Recordset.h"
+#include "ado/RecordsetXml.h"
+#include "core/File.h"
+#include "export/CQvDataExporter.h"
+#include "export/PageWalk.h"
+#include "export/ResultFileNames.h"
+#include "platform/StopSignal.h"
+#include "shared/ErrorBoundary.h"
+#include "store/CQvXMLManip.h"
+
+namespace qv {
+namespace {
+
+const std::string kClass = "CQvDataExporter";
+constexpr const char* kKeyField = "tSID";
+constexpr int32_t kPlainText = 1;
+
+// Whether the file holds exactly `bytes`.
+bool FileHolds(const std::string& path, const std::string& bytes) {
+  std::error_code ec;
+  if (std::filesystem::file_size(path, ec) != bytes.size() || ec) return false;
+  try {
+    return core::File::Open(path, O_RDONLY, kClass).ReadAll() == bytes;
+  } catch (const core::Error&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<CQvDataExporter::PageWalk> CQvDataExporter::BeginPageWalk(
+    const std::string& result_path, const std::string& import_rule, int32_t page_size,
+    const std::vector<ado::FieldDef>& fields, int64_t total_rows) {
+  auto walk = std::make_unique<PageWalk>(ComparedNames(fields), fields);
+  walk->result_path = result_path;
+  walk->import_rule = import_rule;
+  walk->total_rows = total_rows;
+  walk->last_folder = GetLasDataFolder(result_path);
+  const std::string result_name = std::filesystem::path(result_path).filename().string();
+  walk->keys_file = PageKeys::FileOf(walk->last_folder, result_name);
+  Trace(
+      "Trying to get last data from: " + walk->last_folder + " (the pages of " + result_name + ")",
+      kEventInformation);
+
+  const std::vector<PageKeys::PageFile> pages =
+      PageKeys::ListPages(walk->last_folder, result_name, page_size);
+  for (const auto& [page, reason] : walk->keys.Load(walk->keys_file, pages)) {
+    // Left in place it would fail every later run the same way; its entities count as new.
+    SetAsideLastData(PageFilePath(result_path, page.start, page.end),
+                     page.path + " cannot be read as a recordset: " + reason);
+  }
+  if (walk->keys.PageCount() == 0) {
+    walk->whole = true;
+  } else if (!walk->reader.HasKey()) {
+    throw core::Error(core::kErrItemNotFound, kClass, "the query has no field tSID");
+  } else if (walk->keys.OtherLayoutUpTo(total_rows - 1, walk->layout)) {
+    walk->whole = true;
+    Trace(kClass + ".Export_DiffPerEntity, the query's fields are not those of the last data: " +
+              "its whole result is sent and becomes the last data: " + result_path,
+          kEventWarning);
+  }
+  return walk;
+}
+
+void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
+                               const std::shared_ptr<ado::Recordset>& rows, int32_t& changed) {
+  changed = 0;
+  Guarded(
+      [&](int& line) {
+        line = 1;
+        const std::string page_file = PageFilePath(walk.result_path, start, end);
+        const PageKeys::PageFile last{start, end, GetLasDataFileName(page_file)};
+        // What an earlier run could not deliver for the page is made again below.
+        DropEarlierUndelivered(page_file);
+        // The next run finds and sends again what this one could not deliver.
+        const auto keep_last_data = [&] {
+          walk.all_delivered = false;
+          Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
+                    "stays as it was: " + page_file,
+                kEventWarning);
+        };
+        const ado::RecordStore& store = rows->Records();
+        // The page's records by key and fingerprint, as its last data will hold them.
+        std::vector<std::pair<std::string, RowFingerprint>> now;
+        now.reserve(store.RecordCount());
+        std::vector<bool> keyed(store.RecordCount());  // whether a record is in `now`
+        const auto read_now = [&] {
+          std::string key;
+          for (size_t record = 0; record < store.RecordCount(); ++record) {
+            keyed[record] = walk.reader.Key(store, record, key);
+            if (keyed[record]) now.emplace_back(key, walk.reader.Fingerprint(store, record));
+          }
+        };
+
+        if (walk.whole) {
+          line = 4;
+          if (!SendWhole(rows, page_file, walk.import_rule)) return keep_last_data();
+          line = 6;
+          read_now();
+          WriteLastDataFile(walk, last.path, ado::RecordsetXmlToString(*rows));
+          walk.keys.Rewritten(last, std::move(now), walk.layout);
+          return;
+        }
+
+        line = 2;
+        const std::string xml = ado::RecordsetXmlToString(*rows);
+        // Rows the file holds as they are: nothing to compare, send or rewrite. A null or a
+        // repeated key takes the comparison below, which reports it.
+        const auto unique_keys = [&] {
+          std::vector<std::string> keys(store.RecordCount());
+          for (size_t record = 0; record < store.RecordCount(); ++record) {
+            if (!walk.reader.Key(store, record, keys[record])) return false;
+          }
+          std::sort(keys.begin(), keys.end());
+          return std::adjacent_find(keys.begin(), keys.end()) == keys.end();
+        };
+        if (FileHolds(last.path, xml) && unique_keys()) {
+          walk.keys.MeetPage(start);
+          stats_.entities_unchanged += rows->RecordCount();
+          Trace("The last data is up to date: " + last.path, kEventInformation);
+          return;
+        }
+        read_now();
+
+        line = 3;
+        bool all_delivered = true;
+        std::vector<const std::pair<std::string, RowFingerprint>*> sent;
+        size_t next = 0;  // the next of `now`: the records with a key, in order
+        int32_t processed = 0;
+        for (rows->MoveFirst(); !rows->Eof(); rows->MoveNext(), ++processed) {
+          if (platform::StopRequested()) {
+            all_delivered = false;  // the entities left were not compared
+            break;
+          }
+          if (!keyed[*rows->CurrentRecord()]) {
+            // A record without a key can never be matched: reported, not sent.
+            Guarded(
+                [&](int& step) {
+                  step = 2;
+                  throw core::Error(core::kErrInvalidUseOfNull, kClass,
+                                    "the record's tSID is null");
+                },
+                AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
+            continue;
+          }
+          const auto& entity = now[next++];
+          int32_t occurrence = 0;
+          const PageKeys::Outcome outcome =
+              walk.keys.Meet(entity.first, entity.second, start, occurrence);
+          if (occurrence == 1 && !repeated_key_reported_) {
+            repeated_key_reported_ = true;
+            Trace(kClass + ".Export_DiffPerEntity, tSID " + entity.first +
+                      " occurs more than once in " + walk.result_path +
+                      "; records of one key are compared with the last data's in the order " +
+                      "the query returns them",
+                  kEventWarning);
+          }
+          if (outcome == PageKeys::Outcome::kUnchanged || outcome == PageKeys::Outcome::kMoved) {
+            ++stats_.entities_unchanged;
+            if (outcome == PageKeys::Outcome::kMoved) ++stats_.entities_moved;
+            continue;
+          }
+          if (outcome == PageKeys::Outcome::kNew) {
+            Trace(kClass + ".Process_DiffOneEntity, SID Not Found in last data: " + entity.first,
+                  kEventInformation);
+            ++stats_.entities_new;
+          } else {
+            ++stats_.entities_changed;
+          }
+          const EntityOutcome result = Guarded(
+              EntityOutcome::kUndelivered,
+              [&](int& step) { return SendEntity(rows, page_file, walk.import_rule, step); },
+              AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
+          if (result == EntityOutcome::kDelivered) {
+            ++changed;
+            sent.push_back(&entity);
+          } else {
+            all_delivered = false;
+          }
+        }
+        Trace("QRT Subset records:" + std::to_string(processed) +
+                  ", Changed:" + std::to_string(changed),
+              kEventInformation);
+
+        line = 6;
+        if (!all_delivered) return keep_last_data();
+        // Older states of what was sent leave the other pages first (see the top).
+        std::map<int32_t, std::vector<std::string>> older;
+        for (const auto* entity : sent) {
+          for (const int32_t page : walk.keys.OlderCopies(entity->first, entity->second, start)) {
+            older[page].push_back(entity->first);
+          }
+        }
+        for (const auto& [page, keys] : older) {
+          if (!DropFromPage(walk, page, keys)) {
+            walk.all_delivered = false;
+            return;
+          }
+        }
+        WriteLastDataFile(walk, last.path, xml);
+        walk.keys.Rewritten(last, std::move(now), walk.layout);
+      },
+      AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
+}
+
+bool CQvDataExporter::DropFromPage(PageWalk& walk, int32_t page_start,
+                                   const std::vector<std::string>& keys) {
+  return Guarded(
+      false,
+      [&](int&) {
+        const PageKeys::PageFile* page = walk.keys.FileAt(page_start);
+        if (!page) return true;  // gone already
+        const std::string last_file = page->path;
+        const std::shared_ptr<ado::Recordset> held =
+            CQvXMLManip().OpenXMLToRS(last_file, false, kPlainText);
+        if (!held || held->State() != ado::adStateOpen) {
+          throw core::Error(core::kErrInvalidPersistedFile, kClass,
+                            last_file + " cannot be read as a recordset");
+        }
+        RowReader reader = walk.keys.ReaderFor(held->FieldDefs());
+        const ado::RecordStore& store = held->Records();
+        ado::RecordsetData kept;
+        kept.fields = held->FieldDefs();
+        kept.records = ado::RecordStore(kept.fields.size());
+        kept.properties = held->Properties();
+        std::string key;
+        std::string bytes;
+        for (const size_t record : held->RecordsToSave()) {
+          if (reader.Key(store, record, key) &&
+              std::find(keys.begin(), keys.end(), key) != keys.end()) {
+            continue;
+          }
+          bytes.clear();
+          store.Serialize(record, bytes);
+          std::string_view in(bytes);
+          kept.records.AppendSerialized(in);
+        }
+        ado::Recordset rest;
+        rest.SetCursorLocation(ado::adUseClient);
+        rest.OpenWith(std::move(kept));
+        Trace("Older states of entities just sent leave the last data: " + last_file,
+              kEventInformation);
+        WriteLastDataFile(walk, last_file, ado::RecordsetXmlToString(rest));
+        walk.keys.Dropped(page_start, keys);
+        return true;
+      },
+      Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
+}
+
+void CQvDataExporter::WriteLastDataFile(PageWalk& walk, const std::string& last_file,
+                                        const std::string& xml) {
+  CreateFolderOf(last_file);
+  Trace("Saving last data xml to: " + last_file, kEventInformation);
+  // Pages are rewritten by the thousand under churn: through one spare file, no file is
+  // made or removed for each (its name is a temporary's, so one a killed run leaves goes).
+  if (!walk.spare) {
+    const std::string result_name = std::filesystem::path(walk.result_path).filename().string();
+    walk.spare.emplace(
+        (std::filesystem::path(walk.last_folder) / ("." + result_name + ".tmp00000000")).string(),
+        kClass);
+  }
+  walk.spare->Replace(last_file, xml, flush_each_file_);
+}
+
+void CQvDataExporter::EndPageWalk(PageWalk& walk, bool completed) {
+  if (walk.whole && walk.all_delivered && completed) {
+    // The pages past the end of a result sent whole hold what that result replaced.
+    for (const PageKeys::PageFile& page : walk.keys.PagesAfter(walk.total_rows - 1)) {
+      std::error_code ec;
+      std::filesystem::remove(page.path, ec);
+      if (!ec) walk.keys.Removed(page.start);
+    }
+  }
+  if (!walk.keys.Dirty()) return;
+  try {
+    walk.keys.Save(walk.keys_file);
+  } catch (const core::Error& error) {
+    // Only a shortcut: the next run reads the pages themselves.
+    Trace(kClass + ".Export_DiffPerEntity, the page keys could not be saved: " + walk.keys_file,
+          kEventWarning, error.record());
+  }
+}
+
+}  // namespace qv

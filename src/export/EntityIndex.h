@@ -1,0 +1,158 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "export/KeyTable.h"
+#include "values/FieldDef.h"
+#include "values/RecordStore.h"
+#include "xmlformat/XmlFormat.h"
+
+namespace ado {
+class Recordset;
+}  // namespace ado
+
+namespace qv {
+
+// A hash of the fields' names and types, whatever their order: a query whose fields
+// are not those of its last data (one dropped, renamed or retyped) cannot be compared
+// with it.
+uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields);
+
+// A record's compared values in one 128-bit hash of their text as the file holds it:
+// records whose files would hold the same values have the same fingerprint.
+struct RowFingerprint {
+  uint64_t low = 0;
+  uint64_t high = 0;
+  bool operator==(const RowFingerprint&) const = default;
+};
+
+// Reads the key and the fingerprint of records of one record layout: which fields hold
+// the compared values (in the query's order) and how the file writes each.
+class RowReader {
+ public:
+  // `compared[i]` is the field holding the i-th compared value, or nothing when the
+  // layout lacks it.
+  RowReader(std::optional<size_t> key, std::vector<std::optional<size_t>> compared,
+            const std::vector<ado::FieldDef>& fields);
+  // Reads no key and compares nothing.
+  RowReader() = default;
+
+  // The key's text, false for a null key.
+  bool Key(const ado::RecordStore& store, size_t record, std::string& out) const;
+  RowFingerprint Fingerprint(const ado::RecordStore& store, size_t record);
+  // The same from a row's attribute texts (null: left out), as a file reader gives them.
+  bool Key(std::span<const char* const> values, std::string& out) const;
+  RowFingerprint Fingerprint(std::span<const char* const> values);
+
+  bool HasKey() const { return key_.has_value(); }
+  // Whether every compared value has a field here.
+  bool HasEveryField() const { return has_every_field_; }
+
+ private:
+  // The fingerprint of the values `append(field, kind)` appends to buffer_; it returns
+  // false for a value left out.
+  template <typename Append>
+  RowFingerprint FingerprintOf(const Append& append);
+  // A file's attribute text put the way this program writes the value.
+  static void AppendFileText(const char* text, ado::xml::ValueKind kind, std::string& out);
+
+  std::optional<size_t> key_;
+  ado::xml::ValueKind key_kind_{};
+  std::vector<std::optional<size_t>> compared_;
+  std::vector<ado::xml::ValueKind> kinds_;
+  bool has_every_field_ = true;
+  std::string buffer_;
+};
+
+// The last data's records by key, each as its fingerprint, in the order the last data
+// holds them; also counts how often a walk of the query met each key. Built from a
+// recordset or straight from a last-data file, whose records are never held. The keys
+// sit in a KeyTable: a few dozen bytes per record, and a lookup touches little memory.
+class EntityIndex {
+ public:
+  // The query's compared field names and its key field's name.
+  EntityIndex(std::vector<std::string> compared, std::string key);
+
+  // The records of `last` that are not deleted.
+  void AddRecordset(const ado::Recordset& last);
+  // The rows of a last-data file. Throws core::Error when the file cannot be read.
+  void AddFile(const std::string& path);
+
+  const std::vector<std::string>& Compared() const { return compared_; }
+  const std::string& KeyName() const { return key_name_; }
+
+  // The type of the last data's key field; nothing when it has none.
+  std::optional<int32_t> LastKeyType() const { return last_key_type_; }
+  // Whether the last data holds every compared field: without one, no entity was ever
+  // sent with it.
+  bool HasEveryField() const { return has_every_field_; }
+  // Whether every field of the last data is among `fields` under the same name and type:
+  // otherwise one was dropped, renamed or retyped since, and the entities of the last data
+  // cannot be compared with the query's.
+  bool LastFieldsAmong(const std::vector<ado::FieldDef>& fields) const;
+  size_t RecordCount() const { return entries_.size(); }
+
+  // The walk met `key` once more: the how-manieth time (0 the first), and the last
+  // data's record for that occurrence (the k-th record of the key), null when it has
+  // none.
+  struct Meeting {
+    int32_t occurrence = 0;
+    const RowFingerprint* before = nullptr;
+  };
+  Meeting Meet(std::string_view key);
+
+  // A reader of the query's records, for `fields` (the query's).
+  RowReader QueryReader(const std::vector<ado::FieldDef>& fields) const;
+
+  // An index of the query's own records, built while they are read, to be saved as
+  // the keys file of the last data written from them.
+  // `expected` records are about to be added: room is made for them at once.
+  void StartFrom(const std::vector<ado::FieldDef>& fields, const EntityIndex& expected);
+  void Add(std::string_view key, const RowFingerprint& fingerprint);
+
+  // The keys file beside a last-data file: the index of its records, so that a run
+  // need not read the whole file. It names the file's size, time and inode and the
+  // fields compared; Load takes it only when all of these still match and its checksum
+  // holds, and otherwise returns false (the caller reads the last-data file itself).
+  static std::string KeysFileOf(const std::string& last_file);
+  bool Load(const std::string& last_file);
+  // Throws core::Error when it cannot be written.
+  void Save(const std::string& last_file) const;
+
+ private:
+  class FileRows;
+  static constexpr uint32_t kNoEntry = UINT32_MAX;
+  struct Entry {
+    RowFingerprint fingerprint;
+    uint32_t key = 0;          // in keys_
+    uint32_t next = kNoEntry;  // the key's next record
+  };
+  // Room for `records` records with `key_bytes` bytes of keys in all.
+  void Reserve(size_t records, size_t key_bytes);
+  // Looks the query's names up in the last data's fields; a reader of its records.
+  RowReader LastReader(const std::vector<ado::FieldDef>& fields);
+  void Clear();
+
+  std::vector<std::string> compared_;
+  std::string key_name_;
+  std::optional<int32_t> last_key_type_;
+  bool has_every_field_ = true;
+  std::vector<std::pair<std::string, int32_t>> last_fields_;  // names and types
+  std::vector<Entry> entries_;
+  KeyTable keys_;
+  std::vector<uint32_t> first_;  // each key's first record
+  // How often the walk met each key (made on the first meeting), and keys the last data
+  // lacks.
+  std::vector<int32_t> seen_;
+  std::unordered_map<std::string, int32_t> new_keys_;
+};
+
+}  // namespace qv

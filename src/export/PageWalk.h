@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/SpareFile.h"
+#include "export/CQvDataExporter.h"
+#include "export/PageKeys.h"
+#include "values/FieldDef.h"
+
+namespace qv {
+
+// The state of mode 7's walk over one rule's pages.
+struct CQvDataExporter::PageWalk {
+  PageWalk(std::vector<std::string> compared, const std::vector<ado::FieldDef>& fields)
+      : keys(std::move(compared), "tSID"),
+        reader(keys.ReaderFor(fields)),
+        layout(LayoutOf(fields)) {}
+
+  std::string result_path;
+  std::string import_rule;
+  std::string last_folder;
+  std::string keys_file;
+  int64_t total_rows = 0;
+  PageKeys keys;
+  RowReader reader;  // of the query's records
+  uint64_t layout;   // of the query's records
+  // No last data to compare with: every page is sent whole, as on a first run.
+  bool whole = false;
+  // Every page's changes were delivered.
+  bool all_delivered = true;
+  // Puts pages' last data in place (WriteLastDataFile).
+  std::optional<core::SpareFile> spare;
+};
+
+}  // namespace qv

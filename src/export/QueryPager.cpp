@@ -1,0 +1,92 @@
+#include "export/QueryPager.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+
+#include "db/SpoolCursor.h"
+#include "export/CQvDataExporter.h"
+#include "values/AdoEnums.h"
+
+namespace qv {
+namespace {
+
+// Rows written, and read ahead, at a time.
+constexpr int64_t kBlockRows = 1000;
+
+}  // namespace
+
+QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
+                       const std::string& spool_for)
+    : connection_(std::move(connection)), sql_(CQvDataExporter::AddRowOrderToSQL(sql)) {
+  if (!connection_) throw core::Error(core::kErrObjectRequired, "QueryPager", "no connection");
+  cursor_ = connection_->OpenCursor(sql_);
+  Start(spool_for);
+}
+
+QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
+                       std::unique_ptr<ado::QueryCursor> cursor, const std::string& spool_for)
+    : connection_(std::move(connection)), sql_(sql), cursor_(std::move(cursor)) {
+  if (!cursor_) throw core::Error(core::kErrObjectRequired, "QueryPager", "no query");
+  Start(spool_for);
+}
+
+void QueryPager::Start(const std::string& spool_for) {
+  if (!spool_for.empty()) SpoolFor(spool_for);
+  ahead_ = std::make_unique<ado::PrefetchCursor>(*cursor_, static_cast<size_t>(kBlockRows));
+}
+
+void QueryPager::SpoolFor(const std::string& result_file) {
+  auto spool = std::make_unique<ado::SpoolCursor>(
+      cursor_->Fields(), std::filesystem::path(result_file).parent_path().string(),
+      result_file + " (its query read out)");
+  std::vector<std::string> warnings;
+  {
+    // The driver reads the next block while the last one is written out.
+    ado::PrefetchCursor ahead(*cursor_, static_cast<size_t>(kBlockRows));
+    for (;;) {
+      ado::RecordStore block(cursor_->Fields().size());
+      if (ahead.FetchInto(block, static_cast<size_t>(kBlockRows)) == 0) break;
+      spool->Append(block);
+    }
+    warnings = ahead.Warnings();
+  }
+  spool->Finish(std::move(warnings));
+  total_rows_ = static_cast<int64_t>(spool->RowCount());
+  // The statement ends here, and with it whatever the database held for it.
+  cursor_ = std::move(spool);
+  connection_.reset();
+}
+
+std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {
+  ado::RecordsetData data;
+  data.fields = cursor_->Fields();
+  data.records = ado::RecordStore(data.fields.size());
+  if (rows > 0) ahead_->FetchInto(data.records, static_cast<size_t>(rows));
+  rows_read_ += static_cast<int64_t>(data.records.RecordCount());
+  // What GetRS sets before opening, so a page saves as the page query's result would.
+  data.properties.updatable = true;
+  auto rs = std::make_shared<ado::Recordset>();
+  rs->SetCursorLocation(ado::adUseClient);
+  rs->SetCursorType(ado::adOpenStatic);
+  rs->SetLockType(ado::adLockBatchOptimistic);
+  rs->SetSource(sql_);
+  rs->OpenWith(std::move(data));
+  return rs;
+}
+
+int64_t QueryPager::WriteNext(int64_t rows, XmlFileStream& out) {
+  int64_t written = 0;
+  while (written < rows) {
+    ado::RecordStore block(cursor_->Fields().size());
+    const size_t got =
+        ahead_->FetchInto(block, static_cast<size_t>(std::min(kBlockRows, rows - written)));
+    if (got == 0) break;
+    out.WriteRows(block);
+    written += static_cast<int64_t>(got);
+  }
+  rows_read_ += written;
+  return written;
+}
+
+}  // namespace qv

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ado/Connection.h"
+#include "ado/Recordset.h"
+#include "db/PrefetchCursor.h"
+#include "db/QueryCursor.h"
+#include "store/XmlFileStream.h"
+
+namespace qv {
+
+// One query read once, in the row order of the paged queries (CQvDataExporter::
+// AddRowOrderToSQL), and handed out page by page as disconnected recordsets like
+// GetRS gives. The paged and split exports read each rule's query through it, so a
+// rule costs one query however many pages it has, and memory holds one page.
+class QueryPager {
+ public:
+  // Runs the ordered query on `connection`, which the pager keeps open. Throws
+  // core::Error when the query fails. With `spool_for` (a result file's path), the
+  // whole result is read out first into a temporary file beside that file and the query
+  // is closed before the first page: the database is not held while the pages are
+  // worked on (uploads).
+  QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
+             const std::string& spool_for = {});
+  // Pages of `sql` as it is, in the query's own row order; `connection` is the one the
+  // cursor was opened on.
+  QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
+             std::unique_ptr<ado::QueryCursor> cursor, const std::string& spool_for = {});
+
+  // The next `rows` rows (fewer at the end of the result, none past it) as an open
+  // client-side static recordset with batch optimistic locking on its first record.
+  // Throws core::Error when reading fails.
+  std::shared_ptr<ado::Recordset> NextPage(int32_t rows);
+  // The next `rows` rows (fewer at the end) written to `out` a block at a time, without
+  // a recordset: memory holds one block. Returns the rows written. Throws core::Error.
+  int64_t WriteNext(int64_t rows, XmlFileStream& out);
+  const std::vector<ado::FieldDef>& Fields() const { return cursor_->Fields(); }
+  // The rows of the result when it was read out first; nothing otherwise.
+  std::optional<int64_t> TotalRows() const { return total_rows_; }
+  // Rows handed out so far.
+  int64_t RowsRead() const { return rows_read_; }
+  // What the rows read so far changed to fit a recordset file (QueryCursor::Warnings).
+  std::vector<std::string> Warnings() const { return ahead_->Warnings(); }
+
+ private:
+  std::shared_ptr<ado::Connection> connection_;
+  std::string sql_;
+  std::unique_ptr<ado::QueryCursor> cursor_;
+  // Reads the next block while the caller works on a page; destroyed before cursor_.
+  std::unique_ptr<ado::PrefetchCursor> ahead_;
+  int64_t rows_read_ = 0;
+  std::optional<int64_t> total_rows_;
+
+  // Reads the whole result into a spool file beside `result_file` and puts it in the
+  // cursor's place.
+  void SpoolFor(const std::string& result_file);
+  // Starts the read ahead over cursor_.
+  void Start(const std::string& spool_for);
+};
+
+}  // namespace qv

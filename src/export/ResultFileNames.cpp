@@ -1,0 +1,59 @@
+#include "export/ResultFileNames.h"
+
+#include <algorithm>
+#include <cctype>
+#include <system_error>
+
+namespace qv {
+namespace {
+
+bool AllOf(std::string_view text, int (*test)(int)) {
+  return std::all_of(text.begin(), text.end(),
+                     [test](char c) { return test(static_cast<unsigned char>(c)) != 0; });
+}
+
+}  // namespace
+
+std::string PageFilePath(const std::string& result_path, int32_t start, int32_t end) {
+  return result_path + "_" + std::to_string(start) + "-" + std::to_string(end) + ".xml";
+}
+
+bool IsChangeFileOf(std::string_view file_name, std::string_view result_name) {
+  constexpr std::string_view kExtension = ".xml";
+  if (file_name.size() <= result_name.size() + kExtension.size() ||
+      !file_name.starts_with(result_name) || !file_name.ends_with(kExtension)) {
+    return false;
+  }
+  const std::string_view number = file_name.substr(
+      result_name.size(), file_name.size() - result_name.size() - kExtension.size());
+  return !number.empty() && number.size() <= 6 && AllOf(number, std::isdigit);
+}
+
+bool IsTemporaryOf(std::string_view file_name, std::string_view result_name) {
+  if (result_name.empty() || !file_name.starts_with('.')) return false;
+  const std::string_view rest = file_name.substr(1);
+  if (!rest.starts_with(result_name)) return false;
+  constexpr std::string_view kSaveMark = ".tmp";
+  if (rest.size() >= result_name.size() + kSaveMark.size() + 8) {
+    const std::string_view tail = rest.substr(rest.size() - 12);
+    if (tail.starts_with(kSaveMark) && AllOf(tail.substr(4), std::isxdigit)) return true;
+  }
+  if (rest.size() >= result_name.size() + 7) {
+    const std::string_view tail = rest.substr(rest.size() - 7);
+    if (tail[0] == '.' && AllOf(tail.substr(1), std::isalnum)) return true;
+  }
+  return false;
+}
+
+std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code status_error;
+    if (it->is_regular_file(status_error)) files.push_back(it->path());
+  }
+  return files;
+}
+
+}  // namespace qv
