@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,5 +28,15 @@ class QueryCursor {
   // (see Connection::TakeWarnings).
   virtual std::vector<std::string> Warnings() const = 0;
 };
+
+// Rows read from a query, and written or handed on, at a time.
+inline constexpr size_t kBlockRows = 1000;
+
+// Reads up to `rows` of the rows left in `cursor` (all of them by default) a block of
+// kBlockRows at a time, and hands each block to `take`. Returns the rows read. What
+// `take` throws passes through; a failed read is rethrown with `context` before its
+// description when `context` is not empty.
+int64_t CopyBlocks(QueryCursor& cursor, const std::function<void(const RecordStore&)>& take,
+                   int64_t rows = INT64_MAX, const std::string& context = {});
 
 }  // namespace ado

@@ -420,11 +420,7 @@ std::shared_ptr<ado::Recordset> CQvDataExporter::GetRS(
       nullptr,
       [&](int&) {
         if (!connection) throw core::Error(core::kErrObjectRequired, kClass, "no connection");
-        auto rs = std::make_shared<ado::Recordset>();
-        rs->SetCursorLocation(ado::adUseClient);
-        rs->SetCursorType(ado::adOpenStatic);
-        rs->SetLockType(ado::adLockBatchOptimistic);
-        rs->SetSource(sql);
+        const std::shared_ptr<ado::Recordset> rs = NewResultRecordset(sql);
         rs->SetActiveConnection(connection);
         rs->Open(ado::Variant(), nullptr, ado::adOpenUnspecified, ado::adLockUnspecified, -1);
         rs->SetActiveConnection(nullptr);

@@ -197,15 +197,6 @@ class CQvDataExporter {
   // The same with the share given in percent (0 to 100).
   void SaveChangedRSTest(const std::string& path, int32_t share);
 
-  // Where the time of this object's per-entity diffs went, in seconds, summed.
-  struct DiffTimes {
-    double query = 0;    // running the queries and loading last data
-    double compare = 0;  // finding and comparing entities
-    double write = 0;    // change files and last data
-    double upload = 0;   // the uploader
-  };
-  const DiffTimes& DiffTimings() const { return diff_times_; }
-
  private:
   // The steps of ExportAll. Each sets `line` to the step it is in, which a failure
   // reports; any failure ends the run.
@@ -311,15 +302,33 @@ class CQvDataExporter {
   // The query's rows for reading a block at a time; null after a (traced) failure.
   std::unique_ptr<ado::QueryCursor> OpenQuery(const std::string& sql,
                                               const std::shared_ptr<ado::Connection>& connection);
-  // Export_DiffPerEntity on the recordset `query` gives at the step where it runs its
-  // query: the rule's query, or a page of it already read. With `open_pages` and last
-  // data, the query is read through the pager instead, a page at a time, and the new
-  // last data is written while the pages are compared; `query` then runs only when the
-  // whole result must be sent after all.
+  // Export_DiffPerEntity: with last data, the query is read through the pager that
+  // `open_pages` opens, a page at a time, and the new last data is written while the
+  // pages are compared (DiffPages); without, or when the last data cannot be used, the
+  // recordset `query` gives is sent whole and becomes the last data (DiffWhole).
   void DiffPerEntity(const std::function<std::shared_ptr<ado::Recordset>()>& query,
                      const std::string& result_path, const std::string& import_rule,
                      int32_t& changed_count,
-                     const std::function<std::unique_ptr<QueryPager>()>& open_pages = {});
+                     const std::function<std::unique_ptr<QueryPager>()>& open_pages);
+  // Compares the pages with the last data in `last_file`, sends what changed, and moves
+  // the last data on or keeps it. False, before anything is sent or when the last data
+  // turns out unusable, when the whole result must be sent instead. Sets `line` to the
+  // step it is in.
+  bool DiffPages(QueryPager& pages, const std::string& result_path, const std::string& last_file,
+                 const std::string& import_rule, int32_t& changed_count, int& line);
+  // Sends the whole result of `query`; once delivered it becomes the last data, with its
+  // keys file.
+  void DiffWhole(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+                 const std::string& result_path, const std::string& import_rule);
+  // Runs `commit` (the last data moves on) when every change was delivered; else says
+  // that the last data stays as it was.
+  void CommitOrKeepLastData(bool all_delivered, const std::string& result_path,
+                            const std::function<void()>& commit);
+  // Reads the index of the last data in `last_file` for the query whose first page is
+  // `rs` into entity_fields_. False when the last data cannot be compared with the query
+  // (unreadable, another key type or other fields; the first two set it aside).
+  bool OpenLastDataIndex(const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+                         const std::string& last_file);
 
   enum class EntityOutcome { kUnchanged, kDelivered, kUndelivered, kSkipped, kLastUnusable };
   // Process_DiffOneEntity, telling a send that failed from an unchanged entity.
@@ -388,10 +397,8 @@ class CQvDataExporter {
   // The names of the fields of `rs` that are compared: all but Source_Timestamp.
   static std::vector<std::string> ComparedNames(const ado::Recordset& rs);
   static std::vector<std::string> ComparedNames(const std::vector<ado::FieldDef>& fields);
-  static EntityFields LookUpEntityFields(const std::shared_ptr<ado::Recordset>& rs,
-                                         const std::shared_ptr<ado::Recordset>& last);
-  // The same with the last data read from `last_file` into the index, its records never
-  // held; nothing when the file cannot be read (it is then reported and set aside).
+  // The index of the last data read from `last_file`, its records never held; nothing when the file
+  // cannot be read (it is then reported and set aside).
   std::optional<EntityFields> ReadLastDataIndex(const std::shared_ptr<ado::Recordset>& rs,
                                                 const std::string& result_path,
                                                 const std::string& last_file);
@@ -429,7 +436,6 @@ class CQvDataExporter {
   TraceFn trace_;
   // The run's pseudo-random generator: change-file numbers and test shares.
   std::mt19937 random_;
-  DiffTimes diff_times_;
   // Set only while Export_DiffPerEntity walks its query.
   std::optional<EntityFields> entity_fields_;
   RunStats stats_;

@@ -37,13 +37,7 @@ constexpr int32_t kMaxChangeFileNumber = 999999;
 constexpr const char* kDeliveredFolder = "LastTx";
 constexpr const char* kUndeliveredFolder = "Unsent";
 // Rows of the query held at once while it is compared with its last data.
-constexpr int32_t kDiffPageRows = 1000;
-
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+constexpr auto kDiffPageRows = static_cast<int32_t>(ado::kBlockRows);
 
 // Whether a field's value changed: null only equals null, byte arrays compare byte by
 // byte, everything else by VB's comparison (texts by code, numbers by value). Values
@@ -97,33 +91,6 @@ void CQvDataExporter::DiffPerEntity(
     const std::string& import_rule, int32_t& changed_count,
     const std::function<std::unique_ptr<QueryPager>()>& open_pages) {
   changed_count = 0;
-  int32_t processed = 0;
-  std::shared_ptr<ado::Recordset> rs;
-  std::shared_ptr<ado::Recordset> last;
-  // With last data, the query read a page at a time and the new last data written
-  // from the same pages; the file replaces the last data only once the walk is done.
-  std::unique_ptr<QueryPager> pages;
-  std::optional<XmlFileStream> new_last;
-  bool new_last_failed = false;
-  // The keys of the new last data, from the same walk, and whether the old last data's
-  // keys file was in step with it.
-  std::optional<EntityIndex> next_keys;
-  bool keys_file_current = false;
-  // Runs a step of the new last data; one that fails drops the file.
-  const auto on_new_last = [&](const auto& step) {
-    Guarded(
-        [&](int) {
-          new_last.reset();
-          new_last_failed = true;
-        },
-        [&](int&) { step(); }, Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
-  };
-  const auto write_new_last = [&] {
-    if (!new_last) return;
-    const Clock::time_point write_start = Clock::now();
-    on_new_last([&] { new_last->WriteRows(rs->Records()); });
-    diff_times_.write += SecondsSince(write_start);
-  };
   Guarded(
       [&](int& line) {
         line = 1;
@@ -133,183 +100,163 @@ void CQvDataExporter::DiffPerEntity(
               kEventInformation);
 
         line = 2;
-        const Clock::time_point query_start = Clock::now();
-        // Read through the pager, the last data goes straight into the walk's index once
-        // the query's first page has given the fields to compare.
-        std::string last_file;
-        if (open_pages) {
-          last_file = Guarded(
-              std::string(), [&](int&) { return FindLastData(result_path); },
-              Fixed(kClass + ".GetRS"));
-        } else {
-          last = GetLastDataRS(result_path);
-        }
-        bool has_last = last || !last_file.empty();
+        const std::string last_file = Guarded(
+            std::string(), [&](int&) { return FindLastData(result_path); },
+            Fixed(kClass + ".GetRS"));
 
         line = 3;
-        if (!last_file.empty()) {
-          pages = open_pages();
-          if (pages) {
-            rs = Guarded(
-                nullptr, [&](int&) { return pages->NextPage(kDiffPageRows); },
-                Fixed(kClass + ".GetRS"));
+        bool whole = last_file.empty();
+        if (!whole) {
+          // The pager goes before the whole result is read again.
+          const std::unique_ptr<QueryPager> pages = open_pages();
+          if (!pages) {
+            throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
           }
-        } else {
-          rs = query();
-        }
-        if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
-        diff_times_.query += SecondsSince(query_start);
-
-        line = 5;
-        if (has_last) {
-          if (!rs->Fields().Find(kKeyField)) {
-            throw core::Error(core::kErrItemNotFound, kClass, "the query has no field tSID");
-          }
-          const Clock::time_point index_start = Clock::now();
-          if (last) {
-            entity_fields_.emplace(LookUpEntityFields(rs, last));
-          } else {
-            entity_fields_ = ReadLastDataIndex(rs, result_path, last_file);
-          }
-          diff_times_.compare += SecondsSince(index_start);
-          std::string mismatch;
-          if (entity_fields_) {
-            mismatch = KeyMismatch(rs, entity_fields_->index.LastKeyType());
-            if (!mismatch.empty()) SetAsideLastData(result_path, mismatch);
-          }
-          if (entity_fields_ && mismatch.empty() &&
-              !entity_fields_->index.LastFieldsAmong(rs->FieldDefs())) {
-            // Entities of another layout cannot be compared; left alone, a dropped column
-            // would stay in the last data for good.
-            Trace(
-                kClass + ".Export_DiffPerEntity, the query's fields are not those of the " +
-                    "last data: its whole result is sent and becomes the last data: " + result_path,
-                kEventWarning);
-            mismatch = "other fields";
-          }
-          if (!entity_fields_ || !mismatch.empty()) {
-            has_last = false;
-            last.reset();
-            entity_fields_.reset();
-          }
-        }
-        // What an earlier run could not deliver is made again below, from the same last data.
-        DropEarlierUndelivered(result_path);
-
-        bool all_delivered = true;
-        bool send_whole = !has_last;
-        // Every entity matched one of the last data's, unchanged, and none is gone: the last
-        // data already holds what the receiver has.
-        bool same_as_last = false;
-        if (has_last) {
-          const Clock::time_point walk_start = Clock::now();
-          const double io_before = diff_times_.write + diff_times_.upload + diff_times_.query;
-          if (pages) {
-            on_new_last(
-                [&] { new_last.emplace(GetLasDataFileName(result_path), rs->FieldDefs()); });
-          }
-          int64_t unchanged = 0;
-          for (bool stopped = false; !stopped;) {
-            write_new_last();
-            for (; !rs->Eof(); rs->MoveNext()) {
-              if (platform::StopRequested()) {
-                all_delivered = false;  // the entities left were not compared: keep the last data
-                stopped = true;
-                break;
-              }
-              const EntityOutcome outcome = DiffOneEntity(rs, last, result_path, import_rule);
-              if (outcome == EntityOutcome::kLastUnusable) {
-                send_whole = true;
-                stopped = true;
-                break;
-              }
-              if (outcome == EntityOutcome::kDelivered) ++changed_count;
-              if (outcome == EntityOutcome::kUndelivered) all_delivered = false;
-              if (outcome == EntityOutcome::kUnchanged) ++unchanged;
-              ++processed;
-            }
-            if (stopped || !pages) break;
-            const Clock::time_point fetch_start = Clock::now();
-            rs = pages->NextPage(kDiffPageRows);
-            diff_times_.query += SecondsSince(fetch_start);
-            if (rs->Eof()) break;
-            BindQueryFields(*entity_fields_, rs);
-          }
-          const int64_t rows = pages ? pages->RowsRead() : rs->RecordCount();
-          same_as_last = !send_whole && rs->Eof() && unchanged == rows &&
-                         entity_fields_->index.RecordCount() == static_cast<size_t>(unchanged);
-          // Used only when the walk completed: with the last data up to date or replaced.
-          next_keys = std::move(entity_fields_->next);
-          keys_file_current = entity_fields_->from_keys_file;
-          entity_fields_.reset();
-          diff_times_.compare +=
-              SecondsSince(walk_start) -
-              (diff_times_.write + diff_times_.upload + diff_times_.query - io_before);
-          if (send_whole) {
-            SetAsideLastData(result_path, "its tSID values cannot be looked up");
-          } else {
-            Trace("QRT Subset records:" + std::to_string(processed) +
-                      ", Changed:" + std::to_string(changed_count),
-                  kEventInformation);
-          }
-        }
-        if (pages) {
-          if (!send_whole) {
-            TraceValueWarnings(pages->Warnings());
-            stats_.rows_read += pages->RowsRead();
-          }
-          if (send_whole) {
-            // The pages read so far are gone: the whole result is read again.
-            new_last.reset();
-            pages.reset();
-            rs = query();
-            if (!rs)
-              throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
-          }
-        }
-        if (send_whole) {
-          line = 4;
-          const Clock::time_point send_start = Clock::now();
-          all_delivered = SendWhole(rs, result_path, import_rule);
-          diff_times_.upload += SecondsSince(send_start);
+          whole = !DiffPages(*pages, result_path, last_file, import_rule, changed_count, line);
         }
 
-        line = 6;
-        // Last data that ran ahead of the receiver would hide the undelivered changes from
-        // every later run; kept as it is, the next run finds and sends them again.
-        if (same_as_last) {
-          Trace("The last data is up to date: " + GetLasDataFileName(result_path),
-                kEventInformation);
-          if (next_keys && !keys_file_current) SaveLastDataKeys(result_path, *next_keys);
-        } else if (all_delivered) {
-          const Clock::time_point write_start = Clock::now();
-          if (pages) {
-            if (!new_last_failed && CommitNewLastData(result_path, *new_last) && next_keys) {
-              SaveLastDataKeys(result_path, *next_keys);
-            }
-          } else {
-            // The whole result sent: its keys go beside it, so that the next run need not
-            // read the last data itself.
-            if (CreateLastDataFileFromRS(result_path, rs) && open_pages) {
-              EntityIndex keys(ComparedNames(*rs), kKeyField);
-              keys.AddRecordset(*rs);
-              SaveLastDataKeys(result_path, keys);
-            }
-          }
-          diff_times_.write += SecondsSince(write_start);
-        } else {
-          Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
-                    "stays as it was: " + result_path,
-                kEventWarning);
+        if (whole) {
+          line = 7;
+          DiffWhole(query, result_path, import_rule);
         }
-
-        line = 7;
-        QvSharedADO releaser;
-        releaser.Release(rs);
-        releaser.Release(last);
       },
       AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
   entity_fields_.reset();
+}
+
+bool CQvDataExporter::DiffPages(QueryPager& pages, const std::string& result_path,
+                                const std::string& last_file, const std::string& import_rule,
+                                int32_t& changed_count, int& line) {
+  line = 4;
+  std::shared_ptr<ado::Recordset> rs = Guarded(
+      nullptr, [&](int&) { return pages.NextPage(kDiffPageRows); }, Fixed(kClass + ".GetRS"));
+  if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
+  line = 5;
+  if (!OpenLastDataIndex(rs, result_path, last_file)) return false;
+  line = 6;
+  // What an earlier run could not deliver is made again below, from the same last data.
+  DropEarlierUndelivered(result_path);
+
+  // The new last data, written from the same pages; it replaces the last data only once
+  // the walk is done. A step of it that fails drops it.
+  std::optional<XmlFileStream> new_last;
+  const auto on_new_last = [&](const auto& step) {
+    Guarded([&](int) { new_last.reset(); }, [&](int&) { step(); },
+            Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
+  };
+  on_new_last([&] { new_last.emplace(GetLasDataFileName(result_path), rs->FieldDefs()); });
+
+  bool all_delivered = true;
+  bool unusable = false;  // the last data cannot be looked up after all
+  int64_t unchanged = 0;
+  int32_t processed = 0;
+  for (bool stopped = false; !stopped;) {
+    if (new_last) on_new_last([&] { new_last->WriteRows(rs->Records()); });
+    for (; !rs->Eof(); rs->MoveNext()) {
+      if (platform::StopRequested()) {
+        all_delivered = false;  // the entities left were not compared: keep the last data
+        stopped = true;
+        break;
+      }
+      const EntityOutcome outcome = DiffOneEntity(rs, nullptr, result_path, import_rule);
+      if (outcome == EntityOutcome::kLastUnusable) {
+        unusable = true;
+        stopped = true;
+        break;
+      }
+      if (outcome == EntityOutcome::kDelivered) ++changed_count;
+      if (outcome == EntityOutcome::kUndelivered) all_delivered = false;
+      if (outcome == EntityOutcome::kUnchanged) ++unchanged;
+      ++processed;
+    }
+    if (stopped) break;
+    rs = pages.NextPage(kDiffPageRows);
+    if (rs->Eof()) break;
+    BindQueryFields(*entity_fields_, rs);
+  }
+  // Every entity matched one of the last data's, unchanged, and none is gone: the last
+  // data already holds what the receiver has.
+  const bool same_as_last = !unusable && rs->Eof() && unchanged == pages.RowsRead() &&
+                            entity_fields_->index.RecordCount() == static_cast<size_t>(unchanged);
+  // Used only when the walk completed: with the last data up to date or replaced.
+  std::optional<EntityIndex> next_keys = std::move(entity_fields_->next);
+  const bool keys_file_current = entity_fields_->from_keys_file;
+  entity_fields_.reset();
+  if (unusable) {
+    SetAsideLastData(result_path, "its tSID values cannot be looked up");
+    return false;
+  }
+  Trace("QRT Subset records:" + std::to_string(processed) +
+            ", Changed:" + std::to_string(changed_count),
+        kEventInformation);
+  TraceValueWarnings(pages.Warnings());
+  stats_.rows_read += pages.RowsRead();
+
+  if (same_as_last) {
+    Trace("The last data is up to date: " + GetLasDataFileName(result_path), kEventInformation);
+    if (next_keys && !keys_file_current) SaveLastDataKeys(result_path, *next_keys);
+    return true;
+  }
+  CommitOrKeepLastData(all_delivered, result_path, [&] {
+    if (new_last && CommitNewLastData(result_path, *new_last) && next_keys) {
+      SaveLastDataKeys(result_path, *next_keys);
+    }
+  });
+  return true;
+}
+
+void CQvDataExporter::DiffWhole(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+                                const std::string& result_path, const std::string& import_rule) {
+  std::shared_ptr<ado::Recordset> rs = query();
+  if (!rs) throw core::Error(core::kErrObjectRequired, kClass, "the query gave no recordset");
+  // What an earlier run could not deliver is made again, as part of the whole result.
+  DropEarlierUndelivered(result_path);
+  CommitOrKeepLastData(SendWhole(rs, result_path, import_rule), result_path, [&] {
+    // The keys go beside the last data, so that the next run need not read it itself.
+    if (CreateLastDataFileFromRS(result_path, rs)) {
+      EntityIndex keys(ComparedNames(*rs), kKeyField);
+      keys.AddRecordset(*rs);
+      SaveLastDataKeys(result_path, keys);
+    }
+  });
+  QvSharedADO().Release(rs);
+}
+
+void CQvDataExporter::CommitOrKeepLastData(bool all_delivered, const std::string& result_path,
+                                           const std::function<void()>& commit) {
+  // Last data that ran ahead of the receiver would hide the undelivered changes from
+  // every later run; kept as it is, the next run finds and sends them again.
+  if (all_delivered) {
+    commit();
+    return;
+  }
+  Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
+            "stays as it was: " + result_path,
+        kEventWarning);
+}
+
+bool CQvDataExporter::OpenLastDataIndex(const std::shared_ptr<ado::Recordset>& rs,
+                                        const std::string& result_path,
+                                        const std::string& last_file) {
+  if (!rs->Fields().Find(kKeyField)) {
+    throw core::Error(core::kErrItemNotFound, kClass, "the query has no field tSID");
+  }
+  entity_fields_ = ReadLastDataIndex(rs, result_path, last_file);
+  if (!entity_fields_) return false;
+  const std::string mismatch = KeyMismatch(rs, entity_fields_->index.LastKeyType());
+  if (!mismatch.empty()) {
+    SetAsideLastData(result_path, mismatch);
+  } else if (!entity_fields_->index.LastFieldsAmong(rs->FieldDefs())) {
+    // Entities of another layout cannot be compared; left alone, a dropped column would
+    // stay in the last data for good.
+    Trace(kClass + ".Export_DiffPerEntity, the query's fields are not those of the last data: " +
+              "its whole result is sent and becomes the last data: " + result_path,
+          kEventWarning);
+  } else {
+    return true;
+  }
+  entity_fields_.reset();
+  return false;
 }
 
 bool CQvDataExporter::SendWhole(const std::shared_ptr<ado::Recordset>& rs,
@@ -417,7 +364,6 @@ CQvDataExporter::EntityOutcome CQvDataExporter::SendEntity(
   CQVFileXfer transfer;
   transfer.MoveToLastTx = true;
   line = 61;
-  const Clock::time_point write_start = Clock::now();
   CQvRecordset wrapper;
   const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
   if (!one) throw core::Error(core::kErrObjectRequired, kClass, "no in-memory recordset");
@@ -437,13 +383,10 @@ CQvDataExporter::EntityOutcome CQvDataExporter::SendEntity(
   if (!CQvXMLManip().SaveRSToXML(one, change_file, false, false, 1, false)) {
     throw core::Error(core::kErrPathNotFound, kClass, "Cannot write " + change_file);
   }
-  diff_times_.write += SecondsSince(write_start);
   ++stats_.files_written;
 
   line = 65;
-  const Clock::time_point upload_start = Clock::now();
   const bool delivered = transfer.TransferFile(change_file, import_rule);
-  diff_times_.upload += SecondsSince(upload_start);
   if (delivered) {
     ++stats_.files_sent;
     NotifyProgress();
@@ -504,16 +447,6 @@ void CQvDataExporter::BindQueryFields(EntityFields& known,
   known.rs = rs.get();
   known.rs_key = rs->Fields().Find(kKeyField);
   known.query = known.index.QueryReader(rs->FieldDefs());
-}
-
-CQvDataExporter::EntityFields CQvDataExporter::LookUpEntityFields(
-    const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last) {
-  EntityIndex index(ComparedNames(*rs), kKeyField);
-  index.AddRecordset(*last);
-  EntityFields known(std::move(index));
-  known.last = last.get();
-  BindQueryFields(known, rs);
-  return known;
 }
 
 std::optional<CQvDataExporter::EntityFields> CQvDataExporter::ReadLastDataIndex(

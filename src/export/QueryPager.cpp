@@ -9,12 +9,15 @@
 #include "values/AdoEnums.h"
 
 namespace qv {
-namespace {
 
-// Rows written, and read ahead, at a time.
-constexpr int64_t kBlockRows = 1000;
-
-}  // namespace
+std::shared_ptr<ado::Recordset> NewResultRecordset(const std::string& sql) {
+  auto rs = std::make_shared<ado::Recordset>();
+  rs->SetCursorLocation(ado::adUseClient);
+  rs->SetCursorType(ado::adOpenStatic);
+  rs->SetLockType(ado::adLockBatchOptimistic);
+  rs->SetSource(sql);
+  return rs;
+}
 
 QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
                        const std::string& spool_for)
@@ -33,7 +36,7 @@ QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::s
 
 void QueryPager::Start(const std::string& spool_for) {
   if (!spool_for.empty()) SpoolFor(spool_for);
-  ahead_ = std::make_unique<ado::PrefetchCursor>(*cursor_, static_cast<size_t>(kBlockRows));
+  ahead_ = std::make_unique<ado::PrefetchCursor>(*cursor_, ado::kBlockRows);
 }
 
 void QueryPager::SpoolFor(const std::string& result_file) {
@@ -43,12 +46,8 @@ void QueryPager::SpoolFor(const std::string& result_file) {
   std::vector<std::string> warnings;
   {
     // The driver reads the next block while the last one is written out.
-    ado::PrefetchCursor ahead(*cursor_, static_cast<size_t>(kBlockRows));
-    for (;;) {
-      ado::RecordStore block(cursor_->Fields().size());
-      if (ahead.FetchInto(block, static_cast<size_t>(kBlockRows)) == 0) break;
-      spool->Append(block);
-    }
+    ado::PrefetchCursor ahead(*cursor_, ado::kBlockRows);
+    ado::CopyBlocks(ahead, [&](const ado::RecordStore& block) { spool->Append(block); });
     warnings = ahead.Warnings();
   }
   spool->Finish(std::move(warnings));
@@ -66,25 +65,14 @@ std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {
   rows_read_ += static_cast<int64_t>(data.records.RecordCount());
   // What GetRS sets before opening, so a page saves as the page query's result would.
   data.properties.updatable = true;
-  auto rs = std::make_shared<ado::Recordset>();
-  rs->SetCursorLocation(ado::adUseClient);
-  rs->SetCursorType(ado::adOpenStatic);
-  rs->SetLockType(ado::adLockBatchOptimistic);
-  rs->SetSource(sql_);
+  const std::shared_ptr<ado::Recordset> rs = NewResultRecordset(sql_);
   rs->OpenWith(std::move(data));
   return rs;
 }
 
 int64_t QueryPager::WriteNext(int64_t rows, XmlFileStream& out) {
-  int64_t written = 0;
-  while (written < rows) {
-    ado::RecordStore block(cursor_->Fields().size());
-    const size_t got =
-        ahead_->FetchInto(block, static_cast<size_t>(std::min(kBlockRows, rows - written)));
-    if (got == 0) break;
-    out.WriteRows(block);
-    written += static_cast<int64_t>(got);
-  }
+  const int64_t written = ado::CopyBlocks(
+      *ahead_, [&](const ado::RecordStore& block) { out.WriteRows(block); }, rows);
   rows_read_ += written;
   return written;
 }

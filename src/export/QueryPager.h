@@ -14,6 +14,10 @@
 
 namespace qv {
 
+// The recordset a query's result opens in: client-side, static, batch optimistic, with
+// the query as its source.
+std::shared_ptr<ado::Recordset> NewResultRecordset(const std::string& sql);
+
 // One query read once, in the row order of the paged queries (CQvDataExporter::
 // AddRowOrderToSQL), and handed out page by page as disconnected recordsets like
 // GetRS gives. The paged and split exports read each rule's query through it, so a

@@ -65,11 +65,6 @@ std::string SignalName(int signal) {
   }
 }
 
-void ResetStopRequest() {
-  signals_seen.store(0);
-  first_signal.store(0);
-}
-
 StopChildGuard::StopChildGuard(pid_t group) { child_group.store(group); }
 
 StopChildGuard::~StopChildGuard() { child_group.store(0); }

@@ -30,9 +30,6 @@ int StopExitStatus();
 // "SIGTERM", "SIGINT", or "signal N".
 std::string SignalName(int signal);
 
-// Forgets the signals seen; for tests that raise them in-process.
-void ResetStopRequest();
-
 // While alive, a second stop signal kills the process group `group` (a child started
 // in a group of its own) before the process ends.
 class StopChildGuard {

@@ -158,23 +158,13 @@ std::optional<int64_t> CQvXMLManip::SaveQueryToXML(ado::QueryCursor& cursor,
       ReportToErrorLog, false,
       [&](int& line) {
         line = 1;
-        constexpr size_t kBlockRows = 1000;
         XmlFileStream file(path, cursor.Fields());
         line = 2;
         // The next block is read while this one is written.
         ado::PrefetchCursor ahead(cursor);
-        ado::RecordStore block(cursor.Fields().size());
-        for (;;) {
-          try {
-            if (ahead.FetchInto(block, kBlockRows) == 0) break;
-          } catch (const core::Error& e) {
-            core::ErrorRecord record = e.record();
-            record.description = path + " not written: " + record.description;
-            throw core::Error(std::move(record));
-          }
-          file.WriteRows(block);
-          block = ado::RecordStore(cursor.Fields().size());
-        }
+        ado::CopyBlocks(
+            ahead, [&](const ado::RecordStore& block) { file.WriteRows(block); }, INT64_MAX,
+            path + " not written: ");
         line = 3;
         file.Commit(flush_to_disk);
         rows = file.Rows();
