@@ -359,6 +359,25 @@ class CQvDataExporter {
   // they were delivered. `changed` is set to the entities delivered.
   void DiffPage(PageWalk& walk, int32_t start, int32_t end,
                 const std::shared_ptr<ado::Recordset>& rows, int32_t& changed);
+  // A record of a page by key, with the fingerprint of its values.
+  using KeyedRecord = std::pair<std::string, RowFingerprint>;
+  struct PageRecords {
+    std::vector<KeyedRecord> now;  // the records with a key, in order
+    std::vector<bool> keyed;       // per record of the page: whether it is in `now`
+  };
+  static PageRecords ReadPageRecords(PageWalk& walk, const ado::Recordset& rows);
+  // Whether the page's last-data file holds `xml`, the page's rows as they are, and the
+  // page has no null or repeated key: nothing to compare, send or rewrite.
+  static bool PageHoldsItsLastData(PageWalk& walk, const ado::Recordset& rows,
+                                   const std::string& last_file, const std::string& xml);
+  // Meets each record of the page in the walk's page keys and sends the new and changed
+  // ones; those delivered go to `sent`. Whether every one was delivered.
+  bool SendPageChanges(PageWalk& walk, int32_t start, const std::shared_ptr<ado::Recordset>& rows,
+                       const std::string& page_file, const PageRecords& page, int32_t& changed,
+                       std::vector<const KeyedRecord*>& sent);
+  // Rewrites the other pages not yet rewritten that hold an older state of an entity in
+  // `sent`, without it. False, reported, when one could not be.
+  bool DropOlderCopies(PageWalk& walk, int32_t start, const std::vector<const KeyedRecord*>& sent);
   // Saves the page keys; after a whole result was delivered, removes the last data of
   // pages past its end.
   void EndPageWalk(PageWalk& walk, bool completed);

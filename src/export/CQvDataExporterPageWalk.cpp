@@ -105,128 +105,146 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
                     "stays as it was: " + page_file,
                 kEventWarning);
         };
-        const ado::RecordStore& store = rows->Records();
-        // The page's records by key and fingerprint, as its last data will hold them.
-        std::vector<std::pair<std::string, RowFingerprint>> now;
-        now.reserve(store.RecordCount());
-        std::vector<bool> keyed(store.RecordCount());  // whether a record is in `now`
-        const auto read_now = [&] {
-          std::string key;
-          for (size_t record = 0; record < store.RecordCount(); ++record) {
-            keyed[record] = walk.reader.Key(store, record, key);
-            if (keyed[record]) now.emplace_back(key, walk.reader.Fingerprint(store, record));
-          }
-        };
 
         if (walk.whole) {
           line = 4;
           if (!SendWhole(rows, page_file, walk.import_rule)) return keep_last_data();
           line = 6;
-          read_now();
+          PageRecords page = ReadPageRecords(walk, *rows);
           WriteLastDataFile(walk, last.path, ado::RecordsetXmlToString(*rows));
-          walk.keys.Rewritten(last, std::move(now), walk.layout);
+          walk.keys.Rewritten(last, std::move(page.now), walk.layout);
           return;
         }
 
         line = 2;
         const std::string xml = ado::RecordsetXmlToString(*rows);
-        // Rows the file holds as they are: nothing to compare, send or rewrite. A null or a
-        // repeated key takes the comparison below, which reports it.
-        const auto unique_keys = [&] {
-          std::vector<std::string> keys(store.RecordCount());
-          for (size_t record = 0; record < store.RecordCount(); ++record) {
-            if (!walk.reader.Key(store, record, keys[record])) return false;
-          }
-          std::sort(keys.begin(), keys.end());
-          return std::adjacent_find(keys.begin(), keys.end()) == keys.end();
-        };
-        if (FileHolds(last.path, xml) && unique_keys()) {
+        if (PageHoldsItsLastData(walk, *rows, last.path, xml)) {
           walk.keys.MeetPage(start);
           stats_.entities_unchanged += rows->RecordCount();
           Trace("The last data is up to date: " + last.path, kEventInformation);
           return;
         }
-        read_now();
+        PageRecords page = ReadPageRecords(walk, *rows);
 
         line = 3;
-        bool all_delivered = true;
-        std::vector<const std::pair<std::string, RowFingerprint>*> sent;
-        size_t next = 0;  // the next of `now`: the records with a key, in order
-        int32_t processed = 0;
-        for (rows->MoveFirst(); !rows->Eof(); rows->MoveNext(), ++processed) {
-          if (platform::StopRequested()) {
-            all_delivered = false;  // the entities left were not compared
-            break;
-          }
-          if (!keyed[*rows->CurrentRecord()]) {
-            // A record without a key can never be matched: reported, not sent.
-            Guarded(
-                [&](int& step) {
-                  step = 2;
-                  throw core::Error(core::kErrInvalidUseOfNull, kClass,
-                                    "the record's tSID is null");
-                },
-                AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
-            continue;
-          }
-          const auto& entity = now[next++];
-          int32_t occurrence = 0;
-          const PageKeys::Outcome outcome =
-              walk.keys.Meet(entity.first, entity.second, start, occurrence);
-          if (occurrence == 1 && !repeated_key_reported_) {
-            repeated_key_reported_ = true;
-            Trace(kClass + ".Export_DiffPerEntity, tSID " + entity.first +
-                      " occurs more than once in " + walk.result_path +
-                      "; records of one key are compared with the last data's in the order " +
-                      "the query returns them",
-                  kEventWarning);
-          }
-          if (outcome == PageKeys::Outcome::kUnchanged || outcome == PageKeys::Outcome::kMoved) {
-            ++stats_.entities_unchanged;
-            if (outcome == PageKeys::Outcome::kMoved) ++stats_.entities_moved;
-            continue;
-          }
-          if (outcome == PageKeys::Outcome::kNew) {
-            Trace(kClass + ".Process_DiffOneEntity, SID Not Found in last data: " + entity.first,
-                  kEventInformation);
-            ++stats_.entities_new;
-          } else {
-            ++stats_.entities_changed;
-          }
-          const EntityOutcome result = Guarded(
-              EntityOutcome::kUndelivered,
-              [&](int& step) { return SendEntity(rows, page_file, walk.import_rule, step); },
-              AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
-          if (result == EntityOutcome::kDelivered) {
-            ++changed;
-            sent.push_back(&entity);
-          } else {
-            all_delivered = false;
-          }
+        std::vector<const KeyedRecord*> sent;
+        if (!SendPageChanges(walk, start, rows, page_file, page, changed, sent)) {
+          return keep_last_data();
         }
-        Trace("QRT Subset records:" + std::to_string(processed) +
-                  ", Changed:" + std::to_string(changed),
-              kEventInformation);
 
         line = 6;
-        if (!all_delivered) return keep_last_data();
-        // Older states of what was sent leave the other pages first (see the top).
-        std::map<int32_t, std::vector<std::string>> older;
-        for (const auto* entity : sent) {
-          for (const int32_t page : walk.keys.OlderCopies(entity->first, entity->second, start)) {
-            older[page].push_back(entity->first);
-          }
-        }
-        for (const auto& [page, keys] : older) {
-          if (!DropFromPage(walk, page, keys)) {
-            walk.all_delivered = false;
-            return;
-          }
+        if (!DropOlderCopies(walk, start, sent)) {
+          walk.all_delivered = false;
+          return;
         }
         WriteLastDataFile(walk, last.path, xml);
-        walk.keys.Rewritten(last, std::move(now), walk.layout);
+        walk.keys.Rewritten(last, std::move(page.now), walk.layout);
       },
       AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
+}
+
+CQvDataExporter::PageRecords CQvDataExporter::ReadPageRecords(PageWalk& walk,
+                                                              const ado::Recordset& rows) {
+  const ado::RecordStore& store = rows.Records();
+  PageRecords page;
+  page.now.reserve(store.RecordCount());
+  page.keyed.resize(store.RecordCount());
+  std::string key;
+  for (size_t record = 0; record < store.RecordCount(); ++record) {
+    page.keyed[record] = walk.reader.Key(store, record, key);
+    if (page.keyed[record]) page.now.emplace_back(key, walk.reader.Fingerprint(store, record));
+  }
+  return page;
+}
+
+bool CQvDataExporter::PageHoldsItsLastData(PageWalk& walk, const ado::Recordset& rows,
+                                           const std::string& last_file, const std::string& xml) {
+  if (!FileHolds(last_file, xml)) return false;
+  // A null or a repeated key takes the comparison, which reports it.
+  const ado::RecordStore& store = rows.Records();
+  std::vector<std::string> keys(store.RecordCount());
+  for (size_t record = 0; record < store.RecordCount(); ++record) {
+    if (!walk.reader.Key(store, record, keys[record])) return false;
+  }
+  std::sort(keys.begin(), keys.end());
+  return std::adjacent_find(keys.begin(), keys.end()) == keys.end();
+}
+
+bool CQvDataExporter::SendPageChanges(PageWalk& walk, int32_t start,
+                                      const std::shared_ptr<ado::Recordset>& rows,
+                                      const std::string& page_file, const PageRecords& page,
+                                      int32_t& changed, std::vector<const KeyedRecord*>& sent) {
+  bool all_delivered = true;
+  size_t next = 0;  // the next of page.now: the records with a key, in order
+  int32_t processed = 0;
+  for (rows->MoveFirst(); !rows->Eof(); rows->MoveNext(), ++processed) {
+    if (platform::StopRequested()) {
+      all_delivered = false;  // the entities left were not compared
+      break;
+    }
+    if (!page.keyed[*rows->CurrentRecord()]) {
+      // A record without a key can never be matched: reported, not sent.
+      Guarded(
+          [&](int& step) {
+            step = 2;
+            throw core::Error(core::kErrInvalidUseOfNull, kClass, "the record's tSID is null");
+          },
+          AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
+      continue;
+    }
+    const KeyedRecord& entity = page.now[next++];
+    int32_t occurrence = 0;
+    const PageKeys::Outcome outcome =
+        walk.keys.Meet(entity.first, entity.second, start, occurrence);
+    if (occurrence == 1 && !repeated_key_reported_) {
+      repeated_key_reported_ = true;
+      Trace(kClass + ".Export_DiffPerEntity, tSID " + entity.first + " occurs more than once in " +
+                walk.result_path +
+                "; records of one key are compared with the last data's in the order the " +
+                "query returns them",
+            kEventWarning);
+    }
+    if (outcome == PageKeys::Outcome::kUnchanged || outcome == PageKeys::Outcome::kMoved) {
+      ++stats_.entities_unchanged;
+      if (outcome == PageKeys::Outcome::kMoved) ++stats_.entities_moved;
+      continue;
+    }
+    if (outcome == PageKeys::Outcome::kNew) {
+      Trace(kClass + ".Process_DiffOneEntity, SID Not Found in last data: " + entity.first,
+            kEventInformation);
+      ++stats_.entities_new;
+    } else {
+      ++stats_.entities_changed;
+    }
+    const EntityOutcome result = Guarded(
+        EntityOutcome::kUndelivered,
+        [&](int& step) { return SendEntity(rows, page_file, walk.import_rule, step); },
+        AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
+    if (result == EntityOutcome::kDelivered) {
+      ++changed;
+      sent.push_back(&entity);
+    } else {
+      all_delivered = false;
+    }
+  }
+  Trace("QRT Subset records:" + std::to_string(processed) + ", Changed:" + std::to_string(changed),
+        kEventInformation);
+  return all_delivered;
+}
+
+bool CQvDataExporter::DropOlderCopies(PageWalk& walk, int32_t start,
+                                      const std::vector<const KeyedRecord*>& sent) {
+  // Older states of what was sent leave the other pages first (see the top).
+  std::map<int32_t, std::vector<std::string>> older;
+  for (const KeyedRecord* entity : sent) {
+    for (const int32_t page : walk.keys.OlderCopies(entity->first, entity->second, start)) {
+      older[page].push_back(entity->first);
+    }
+  }
+  for (const auto& [page, keys] : older) {
+    if (!DropFromPage(walk, page, keys)) return false;
+  }
+  return true;
 }
 
 bool CQvDataExporter::DropFromPage(PageWalk& walk, int32_t page_start,
