@@ -374,7 +374,13 @@ class CQvDataExporter {
   // ones; those delivered go to `sent`. Whether every one was delivered.
   bool SendPageChanges(PageWalk& walk, int32_t start, const std::shared_ptr<ado::Recordset>& rows,
                        const std::string& page_file, const PageRecords& page, int32_t& changed,
-                       std::vector<const KeyedRecord*>& sent);
+                       std::vector<const KeyedRecord*>& sent, std::vector<size_t>& moved_in);
+  // For a page whose last data stays (a send failed): its last data takes, beside what it
+  // held, the records `moved_in` (of `rows`) that only moved to it from other pages, as
+  // those pages drop them when they are rewritten.
+  void KeepMovedIn(PageWalk& walk, int32_t start, const std::string& last_file,
+                   const std::shared_ptr<ado::Recordset>& rows,
+                   const std::vector<size_t>& moved_in);
   // Rewrites the other pages not yet rewritten that hold an older state of an entity in
   // `sent`, without it. False, reported, when one could not be.
   bool DropOlderCopies(PageWalk& walk, int32_t start, const std::vector<const KeyedRecord*>& sent);

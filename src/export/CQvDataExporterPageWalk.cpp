@@ -128,7 +128,11 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
 
         line = 3;
         std::vector<const KeyedRecord*> sent;
-        if (!SendPageChanges(walk, start, rows, page_file, page, changed, sent)) {
+        std::vector<size_t> moved_in;
+        if (!SendPageChanges(walk, start, rows, page_file, page, changed, sent, moved_in)) {
+          // The entities that only moved here leave their old pages as those are rewritten;
+          // the kept last data takes them, so that they are not sent again.
+          if (!moved_in.empty()) KeepMovedIn(walk, start, last.path, rows, moved_in);
           return keep_last_data();
         }
 
@@ -173,7 +177,8 @@ bool CQvDataExporter::PageHoldsItsLastData(PageWalk& walk, const ado::Recordset&
 bool CQvDataExporter::SendPageChanges(PageWalk& walk, int32_t start,
                                       const std::shared_ptr<ado::Recordset>& rows,
                                       const std::string& page_file, const PageRecords& page,
-                                      int32_t& changed, std::vector<const KeyedRecord*>& sent) {
+                                      int32_t& changed, std::vector<const KeyedRecord*>& sent,
+                                      std::vector<size_t>& moved_in) {
   bool all_delivered = true;
   size_t next = 0;  // the next of page.now: the records with a key, in order
   int32_t processed = 0;
@@ -206,7 +211,10 @@ bool CQvDataExporter::SendPageChanges(PageWalk& walk, int32_t start,
     }
     if (outcome == PageKeys::Outcome::kUnchanged || outcome == PageKeys::Outcome::kMoved) {
       ++stats_.entities_unchanged;
-      if (outcome == PageKeys::Outcome::kMoved) ++stats_.entities_moved;
+      if (outcome == PageKeys::Outcome::kMoved) {
+        ++stats_.entities_moved;
+        moved_in.push_back(*rows->CurrentRecord());
+      }
       continue;
     }
     if (outcome == PageKeys::Outcome::kNew) {
@@ -245,6 +253,46 @@ bool CQvDataExporter::DropOlderCopies(PageWalk& walk, int32_t start,
     if (!DropFromPage(walk, page, keys)) return false;
   }
   return true;
+}
+
+void CQvDataExporter::KeepMovedIn(PageWalk& walk, int32_t start, const std::string& last_file,
+                                  const std::shared_ptr<ado::Recordset>& rows,
+                                  const std::vector<size_t>& moved_in) {
+  Guarded(
+      [&](int&) {
+        ado::RecordsetData kept;
+        kept.fields = rows->FieldDefs();
+        kept.records = ado::RecordStore(kept.fields.size());
+        kept.properties = rows->Properties();
+        std::string bytes;
+        const auto append = [&](const ado::RecordStore& store, size_t record) {
+          bytes.clear();
+          store.Serialize(record, bytes);
+          std::string_view in(bytes);
+          kept.records.AppendSerialized(in);
+        };
+        if (walk.keys.FileAt(start)) {
+          const std::shared_ptr<ado::Recordset> held =
+              CQvXMLManip().OpenXMLToRS(last_file, false, kPlainText);
+          if (!held || held->State() != ado::adStateOpen) {
+            throw core::Error(core::kErrInvalidPersistedFile, kClass,
+                              last_file + " cannot be read as a recordset");
+          }
+          // Records of another layout cannot share the file: the moved ones are sent again.
+          if (LayoutOf(held->FieldDefs()) != walk.layout) return;
+          for (const size_t record : held->RecordsToSave()) append(held->Records(), record);
+        }
+        for (const size_t record : moved_in) append(rows->Records(), record);
+        ado::Recordset page;
+        page.SetCursorLocation(ado::adUseClient);
+        page.OpenWith(std::move(kept));
+        Trace("Entities that moved to the page stay in its last data: " + last_file,
+              kEventInformation);
+        WriteLastDataFile(walk, last_file, ado::RecordsetXmlToString(page));
+        // The page keys file no longer describes the file; the next walk reads the file.
+        walk.keys.Unknown(start);
+      },
+      Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
 }
 
 bool CQvDataExporter::DropFromPage(PageWalk& walk, int32_t page_start,

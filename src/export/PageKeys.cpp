@@ -351,6 +351,7 @@ void PageKeys::Dropped(int32_t page_start, const std::vector<std::string>& keys)
   for (const uint32_t record : page->records) {
     if (gone.contains(table_.Key(records_[record].key))) records_[record].live = false;
   }
+  if (page->unknown) return;
   if (const std::optional<FileStamp> stamp = keys_file::StampOf(page->file.path)) {
     page->stamp = *stamp;
   }
@@ -370,6 +371,7 @@ void PageKeys::Rewritten(const PageFile& file,
   // The records the walk began with stay known for lookups; the file no longer has them.
   for (const uint32_t record : page.records) records_[record].live = false;
   page.rewritten = true;
+  page.unknown = false;
   page.now = std::move(records);
   page.layout = layout;
   if (const std::optional<FileStamp> stamp = keys_file::StampOf(file.path)) page.stamp = *stamp;
@@ -383,6 +385,14 @@ void PageKeys::Removed(int32_t page_start) {
   for (const uint32_t record : page->records) records_[record].live = false;
   page->now.clear();
   page->file.path.clear();
+}
+
+void PageKeys::Unknown(int32_t page_start) {
+  dirty_ = true;
+  if (Page* page = Find(page_start)) {
+    page->unknown = true;
+    page->stamp = {};
+  }
 }
 
 }  // namespace qv

@@ -84,6 +84,9 @@ class PageKeys {
                  uint64_t layout);
   // The page's file is gone.
   void Removed(int32_t page_start);
+  // The page's file changed in a way the walk does not follow: the page keys file sends
+  // the next walk to the file itself.
+  void Unknown(int32_t page_start);
 
   // A reader of keys and fingerprints for records of `fields`.
   RowReader ReaderFor(const std::vector<ado::FieldDef>& fields) const {
@@ -111,6 +114,8 @@ class PageKeys {
     uint64_t layout = 0;
     std::vector<uint32_t> records;  // as the walk began
     bool rewritten = false;
+    // The file holds records the walk does not know of (Unknown): its stamp stays unset.
+    bool unknown = false;
     // What a rewritten page's file holds now.
     std::vector<std::pair<std::string, RowFingerprint>> now;
     // Records still only in the page keys file's bytes (see Materialize), and whether
