@@ -3,7 +3,8 @@
 # A throwaway PostgreSQL cluster and a throwaway MariaDB server on 127.0.0.1, each on a
 # free port, serve the database tests unless QV_TEST_PG / QV_TEST_MARIADB already name
 # a database. Either way the run requires both (QV_TEST_PG_REQUIRED=1,
-# QV_TEST_MARIADB_REQUIRED=1): a test that cannot reach its database fails, not skips.
+# QV_TEST_MARIADB_REQUIRED=1): a test that cannot reach its database fails, not skips;
+# so does one that misses python3 or curl (QV_TEST_TOOLS_REQUIRED=1).
 # A server that cannot start stops the run with its own message.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,6 +39,6 @@ start_server() {
 [ -n "${QV_TEST_PG:-}" ] || start_server PostgreSQL tests/support/pg_test_env.sh QV_TEST_PG
 [ -n "${QV_TEST_MARIADB:-}" ] ||
   start_server MariaDB tests/support/mariadb_test_env.sh QV_TEST_MARIADB
-export QV_TEST_PG_REQUIRED=1 QV_TEST_MARIADB_REQUIRED=1
+export QV_TEST_PG_REQUIRED=1 QV_TEST_MARIADB_REQUIRED=1 QV_TEST_TOOLS_REQUIRED=1
 
 ctest --preset "$preset" -j "$(nproc)"

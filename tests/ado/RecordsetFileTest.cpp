@@ -4,8 +4,8 @@
 #include <string>
 
 #include "ado/Recordset.h"
-#include "ado/XmlTestSupport.h"
 #include "core/Error.h"
+#include "xmlformat/XmlTestSupport.h"
 
 namespace ado {
 namespace {

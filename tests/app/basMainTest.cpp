@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ExportHome.h"
 #include "shared/LogCapture.h"
+#include "support/ExportHome.h"
 
 namespace qv {
 namespace {

@@ -22,6 +22,7 @@ namespace qv::e2e {
 
 enum class Backend { kSqlite, kPostgres };
 std::string BackendName(Backend backend);
+inline void PrintTo(Backend backend, std::ostream* os) { *os << BackendName(backend); }
 
 // The database of a change-detection test: an SQLite file in the program folder, or
 // tables of their own in the PostgreSQL database of QV_TEST_PG.

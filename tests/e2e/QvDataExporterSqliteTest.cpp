@@ -1,5 +1,6 @@
 // The built program run on SQLite databases, with the uploader posting to a receiver
-// on 127.0.0.1.
+// on 127.0.0.1: what does not depend on the database. QvDataExporterDatabasesTest runs
+// the export modes on each database.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -41,70 +42,6 @@ class SqliteExport : public ::testing::Test {
   std::string connection_;
 };
 
-TEST_F(SqliteExport, Mode1WritesOneFilePerRuleAndSendsNothing) {
-  folder_.WriteRules({Rule("out/ten.xml", "t10", "ORDER BY id", "Ten"),
-                      Rule("out/eleven.xml", "t11", "order by id desc", "Eleven"),
-                      Rule("other/none.xml", "t0", "", "None")});
-  const ExportRun run = folder_.Run({"1"});
-  EXPECT_EQ(run.exit_code, 0) << run.err;
-
-  EXPECT_EQ(IdsIn(Out("out/ten.xml")), IdRange(10));
-  EXPECT_EQ(IdsIn(Out("out/eleven.xml")), IdRange(11, true));
-  const ResultFile none = ResultFile::Read(Out("other/none.xml"));
-  EXPECT_TRUE(none.rows.empty());
-  ASSERT_EQ(none.fields.size(), 2u);
-  EXPECT_EQ(none.fields[1].name, "name");
-  EXPECT_EQ(ResultFile::Read(Out("out/ten.xml")).Column("name")[2], "row 3");
-
-  EXPECT_TRUE(folder_.receiver().Requests().empty());
-  EXPECT_FALSE(fs::exists(Out("out/LastTx")));
-  EXPECT_FALSE(fs::exists(Out("out/Unsent")));
-  EXPECT_EQ(FileNames(Out("out")), (std::vector<std::string>{"eleven.xml", "ten.xml"}));
-  EXPECT_EQ(run.LogLines("files written 3, files sent 0, sends failed 0"), 1) << run.log;
-}
-
-TEST_F(SqliteExport, Mode2SendsFivePartsWithTheirRows) {
-  const std::vector<ExportRule> rules = {
-      Rule("out/ten.xml", "t10", "ORDER BY id", "Ten"),
-      Rule("out/eleven.xml", "t11", "order by id desc", "Eleven"),
-      Rule("out/none.xml", "t0", "", "None")};
-  folder_.WriteRules(rules);
-  const ExportRun run = folder_.Run({"2"});
-  EXPECT_EQ(run.exit_code, 0) << run.err;
-
-  ExpectSplitExport(folder_, rules[0], IdRange(10), 5);
-  ExpectSplitExport(folder_, rules[1], IdRange(11, true), 5);
-  ExpectSplitExport(folder_, rules[2], {}, 5);
-
-  // One request per part, in rule and part order, each answered.
-  const std::vector<test::ReceivedRequest> requests = folder_.receiver().Requests();
-  ASSERT_EQ(requests.size(), 15u);
-  for (size_t k = 0; k < requests.size(); ++k) {
-    EXPECT_EQ(requests[k].method, "POST");
-    EXPECT_EQ(requests[k].status, 200);
-    EXPECT_EQ(requests[k].imp_id, rules[k / 5].import_rule);
-    EXPECT_EQ(requests[k].fn,
-              fs::path(rules[k / 5].target_path).filename().string() + "_" + std::to_string(k % 5));
-  }
-  EXPECT_FALSE(fs::exists(Out("out/Unsent")));
-  EXPECT_EQ(run.LogLines("files written 15, files sent 15, sends failed 0"), 1) << run.log;
-}
-
-TEST_F(SqliteExport, Mode3SendsTwentyPartsWithTheirRows) {
-  // No tSQLOrderBy field at all: the parts follow the first column.
-  const std::vector<ExportRule> rules = {Rule("out/ten.xml", "t10", "", "Ten"),
-                                         Rule("out/eleven.xml", "t11", "", "Eleven"),
-                                         Rule("out/none.xml", "t0", "", "None")};
-  folder_.WriteRules(rules, false);
-  const ExportRun run = folder_.Run({"3"});
-  EXPECT_EQ(run.exit_code, 0) << run.err;
-
-  ExpectSplitExport(folder_, rules[0], IdRange(10), 20);
-  ExpectSplitExport(folder_, rules[1], IdRange(11), 20);
-  ExpectSplitExport(folder_, rules[2], {}, 20);
-  EXPECT_EQ(folder_.receiver().Requests().size(), 60u);
-}
-
 TEST_F(SqliteExport, LastTxOfTheFirstRuleIsClearedOncePerRun) {
   fs::create_directories(Out("out/LastTx"));
   fs::create_directories(Out("other/LastTx"));
@@ -140,33 +77,6 @@ TEST_F(SqliteExport, RuleWithUnknownDataSourceIsSkipped) {
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(FileNames(Out("out")), (std::vector<std::string>{"eleven.xml", "ten.xml"}));
   EXPECT_EQ(run.LogLines("No DS found for #42"), 1) << run.log;
-}
-
-TEST_F(SqliteExport, FailingQueryFailsItsRuleOnly) {
-  for (const std::string mode : {"1", "2"}) {
-    SCOPED_TRACE("mode " + mode);
-    ProgramFolder folder;
-    folder.WriteDataSources({{1, "Inventory", connection_}});
-    test::Receiver& receiver = folder.StartReceiver();
-    const ExportRule broken = {
-        folder.File("out/broken.xml"), 1, "SELECT id, nothere", "FROM t10", "", "", "Broken"};
-    const ExportRule good = {
-        folder.File("out/ten.xml"), 1, "SELECT id, name", "FROM t10", "", "ORDER BY id", "Ten"};
-    folder.WriteRules({broken, good});
-    const ExportRun run = folder.Run({mode});
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_GE(run.LogLines("nothere"), 1) << "the driver's message names the column\n" << run.log;
-    if (mode == "1") {
-      EXPECT_EQ(FileNames(folder.File("out")), std::vector<std::string>{"ten.xml"});
-      EXPECT_EQ(IdsIn(folder.File("out/ten.xml")), IdRange(10));
-    } else {
-      for (const test::ReceivedRequest& request : receiver.Requests()) {
-        EXPECT_EQ(request.imp_id, "Ten");
-      }
-      EXPECT_FALSE(fs::exists(folder.File("out/broken.xml_0")));
-      ExpectSplitExport(folder, good, IdRange(10), 5);
-    }
-  }
 }
 
 TEST_F(SqliteExport, RefusedUploadsStayInUnsent) {

@@ -175,7 +175,8 @@ TEST_P(StopAtSafePoint, TheRestIsLeftForTheNextRun) {
   EXPECT_TRUE(Deliveries().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, StopAtSafePoint, ::testing::Values(4, 5, 7));
+INSTANTIATE_TEST_SUITE_P(Modes, StopAtSafePoint, ::testing::Values(4, 5, 7),
+                         [](const auto& mode) { return "Mode" + std::to_string(mode.param); });
 
 TEST_F(RunSafety, ASecondSignalStopsAtOnceAndEndsTheUpload) {
   folder_.WriteDataSources({{1, "Apps", Database("apps.db")}});
@@ -217,6 +218,8 @@ struct TooLarge {
   const char* mode;
   const char* file;  // below out/
 };
+
+void PrintTo(const TooLarge& c, std::ostream* os) { *os << "Mode" << c.mode; }
 
 class WriteFailure : public RunSafety, public ::testing::WithParamInterface<TooLarge> {};
 
@@ -293,6 +296,8 @@ struct Spoil {
   const char* driver_says;
   void (*apply)(const fs::path& database);
 };
+
+void PrintTo(const Spoil& c, std::ostream* os) { *os << c.name; }
 
 class LostSqlite : public RunSafety, public ::testing::WithParamInterface<Spoil> {};
 

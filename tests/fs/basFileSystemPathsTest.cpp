@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "log/ProgramHome.h"
+#include "support/ProgramHome.h"
 #include "support/TestFolder.h"
 #include "util/basErrorHandling.h"
 

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <vector>
 
-#include "log/ProgramHome.h"
+#include "support/ProgramHome.h"
 
 namespace qv {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/ProgramHome.h"
+#include "support/ProgramHome.h"
 #include "util/basErrorHandling.h"
 
 namespace qv {

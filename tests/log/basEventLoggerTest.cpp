@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "log/CQvEventLogger.h"
-#include "log/ProgramHome.h"
+#include "support/ProgramHome.h"
 
 namespace qv {
 namespace {

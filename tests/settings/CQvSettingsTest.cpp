@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "log/ProgramHome.h"
 #include "shared/LogCapture.h"
 #include "support/ExportSettingsFile.h"
+#include "support/ProgramHome.h"
 
 namespace qv {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "log/ProgramHome.h"
 #include "settings/CQvGlobalSettings.h"
+#include "support/ProgramHome.h"
 
 namespace qv {
 namespace {

@@ -1,9 +1,8 @@
 #include "support/Postgres.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
-#include <string_view>
+
+#include "support/Required.h"
 
 namespace qv::test {
 
@@ -12,14 +11,7 @@ namespace {
 std::string ServerConnectionString(const std::string& variable, const char* server) {
   const char* text = std::getenv(variable.c_str());
   if (text != nullptr && *text != '\0') return text;
-  const char* required = std::getenv((variable + "_REQUIRED").c_str());
-  if (required != nullptr && std::string_view(required) == "1") {
-    // Fatal, so that a fixture whose SetUp then skips does not go on into the test body.
-    [&] {
-      FAIL() << variable << " is not set, and " << variable << "_REQUIRED says this run needs "
-             << server;
-    }();
-  }
+  FailIfRequired(variable + "_REQUIRED", variable + " is not set (" + server + ")");
   return {};
 }
 

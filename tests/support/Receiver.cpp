@@ -20,6 +20,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/Required.h"
+
 extern char** environ;
 
 namespace qv::test {
@@ -164,7 +166,10 @@ Receiver::~Receiver() { Stop(); }
 
 std::string Receiver::MissingTool() {
   for (const char* tool : {"python3", "curl"}) {
-    if (!OnPath(tool)) return tool;
+    if (!OnPath(tool)) {
+      FailIfRequired("QV_TEST_TOOLS_REQUIRED", std::string(tool) + " is not on PATH");
+      return tool;
+    }
   }
   return {};
 }

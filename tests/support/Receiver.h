@@ -45,7 +45,8 @@ class Receiver {
   Receiver& operator=(const Receiver&) = delete;
 
   // The name of a program the receiver or the uploader needs (python3, curl) that is
-  // not on PATH; empty when both are there.
+  // not on PATH; empty when both are there. With QV_TEST_TOOLS_REQUIRED=1 a missing
+  // one also fails the current test.
   static std::string MissingTool();
 
   int Port() const { return port_; }

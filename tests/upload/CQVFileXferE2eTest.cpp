@@ -6,9 +6,9 @@
 #include <filesystem>
 
 #include "support/Receiver.h"
+#include "support/UploadHome.h"
 #include "upload/CQVFileXfer.h"
 #include "upload/IdempotencyKey.h"
-#include "upload/UploadHome.h"
 
 namespace qv {
 namespace {
@@ -35,6 +35,10 @@ class ScopedEnv {
 };
 
 enum class Sender { kUploadExe, kBuiltin };
+
+void PrintTo(Sender sender, std::ostream* os) {
+  *os << (sender == Sender::kBuiltin ? "Builtin" : "UploadExe");
+}
 
 class UploadE2e : public ::testing::Test {
  protected:

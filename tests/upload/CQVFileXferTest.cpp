@@ -6,21 +6,27 @@
 #include <filesystem>
 
 #include "shared/LogCapture.h"
+#include "support/UploadHome.h"
 #include "upload/IdempotencyKey.h"
-#include "upload/UploadHome.h"
 
 namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
+using test::FakeUploader;
 using test::ReadBytes;
-using test::RecordingRunner;
 using test::RunnerSwap;
 using test::TestFolder;
 using test::UploadHome;
 using test::WriteBytes;
 
 constexpr char kUrl[] = "http://127.0.0.1:9/in";
+
+std::shared_ptr<FakeUploader> FailingToStart() {
+  auto runner = std::make_shared<FakeUploader>();
+  runner->FailToStart();
+  return runner;
+}
 
 TEST(CQVFileXfer, CommandLineTextAndAddressHaveTheUploaderForm) {
   EXPECT_EQ(CQVFileXfer::UploadAddress("S", "R 1", "a.xml"), "S?ImpID=R%201&FN=a.xml");
@@ -38,18 +44,18 @@ TEST(CQVFileXfer, HostileFileNameIsOneArgumentBuiltFromThePieces) {
   const std::string name = "q\"uote $(touch pwned) `touch pwned` 'x' a b.xml";
   const std::string file = out.File(name);
   WriteBytes(file, "<xml/>");
-  auto runner = std::make_shared<RecordingRunner>(0);
+  auto runner = std::make_shared<FakeUploader>(0);
   RunnerSwap swap(runner);
 
   CQVFileXfer xfer;
   EXPECT_TRUE(xfer.TransferFile(file, "Rule 1"));
 
-  ASSERT_EQ(runner->calls.size(), 1u);
+  ASSERT_EQ(runner->Calls().size(), 1u);
   const std::string address = std::string(kUrl) +
                               "?ImpID=Rule%201&FN=q%22uote%20%24(touch%20pwned)%20%60touch%20"
                               "pwned%60%20'x'%20a%20b.xml";
-  EXPECT_EQ(runner->calls[0], (std::vector<std::string>{home.Uploader(), "--data-binary",
-                                                        "@" + file, address, "-k"}));
+  EXPECT_EQ(runner->Calls()[0], (std::vector<std::string>{home.Uploader(), "--data-binary",
+                                                          "@" + file, address, "-k"}));
   EXPECT_TRUE(fs::exists(file)) << "MoveToLastTx is false by default";
 }
 
@@ -59,7 +65,7 @@ TEST(CQVFileXfer, UploaderFailureIsTracedWithTheCommandLine) {
   TestFolder out;
   const std::string file = out.File("a.xml");
   WriteBytes(file, "data");
-  RunnerSwap swap(std::make_shared<RecordingRunner>(0, /*fail_to_start=*/true));
+  RunnerSwap swap(FailingToStart());
 
   CQVFileXfer xfer;
   xfer.MoveToLastTx = true;
@@ -85,14 +91,14 @@ TEST(CQVFileXfer, WithoutAnAddressNothingRunsAndTheFileStays) {
     TestFolder out;
     const std::string file = out.File("a.xml");
     WriteBytes(file, "data");
-    auto runner = std::make_shared<RecordingRunner>(0);
+    auto runner = std::make_shared<FakeUploader>(0);
     RunnerSwap swap(runner);
 
     CQVFileXfer xfer;
     xfer.MoveToLastTx = true;
     EXPECT_FALSE(xfer.TransferFile(file, "R"));
 
-    EXPECT_TRUE(runner->calls.empty());
+    EXPECT_TRUE(runner->Calls().empty());
     EXPECT_EQ(ReadBytes(file), "data");
     EXPECT_FALSE(fs::exists(out.File("LastTx")));
     EXPECT_FALSE(fs::exists(out.File("Unsent")));
@@ -112,15 +118,15 @@ TEST(CQVFileXfer, DeliveredFileMovesIntoLastTxAfterTheUploadReplacingAnOlderCopy
   WriteBytes(file, "new");
   fs::create_directory(out.File("LastTx"));
   WriteBytes(out.File("LastTx/a.xml"), "older copy");
-  auto runner = std::make_shared<RecordingRunner>(0);
+  auto runner = std::make_shared<FakeUploader>(0);
   RunnerSwap swap(runner);
 
   CQVFileXfer xfer;
   xfer.MoveToLastTx = true;
   EXPECT_TRUE(xfer.TransferFile(file, "R"));
 
-  ASSERT_EQ(runner->file_present.size(), 1u);
-  EXPECT_TRUE(runner->file_present[0]) << "the file was moved before the upload ended";
+  ASSERT_EQ(runner->FilePresent().size(), 1u);
+  EXPECT_TRUE(runner->FilePresent()[0]) << "the file was moved before the upload ended";
   EXPECT_FALSE(fs::exists(file));
   EXPECT_EQ(ReadBytes(out.File("LastTx/a.xml")), "new");
   EXPECT_FALSE(fs::exists(out.File("Unsent")));
@@ -140,7 +146,7 @@ TEST(CQVFileXfer, UndeliveredFileMovesIntoUnsentAndIsTracedWithTheExitStatus) {
   WriteBytes(out.File("b.xml"), "earlier result");
   fs::create_directory(out.File("LastTx"));
   WriteBytes(out.File("LastTx/a.xml"), "sent last time");
-  RunnerSwap swap(std::make_shared<RecordingRunner>(22));
+  RunnerSwap swap(std::make_shared<FakeUploader>(22));
 
   CQVFileXfer xfer;
   xfer.MoveToLastTx = true;
@@ -165,7 +171,7 @@ TEST(CQVFileXfer, WithoutMoveToLastTxTheFileStaysWhateverTheOutcome) {
     TestFolder out;
     const std::string file = out.File("a.xml");
     WriteBytes(file, "data");
-    RunnerSwap swap(std::make_shared<RecordingRunner>(status));
+    RunnerSwap swap(std::make_shared<FakeUploader>(status));
 
     CQVFileXfer xfer;
     EXPECT_EQ(xfer.TransferFile(file, "R"), status == 0);
@@ -183,7 +189,7 @@ TEST(CQVFileXfer, EachOutputFolderGetsItsOwnLastTx) {
   WriteBytes(first.File("a.xml"), "one");
   fs::create_directory(second.File("sub"));
   WriteBytes(second.File("sub/a.xml"), "two");
-  RunnerSwap swap(std::make_shared<RecordingRunner>(0));
+  RunnerSwap swap(std::make_shared<FakeUploader>(0));
 
   CQVFileXfer xfer;
   xfer.MoveToLastTx = true;
@@ -201,7 +207,7 @@ TEST(CQVFileXfer, BareFileNameMovesBesideItselfNotToTheRoot) {
   home.SetUploadUrl(kUrl);
   TestFolder work;
   WriteBytes(work.File("bare.xml"), "data");
-  auto runner = std::make_shared<RecordingRunner>(0);
+  auto runner = std::make_shared<FakeUploader>(0);
   RunnerSwap swap(runner);
   const fs::path previous = fs::current_path();
   fs::current_path(work.Path());
@@ -212,8 +218,8 @@ TEST(CQVFileXfer, BareFileNameMovesBesideItselfNotToTheRoot) {
   fs::current_path(previous);
 
   EXPECT_TRUE(delivered);
-  ASSERT_EQ(runner->calls.size(), 1u);
-  EXPECT_EQ(runner->calls[0][3], std::string(kUrl) + "?ImpID=R&FN=bare.xml");
+  ASSERT_EQ(runner->Calls().size(), 1u);
+  EXPECT_EQ(runner->Calls()[0][3], std::string(kUrl) + "?ImpID=R&FN=bare.xml");
   EXPECT_EQ(ReadBytes(work.File("LastTx/bare.xml")), "data");
   EXPECT_FALSE(fs::exists("/LastTx/bare.xml"));
 }
@@ -258,14 +264,14 @@ TEST(CQVFileXfer, BuiltinSenderRunsNoProcess) {
   home.UseBuiltinSender();
   TestFolder out;
   WriteBytes(out.File("a.xml"), "data");
-  auto runner = std::make_shared<RecordingRunner>(0);
+  auto runner = std::make_shared<FakeUploader>(0);
   RunnerSwap swap(runner);
 
   CQVFileXfer xfer;
   xfer.MoveToLastTx = true;
   EXPECT_FALSE(xfer.TransferFile(out.File("a.xml"), "R"));
 
-  EXPECT_TRUE(runner->calls.empty());
+  EXPECT_TRUE(runner->Calls().empty());
   EXPECT_EQ(ReadBytes(out.File("Unsent/a.xml")), "data");
   EXPECT_TRUE(home.Traced("the upload failed, File: " + out.File("a.xml") +
                           ", exit status: 7 (Couldn't connect to server)"))

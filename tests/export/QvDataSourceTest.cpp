@@ -4,12 +4,12 @@
 #include <memory>
 #include <string>
 
-#include "app/ExportHome.h"
 #include "core/Error.h"
 #include "shared/LogCapture.h"
 #include "shared/QvDataSource.h"
 #include "shared/QvDataSourceList.h"
 #include "shared/QvDataSourceLoader.h"
+#include "support/ExportHome.h"
 #include "support/TestFolder.h"
 
 namespace qv {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "ado/Connection.h"
-#include "app/ExportHome.h"
 #include "export/CQvDataExporter.h"
 #include "shared/QvDataSource.h"
+#include "support/ExportHome.h"
 #include "support/TestFolder.h"
 #include "values/Decimal.h"
 
@@ -161,6 +161,8 @@ struct CompareCase {
   std::vector<ado::Variant> last;
   bool changed;
 };
+
+void PrintTo(const CompareCase& c, std::ostream* os) { *os << c.name; }
 
 class CQvDataExporterCompare : public ::testing::TestWithParam<CompareCase> {};
 

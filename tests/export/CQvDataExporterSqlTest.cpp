@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ExportHome.h"
 #include "core/Error.h"
 #include "export/CQvDataExporter.h"
+#include "support/ExportHome.h"
 
 namespace qv {
 namespace {

@@ -3,52 +3,18 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "ado/Connection.h"
 #include "ado/Recordset.h"
 #include "export/CQvDataExporter.h"
-#include "log/ProgramHome.h"
-#include "platform/ProcessRunner.h"
 #include "store/CQvXMLManip.h"
+#include "support/FakeUploader.h"
+#include "support/ProgramHome.h"
 #include "support/RecordsetFactory.h"
 
 namespace qv::test {
-
-// Stands in for the uploader: records every argument vector, checks that the file
-// named by "@path" is there while it runs, and ends with a chosen status.
-class FakeUploader : public platform::ProcessRunner {
- public:
-  int Run(const std::vector<std::string>& argv) override {
-    std::lock_guard lock(mutex_);
-    calls_.push_back(argv);
-    if (argv.size() > 2 && !std::filesystem::exists(argv[2].substr(1))) return 26;
-    return status_;
-  }
-  void SetStatus(int status) {
-    std::lock_guard lock(mutex_);
-    status_ = status;
-  }
-  std::vector<std::vector<std::string>> Calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
-  }
-  // The file names (FN values) uploaded, in order.
-  std::vector<std::string> UploadedFiles() const {
-    std::vector<std::string> names;
-    for (const auto& argv : Calls()) {
-      if (argv.size() > 2) names.push_back(std::filesystem::path(argv[2]).filename().string());
-    }
-    return names;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::vector<std::string>> calls_;
-  int status_ = 0;
-};
 
 // One record of the rules file.
 struct Rule {
@@ -66,14 +32,12 @@ struct Rule {
 // FakeUploader for the lifetime of the object.
 class ExportHome {
  public:
-  ExportHome() : uploader_(std::make_shared<FakeUploader>()) {
-    previous_runner_ = platform::SetProcessRunner(uploader_);
+  ExportHome() {
     std::ofstream(home_.File("data.db"));  // an empty file is an empty database
     ado::Connection db;
     db.Open(ConnectionString() + ";NoCreat=0");
     db.Execute("CREATE TABLE items(id INTEGER PRIMARY KEY, name TEXT)");
   }
-  ~ExportHome() { platform::SetProcessRunner(previous_runner_); }
   ExportHome(const ExportHome&) = delete;
   ExportHome& operator=(const ExportHome&) = delete;
 
@@ -141,8 +105,8 @@ class ExportHome {
   }
 
   ProgramHome home_;
-  std::shared_ptr<FakeUploader> uploader_;
-  std::shared_ptr<platform::ProcessRunner> previous_runner_;
+  std::shared_ptr<FakeUploader> uploader_ = std::make_shared<FakeUploader>();
+  RunnerSwap swap_{uploader_};
 };
 
 // Collects what an exporter reports.

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ExportHome.h"
 #include "shared/QvSharedErrorLog.h"
+#include "support/ExportHome.h"
 #include "support/TestFolder.h"
 
 namespace qv {

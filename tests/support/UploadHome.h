@@ -5,13 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "core/Error.h"
 #include "log/CQvEventLogger.h"
-#include "log/ProgramHome.h"
 #include "log/basEventLogger.h"
-#include "platform/ProcessRunner.h"
 #include "shared/QvSharedStrings.h"
 #include "support/ExportSettingsFile.h"
+#include "support/FakeUploader.h"
+#include "support/ProgramHome.h"
 #include "support/TestFolder.h"
 #include "upload/CQVFileXfer.h"
 
@@ -60,42 +59,6 @@ class UploadHome {
  private:
   ProgramHome home_;
   std::unique_ptr<CQvEventLogger> logger_;
-};
-
-// A runner that records every argument vector and whether the file to send was there
-// while the uploader ran, then answers with a fixed exit status or fails to start.
-class RecordingRunner : public platform::ProcessRunner {
- public:
-  explicit RecordingRunner(int status, bool fail_to_start = false)
-      : status_(status), fail_to_start_(fail_to_start) {}
-
-  int Run(const std::vector<std::string>& argv) override {
-    calls.push_back(argv);
-    file_present.push_back(argv.size() > 2 && argv[2].size() > 1 &&
-                           std::filesystem::exists(argv[2].substr(1)));
-    if (fail_to_start_) throw core::Error(core::kErrFileNotFound, "ProcessRunner", "Cannot start");
-    return status_;
-  }
-
-  std::vector<std::vector<std::string>> calls;
-  std::vector<bool> file_present;
-
- private:
-  int status_;
-  bool fail_to_start_;
-};
-
-// Puts a runner in place of the process-wide one while it lives.
-class RunnerSwap {
- public:
-  explicit RunnerSwap(std::shared_ptr<platform::ProcessRunner> runner)
-      : previous_(platform::SetProcessRunner(std::move(runner))) {}
-  ~RunnerSwap() { platform::SetProcessRunner(previous_); }
-  RunnerSwap(const RunnerSwap&) = delete;
-  RunnerSwap& operator=(const RunnerSwap&) = delete;
-
- private:
-  std::shared_ptr<platform::ProcessRunner> previous_;
 };
 
 }  // namespace qv::test
