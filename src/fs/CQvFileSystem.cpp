@@ -14,9 +14,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/Clock.h"
+#include "core/File.h"
 #include "core/PosixError.h"
 #include "core/Text.h"
-#include "platform/Clock.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/EventSink.h"
 #include "util/basCQvRegistry.h"
@@ -44,27 +45,11 @@ std::string Method(const char* name) { return std::string(kClassName) + "." + na
 
 bool IsBlank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
 
-std::string TrimSpaces(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  const size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
-// Byte length of the UTF-8 sequence that starts with `lead`.
-size_t SequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) return 2;
-  if ((lead & 0xF0) == 0xE0) return 3;
-  if ((lead & 0xF8) == 0xF0) return 4;
-  return 1;
-}
-
 std::vector<std::string> CodePoints(const std::string& text) {
   std::vector<std::string> result;
   for (size_t i = 0; i < text.size();) {
     const size_t length =
-        std::min(SequenceLength(static_cast<unsigned char>(text[i])), text.size() - i);
+        std::min(core::Utf8SequenceLength(static_cast<unsigned char>(text[i])), text.size() - i);
     result.push_back(text.substr(i, length));
     i += length;
   }
@@ -295,7 +280,7 @@ bool CQvFileSystem::CheckFileExists(const std::string& file_name, bool silent) {
 
 bool CQvFileSystem::CreateFolder(const std::string& path_name) {
   return Reported(Method("CreateFolder"), [&] {
-    const std::string path = AddPathToDir(TrimSpaces(path_name));
+    const std::string path = AddPathToDir(std::string(core::Trim(path_name, " ")));
     if (path.find_first_not_of(kPathSeparator) == std::string::npos) return false;
     // The server and share of a UNC path cannot be created; the walk starts below them.
     size_t levels_to_skip = IsUNCPath(path) ? 2 : 0;
@@ -376,7 +361,7 @@ std::string CQvFileSystem::EscapeFileName(const std::string& file_name,
 // File operations
 
 std::string CQvFileSystem::GetBackupPostfix() {
-  const platform::LocalTime now = platform::LocalNow();
+  const core::LocalTime now = core::LocalNow();
   char text[48];
   std::snprintf(text, sizeof text, "_%04d-%02d-%02d_%02d.%02d.%02d.bak", now.year, now.month,
                 now.day, now.hour, now.minute, now.second);
@@ -580,37 +565,18 @@ bool CQvFileSystem::AreFilesTheSame(const std::string& file1, const std::string&
     if (ec || size1 != size2) return false;
     if (!stringent_check) return true;
 
-    struct Fd {
-      int fd;
-      ~Fd() {
-        if (fd >= 0) ::close(fd);
-      }
-    };
-    const Fd a{::open(file1.c_str(), O_RDONLY | O_CLOEXEC)};
-    const Fd b{::open(file2.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (a.fd < 0 || b.fd < 0) return false;
+    // A file that cannot be opened or read compares unequal.
+    core::File a = core::File::Open(file1, O_RDONLY, kClassName);
+    core::File b = core::File::Open(file2, O_RDONLY, kClassName);
     constexpr size_t kBlock = 1 << 20;
     std::vector<char> block_a(kBlock);
     std::vector<char> block_b(kBlock);
-    auto read_full = [](int fd, char* data, size_t size) -> ssize_t {
-      size_t done = 0;
-      while (done < size) {
-        const ssize_t n = ::read(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-      }
-      return static_cast<ssize_t>(done);
-    };
     for (;;) {
-      const ssize_t n_a = read_full(a.fd, block_a.data(), kBlock);
-      const ssize_t n_b = read_full(b.fd, block_b.data(), kBlock);
-      if (n_a < 0 || n_b < 0 || n_a != n_b) return false;
+      const size_t n_a = a.ReadBlock(block_a.data(), kBlock);
+      const size_t n_b = b.ReadBlock(block_b.data(), kBlock);
+      if (n_a != n_b) return false;
       if (n_a == 0) return true;
-      if (std::memcmp(block_a.data(), block_b.data(), static_cast<size_t>(n_a)) != 0) {
-        return false;
-      }
+      if (std::memcmp(block_a.data(), block_b.data(), n_a) != 0) return false;
     }
   } catch (...) {
     return false;
@@ -663,11 +629,10 @@ std::string CQvFileSystem::GetFirstFileWithAttribute(const std::string& folder,
 }
 
 bool CQvFileSystem::IsFileOpen(const std::string& file_name) {
-  const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  ::close(fd);  // closing also drops a lock we may just have taken
-  return locked;
+  // Closing also drops a lock this may just have taken.
+  const core::File file = core::File::TryOpen(file_name, O_RDONLY, kClassName);
+  return file.IsOpen() && ::flock(file.Descriptor(), LOCK_EX | LOCK_NB) != 0 &&
+         errno == EWOULDBLOCK;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -56,7 +56,7 @@ auto WithShared(Use&& use) {
 }
 
 platform::AppLog& ApplicationLog() {
-  static platform::AppLog log(std::make_shared<platform::ProcessClock>());
+  static platform::AppLog log(std::make_shared<core::ProcessClock>());
   return log;
 }
 
@@ -125,7 +125,7 @@ CQvEventLogger::CQvEventLogger() {
   level_ = WithShared([](const SharedState& shared) { return shared.level_cache; });
   default_template_ = kDefaultTemplate;
   default_log_file_path_ =
-      ConcatenatePath(platform::ProgramFolder(), HourlyLogFileName(platform::LocalNow()));
+      ConcatenatePath(platform::ProgramFolder(), HourlyLogFileName(core::LocalNow()));
   ApplicationLog().StartLogging(default_log_file_path_, 0);
   ado::Variant properties(
       ado::Array{0, {ado::Variant(default_template_), ado::Variant(default_log_file_path_)}});
@@ -163,7 +163,7 @@ void CQvEventLogger::Initialize(std::string& log_file_name, std::string& log_fil
                                 int32_t log_mode) {
   if (level_ == -1) return;
   if (log_file_name.empty()) {
-    const platform::LocalTime now = platform::LocalNow();
+    const core::LocalTime now = core::LocalNow();
     log_file_name = "RX" + TwoDigits(now.month) + "-" + TwoDigits(now.day) + "-" +
                     FourDigits(now.year) + "_" + TwoDigits(now.hour) + "." + TwoDigits(now.minute) +
                     "." + TwoDigits(now.second) + ".log";
@@ -249,7 +249,7 @@ void CQvEventLogger::WriteToCustomLog(const std::string& text, int32_t event_typ
 
 std::string CQvEventLogger::FormatLogLine(const std::string& text, const std::string& line_template,
                                           int32_t event_type) {
-  const platform::LocalTime now = platform::LocalNow();
+  const core::LocalTime now = core::LocalNow();
   std::string type_id = event_type == kEventError     ? "ERROR_TYPE_ID"
                         : event_type == kEventWarning ? "WARNING_TYPE_ID"
                                                       : "INFO_TYPE_ID";
@@ -318,7 +318,7 @@ std::string CQvEventLogger::GetBodyFromTextFile(const std::string& file_name,
   }
 }
 
-std::string CQvEventLogger::HourlyLogFileName(const platform::LocalTime& when) {
+std::string CQvEventLogger::HourlyLogFileName(const core::LocalTime& when) {
   return "RX_" + FourDigits(when.year) + "-" + TwoDigits(when.month) + "-" + TwoDigits(when.day) +
          "_" + TwoDigits(when.hour) + ".log";
 }
@@ -327,8 +327,8 @@ void CQvEventLogger::ResetSharedState() {
   WithShared([](SharedState& shared) { shared = SharedState{}; });
 }
 
-void CQvEventLogger::SetClock(std::shared_ptr<const platform::Clock> clock) {
-  platform::SetProcessClock(std::move(clock));
+void CQvEventLogger::SetClock(std::shared_ptr<const core::Clock> clock) {
+  core::SetProcessClock(std::move(clock));
 }
 
 }  // namespace qv

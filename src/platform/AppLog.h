@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/Clock.h"
 #include "core/File.h"
-#include "platform/Clock.h"
 
 namespace qv::platform {
 
@@ -28,9 +28,10 @@ inline constexpr int32_t kAppLogInformation = 4;
 // line starts on a line of its own.
 class AppLog {
  public:
-  explicit AppLog(std::shared_ptr<const Clock> clock = std::make_shared<ProcessClock>());
+  explicit AppLog(
+      std::shared_ptr<const core::Clock> clock = std::make_shared<core::ProcessClock>());
   // `errors` receives the copies of errors and warnings; it must outlive the log.
-  AppLog(std::shared_ptr<const Clock> clock, std::ostream& errors);
+  AppLog(std::shared_ptr<const core::Clock> clock, std::ostream& errors);
   ~AppLog();
   AppLog(const AppLog&) = delete;
   AppLog& operator=(const AppLog&) = delete;
@@ -50,10 +51,11 @@ class AppLog {
   // "Error" for 1, "Warning" for 2, "Information" for any other type.
   static std::string_view EventTypeName(int32_t event_type);
   // The line for one entry, without its line end.
-  static std::string FormatLine(const LocalTime& moment, int32_t event_type, std::string_view text);
+  static std::string FormatLine(const core::LocalTime& moment, int32_t event_type,
+                                std::string_view text);
 
  private:
-  std::shared_ptr<const Clock> clock_;
+  std::shared_ptr<const core::Clock> clock_;
   std::ostream& errors_;
   std::mutex mutex_;
   std::filesystem::path target_;

@@ -24,12 +24,12 @@ std::string EntryText(const LogEntry& entry) {
 // Writes through the application log into the file of the current local hour.
 class ApplicationLogSink : public LogSink {
  public:
-  ApplicationLogSink(std::string folder, std::shared_ptr<const platform::Clock> clock)
+  ApplicationLogSink(std::string folder, std::shared_ptr<const core::Clock> clock)
       : folder_(std::move(folder)), clock_(clock), log_(std::move(clock)) {}
 
   void Write(const LogEntry& entry) noexcept override {
     try {
-      const platform::LocalTime now = clock_->Now();
+      const core::LocalTime now = clock_->Now();
       char name[48];
       std::snprintf(name, sizeof name, "RX_%04d-%02d-%02d_%02d.log", now.year, now.month, now.day,
                     now.hour);
@@ -44,7 +44,7 @@ class ApplicationLogSink : public LogSink {
 
  private:
   std::string folder_;
-  std::shared_ptr<const platform::Clock> clock_;
+  std::shared_ptr<const core::Clock> clock_;
   std::mutex mutex_;
   platform::AppLog log_;
 };
@@ -52,8 +52,8 @@ class ApplicationLogSink : public LogSink {
 }  // namespace
 
 std::shared_ptr<LogSink> MakeApplicationLogSink(std::string folder,
-                                                std::shared_ptr<const platform::Clock> clock) {
-  if (!clock) clock = std::make_shared<platform::ProcessClock>();
+                                                std::shared_ptr<const core::Clock> clock) {
+  if (!clock) clock = std::make_shared<core::ProcessClock>();
   return std::make_shared<ApplicationLogSink>(std::move(folder), std::move(clock));
 }
 

@@ -9,12 +9,12 @@
 namespace qv::platform {
 namespace {
 
-const LocalTime kMoment{2024, 3, 5, 14, 2, 9};
+const core::LocalTime kMoment{2024, 3, 5, 14, 2, 9};
 
 TEST(AppLog, AppendsOneStampedLinePerEntry) {
   qv::test::TestFolder folder;
   std::ostringstream errors;
-  AppLog log(std::make_shared<FixedClock>(kMoment), errors);
+  AppLog log(std::make_shared<core::FixedClock>(kMoment), errors);
   auto target = folder.Path() / "RX_2024-03-05_14.log";
   log.StartLogging(target, 0);
 
@@ -43,7 +43,7 @@ TEST(AppLog, EntryAfterACutLineStartsOnItsOwnLine) {
   qv::test::TestFolder folder;
   auto target = folder.Write("app.log", "2024-03-05 14:02:08\tError\tcut off mid-li");
   std::ostringstream errors;
-  AppLog log(std::make_shared<FixedClock>(kMoment), errors);
+  AppLog log(std::make_shared<core::FixedClock>(kMoment), errors);
   log.StartLogging(target);
   ASSERT_TRUE(log.LogEvent("next", kAppLogInformation));
   EXPECT_EQ(qv::test::ReadBytes(target),
@@ -54,7 +54,7 @@ TEST(AppLog, EntryAfterACutLineStartsOnItsOwnLine) {
 TEST(AppLog, FollowsTheLatestTargetAndReportsUnwritableOnes) {
   qv::test::TestFolder folder;
   std::ostringstream errors;
-  AppLog log(std::make_shared<FixedClock>(kMoment), errors);
+  AppLog log(std::make_shared<core::FixedClock>(kMoment), errors);
   EXPECT_FALSE(log.LogEvent("no target yet", kAppLogWarning));
   EXPECT_EQ(errors.str(), "2024-03-05 14:02:09\tWarning\tno target yet\n");
 
@@ -72,8 +72,8 @@ TEST(AppLog, FollowsTheLatestTargetAndReportsUnwritableOnes) {
 }
 
 TEST(AppLog, FormatsTimesWithLeadingZeros) {
-  EXPECT_EQ(FormatDateTime(LocalTime{2031, 12, 31, 23, 59, 58}), "2031-12-31 23:59:58");
-  EXPECT_EQ(FormatDateTime(LocalTime{999, 1, 2, 3, 4, 5}), "0999-01-02 03:04:05");
+  EXPECT_EQ(core::FormatDateTime(core::LocalTime{2031, 12, 31, 23, 59, 58}), "2031-12-31 23:59:58");
+  EXPECT_EQ(core::FormatDateTime(core::LocalTime{999, 1, 2, 3, 4, 5}), "0999-01-02 03:04:05");
 }
 
 }  // namespace
