@@ -23,9 +23,10 @@ inline constexpr int32_t kAppLogInformation = 4;
 // written to the error stream, one line each. Line breaks inside a text become spaces,
 // so an entry is always exactly one line.
 //
-// Each entry is appended with a single write to a file opened for that entry alone,
-// so a crash can cut at most the entry being written; an entry that follows a cut
-// line starts on a line of its own.
+// The file stays open while the entries go to the same target. Each entry is appended
+// whole: one that a write could not take whole is cut off again. An entry written
+// after the file was opened afresh starts on a line of its own when the file ends in a
+// cut line (a writer that died mid-entry).
 class AppLog {
  public:
   explicit AppLog(
