@@ -55,11 +55,6 @@ auto WithShared(Use&& use) {
   return std::forward<Use>(use)(shared.state);
 }
 
-platform::AppLog& ApplicationLog() {
-  static platform::AppLog log(std::make_shared<core::ProcessClock>());
-  return log;
-}
-
 std::string TwoDigits(int value) {
   char text[8];
   std::snprintf(text, sizeof text, "%02d", value);
@@ -126,7 +121,7 @@ CQvEventLogger::CQvEventLogger() {
   default_template_ = kDefaultTemplate;
   default_log_file_path_ =
       ConcatenatePath(platform::ProgramFolder(), HourlyLogFileName(core::LocalNow()));
-  ApplicationLog().StartLogging(default_log_file_path_, 0);
+  platform::AppLog::Process().StartLogging(default_log_file_path_, 0);
   ado::Variant properties(
       ado::Array{0, {ado::Variant(default_template_), ado::Variant(default_log_file_path_)}});
   WithShared([&](SharedState& shared) { shared.log_properties = std::move(properties); });
@@ -171,7 +166,7 @@ void CQvEventLogger::Initialize(std::string& log_file_name, std::string& log_fil
   if (log_file_path.empty()) log_file_path = platform::ProgramFolder();
   if (log_file_path.back() != kPathSeparator) log_file_path += kPathSeparator;
   WithShared([log_mode](SharedState& shared) { shared.log_mode |= log_mode; });
-  ApplicationLog().StartLogging(log_file_path + log_file_name, log_mode);
+  platform::AppLog::Process().StartLogging(log_file_path + log_file_name, log_mode);
 }
 
 void CQvEventLogger::LogEvent(const std::string& message, core::ErrorRecord* error,
@@ -227,7 +222,7 @@ void CQvEventLogger::WriteToApplicationLog(const std::string& text, int32_t even
   std::string_view rest = text;
   while (!rest.empty()) {
     const std::string_view piece = core::CodePointPrefix(rest, kApplicationLogPiece);
-    ApplicationLog().LogEvent(piece, event_type);  // a failed entry is skipped
+    platform::AppLog::Process().LogEvent(piece, event_type);  // a failed entry is skipped
     rest.remove_prefix(piece.size());
   }
 }

@@ -51,6 +51,11 @@ AppLog::AppLog(std::shared_ptr<const core::Clock> clock, std::ostream& errors)
 
 AppLog::~AppLog() { CloseFile(); }
 
+AppLog& AppLog::Process() {
+  static AppLog log;
+  return log;
+}
+
 void AppLog::StartLogging(const std::filesystem::path& target, int32_t /*mode*/) {
   std::lock_guard<std::mutex> lock(mutex_);
   target_ = target;
@@ -61,15 +66,15 @@ void AppLog::CloseFile() {
   open_target_.clear();
 }
 
-int AppLog::Append(const std::string& line) {
+int AppLog::Append(const std::filesystem::path& target, const std::string& line) {
   // The file stays open while the entries go to it: a run logs a line per page.
   bool first = false;
-  if (!file_.IsOpen() || open_target_ != target_) {
+  if (!file_.IsOpen() || open_target_ != target) {
     CloseFile();
     // Read access too, to look at the last byte.
-    file_ = core::File::TryOpen(target_.string(), O_RDWR | O_APPEND | O_CREAT, "AppLog", 0644);
+    file_ = core::File::TryOpen(target.string(), O_RDWR | O_APPEND | O_CREAT, "AppLog", 0644);
     if (!file_.IsOpen()) return errno;
-    open_target_ = target_;
+    open_target_ = target;
     first = true;
   }
   // A previous writer that died mid-line must not swallow this entry.
@@ -84,23 +89,37 @@ int AppLog::Append(const std::string& line) {
 
 bool AppLog::LogEvent(std::string_view text, int32_t event_type) {
   try {
-    std::string line = FormatLine(clock_->Now(), event_type, text);
+    std::filesystem::path target;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      target = target_;
+    }
+    return LogEventTo(target, clock_->Now(), text, event_type);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool AppLog::LogEventTo(const std::filesystem::path& target, const core::LocalTime& moment,
+                        std::string_view text, int32_t event_type) {
+  try {
+    std::string line = FormatLine(moment, event_type, text);
     std::lock_guard<std::mutex> lock(mutex_);
     const bool copied = event_type == kAppLogError || event_type == kAppLogWarning;
     if (copied) {
       errors_ << line << '\n';
       errors_.flush();
     }
-    if (target_.empty()) return false;
-    const int failure = Append(line);
+    if (target.empty()) return false;
+    const int failure = Append(target, line);
     if (failure == 0) return true;
     // The entry must not be lost with the file (a full disk, a size limit): the error
     // stream gets it, after one line saying why the log has it not.
-    if (failed_target_ != target_) {
-      failed_target_ = target_;
-      errors_ << FormatLine(clock_->Now(), kAppLogError,
-                            "cannot write the log file " + target_.string() + ": " +
-                                std::strerror(failure))
+    if (failed_target_ != target) {
+      failed_target_ = target;
+      errors_ << FormatLine(
+                     moment, kAppLogError,
+                     "cannot write the log file " + target.string() + ": " + std::strerror(failure))
               << '\n';
     }
     if (!copied) errors_ << line << '\n';

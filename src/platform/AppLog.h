@@ -35,6 +35,9 @@ class AppLog {
   AppLog(std::shared_ptr<const core::Clock> clock, std::ostream& errors);
   ~AppLog();
   AppLog(const AppLog&) = delete;
+  // The process's log, on the process's clock, copying to standard error: the one
+  // writer of the program's log files.
+  static AppLog& Process();
   AppLog& operator=(const AppLog&) = delete;
 
   // Directs later entries to `target`. The mode is accepted for compatibility and
@@ -48,6 +51,9 @@ class AppLog {
   // the error stream instead, after one line naming the file and the reason. Never
   // throws.
   bool LogEvent(std::string_view text, int32_t event_type);
+  // LogEvent to `target` rather than the file of StartLogging, stamped `moment`.
+  bool LogEventTo(const std::filesystem::path& target, const core::LocalTime& moment,
+                  std::string_view text, int32_t event_type);
 
   // "Error" for 1, "Warning" for 2, "Information" for any other type.
   static std::string_view EventTypeName(int32_t event_type);
@@ -64,8 +70,8 @@ class AppLog {
   core::File file_;                      // open on open_target_, or not open
   std::filesystem::path open_target_;
 
-  // Appends one line to target_; 0 or the errno of the failure.
-  int Append(const std::string& line);
+  // Appends one line to `target`; 0 or the errno of the failure.
+  int Append(const std::filesystem::path& target, const std::string& line);
   void CloseFile();
 };
 
