@@ -34,6 +34,24 @@ TEST(AppLog, AppendsOneStampedLinePerEntry) {
             "2024-03-05 14:02:09\tWarning\tcareful\n");
 }
 
+TEST(AppLog, AnEntryToAnotherTargetLeavesTheStartedOneAlone) {
+  qv::test::TestFolder folder;
+  std::ostringstream errors;
+  AppLog log(std::make_shared<core::FixedClock>(kMoment), errors);
+  const auto started = folder.Path() / "started.log";
+  const auto other = folder.Path() / "other.log";
+  log.StartLogging(started);
+  ASSERT_TRUE(log.LogEvent("one", kAppLogInformation));
+  ASSERT_TRUE(
+      log.LogEventTo(other, core::LocalTime{2031, 1, 2, 3, 4, 5}, "elsewhere", kAppLogInformation));
+  ASSERT_TRUE(log.LogEvent("two", kAppLogInformation));
+
+  EXPECT_EQ(qv::test::ReadBytes(started),
+            "2024-03-05 14:02:09\tInformation\tone\n"
+            "2024-03-05 14:02:09\tInformation\ttwo\n");
+  EXPECT_EQ(qv::test::ReadBytes(other), "2031-01-02 03:04:05\tInformation\telsewhere\n");
+}
+
 TEST(AppLog, KeepsEachEntryOnOneLine) {
   EXPECT_EQ(AppLog::FormatLine(kMoment, kAppLogInformation, "a\r\nb\nc\rd\te"),
             "2024-03-05 14:02:09\tInformation\ta b c d\te");
