@@ -4,7 +4,6 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -14,6 +13,7 @@
 
 #include "app/ExitStatus.h"
 #include "core/Error.h"
+#include "core/File.h"
 #include "export/EntityIndex.h"
 #include "export/PageKeys.h"
 #include "export/ResultFileNames.h"
@@ -119,10 +119,17 @@ std::string LastRunSummary() {
     return fs::last_write_time(a, ec) > fs::last_write_time(b, ec);
   });
   for (const fs::path& log : logs) {
-    std::ifstream in(log);
-    std::string line;
+    std::string text;
+    try {
+      text = core::File::ReadWhole(log.string(), "RunStatus");
+    } catch (const core::Error&) {
+      continue;
+    }
     std::string found;
-    while (std::getline(in, line)) {
+    for (size_t start = 0; start < text.size();) {
+      const size_t end = std::min(text.find('\n', start), text.size());
+      const std::string_view line = std::string_view(text).substr(start, end - start);
+      start = end + 1;
       if (line.find("\tqvdataexporter mode ") != std::string::npos &&
           line.find(": rules run ") != std::string::npos) {
         found = line;

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <utility>
 
 #include "core/PosixError.h"
+#include "core/Random.h"
 
 namespace core {
 namespace {
@@ -19,13 +19,11 @@ File CreateBeside(const std::string& target, const std::string& source) {
   const std::filesystem::path path(target);
   const std::filesystem::path folder =
       path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  // Seeded once per thread: a run writes thousands of files, and O_EXCL settles a clash.
-  thread_local std::mt19937_64 random(std::random_device{}());
   int errnum = EEXIST;
   for (int attempt = 0; attempt < 100 && errnum == EEXIST; ++attempt) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".tmp%08llx",
-                  static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
+                  static_cast<unsigned long long>(Random()() & 0xFFFFFFFFu));
     const std::string candidate = (folder / ("." + path.filename().string() + suffix)).string();
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) return File(fd, candidate, source);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -17,6 +18,10 @@ class File {
   // open(2) with O_CLOEXEC added.
   static File Open(const std::string& path, int flags, const std::string& source,
                    mode_t mode = 0666);
+  // As Open, for callers with their own message: a failure returns a File that is not
+  // open, with errno set.
+  static File TryOpen(const std::string& path, int flags, const std::string& source,
+                      mode_t mode = 0666);
   // Takes over `fd` (not negative).
   File(int fd, std::string path, std::string source);
   ~File();
@@ -31,10 +36,22 @@ class File {
 
   // Writes every byte, going on after EINTR and short writes.
   void WriteAll(std::string_view bytes);
+  // As WriteAll; 0, or the errno of the failure instead of a throw.
+  int TryWriteAll(std::string_view bytes);
   // Up to `size` bytes; 0 at the end of the file. Goes on after EINTR.
   size_t Read(char* buffer, size_t size);
+  // As Read; -1 with errno set instead of a throw.
+  ssize_t TryRead(char* buffer, size_t size);
+  // `size` bytes, fewer only at the end of the file.
+  size_t ReadBlock(char* buffer, size_t size);
   // The rest of the file from the current offset.
   std::string ReadAll();
+  // The whole file at `path`.
+  static std::string ReadWhole(const std::string& path, const std::string& source);
+  // lseek(2); the new offset.
+  off_t Seek(off_t offset, int whence);
+  // fstat(2).
+  struct stat Status() const;
   void Sync();
   // Closes and reports a failed close; a closed File ignores a second call.
   void Close();
@@ -47,8 +64,14 @@ class File {
   std::string source_;
 };
 
-// fsync of the folder that holds `path`, so a rename into it is durable. Returns false
-// when the folder cannot be opened or flushed; nothing is lost by that now.
-bool SyncFolderOf(const std::string& path);
+enum class FolderSync {
+  kFolder,      // fsync of the folder: a rename into it is durable
+  kFileSystem,  // syncfs of its file system: every file written there reaches the disk,
+                // for writers that saved many files without flushing each
+};
+
+// Flushes the folder that holds `path`, or its whole file system. Returns false when the
+// folder cannot be opened or flushed; nothing is lost by that now.
+bool SyncFolderOf(const std::string& path, FolderSync scope = FolderSync::kFolder);
 
 }  // namespace core

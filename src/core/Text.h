@@ -17,6 +17,12 @@ bool IsValidUtf8(std::string_view bytes);
 std::string FoldCase(std::string_view utf8);
 // Case-insensitive equality under Unicode case folding.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// The text without the `blanks` at its start and end.
+std::string_view Trim(std::string_view text, std::string_view blanks = " \t");
+// The text without the `blanks` at its start.
+std::string_view TrimStart(std::string_view text, std::string_view blanks = " \t");
+// Byte length of the UTF-8 sequence that `lead` starts; 1 for a byte that starts none.
+size_t Utf8SequenceLength(unsigned char lead);
 // The value of one hex digit of either case; -1 for any other character.
 int HexDigitValue(char c);
 

@@ -9,14 +9,8 @@ namespace ado {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 bool KeyIs(std::string_view key, std::string_view name) {
-  return core::EqualsIgnoreCase(Trim(key), name);
+  return core::EqualsIgnoreCase(core::Trim(key), name);
 }
 
 const ConnectionStringPair* FindKey(const std::vector<ConnectionStringPair>& pairs,
@@ -52,7 +46,7 @@ std::vector<ConnectionStringPair> ParseConnectionString(std::string_view text) {
     pair.key = std::string(text.substr(i, eq - i));
     if (eq >= text.size() || text[eq] == ';') {
       i = eq + 1;
-      if (!Trim(pair.key).empty()) pairs.push_back(std::move(pair));
+      if (!core::Trim(pair.key).empty()) pairs.push_back(std::move(pair));
       continue;
     }
     size_t v = eq + 1;
@@ -101,7 +95,7 @@ std::optional<std::string> ValueOf(std::string_view text, std::string_view key) 
   const auto pairs = ParseConnectionString(text);
   const ConnectionStringPair* pair = FindKey(pairs, key);
   if (pair == nullptr) return std::nullopt;
-  std::string_view value = Trim(pair->value);
+  std::string_view value = core::Trim(pair->value);
   if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
     value = value.substr(1, value.size() - 2);
     std::string out;

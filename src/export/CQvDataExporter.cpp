@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/File.h"
 #include "export/QueryPager.h"
 #include "fs/CQvFileSystem.h"
 #include "fs/basFileSystemPaths.h"
@@ -178,10 +179,6 @@ bool CQvDataExporter::LoadRun(Run& run, int& line) {
     Trace(kClass + ".ExportAll, export mode " + std::to_string(run.mode) + " exports nothing",
           kEventWarning);
   }
-
-  line = 2;
-  random_.seed(static_cast<std::mt19937::result_type>(
-      std::chrono::system_clock::now().time_since_epoch().count()));
 
   line = 3;
   CQvXMLManip manip;
@@ -471,7 +468,7 @@ CQvDataExporter::DeferredFlush::~DeferredFlush() {
   // Not flushed, a file may be lost to a crash of the machine, never half-written: the
   // rename that put it in place is atomic. Lost last data only makes the next run send
   // again what it held.
-  if (!CQvXMLManip::FlushFileSystemOf(result_path_)) {
+  if (!core::SyncFolderOf(result_path_, core::FolderSync::kFileSystem)) {
     exporter_.Trace(
         kClass + ".Export, the files written could not be flushed to disk: " + result_path_,
         kEventWarning);

@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <set>
 #include <string>
 #include <type_traits>
@@ -459,8 +458,6 @@ class CQvDataExporter {
   void RemoveTemporaries(const std::string& target_path);
 
   TraceFn trace_;
-  // The run's pseudo-random generator: change-file numbers and test shares.
-  std::mt19937 random_;
   // Set only while Export_DiffPerEntity walks its query.
   std::optional<EntityFields> entity_fields_;
   RunStats stats_;

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/Random.h"
 #include "core/Text.h"
 #include "export/CQvDataExporter.h"
 #include "export/PageKeys.h"
@@ -565,7 +566,7 @@ std::string CQvDataExporter::NewChangeFilePath(const std::string& result_path) {
   std::uniform_int_distribution<int32_t> number(0, kMaxChangeFileNumber);
   // A name taken once in a hundred draws is the rare case; a million taken ones, never.
   for (int attempt = 0; attempt < 10000; ++attempt) {
-    std::string path = result_path + std::to_string(number(random_)) + ".xml";
+    std::string path = result_path + std::to_string(number(core::Random())) + ".xml";
     const std::string name = fs::path(path).filename().string();
     std::error_code ec;
     if (change_files_.contains(path) || fs::exists(path, ec) ||

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <random>
@@ -11,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/Random.h"
 #include "export/CQvDataExporter.h"
 #include "export/PageWalk.h"
 #include "export/QueryPager.h"
@@ -205,7 +205,7 @@ void CQvDataExporter::CreateChangedFilesForQRTTests(const std::string& result_pa
 void CQvDataExporter::SaveChangedRSTest(const std::string& path) {
   std::uniform_real_distribution<double> draw(0.0, 1.0);
   // Two decimals first, then the nearest whole number with halves to even.
-  const double percent = std::round(draw(random_) * 100.0 * 100.0) / 100.0;
+  const double percent = std::round(draw(core::Random()) * 100.0 * 100.0) / 100.0;
   SaveChangedRSTest(path, static_cast<int32_t>(std::nearbyint(percent)));
 }
 

@@ -14,9 +14,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/Clock.h"
+#include "core/File.h"
 #include "core/PosixError.h"
 #include "core/Text.h"
-#include "platform/Clock.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/EventSink.h"
 #include "util/basCQvRegistry.h"
@@ -42,29 +43,24 @@ constexpr int32_t kAttributeDirectory = 16;
 
 std::string Method(const char* name) { return std::string(kClassName) + "." + name; }
 
+// Guard's report for the operations that tell their failure on standard error only.
+auto StandardErrorReport(const char* operation) {
+  return [operation](const std::string&, const core::ErrorRecord& error, int32_t, int32_t) {
+    std::fprintf(stderr, "Error (%s): %s\r\nError Number: %d\n", operation,
+                 error.description.c_str(), error.number);
+  };
+}
+
+// Guard's report for the operations whose failure is their neutral result alone.
+void ReportNothing(const std::string&, const core::ErrorRecord&, int32_t, int32_t) {}
+
 bool IsBlank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
-
-std::string TrimSpaces(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  const size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
-// Byte length of the UTF-8 sequence that starts with `lead`.
-size_t SequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) return 2;
-  if ((lead & 0xF0) == 0xE0) return 3;
-  if ((lead & 0xF8) == 0xF0) return 4;
-  return 1;
-}
 
 std::vector<std::string> CodePoints(const std::string& text) {
   std::vector<std::string> result;
   for (size_t i = 0; i < text.size();) {
     const size_t length =
-        std::min(SequenceLength(static_cast<unsigned char>(text[i])), text.size() - i);
+        std::min(core::Utf8SequenceLength(static_cast<unsigned char>(text[i])), text.size() - i);
     result.push_back(text.substr(i, length));
     i += length;
   }
@@ -172,15 +168,41 @@ std::string WindowsFolder(const std::string& value_name, const char* fallback) {
 
 }  // namespace
 
+void CQvFileSystem::ReportFailure(const std::string& message, const core::ErrorRecord& error,
+                                  int32_t event_type, int32_t caller_level) {
+  core::ErrorRecord logged = error;
+  logger_->LogEvent(message, &logged, event_type, caller_level);
+}
+
+template <typename Body, typename Message>
+auto CQvFileSystem::ReportedByStep(Body&& body, Message&& message)
+    -> std::invoke_result_t<Body&, int&> {
+  using Result = std::invoke_result_t<Body&, int&>;
+  core::ErrorRecord failure;
+  return GuardByStep<Result>(
+      [&](const std::string& text, const core::ErrorRecord& error, int32_t event_type,
+          int32_t caller_level) {
+        failure = error;
+        ReportFailure(text, error, event_type, caller_level);
+      },
+      [&](int) -> Result {
+        throw core::Error(
+            core::ErrorRecord{failure.number, failure.source, failure.description, {}, 0});
+      },
+      std::forward<Body>(body), std::forward<Message>(message));
+}
+
 template <typename Body>
 auto CQvFileSystem::Reported(const std::string& message, Body&& body) -> decltype(body()) {
-  try {
-    return body();
-  } catch (...) {
-    core::ErrorRecord error = CurrentErrorRecord();
-    logger_->LogEvent(message, &error, kEventWarning, kLevelFailure);
-    throw core::Error(core::ErrorRecord{error.number, error.source, error.description, {}, 0});
-  }
+  return ReportedByStep([&](int&) { return body(); }, Fixed(message));
+}
+
+template <typename Body, typename Result>
+Result CQvFileSystem::Logged(const std::string& message, Result neutral, Body&& body) {
+  return Guard(
+      [this](const std::string& text, const core::ErrorRecord& error, int32_t event_type,
+             int32_t caller_level) { ReportFailure(text, error, event_type, caller_level); },
+      std::move(neutral), [&](int&) { return body(); }, Fixed(message));
 }
 
 CQvFileSystem::CQvFileSystem() : logger_(NewEventLog()) {
@@ -247,17 +269,13 @@ bool CQvFileSystem::IsUNCPath(const std::string& path) {
 }
 
 bool CQvFileSystem::IsFolder(const std::string& path) {
-  try {
+  return Logged(Method("IsFolder"), false, [&] {
     if (!path.empty() && path.back() == kPathSeparator) return true;
     if (CheckFileExists(path, true)) return false;
     if (CheckFolderExists(path, true)) return true;
     const std::string last = GetFileName(path);
     return last.empty() || last.find('.') == std::string::npos;
-  } catch (...) {
-    core::ErrorRecord error = CurrentErrorRecord();
-    logger_->LogEvent(Method("IsFolder"), &error, kEventWarning, kLevelFailure);
-    return false;
-  }
+  });
 }
 
 bool CQvFileSystem::CheckFolderExists(const std::string& path, bool silent) {
@@ -295,7 +313,7 @@ bool CQvFileSystem::CheckFileExists(const std::string& file_name, bool silent) {
 
 bool CQvFileSystem::CreateFolder(const std::string& path_name) {
   return Reported(Method("CreateFolder"), [&] {
-    const std::string path = AddPathToDir(TrimSpaces(path_name));
+    const std::string path = AddPathToDir(std::string(core::Trim(path_name, " ")));
     if (path.find_first_not_of(kPathSeparator) == std::string::npos) return false;
     // The server and share of a UNC path cannot be created; the walk starts below them.
     size_t levels_to_skip = IsUNCPath(path) ? 2 : 0;
@@ -320,7 +338,7 @@ bool CQvFileSystem::CreateFolder(const std::string& path_name) {
 bool CQvFileSystem::IsValidFileName(const std::string& file_name, std::string& invalid_char_set,
                                     std::string& invalid_char_found,
                                     const std::string& char_delimiter) {
-  try {
+  return Logged(Method("IsValidFileName"), true, [&] {
     if (invalid_char_set.empty()) invalid_char_set = kDefaultInvalidCharSet;
     for (const std::string& character : CodePoints(RemoveAll(invalid_char_set, char_delimiter))) {
       if (file_name.find(character) != std::string::npos) {
@@ -329,11 +347,7 @@ bool CQvFileSystem::IsValidFileName(const std::string& file_name, std::string& i
       }
     }
     return true;
-  } catch (...) {
-    core::ErrorRecord error = CurrentErrorRecord();
-    logger_->LogEvent(Method("IsValidFileName"), &error, kEventWarning, kLevelFailure);
-    return true;
-  }
+  });
 }
 
 bool CQvFileSystem::IsValidFileName(const std::string& file_name,
@@ -347,7 +361,7 @@ std::string CQvFileSystem::EscapeFileName(const std::string& file_name,
                                           std::string& invalid_char_set,
                                           std::string& /*invalid_char_found*/,
                                           const std::string& char_delimiter) {
-  try {
+  return Logged(Method("EscapeFileName"), std::string(), [&] {
     if (invalid_char_set.empty()) invalid_char_set = kDefaultInvalidCharSet;
     ado::Array search;
     ado::Array replacement;
@@ -358,11 +372,7 @@ std::string CQvFileSystem::EscapeFileName(const std::string& file_name,
     }
     return QvStrMan_ReplaceStringVar(file_name, ado::Variant(std::move(search)),
                                      ado::Variant(std::move(replacement)));
-  } catch (...) {
-    core::ErrorRecord error = CurrentErrorRecord();
-    logger_->LogEvent(Method("EscapeFileName"), &error, kEventWarning, kLevelFailure);
-    return {};
-  }
+  });
 }
 
 std::string CQvFileSystem::EscapeFileName(const std::string& file_name,
@@ -376,7 +386,7 @@ std::string CQvFileSystem::EscapeFileName(const std::string& file_name,
 // File operations
 
 std::string CQvFileSystem::GetBackupPostfix() {
-  const platform::LocalTime now = platform::LocalNow();
+  const core::LocalTime now = core::LocalNow();
   char text[48];
   std::snprintf(text, sizeof text, "_%04d-%02d-%02d_%02d.%02d.%02d.bak", now.year, now.month,
                 now.day, now.hour, now.minute, now.second);
@@ -430,7 +440,7 @@ bool CQvFileSystem::CopyFolder(const std::string& source_folder,
   // change nothing here.
   const std::string message =
       Method("CopyFolder") + ", Source:" + source_folder + " , Destination:" + destination_folder;
-  try {
+  return Reported(message, [&] {
     std::error_code ec;
     if (source_folder.empty() || destination_folder.empty() ||
         !fs::is_directory(source_folder, ec)) {
@@ -452,11 +462,7 @@ bool CQvFileSystem::CopyFolder(const std::string& source_folder,
       RaiseProgramError(kErrFileReadOnly, "orbFileReadOnlyError", "", {read_only});
     }
     throw core::ErrorFromCode(ec, "", destination_folder);
-  } catch (...) {
-    core::ErrorRecord error = CurrentErrorRecord();
-    logger_->LogEvent(message, &error, kEventWarning, kLevelFailure);
-    throw core::Error(core::ErrorRecord{error.number, error.source, error.description, {}, 0});
-  }
+  });
 }
 
 void CQvFileSystem::CopyFolderByFile(const std::string& source_folder,
@@ -538,83 +544,61 @@ std::string CQvFileSystem::DeleteFolder(const std::string& folder, bool silent) 
 }
 
 bool CQvFileSystem::DeleteFolders(const std::string& list) {
-  try {
-    for (const std::string& entry : Split(list, ";")) {
-      std::error_code ec;
-      if (!entry.empty() && fs::is_directory(entry, ec)) RemoveTree(entry);
-    }
-    return true;
-  } catch (...) {
-    const core::ErrorRecord error = CurrentErrorRecord();
-    std::fprintf(stderr, "Error (DeleteFolders): %s\r\nError Number: %d\n",
-                 error.description.c_str(), error.number);
-    return false;
-  }
+  return Guard(
+      StandardErrorReport("DeleteFolders"), false,
+      [&](int&) {
+        for (const std::string& entry : Split(list, ";")) {
+          std::error_code ec;
+          if (!entry.empty() && fs::is_directory(entry, ec)) RemoveTree(entry);
+        }
+        return true;
+      },
+      Fixed(""));
 }
 
 bool CQvFileSystem::DeleteFiles(const std::string& list) {
-  try {
-    for (const std::string& entry : Split(list, ";")) {
-      std::error_code ec;
-      if (entry.empty() || !fs::is_regular_file(entry, ec)) continue;
-      fs::remove(entry, ec);
-      if (ec) throw core::ErrorFromCode(ec, "", entry);
-    }
-    return true;
-  } catch (...) {
-    const core::ErrorRecord error = CurrentErrorRecord();
-    std::fprintf(stderr, "Error (DeleteFiles): %s\r\nError Number: %d\n", error.description.c_str(),
-                 error.number);
-    return false;
-  }
+  return Guard(
+      StandardErrorReport("DeleteFiles"), false,
+      [&](int&) {
+        for (const std::string& entry : Split(list, ";")) {
+          std::error_code ec;
+          if (entry.empty() || !fs::is_regular_file(entry, ec)) continue;
+          fs::remove(entry, ec);
+          if (ec) throw core::ErrorFromCode(ec, "", entry);
+        }
+        return true;
+      },
+      Fixed(""));
 }
 
 bool CQvFileSystem::AreFilesTheSame(const std::string& file1, const std::string& file2,
                                     bool stringent_check) {
-  try {
-    std::error_code ec;
-    if (!fs::is_regular_file(file1, ec) || !fs::is_regular_file(file2, ec)) return false;
-    const uintmax_t size1 = fs::file_size(file1, ec);
-    if (ec) return false;
-    const uintmax_t size2 = fs::file_size(file2, ec);
-    if (ec || size1 != size2) return false;
-    if (!stringent_check) return true;
+  return Guard(
+      ReportNothing, false,
+      [&](int&) {
+        std::error_code ec;
+        if (!fs::is_regular_file(file1, ec) || !fs::is_regular_file(file2, ec)) return false;
+        const uintmax_t size1 = fs::file_size(file1, ec);
+        if (ec) return false;
+        const uintmax_t size2 = fs::file_size(file2, ec);
+        if (ec || size1 != size2) return false;
+        if (!stringent_check) return true;
 
-    struct Fd {
-      int fd;
-      ~Fd() {
-        if (fd >= 0) ::close(fd);
-      }
-    };
-    const Fd a{::open(file1.c_str(), O_RDONLY | O_CLOEXEC)};
-    const Fd b{::open(file2.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (a.fd < 0 || b.fd < 0) return false;
-    constexpr size_t kBlock = 1 << 20;
-    std::vector<char> block_a(kBlock);
-    std::vector<char> block_b(kBlock);
-    auto read_full = [](int fd, char* data, size_t size) -> ssize_t {
-      size_t done = 0;
-      while (done < size) {
-        const ssize_t n = ::read(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-      }
-      return static_cast<ssize_t>(done);
-    };
-    for (;;) {
-      const ssize_t n_a = read_full(a.fd, block_a.data(), kBlock);
-      const ssize_t n_b = read_full(b.fd, block_b.data(), kBlock);
-      if (n_a < 0 || n_b < 0 || n_a != n_b) return false;
-      if (n_a == 0) return true;
-      if (std::memcmp(block_a.data(), block_b.data(), static_cast<size_t>(n_a)) != 0) {
-        return false;
-      }
-    }
-  } catch (...) {
-    return false;
-  }
+        // A file that cannot be opened or read compares unequal.
+        core::File a = core::File::Open(file1, O_RDONLY, kClassName);
+        core::File b = core::File::Open(file2, O_RDONLY, kClassName);
+        constexpr size_t kBlock = 1 << 20;
+        std::vector<char> block_a(kBlock);
+        std::vector<char> block_b(kBlock);
+        for (;;) {
+          const size_t n_a = a.ReadBlock(block_a.data(), kBlock);
+          const size_t n_b = b.ReadBlock(block_b.data(), kBlock);
+          if (n_a != n_b) return false;
+          if (n_a == 0) return true;
+          if (std::memcmp(block_a.data(), block_b.data(), n_a) != 0) return false;
+        }
+      },
+      Fixed(""));
 }
 
 bool CQvFileSystem::GetFiles(const std::string& directory, std::vector<FsoFile>& files) {
@@ -663,11 +647,10 @@ std::string CQvFileSystem::GetFirstFileWithAttribute(const std::string& folder,
 }
 
 bool CQvFileSystem::IsFileOpen(const std::string& file_name) {
-  const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  ::close(fd);  // closing also drops a lock we may just have taken
-  return locked;
+  // Closing also drops a lock this may just have taken.
+  const core::File file = core::File::TryOpen(file_name, O_RDONLY, kClassName);
+  return file.IsOpen() && ::flock(file.Descriptor(), LOCK_EX | LOCK_NB) != 0 &&
+         errno == EWOULDBLOCK;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -730,7 +713,7 @@ std::string CQvFileSystem::GetLocalPath(const std::string& unc_file_path,
 }
 
 bool CQvFileSystem::IsSameComputer(const std::string& computer1, const std::string& computer2) {
-  try {
+  return Logged(Method("IsSameComputer"), false, [&] {
     std::string name1 = computer1;
     std::string name2 = computer2;
     if (IsUNCPath(name1) && !GetMachineNameFromUNC(name1).empty()) {
@@ -744,11 +727,7 @@ bool CQvFileSystem::IsSameComputer(const std::string& computer1, const std::stri
     if (resolved1.empty()) return false;
     const std::string resolved2 = ResolveHostName(name2);
     return !resolved2.empty() && core::EqualsIgnoreCase(resolved1, resolved2);
-  } catch (...) {
-    core::ErrorRecord error = CurrentErrorRecord();
-    logger_->LogEvent(Method("IsSameComputer"), &error, kEventWarning, kLevelFailure);
-    return false;
-  }
+  });
 }
 
 bool CQvFileSystem::IsSamePath(const std::string& path1, const std::string& path2) {
@@ -794,26 +773,24 @@ bool CQvFileSystem::IsSamePath(const std::string& path1, const std::string& path
 }
 
 double CQvFileSystem::GetDiskFreeSpace(const std::string& path) {
-  int line = 0;
-  try {
-    line = 1;
-    struct statvfs info {};
-    if (::statvfs(path.c_str(), &info) != 0) {
-      line = 2;
-      Log(Method("QVGetUserCapacity") + "= 0 Result=0", kEventWarning, kLevelFailure);
-      RaiseProgramError(kErrCouldNotGetDiskSpace, "orbCouldNotGetAvailableDiskSpaceError2", "",
-                        {path});
-    }
-    line = 3;
-    const double result = static_cast<double>(info.f_bavail) * static_cast<double>(info.f_frsize);
-    Log(Method("GetDiskFreeSpace") + "= " + DoubleText(result), kEventInformation, kLevelLookup);
-    return result;
-  } catch (...) {
-    core::ErrorRecord error = CurrentErrorRecord();
-    logger_->LogEvent(Method("GetDiskFreeSpace") + ", Line #" + std::to_string(line), &error,
-                      kEventWarning, kLevelFailure);
-    throw core::Error(core::ErrorRecord{error.number, error.source, error.description, {}, 0});
-  }
+  return ReportedByStep(
+      [&](int& line) {
+        line = 1;
+        struct statvfs info {};
+        if (::statvfs(path.c_str(), &info) != 0) {
+          line = 2;
+          Log(Method("QVGetUserCapacity") + "= 0 Result=0", kEventWarning, kLevelFailure);
+          RaiseProgramError(kErrCouldNotGetDiskSpace, "orbCouldNotGetAvailableDiskSpaceError2", "",
+                            {path});
+        }
+        line = 3;
+        const double result =
+            static_cast<double>(info.f_bavail) * static_cast<double>(info.f_frsize);
+        Log(Method("GetDiskFreeSpace") + "= " + DoubleText(result), kEventInformation,
+            kLevelLookup);
+        return result;
+      },
+      AtLine(Method("GetDiskFreeSpace") + ", Line #"));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/Error.h"
@@ -187,9 +188,18 @@ class CQvFileSystem {
   std::string DriveLetter(const std::string& drive);
 
   void Log(const std::string& message, int32_t event_type, int32_t caller_level);
+  // The event-log report for Guard: the failure at the level it was given.
+  void ReportFailure(const std::string& message, const core::ErrorRecord& error, int32_t event_type,
+                     int32_t caller_level);
   // Runs `body`; a failure is logged as `message` and thrown again.
   template <typename Body>
   auto Reported(const std::string& message, Body&& body) -> decltype(body());
+  // Reported for a body that counts its steps, `message(step)` naming the failure.
+  template <typename Body, typename Message>
+  auto ReportedByStep(Body&& body, Message&& message) -> std::invoke_result_t<Body&, int&>;
+  // Runs `body`; a failure is logged as `message` and `neutral` returned.
+  template <typename Body, typename Result>
+  Result Logged(const std::string& message, Result neutral, Body&& body);
 
   int32_t instance_number_ = 0;
   std::unique_ptr<EventLog> logger_;

@@ -9,6 +9,7 @@
 
 #include "core/AtomicFile.h"
 #include "core/PosixError.h"
+#include "core/Text.h"
 #include "fs/CQvFileSystem.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/EventSink.h"
@@ -27,9 +28,8 @@ bool MatchesWildcard(std::string_view name, std::string_view pattern) {
   size_t star = std::string_view::npos;
   size_t star_n = 0;
   auto char_length = [](std::string_view text, size_t at) {
-    const unsigned char lead = static_cast<unsigned char>(text[at]);
-    size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 4;
-    return std::min(length, text.size() - at);
+    return std::min(core::Utf8SequenceLength(static_cast<unsigned char>(text[at])),
+                    text.size() - at);
   };
   while (n < name.size()) {
     if (p < pattern.size() && pattern[p] == '*') {

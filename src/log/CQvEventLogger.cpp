@@ -55,11 +55,6 @@ auto WithShared(Use&& use) {
   return std::forward<Use>(use)(shared.state);
 }
 
-platform::AppLog& ApplicationLog() {
-  static platform::AppLog log(std::make_shared<platform::ProcessClock>());
-  return log;
-}
-
 std::string TwoDigits(int value) {
   char text[8];
   std::snprintf(text, sizeof text, "%02d", value);
@@ -125,8 +120,8 @@ CQvEventLogger::CQvEventLogger() {
   level_ = WithShared([](const SharedState& shared) { return shared.level_cache; });
   default_template_ = kDefaultTemplate;
   default_log_file_path_ =
-      ConcatenatePath(platform::ProgramFolder(), HourlyLogFileName(platform::LocalNow()));
-  ApplicationLog().StartLogging(default_log_file_path_, 0);
+      ConcatenatePath(platform::ProgramFolder(), HourlyLogFileName(core::LocalNow()));
+  platform::AppLog::Process().StartLogging(default_log_file_path_, 0);
   ado::Variant properties(
       ado::Array{0, {ado::Variant(default_template_), ado::Variant(default_log_file_path_)}});
   WithShared([&](SharedState& shared) { shared.log_properties = std::move(properties); });
@@ -163,7 +158,7 @@ void CQvEventLogger::Initialize(std::string& log_file_name, std::string& log_fil
                                 int32_t log_mode) {
   if (level_ == -1) return;
   if (log_file_name.empty()) {
-    const platform::LocalTime now = platform::LocalNow();
+    const core::LocalTime now = core::LocalNow();
     log_file_name = "RX" + TwoDigits(now.month) + "-" + TwoDigits(now.day) + "-" +
                     FourDigits(now.year) + "_" + TwoDigits(now.hour) + "." + TwoDigits(now.minute) +
                     "." + TwoDigits(now.second) + ".log";
@@ -171,7 +166,7 @@ void CQvEventLogger::Initialize(std::string& log_file_name, std::string& log_fil
   if (log_file_path.empty()) log_file_path = platform::ProgramFolder();
   if (log_file_path.back() != kPathSeparator) log_file_path += kPathSeparator;
   WithShared([log_mode](SharedState& shared) { shared.log_mode |= log_mode; });
-  ApplicationLog().StartLogging(log_file_path + log_file_name, log_mode);
+  platform::AppLog::Process().StartLogging(log_file_path + log_file_name, log_mode);
 }
 
 void CQvEventLogger::LogEvent(const std::string& message, core::ErrorRecord* error,
@@ -227,7 +222,7 @@ void CQvEventLogger::WriteToApplicationLog(const std::string& text, int32_t even
   std::string_view rest = text;
   while (!rest.empty()) {
     const std::string_view piece = core::CodePointPrefix(rest, kApplicationLogPiece);
-    ApplicationLog().LogEvent(piece, event_type);  // a failed entry is skipped
+    platform::AppLog::Process().LogEvent(piece, event_type);  // a failed entry is skipped
     rest.remove_prefix(piece.size());
   }
 }
@@ -249,7 +244,7 @@ void CQvEventLogger::WriteToCustomLog(const std::string& text, int32_t event_typ
 
 std::string CQvEventLogger::FormatLogLine(const std::string& text, const std::string& line_template,
                                           int32_t event_type) {
-  const platform::LocalTime now = platform::LocalNow();
+  const core::LocalTime now = core::LocalNow();
   std::string type_id = event_type == kEventError     ? "ERROR_TYPE_ID"
                         : event_type == kEventWarning ? "WARNING_TYPE_ID"
                                                       : "INFO_TYPE_ID";
@@ -318,7 +313,7 @@ std::string CQvEventLogger::GetBodyFromTextFile(const std::string& file_name,
   }
 }
 
-std::string CQvEventLogger::HourlyLogFileName(const platform::LocalTime& when) {
+std::string CQvEventLogger::HourlyLogFileName(const core::LocalTime& when) {
   return "RX_" + FourDigits(when.year) + "-" + TwoDigits(when.month) + "-" + TwoDigits(when.day) +
          "_" + TwoDigits(when.hour) + ".log";
 }
@@ -327,8 +322,8 @@ void CQvEventLogger::ResetSharedState() {
   WithShared([](SharedState& shared) { shared = SharedState{}; });
 }
 
-void CQvEventLogger::SetClock(std::shared_ptr<const platform::Clock> clock) {
-  platform::SetProcessClock(std::move(clock));
+void CQvEventLogger::SetClock(std::shared_ptr<const core::Clock> clock) {
+  core::SetProcessClock(std::move(clock));
 }
 
 }  // namespace qv

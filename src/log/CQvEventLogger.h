@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "core/Clock.h"
 #include "core/Error.h"
-#include "platform/Clock.h"
 #include "shared/QvErrorSnapshot.h"
 #include "shared/QvSharedErrorLog.h"
 #include "values/Variant.h"
@@ -80,14 +80,14 @@ class CQvEventLogger {
   static std::string FormatLogLine(const std::string& text, const std::string& line_template,
                                    int32_t event_type);
   // "RX_yyyy-MM-dd_hh.log" for the hour of `when`.
-  static std::string HourlyLogFileName(const platform::LocalTime& when);
+  static std::string HourlyLogFileName(const core::LocalTime& when);
 
   // Forgets the shared level, log mode and properties, so that the next logger reads
   // the registry file again.
   static void ResetSharedState();
-  // Sets the process's clock (platform::SetProcessClock), which names log files and
+  // Sets the process's clock (core::SetProcessClock), which names log files and
   // stamps entries; null restores the system clock.
-  static void SetClock(std::shared_ptr<const platform::Clock> clock);
+  static void SetClock(std::shared_ptr<const core::Clock> clock);
 
   // The largest piece of text one application log entry takes, in characters.
   static constexpr size_t kApplicationLogPiece = 908;

@@ -49,7 +49,7 @@ std::string CQvLogFileMgr::LoadResString(int32_t number) {
   }
 }
 
-std::string CQvLogFileMgr::FormatDate(const platform::LocalTime& date, const std::string& format) {
+std::string CQvLogFileMgr::FormatDate(const core::LocalTime& date, const std::string& format) {
   std::string result;
   for (size_t i = 0; i < format.size();) {
     const std::string rest = format.substr(i);
@@ -81,7 +81,7 @@ std::string CQvLogFileMgr::FormatDate(const platform::LocalTime& date, const std
 
 void CQvLogFileMgr::ShowLogFile(const std::string& /*file_name*/) {}
 
-std::string CQvLogFileMgr::GetLogFileName(int32_t log_number, const platform::LocalTime& date) {
+std::string CQvLogFileMgr::GetLogFileName(int32_t log_number, const core::LocalTime& date) {
   return Guard<std::string>(
       ReportToErrorLog, {},
       [&](int& line) {
@@ -106,7 +106,7 @@ std::string CQvLogFileMgr::GetLogFileFolder() {
       Fixed(Prefix("GetLogFileFolder")));
 }
 
-std::string CQvLogFileMgr::GetLogFileByDate(int32_t log_number, const platform::LocalTime& date) {
+std::string CQvLogFileMgr::GetLogFileByDate(int32_t log_number, const core::LocalTime& date) {
   return Guard<std::string>(
       ReportToErrorLog, {},
       [&](int& line) {
@@ -121,7 +121,7 @@ std::string CQvLogFileMgr::GetLogFilePath(int32_t log_number) {
       ReportToErrorLog, {},
       [&](int& line) {
         line = 1;
-        const std::string name = GetLogFileName(log_number, platform::LocalNow());
+        const std::string name = GetLogFileName(log_number, core::LocalNow());
         line = 2;
         const std::string folder = GetLogFileFolder();
         if (!QvSharedFileSystem::CheckFolderExists(folder, true)) {
@@ -183,7 +183,7 @@ void CQvLogFileMgr::SaveLogLine(const std::string& file_path, const std::string&
       [&](int& line) {
         line = 1;
         if (buffer_count_ == 0) buffer_.fill(std::string());
-        const platform::LocalTime now = platform::LocalNow();
+        const core::LocalTime now = core::LocalNow();
         const std::string time =
             Digits(now.hour, 2) + ":" + Digits(now.minute, 2) + ":" + Digits(now.second, 2);
         const size_t slot = static_cast<size_t>(buffer_count_);

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "platform/Clock.h"
+#include "core/Clock.h"
 
 namespace qv {
 
@@ -18,9 +18,9 @@ class CQvLogFileMgr {
   // Does nothing: there is no desktop to show a file on.
   void ShowLogFile(const std::string& file_name);
 
-  std::string GetLogFileName(int32_t log_number, const platform::LocalTime& date);
+  std::string GetLogFileName(int32_t log_number, const core::LocalTime& date);
   std::string GetLogFileFolder();
-  std::string GetLogFileByDate(int32_t log_number, const platform::LocalTime& date);
+  std::string GetLogFileByDate(int32_t log_number, const core::LocalTime& date);
   // The path for the current date; the log folder is created when it is missing.
   std::string GetLogFilePath(int32_t log_number);
 
@@ -40,7 +40,7 @@ class CQvLogFileMgr {
   // name, 295 file ending, 324 date format. Empty for any other number.
   static std::string LoadResString(int32_t number);
   // `date` in a format of "yyyy", "mm", "dd", "hh", "nn" and "ss" parts.
-  static std::string FormatDate(const platform::LocalTime& date, const std::string& format);
+  static std::string FormatDate(const core::LocalTime& date, const std::string& format);
 
  private:
   std::array<std::string, 11> buffer_;

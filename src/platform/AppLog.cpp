@@ -9,52 +9,52 @@
 #include <iostream>
 #include <utility>
 
+#include "core/Error.h"
+
 namespace qv::platform {
 
 namespace {
 
 // True when the file is empty or its last byte ends a line.
-bool EndsWithLineBreak(int fd) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || info.st_size == 0) return true;
-  char last = '\n';
-  return ::pread(fd, &last, 1, info.st_size - 1) != 1 || last == '\n';
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(written));
+bool EndsWithLineBreak(core::File& file) {
+  try {
+    const off_t size = file.Status().st_size;
+    if (size == 0) return true;
+    char last = '\n';
+    file.Seek(size - 1, SEEK_SET);
+    return file.Read(&last, 1) != 1 || last == '\n';
+  } catch (const core::Error&) {
+    return true;
   }
-  return true;
 }
 
 // 0 when the entry was appended to the open file, else the errno of the failure. An
 // entry that could not be written whole is cut off again, so the file never ends in
 // half an entry.
-int AppendLine(int fd, std::string_view entry) {
+int AppendLine(core::File& file, std::string_view entry) {
   struct stat before {};
-  if (::fstat(fd, &before) != 0) return errno;
-  if (WriteAll(fd, entry)) return 0;
-  const int errnum = errno;
-  if (::ftruncate(fd, before.st_size) != 0) {
+  if (::fstat(file.Descriptor(), &before) != 0) return errno;
+  const int errnum = file.TryWriteAll(entry);
+  if (errnum == 0) return 0;
+  if (::ftruncate(file.Descriptor(), before.st_size) != 0) {
     // The cut entry stays; the next one starts on a line of its own.
   }
-  return errnum == 0 ? EIO : errnum;
+  return errnum;
 }
 
 }  // namespace
 
-AppLog::AppLog(std::shared_ptr<const Clock> clock) : AppLog(std::move(clock), std::cerr) {}
+AppLog::AppLog(std::shared_ptr<const core::Clock> clock) : AppLog(std::move(clock), std::cerr) {}
 
-AppLog::AppLog(std::shared_ptr<const Clock> clock, std::ostream& errors)
-    : clock_(clock ? std::move(clock) : std::make_shared<ProcessClock>()), errors_(errors) {}
+AppLog::AppLog(std::shared_ptr<const core::Clock> clock, std::ostream& errors)
+    : clock_(clock ? std::move(clock) : std::make_shared<core::ProcessClock>()), errors_(errors) {}
 
 AppLog::~AppLog() { CloseFile(); }
+
+AppLog& AppLog::Process() {
+  static AppLog log;
+  return log;
+}
 
 void AppLog::StartLogging(const std::filesystem::path& target, int32_t /*mode*/) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -66,24 +66,22 @@ void AppLog::CloseFile() {
   open_target_.clear();
 }
 
-int AppLog::Append(const std::string& line) {
+int AppLog::Append(const std::filesystem::path& target, const std::string& line) {
   // The file stays open while the entries go to it: a run logs a line per page.
   bool first = false;
-  if (!file_.IsOpen() || open_target_ != target_) {
+  if (!file_.IsOpen() || open_target_ != target) {
     CloseFile();
     // Read access too, to look at the last byte.
-    const int fd = ::open(target_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return errno;
-    file_ = core::File(fd, target_.string(), "AppLog");
-    open_target_ = target_;
+    file_ = core::File::TryOpen(target.string(), O_RDWR | O_APPEND | O_CREAT, "AppLog", 0644);
+    if (!file_.IsOpen()) return errno;
+    open_target_ = target;
     first = true;
   }
   // A previous writer that died mid-line must not swallow this entry.
-  std::string entry =
-      first && !EndsWithLineBreak(file_.Descriptor()) ? std::string("\n") : std::string();
+  std::string entry = first && !EndsWithLineBreak(file_) ? std::string("\n") : std::string();
   entry += line;
   entry += '\n';
-  const int failure = AppendLine(file_.Descriptor(), entry);
+  const int failure = AppendLine(file_, entry);
   // After a failure the file is opened afresh, and its end looked at again.
   if (failure != 0) CloseFile();
   return failure;
@@ -91,23 +89,37 @@ int AppLog::Append(const std::string& line) {
 
 bool AppLog::LogEvent(std::string_view text, int32_t event_type) {
   try {
-    std::string line = FormatLine(clock_->Now(), event_type, text);
+    std::filesystem::path target;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      target = target_;
+    }
+    return LogEventTo(target, clock_->Now(), text, event_type);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool AppLog::LogEventTo(const std::filesystem::path& target, const core::LocalTime& moment,
+                        std::string_view text, int32_t event_type) {
+  try {
+    std::string line = FormatLine(moment, event_type, text);
     std::lock_guard<std::mutex> lock(mutex_);
     const bool copied = event_type == kAppLogError || event_type == kAppLogWarning;
     if (copied) {
       errors_ << line << '\n';
       errors_.flush();
     }
-    if (target_.empty()) return false;
-    const int failure = Append(line);
+    if (target.empty()) return false;
+    const int failure = Append(target, line);
     if (failure == 0) return true;
     // The entry must not be lost with the file (a full disk, a size limit): the error
     // stream gets it, after one line saying why the log has it not.
-    if (failed_target_ != target_) {
-      failed_target_ = target_;
-      errors_ << FormatLine(clock_->Now(), kAppLogError,
-                            "cannot write the log file " + target_.string() + ": " +
-                                std::strerror(failure))
+    if (failed_target_ != target) {
+      failed_target_ = target;
+      errors_ << FormatLine(
+                     moment, kAppLogError,
+                     "cannot write the log file " + target.string() + ": " + std::strerror(failure))
               << '\n';
     }
     if (!copied) errors_ << line << '\n';
@@ -129,8 +141,9 @@ std::string_view AppLog::EventTypeName(int32_t event_type) {
   }
 }
 
-std::string AppLog::FormatLine(const LocalTime& moment, int32_t event_type, std::string_view text) {
-  std::string line = FormatDateTime(moment);
+std::string AppLog::FormatLine(const core::LocalTime& moment, int32_t event_type,
+                               std::string_view text) {
+  std::string line = core::FormatDateTime(moment);
   line += '\t';
   line += EventTypeName(event_type);
   line += '\t';

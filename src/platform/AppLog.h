@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/Clock.h"
 #include "core/File.h"
-#include "platform/Clock.h"
 
 namespace qv::platform {
 
@@ -23,16 +23,21 @@ inline constexpr int32_t kAppLogInformation = 4;
 // written to the error stream, one line each. Line breaks inside a text become spaces,
 // so an entry is always exactly one line.
 //
-// Each entry is appended with a single write to a file opened for that entry alone,
-// so a crash can cut at most the entry being written; an entry that follows a cut
-// line starts on a line of its own.
+// The file stays open while the entries go to the same target. Each entry is appended
+// whole: one that a write could not take whole is cut off again. An entry written
+// after the file was opened afresh starts on a line of its own when the file ends in a
+// cut line (a writer that died mid-entry).
 class AppLog {
  public:
-  explicit AppLog(std::shared_ptr<const Clock> clock = std::make_shared<ProcessClock>());
+  explicit AppLog(
+      std::shared_ptr<const core::Clock> clock = std::make_shared<core::ProcessClock>());
   // `errors` receives the copies of errors and warnings; it must outlive the log.
-  AppLog(std::shared_ptr<const Clock> clock, std::ostream& errors);
+  AppLog(std::shared_ptr<const core::Clock> clock, std::ostream& errors);
   ~AppLog();
   AppLog(const AppLog&) = delete;
+  // The process's log, on the process's clock, copying to standard error: the one
+  // writer of the program's log files.
+  static AppLog& Process();
   AppLog& operator=(const AppLog&) = delete;
 
   // Directs later entries to `target`. The mode is accepted for compatibility and
@@ -46,14 +51,18 @@ class AppLog {
   // the error stream instead, after one line naming the file and the reason. Never
   // throws.
   bool LogEvent(std::string_view text, int32_t event_type);
+  // LogEvent to `target` rather than the file of StartLogging, stamped `moment`.
+  bool LogEventTo(const std::filesystem::path& target, const core::LocalTime& moment,
+                  std::string_view text, int32_t event_type);
 
   // "Error" for 1, "Warning" for 2, "Information" for any other type.
   static std::string_view EventTypeName(int32_t event_type);
   // The line for one entry, without its line end.
-  static std::string FormatLine(const LocalTime& moment, int32_t event_type, std::string_view text);
+  static std::string FormatLine(const core::LocalTime& moment, int32_t event_type,
+                                std::string_view text);
 
  private:
-  std::shared_ptr<const Clock> clock_;
+  std::shared_ptr<const core::Clock> clock_;
   std::ostream& errors_;
   std::mutex mutex_;
   std::filesystem::path target_;
@@ -61,8 +70,8 @@ class AppLog {
   core::File file_;                      // open on open_target_, or not open
   std::filesystem::path open_target_;
 
-  // Appends one line to target_; 0 or the errno of the failure.
-  int Append(const std::string& line);
+  // Appends one line to `target`; 0 or the errno of the failure.
+  int Append(const std::filesystem::path& target, const std::string& line);
   void CloseFile();
 };
 

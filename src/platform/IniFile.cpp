@@ -1,22 +1,15 @@
 #include "platform/IniFile.h"
 
-#include <fstream>
 #include <iterator>
 
+#include "core/Error.h"
+#include "core/File.h"
 #include "core/Text.h"
 #include "platform/CodePage.h"
 
 namespace qv::platform {
 
 namespace {
-
-std::string_view Trim(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t";
-  size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
-}
 
 std::string_view Unquote(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -34,10 +27,12 @@ std::string CutToBuffer(std::string_view text, size_t buffer_size) {
 }  // namespace
 
 IniFile IniFile::Load(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return IniFile();
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return IniFile();
+  std::string bytes;
+  try {
+    bytes = core::File::ReadWhole(path.string(), "IniFile");
+  } catch (const core::Error&) {
+    return IniFile();
+  }
   return Parse(DecodeTextFileBytes(bytes));
 }
 
@@ -46,30 +41,30 @@ IniFile IniFile::Parse(std::string_view text) {
   Section* current = nullptr;
   while (!text.empty()) {
     size_t end = text.find_first_of("\r\n");
-    std::string_view line = Trim(text.substr(0, end));
+    std::string_view line = core::Trim(text.substr(0, end));
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
 
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       size_t close = line.find(']');
       std::string_view name =
-          Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
+          core::Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
       ini.sections_.push_back(Section{core::FoldCase(name), {}});
       current = &ini.sections_.back();
       continue;
     }
     size_t equals = line.find('=');
     if (current == nullptr || equals == std::string_view::npos) continue;
-    current->entries.push_back(Entry{core::FoldCase(Trim(line.substr(0, equals))),
-                                     std::string(Unquote(Trim(line.substr(equals + 1))))});
+    current->entries.push_back(Entry{core::FoldCase(core::Trim(line.substr(0, equals))),
+                                     std::string(Unquote(core::Trim(line.substr(equals + 1))))});
   }
   return ini;
 }
 
 std::string IniFile::GetString(std::string_view section, std::string_view key,
                                std::string_view default_value, size_t buffer_size) const {
-  const std::string folded_section = core::FoldCase(Trim(section));
-  const std::string folded_key = core::FoldCase(Trim(key));
+  const std::string folded_section = core::FoldCase(core::Trim(section));
+  const std::string folded_key = core::FoldCase(core::Trim(key));
   for (const Section& candidate : sections_) {
     if (candidate.folded_name != folded_section) continue;
     for (const Entry& entry : candidate.entries) {

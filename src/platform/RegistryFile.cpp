@@ -1,11 +1,12 @@
 #include "platform/RegistryFile.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <utility>
 #include <vector>
 
+#include "core/Error.h"
+#include "core/File.h"
 #include "core/Text.h"
 #include "platform/CodePage.h"
 
@@ -15,19 +16,6 @@ namespace {
 
 constexpr std::string_view kHeaderVersion5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeaderVersion4 = "REGEDIT4";
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view TrimLeft(std::string_view text) {
-  size_t first = text.find_first_not_of(kBlanks);
-  return first == std::string_view::npos ? std::string_view() : text.substr(first);
-}
-
-std::string_view TrimRight(std::string_view text) {
-  size_t last = text.find_last_not_of(kBlanks);
-  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
-}
-
-std::string_view Trim(std::string_view text) { return TrimRight(TrimLeft(text)); }
 
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -125,9 +113,9 @@ class RegistryFileParser {
     const std::string text = DecodeTextFileBytes(bytes);
     const std::vector<std::string_view> lines = SplitLines(text);
     size_t index = 0;
-    while (index < lines.size() && Trim(lines[index]).empty()) ++index;
+    while (index < lines.size() && core::Trim(lines[index]).empty()) ++index;
     if (index == lines.size()) return std::move(registry_);
-    std::string_view header = Trim(lines[index]);
+    std::string_view header = core::Trim(lines[index]);
     if (header == kHeaderVersion5) {
       unicode_ = true;
     } else if (header == kHeaderVersion4) {
@@ -141,12 +129,12 @@ class RegistryFileParser {
 
     for (++index; index < lines.size(); ++index) {
       const size_t number = index + 1;
-      std::string logical(Trim(lines[index]));
+      std::string logical(core::Trim(lines[index]));
       if (logical.empty() || logical.front() == ';') continue;
       while (ContinuesOnNextLine(logical)) {
         logical.pop_back();
         if (index + 1 >= lines.size()) break;
-        logical += Trim(lines[++index]);
+        logical += core::Trim(lines[++index]);
       }
       try {
         if (logical.front() == '[') {
@@ -197,10 +185,10 @@ class RegistryFileParser {
     } else {
       throw MalformedLine{"expected a quoted value name or '@'"};
     }
-    line = TrimLeft(line);
+    line = core::TrimStart(line);
     if (line.empty() || line.front() != '=')
       throw MalformedLine{"expected '=' after the value name"};
-    line = TrimLeft(line.substr(1));
+    line = core::TrimStart(line.substr(1));
     const std::string folded_name = core::FoldCase(name);
     if (line == "-") {
       current_key_->erase(folded_name);
@@ -235,14 +223,14 @@ class RegistryFileParser {
     RegistryValue result;
     if (!data.empty() && data.front() == '"') {
       std::string text = ReadQuoted(data);
-      if (!Trim(data).empty()) throw MalformedLine{"text after the closing quote"};
+      if (!core::Trim(data).empty()) throw MalformedLine{"text after the closing quote"};
       result.type = kRegSz;
       result.data = ToBytes(Utf8ToCodePage(text, kCodePageWindows1252) + '\0');
       result.value = ado::Variant(std::move(text));
       return result;
     }
     if (StartsWithIgnoreCase(data, "dword:")) {
-      auto number = ParseHexNumber(Trim(data.substr(6)), 8);
+      auto number = ParseHexNumber(core::Trim(data.substr(6)), 8);
       if (!number) throw MalformedLine{"dword value is not 1 to 8 hexadecimal digits"};
       result.type = kRegDword;
       result.data = LittleEndian(*number, 4);
@@ -265,16 +253,16 @@ class RegistryFileParser {
   RegistryValue ReadHex(uint32_t type, std::string_view list) const {
     RegistryValue result;
     result.type = type;
-    list = Trim(list);
+    list = core::Trim(list);
     ado::Bytes bytes;
     while (!list.empty()) {
       size_t comma = list.find(',');
-      auto byte = ParseHexNumber(Trim(list.substr(0, comma)), 2);
+      auto byte = ParseHexNumber(core::Trim(list.substr(0, comma)), 2);
       if (!byte) throw MalformedLine{"hex value with a malformed byte"};
       bytes.push_back(static_cast<uint8_t>(*byte));
       if (comma == std::string_view::npos) break;
       list.remove_prefix(comma + 1);
-      if (Trim(list).empty()) throw MalformedLine{"hex value ends with ','"};
+      if (core::Trim(list).empty()) throw MalformedLine{"hex value ends with ','"};
     }
 
     const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -331,10 +319,12 @@ class RegistryFileParser {
 };
 
 RegistryFile RegistryFile::Load(const std::filesystem::path& path, const WarningSink& warn) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return RegistryFile();
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return RegistryFile();
+  std::string bytes;
+  try {
+    bytes = core::File::ReadWhole(path.string(), "RegistryFile");
+  } catch (const core::Error&) {
+    return RegistryFile();
+  }
   return Parse(bytes, path.string(), warn);
 }
 

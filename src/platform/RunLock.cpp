@@ -10,26 +10,22 @@
 #include <filesystem>
 #include <thread>
 
+#include "core/Clock.h"
 #include "core/Error.h"
 #include "core/PosixError.h"
-#include "platform/Clock.h"
 
 namespace qv::platform {
 namespace {
 
 constexpr char kSource[] = "RunLock";
 
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[256];
-  off_t offset = 0;
-  for (;;) {
-    const ssize_t got = ::pread(fd, buffer, sizeof buffer, offset);
-    if (got <= 0) break;
-    text.append(buffer, static_cast<size_t>(got));
-    offset += got;
+std::string ReadFromStart(core::File& file) {
+  try {
+    file.Seek(0, SEEK_SET);
+    return file.ReadAll();
+  } catch (const core::Error&) {
+    return {};
   }
-  return text;
 }
 
 // The value after "key=" up to the line end; empty when missing.
@@ -48,12 +44,11 @@ std::string Value(const std::string& text, const std::string& key) {
 RunLock::RunLock(const std::string& folder) {
   const std::string path = (std::filesystem::path(folder) / kFileName).string();
   // Close-on-exec: the uploader must not inherit the lock and outlive a killed run with it.
-  const int opened = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (opened < 0) {
+  file_ = core::File::TryOpen(path, O_RDWR | O_CREAT, kSource, 0644);
+  if (!file_.IsOpen()) {
     throw core::ErrorFromErrno(errno, kSource, "cannot open the lock file " + path,
                                core::FileAccess::kCreate);
   }
-  file_ = core::File(opened, path, kSource);
   const int fd = file_.Descriptor();
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
@@ -64,7 +59,7 @@ RunLock::RunLock(const std::string& folder) {
     // The holder writes right after locking; give it a moment before reading.
     std::string text;
     for (int attempt = 0; attempt < 20; ++attempt) {
-      text = ReadAll(fd);
+      text = ReadFromStart(file_);
       if (text.find('\n') != std::string::npos && !Value(text, "started").empty()) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -75,13 +70,10 @@ RunLock::RunLock(const std::string& folder) {
     return;
   }
   held_ = true;
-  const std::string text =
-      "pid=" + std::to_string(::getpid()) + "\nstarted=" + FormatDateTime(LocalNow()) + "\n";
+  const std::string text = "pid=" + std::to_string(::getpid()) +
+                           "\nstarted=" + core::FormatDateTime(core::LocalNow()) + "\n";
   // What a turned-away run reads; the lock holds even when this cannot be written.
-  if (::ftruncate(fd, 0) == 0) {
-    const ssize_t ignored = ::pwrite(fd, text.data(), text.size(), 0);
-    (void)ignored;
-  }
+  if (::ftruncate(fd, 0) == 0) file_.TryWriteAll(text);
 }
 
 RunLock::~RunLock() = default;

@@ -21,22 +21,20 @@ std::string EntryText(const LogEntry& entry) {
   return text;
 }
 
-// Writes through the application log into the file of the current local hour.
+// Writes through the process's application log into the file of the current local hour.
 class ApplicationLogSink : public LogSink {
  public:
-  ApplicationLogSink(std::string folder, std::shared_ptr<const platform::Clock> clock)
-      : folder_(std::move(folder)), clock_(clock), log_(std::move(clock)) {}
+  ApplicationLogSink(std::string folder, std::shared_ptr<const core::Clock> clock)
+      : folder_(std::move(folder)), clock_(std::move(clock)) {}
 
   void Write(const LogEntry& entry) noexcept override {
     try {
-      const platform::LocalTime now = clock_->Now();
+      const core::LocalTime now = clock_->Now();
       char name[48];
       std::snprintf(name, sizeof name, "RX_%04d-%02d-%02d_%02d.log", now.year, now.month, now.day,
                     now.hour);
-      std::lock_guard<std::mutex> lock(mutex_);
-      const std::filesystem::path target = std::filesystem::path(folder_) / name;
-      if (log_.Target() != target) log_.StartLogging(target);
-      log_.LogEvent(EntryText(entry), entry.event_type);
+      platform::AppLog::Process().LogEventTo(std::filesystem::path(folder_) / name, now,
+                                             EntryText(entry), entry.event_type);
     } catch (...) {
       // The log is the last resort; an entry it cannot write is dropped.
     }
@@ -44,16 +42,14 @@ class ApplicationLogSink : public LogSink {
 
  private:
   std::string folder_;
-  std::shared_ptr<const platform::Clock> clock_;
-  std::mutex mutex_;
-  platform::AppLog log_;
+  std::shared_ptr<const core::Clock> clock_;
 };
 
 }  // namespace
 
 std::shared_ptr<LogSink> MakeApplicationLogSink(std::string folder,
-                                                std::shared_ptr<const platform::Clock> clock) {
-  if (!clock) clock = std::make_shared<platform::ProcessClock>();
+                                                std::shared_ptr<const core::Clock> clock) {
+  if (!clock) clock = std::make_shared<core::ProcessClock>();
   return std::make_shared<ApplicationLogSink>(std::move(folder), std::move(clock));
 }
 

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
+#include "core/Clock.h"
 #include "core/Error.h"
-#include "platform/Clock.h"
 
 namespace qv {
 
@@ -59,7 +59,7 @@ class QvSharedErrorLog {
 // RX_yyyy-MM-dd_hh.log of `folder` named after the local date and hour of the entry;
 // errors and warnings also go to standard error. The error's number and description
 // follow the message when set. A null clock means the process's clock.
-std::shared_ptr<LogSink> MakeApplicationLogSink(
-    std::string folder, std::shared_ptr<const platform::Clock> clock = nullptr);
+std::shared_ptr<LogSink> MakeApplicationLogSink(std::string folder,
+                                                std::shared_ptr<const core::Clock> clock = nullptr);
 
 }  // namespace qv

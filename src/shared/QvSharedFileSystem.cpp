@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/Clock.h"
 #include "core/PosixError.h"
 #include "core/Text.h"
-#include "platform/Clock.h"
 #include "shared/QvSharedStrings.h"
 
 namespace qv {
@@ -17,20 +17,13 @@ namespace {
 constexpr char kSource[] = "QvSharedFileSystem";
 constexpr char kDefaultInvalidSet[] = "\\ / : * ? \" < > |";
 
-std::string TrimBlanks(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return "";
-  const size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
 bool EndsWithIgnoreCase(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() &&
          core::EqualsIgnoreCase(std::string_view(text).substr(text.size() - suffix.size()), suffix);
 }
 
 std::string TimeStamp() {
-  const platform::LocalTime now = platform::LocalNow();
+  const core::LocalTime now = core::LocalNow();
   char stamp[40];
   std::snprintf(stamp, sizeof stamp, "_%04d%02d%02d_%02d%02d%02d", now.year, now.month, now.day,
                 now.hour, now.minute, now.second);
@@ -66,24 +59,24 @@ bool QvSharedFileSystem::CheckFileExists(const std::string& path, bool /*silent*
 
 void QvSharedFileSystem::SplitFilePath(const std::string& full_name, std::string& path,
                                        std::string& file_name, std::string& extension) {
-  if (TrimBlanks(full_name).empty()) return;
+  if (core::Trim(full_name, " ").empty()) return;
   const size_t slash = full_name.rfind('/');
   file_name = slash == std::string::npos ? full_name : full_name.substr(slash + 1);
-  if (TrimBlanks(file_name).empty()) {
+  if (core::Trim(file_name, " ").empty()) {
     path = full_name;
     return;
   }
   if (const size_t dot = file_name.rfind('.'); dot != std::string::npos) {
     extension = file_name.substr(dot + 1);
   }
-  const std::string trimmed = TrimBlanks(full_name);
+  const std::string trimmed(core::Trim(full_name, " "));
   path = EndsWithIgnoreCase(trimmed, file_name)
              ? trimmed.substr(0, trimmed.size() - file_name.size())
              : trimmed;
 }
 
 bool QvSharedFileSystem::CreateFolder(const std::string& path) {
-  if (TrimBlanks(path).empty()) return false;
+  if (core::Trim(path, " ").empty()) return false;
   std::error_code ec;
   fs::create_directories(path, ec);
   return fs::is_directory(path, ec);
@@ -138,7 +131,7 @@ std::string QvSharedFileSystem::EscapeFileName(const std::string& file_name,
     }
     entries.push_back(invalid_set.substr(start));
   }
-  std::string result = TrimBlanks(file_name);
+  std::string result(core::Trim(file_name, " "));
   for (const std::string& entry : entries) {
     if (entry.empty()) continue;
     const std::string encoded = QvSharedStrings::Encode1(entry);

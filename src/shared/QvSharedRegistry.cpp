@@ -1,8 +1,8 @@
 #include "shared/QvSharedRegistry.h"
 
-#include <ctime>
 #include <utility>
 
+#include "core/Clock.h"
 #include "core/Text.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegistryFile.h"
@@ -41,13 +41,8 @@ QvSharedRegistry::Reader QvSharedRegistry::SetReader(Reader reader) {
 }
 
 ado::Variant QvSharedRegistry::ActiveTimeBias() {
-  // localtime_r does not look at TZ again by itself; a changed zone must count.
-  tzset();
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  // tm_gmtoff is seconds east of UTC; the bias counts minutes west.
-  return ado::Variant(static_cast<int32_t>(-local.tm_gmtoff / 60));
+  // The offset is seconds east of UTC; the bias counts minutes west.
+  return ado::Variant(static_cast<int32_t>(-core::LocalNow().utc_offset_seconds / 60));
 }
 
 ado::Variant QvSharedRegistry::DefaultRead(uint32_t hive, const std::string& key_path,

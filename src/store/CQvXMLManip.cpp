@@ -1,12 +1,9 @@
 #include "store/CQvXMLManip.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <random>
 
 #include "core/AtomicFile.h"
@@ -173,17 +170,6 @@ std::optional<int64_t> CQvXMLManip::SaveQueryToXML(ado::QueryCursor& cursor,
       AtLine(std::string(kClass) + ".SaveQueryToXML, @Line#"));
   if (!saved) return std::nullopt;
   return rows;
-}
-
-bool CQvXMLManip::FlushFileSystemOf(const std::string& path) {
-  const std::filesystem::path target(path);
-  const std::filesystem::path folder =
-      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool flushed = ::syncfs(fd) == 0;
-  ::close(fd);
-  return flushed;
 }
 
 bool CQvXMLManip::BackupXMLFile(const std::string& path) {

@@ -40,11 +40,6 @@ class CQvXMLManip {
   std::optional<int64_t> SaveQueryToXML(ado::QueryCursor& cursor, const std::string& path,
                                         bool flush_to_disk = true);
 
-  // Brings every file written on the file system that holds `path` to the disk, for
-  // writers that saved many files without the flush (one flush instead of one a file).
-  // False when the folder cannot be opened or the flush failed.
-  static bool FlushFileSystemOf(const std::string& path);
-
   // Copies an existing file to a backup name in its folder. False when the file does
   // not exist or the copy failed.
   bool BackupXMLFile(const std::string& path);

@@ -1,12 +1,14 @@
 #include "upload/BuiltinSender.h"
 
-#include <stdio.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <exception>
-#include <memory>
+
+#include "core/Error.h"
+#include "core/File.h"
 
 namespace qv {
 namespace {
@@ -16,32 +18,32 @@ constexpr int kStatusFailedInit = CURLE_FAILED_INIT;
 constexpr int kStatusHttpError = CURLE_HTTP_RETURNED_ERROR;
 constexpr int kStatusReadError = CURLE_READ_ERROR;
 
-struct FileCloser {
-  void operator()(FILE* file) const { fclose(file); }
-};
-
 // The body's source for the read and seek callbacks.
 struct Body {
-  FILE* file = nullptr;
+  core::File* file = nullptr;
   bool read_failed = false;
 };
 
 size_t ReadBody(char* buffer, size_t size, size_t count, void* body_pointer) {
   Body& body = *static_cast<Body*>(body_pointer);
-  const size_t got = fread(buffer, size, count, body.file);
-  if (got == 0 && ferror(body.file)) {
+  try {
+    return body.file->Read(buffer, size * count);
+  } catch (const core::Error&) {
     body.read_failed = true;
     return CURL_READFUNC_ABORT;
   }
-  return got;
 }
 
 // libcurl rewinds the body when it sends the request again on a new connection (a
 // reused connection the server had closed meanwhile).
 int SeekBody(void* body_pointer, curl_off_t offset, int origin) {
   Body& body = *static_cast<Body*>(body_pointer);
-  return fseeko(body.file, static_cast<off_t>(offset), origin) == 0 ? CURL_SEEKFUNC_OK
-                                                                    : CURL_SEEKFUNC_FAIL;
+  try {
+    body.file->Seek(static_cast<off_t>(offset), origin);
+    return CURL_SEEKFUNC_OK;
+  } catch (const core::Error&) {
+    return CURL_SEEKFUNC_FAIL;
+  }
 }
 
 // Seconds from the environment variable, or `fallback` when it is unset, empty or not
@@ -98,14 +100,18 @@ SendResult BuiltinSender::Post(const std::string& file, const std::string& addre
                                const std::vector<std::string>& header_lines,
                                const SendOptions& options) {
   try {
-    const std::unique_ptr<FILE, FileCloser> in(fopen(file.c_str(), "rb"));
+    core::File in;
     struct stat info {};
-    if (!in || fstat(fileno(in.get()), &info) != 0 || S_ISDIR(info.st_mode)) {
+    try {
+      in = core::File::Open(file, O_RDONLY, "BuiltinSender");
+      info = in.Status();
+    } catch (const core::Error&) {
       return {kStatusReadError, "cannot read " + file};
     }
+    if (S_ISDIR(info.st_mode)) return {kStatusReadError, "cannot read " + file};
     CurlHeaderList headers;
     for (const std::string& line : header_lines) headers.Append(line);
-    Body body{in.get()};
+    Body body{&in};
 
     CURL* curl = easy_.get();
     curl_easy_setopt(curl, CURLOPT_URL, address.c_str());

@@ -1,9 +1,12 @@
 #include "upload/IdempotencyKey.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
 
-#include <cstdio>
 #include <memory>
+
+#include "core/Error.h"
+#include "core/File.h"
 
 namespace qv {
 namespace {
@@ -12,16 +15,16 @@ struct DigestDeleter {
   void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 std::optional<std::string> IdempotencyKey(const std::string& imp_id, const std::string& fn,
                                           const std::string& file) {
-  const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
-  if (!in) return std::nullopt;
+  core::File in;
+  try {
+    in = core::File::Open(file, O_RDONLY, "IdempotencyKey");
+  } catch (const core::Error&) {
+    return std::nullopt;
+  }
   const std::unique_ptr<EVP_MD_CTX, DigestDeleter> context(EVP_MD_CTX_new());
   if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
     return std::nullopt;
@@ -29,13 +32,16 @@ std::optional<std::string> IdempotencyKey(const std::string& imp_id, const std::
   const std::string head = imp_id + "\n" + fn + "\n";
   bool ok = EVP_DigestUpdate(context.get(), head.data(), head.size()) == 1;
   char buffer[64 * 1024];
-  while (ok) {
-    const size_t got = std::fread(buffer, 1, sizeof buffer, in.get());
-    if (got > 0) ok = EVP_DigestUpdate(context.get(), buffer, got) == 1;
-    if (got < sizeof buffer) break;
+  try {
+    while (ok) {
+      const size_t got = in.Read(buffer, sizeof buffer);
+      if (got == 0) break;
+      ok = EVP_DigestUpdate(context.get(), buffer, got) == 1;
+    }
+  } catch (const core::Error&) {
+    return std::nullopt;  // a folder opens but does not read
   }
-  // A folder opens but does not read.
-  if (!ok || std::ferror(in.get())) return std::nullopt;
+  if (!ok) return std::nullopt;
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;

@@ -19,13 +19,6 @@ constexpr int32_t kModeUri = 4;
 
 bool IsVariantArray(const ado::Variant& value) { return value.Type() == ado::VarType::kArray; }
 
-std::string_view TrimSpaces(std::string_view text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
 std::string_view FirstCharacter(std::string_view text) { return core::CodePointPrefix(text, 1); }
 
 // Windows-1252 codes of single characters; the code page is opened on the first
@@ -174,7 +167,7 @@ std::string QvStrMan_ReplaceStringVar(std::string_view text, const ado::Variant&
       TraceEvent, std::string(),
       [&](int& line) {
         line = 1;
-        std::string result(TrimSpaces(text));
+        std::string result(core::Trim(text, " "));
         if (result.empty() || !IsVariantArray(search_list)) return result;
         line = 2;
         const ado::Array& searches = search_list.AsArray();
@@ -251,7 +244,7 @@ std::string QvStrMan_StripLeading(std::string_view text, std::string_view prefix
   return Guard(
       TraceEvent, std::string(),
       [&](int&) {
-        std::string_view result = TrimSpaces(text);
+        std::string_view result = core::Trim(text, " ");
         if (result.empty() || prefix.empty()) return std::string(result);
         std::string_view head = core::CodePointPrefix(result, core::CodePointCount(prefix));
         if (core::EqualsIgnoreCase(head, prefix)) result.remove_prefix(head.size());
@@ -264,7 +257,7 @@ std::string QvStrMan_StripTrailing(std::string_view text, std::string_view suffi
   return Guard(
       TraceEvent, std::string(),
       [&](int&) {
-        std::string_view result = TrimSpaces(text);
+        std::string_view result = core::Trim(text, " ");
         if (result.empty() || suffix.empty()) return std::string(result);
         size_t total = core::CodePointCount(result);
         size_t count = core::CodePointCount(suffix);

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "core/Error.h"
+#include "core/Text.h"
 
 namespace ado {
 
@@ -18,14 +19,6 @@ namespace {
 [[noreturn]] void ThrowOverflow() { throw core::Error(core::kErrOverflow, "Variant", "Overflow"); }
 [[noreturn]] void ThrowInvalidUseOfNull() {
   throw core::Error(core::kErrInvalidUseOfNull, "Variant", "Invalid use of Null");
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
 }
 
 bool IsWholeType(VarType type) {
@@ -625,7 +618,7 @@ bool ValuesEqual(const Variant& a, const Variant& b) {
 }
 
 std::optional<double> ParseVbNumber(std::string_view text) {
-  text = TrimBlanks(text);
+  text = core::Trim(text);
   if (text.size() > 2 && text[0] == '&') {
     // Hex and octal literals take the width of the smallest signed type that
     // holds their digits, so &HFFFF is -1 as a 16-bit number.
@@ -739,7 +732,7 @@ bool ReadTime(std::string_view text, size_t& pos, bool need_seconds, bool allow_
 }  // namespace
 
 std::optional<Date> ParseVbDate(std::string_view text) {
-  text = TrimBlanks(text);
+  text = core::Trim(text);
   Date::Parts p;
   size_t pos = 0;
   const size_t colon = text.find(':');

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/Error.h"
+#include "core/File.h"
 #include "xmlformat/XmlFormat.h"
 #include "xmlformat/XmlValueText.h"
 
@@ -706,9 +707,9 @@ class StringSource : public XmlInputSource {
 
 class FileSource : public XmlInputSource {
  public:
-  explicit FileSource(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
+  explicit FileSource(const std::string& path)
+      : path_(path), file_(core::File::TryOpen(path, O_RDONLY, kSource)) {
+    if (!file_.IsOpen()) {
       int error = errno;
       if (error == ENOENT || error == ENOTDIR) {
         throw core::Error(core::kErrFileNotFound, kSource, "file not found: " + path);
@@ -718,29 +719,24 @@ class FileSource : public XmlInputSource {
           "cannot open " + path + ": " + std::strerror(error));
     }
     struct stat info {};
-    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
+    if (::fstat(file_.Descriptor(), &info) == 0 && S_ISREG(info.st_mode)) {
       size_ = static_cast<uint64_t>(info.st_size);
     }
   }
-  ~FileSource() override { ::close(fd_); }
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
 
   size_t Read(char* buffer, size_t size) override {
-    for (;;) {
-      ssize_t got = ::read(fd_, buffer, size);
-      if (got >= 0) return static_cast<size_t>(got);
-      if (errno != EINTR) {
-        throw core::Error(core::kErrInvalidPersistedFile, kSource,
-                          "cannot read " + path_ + ": " + std::strerror(errno));
-      }
+    const ssize_t got = file_.TryRead(buffer, size);
+    if (got < 0) {
+      throw core::Error(core::kErrInvalidPersistedFile, kSource,
+                        "cannot read " + path_ + ": " + std::strerror(errno));
     }
+    return static_cast<size_t>(got);
   }
   std::optional<uint64_t> Size() const override { return size_; }
 
  private:
   std::string path_;
-  int fd_ = -1;
+  core::File file_;
   std::optional<uint64_t> size_;
 };
 

@@ -13,13 +13,9 @@
 namespace ado::xml {
 namespace {
 
-bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+constexpr std::string_view kXmlSpace = " \t\r\n";
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsXmlSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsXmlSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
+bool IsXmlSpace(char c) { return kXmlSpace.find(c) != std::string_view::npos; }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -113,20 +109,12 @@ size_t TwoDigits(int value, char* out) {
 // Length of the well-formed UTF-8 sequence at text[i], 0 when it is not one.
 size_t Utf8SequenceLength(std::string_view text, size_t i, uint32_t& code_point) {
   auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char lead = byte(i);
-  size_t len;
-  uint32_t cp;
-  uint32_t min;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    len = 2, cp = lead & 0x1Fu, min = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    len = 3, cp = lead & 0x0Fu, min = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    len = 4, cp = lead & 0x07u, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + len > text.size()) return 0;
+  const unsigned char lead = byte(i);
+  const size_t len = core::Utf8SequenceLength(lead);
+  if (len == 1 || i + len > text.size()) return 0;
+  // Overlong forms, surrogates and leads past U+10FFFF fail the range test below.
+  uint32_t cp = lead & (0x7Fu >> len);
+  const uint32_t min = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
   for (size_t k = 1; k < len; ++k) {
     unsigned char c = byte(i + k);
     if ((c & 0xC0) != 0x80) return 0;
@@ -325,7 +313,7 @@ size_t FormatDate(const Date& value, ValueKind kind, char* out) {
 }
 
 std::optional<std::string> NormalizeGuid(std::string_view text) {
-  text = Trim(text);
+  text = core::Trim(text, kXmlSpace);
   if (text.size() >= 2 && text.front() == '{' && text.back() == '}') {
     text = text.substr(1, text.size() - 2);
   }
@@ -445,7 +433,7 @@ namespace {
 // A whole number in [low, end) as a double is exactly a T.
 template <typename T>
 std::optional<T> ParseWhole(std::string_view text, double low, double end) {
-  text = Trim(text);
+  text = core::Trim(text, kXmlSpace);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   T value = 0;
   auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -471,7 +459,7 @@ std::optional<uint64_t> ParseUnsigned(std::string_view text) {
 }
 
 std::optional<double> ParseDouble(std::string_view text) {
-  text = Trim(text);
+  text = core::Trim(text, kXmlSpace);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty()) return std::nullopt;
   double value = 0;
@@ -489,14 +477,14 @@ std::optional<double> ParseDouble(std::string_view text) {
 }
 
 std::optional<bool> ParseBool(std::string_view text) {
-  text = Trim(text);
+  text = core::Trim(text, kXmlSpace);
   if (EqualsNoCase(text, "true") || text == "1" || text == "-1") return true;
   if (EqualsNoCase(text, "false") || text == "0") return false;
   return std::nullopt;
 }
 
 std::optional<Decimal> ParseDecimal(std::string_view text) {
-  std::string_view t = Trim(text);
+  std::string_view t = core::Trim(text, kXmlSpace);
   // Fast path for the plain form every writer uses: [-]digits[.digits].
   bool negative = false;
   size_t i = 0;
@@ -544,7 +532,7 @@ std::optional<Currency> ParseCurrency(std::string_view text) {
 }
 
 std::optional<Date::Parts> ParseDateParts(std::string_view text, ValueKind kind) {
-  text = Trim(text);
+  text = core::Trim(text, kXmlSpace);
   Date::Parts parts;
   size_t pos = 0;
   bool has_date = text.size() >= 10 && text[4] == '-' && text[7] == '-';

@@ -27,5 +27,28 @@ TEST(Text, ValidatesUtf8) {
   EXPECT_FALSE(core::IsValidUtf8("\xFF\xFE"));
 }
 
+TEST(Text, TrimsOnlyTheGivenBlanksAtTheEnds) {
+  struct Case {
+    std::string_view text, blanks, trimmed, start_trimmed;
+  };
+  for (const Case& c :
+       {Case{" \ta b\t ", " \t", "a b", "a b\t "}, Case{" \ta b\t ", " ", "\ta b\t", "\ta b\t "},
+        Case{"\r\n x \n", " \t\r\n", "x", "x \n"}, Case{" \t ", " \t", "", ""},
+        Case{"", " ", "", ""}}) {
+    EXPECT_EQ(core::Trim(c.text, c.blanks), c.trimmed) << c.text;
+    EXPECT_EQ(core::TrimStart(c.text, c.blanks), c.start_trimmed) << c.text;
+  }
+  EXPECT_EQ(core::Trim(" \tx\t "), "x");
+}
+
+TEST(Text, MeasuresUtf8SequencesByTheirLead) {
+  EXPECT_EQ(core::Utf8SequenceLength('a'), 1u);
+  EXPECT_EQ(core::Utf8SequenceLength(0xC3), 2u);  // ß
+  EXPECT_EQ(core::Utf8SequenceLength(0xE2), 3u);  // €
+  EXPECT_EQ(core::Utf8SequenceLength(0xF0), 4u);  // 😀
+  EXPECT_EQ(core::Utf8SequenceLength(0x80), 1u);  // a continuation byte
+  EXPECT_EQ(core::Utf8SequenceLength(0xFF), 1u);
+}
+
 }  // namespace
 }  // namespace ado

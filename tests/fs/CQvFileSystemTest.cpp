@@ -123,7 +123,7 @@ TEST_F(CQvFileSystemTest, BackupFileGoesToTheBackupFolderWithADatedName) {
   WriteBytes(file, "rows");
   std::string backup;
   CQvEventLogger::SetClock(
-      std::make_shared<platform::FixedClock>(platform::LocalTime{2024, 3, 5, 14, 2, 9}));
+      std::make_shared<core::FixedClock>(core::LocalTime{2024, 3, 5, 14, 2, 9}));
   ASSERT_TRUE(fso_.BackupFile(file, backup));
   EXPECT_EQ(backup, folder_.File("Backup/data.xml_2024-03-05_14.02.09.bak"));
   EXPECT_EQ(ReadBytes(backup), "rows");

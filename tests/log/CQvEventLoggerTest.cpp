@@ -132,10 +132,10 @@ TEST(CQvEventLogger, LongTextsAreCutInto908CharacterEntries) {
 TEST(CQvEventLogger, EachLoggerNamesTheHourlyFileOfItsStart) {
   ProgramHome home;
   CQvEventLogger::SetClock(
-      std::make_shared<platform::FixedClock>(platform::LocalTime{2024, 3, 5, 13, 59, 59}));
+      std::make_shared<core::FixedClock>(core::LocalTime{2024, 3, 5, 13, 59, 59}));
   CQvEventLogger before;
   CQvEventLogger::SetClock(
-      std::make_shared<platform::FixedClock>(platform::LocalTime{2024, 3, 5, 14, 0, 0}));
+      std::make_shared<core::FixedClock>(core::LocalTime{2024, 3, 5, 14, 0, 0}));
   before.LogEvent("written before the later logger started");
   CQvEventLogger after;
   after.LogEvent("from the later logger");
@@ -165,7 +165,7 @@ TEST(CQvEventLogger, InitializeMovesTheApplicationLogUnlessTheLevelIsMinusOne) {
   }
   ProgramHome home(EventLogLevel(1));
   CQvEventLogger::SetClock(
-      std::make_shared<platform::FixedClock>(platform::LocalTime{2024, 3, 5, 14, 22, 10}));
+      std::make_shared<core::FixedClock>(core::LocalTime{2024, 3, 5, 14, 22, 10}));
   CQvEventLogger logger;
   std::string name;
   std::string path = home.Path().string();

@@ -14,12 +14,12 @@ namespace fs = std::filesystem;
 TEST(CQvLogFileMgr, NamesFoldersAndPaths) {
   test::ProgramHome home;
   CQvLogFileMgr manager;
-  const platform::LocalTime date{2024, 3, 5, 14, 22, 10};
+  const core::LocalTime date{2024, 3, 5, 14, 22, 10};
   EXPECT_EQ(manager.GetLogFileName(3, date), "RX_2024-03-05_3.log");
   EXPECT_EQ(manager.GetLogFileFolder(), home.File("Logs"));
   EXPECT_EQ(manager.GetLogFileByDate(12, date), home.File("Logs/RX_2024-03-05_12.log"));
   EXPECT_FALSE(fs::exists(home.File("Logs")));
-  CQvEventLogger::SetClock(std::make_shared<platform::FixedClock>(date));
+  CQvEventLogger::SetClock(std::make_shared<core::FixedClock>(date));
   EXPECT_EQ(manager.GetLogFilePath(1), home.File("Logs/RX_2024-03-05_1.log"));
   EXPECT_TRUE(fs::is_directory(home.File("Logs")));
   EXPECT_EQ(CQvLogFileMgr::FormatDate(date, "dd.mm.yyyy hh:nn:ss"), "05.03.2024 14:22:10");
@@ -61,7 +61,7 @@ TEST(CQvLogFileMgr, SaveLogLineAppendsElevenLinesAtATimeOrOnFlush) {
             "present\r\nl0\r\nl1\r\nl2\r\nl3\r\nl4\r\nl5\r\nl6\r\nl7\r\nl8\r\nl9\r\nl10");
 
   CQvEventLogger::SetClock(
-      std::make_shared<platform::FixedClock>(platform::LocalTime{2024, 3, 5, 14, 2, 9}));
+      std::make_shared<core::FixedClock>(core::LocalTime{2024, 3, 5, 14, 2, 9}));
   manager.SaveLogLine(file, "timed", false, true);
   manager.WriteBlankLineToLogFile(file);
   manager.SaveLogLine(file, "flushed", true, false);

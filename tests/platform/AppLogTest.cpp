@@ -9,12 +9,12 @@
 namespace qv::platform {
 namespace {
 
-const LocalTime kMoment{2024, 3, 5, 14, 2, 9};
+const core::LocalTime kMoment{2024, 3, 5, 14, 2, 9};
 
 TEST(AppLog, AppendsOneStampedLinePerEntry) {
   qv::test::TestFolder folder;
   std::ostringstream errors;
-  AppLog log(std::make_shared<FixedClock>(kMoment), errors);
+  AppLog log(std::make_shared<core::FixedClock>(kMoment), errors);
   auto target = folder.Path() / "RX_2024-03-05_14.log";
   log.StartLogging(target, 0);
 
@@ -34,6 +34,24 @@ TEST(AppLog, AppendsOneStampedLinePerEntry) {
             "2024-03-05 14:02:09\tWarning\tcareful\n");
 }
 
+TEST(AppLog, AnEntryToAnotherTargetLeavesTheStartedOneAlone) {
+  qv::test::TestFolder folder;
+  std::ostringstream errors;
+  AppLog log(std::make_shared<core::FixedClock>(kMoment), errors);
+  const auto started = folder.Path() / "started.log";
+  const auto other = folder.Path() / "other.log";
+  log.StartLogging(started);
+  ASSERT_TRUE(log.LogEvent("one", kAppLogInformation));
+  ASSERT_TRUE(
+      log.LogEventTo(other, core::LocalTime{2031, 1, 2, 3, 4, 5}, "elsewhere", kAppLogInformation));
+  ASSERT_TRUE(log.LogEvent("two", kAppLogInformation));
+
+  EXPECT_EQ(qv::test::ReadBytes(started),
+            "2024-03-05 14:02:09\tInformation\tone\n"
+            "2024-03-05 14:02:09\tInformation\ttwo\n");
+  EXPECT_EQ(qv::test::ReadBytes(other), "2031-01-02 03:04:05\tInformation\telsewhere\n");
+}
+
 TEST(AppLog, KeepsEachEntryOnOneLine) {
   EXPECT_EQ(AppLog::FormatLine(kMoment, kAppLogInformation, "a\r\nb\nc\rd\te"),
             "2024-03-05 14:02:09\tInformation\ta b c d\te");
@@ -43,7 +61,7 @@ TEST(AppLog, EntryAfterACutLineStartsOnItsOwnLine) {
   qv::test::TestFolder folder;
   auto target = folder.Write("app.log", "2024-03-05 14:02:08\tError\tcut off mid-li");
   std::ostringstream errors;
-  AppLog log(std::make_shared<FixedClock>(kMoment), errors);
+  AppLog log(std::make_shared<core::FixedClock>(kMoment), errors);
   log.StartLogging(target);
   ASSERT_TRUE(log.LogEvent("next", kAppLogInformation));
   EXPECT_EQ(qv::test::ReadBytes(target),
@@ -54,7 +72,7 @@ TEST(AppLog, EntryAfterACutLineStartsOnItsOwnLine) {
 TEST(AppLog, FollowsTheLatestTargetAndReportsUnwritableOnes) {
   qv::test::TestFolder folder;
   std::ostringstream errors;
-  AppLog log(std::make_shared<FixedClock>(kMoment), errors);
+  AppLog log(std::make_shared<core::FixedClock>(kMoment), errors);
   EXPECT_FALSE(log.LogEvent("no target yet", kAppLogWarning));
   EXPECT_EQ(errors.str(), "2024-03-05 14:02:09\tWarning\tno target yet\n");
 
@@ -72,8 +90,8 @@ TEST(AppLog, FollowsTheLatestTargetAndReportsUnwritableOnes) {
 }
 
 TEST(AppLog, FormatsTimesWithLeadingZeros) {
-  EXPECT_EQ(FormatDateTime(LocalTime{2031, 12, 31, 23, 59, 58}), "2031-12-31 23:59:58");
-  EXPECT_EQ(FormatDateTime(LocalTime{999, 1, 2, 3, 4, 5}), "0999-01-02 03:04:05");
+  EXPECT_EQ(core::FormatDateTime(core::LocalTime{2031, 12, 31, 23, 59, 58}), "2031-12-31 23:59:58");
+  EXPECT_EQ(core::FormatDateTime(core::LocalTime{999, 1, 2, 3, 4, 5}), "0999-01-02 03:04:05");
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/Clock.h"
 #include "core/Error.h"
-#include "platform/Clock.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/LogCapture.h"
 #include "shared/QvSharedRegistry.h"
@@ -25,7 +25,7 @@ using test::TestFolder;
 
 TEST(QvSharedErrorLog, ApplicationLogSinkWritesOneLinePerEntryIntoTheHourlyFile) {
   TestFolder folder;
-  auto clock = std::make_shared<platform::FixedClock>(platform::LocalTime{2024, 3, 7, 9, 5, 2});
+  auto clock = std::make_shared<core::FixedClock>(core::LocalTime{2024, 3, 7, 9, 5, 2});
   auto sink = MakeApplicationLogSink(folder.Path().string(), clock);
   sink->Write(LogEntry{"first\r\nreport", core::ErrorRecord{3709, "src", "bad file", "", 0},
                        kEventWarning, kLevelExport});

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <set>
 
+#include "core/Clock.h"
 #include "core/Error.h"
-#include "platform/Clock.h"
 #include "support/TestFolder.h"
 
 namespace qv {
@@ -77,10 +77,9 @@ TEST(QvSharedFileSystem, BackupFileChoosesAFreshNameBesideTheFile) {
   TestFolder folder;
   const std::string file = folder.File("rules.xml");
   WriteBytes(file, "old content");
-  platform::SetProcessClock(
-      std::make_shared<platform::FixedClock>(platform::LocalTime{2024, 3, 5, 14, 2, 9}));
+  core::SetProcessClock(std::make_shared<core::FixedClock>(core::LocalTime{2024, 3, 5, 14, 2, 9}));
   struct RestoreClock {
-    ~RestoreClock() { platform::SetProcessClock(nullptr); }
+    ~RestoreClock() { core::SetProcessClock(nullptr); }
   } restore_clock;
   std::set<std::string> names;
   for (int i = 0; i < 3; ++i) {

@@ -1,8 +1,9 @@
 #include "Commands.h"
 
+#include <fcntl.h>
+
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -15,6 +16,7 @@
 #include "TablePrinter.h"
 #include "ToolError.h"
 #include "core/Error.h"
+#include "core/File.h"
 
 namespace rsfile {
 namespace {
@@ -71,11 +73,17 @@ void ToJson(const CommandLine& line, std::ostream& out) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ToolError(path + ": cannot open the file");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw ToolError(path + ": cannot read the file");
-  return text;
+  core::File file;
+  try {
+    file = core::File::Open(path, O_RDONLY, "rsfile");
+  } catch (const core::Error&) {
+    throw ToolError(path + ": cannot open the file");
+  }
+  try {
+    return file.ReadAll();
+  } catch (const core::Error&) {
+    throw ToolError(path + ": cannot read the file");
+  }
 }
 
 void FromJson(const CommandLine& line, std::ostream&) {

@@ -9,6 +9,7 @@
 #include <limits>
 #include <span>
 
+#include "core/Clock.h"
 #include "core/Error.h"
 #include "core/Text.h"
 #include "db/sqlite/SqliteDriverText.h"
@@ -179,8 +180,11 @@ void SqliteResultReader::ReadInto(RecordStore& store) {
 
 size_t SqliteResultReader::Fetch(RecordStore& store, size_t max_rows) {
   if (row_ == 0 && !at_end_) {
-    const std::time_t now = std::time(nullptr);
-    localtime_r(&now, &today_);
+    const core::LocalTime now = core::LocalNow();
+    today_ = std::tm{};
+    today_.tm_year = now.year - 1900;
+    today_.tm_mon = now.month - 1;
+    today_.tm_mday = now.day;
     replaced_.assign(columns_.size(), 0);
     first_replaced_.assign(columns_.size(), 0);
   }

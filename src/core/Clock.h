@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-namespace qv::platform {
+namespace core {
 
 // A moment in local time, as a calendar shows it.
 struct LocalTime {
@@ -13,6 +13,7 @@ struct LocalTime {
   int hour = 0;   // 0 .. 23
   int minute = 0;
   int second = 0;
+  long utc_offset_seconds = 0;  // east of UTC
 };
 
 // Source of the current local time, so that code that stamps or names things by time
@@ -23,7 +24,7 @@ class Clock {
   virtual LocalTime Now() const = 0;
 };
 
-// The system clock in the process's time zone.
+// The system clock in the process's time zone, as TZ names it at the time of reading.
 class SystemClock final : public Clock {
  public:
   LocalTime Now() const override;
@@ -54,4 +55,4 @@ class ProcessClock final : public Clock {
 // "yyyy-mm-dd hh:mm:ss".
 std::string FormatDateTime(const LocalTime& moment);
 
-}  // namespace qv::platform
+}  // namespace core

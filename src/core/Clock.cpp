@@ -1,18 +1,20 @@
-#include "platform/Clock.h"
+#include "core/Clock.h"
 
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <utility>
 
-namespace qv::platform {
+namespace core {
 
 LocalTime SystemClock::Now() const {
+  // localtime_r does not look at TZ again by itself; a changed zone must count.
+  tzset();
   std::time_t now = std::time(nullptr);
   std::tm parts{};
   localtime_r(&now, &parts);
-  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
-                   parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,  parts.tm_hour,
+                   parts.tm_min,         parts.tm_sec,     parts.tm_gmtoff};
 }
 
 namespace {
@@ -53,4 +55,4 @@ std::string FormatDateTime(const LocalTime& moment) {
   return buffer;
 }
 
-}  // namespace qv::platform
+}  // namespace core
