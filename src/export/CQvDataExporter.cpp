@@ -417,7 +417,7 @@ std::shared_ptr<ado::Recordset> CQvDataExporter::GetRS(
       nullptr,
       [&](int&) {
         if (!connection) throw core::Error(core::kErrObjectRequired, kClass, "no connection");
-        const std::shared_ptr<ado::Recordset> rs = NewResultRecordset(sql);
+        std::shared_ptr<ado::Recordset> rs = NewResultRecordset(sql);
         rs->SetActiveConnection(connection);
         rs->Open(ado::Variant(), nullptr, ado::adOpenUnspecified, ado::adLockUnspecified, -1);
         rs->SetActiveConnection(nullptr);

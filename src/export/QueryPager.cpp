@@ -65,7 +65,7 @@ std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {
   rows_read_ += static_cast<int64_t>(data.records.RecordCount());
   // What GetRS sets before opening, so a page saves as the page query's result would.
   data.properties.updatable = true;
-  const std::shared_ptr<ado::Recordset> rs = NewResultRecordset(sql_);
+  std::shared_ptr<ado::Recordset> rs = NewResultRecordset(sql_);
   rs->OpenWith(std::move(data));
   return rs;
 }
