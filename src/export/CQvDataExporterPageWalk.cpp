@@ -52,6 +52,43 @@ bool FileHolds(const std::string& path, const std::string& bytes) {
   }
 }
 
+// A page's last-data file read whole. Throws core::Error when it cannot be read.
+std::shared_ptr<ado::Recordset> ReadLastDataPage(const std::string& path) {
+  std::shared_ptr<ado::Recordset> held = CQvXMLManip().OpenXMLToRS(path, false, kPlainText);
+  if (!held || held->State() != ado::adStateOpen) {
+    throw core::Error(core::kErrInvalidPersistedFile, kClass,
+                      path + " cannot be read as a recordset");
+  }
+  return held;
+}
+
+// A page's last data put together record by record, in the fields and properties of
+// `shape`.
+class PageBuilder {
+ public:
+  explicit PageBuilder(const ado::Recordset& shape) {
+    data_.fields = shape.FieldDefs();
+    data_.records = ado::RecordStore(data_.fields.size());
+    data_.properties = shape.Properties();
+  }
+  void Add(const ado::RecordStore& from, size_t record) {
+    bytes_.clear();
+    from.Serialize(record, bytes_);
+    std::string_view in(bytes_);
+    data_.records.AppendSerialized(in);
+  }
+  std::string Xml() {
+    ado::Recordset page;
+    page.SetCursorLocation(ado::adUseClient);
+    page.OpenWith(std::move(data_));
+    return ado::RecordsetXmlToString(page);
+  }
+
+ private:
+  ado::RecordsetData data_;
+  std::string bytes_;
+};
+
 }  // namespace
 
 std::unique_ptr<CQvDataExporter::PageWalk> CQvDataExporter::BeginPageWalk(
@@ -260,35 +297,17 @@ void CQvDataExporter::KeepMovedIn(PageWalk& walk, int32_t start, const std::stri
                                   const std::vector<size_t>& moved_in) {
   Guarded(
       [&](int&) {
-        ado::RecordsetData kept;
-        kept.fields = rows->FieldDefs();
-        kept.records = ado::RecordStore(kept.fields.size());
-        kept.properties = rows->Properties();
-        std::string bytes;
-        const auto append = [&](const ado::RecordStore& store, size_t record) {
-          bytes.clear();
-          store.Serialize(record, bytes);
-          std::string_view in(bytes);
-          kept.records.AppendSerialized(in);
-        };
+        PageBuilder kept(*rows);
         if (walk.keys.FileAt(start)) {
-          const std::shared_ptr<ado::Recordset> held =
-              CQvXMLManip().OpenXMLToRS(last_file, false, kPlainText);
-          if (!held || held->State() != ado::adStateOpen) {
-            throw core::Error(core::kErrInvalidPersistedFile, kClass,
-                              last_file + " cannot be read as a recordset");
-          }
+          const std::shared_ptr<ado::Recordset> held = ReadLastDataPage(last_file);
           // Records of another layout cannot share the file: the moved ones are sent again.
           if (LayoutOf(held->FieldDefs()) != walk.layout) return;
-          for (const size_t record : held->RecordsToSave()) append(held->Records(), record);
+          for (const size_t record : held->RecordsToSave()) kept.Add(held->Records(), record);
         }
-        for (const size_t record : moved_in) append(rows->Records(), record);
-        ado::Recordset page;
-        page.SetCursorLocation(ado::adUseClient);
-        page.OpenWith(std::move(kept));
+        for (const size_t record : moved_in) kept.Add(rows->Records(), record);
         Trace("Entities that moved to the page stay in its last data: " + last_file,
               kEventInformation);
-        WriteLastDataFile(walk, last_file, ado::RecordsetXmlToString(page));
+        WriteLastDataFile(walk, last_file, kept.Xml());
         // The page keys file no longer describes the file; the next walk reads the file.
         walk.keys.Unknown(start);
       },
@@ -303,36 +322,21 @@ bool CQvDataExporter::DropFromPage(PageWalk& walk, int32_t page_start,
         const PageKeys::PageFile* page = walk.keys.FileAt(page_start);
         if (!page) return true;  // gone already
         const std::string last_file = page->path;
-        const std::shared_ptr<ado::Recordset> held =
-            CQvXMLManip().OpenXMLToRS(last_file, false, kPlainText);
-        if (!held || held->State() != ado::adStateOpen) {
-          throw core::Error(core::kErrInvalidPersistedFile, kClass,
-                            last_file + " cannot be read as a recordset");
-        }
+        const std::shared_ptr<ado::Recordset> held = ReadLastDataPage(last_file);
         RowReader reader = walk.keys.ReaderFor(held->FieldDefs());
         const ado::RecordStore& store = held->Records();
-        ado::RecordsetData kept;
-        kept.fields = held->FieldDefs();
-        kept.records = ado::RecordStore(kept.fields.size());
-        kept.properties = held->Properties();
+        PageBuilder rest(*held);
         std::string key;
-        std::string bytes;
         for (const size_t record : held->RecordsToSave()) {
           if (reader.Key(store, record, key) &&
               std::find(keys.begin(), keys.end(), key) != keys.end()) {
             continue;
           }
-          bytes.clear();
-          store.Serialize(record, bytes);
-          std::string_view in(bytes);
-          kept.records.AppendSerialized(in);
+          rest.Add(store, record);
         }
-        ado::Recordset rest;
-        rest.SetCursorLocation(ado::adUseClient);
-        rest.OpenWith(std::move(kept));
         Trace("Older states of entities just sent leave the last data: " + last_file,
               kEventInformation);
-        WriteLastDataFile(walk, last_file, ado::RecordsetXmlToString(rest));
+        WriteLastDataFile(walk, last_file, rest.Xml());
         walk.keys.Dropped(page_start, keys);
         return true;
       },
