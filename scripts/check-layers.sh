@@ -6,7 +6,7 @@
 # tools/ sit on top with app.
 set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
-layers=(core values xmlformat db "db/odbc db/sqlite" ado platform shared util fs log records store
+layers=(core values xmlformat db "db/odbc db/sqlite db/postgres" ado platform shared util fs log records store
   settings upload export app)
 
 rank() {

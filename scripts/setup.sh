@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format clang-tidy
   libgtest-dev libgmock-dev libbenchmark-dev
   libexpat1-dev libicu-dev nlohmann-json3-dev libxxhash-dev
-  unixodbc unixodbc-dev libsqliteodbc libsqlite3-dev odbc-postgresql sqlite3
+  unixodbc unixodbc-dev libsqliteodbc libsqlite3-dev odbc-postgresql sqlite3 libpq-dev
   postgresql postgresql-client mariadb-server mariadb-client odbc-mariadb
   curl python3 libcurl4-openssl-dev libssl-dev
 )

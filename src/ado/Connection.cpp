@@ -7,6 +7,8 @@
 #include "db/ConnectionBackend.h"
 #include "db/OdbcConnectionString.h"
 #include "db/odbc/OdbcBackend.h"
+#include "db/postgres/PostgresBackend.h"
+#include "db/postgres/PostgresOptions.h"
 #include "db/sqlite/SqliteBackend.h"
 
 namespace ado {
@@ -17,10 +19,13 @@ Connection::~Connection() { Close(); }
 void Connection::Open(std::string_view connection_string) {
   if (backend_) throw core::Error(core::kErrObjectOpen, "ODBC", "The connection is already open");
 
-  std::string prepared = PrepareConnectionString(WithoutKey(connection_string, kNativeSqliteKey));
+  std::string prepared = PrepareConnectionString(
+      WithoutKey(WithoutKey(connection_string, kNativeSqliteKey), kNativePostgresKey));
   std::unique_ptr<ConnectionBackend> backend;
   if (auto sqlite = NativeSqliteOptions(connection_string)) {
     backend = std::make_unique<SqliteBackend>(*sqlite);
+  } else if (auto postgres = NativePostgresOptions(prepared)) {
+    backend = std::make_unique<PostgresBackend>(*postgres);
   } else {
     backend = std::make_unique<OdbcBackend>(prepared);
   }

@@ -29,6 +29,8 @@ std::string MaskConnectionString(std::string_view text);
 // A key of this program's own, never passed to a driver: NativeSqlite=0 reads an SQLite
 // database through the SQLite ODBC driver instead of SQLite's own library.
 inline constexpr std::string_view kNativeSqliteKey = "NativeSqlite";
+// NativePostgres=0 reads a PostgreSQL database through psqlODBC instead of libpq.
+inline constexpr std::string_view kNativePostgresKey = "NativePostgres";
 
 // The connection string without the pairs whose key is `key` (compared without case).
 std::string WithoutKey(std::string_view text, std::string_view key);

@@ -1,0 +1,51 @@
+#include "db/postgres/PostgresBackend.h"
+
+#include <cstdlib>
+#include <limits>
+
+#include "core/Error.h"
+#include "db/postgres/PostgresCursor.h"
+#include "db/postgres/PostgresSession.h"
+
+namespace ado {
+
+PostgresBackend::PostgresBackend(const PostgresOptions& options)
+    : options_(options), session_(std::make_unique<postgres::PostgresSession>(options)) {}
+
+PostgresBackend::~PostgresBackend() = default;
+
+std::unique_ptr<QueryCursor> PostgresBackend::OpenCursor(std::string_view sql, int32_t timeout) {
+  return std::make_unique<postgres::PostgresCursor>(*session_, options_, sql, timeout);
+}
+
+int64_t PostgresBackend::CountRows(std::string_view sql, int32_t timeout) {
+  postgres::PostgresCursor cursor(*session_, options_, sql, timeout);
+  RecordStore rows(cursor.Fields().size());
+  int64_t count = 0;
+  while (size_t read = cursor.FetchInto(rows, kBlockRows)) {
+    count += static_cast<int64_t>(read);
+    rows = RecordStore(cursor.Fields().size());
+  }
+  return count;
+}
+
+int64_t PostgresBackend::Execute(std::string_view sql, int32_t timeout) {
+  const auto lock = session_->Lock();
+  session_->SetTimeout(timeout);
+  postgres::PgResult result = session_->Run(std::string(sql));
+  const char* rows = PQcmdTuples(result.get());
+  return rows == nullptr || *rows == '\0' ? -1 : std::atoll(rows);
+}
+
+void PostgresBackend::Prepare(std::string_view sql) {
+  const auto lock = session_->Lock();
+  const std::string text(sql);
+  postgres::PgResult prepared(PQprepare(session_->get(), "", text.c_str(), 0, nullptr));
+  if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) session_->Fail(prepared.get());
+  postgres::PgResult described(PQdescribePrepared(session_->get(), ""));
+  if (PQresultStatus(described.get()) != PGRES_COMMAND_OK) session_->Fail(described.get());
+  if (PQnfields(described.get()) <= 0)
+    throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returns no rows");
+}
+
+}  // namespace ado

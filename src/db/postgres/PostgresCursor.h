@@ -1,0 +1,65 @@
+#pragma once
+
+// Internal to the native PostgreSQL connection.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/OdbcTypeMap.h"
+#include "db/QueryCursor.h"
+#include "db/postgres/PostgresSession.h"
+
+namespace ado::postgres {
+
+// A query's rows read through a server-side cursor, a block of `Fetch` rows at a time as
+// psqlODBC reads them, with the field definitions and values psqlODBC gives. A statement
+// a cursor cannot hold (SHOW, INSERT ... RETURNING) is read whole. Values enter as a
+// recordset file holds them.
+class PostgresCursor : public QueryCursor {
+ public:
+  // Runs the statement and reads its first block. Throws core::Error kErrProvider
+  // "[SQLSTATE] ..." when the server refuses it, kErrObjectClosed when it returns no rows.
+  PostgresCursor(PostgresSession& session, const PostgresOptions& options, std::string_view sql,
+                 int32_t timeout);
+  ~PostgresCursor() override;
+  PostgresCursor(const PostgresCursor&) = delete;
+  PostgresCursor& operator=(const PostgresCursor&) = delete;
+
+  const std::vector<FieldDef>& Fields() const override { return fields_; }
+  // Throws core::Error naming the column and the row (1-based) when a value does not
+  // fit its field.
+  size_t FetchInto(RecordStore& store, size_t max_rows) override;
+  std::vector<std::string> Warnings() const override;
+
+ private:
+  struct Column {
+    odbc::ColumnMapping map;
+    uint32_t type = 0;
+    int64_t replaced = 0;  // values with characters replaced for the file
+    int64_t first_replaced = 0;
+  };
+
+  void Describe(const PGresult* first, bool unicode);
+  // Appends the next block to blocks_; false at the end of the result.
+  bool FetchBlock();
+  void StoreValue(Column& column, const char* text, size_t length, RecordStore& store,
+                  size_t record, size_t field);
+
+  PostgresSession& session_;
+  std::string cursor_;  // the server-side cursor; empty for a statement read whole
+  size_t fetch_rows_;
+  std::deque<PgResult> blocks_;
+  int next_row_ = 0;  // in blocks_.front()
+  bool fetched_all_ = false;
+  bool failed_ = false;
+  std::vector<Column> columns_;
+  std::vector<FieldDef> fields_;
+  int64_t row_ = 0;  // rows read so far
+  std::string text_;
+};
+
+}  // namespace ado::postgres
