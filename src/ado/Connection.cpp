@@ -19,12 +19,15 @@ Connection::~Connection() { Close(); }
 void Connection::Open(std::string_view connection_string) {
   if (backend_) throw core::Error(core::kErrObjectOpen, "ODBC", "The connection is already open");
 
-  std::string prepared = PrepareConnectionString(
-      WithoutKey(WithoutKey(connection_string, kNativeSqliteKey), kNativePostgresKey));
+  // The driver options this program relies on, for the driver and for the native paths
+  // that read as it does.
+  const std::string with_defaults =
+      PrepareConnectionString(WithoutKey(connection_string, kNativeSqliteKey));
+  std::string prepared = WithoutKey(with_defaults, kNativePostgresKey);
   std::unique_ptr<ConnectionBackend> backend;
   if (auto sqlite = NativeSqliteOptions(connection_string)) {
     backend = std::make_unique<SqliteBackend>(*sqlite);
-  } else if (auto postgres = NativePostgresOptions(prepared)) {
+  } else if (auto postgres = NativePostgresOptions(with_defaults)) {
     backend = std::make_unique<PostgresBackend>(*postgres);
   } else {
     backend = std::make_unique<OdbcBackend>(prepared);

@@ -346,6 +346,13 @@ const Backend kBackends[] = {
     {"Postgres", [](qv::test::TestFolder&) { return qv::test::PostgresConnectionString(); },
      "qv_column_blocks.t", "", "generate_series(1, " + std::to_string(kRows) + ") AS g(k)",
      PostgresColumns, nullptr},
+    {"PostgresOdbc",
+     [](qv::test::TestFolder&) {
+       const std::string connection = qv::test::PostgresConnectionString();
+       return connection.empty() ? connection : connection + ";NativePostgres=0";
+     },
+     "qv_column_blocks.t", "", "generate_series(1, " + std::to_string(kRows) + ") AS g(k)",
+     PostgresColumns, nullptr},
     {"Mariadb", [](qv::test::TestFolder&) { return qv::test::MariadbConnectionString(); },
      "qv_column_blocks", "",
      "(SELECT CAST(seq AS SIGNED) AS k FROM seq_1_to_" + std::to_string(kRows) + ") AS g",
@@ -365,14 +372,15 @@ TEST_P(ColumnBlocks, EveryCommonTypeExactOverSeveralBlocks) {
   Connection db;
   db.Open(connection);
   const std::string name = backend.name;
-  if (name == "Postgres") {
+  const bool postgres = name.starts_with("Postgres");
+  if (postgres) {
     db.Execute("DROP SCHEMA IF EXISTS qv_column_blocks CASCADE");
     db.Execute("CREATE SCHEMA qv_column_blocks");
   } else if (name == "Mariadb") {
     db.Execute("DROP TABLE IF EXISTS qv_column_blocks");
   }
   CheckColumns(db, backend);
-  if (name == "Postgres") db.Execute("DROP SCHEMA qv_column_blocks CASCADE");
+  if (postgres) db.Execute("DROP SCHEMA qv_column_blocks CASCADE");
   if (name == "Mariadb") db.Execute("DROP TABLE qv_column_blocks");
 }
 

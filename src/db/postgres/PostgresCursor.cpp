@@ -119,7 +119,7 @@ PostgresCursor::PostgresCursor(PostgresSession& session, const PostgresOptions& 
     }
   }
   if (whole) {
-    PgResult result = session_.Run(std::string(sql), PGRES_TUPLES_OK);
+    PgResult result = session_.Run(std::string(sql));
     if (PQnfields(result.get()) == 0)
       throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returned no rows");
     blocks_.push_back(std::move(result));
