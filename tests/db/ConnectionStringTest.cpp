@@ -4,6 +4,7 @@
 #include <string>
 
 #include "db/OdbcConnectionString.h"
+#include "db/postgres/PostgresOptions.h"
 #include "db/sqlite/SqliteBackend.h"
 
 namespace ado {
@@ -94,6 +95,41 @@ TEST(ConnectionString, NativeSqliteTakesSqlite3DriverStringsWithADatabase) {
   // The key is never handed to a driver.
   EXPECT_EQ(WithoutKey("Driver=SQLite3;NATIVESQLITE=0;Database=a.db", kNativeSqliteKey),
             "Driver=SQLite3;Database=a.db");
+}
+
+// Which strings libpq reads, and with what: psqlODBC's keywords become libpq's; a
+// keyword that is unknown or changes what psqlODBC reports leaves the string to it.
+TEST(ConnectionString, NativePostgresMapsPsqlodbcKeywords) {
+  using Params = std::vector<std::pair<std::string, std::string>>;
+  const auto native = NativePostgresOptions(
+      "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5433;Database=inv;Uid=u;"
+      "Pwd={p;w};SSLmode=require;Fetch=500;BoolsAsChar=0;UseDeclareFetch=1;CommLog=0;"
+      "pqopt={application_name=qv sslrootcert=/etc/ca.pem};ConnSettings=SET search_path TO a");
+  ASSERT_TRUE(native);
+  EXPECT_EQ(native->params, (Params{{"host", "127.0.0.1"},
+                                    {"port", "5433"},
+                                    {"dbname", "inv"},
+                                    {"user", "u"},
+                                    {"password", "p;w"},
+                                    {"sslmode", "require"},
+                                    {"application_name", "qv"},
+                                    {"sslrootcert", "/etc/ca.pem"}}));
+  EXPECT_EQ(native->fetch_rows, 500u);
+  EXPECT_EQ(native->conn_settings, "SET search_path TO a");
+  EXPECT_TRUE(native->unicode);
+  EXPECT_FALSE(NativePostgresOptions("Driver=PostgreSQL ANSI;Server=h")->unicode);
+  EXPECT_TRUE(NativePostgresOptions("Driver=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so;Server=h"));
+
+  for (const char* odbc : {"Driver=PostgreSQL Unicode;Server=h;NativePostgres=0",
+                           "DSN=inventory;Driver=PostgreSQL Unicode",
+                           "Driver=PostgreSQL Unicode;BoolsAsChar=1",
+                           "Driver=PostgreSQL Unicode;MaxVarcharSize=4000",
+                           "Driver=PostgreSQL Unicode;Fetch=lots",
+                           "Driver=PostgreSQL Unicode;pqopt={=broken",
+                           "Driver=PostgreSQL Unicode;SomethingNew=1", "Driver=SQLite3;Database=x",
+                           "Server=h;Database=x"}) {
+    EXPECT_FALSE(NativePostgresOptions(odbc)) << odbc;
+  }
 }
 
 }  // namespace
