@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "core/Error.h"
 #include "core/Text.h"
@@ -16,6 +17,10 @@
 namespace ado::postgres {
 
 namespace {
+
+// Rows per FETCH after the first block, and FETCHes in flight at a time.
+constexpr int kPipelinedRows = 2000;
+constexpr int kInFlight = 2;
 
 // A statement a server-side cursor can hold: a query, by its first word.
 bool CursorCanHold(std::string_view sql) {
@@ -126,7 +131,7 @@ PostgresCursor::PostgresCursor(PostgresSession& session, const PostgresOptions& 
     fetched_all_ = true;
   } else {
     try {
-      FetchBlock();
+      FetchFirst();
     } catch (...) {
       session_.CloseCursor(true);
       throw;
@@ -142,14 +147,14 @@ PostgresCursor::PostgresCursor(PostgresSession& session, const PostgresOptions& 
 PostgresCursor::~PostgresCursor() {
   if (cursor_.empty()) return;
   const auto lock = session_.Lock();
+  if (pipelined_) EndPipeline();
   if (!failed_ && PQstatus(session_.get()) == CONNECTION_OK) {
     PQclear(PQexec(session_.get(), ("CLOSE " + cursor_).c_str()));
   }
   session_.CloseCursor(failed_);
 }
 
-bool PostgresCursor::FetchBlock() {
-  if (fetched_all_) return false;
+void PostgresCursor::FetchFirst() {
   PgResult block;
   try {
     block = session_.Run("FETCH FORWARD " + std::to_string(fetch_rows_) + " FROM " + cursor_,
@@ -159,12 +164,111 @@ bool PostgresCursor::FetchBlock() {
     fetched_all_ = true;
     throw;
   }
-  const auto rows = static_cast<size_t>(PQntuples(block.get()));
-  if (rows < fetch_rows_) fetched_all_ = true;
-  // The first block is kept even without rows: it describes the result.
-  if (rows == 0 && !blocks_.empty()) return false;
+  if (static_cast<size_t>(PQntuples(block.get())) < fetch_rows_) fetched_all_ = true;
+  blocks_.push_back(std::move(block));
+}
+
+bool PostgresCursor::FetchBlock() {
+  if (!pending_error_.empty()) {
+    throw core::Error(core::kErrProvider, "ODBC", std::exchange(pending_error_, {}));
+  }
+  if (fetched_all_) return false;
+  if (session_.CurrentPipeline() != nullptr && session_.CurrentPipeline() != this) {
+    session_.CurrentPipeline()->Settle();
+  }
+  if (!pipelined_) {
+    if (PQenterPipelineMode(session_.get()) != 1) session_.Fail(nullptr);
+    pipelined_ = true;
+    session_.SetPipeline(this);
+    while (in_flight_ < kInFlight && !sends_ended_) SendFetch();
+  }
+  PgResult block = TakeInFlight();
+  if (PQresultStatus(block.get()) != PGRES_TUPLES_OK) {
+    failed_ = true;
+    fetched_all_ = true;
+    std::string message;
+    try {
+      session_.Fail(block.get());
+    } catch (const core::Error& error) {
+      message = error.record().description;
+    }
+    EndPipeline();
+    throw core::Error(core::kErrProvider, "ODBC", message);
+  }
+  const int rows = PQntuples(block.get());
+  if (rows < kPipelinedRows) {
+    sends_ended_ = true;
+    fetched_all_ = true;
+    EndPipeline();
+  } else if (!sends_ended_) {
+    SendFetch();
+  }
+  if (rows == 0) return false;
   blocks_.push_back(std::move(block));
   return true;
+}
+
+void PostgresCursor::SendFetch() {
+  const std::string sql = "FETCH FORWARD " + std::to_string(kPipelinedRows) + " FROM " + cursor_;
+  PGconn* connection = session_.get();
+  if (PQsendQueryParams(connection, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1 ||
+      PQsendFlushRequest(connection) != 1 || PQflush(connection) != 0) {
+    failed_ = true;
+    fetched_all_ = true;
+    session_.Fail(nullptr);
+  }
+  ++in_flight_;
+}
+
+PgResult PostgresCursor::TakeInFlight() {
+  PgResult result(PQgetResult(session_.get()));
+  // Each query's results end with a null one.
+  while (PGresult* more = PQgetResult(session_.get())) PQclear(more);
+  --in_flight_;
+  return result;
+}
+
+void PostgresCursor::Settle() {
+  while (in_flight_ > 0 && pending_error_.empty()) {
+    PgResult block = TakeInFlight();
+    if (PQresultStatus(block.get()) != PGRES_TUPLES_OK) {
+      failed_ = true;
+      fetched_all_ = true;
+      try {
+        session_.Fail(block.get());
+      } catch (const core::Error& error) {
+        pending_error_ = error.record().description;
+      }
+      break;
+    }
+    if (PQntuples(block.get()) < kPipelinedRows) sends_ended_ = fetched_all_ = true;
+    if (PQntuples(block.get()) > 0) blocks_.push_back(std::move(block));
+  }
+  EndPipeline();
+}
+
+void PostgresCursor::EndPipeline() noexcept {
+  PGconn* connection = session_.get();
+  session_.SetPipeline(nullptr);
+  pipelined_ = false;
+  for (; in_flight_ > 0; --in_flight_) {
+    if (PQstatus(connection) != CONNECTION_OK) break;
+    while (PGresult* result = PQgetResult(connection)) PQclear(result);
+  }
+  in_flight_ = 0;
+  if (PQstatus(connection) == CONNECTION_OK && PQpipelineSync(connection) == 1) {
+    for (;;) {
+      PGresult* result = PQgetResult(connection);
+      if (result == nullptr) {
+        if (PQstatus(connection) != CONNECTION_OK) break;
+        continue;
+      }
+      const bool synced = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
+      PQclear(result);
+      if (synced) break;
+    }
+  }
+  PQexitPipelineMode(connection);
 }
 
 void PostgresCursor::Describe(const PGresult* first, bool unicode) {

@@ -15,11 +15,12 @@
 
 namespace ado::postgres {
 
-// A query's rows read through a server-side cursor, a block of `Fetch` rows at a time as
-// psqlODBC reads them, with the field definitions and values psqlODBC gives. A statement
-// a cursor cannot hold (SHOW, INSERT ... RETURNING) is read whole. Values enter as a
-// recordset file holds them.
-class PostgresCursor : public QueryCursor {
+// A query's rows read through a server-side cursor with the field definitions and values
+// psqlODBC gives: a first block of `Fetch` rows, as psqlODBC reads it, then blocks asked
+// for ahead, so that the server makes the next ones while this reader converts. A
+// statement a cursor cannot hold (SHOW, INSERT ... RETURNING) is read whole. Values
+// enter as a recordset file holds them.
+class PostgresCursor : public QueryCursor, private Pipeline {
  public:
   // Runs the statement and reads its first block. Throws core::Error kErrProvider
   // "[SQLSTATE] ..." when the server refuses it, kErrObjectClosed when it returns no rows.
@@ -44,8 +45,17 @@ class PostgresCursor : public QueryCursor {
   };
 
   void Describe(const PGresult* first, bool unicode);
-  // Appends the next block to blocks_; false at the end of the result.
+  // The first block, read at once. Appends it to blocks_ even when it has no rows.
+  void FetchFirst();
+  // Appends the next block to blocks_; false at the end of the result. Throws the
+  // server's error, or one a Settle met.
   bool FetchBlock();
+  void SendFetch();
+  // The result of the oldest FETCH in flight.
+  PgResult TakeInFlight();
+  // Reads what is in flight into blocks_ and leaves pipeline mode.
+  void Settle() override;
+  void EndPipeline() noexcept;
   void StoreValue(Column& column, const char* text, size_t length, RecordStore& store,
                   size_t record, size_t field);
 
@@ -56,6 +66,10 @@ class PostgresCursor : public QueryCursor {
   int next_row_ = 0;  // in blocks_.front()
   bool fetched_all_ = false;
   bool failed_ = false;
+  bool pipelined_ = false;
+  bool sends_ended_ = false;  // a FETCH came back short: the result has no more rows
+  int in_flight_ = 0;
+  std::string pending_error_;  // met while settling; thrown by the next read
   std::vector<Column> columns_;
   std::vector<FieldDef> fields_;
   int64_t row_ = 0;  // rows read so far

@@ -96,6 +96,7 @@ void PostgresSession::Fail(const PGresult* result) const {
 }
 
 PgResult PostgresSession::Run(const std::string& sql, ExecStatusType expected) {
+  if (pipeline_ != nullptr) pipeline_->Settle();
   PgResult result(PQexec(connection_, sql.c_str()));
   const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status != expected && !(expected == PGRES_COMMAND_OK && status == PGRES_TUPLES_OK)) {
@@ -125,7 +126,7 @@ void PostgresSession::CloseCursor(bool failed) noexcept {
   transaction_failed_ = transaction_failed_ || failed;
   if (--open_cursors_ > 0 || !own_transaction_) return;
   own_transaction_ = false;
-  if (PQstatus(connection_) != CONNECTION_OK) return;
+  if (PQstatus(connection_) != CONNECTION_OK || pipeline_ != nullptr) return;
   const bool commit = !transaction_failed_ && PQtransactionStatus(connection_) == PQTRANS_INTRANS;
   PQclear(PQexec(connection_, commit ? "COMMIT" : "ROLLBACK"));
 }

@@ -30,6 +30,14 @@ struct TableColumn {
   bool auto_increment = false;
 };
 
+// Statements sent ahead and not yet read back; whoever sent them reads them back
+// before the connection runs anything else.
+class Pipeline {
+ public:
+  virtual ~Pipeline() = default;
+  virtual void Settle() = 0;
+};
+
 // One libpq connection: statements, the statement timeout, the transaction that holds
 // open cursors, and what the catalog says about the tables results come from. Calls
 // from several threads take Lock() first; the methods assume it is held.
@@ -46,7 +54,11 @@ class PostgresSession {
   PGconn* get() const { return connection_; }
   const std::string& Database() const { return database_; }
 
-  // Runs `sql`; a result that is not `expected` (or PGRES_COMMAND_OK for commands)
+  // The pipeline that holds the connection, until it settles (nullptr).
+  void SetPipeline(Pipeline* pipeline) { pipeline_ = pipeline; }
+  Pipeline* CurrentPipeline() const { return pipeline_; }
+
+  // Runs `sql`, after settling a pipeline in flight; a result that is not `expected` (or PGRES_COMMAND_OK for commands)
   // throws as Check does.
   PgResult Run(const std::string& sql, ExecStatusType expected = PGRES_COMMAND_OK);
   // Throws the error of `result` (or of the connection when there is none).
@@ -70,6 +82,7 @@ class PostgresSession {
  private:
   std::mutex mutex_;
   PGconn* connection_ = nullptr;
+  Pipeline* pipeline_ = nullptr;
   std::string database_;
   int32_t timeout_ = 0;
   int open_cursors_ = 0;
