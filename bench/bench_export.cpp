@@ -299,15 +299,15 @@ void BenchPostgres(const fs::path& dir, long rows, bool keep_table) {
   const std::string conninfo = LibpqConnection(env, password);
   const fs::path csv_file = dir / "big-pg.csv";
   Spawn copy;
-  copy.argv = {"psql",
-               "-X",
-               "-q",
-               "-v",
-               "ON_ERROR_STOP=1",
-               conninfo,
-               "-c",
-               std::string("\\copy (") + select + " FROM " + table + ") to '" +
-                   csv_file.string() + "' csv"};
+  copy.argv = {
+      "psql",
+      "-X",
+      "-q",
+      "-v",
+      "ON_ERROR_STOP=1",
+      conninfo,
+      "-c",
+      std::string("\\copy (") + select + " FROM " + table + ") to '" + csv_file.string() + "' csv"};
   copy.env["PGPASSWORD"] = password;
   const std::vector<Measure> medians = MediansOf3({
       [&] { return Require(RunExporter(folder, "1"), "qvdataexporter"); },

@@ -2,8 +2,8 @@
 
 #include <unicode/ustring.h>
 
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 

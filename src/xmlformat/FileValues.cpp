@@ -15,7 +15,10 @@ bool PlainAscii(char c) { return c >= 0x20 && static_cast<unsigned char>(c) < 0x
 
 }  // namespace
 
-size_t SanitizeFileText(std::string& text) {
+namespace {
+
+// The length of the start of `text` that XML 1.0 can hold as it is.
+size_t FileTextPrefix(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     if (PlainAscii(text[i])) {
@@ -26,6 +29,15 @@ size_t SanitizeFileText(std::string& text) {
     if (!ch.allowed) break;
     i += ch.length;
   }
+  return i;
+}
+
+}  // namespace
+
+bool IsFileText(std::string_view text) { return FileTextPrefix(text) == text.size(); }
+
+size_t SanitizeFileText(std::string& text) {
+  size_t i = FileTextPrefix(text);
   if (i == text.size()) return 0;
 
   std::string out(text, 0, i);

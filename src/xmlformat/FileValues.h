@@ -16,6 +16,9 @@ namespace ado {
 // XML writer does (xml::XmlCharAt decides for both). Returns how many were replaced;
 // 0 leaves the text untouched.
 size_t SanitizeFileText(std::string& text);
+// Whether SanitizeFileText would leave `text` as it is: well-formed UTF-8 that XML 1.0
+// can hold.
+bool IsFileText(std::string_view text);
 
 // The date that reading back the written value of a field of `ado_type` gives: a
 // timestamp to the microsecond, a date without its time, a time of day without its

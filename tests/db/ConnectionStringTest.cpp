@@ -120,14 +120,12 @@ TEST(ConnectionString, NativePostgresMapsPsqlodbcKeywords) {
   EXPECT_FALSE(NativePostgresOptions("Driver=PostgreSQL ANSI;Server=h")->unicode);
   EXPECT_TRUE(NativePostgresOptions("Driver=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so;Server=h"));
 
-  for (const char* odbc : {"Driver=PostgreSQL Unicode;Server=h;NativePostgres=0",
-                           "DSN=inventory;Driver=PostgreSQL Unicode",
-                           "Driver=PostgreSQL Unicode;BoolsAsChar=1",
-                           "Driver=PostgreSQL Unicode;MaxVarcharSize=4000",
-                           "Driver=PostgreSQL Unicode;Fetch=lots",
-                           "Driver=PostgreSQL Unicode;pqopt={=broken",
-                           "Driver=PostgreSQL Unicode;SomethingNew=1", "Driver=SQLite3;Database=x",
-                           "Server=h;Database=x"}) {
+  for (const char* odbc :
+       {"Driver=PostgreSQL Unicode;Server=h;NativePostgres=0",
+        "DSN=inventory;Driver=PostgreSQL Unicode", "Driver=PostgreSQL Unicode;BoolsAsChar=1",
+        "Driver=PostgreSQL Unicode;MaxVarcharSize=4000", "Driver=PostgreSQL Unicode;Fetch=lots",
+        "Driver=PostgreSQL Unicode;pqopt={=broken", "Driver=PostgreSQL Unicode;SomethingNew=1",
+        "Driver=SQLite3;Database=x", "Server=h;Database=x"}) {
     EXPECT_FALSE(NativePostgresOptions(odbc)) << odbc;
   }
 }

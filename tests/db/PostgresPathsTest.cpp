@@ -120,11 +120,15 @@ TEST_F(PostgresPaths, EveryTypeGivesTheSameFileThroughBothPaths) {
               kTypes[c].value + " END";
   }
   native_.Execute(create + ")");
-  native_.Execute("INSERT INTO t(k, " + [] {
-    std::string names;
-    for (const TypeCase& t : kTypes) names += std::string(names.empty() ? "" : ", ") + t.name;
-    return names;
-  }() + ") " + select + " FROM generate_series(1, " + std::to_string(kRows) + ") AS g(k)");
+  native_.Execute("INSERT INTO t(k, " +
+                  [] {
+                    std::string names;
+                    for (const TypeCase& t : kTypes)
+                      names += std::string(names.empty() ? "" : ", ") + t.name;
+                    return names;
+                  }() +
+                  ") " + select + " FROM generate_series(1, " + std::to_string(kRows) +
+                  ") AS g(k)");
 
   ExpectSameFile(native_, odbc_, "SELECT * FROM t ORDER BY id");
   // Expressions: psqlODBC sizes numeric, array and unknown types from the longest value
@@ -154,9 +158,9 @@ TEST_F(PostgresPaths, FirstBlockSizesFollowTheFetchOption) {
 // No recordset holds a date past 9999 or before Christ: the read fails naming the value
 // (psqlODBC drops the era of a date before Christ).
 TEST_F(PostgresPaths, DatesNoRecordsetHoldsAreRefused) {
-  for (const char* sql : {"SELECT '0044-03-15 BC'::date AS d", "SELECT '10000-01-01'::date AS d",
-                          "SELECT '10000-01-01 10:00'::timestamp AS d",
-                          "SELECT '-infinity'::timestamp AS d"}) {
+  for (const char* sql :
+       {"SELECT '0044-03-15 BC'::date AS d", "SELECT '10000-01-01'::date AS d",
+        "SELECT '10000-01-01 10:00'::timestamp AS d", "SELECT '-infinity'::timestamp AS d"}) {
     SCOPED_TRACE(sql);
     const core::ErrorRecord e = ErrorOf([&] { native_.Query(sql); });
     EXPECT_NE(e.description.find("Column 'd', row 1: "), std::string::npos) << e.description;

@@ -414,9 +414,10 @@ TEST_F(RunSafety, APostgresServerThatGoesAwayFailsOnlyTheRulesItCannotServe) {
   const ExportRun failed = running.Wait();
   EXPECT_EQ(failed.exit_code, 1) << failed.err;
   // psqlODBC words a lost server either way, depending on when it notices; libpq once.
-  EXPECT_TRUE(HasLineWith(failed.log, {"CQvDataExporter.GetRS", "connection has been lost"}) ||
-              HasLineWith(failed.log, {"CQvDataExporter.GetRS", "connection is down"}) ||
-              HasLineWith(failed.log, {"CQvDataExporter.GetRS", "connection to the server was lost"}))
+  EXPECT_TRUE(
+      HasLineWith(failed.log, {"CQvDataExporter.GetRS", "connection has been lost"}) ||
+      HasLineWith(failed.log, {"CQvDataExporter.GetRS", "connection is down"}) ||
+      HasLineWith(failed.log, {"CQvDataExporter.GetRS", "connection to the server was lost"}))
       << failed.log;
   std::vector<std::string> sent;
   for (const Delivery& delivery : Accepted(Deliveries())) sent.push_back(delivery.fn);

@@ -52,7 +52,9 @@ int16_t NumericScale(const PgColumn& c) {
   return static_cast<int16_t>(c.max_scale);
 }
 
-int16_t TimeDigits(int32_t typmod) { return typmod > -1 ? static_cast<int16_t>(typmod) : kTimeDigits; }
+int16_t TimeDigits(int32_t typmod) {
+  return typmod > -1 ? static_cast<int16_t>(typmod) : kTimeDigits;
+}
 
 // The width of an interval's text: its leading fields, and the fraction of its seconds.
 int64_t IntervalSize(int32_t typmod) {
@@ -139,7 +141,9 @@ odbc::ColumnDescription DescribeAsPsqlodbc(const PgColumn& c) {
     case kVarchar: {
       const int64_t size = CharSize(c);
       d.column_size = static_cast<uint64_t>(size);
-      d.sql_type = size > kMaxVarchar ? SQL_LONGVARCHAR : c.type == kBpchar ? SQL_CHAR : SQL_VARCHAR;
+      d.sql_type = size > kMaxVarchar  ? SQL_LONGVARCHAR
+                   : c.type == kBpchar ? SQL_CHAR
+                                       : SQL_VARCHAR;
       break;
     }
     case kText: {

@@ -54,9 +54,9 @@ bool CursorCanHold(std::string_view sql) {
 }
 
 [[noreturn]] void Unreadable(std::string_view what, std::string_view text) {
-  throw core::Error(core::kErrDataConversion, "ODBC",
-                    "The server's " + std::string(what) + " '" + std::string(text) +
-                        "' cannot be read");
+  throw core::Error(
+      core::kErrDataConversion, "ODBC",
+      "The server's " + std::string(what) + " '" + std::string(text) + "' cannot be read");
 }
 
 template <typename T>
@@ -348,8 +348,8 @@ size_t PostgresCursor::FetchInto(RecordStore& store, size_t max_rows) {
   return stored;
 }
 
-void PostgresCursor::StoreValue(Column& column, const char* text, size_t length,
-                                RecordStore& store, size_t record, size_t field) {
+void PostgresCursor::StoreValue(Column& column, const char* text, size_t length, RecordStore& store,
+                                size_t record, size_t field) {
   const std::string_view value(text, length);
   const odbc::ColumnMapping& map = column.map;
   switch (map.kind) {
@@ -397,6 +397,10 @@ void PostgresCursor::StoreValue(Column& column, const char* text, size_t length,
     }
     case odbc::FetchKind::kText:
     case odbc::FetchKind::kGuid: {
+      if (map.kind == odbc::FetchKind::kText && IsFileText(value)) {
+        store.SetText(record, field, value);
+        return;
+      }
       size_t replaced = cells::CheckedUtf8(text, length, text_);
       replaced += SanitizeFileText(text_);
       if (replaced > 0 && column.replaced++ == 0) column.first_replaced = row_;

@@ -34,8 +34,8 @@ constexpr std::array<Mapped, 11> kMapped = {{
 
 // Keywords that change how psqlODBC talks to the server or logs, not what it reports.
 constexpr std::array<std::string_view, 10> kIgnored = {
-    "driver",          "nativepostgres",     "usedeclarefetch", "commlog", "debug",
-    "description",     "useserversideprepare", "readonly",      "protocol", "disallowpremature",
+    "driver",      "nativepostgres",       "usedeclarefetch", "commlog",  "debug",
+    "description", "useserversideprepare", "readonly",        "protocol", "disallowpremature",
 };
 
 // Keywords that change the reported types or values; the native path reads as

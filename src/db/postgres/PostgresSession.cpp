@@ -156,7 +156,8 @@ void PostgresSession::LoadTables(const std::vector<uint32_t>& tables) {
       "JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
       "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
       "LEFT JOIN pg_catalog.pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
-      "WHERE a.attrelid IN (" + list + ") AND a.attnum > 0 AND NOT a.attisdropped";
+      "WHERE a.attrelid IN (" +
+      list + ") AND a.attnum > 0 AND NOT a.attisdropped";
   PgResult result = Run(sql, PGRES_TUPLES_OK);
   for (int row = 0; row < PQntuples(result.get()); ++row) {
     auto value = [&](int column) { return std::string(PQgetvalue(result.get(), row, column)); };
@@ -166,7 +167,8 @@ void PostgresSession::LoadTables(const std::vector<uint32_t>& tables) {
     column.column = value(4);
     column.not_null = value(5) == "t";
     column.auto_increment = value(6) == "t";
-    const auto table = static_cast<uint32_t>(std::strtoul(PQgetvalue(result.get(), row, 0), nullptr, 10));
+    const auto table =
+        static_cast<uint32_t>(std::strtoul(PQgetvalue(result.get(), row, 0), nullptr, 10));
     columns_[{table, std::atoi(PQgetvalue(result.get(), row, 1))}] = std::move(column);
   }
 }

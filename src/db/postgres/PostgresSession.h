@@ -58,8 +58,8 @@ class PostgresSession {
   void SetPipeline(Pipeline* pipeline) { pipeline_ = pipeline; }
   Pipeline* CurrentPipeline() const { return pipeline_; }
 
-  // Runs `sql`, after settling a pipeline in flight; a result that is not `expected` (or PGRES_COMMAND_OK for commands)
-  // throws as Check does.
+  // Runs `sql`, after settling a pipeline in flight; a result that is not `expected` (or
+  // PGRES_COMMAND_OK for commands) throws as Check does.
   PgResult Run(const std::string& sql, ExecStatusType expected = PGRES_COMMAND_OK);
   // Throws the error of `result` (or of the connection when there is none).
   [[noreturn]] void Fail(const PGresult* result) const;
