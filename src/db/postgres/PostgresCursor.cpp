@@ -317,15 +317,18 @@ void PostgresCursor::Describe(const PGresult* first, bool unicode) {
 size_t PostgresCursor::FetchInto(RecordStore& store, size_t max_rows) {
   size_t stored = 0;
   while (stored < max_rows) {
-    if (!blocks_.empty() && next_row_ >= PQntuples(blocks_.front().get())) {
-      blocks_.pop_front();
-      next_row_ = 0;
-    }
-    if (blocks_.empty()) {
+    // Another thread's statement may settle the read ahead into blocks_ meanwhile; the
+    // block taken stays where it is until this reader drops it.
+    const PGresult* block = nullptr;
+    {
       const auto lock = session_.Lock();
-      if (!FetchBlock()) break;
+      if (!blocks_.empty() && next_row_ >= PQntuples(blocks_.front().get())) {
+        blocks_.pop_front();
+        next_row_ = 0;
+      }
+      if (blocks_.empty() && !FetchBlock()) break;
+      block = blocks_.front().get();
     }
-    const PGresult* block = blocks_.front().get();
     const int rows = PQntuples(block);
     for (; next_row_ < rows && stored < max_rows; ++next_row_, ++stored) {
       const size_t record = store.AppendRecord();

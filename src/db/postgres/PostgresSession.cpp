@@ -128,6 +128,8 @@ void PostgresSession::CloseCursor(bool failed) noexcept {
   own_transaction_ = false;
   if (PQstatus(connection_) != CONNECTION_OK || pipeline_ != nullptr) return;
   const bool commit = !transaction_failed_ && PQtransactionStatus(connection_) == PQTRANS_INTRANS;
+  // A rollback also takes back a statement_timeout set inside the transaction.
+  if (!commit) timeout_ = -1;
   PQclear(PQexec(connection_, commit ? "COMMIT" : "ROLLBACK"));
 }
 
