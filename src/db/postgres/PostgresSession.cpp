@@ -142,18 +142,17 @@ void PostgresSession::LoadTables(const std::vector<uint32_t>& tables) {
   std::string list;
   for (uint32_t table : tables) {
     if (std::find(tables_read_.begin(), tables_read_.end(), table) != tables_read_.end()) continue;
-    if (list.find("," + std::to_string(table) + ",") != std::string::npos) continue;
-    list += (list.empty() ? "," : "") + std::to_string(table) + ",";
     tables_read_.push_back(table);
+    list += (list.empty() ? "" : ",") + std::to_string(table);
   }
   if (list.empty()) return;
-  list.pop_back();
-  list.erase(0, 1);
-  // Identity columns and those whose default draws from a sequence count as
-  // auto-increment, as psqlODBC counts them.
+  // Identity columns (from PostgreSQL 10 on) and those whose default draws from a
+  // sequence count as auto-increment, as psqlODBC counts them.
+  const std::string identity =
+      PQserverVersion(connection_) >= 100000 ? "a.attidentity <> '' OR " : "";
   const std::string sql =
-      "SELECT a.attrelid, a.attnum, n.nspname, c.relname, a.attname, a.attnotnull, "
-      "a.attidentity <> '' OR COALESCE(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', false) "
+      "SELECT a.attrelid, a.attnum, n.nspname, c.relname, a.attname, a.attnotnull, " + identity +
+      "COALESCE(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', false) "
       "FROM pg_catalog.pg_attribute a "
       "JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
       "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
