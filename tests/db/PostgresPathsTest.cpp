@@ -74,11 +74,18 @@ class PostgresPaths : public ::testing::Test {
     native_.Open(odbc_string_);
     odbc_string_ += ";NativePostgres=0";
     odbc_.Open(odbc_string_);
-    native_.Execute("DROP SCHEMA IF EXISTS qv_paths CASCADE");
-    native_.Execute("CREATE SCHEMA qv_paths");
+    // A schema of each test's own: tests run side by side.
+    schema_ =
+        "qv_paths_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    for (char& c : schema_) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    native_.Execute("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
+    native_.Execute("CREATE SCHEMA " + schema_);
+    native_.Execute("SET search_path TO " + schema_);
+    odbc_.Execute("SET search_path TO " + schema_);
   }
   void TearDown() override {
-    if (native_.State() == adStateOpen) native_.Execute("DROP SCHEMA IF EXISTS qv_paths CASCADE");
+    if (native_.State() == adStateOpen)
+      native_.Execute("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
   }
 
   // Both paths' files for `sql`, and their warnings.
@@ -104,14 +111,13 @@ class PostgresPaths : public ::testing::Test {
   }
 
   std::string odbc_string_;
+  std::string schema_;
   Connection native_;
   Connection odbc_;
 };
 
 TEST_F(PostgresPaths, EveryTypeGivesTheSameFileThroughBothPaths) {
-  native_.Execute("CREATE TYPE qv_paths.qv_mood AS ENUM ('sad', 'ok', 'happy')");
-  native_.Execute("SET search_path TO qv_paths");
-  odbc_.Execute("SET search_path TO qv_paths");
+  native_.Execute("CREATE TYPE qv_mood AS ENUM ('sad', 'ok', 'happy')");
   std::string create = "CREATE TABLE t(id serial PRIMARY KEY, k integer NOT NULL";
   std::string select = "SELECT k";
   for (size_t c = 0; c < std::size(kTypes); ++c) {
@@ -175,14 +181,13 @@ TEST_F(PostgresPaths, DatesNoRecordsetHoldsAreRefused) {
 }
 
 TEST_F(PostgresPaths, StatementsACursorCannotHoldRunWhole) {
-  native_.Execute("CREATE TABLE qv_paths.w(id integer)");
-  const RecordsetData returned = native_.Query(
-      "WITH ins AS (INSERT INTO qv_paths.w VALUES (1), (2) RETURNING id) SELECT id FROM ins");
+  native_.Execute("CREATE TABLE w(id integer)");
+  const RecordsetData returned =
+      native_.Query("WITH ins AS (INSERT INTO w VALUES (1), (2) RETURNING id) SELECT id FROM ins");
   EXPECT_EQ(returned.records.RecordCount(), 2u);
   EXPECT_EQ(native_.Query("SHOW DateStyle").records.Get(0, 0).ToText(), "ISO, MDY");
-  EXPECT_EQ(native_.CountRows("SELECT * FROM qv_paths.w"), 2);
-  EXPECT_EQ(ErrorOf([&] { native_.Query("DELETE FROM qv_paths.w"); }).number,
-            core::kErrObjectClosed);
+  EXPECT_EQ(native_.CountRows("SELECT * FROM w"), 2);
+  EXPECT_EQ(ErrorOf([&] { native_.Query("DELETE FROM w"); }).number, core::kErrObjectClosed);
 }
 
 // A long result comes in blocks asked for ahead; a statement run on the same connection
