@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -13,6 +14,11 @@ int main(int argc, char** argv) {
   // A write past a file size limit fails with EFBIG and is reported like a full disk,
   // instead of ending the process halfway through the run.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Results pass through blocks of records allocated and freed a block at a time: keep
+  // freed memory for the next block instead of handing it back to the system and
+  // faulting it in again (a tenth of a run's time on large results).
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
   qv::platform::InstallStopHandlers();
   // A stop that must not wait for the running upload ends the built-in sender's too.
   qv::CQVFileXfer::SetAbortCheck(qv::platform::StopNow);
