@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
   // Results pass through blocks of records allocated and freed a block at a time: keep
   // freed memory for the next block instead of handing it back to the system and
   // faulting it in again (a tenth of a run's time on large results).
-  mallopt(M_MMAP_THRESHOLD, 64 << 20);
-  mallopt(M_TRIM_THRESHOLD, 128 << 20);
+  mallopt(M_MMAP_THRESHOLD, 4 << 20);
+  mallopt(M_TRIM_THRESHOLD, 16 << 20);
   qv::platform::InstallStopHandlers();
   // A stop that must not wait for the running upload ends the built-in sender's too.
   qv::CQVFileXfer::SetAbortCheck(qv::platform::StopNow);
