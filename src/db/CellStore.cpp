@@ -14,6 +14,13 @@
 
 namespace ado::cells {
 
+void RethrowForColumn(const core::Error& error, const std::string& column, int64_t row) {
+  core::ErrorRecord record = error.record();
+  record.description =
+      "Column '" + column + "', row " + std::to_string(row) + ": " + record.description;
+  throw core::Error(std::move(record));
+}
+
 size_t IcuUtf16ToUtf8(const char* data, size_t units, std::string& out) {
   std::u16string text(units, u'\0');  // aligned copy for ICU
   std::memcpy(text.data(), data, units * sizeof(char16_t));

@@ -11,7 +11,15 @@
 #include "values/RecordStore.h"
 #include "values/Variant.h"
 
+namespace core {
+class Error;
+}
+
 namespace ado::cells {
+
+// Rethrows `error` with "Column 'NAME', row N: " before its description.
+[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column,
+                                   int64_t row);
 
 // `units` UTF-16 code units at `data` (any alignment) into `out` as UTF-8; returns how
 // many unpaired surrogates became U+FFFD.

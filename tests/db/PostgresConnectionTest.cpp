@@ -25,8 +25,7 @@ class PostgresConnection : public ::testing::Test {
     connection_string_ = qv::test::PostgresConnectionString();
     if (connection_string_.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
     db_.Open(connection_string_);
-    schema_ = "qv_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    for (char& c : schema_) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    schema_ = qv::test::TestSchema("qv_");
     db_.Execute("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
     db_.Execute("CREATE SCHEMA " + schema_);
     db_.Execute("SET search_path TO " + schema_);

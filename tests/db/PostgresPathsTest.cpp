@@ -74,10 +74,7 @@ class PostgresPaths : public ::testing::Test {
     native_.Open(odbc_string_);
     odbc_string_ += ";NativePostgres=0";
     odbc_.Open(odbc_string_);
-    // A schema of each test's own: tests run side by side.
-    schema_ =
-        "qv_paths_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    for (char& c : schema_) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    schema_ = qv::test::TestSchema("qv_paths_");
     native_.Execute("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
     native_.Execute("CREATE SCHEMA " + schema_);
     native_.Execute("SET search_path TO " + schema_);

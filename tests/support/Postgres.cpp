@@ -1,5 +1,8 @@
 #include "support/Postgres.h"
 
+#include <gtest/gtest.h>
+
+#include <cctype>
 #include <cstdlib>
 
 #include "support/Required.h"
@@ -19,6 +22,12 @@ std::string ServerConnectionString(const std::string& variable, const char* serv
 
 std::string PostgresConnectionString() {
   return ServerConnectionString("QV_TEST_PG", "PostgreSQL");
+}
+
+std::string TestSchema(const std::string& prefix) {
+  std::string schema = prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  for (char& c : schema) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return schema;
 }
 
 std::string MariadbConnectionString() {

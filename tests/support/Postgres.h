@@ -10,6 +10,10 @@ namespace qv::test {
 // so that such a run cannot pass by skipping the PostgreSQL tests.
 std::string PostgresConnectionString();
 
+// A schema name of the running test's own, `prefix` and the test's name in lower case,
+// so that tests run side by side on one server do not meet.
+std::string TestSchema(const std::string& prefix);
+
 // The same for the MariaDB test server: QV_TEST_MARIADB, QV_TEST_MARIADB_REQUIRED.
 std::string MariadbConnectionString();
 

@@ -8,6 +8,7 @@
 
 #include "core/Error.h"
 #include "core/Text.h"
+#include "db/CellStore.h"
 #include "db/odbc/OdbcCells.h"
 #include "xmlformat/FileValues.h"
 
@@ -43,14 +44,6 @@ bool GuardIntact(const char* from, size_t bytes) {
     if (static_cast<unsigned char>(from[i]) != kGuardByte) return false;
   }
   return true;
-}
-
-[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column,
-                                   int64_t row) {
-  core::ErrorRecord record = error.record();
-  record.description =
-      "Column '" + column + "', row " + std::to_string(row) + ": " + record.description;
-  throw core::Error(std::move(record));
 }
 
 }  // namespace
@@ -298,7 +291,7 @@ size_t OdbcResultReader::FetchBound(RecordStore& store, size_t max_rows) {
           StoreFetched(column, store, record);
         }
       } catch (const core::Error& error) {
-        RethrowForColumn(error, column.map.field.name, row_);
+        cells::RethrowForColumn(error, column.map.field.name, row_);
       }
     }
     ++stored;

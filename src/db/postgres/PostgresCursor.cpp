@@ -45,14 +45,6 @@ bool CursorCanHold(std::string_view sql) {
   return word == "select" || word == "with" || word == "values" || word == "table";
 }
 
-[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column,
-                                   int64_t row) {
-  core::ErrorRecord record = error.record();
-  record.description =
-      "Column '" + column + "', row " + std::to_string(row) + ": " + record.description;
-  throw core::Error(std::move(record));
-}
-
 [[noreturn]] void Unreadable(std::string_view what, std::string_view text) {
   throw core::Error(
       core::kErrDataConversion, "ODBC",
@@ -343,7 +335,7 @@ size_t PostgresCursor::FetchInto(RecordStore& store, size_t max_rows) {
           StoreValue(columns_[f], PQgetvalue(block, next_row_, field),
                      static_cast<size_t>(PQgetlength(block, next_row_, field)), store, record, f);
         } catch (const core::Error& error) {
-          RethrowForColumn(error, columns_[f].map.field.name, row_);
+          cells::RethrowForColumn(error, columns_[f].map.field.name, row_);
         }
       }
     }

@@ -12,6 +12,7 @@
 #include "core/Clock.h"
 #include "core/Error.h"
 #include "core/Text.h"
+#include "db/CellStore.h"
 #include "db/sqlite/SqliteDriverText.h"
 #include "db/sqlite/SqliteStatement.h"
 #include "xmlformat/FileValues.h"
@@ -103,14 +104,6 @@ std::optional<int> SizeInParentheses(const char* declared) {
 
 const char* OrEmpty(const char* text) { return text == nullptr ? "" : text; }
 
-[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column,
-                                   int64_t row) {
-  core::ErrorRecord record = error.record();
-  record.description =
-      "Column '" + column + "', row " + std::to_string(row) + ": " + record.description;
-  throw core::Error(std::move(record));
-}
-
 }  // namespace
 
 odbc::ColumnDescription DescribeColumn(sqlite3_stmt* stmt, int index) {
@@ -201,7 +194,7 @@ size_t SqliteResultReader::Fetch(RecordStore& store, size_t max_rows) {
         StoreValue(columns_[c], static_cast<int>(c), store, record);
       } catch (const core::Error& error) {
         at_end_ = true;
-        RethrowForColumn(error, columns_[c].field.name, row_);
+        cells::RethrowForColumn(error, columns_[c].field.name, row_);
       }
     }
     ++stored;
