@@ -79,7 +79,13 @@ std::vector<ConnectionStringPair> ParseConnectionString(std::string_view text) {
 std::string MaskConnectionString(std::string_view text) {
   auto pairs = ParseConnectionString(text);
   for (auto& pair : pairs) {
-    if (IsPasswordKey(pair.key)) pair.value = "***";
+    if (IsPasswordKey(pair.key)) {
+      pair.value = "***";
+    } else if (KeyIs(pair.key, "pqopt") &&
+               core::FoldCase(pair.value).find("password") != std::string::npos) {
+      // libpq's own keywords may carry one as well.
+      pair.value = "***";
+    }
   }
   return Join(pairs);
 }

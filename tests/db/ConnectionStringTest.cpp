@@ -29,6 +29,8 @@ TEST(ConnectionString, MaskHidesEveryPasswordSpelling) {
   std::string masked = MaskConnectionString("Uid=u;Pwd={se;cr=et};Server=h");
   EXPECT_EQ(masked, "Uid=u;Pwd=***;Server=h");
   EXPECT_EQ(masked.find("cr"), std::string::npos);
+  EXPECT_EQ(MaskConnectionString("Server=h;pqopt={sslmode=require password=s3}"),
+            "Server=h;pqopt=***");
   // Keys that merely contain the word are not passwords.
   EXPECT_EQ(MaskConnectionString("PwdHint=x;OldPassword2=y"), "PwdHint=x;OldPassword2=y");
 }
