@@ -13,6 +13,7 @@
 #include "app/RunMetrics.h"
 #include "app/RunStatus.h"
 #include "export/CQvDataExporter.h"
+#include "log/LogRetention.h"
 #include "log/basEventLogger.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunLock.h"
@@ -30,6 +31,7 @@ namespace qv {
 namespace {
 
 constexpr int16_t kDefaultMode = 7;
+constexpr int32_t kLastMode = 7;
 
 bool IsWholeNumber(std::string_view text) {
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
@@ -104,8 +106,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } catch (const core::Error&) {
       return Error("export mode " + arg + " is out of range");
     }
-    if (mode < INT16_MIN || mode > INT16_MAX)
-      return Error("export mode " + arg + " is out of range");
+    if (mode < 0 || mode > kLastMode) {
+      return Error("export mode " + arg + " is not one of the modes 1 to 7 (0 means 7)");
+    }
     command_line.mode = mode == 0 ? kDefaultMode : static_cast<int16_t>(mode);
   }
   using Action = CommandLine::Action;
@@ -181,6 +184,26 @@ void WriteMetrics(const CommandLine& command_line, const RunStats& stats, int ex
   }
 }
 
+// Removes the program's log files that the retention leaves behind; what it removed is
+// logged, and what it could not remove is a warning.
+void PruneLogFiles(QvSharedErrorLog& log) {
+  std::vector<std::string> problems;
+  const LogRetention retention = LogRetention::FromRegistry(&problems);
+  for (const std::string& problem : problems) {
+    log.LogEvent("qvdataexporter: " + problem, {}, kEventWarning, kLevelExport);
+  }
+  const LogRetention::Outcome outcome = retention.Prune(platform::ProgramFolder());
+  if (outcome.removed > 0) {
+    log.LogEvent("qvdataexporter: removed " + std::to_string(outcome.removed) +
+                     " old log file(s), " + std::to_string(outcome.bytes) + " bytes",
+                 {}, kEventInformation, kLevelExport);
+  }
+  for (const std::string& failure : outcome.failures) {
+    log.LogEvent("qvdataexporter: cannot remove an old log file: " + failure, {}, kEventWarning,
+                 kLevelExport);
+  }
+}
+
 int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal) {
   const double start_time = UnixTime();
   QvSharedErrorLog& log = QvSharedErrorLog::Instance();
@@ -202,6 +225,7 @@ int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal)
                  kLevelExport);
     return kExitLocked;
   }
+  PruneLogFiles(log);
 
   CQvDataExporter exporter;
   std::optional<Progress> progress;

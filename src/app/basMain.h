@@ -22,8 +22,8 @@ struct CommandLine {
 };
 
 // Reads the arguments after the program name: none runs mode 7; one whole number
-// (16-bit, sign allowed) runs that mode, 0 meaning 7; "--help" or "-h" and "--version"
-// ask for those texts. "--check", "--dry-run", "--status" and "--reset-last RULE" ask
+// from 1 to 7 runs that mode, 0 meaning 7 (any other number is an error); "--help" or "-h" and
+// "--version" ask for those texts. "--check", "--dry-run", "--status" and "--reset-last RULE" ask
 // for those actions (one at most; a mode goes with a run, --dry-run and --check);
 // "--quiet" (or "-q") and "--metrics FILE" go with a run. Anything else is an error.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
