@@ -84,6 +84,11 @@ void Connection::Prepare(std::string_view sql) {
   backend_->Prepare(sql);
 }
 
+std::optional<std::vector<std::string>> Connection::PreparedColumns(std::string_view sql) {
+  RequireOpen();
+  return backend_->PreparedColumns(sql);
+}
+
 int64_t Connection::Execute(std::string_view sql) {
   RequireOpen();
   return backend_->Execute(sql, command_timeout_);

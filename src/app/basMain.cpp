@@ -42,12 +42,22 @@ bool IsWholeNumber(std::string_view text) {
   return true;
 }
 
-CommandLine Error(std::string text) {
+CommandLine Error(std::string text, bool mode_error = false) {
   CommandLine command_line;
   command_line.action = CommandLine::Action::kError;
   command_line.error = std::move(text);
+  command_line.mode_error = mode_error;
   return command_line;
 }
+
+constexpr const char* kModeList =
+    "MODE  1  one result file per rule, not uploaded\n"
+    "      2  each result in 5 parts, uploaded\n"
+    "      3  each result in 20 parts, uploaded\n"
+    "      4  changed records only\n"
+    "      5  changed pages of 20 rows\n"
+    "      6  changed pages of 100 rows\n"
+    "      7  changed records, page by page (the default; 0 means 7)\n";
 
 }  // namespace
 
@@ -96,7 +106,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (!IsWholeNumber(arg)) {
       if (arg.starts_with("-")) return Error("unknown option '" + arg + "'");
-      return Error("'" + arg + "' is not an export mode (a whole number) nor an option");
+      return Error("'" + arg + "' is not an export mode (a whole number) nor an option", true);
     }
     if (mode_given) return Error("too many arguments: give one export mode at most");
     mode_given = true;
@@ -104,10 +114,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     try {
       mode = QvSharedConvert::ToInteger(ado::Variant(arg));
     } catch (const core::Error&) {
-      return Error("export mode " + arg + " is out of range");
+      return Error("export mode " + arg + " is out of range", true);
     }
     if (mode < 0 || mode > kLastMode) {
-      return Error("export mode " + arg + " is not one of the modes 1 to 7 (0 means 7)");
+      return Error("export mode " + arg + " is not one of the modes 1 to 7 (0 means 7)", true);
     }
     command_line.mode = mode == 0 ? kDefaultMode : static_cast<int16_t>(mode);
   }
@@ -133,14 +143,8 @@ std::string UsageText() {
          "Runs every export rule of QvExportRules.xml on the data sources of QvExportDS.xml\n"
          "and writes (and uploads) the results. The program folder is $QVDATAEXPORTER_HOME,\n"
          "or else the folder of the executable.\n"
-         "\n"
-         "MODE  1  one result file per rule, not uploaded\n"
-         "      2  each result in 5 parts, uploaded\n"
-         "      3  each result in 20 parts, uploaded\n"
-         "      4  changed records only\n"
-         "      5  changed pages of 20 rows\n"
-         "      6  changed pages of 100 rows\n"
-         "      7  changed records, page by page (the default; 0 means 7)\n"
+         "\n" +
+         std::string(kModeList) +
          "\n"
          "--check            checks the program folder without running anything: files,\n"
          "                   rules, connections, SQL (prepared, not run), upload address,\n"
@@ -237,8 +241,12 @@ int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal)
   progress.reset();
   const RunStats& stats = exporter.Stats();
   if (!stats.started) {
-    log.LogEvent("qvdataexporter: the run could not start: " + stats.start_failure, {},
-                 kEventWarning, kLevelExport);
+    const std::string origin = platform::ProgramFolderOrigin();
+    log.LogEvent("qvdataexporter: the run could not start: " + stats.start_failure +
+                     (origin.empty()
+                          ? ""
+                          : " (program folder " + platform::ProgramFolder() + ": " + origin + ")"),
+                 {}, kEventWarning, kLevelExport);
     WriteMetrics(command_line, stats, kExitNotStarted, start_time);
     return kExitNotStarted;
   }
@@ -271,7 +279,9 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         out << VersionText();
         return kExitSuccess;
       case CommandLine::Action::kError:
-        err << "qvdataexporter: " << command_line.error << "\n" << UsageText();
+        err << "qvdataexporter: " << command_line.error << "\n"
+            << (command_line.mode_error ? kModeList : "")
+            << "Run 'qvdataexporter --help' for the usage.\n";
         return kExitNotStarted;
       case CommandLine::Action::kCheck:
         return ExportCheck::Run(command_line.mode, out);

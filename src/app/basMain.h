@@ -16,6 +16,7 @@ struct CommandLine {
   Action action = Action::kRun;
   int16_t mode = 7;          // for kRun, kDryRun and kCheck: the export mode, 0 turned into 7
   std::string error;         // for kError: one line saying what is wrong
+  bool mode_error = false;   // for kError: the mode is wrong (the modes are listed)
   bool quiet = false;        // --quiet: no progress on the terminal
   std::string metrics_file;  // --metrics FILE
   std::string reset_rule;    // for kResetLast: the rule, or "all"

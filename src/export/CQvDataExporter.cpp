@@ -8,6 +8,7 @@
 
 #include "core/File.h"
 #include "export/QueryPager.h"
+#include "export/RuleRequest.h"
 #include "fs/CQvFileSystem.h"
 #include "fs/basFileSystemPaths.h"
 #include "log/basEventLogger.h"
@@ -114,6 +115,8 @@ bool HasOwnOrderBy(std::string_view sql) {
 
 // Modes whose export operation ExportRule calls.
 bool ModeHasExport(int16_t mode) { return mode >= 1 && mode <= 7; }
+// The modes that hand their files to the uploader.
+bool ModeSends(int16_t mode) { return mode >= 2 && mode <= 7; }
 
 }  // namespace
 
@@ -256,6 +259,22 @@ void CQvDataExporter::ExportCurrentRule(Run& run, int& line) {
   }
 
   line = 64;
+  if (ModeSends(run.mode)) {
+    const std::string import_rule = Text(rules, "tImportRuleFolder");
+    // Its files would be written and never sent, and its last data would move on.
+    if (import_rule.empty()) {
+      Trace(kClass + ".ExportAll, the rule has no tImportRuleFolder, so none of its files " +
+                "could be sent; it was not run, File: " + target_path,
+            kEventWarning);
+      ++stats_.rules_failed;
+      return;
+    }
+    if (const std::string problem = UnwritableRequestParts(import_rule, target_path);
+        !problem.empty()) {
+      Trace(kClass + ".ExportAll, the upload request's " + problem + ", File: " + target_path,
+            kEventWarning);
+    }
+  }
   const std::string folder = FolderOf(target_path);
 
   line = 65;

@@ -139,7 +139,13 @@ TEST(basMain, HelpVersionAndBadArgumentsDoNotExport) {
   EXPECT_EQ(bad.status, kExitNotStarted);
   EXPECT_TRUE(bad.out.empty());
   EXPECT_EQ(bad.err.rfind("qvdataexporter: 'one' is not an export mode", 0), 0u) << bad.err;
-  EXPECT_NE(bad.err.find("Usage:"), std::string::npos);
+  EXPECT_NE(bad.err.find("      7  changed records, page by page"), std::string::npos) << bad.err;
+  EXPECT_EQ(bad.err.find("Usage:"), std::string::npos) << bad.err;
+  const MainResult no_value = RunMain({"--metrics"});
+  EXPECT_EQ(no_value.status, kExitNotStarted);
+  EXPECT_EQ(
+      no_value.err,
+      "qvdataexporter: --metrics needs a value\nRun 'qvdataexporter --help' for the usage.\n");
 
   EXPECT_FALSE(std::filesystem::exists(home.Out("x.xml")));
 }

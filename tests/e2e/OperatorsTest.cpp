@@ -18,6 +18,7 @@
 #include "e2e/ProgramFolder.h"
 #include "e2e/TestDatabase.h"
 #include "platform/RunLock.h"
+#include "support/TestFolder.h"
 
 namespace qv::e2e {
 namespace {
@@ -83,6 +84,11 @@ class Operators : public ::testing::Test {
         << "\"EventLogLevel\"=dword:00000001\r\n"
         << (builtin ? "\"Uploader\"=\"builtin\"\r\n" : "");
   }
+  // Replaces the registry file with one holding `line` besides the built-in sender.
+  void AddRegistryLine(const std::string& line) const {
+    WriteRegistry(true);
+    std::ofstream(folder_.File("registry.reg"), std::ios::binary | std::ios::app) << line << "\r\n";
+  }
   void ChangeInventory() const {
     CreateSqliteDatabase(folder_.File("inventory.db"),
                          "UPDATE computers SET nRamMB = nRamMB + 1 WHERE rowid IN (5, 150, 420);"
@@ -119,6 +125,8 @@ TEST_F(Operators, CheckPassesOnTheDemoAndNamesEachMistakeOnItsOwnLine) {
     return std::vector<ExportRule>{
         {folder_.File("out/a.xml"), ds_id, select, "FROM computers", "", "ORDER BY tSID", "A"}};
   };
+  const std::string rule_line =
+      "FAIL rule 1 (" + folder_.File("out/a.xml") + ") in QvExportRules.xml: ";
   struct Mistake {
     const char* name;
     std::function<void()> make;
@@ -128,19 +136,56 @@ TEST_F(Operators, CheckPassesOnTheDemoAndNamesEachMistakeOnItsOwnLine) {
       {"missing rules file", [&] { fs::remove(rules); },
        "FAIL rules file QvExportRules.xml: missing"},
       {"unknown data source", [&] { folder_.WriteRules(rule(9, "SELECT tSID")); },
-       "FAIL rule 1 (" + folder_.File("out/a.xml") + "): data source 9 is not in QvExportDS.xml"},
+       rule_line + "data source 9 is not in QvExportDS.xml"},
       {"bad connection string",
        [&] {
          folder_.WriteDataSources(
              {{1, "Inventory", "Driver=SQLite3;Database=/nonexistent/inventory.db;PWD=s3cr3t"}});
        },
-       "FAIL data source 1 (Inventory): "},
+       "FAIL data source 1 (Inventory) in QvExportDS.xml: "},
       {"bad SQL", [&] { folder_.WriteRules(rule(1, "SELECT tNoSuchColumn")); },
-       "FAIL rule 1 (" + folder_.File("out/a.xml") + "): the SQL does not prepare"},
+       rule_line + "the SQL does not prepare"},
+      {"mode 7 rule without tSID", [&] { folder_.WriteRules(rule(1, "SELECT tName, tOS")); },
+       rule_line + "mode 7 keys each entity by a tSID column, and the query returns none (tName, "
+                   "tOS)"},
+      {"empty tImportRuleFolder",
+       [&] {
+         folder_.WriteRules({{folder_.File("out/a.xml"), 1, "SELECT tSID", "FROM computers", "",
+                              "ORDER BY tSID", ""}});
+       },
+       rule_line + "tImportRuleFolder is empty"},
+      {"misspelled rules field",
+       [&] {
+         std::string text = test::ReadBytes(rules);
+         text.replace(text.find("tSQLOrderBy"), 11, "tOrderBy");
+         test::WriteBytes(rules, text);
+       },
+       "FAIL rules file QvExportRules.xml: unknown field tOrderBy (did you mean tSQLOrderBy?)"},
+      {"rules file encoded for the data sources",
+       [&] {
+         const ChildResult copy = RunChild({ProgramFolder::RsfilePath(), "copy", rules, rules + "1",
+                                            "--decode", "6", "--encode", "1"});
+         ASSERT_EQ(copy.exit_code, 0) << copy.err;
+         fs::rename(rules + "1", rules);
+       },
+       "FAIL rules file QvExportRules.xml: its texts are written with --encode 1, but this file "
+       "is read with --encode 6"},
+      {"misspelled uploader", [&] { AddRegistryLine("\"Uploader\"=\"bultin\""); },
+       "FAIL registry file " + folder_.File("registry.reg") +
+           ": \"Uploader\" is \"bultin\" (did you mean \"builtin\"?)"},
+      {"log level without a message", [&] { AddRegistryLine("\"EventLogLevel\"=dword:00000007"); },
+       "FAIL registry file " + folder_.File("registry.reg") + ": \"EventLogLevel\" is 7, which "},
+      {"misspelled registry value", [&] { AddRegistryLine("\"LogRetentionDay\"=dword:00000007"); },
+       "FAIL registry file " + folder_.File("registry.reg") +
+           ": unknown value \"LogRetentionDay\" (did you mean \"LogRetentionDays\"?)"},
+      {"uploader connections out of range",
+       [&] { AddRegistryLine("\"UploaderConnections\"=dword:00000011"); },
+       "FAIL registry file " + folder_.File("registry.reg") +
+           ": \"UploaderConnections\" is 17; it must be a dword from 1 to 16"},
       {"bad upload address", [&] { folder_.WriteUploadAddress("ftp://127.0.0.1/upload"); },
-       "FAIL upload address ftp://127.0.0.1/upload: "},
+       "FAIL upload address ftp://127.0.0.1/upload in QvExportSettings.xml: "},
       {"unreachable receiver", [&] { folder_.WriteUploadAddress("http://127.0.0.1:1/upload"); },
-       "FAIL upload address http://127.0.0.1:1/upload: cannot connect"},
+       "FAIL upload address http://127.0.0.1:1/upload in QvExportSettings.xml: cannot connect"},
       {"upload.exe not executable",
        [&] {
          WriteRegistry(false);
@@ -152,7 +197,7 @@ TEST_F(Operators, CheckPassesOnTheDemoAndNamesEachMistakeOnItsOwnLine) {
          folder_.WriteRules(
              {{sources + "/out/a.xml", 1, "SELECT tSID", "FROM computers", "", "", "A"}});
        },
-       "FAIL rule 1 (" + sources + "/out/a.xml): target folder"},
+       "FAIL rule 1 (" + sources + "/out/a.xml) in QvExportRules.xml: target folder"},
   };
   for (const Mistake& mistake : mistakes) {
     SCOPED_TRACE(mistake.name);
@@ -176,6 +221,17 @@ TEST_F(Operators, CheckPassesOnTheDemoAndNamesEachMistakeOnItsOwnLine) {
     }
     fs::remove_all(saved);
   }
+
+  // A request the receiver gets with '?' for some characters is a warning: the run works.
+  folder_.WriteRules(
+      {{folder_.File("out/a.xml"), 1, "SELECT tSID", "FROM computers", "", "ORDER BY tSID", "Ε"}});
+  const ExportRun greek = folder_.Run({"--check"});
+  EXPECT_EQ(greek.exit_code, 0) << greek.out;
+  EXPECT_NE(greek.out.find("warn rule 1 (" + folder_.File("out/a.xml") +
+                           ") in QvExportRules.xml: the upload request's ImpID (tImportRuleFolder "
+                           "\"Ε\") holds characters"),
+            std::string::npos)
+      << greek.out;
 
   if (::geteuid() != 0) {  // root writes anywhere
     fs::permissions(folder_.Path(), fs::perms::owner_write, fs::perm_options::remove);

@@ -1,5 +1,6 @@
 #include "db/odbc/OdbcBackend.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/Error.h"
@@ -162,7 +163,9 @@ int64_t OdbcBackend::CountRows(std::string_view sql, int32_t timeout) {
   return odbc::CountResultRows(statement);
 }
 
-void OdbcBackend::Prepare(std::string_view sql) {
+void OdbcBackend::Prepare(std::string_view sql) { PreparedColumns(sql); }
+
+std::optional<std::vector<std::string>> OdbcBackend::PreparedColumns(std::string_view sql) {
   OdbcHandle statement(SQL_HANDLE_STMT, handles_->connection.get());
   std::string text;
   if (handles_->is_sqlite) {
@@ -177,6 +180,17 @@ void OdbcBackend::Prepare(std::string_view sql) {
   Check(SQLNumResultCols(statement.get(), &columns), statement, "SQLNumResultCols");
   if (columns <= 0)
     throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returns no rows");
+  std::vector<std::string> names;
+  for (SQLSMALLINT i = 1; i <= columns; ++i) {
+    std::string name(256, '\0');
+    SQLSMALLINT length = 0;
+    Check(SQLColAttributeA(statement.get(), i, SQL_DESC_NAME, name.data(),
+                           static_cast<SQLSMALLINT>(name.size()), &length, nullptr),
+          statement, "SQLColAttribute");
+    name.resize(std::min(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), name.size() - 1));
+    names.push_back(std::move(name));
+  }
+  return names;
 }
 
 int64_t OdbcBackend::Execute(std::string_view sql, int32_t timeout) {

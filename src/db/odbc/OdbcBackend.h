@@ -23,6 +23,7 @@ class OdbcBackend : public ConnectionBackend {
   int64_t CountRows(std::string_view sql, int32_t timeout) override;
   int64_t Execute(std::string_view sql, int32_t timeout) override;
   void Prepare(std::string_view sql) override;
+  std::optional<std::vector<std::string>> PreparedColumns(std::string_view sql) override;
 
  private:
   struct Handles;

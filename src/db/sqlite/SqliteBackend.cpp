@@ -100,11 +100,19 @@ int64_t SqliteBackend::CountRows(std::string_view sql, int32_t /*timeout*/) {
   return rows;
 }
 
-void SqliteBackend::Prepare(std::string_view sql) {
+void SqliteBackend::Prepare(std::string_view sql) { PreparedColumns(sql); }
+
+std::optional<std::vector<std::string>> SqliteBackend::PreparedColumns(std::string_view sql) {
   const sqlite::SqliteStatement statement(*db_, SqliteText(sql));
   if (statement.ColumnCount() <= 0) {
     throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returns no rows");
   }
+  // Named as the result's fields are named.
+  std::vector<std::string> names;
+  for (int i = 0; i < statement.ColumnCount(); ++i) {
+    names.push_back(sqlite::DescribeColumn(statement.get(), i).name);
+  }
+  return names;
 }
 
 int64_t SqliteBackend::Execute(std::string_view sql, int32_t /*timeout*/) {

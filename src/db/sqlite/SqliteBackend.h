@@ -42,6 +42,7 @@ class SqliteBackend : public ConnectionBackend {
   int64_t CountRows(std::string_view sql, int32_t timeout) override;
   int64_t Execute(std::string_view sql, int32_t timeout) override;
   void Prepare(std::string_view sql) override;
+  std::optional<std::vector<std::string>> PreparedColumns(std::string_view sql) override;
 
  private:
   std::unique_ptr<sqlite::SqliteDatabase> db_;
