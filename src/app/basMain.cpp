@@ -15,6 +15,7 @@
 #include "export/CQvDataExporter.h"
 #include "log/LogRetention.h"
 #include "log/basEventLogger.h"
+#include "platform/Journal.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunLock.h"
 #include "platform/StopSignal.h"
@@ -208,7 +209,7 @@ void PruneLogFiles(QvSharedErrorLog& log) {
   }
 }
 
-int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal) {
+int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal, bool journal) {
   const double start_time = UnixTime();
   QvSharedErrorLog& log = QvSharedErrorLog::Instance();
   RunStats not_started;
@@ -258,15 +259,21 @@ int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal)
                              : status != kExitSuccess ? kEventError
                                                       : kEventInformation;
   log.LogEvent(summary, {}, event_type, kLevelExport);
-  if (terminal && event_type == kEventInformation) err << summary << "\n";
+  if (event_type == kEventInformation) {
+    if (journal) {
+      err << platform::PriorityPrefix(platform::kPriorityInfo) << summary << "\n";
+    } else if (terminal) {
+      err << summary << "\n";
+    }
+  }
   WriteMetrics(command_line, stats, status, start_time);
   return status;
 }
 
 }  // namespace
 
-int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-         bool terminal) {
+int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
+         bool journal) {
   InstallEventLogging();
   InstallCommonResources();
   try {
@@ -296,7 +303,7 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
       case CommandLine::Action::kRun:
         break;
     }
-    return RunExport(command_line, err, terminal);
+    return RunExport(command_line, err, terminal, journal);
   } catch (...) {
     QvSharedErrorLog::Instance().LogEvent(".Main", CurrentErrorRecord(), kEventWarning,
                                           kLevelExport);

@@ -39,7 +39,9 @@ std::string VersionText();
 // instead. When `terminal` (standard error is a terminal) the run shows its progress
 // on `err` (unless --quiet) and its summary there. Only one run at a time works in a
 // program folder: while another holds it, Main logs who does and returns kExitLocked.
-// Returns the exit status. Never throws.
-int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal);
+// When `journal` (standard error is the journal) a successful run's summary goes to
+// `err` too, with its priority prefix. Returns the exit status. Never throws.
+int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
+         bool journal = false);
 
 }  // namespace qv

@@ -333,6 +333,34 @@ print('ok')
   EXPECT_EQ(FileNames(folder_.File("metrics")), std::vector<std::string>{"qvdataexporter.prom"});
 }
 
+TEST_F(Operators, UnderTheJournalEveryLineCarriesItsPriorityAndSuccessIsTold) {
+  const ExportRun good = folder_.RunUnderJournal({});
+  EXPECT_EQ(good.exit_code, 0) << good.err;
+  EXPECT_EQ(good.err.rfind("<6>qvdataexporter mode 7: rules run 3, rules failed 0, ", 0), 0u)
+      << good.err;
+  EXPECT_EQ(Lines(good.err).size(), 1u) << good.err;
+  // Elsewhere a run that succeeds stays silent.
+  EXPECT_EQ(folder_.Run({}).err, "");
+
+  folder_.WriteUploadAddress("http://127.0.0.1:1/upload");
+  ChangeInventory();
+  const ExportRun failed = folder_.RunUnderJournal({});
+  EXPECT_EQ(failed.exit_code, 1);
+  const std::vector<std::string> lines = Lines(failed.err);
+  ASSERT_GE(lines.size(), 2u) << failed.err;
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(line.starts_with("<4>") || line.starts_with("<3>")) << line;
+  }
+  EXPECT_NE(lines.back().find("<3>"), std::string::npos);
+  EXPECT_NE(lines.back().find("\tError\tqvdataexporter mode 7: "), std::string::npos)
+      << lines.back();
+
+  // What is not a log entry is an error.
+  const ExportRun bad = folder_.RunUnderJournal({"9"});
+  EXPECT_EQ(bad.exit_code, 2);
+  for (const std::string& line : Lines(bad.err)) EXPECT_TRUE(line.starts_with("<3>")) << line;
+}
+
 TEST_F(Operators, ResetLastIsRefusedWhileARunHoldsTheFolderAndStatusShowsIt) {
   ASSERT_EQ(folder_.Run({"7"}).exit_code, 0);
   const ExportRun status = folder_.Run({"--status"});

@@ -198,8 +198,10 @@ TEST_F(RunSafety, ASecondSignalStopsAtOnceAndEndsTheUpload) {
   Release(folder_, call);
   EXPECT_FALSE(stopped.timed_out);
   EXPECT_EQ(stopped.exit_code, 128 + SIGTERM);
-  EXPECT_NE(stopped.err.find("second stop signal, stopping at once"), std::string::npos)
+  EXPECT_NE(stopped.err.find("second stop signal (SIGTERM), stopping at once"), std::string::npos)
       << stopped.err;
+  EXPECT_EQ(stopped.LogLines("\tWarning\tqvdataexporter: second stop signal (SIGTERM)"), 1)
+      << stopped.log;
   EXPECT_FALSE(ProcessStays(uploader, 10s)) << "the upload outlived the run";
 
   EXPECT_EQ(ReadText(Out("last/apps.xml")), last_before);
