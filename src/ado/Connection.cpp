@@ -79,6 +79,11 @@ int64_t Connection::CountRows(std::string_view sql) {
   return backend_->CountRows(sql, command_timeout_);
 }
 
+std::vector<std::string> Connection::LibraryVersions() {
+  // Each back end adds its client library here.
+  return {SqliteBackend::LibraryVersion(), OdbcBackend::DriverManagerVersion()};
+}
+
 void Connection::Prepare(std::string_view sql) {
   RequireOpen();
   backend_->Prepare(sql);

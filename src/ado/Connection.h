@@ -29,6 +29,9 @@ class Connection {
  public:
   Connection();
   ~Connection();
+
+  // The database client libraries the program runs with, one "name version" each.
+  static std::vector<std::string> LibraryVersions();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 

@@ -1,5 +1,7 @@
 #include "app/basMain.h"
 
+#include <curl/curl.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +9,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "ado/Connection.h"
 #include "app/DryRun.h"
 #include "app/ExportCheck.h"
 #include "app/Progress.h"
@@ -26,6 +29,12 @@
 
 #ifndef QV_VERSION
 #define QV_VERSION "unknown"
+#endif
+#ifndef QV_BUILD_TYPE
+#define QV_BUILD_TYPE "unknown"
+#endif
+#ifndef QV_COMPILER
+#define QV_COMPILER "an unknown compiler"
 #endif
 
 namespace qv {
@@ -84,6 +93,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       version.action = CommandLine::Action::kVersion;
       return version;
     }
+    if (arg == "--json") {
+      command_line.json = true;
+      continue;
+    }
     if (arg == "--quiet" || arg == "-q") {
       command_line.quiet = true;
       continue;
@@ -127,6 +140,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       (command_line.action == Action::kStatus || command_line.action == Action::kResetLast)) {
     return Error("an export mode goes with a run, --dry-run or --check only");
   }
+  if (command_line.json && command_line.action != Action::kStatus) {
+    return Error("--json goes with --status only");
+  }
   if (!command_line.metrics_file.empty() && command_line.action != Action::kRun) {
     return Error("--metrics goes with a run only");
   }
@@ -137,7 +153,7 @@ std::string UsageText() {
   return "Usage: qvdataexporter [--quiet] [--metrics FILE] [MODE]\n"
          "       qvdataexporter --check [MODE]\n"
          "       qvdataexporter --dry-run [--quiet] [MODE]\n"
-         "       qvdataexporter --status\n"
+         "       qvdataexporter --status [--json]\n"
          "       qvdataexporter --reset-last RULE|all\n"
          "       qvdataexporter --help | --version\n"
          "\n"
@@ -154,7 +170,9 @@ std::string UsageText() {
          "--dry-run [MODE]   runs the export on a temporary copy of its state and sends\n"
          "                   nothing; prints per rule the rows, pages, entities and the\n"
          "                   files that would be sent\n"
-         "--status           per rule: last data, files waiting in Unsent; the last run\n"
+         "--status           a run in progress (pid, start); per rule: last data, files\n"
+         "                   waiting in Unsent; the last run and the age of the last\n"
+         "                   successful one. With --json, the same as one JSON object\n"
          "--reset-last RULE  removes the last data of a rule (its number, tTargetPath or\n"
          "                   file name; all for every rule): the next run sends it whole.\n"
          "                   Refused (exit 3) while a run holds the program folder\n"
@@ -167,7 +185,20 @@ std::string UsageText() {
          "program folder, 128 + N stopped by signal N (130 SIGINT, 143 SIGTERM).\n";
 }
 
-std::string VersionText() { return std::string("qvdataexporter ") + QV_VERSION + "\n"; }
+std::string VersionText() {
+  std::string text = std::string("qvdataexporter ") + QV_VERSION + "\n";
+  text += std::string("built ") + QV_BUILD_TYPE + " with " + QV_COMPILER + "\n";
+  text += "runs with:\n";
+  const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
+  text += std::string("  libcurl ") + (curl != nullptr ? curl->version : "(unknown)");
+  if (curl != nullptr && curl->ssl_version != nullptr)
+    text += std::string(", ") + curl->ssl_version;
+  text += "\n";
+  for (const std::string& library : ado::Connection::LibraryVersions()) {
+    text += "  " + library + "\n";
+  }
+  return text;
+}
 
 namespace {
 
@@ -297,7 +328,7 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         return dry_run.Run(command_line.mode);
       }
       case CommandLine::Action::kStatus:
-        return RunStatus::Show(out);
+        return RunStatus::Show(out, command_line.json);
       case CommandLine::Action::kResetLast:
         return RunStatus::ResetLast(command_line.reset_rule, out);
       case CommandLine::Action::kRun:

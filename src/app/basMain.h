@@ -18,6 +18,7 @@ struct CommandLine {
   std::string error;         // for kError: one line saying what is wrong
   bool mode_error = false;   // for kError: the mode is wrong (the modes are listed)
   bool quiet = false;        // --quiet: no progress on the terminal
+  bool json = false;         // --json: --status as JSON
   std::string metrics_file;  // --metrics FILE
   std::string reset_rule;    // for kResetLast: the rule, or "all"
 };
@@ -26,7 +27,8 @@ struct CommandLine {
 // from 1 to 7 runs that mode, 0 meaning 7 (any other number is an error); "--help" or "-h" and
 // "--version" ask for those texts. "--check", "--dry-run", "--status" and "--reset-last RULE" ask
 // for those actions (one at most; a mode goes with a run, --dry-run and --check);
-// "--quiet" (or "-q") and "--metrics FILE" go with a run. Anything else is an error.
+// "--quiet" (or "-q") and "--metrics FILE" go with a run, "--json" with --status.
+// Anything else is an error.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 std::string UsageText();

@@ -134,6 +134,9 @@ TEST(basMain, HelpVersionAndBadArgumentsDoNotExport) {
   MainResult version = RunMain({"--version"});
   EXPECT_EQ(version.status, kExitSuccess);
   EXPECT_EQ(version.out.rfind("qvdataexporter ", 0), 0u);
+  for (const char* library : {"\n  libcurl ", "\n  SQLite 3.", "\n  unixODBC "}) {
+    EXPECT_NE(version.out.find(library), std::string::npos) << version.out;
+  }
 
   MainResult bad = RunMain({"one"});
   EXPECT_EQ(bad.status, kExitNotStarted);

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "e2e/ChildProcess.h"
 #include "e2e/ProgramFolder.h"
 #include "e2e/TestDatabase.h"
@@ -368,11 +370,29 @@ TEST_F(Operators, ResetLastIsRefusedWhileARunHoldsTheFolderAndStatusShowsIt) {
   EXPECT_TRUE(std::regex_search(status.out, std::regex("servers.xml\n  last data: 3 file\\(s\\)")))
       << status.out;
   EXPECT_NE(status.out.find("qvdataexporter mode 7: rules run 3"), std::string::npos) << status.out;
+  EXPECT_TRUE(std::regex_search(status.out, std::regex("\nLast successful run: [-0-9]{10} "
+                                                       "[:0-9]{8} \\([0-9]+ s ago\\)\n")))
+      << status.out;
+  EXPECT_EQ(status.out.find("Running now"), std::string::npos) << status.out;
   const size_t last_files = FileNames(folder_.File("out/last")).size();
   ASSERT_GT(last_files, 0u);
   {
     const platform::RunLock lock(folder_.Path().string());
     ASSERT_TRUE(lock.Held());
+    // The run in progress, for people and for scripts; looking does not take the lock.
+    const std::string pid = std::to_string(::getpid());
+    EXPECT_NE(folder_.Run({"--status"}).out.find("Running now: pid " + pid + ", started "),
+              std::string::npos);
+    const nlohmann::json json = nlohmann::json::parse(folder_.Run({"--status", "--json"}).out);
+    EXPECT_EQ(json.at("running").at("pid"), ::getpid());
+    EXPECT_EQ(json.at("rules").size(), 3u);
+    EXPECT_EQ(json.at("rules").at(2).at("last_data").at("files"), 3);
+    EXPECT_EQ(json.at("last_success")
+                  .at("summary")
+                  .get<std::string>()
+                  .rfind("qvdataexporter mode 7: rules run 3", 0),
+              0u);
+    EXPECT_GE(json.at("last_success").at("age_seconds"), 0);
     const ExportRun refused = folder_.Run({"--reset-last", "all"});
     EXPECT_EQ(refused.exit_code, 3) << refused.out;
     EXPECT_EQ(FileNames(folder_.File("out/last")).size(), last_files);

@@ -1,6 +1,8 @@
 #include "db/odbc/OdbcBackend.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <utility>
 
 #include "core/Error.h"
@@ -161,6 +163,27 @@ std::unique_ptr<QueryCursor> OdbcBackend::OpenCursor(std::string_view sql, int32
 int64_t OdbcBackend::CountRows(std::string_view sql, int32_t timeout) {
   OdbcHandle statement = handles_->Run(sql, timeout);
   return odbc::CountResultRows(statement);
+}
+
+std::string OdbcBackend::DriverManagerVersion() {
+  // "03.52.0002.0003": the ODBC version, then the driver manager's major and minor.
+  try {
+    OdbcHandle environment(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+    SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION,
+                  reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(SQL_OV_ODBC3)), 0);
+    OdbcHandle connection(SQL_HANDLE_DBC, environment.get());
+    char text[32] = {};
+    SQLSMALLINT length = 0;
+    int odbc_major = 0, odbc_minor = 0, major = 0, minor = 0;
+    if (SQL_SUCCEEDED(SQLGetInfo(connection.get(), SQL_DM_VER, text, sizeof text, &length)) &&
+        std::sscanf(text, "%d.%d.%d.%d", &odbc_major, &odbc_minor, &major, &minor) == 4) {
+      return "unixODBC " + std::to_string(major) + "." + std::to_string(minor) + ", ODBC " +
+             std::to_string(odbc_major) + "." + (odbc_minor < 10 ? "0" : "") +
+             std::to_string(odbc_minor);
+    }
+  } catch (const std::exception&) {
+  }
+  return "unixODBC (version unknown)";
 }
 
 void OdbcBackend::Prepare(std::string_view sql) { PreparedColumns(sql); }

@@ -1,5 +1,7 @@
 #include "db/sqlite/SqliteBackend.h"
 
+#include <sqlite3.h>
+
 #include <cstdlib>
 
 #include "core/Error.h"
@@ -98,6 +100,10 @@ int64_t SqliteBackend::CountRows(std::string_view sql, int32_t /*timeout*/) {
   int64_t rows = 0;
   while (statement.Step()) ++rows;
   return rows;
+}
+
+std::string SqliteBackend::LibraryVersion() {
+  return std::string("SQLite ") + sqlite3_libversion();
 }
 
 void SqliteBackend::Prepare(std::string_view sql) { PreparedColumns(sql); }
