@@ -291,7 +291,9 @@ class Checker {
       ok = false;
     }
     if (const std::string problem = EncodingProblem(*raw, layout.encode_type); !problem.empty()) {
-      report_.Fail(item, problem);
+      const std::string type = std::to_string(layout.encode_type);
+      report_.Fail(item, problem + " (the program reads this file with type " + type +
+                             ": rsfile from-json ... --encode " + type + ")");
       ok = false;
     }
     std::shared_ptr<ado::Recordset> rs = CQvXMLManip().OpenXMLToRS(path, true, layout.encode_type);

@@ -51,8 +51,6 @@ std::vector<TextValue> TextValues(ado::Recordset& rs) {
   return values;
 }
 
-std::string EncodeOption(int32_t encode_type) { return "--encode " + std::to_string(encode_type); }
-
 }  // namespace
 
 std::vector<std::string> FieldProblems(ado::Recordset& rs, const ProgramFileLayout& layout) {
@@ -92,8 +90,8 @@ std::string EncodingProblem(ado::Recordset& rs, int32_t encode_type) {
   const auto first_failure = [&](int32_t type) -> std::optional<std::string> {
     for (const TextValue& value : values) {
       if (std::optional<std::string> reason = DecodeFailure(value.text, type)) {
-        return "field " + value.field + " of record " + std::to_string(value.record) + ": " +
-               *reason;
+        return "field " + value.field + " of record " + std::to_string(value.record) +
+               " does not decode as type " + std::to_string(type) + ": " + *reason;
       }
     }
     return std::nullopt;
@@ -106,12 +104,11 @@ std::string EncodingProblem(ado::Recordset& rs, int32_t encode_type) {
       std::any_of(values.begin(), values.end(),
                   [](const TextValue& value) { return value.text.size() >= 8; });
   if ((failure && !first_failure(other)) || looks_like_base64) {
-    return "its texts are written with " + EncodeOption(other) + ", but this file is read with " +
-           EncodeOption(encode_type) + " (write it again with rsfile from-json ... " +
-           EncodeOption(encode_type) + ")";
+    // Percent-decoding takes plain text as it stands too.
+    return "its texts are encoded with type " + std::to_string(other) +
+           (other == 1 ? " (or not at all)" : "") + ", not " + std::to_string(encode_type);
   }
-  if (failure) return "a text does not decode with " + EncodeOption(encode_type) + ": " + *failure;
-  return {};
+  return failure.value_or("");
 }
 
 }  // namespace qv

@@ -21,9 +21,11 @@ struct ProgramFileLayout {
 // unknown ("unknown field X", naming the nearest expected one as a likely misspelling).
 std::vector<std::string> FieldProblems(ado::Recordset& rs, const ProgramFileLayout& layout);
 
-// Whether the texts of a program file, opened without decoding, decode as `encode_type`
-// says: empty when they do, else one sentence. A file whose texts all decode under the
-// other encoding instead is named as written with it. The recordset's position moves.
+// Whether the texts of a recordset file, opened without decoding, decode as
+// `encode_type` (1 or 6) says: empty when they do, else one sentence naming the first
+// field and record that does not ("field F of record N does not decode as type T: why"),
+// or, when all texts are encoded with the other type instead, saying so. The
+// recordset's position moves.
 std::string EncodingProblem(ado::Recordset& rs, int32_t encode_type);
 
 }  // namespace qv

@@ -55,10 +55,10 @@ TEST(ConfigCheck, EncodingProblemTellsWhichEncodingTheTextsHave) {
       {"RHJpdmVyPVNRTGl0ZTM7RGF0YWJhc2U9L3guZGI=", 6, ""},
       {"Driver=SQLite3;Database=/x.db", 1, ""},  // percent-decoding takes it as it is
       // Written with the other encoding.
-      {"RHJpdmVyPVNRTGl0ZTM7RGF0YWJhc2U9L3guZGI=", 1, "its texts are written with --encode 6"},
-      {"Driver%3DSQLite3", 6, "its texts are written with --encode 1"},
+      {"RHJpdmVyPVNRTGl0ZTM7RGF0YWJhc2U9L3guZGI=", 1, "its texts are encoded with type 6, not 1"},
+      {"Driver%3DSQLite3", 6, "its texts are encoded with type 1 (or not at all), not 6"},
       // Neither.
-      {"50%_off", 1, "a text does not decode with --encode 1: field tValue of record 1: "},
+      {"50%_off", 1, "field tValue of record 1 does not decode as type 1: "},
   };
   for (const auto& c : cases) {
     const auto rs = file({{int32_t{1}, ado::Variant(c.text)}});

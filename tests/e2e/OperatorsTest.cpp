@@ -170,8 +170,9 @@ TEST_F(Operators, CheckPassesOnTheDemoAndNamesEachMistakeOnItsOwnLine) {
          ASSERT_EQ(copy.exit_code, 0) << copy.err;
          fs::rename(rules + "1", rules);
        },
-       "FAIL rules file QvExportRules.xml: its texts are written with --encode 1, but this file "
-       "is read with --encode 6"},
+       "FAIL rules file QvExportRules.xml: its texts are encoded with type 1 (or not at all), not "
+       "6 "
+       "(the program reads this file with type 6: rsfile from-json ... --encode 6)"},
       {"misspelled uploader", [&] { AddRegistryLine("\"Uploader\"=\"bultin\""); },
        "FAIL registry file " + folder_.File("registry.reg") +
            ": \"Uploader\" is \"bultin\" (did you mean \"builtin\"?)"},
