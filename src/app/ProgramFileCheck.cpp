@@ -57,6 +57,7 @@ std::vector<std::string> FieldProblems(ado::Recordset& rs, const ProgramFileLayo
   std::vector<std::string> problems;
   std::vector<std::string> present;
   ado::Fields fields = rs.Fields();
+  present.reserve(static_cast<size_t>(fields.Count()));
   for (int32_t i = 0; i < fields.Count(); ++i) {
     present.push_back(fields.Item(static_cast<size_t>(i)).Name());
   }

@@ -201,11 +201,13 @@ std::optional<int64_t> SecondsSince(const std::string& local_time) {
 }
 
 std::string AgeText(int64_t seconds) {
+  constexpr int64_t kHour = 3600;
+  constexpr int64_t kDay = 24 * kHour;
   if (seconds < 0) seconds = 0;
   if (seconds < 120) return std::to_string(seconds) + " s ago";
-  if (seconds < 2 * 3600) return std::to_string(seconds / 60) + " min ago";
-  if (seconds < 2 * 86400) return std::to_string(seconds / 3600) + " h ago";
-  return std::to_string(seconds / 86400) + " days ago";
+  if (seconds < 2 * kHour) return std::to_string(seconds / 60) + " min ago";
+  if (seconds < 2 * kDay) return std::to_string(seconds / kHour) + " h ago";
+  return std::to_string(seconds / kDay) + " days ago";
 }
 
 struct RuleState {

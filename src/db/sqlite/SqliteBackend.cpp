@@ -115,6 +115,7 @@ std::optional<std::vector<std::string>> SqliteBackend::PreparedColumns(std::stri
   }
   // Named as the result's fields are named.
   std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(statement.ColumnCount()));
   for (int i = 0; i < statement.ColumnCount(); ++i) {
     names.push_back(sqlite::DescribeColumn(statement.get(), i).name);
   }
