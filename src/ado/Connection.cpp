@@ -80,7 +80,8 @@ int64_t Connection::CountRows(std::string_view sql) {
 }
 
 std::vector<std::string> Connection::LibraryVersions() {
-  // Each back end adds its client library here.
+  // Each back end adds its client library here; the native PostgreSQL one adds libpq's
+  // version (PQlibVersion) beside these.
   return {SqliteBackend::LibraryVersion(), OdbcBackend::DriverManagerVersion()};
 }
 
