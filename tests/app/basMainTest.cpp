@@ -15,6 +15,7 @@ namespace {
 using Action = CommandLine::Action;
 using test::ExportHome;
 using test::LogCapture;
+using test::Rule;
 
 TEST(basMain, CommandLineSelectsTheMode) {
   EXPECT_EQ(ParseCommandLine({}).mode, 7);
@@ -195,6 +196,22 @@ TEST(basMain, FailedRuleOrUploadExitsOne) {
 
   home.WriteRules({{.target = home.Out("y.xml"), .select = "SELECT missing_column"}});
   EXPECT_EQ(RunMain({"1"}).status, kExitFailure);
+
+  // Keyed modes need tSID from the first run on, and a sending rule an import rule:
+  // each such rule fails without being run, and writes nothing.
+  for (const Rule& rule : {Rule{.target = home.Out("keyless.xml"), .select = "SELECT id, name"},
+                           Rule{.target = home.Out("nowhere.xml"),
+                           .select = "SELECT id AS tSID, name",
+                           .import_rule = ""}}) {
+    home.WriteRules({rule});
+    LogCapture rule_log;
+    EXPECT_EQ(RunMain({"7"}).status, kExitFailure) << rule.target;
+    ASSERT_EQ(rule_log.OfType(kEventError).size(), 1u) << rule.target;
+    const std::string summary = rule_log.OfType(kEventError).front().message;
+    EXPECT_NE(summary.find("rules run 0, rules failed 1, files written 0"), std::string::npos)
+        << summary;
+    EXPECT_FALSE(std::filesystem::exists(home.Out("last"))) << rule.target;
+  }
 }
 
 TEST(basMain, RunThatCannotStartExitsTwo) {
