@@ -28,7 +28,10 @@ bool HasPriorityPrefix(std::string_view line) {
 PriorityLineBuf::PriorityLineBuf(std::streambuf* target, int priority)
     : target_(target), prefix_(PriorityPrefix(priority)) {}
 
-PriorityLineBuf::~PriorityLineBuf() { Flush(false); }
+PriorityLineBuf::~PriorityLineBuf() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  Flush(false);
+}
 
 bool PriorityLineBuf::Flush(bool line_ends) {
   if (held_.empty()) {
@@ -45,6 +48,11 @@ bool PriorityLineBuf::Flush(bool line_ends) {
 }
 
 PriorityLineBuf::int_type PriorityLineBuf::overflow(int_type c) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return Put(c);
+}
+
+PriorityLineBuf::int_type PriorityLineBuf::Put(int_type c) {
   if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
   const char ch = traits_type::to_char_type(c);
   held_ += ch;
@@ -53,8 +61,9 @@ PriorityLineBuf::int_type PriorityLineBuf::overflow(int_type c) {
 }
 
 std::streamsize PriorityLineBuf::xsputn(const char* text, std::streamsize count) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   for (std::streamsize i = 0; i < count; ++i) {
-    if (traits_type::eq_int_type(overflow(traits_type::to_int_type(text[i])), traits_type::eof())) {
+    if (traits_type::eq_int_type(Put(traits_type::to_int_type(text[i])), traits_type::eof())) {
       return i;
     }
   }
@@ -62,6 +71,7 @@ std::streamsize PriorityLineBuf::xsputn(const char* text, std::streamsize count)
 }
 
 int PriorityLineBuf::sync() {
+  const std::lock_guard<std::mutex> lock(mutex_);
   // Only whole prefixes go out: a start shorter than one waits for more.
   if (!mid_line_ && held_.size() < 3) return target_->pubsync();
   if (!Flush(false)) return -1;

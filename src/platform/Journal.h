@@ -1,5 +1,6 @@
 #pragma once
 
+#include <mutex>
 #include <streambuf>
 #include <string>
 #include <string_view>
@@ -23,6 +24,7 @@ bool HasPriorityPrefix(std::string_view line);
 
 // Passes everything written to it on to `target`, each line that does not carry a
 // priority prefix of its own led by the one for `priority`. `target` must outlive it.
+// Threads may write at once; a line written in one call stays whole.
 class PriorityLineBuf : public std::streambuf {
  public:
   PriorityLineBuf(std::streambuf* target, int priority);
@@ -36,9 +38,12 @@ class PriorityLineBuf : public std::streambuf {
   int sync() override;
 
  private:
-  // Writes the held start of a line to the target; false when the target failed.
+  // Writes the held start of a line to the target; false when the target failed. The
+  // mutex is held.
   bool Flush(bool line_ends);
+  int_type Put(int_type c);
 
+  std::mutex mutex_;
   std::streambuf* target_;
   std::string prefix_;
   std::string held_;       // the start of the current line, not passed on yet
