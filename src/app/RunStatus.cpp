@@ -79,12 +79,15 @@ struct Rule {
   std::string name;
 };
 
-// The rules of the program folder; nullopt when the file cannot be read.
-std::optional<std::vector<Rule>> ReadRules(std::ostream& out) {
+// The rules of the program folder; nullopt, with `error` set, when the file cannot be
+// read.
+std::optional<std::vector<Rule>> ReadRules(std::string& error) {
   const std::string path = (fs::path(platform::ProgramFolder()) / "QvExportRules.xml").string();
   const std::shared_ptr<ado::Recordset> rs = CQvXMLManip().OpenXMLToRS(path, true, 6);
   if (!rs || rs->State() != ado::adStateOpen || !rs->Fields().Find("tTargetPath")) {
-    out << "qvdataexporter: " << path << " is missing or has no tTargetPath field\n";
+    const std::string origin = platform::ProgramFolderOrigin();
+    error = path + " is missing or has no tTargetPath field" +
+            (origin.empty() ? "" : " (the program folder is " + origin + ")");
     return std::nullopt;
   }
   std::vector<Rule> rules;
@@ -315,8 +318,18 @@ void PrintJson(std::ostream& out, const std::optional<platform::RunLock::Holding
 int RunStatus::Show(std::ostream& out, bool as_json) {
   const std::optional<platform::RunLock::Holding> running =
       platform::RunLock::Probe(platform::ProgramFolder());
-  const std::optional<std::vector<Rule>> rules = ReadRules(out);
-  if (!rules) return kExitNotStarted;
+  std::string error;
+  const std::optional<std::vector<Rule>> rules = ReadRules(error);
+  if (!rules) {
+    if (as_json) {
+      // Scripts get JSON whatever happens.
+      nlohmann::json json = {{"program_folder", platform::ProgramFolder()}, {"error", error}};
+      out << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    } else {
+      out << "qvdataexporter: " << error << "\n";
+    }
+    return kExitNotStarted;
+  }
   std::vector<RuleState> states;
   for (const Rule& rule : *rules) states.push_back(ReadRuleState(rule));
   const LastRuns runs = FindLastRuns();
@@ -341,8 +354,12 @@ int RunStatus::ResetLast(const std::string& rule_name, std::ostream& out) {
     out << "another run (" << lock->Holder() << ") holds the program folder; nothing was reset\n";
     return kExitLocked;
   }
-  const std::optional<std::vector<Rule>> rules = ReadRules(out);
-  if (!rules) return kExitNotStarted;
+  std::string error;
+  const std::optional<std::vector<Rule>> rules = ReadRules(error);
+  if (!rules) {
+    out << "qvdataexporter: " << error << "\n";
+    return kExitNotStarted;
+  }
   std::vector<const Rule*> chosen;
   for (const Rule& rule : *rules) {
     if (rule_name == "all" || rule_name == std::to_string(rule.position) ||

@@ -412,6 +412,17 @@ TEST_F(Operators, ResetLastIsRefusedWhileARunHoldsTheFolderAndStatusShowsIt) {
   for (size_t i = before; i < requests.size(); ++i) names.insert(requests[i].fn.value_or(""));
   EXPECT_EQ(names, (std::set<std::string>{"servers.xml_0-99.xml", "servers.xml_100-199.xml",
                                           "servers.xml_200-299.xml"}));
+
+  // Without a rules file a script still gets JSON, naming what is wrong.
+  fs::remove(folder_.File("QvExportRules.xml"));
+  const ExportRun broken = folder_.Run({"--status", "--json"});
+  EXPECT_EQ(broken.exit_code, 2);
+  EXPECT_NE(nlohmann::json::parse(broken.out)
+                .at("error")
+                .get<std::string>()
+                .find("QvExportRules.xml is missing"),
+            std::string::npos)
+      << broken.out;
 }
 
 }  // namespace
