@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -174,6 +177,27 @@ TEST(basMain, SuccessfulRunLogsItsSummaryAndExitsZero) {
             0u)
       << summary;
   EXPECT_EQ(run.err, summary + "\n");
+}
+
+TEST(basMain, ARunRemovesItsOwnOldLogsAndNothingElse) {
+  ExportHome home;
+  home.WriteDataSource();
+  home.WriteRules({{.target = home.Out("x.xml")}});
+  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 15);
+  for (const char* name : {"RX_2020-01-01_00.log", "RX01-01-2020_00.00.00.log", "notes.log"}) {
+    std::ofstream(home.File(name)) << "x";
+    std::filesystem::last_write_time(home.File(name), old);
+  }
+  LogCapture log;
+
+  EXPECT_EQ(RunMain({"1"}).status, kExitSuccess);
+
+  EXPECT_FALSE(std::filesystem::exists(home.File("RX_2020-01-01_00.log")));
+  EXPECT_FALSE(std::filesystem::exists(home.File("RX01-01-2020_00.00.00.log")));
+  EXPECT_TRUE(std::filesystem::exists(home.File("notes.log")));
+  ASSERT_FALSE(log.OfType(kEventInformation).empty());
+  EXPECT_EQ(log.OfType(kEventInformation).front().message,
+            "qvdataexporter: removed 2 old log file(s), 2 bytes");
 }
 
 TEST(basMain, FailedRuleOrUploadExitsOne) {
