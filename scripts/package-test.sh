@@ -11,15 +11,30 @@ package=$(ls -t build/qvdataexporter_*.deb | head -n 1)
 echo "== $package"
 dpkg-deb --info "$package" | sed -n 's/^ \(Package\|Version\|Depends\|Recommends\):/  \1:/p'
 
+echo "== lintian"
+# Errors fail the package; warnings are shown.
+lintian --fail-on error --tag-display-limit 0 "$package" 2>&1 | grep -v 'running with root privileges' || true
+lintian --fail-on error "$package" >/dev/null 2>&1 || { echo "lintian found errors" >&2; exit 1; }
+
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$package" "$root"
 for file in usr/bin/qvdataexporter usr/bin/rsfile usr/lib/qvdataexporter/upload.exe \
   lib/systemd/system/qvdataexporter.service lib/systemd/system/qvdataexporter.timer \
-  lib/sysusers.d/qvdataexporter.conf usr/share/doc/qvdataexporter/example/run.sh; do
+  lib/sysusers.d/qvdataexporter.conf usr/share/doc/qvdataexporter/example/run.sh \
+  usr/share/doc/qvdataexporter/copyright usr/share/doc/qvdataexporter/changelog.gz \
+  usr/share/man/man1/qvdataexporter.1.gz usr/share/man/man1/rsfile.1.gz \
+  usr/share/bash-completion/completions/qvdataexporter \
+  usr/share/bash-completion/completions/rsfile; do
   [ -e "$root/$file" ] || [ -e "$root/usr/$file" ] || { echo "missing in the package: $file" >&2; exit 1; }
 done
 "$root/usr/bin/qvdataexporter" --version
+# The manual pages format without a warning.
+for page in qvdataexporter rsfile; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
+    "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || { echo "$page.1: $warnings" >&2; exit 1; }
+done
 
 echo "== --check on an empty program folder names what is missing"
 empty=$(mktemp -d "$root/empty.XXXXXX")

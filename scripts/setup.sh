@@ -8,6 +8,7 @@ packages=(
   unixodbc unixodbc-dev libsqliteodbc libsqlite3-dev odbc-postgresql sqlite3 libpq-dev
   postgresql postgresql-client mariadb-server mariadb-client odbc-mariadb
   curl python3 libcurl4-openssl-dev libssl-dev
+  lintian
 )
 missing=()
 for p in "${packages[@]}"; do

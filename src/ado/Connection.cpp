@@ -87,9 +87,20 @@ int64_t Connection::CountRows(std::string_view sql) {
   return backend_->CountRows(sql, command_timeout_);
 }
 
+std::vector<std::string> Connection::LibraryVersions() {
+  // Each back end adds its client library here; the native PostgreSQL one adds libpq's
+  // version (PQlibVersion) beside these.
+  return {SqliteBackend::LibraryVersion(), OdbcBackend::DriverManagerVersion()};
+}
+
 void Connection::Prepare(std::string_view sql) {
   RequireOpen();
   backend_->Prepare(sql);
+}
+
+std::optional<std::vector<std::string>> Connection::PreparedColumns(std::string_view sql) {
+  RequireOpen();
+  return backend_->PreparedColumns(sql);
 }
 
 int64_t Connection::Execute(std::string_view sql) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,9 @@ class Connection {
  public:
   Connection();
   ~Connection();
+
+  // The database client libraries the program runs with, one "name version" each.
+  static std::vector<std::string> LibraryVersions();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
@@ -82,6 +86,9 @@ class Connection {
   // kErrProvider when the database refuses it, kErrObjectClosed when it returns no rows.
   // Drivers that prepare on the client only may accept a statement the server refuses.
   void Prepare(std::string_view sql);
+  // Prepare, and the names of the result's columns; nothing when the back end cannot
+  // tell them without running the statement.
+  std::optional<std::vector<std::string>> PreparedColumns(std::string_view sql);
 
  private:
   void RequireOpen() const;

@@ -7,17 +7,23 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/ProgramFileCheck.h"
+#include "app/RegistryCheck.h"
+#include "core/Text.h"
 #include "export/CQvDataExporter.h"
+#include "export/RuleRequest.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegistryFile.h"
 #include "records/basADOUtilities.h"
@@ -86,6 +92,10 @@ class Report {
   void Fail(const std::string& item, const std::string& reason) {
     out_ << "FAIL " << item << ": " << reason << "\n";
     failed_ = true;
+  }
+  // Something a run does without failing, but not as the operator likely meant.
+  void Warn(const std::string& item, const std::string& reason) {
+    out_ << "warn " << item << ": " << reason << "\n";
   }
   // An item that cannot be checked because of a failure reported before.
   void NotChecked(const std::string& item, const std::string& reason) {
@@ -242,10 +252,12 @@ class Checker {
     const fs::path folder = platform::ProgramFolder();
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-      report_.Fail("program folder " + folder.string(), "is not a folder");
+      const std::string origin = platform::ProgramFolderOrigin();
+      report_.Fail("program folder " + folder.string(),
+                   "is not a folder" + (origin.empty() ? "" : " (" + origin + ")"));
       return 1;
     }
-    report_.Ok("program folder " + folder.string());
+    report_.Ok("program folder " + folder.string(), platform::ProgramFolderOrigin());
     CheckDataSources(folder);
     CheckRules(folder);
     CheckUpload(folder);
@@ -256,27 +268,48 @@ class Checker {
 
  private:
   // The recordset of a program file, or null after reporting why it is unusable.
+  // Its fields and the encoding of its texts are checked on the file as written, each
+  // problem on a line of its own; `usable` is false after any of them.
   std::shared_ptr<ado::Recordset> OpenProgramFile(const fs::path& path, const std::string& item,
-                                                  int32_t encode_type) {
+                                                  const ProgramFileLayout& layout,
+                                                  bool* usable = nullptr) {
+    if (usable != nullptr) *usable = false;
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
       report_.Fail(item, "missing");
       return nullptr;
     }
-    std::shared_ptr<ado::Recordset> rs = CQvXMLManip().OpenXMLToRS(path, true, encode_type);
-    if (!rs || rs->State() != ado::adStateOpen) {
+    const std::shared_ptr<ado::Recordset> raw = CQvXMLManip().OpenXMLToRS(path, false, 0);
+    if (!raw || raw->State() != ado::adStateOpen) {
       const std::string reason = Joined(capture_.Take());
       report_.Fail(item, "not a recordset file" + (reason.empty() ? "" : ": " + reason));
       return nullptr;
     }
+    bool ok = true;
+    for (const std::string& problem : FieldProblems(*raw, layout)) {
+      report_.Fail(item, problem);
+      ok = false;
+    }
+    if (const std::string problem = EncodingProblem(*raw, layout.encode_type); !problem.empty()) {
+      const std::string type = std::to_string(layout.encode_type);
+      report_.Fail(item, problem + " (the program reads this file with type " + type +
+                             ": rsfile from-json ... --encode " + type + ")");
+      ok = false;
+    }
+    std::shared_ptr<ado::Recordset> rs = CQvXMLManip().OpenXMLToRS(path, true, layout.encode_type);
+    // Its decoding failures were reported above, in plainer words.
+    capture_.Take();
+    if (usable != nullptr) *usable = ok;
+    if (!rs || rs->State() != ado::adStateOpen) return nullptr;
     return rs;
   }
 
   void CheckDataSources(const fs::path& folder) {
     const std::string item = std::string("data-source file ") + kDataSourcesFile;
-    const std::shared_ptr<ado::Recordset> sources =
-        OpenProgramFile(folder / kDataSourcesFile, item, 1);
-    if (!sources) return;
+    bool usable = false;
+    const std::shared_ptr<ado::Recordset> sources = OpenProgramFile(
+        folder / kDataSourcesFile, item, {{"nID", "tConnectionString"}, {"tName"}, 1}, &usable);
+    if (!sources || !usable) return;
     if (!QvDataSourceLoader().Load(sources, list_, "", "")) {
       report_.Fail(item, Joined(capture_.Take()));
       return;
@@ -296,7 +329,8 @@ class Checker {
       }
       if (!list_.Exists(id) || !seen.insert(id).second) continue;
       const std::shared_ptr<QvDataSource> source = list_.Item(id);
-      const std::string name = "data source " + std::to_string(id) + " (" + source->Name() + ")";
+      const std::string name =
+          "data source " + std::to_string(id) + " (" + source->Name() + ") in " + kDataSourcesFile;
       try {
         const std::shared_ptr<ado::Connection> connection =
             source->GetConnection(QvDataSource::kSharedConnection);
@@ -310,19 +344,13 @@ class Checker {
 
   void CheckRules(const fs::path& folder) {
     const std::string item = std::string("rules file ") + kRulesFile;
-    const std::shared_ptr<ado::Recordset> rules = OpenProgramFile(folder / kRulesFile, item, 6);
-    if (!rules) return;
-    std::vector<const char*> required = {"tTargetPath", "nDSID", "tSQLSelect", "tSQLFrom",
-                                         "tSQLWhere"};
-    if (mode_ >= 2 && mode_ <= 7) required.push_back("tImportRuleFolder");
-    bool complete = true;
-    for (const char* field : required) {
-      if (!FieldExists(rules, field)) {
-        report_.Fail(item, std::string("no field ") + field);
-        complete = false;
-      }
-    }
-    if (!complete) return;
+    ProgramFileLayout layout{
+        {"tTargetPath", "nDSID", "tSQLSelect", "tSQLFrom", "tSQLWhere"}, {"tSQLOrderBy"}, 6};
+    (ModeSends() ? layout.required : layout.optional).emplace_back("tImportRuleFolder");
+    bool usable = true;
+    const std::shared_ptr<ado::Recordset> rules =
+        OpenProgramFile(folder / kRulesFile, item, layout, &usable);
+    if (!rules || !usable) return;
     if (rules->Eof()) {
       report_.Fail(item, "no rules");
       return;
@@ -333,9 +361,14 @@ class Checker {
     }
   }
 
+  bool ModeSends() const { return mode_ >= 2 && mode_ <= 7; }
+  // The modes that compare each entity by its key.
+  bool ModeKeyed() const { return mode_ >= 4 && mode_ <= 7; }
+
   void CheckRule(const std::shared_ptr<ado::Recordset>& rules, int32_t position) {
     const std::string target = Text(rules, "tTargetPath");
-    const std::string item = "rule " + std::to_string(position) + " (" + target + ")";
+    const std::string item =
+        "rule " + std::to_string(position) + " (" + target + ") in " + kRulesFile;
     if (target.empty()) {
       report_.Fail(item, "tTargetPath is empty");
       return;
@@ -365,22 +398,58 @@ class Checker {
       report_.NotChecked(item, "data source " + std::to_string(id) + " cannot be connected to");
       return;
     }
+    const std::string import_rule =
+        FieldExists(rules, "tImportRuleFolder") ? Text(rules, "tImportRuleFolder") : "";
+    if (ModeSends() && import_rule.empty()) {
+      report_.Fail(item, "tImportRuleFolder is empty: mode " + std::to_string(mode_) +
+                             " sends every file under it, so a run fails this rule");
+      return;
+    }
     std::string sql;
+    std::optional<std::vector<std::string>> columns;
     try {
       sql = CQvDataExporter::BuildSQLText(rules);
       // The paged and split exports run the query in their row order.
       if (mode_ != 1 && mode_ != 4) sql = CQvDataExporter::AddRowOrderToSQL(sql);
-      list_.Item(id)->GetConnection(QvDataSource::kSharedConnection)->Prepare(sql);
+      columns =
+          list_.Item(id)->GetConnection(QvDataSource::kSharedConnection)->PreparedColumns(sql);
     } catch (const core::Error& e) {
       report_.Fail(item, "the SQL does not prepare: " + e.record().description);
       return;
     }
-    std::string note = "SQL prepared on data source " + std::to_string(id);
-    if (mode_ != 1 && FieldExists(rules, "tImportRuleFolder") &&
-        Text(rules, "tImportRuleFolder").empty()) {
-      note += "; no tImportRuleFolder, so its files are not sent";
+    if (ModeKeyed() && columns && !HasColumn(*columns, "tSID")) {
+      report_.Fail(item, "mode " + std::to_string(mode_) +
+                             " keys each entity by a tSID column, and the query returns none (" +
+                             Listed(*columns) + ")");
+      return;
     }
+    if (ModeSends()) {
+      if (const std::string problem = UnwritableRequestParts(import_rule, target);
+          !problem.empty()) {
+        report_.Warn(item, "the upload request's " + problem);
+      }
+    }
+    std::string note = "SQL prepared on data source " + std::to_string(id);
+    if (ModeKeyed() && !columns) note += " (its columns are only known once it runs)";
     report_.Ok(item, note);
+  }
+
+  static bool HasColumn(const std::vector<std::string>& columns, const std::string& name) {
+    return std::any_of(columns.begin(), columns.end(), [&](const std::string& column) {
+      return core::FoldCase(column) == core::FoldCase(name);
+    });
+  }
+
+  static std::string Listed(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+    return text;
+  }
+
+  bool SettingsFileUsable(const fs::path& folder, const std::string& item) {
+    bool usable = false;
+    OpenProgramFile(folder / kSettingsFile, item, {{"nID", "tValue"}, {}, 1}, &usable);
+    return usable;
   }
 
   void CheckUpload(const fs::path& folder) {
@@ -388,16 +457,19 @@ class Checker {
     std::error_code ec;
     if (!fs::is_regular_file(folder / kSettingsFile, ec)) {
       report_.Fail(item, "missing, so no upload address (setting 1)");
+    } else if (!SettingsFileUsable(folder, item)) {
+      // Reported line by line.
     } else {
       const std::string address = CQvSettings().GetSettingValue(kSettingUploadUrl);
       if (const std::string reason = Joined(capture_.Take()); !reason.empty()) {
         report_.Fail(item, reason);
       } else if (address.empty()) {
-        report_.Fail("upload address", "setting 1 is not set in " + std::string(kSettingsFile));
+        report_.Fail(item, "no upload address (setting 1)");
       } else {
         report_.Ok(item);
         const UploadTarget target = ParseUploadAddress(address);
-        const std::string address_item = "upload address " + address;
+        const std::string address_item =
+            "upload address " + address + " in " + std::string(kSettingsFile);
         if (!target.error.empty()) {
           report_.Fail(address_item, target.error);
         } else if (const std::string refused = TcpConnect(target.host, target.port);
@@ -431,18 +503,16 @@ class Checker {
       report_.Ok(item, "none: every entry is logged and upload.exe sends");
       return;
     }
-    std::vector<std::string> warnings;
+    std::vector<std::string> problems;
     const platform::RegistryFile registry = platform::RegistryFile::Load(
-        path, [&](const std::string& warning) { warnings.push_back(warning); });
-    for (const std::string& warning : warnings) report_.Fail(item, warning);
+        path, [&](const std::string& warning) { problems.push_back(warning); });
+    for (const std::string& problem : RegistryProblems(registry)) problems.push_back(problem);
+    for (const std::string& problem : problems) report_.Fail(item, problem);
+    if (!problems.empty()) return;
     const std::optional<ado::Variant> level =
         registry.GetValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane", "EventLogLevel");
-    if (level && level->Type() != ado::VarType::kI4) {
-      report_.Fail(item, "EventLogLevel is not a dword");
-    } else if (warnings.empty()) {
-      report_.Ok(item, level ? "log level " + std::to_string(level->AsInt64())
-                             : std::string("no EventLogLevel: every entry is logged"));
-    }
+    report_.Ok(item, level ? "log level " + std::to_string(level->AsInt64())
+                           : std::string("no EventLogLevel: every entry is logged"));
   }
 
   void CheckLogFolder(const fs::path& folder) {

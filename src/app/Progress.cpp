@@ -1,5 +1,7 @@
 #include "app/Progress.h"
 
+#include "platform/StopSignal.h"
+
 namespace qv {
 
 // Passes everything on to the terminal, clearing the progress line first when one is
@@ -85,7 +87,10 @@ void Progress::Draw(const RuleStats& rule, bool final) {
   line += " pages, " + std::to_string(rule.files_sent) + " files sent";
   const int32_t failures = rule.sends_failed + rule.failures;
   if (failures > 0) line += ", " + std::to_string(failures) + " failures";
-  if (final) line += rule.failed ? ", failed" : ", done";
+  // A rule that a stop request cut short is not done.
+  if (final) {
+    line += rule.failed ? ", failed" : platform::StopRequested() ? ", stopped" : ", done";
+  }
   buffer_->ShowLine(line, final);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -10,6 +11,8 @@
 #include <string>
 #include <system_error>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "app/ExitStatus.h"
 #include "core/Error.h"
@@ -76,12 +79,15 @@ struct Rule {
   std::string name;
 };
 
-// The rules of the program folder; nullopt when the file cannot be read.
-std::optional<std::vector<Rule>> ReadRules(std::ostream& out) {
+// The rules of the program folder; nullopt, with `error` set, when the file cannot be
+// read.
+std::optional<std::vector<Rule>> ReadRules(std::string& error) {
   const std::string path = (fs::path(platform::ProgramFolder()) / "QvExportRules.xml").string();
   const std::shared_ptr<ado::Recordset> rs = CQvXMLManip().OpenXMLToRS(path, true, 6);
   if (!rs || rs->State() != ado::adStateOpen || !rs->Fields().Find("tTargetPath")) {
-    out << "qvdataexporter: " << path << " is missing or has no tTargetPath field\n";
+    const std::string origin = platform::ProgramFolderOrigin();
+    error = path + " is missing or has no tTargetPath field" +
+            (origin.empty() ? "" : " (the program folder is " + origin + ")");
     return std::nullopt;
   }
   std::vector<Rule> rules;
@@ -97,6 +103,16 @@ std::optional<std::vector<Rule>> ReadRules(std::ostream& out) {
   return rules;
 }
 
+std::optional<int64_t> ToNumber(const std::string& text) {
+  try {
+    size_t used = 0;
+    const int64_t number = std::stoll(text, &used);
+    if (used == text.size()) return number;
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
+
 std::string LocalTimeText(fs::file_time_type time) {
   const auto system = std::chrono::file_clock::to_sys(time);
   const std::time_t seconds = std::chrono::system_clock::to_time_t(system);
@@ -107,8 +123,35 @@ std::string LocalTimeText(fs::file_time_type time) {
   return text;
 }
 
-// The last summary line of a run in the program's logs, newest log first.
-std::string LastRunSummary() {
+// A run's summary line in the log: "<time>\t<type>\tqvdataexporter mode N: rules run ...".
+struct SummaryLine {
+  std::string time;  // "yyyy-mm-dd hh:mm:ss"
+  std::string type;  // "Information" for a successful run
+  std::string text;  // from "qvdataexporter mode"
+};
+
+std::optional<SummaryLine> ParseSummary(std::string_view line) {
+  const size_t first_tab = line.find('\t');
+  if (first_tab == std::string_view::npos) return std::nullopt;
+  const size_t second_tab = line.find('\t', first_tab + 1);
+  if (second_tab == std::string_view::npos) return std::nullopt;
+  const std::string_view text = line.substr(second_tab + 1);
+  if (!text.starts_with("qvdataexporter mode ") || text.find(": rules run ") == std::string::npos) {
+    return std::nullopt;
+  }
+  return SummaryLine{std::string(line.substr(0, first_tab)),
+                     std::string(line.substr(first_tab + 1, second_tab - first_tab - 1)),
+                     std::string(text)};
+}
+
+struct LastRuns {
+  std::optional<SummaryLine> last;
+  std::optional<SummaryLine> last_success;
+};
+
+// The last run's summary and the last successful one's, from the program's logs,
+// newest log first.
+LastRuns FindLastRuns() {
   std::vector<fs::path> logs;
   for (const fs::path& file : FilesIn(platform::ProgramFolder())) {
     const std::string name = file.filename().string();
@@ -118,6 +161,7 @@ std::string LastRunSummary() {
     std::error_code ec;
     return fs::last_write_time(a, ec) > fs::last_write_time(b, ec);
   });
+  LastRuns runs;
   for (const fs::path& log : logs) {
     std::string text;
     try {
@@ -125,59 +169,175 @@ std::string LastRunSummary() {
     } catch (const core::Error&) {
       continue;
     }
-    std::string found;
+    std::optional<SummaryLine> last;
+    std::optional<SummaryLine> success;
     for (size_t start = 0; start < text.size();) {
       const size_t end = std::min(text.find('\n', start), text.size());
-      const std::string_view line = std::string_view(text).substr(start, end - start);
+      std::string_view line = std::string_view(text).substr(start, end - start);
       start = end + 1;
-      if (line.find("\tqvdataexporter mode ") != std::string::npos &&
-          line.find(": rules run ") != std::string::npos) {
-        found = line;
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      if (std::optional<SummaryLine> summary = ParseSummary(line)) {
+        if (summary->type == "Information") success = summary;
+        last = std::move(summary);
       }
     }
-    if (!found.empty()) {
-      for (char& c : found) {
-        if (c == '\t') c = ' ';
-      }
-      return found;
-    }
+    if (!runs.last) runs.last = std::move(last);
+    if (!runs.last_success) runs.last_success = std::move(success);
+    if (runs.last && runs.last_success) break;
   }
-  return {};
+  return runs;
+}
+
+// Seconds from a local "yyyy-mm-dd hh:mm:ss" to now; nothing when it does not parse.
+std::optional<int64_t> SecondsSince(const std::string& local_time) {
+  std::tm parts{};
+  if (std::sscanf(local_time.c_str(), "%d-%d-%d %d:%d:%d", &parts.tm_year, &parts.tm_mon,
+                  &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 6) {
+    return std::nullopt;
+  }
+  parts.tm_year -= 1900;
+  parts.tm_mon -= 1;
+  parts.tm_isdst = -1;
+  const std::time_t then = std::mktime(&parts);
+  if (then == -1) return std::nullopt;
+  return static_cast<int64_t>(std::time(nullptr) - then);
+}
+
+std::string AgeText(int64_t seconds) {
+  constexpr int64_t kHour = 3600;
+  constexpr int64_t kDay = 24 * kHour;
+  if (seconds < 0) seconds = 0;
+  if (seconds < 120) return std::to_string(seconds) + " s ago";
+  if (seconds < 2 * kHour) return std::to_string(seconds / 60) + " min ago";
+  if (seconds < 2 * kDay) return std::to_string(seconds / kHour) + " h ago";
+  return std::to_string(seconds / kDay) + " days ago";
+}
+
+struct RuleState {
+  const Rule* rule = nullptr;
+  size_t last_files = 0;
+  int64_t last_rows = 0;
+  std::string last_newest;  // local time of the newest last-data file
+  fs::path last_folder;
+  size_t unsent_files = 0;
+  uintmax_t unsent_bytes = 0;
+};
+
+RuleState ReadRuleState(const Rule& rule) {
+  RuleState state;
+  state.rule = &rule;
+  state.last_folder = rule.folder / "last";
+  const std::vector<fs::path> last = ResultFiles(state.last_folder, rule.name, false);
+  state.last_files = last.size();
+  fs::file_time_type newest = fs::file_time_type::min();
+  for (const fs::path& file : last) {
+    const std::shared_ptr<ado::Recordset> rs = CQvXMLManip().OpenXMLToRS(file, false, 1);
+    if (rs && rs->State() == ado::adStateOpen) state.last_rows += rs->RecordCount();
+    std::error_code ec;
+    newest = std::max(newest, fs::last_write_time(file, ec));
+  }
+  if (!last.empty()) state.last_newest = LocalTimeText(newest);
+  const std::vector<fs::path> unsent = ResultFiles(rule.folder / "Unsent", rule.name, true);
+  state.unsent_files = unsent.size();
+  for (const fs::path& file : unsent) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(file, ec);
+    if (!ec) state.unsent_bytes += size;
+  }
+  return state;
+}
+
+void PrintText(std::ostream& out, const std::optional<platform::RunLock::Holding>& running,
+               const std::vector<RuleState>& rules, const LastRuns& runs) {
+  if (running) {
+    out << "Running now: pid " << running->pid << ", started " << running->started << "\n";
+  }
+  for (const RuleState& state : rules) {
+    out << "Rule " << state.rule->position << ": " << state.rule->target_path << "\n";
+    if (state.last_files == 0) {
+      out << "  last data: none (the next run sends the whole result)\n";
+    } else {
+      out << "  last data: " << state.last_files << " file(s) in " << state.last_folder.string()
+          << ", " << state.last_rows << " rows, newest " << state.last_newest << "\n";
+    }
+    out << "  waiting in Unsent: " << state.unsent_files << " file(s), " << state.unsent_bytes
+        << " bytes\n";
+  }
+  out << "Last run: "
+      << (runs.last ? runs.last->time + " " + runs.last->type + " " + runs.last->text
+                    : std::string("none in the logs"))
+      << "\n";
+  out << "Last successful run: ";
+  if (!runs.last_success) {
+    out << "none in the logs\n";
+  } else {
+    const std::optional<int64_t> age = SecondsSince(runs.last_success->time);
+    out << runs.last_success->time << (age ? " (" + AgeText(*age) + ")" : std::string()) << "\n";
+  }
+}
+
+nlohmann::json RunJson(const std::optional<SummaryLine>& run) {
+  if (!run) return nullptr;
+  nlohmann::json json = {{"time", run->time}, {"type", run->type}, {"summary", run->text}};
+  if (const std::optional<int64_t> age = SecondsSince(run->time)) json["age_seconds"] = *age;
+  return json;
+}
+
+void PrintJson(std::ostream& out, const std::optional<platform::RunLock::Holding>& running,
+               const std::vector<RuleState>& rules, const LastRuns& runs) {
+  nlohmann::json json;
+  json["program_folder"] = platform::ProgramFolder();
+  json["running"] = nullptr;
+  if (running) {
+    json["running"] = {{"pid", running->pid}, {"started", running->started}};
+    if (const std::optional<int64_t> pid = ToNumber(running->pid)) json["running"]["pid"] = *pid;
+  }
+  json["rules"] = nlohmann::json::array();
+  for (const RuleState& state : rules) {
+    nlohmann::json rule = {
+        {"position", state.rule->position},
+        {"target_path", state.rule->target_path},
+        {"last_data", nullptr},
+        {"unsent", {{"files", state.unsent_files}, {"bytes", state.unsent_bytes}}}};
+    if (state.last_files > 0) {
+      rule["last_data"] = {{"files", state.last_files},
+                           {"rows", state.last_rows},
+                           {"newest", state.last_newest},
+                           {"folder", state.last_folder.string()}};
+    }
+    json["rules"].push_back(std::move(rule));
+  }
+  json["last_run"] = RunJson(runs.last);
+  json["last_success"] = RunJson(runs.last_success);
+  // Invalid UTF-8 in a path is replaced rather than failing the whole report.
+  out << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
 }  // namespace
 
-int RunStatus::Show(std::ostream& out) {
-  const std::optional<std::vector<Rule>> rules = ReadRules(out);
-  if (!rules) return kExitNotStarted;
-  for (const Rule& rule : *rules) {
-    out << "Rule " << rule.position << ": " << rule.target_path << "\n";
-    const std::vector<fs::path> last = ResultFiles(rule.folder / "last", rule.name, false);
-    if (last.empty()) {
-      out << "  last data: none (the next run sends the whole result)\n";
+int RunStatus::Show(std::ostream& out, bool as_json) {
+  const std::optional<platform::RunLock::Holding> running =
+      platform::RunLock::Probe(platform::ProgramFolder());
+  std::string error;
+  const std::optional<std::vector<Rule>> rules = ReadRules(error);
+  if (!rules) {
+    if (as_json) {
+      // Scripts get JSON whatever happens.
+      nlohmann::json json = {{"program_folder", platform::ProgramFolder()}, {"error", error}};
+      out << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     } else {
-      int64_t rows = 0;
-      fs::file_time_type newest = fs::file_time_type::min();
-      for (const fs::path& file : last) {
-        const std::shared_ptr<ado::Recordset> rs = CQvXMLManip().OpenXMLToRS(file, false, 1);
-        if (rs && rs->State() == ado::adStateOpen) rows += rs->RecordCount();
-        std::error_code ec;
-        newest = std::max(newest, fs::last_write_time(file, ec));
-      }
-      out << "  last data: " << last.size() << " file(s) in " << (rule.folder / "last").string()
-          << ", " << rows << " rows, newest " << LocalTimeText(newest) << "\n";
+      out << "qvdataexporter: " << error << "\n";
     }
-    const std::vector<fs::path> unsent = ResultFiles(rule.folder / "Unsent", rule.name, true);
-    uintmax_t bytes = 0;
-    for (const fs::path& file : unsent) {
-      std::error_code ec;
-      const uintmax_t size = fs::file_size(file, ec);
-      if (!ec) bytes += size;
-    }
-    out << "  waiting in Unsent: " << unsent.size() << " file(s), " << bytes << " bytes\n";
+    return kExitNotStarted;
   }
-  const std::string summary = LastRunSummary();
-  out << "Last run: " << (summary.empty() ? std::string("none in the logs") : summary) << "\n";
+  std::vector<RuleState> states;
+  for (const Rule& rule : *rules) states.push_back(ReadRuleState(rule));
+  const LastRuns runs = FindLastRuns();
+  if (as_json) {
+    PrintJson(out, running, states, runs);
+  } else {
+    PrintText(out, running, states, runs);
+  }
   return kExitSuccess;
 }
 
@@ -194,8 +354,12 @@ int RunStatus::ResetLast(const std::string& rule_name, std::ostream& out) {
     out << "another run (" << lock->Holder() << ") holds the program folder; nothing was reset\n";
     return kExitLocked;
   }
-  const std::optional<std::vector<Rule>> rules = ReadRules(out);
-  if (!rules) return kExitNotStarted;
+  std::string error;
+  const std::optional<std::vector<Rule>> rules = ReadRules(error);
+  if (!rules) {
+    out << "qvdataexporter: " << error << "\n";
+    return kExitNotStarted;
+  }
   std::vector<const Rule*> chosen;
   for (const Rule& rule : *rules) {
     if (rule_name == "all" || rule_name == std::to_string(rule.position) ||

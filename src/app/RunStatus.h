@@ -11,8 +11,10 @@ namespace qv {
 // the rule's whole result.
 class RunStatus {
  public:
-  // Prints the status. 0, or 2 when the rules file cannot be read.
-  static int Show(std::ostream& out);
+  // Prints the status: the run holding the folder now (pid, start), per rule its last
+  // data and Unsent files, the last run's summary and the last successful run with its
+  // age; as one JSON object with `as_json`. 0, or 2 when the rules file cannot be read.
+  static int Show(std::ostream& out, bool as_json = false);
 
   // Removes the last data of the rule `rule` (its number in the rules file from 1, its
   // tTargetPath, or that path's file name; "all" for every rule): its files in "last"

@@ -1,5 +1,7 @@
 #include "app/basMain.h"
 
+#include <curl/curl.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -7,13 +9,16 @@
 #include <ostream>
 #include <string_view>
 
+#include "ado/Connection.h"
 #include "app/DryRun.h"
 #include "app/ExportCheck.h"
 #include "app/Progress.h"
 #include "app/RunMetrics.h"
 #include "app/RunStatus.h"
 #include "export/CQvDataExporter.h"
+#include "log/LogRetention.h"
 #include "log/basEventLogger.h"
+#include "platform/Journal.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunLock.h"
 #include "platform/StopSignal.h"
@@ -25,11 +30,18 @@
 #ifndef QV_VERSION
 #define QV_VERSION "unknown"
 #endif
+#ifndef QV_BUILD_TYPE
+#define QV_BUILD_TYPE "unknown"
+#endif
+#ifndef QV_COMPILER
+#define QV_COMPILER "an unknown compiler"
+#endif
 
 namespace qv {
 namespace {
 
 constexpr int16_t kDefaultMode = 7;
+constexpr int32_t kLastMode = 7;
 
 bool IsWholeNumber(std::string_view text) {
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
@@ -40,12 +52,22 @@ bool IsWholeNumber(std::string_view text) {
   return true;
 }
 
-CommandLine Error(std::string text) {
+CommandLine Error(std::string text, bool mode_error = false) {
   CommandLine command_line;
   command_line.action = CommandLine::Action::kError;
   command_line.error = std::move(text);
+  command_line.mode_error = mode_error;
   return command_line;
 }
+
+constexpr const char* kModeList =
+    "MODE  1  one result file per rule, not uploaded\n"
+    "      2  each result in 5 parts, uploaded\n"
+    "      3  each result in 20 parts, uploaded\n"
+    "      4  changed records only\n"
+    "      5  changed pages of 20 rows\n"
+    "      6  changed pages of 100 rows\n"
+    "      7  changed records, page by page (the default; 0 means 7)\n";
 
 }  // namespace
 
@@ -71,6 +93,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       version.action = CommandLine::Action::kVersion;
       return version;
     }
+    if (arg == "--json") {
+      command_line.json = true;
+      continue;
+    }
     if (arg == "--quiet" || arg == "-q") {
       command_line.quiet = true;
       continue;
@@ -94,7 +120,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (!IsWholeNumber(arg)) {
       if (arg.starts_with("-")) return Error("unknown option '" + arg + "'");
-      return Error("'" + arg + "' is not an export mode (a whole number) nor an option");
+      return Error("'" + arg + "' is not an export mode (a whole number) nor an option", true);
     }
     if (mode_given) return Error("too many arguments: give one export mode at most");
     mode_given = true;
@@ -102,16 +128,20 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     try {
       mode = QvSharedConvert::ToInteger(ado::Variant(arg));
     } catch (const core::Error&) {
-      return Error("export mode " + arg + " is out of range");
+      return Error("export mode " + arg + " is out of range", true);
     }
-    if (mode < INT16_MIN || mode > INT16_MAX)
-      return Error("export mode " + arg + " is out of range");
+    if (mode < 0 || mode > kLastMode) {
+      return Error("export mode " + arg + " is not one of the modes 1 to 7 (0 means 7)", true);
+    }
     command_line.mode = mode == 0 ? kDefaultMode : static_cast<int16_t>(mode);
   }
   using Action = CommandLine::Action;
   if (mode_given &&
       (command_line.action == Action::kStatus || command_line.action == Action::kResetLast)) {
     return Error("an export mode goes with a run, --dry-run or --check only");
+  }
+  if (command_line.json && command_line.action != Action::kStatus) {
+    return Error("--json goes with --status only");
   }
   if (!command_line.metrics_file.empty() && command_line.action != Action::kRun) {
     return Error("--metrics goes with a run only");
@@ -123,21 +153,15 @@ std::string UsageText() {
   return "Usage: qvdataexporter [--quiet] [--metrics FILE] [MODE]\n"
          "       qvdataexporter --check [MODE]\n"
          "       qvdataexporter --dry-run [--quiet] [MODE]\n"
-         "       qvdataexporter --status\n"
+         "       qvdataexporter --status [--json]\n"
          "       qvdataexporter --reset-last RULE|all\n"
          "       qvdataexporter --help | --version\n"
          "\n"
          "Runs every export rule of QvExportRules.xml on the data sources of QvExportDS.xml\n"
          "and writes (and uploads) the results. The program folder is $QVDATAEXPORTER_HOME,\n"
          "or else the folder of the executable.\n"
-         "\n"
-         "MODE  1  one result file per rule, not uploaded\n"
-         "      2  each result in 5 parts, uploaded\n"
-         "      3  each result in 20 parts, uploaded\n"
-         "      4  changed records only\n"
-         "      5  changed pages of 20 rows\n"
-         "      6  changed pages of 100 rows\n"
-         "      7  changed records, page by page (the default; 0 means 7)\n"
+         "\n" +
+         std::string(kModeList) +
          "\n"
          "--check            checks the program folder without running anything: files,\n"
          "                   rules, connections, SQL (prepared, not run), upload address,\n"
@@ -146,7 +170,9 @@ std::string UsageText() {
          "--dry-run [MODE]   runs the export on a temporary copy of its state and sends\n"
          "                   nothing; prints per rule the rows, pages, entities and the\n"
          "                   files that would be sent\n"
-         "--status           per rule: last data, files waiting in Unsent; the last run\n"
+         "--status           a run in progress (pid, start); per rule: last data, files\n"
+         "                   waiting in Unsent; the last run and the age of the last\n"
+         "                   successful one. With --json, the same as one JSON object\n"
          "--reset-last RULE  removes the last data of a rule (its number, tTargetPath or\n"
          "                   file name; all for every rule): the next run sends it whole.\n"
          "                   Refused (exit 3) while a run holds the program folder\n"
@@ -159,7 +185,20 @@ std::string UsageText() {
          "program folder, 128 + N stopped by signal N (130 SIGINT, 143 SIGTERM).\n";
 }
 
-std::string VersionText() { return std::string("qvdataexporter ") + QV_VERSION + "\n"; }
+std::string VersionText() {
+  std::string text = std::string("qvdataexporter ") + QV_VERSION + "\n";
+  text += std::string("built ") + QV_BUILD_TYPE + " with " + QV_COMPILER + "\n";
+  text += "runs with:\n";
+  const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
+  text += std::string("  libcurl ") + (curl != nullptr ? curl->version : "(unknown)");
+  if (curl != nullptr && curl->ssl_version != nullptr)
+    text += std::string(", ") + curl->ssl_version;
+  text += "\n";
+  for (const std::string& library : ado::Connection::LibraryVersions()) {
+    text += "  " + library + "\n";
+  }
+  return text;
+}
 
 namespace {
 
@@ -181,7 +220,27 @@ void WriteMetrics(const CommandLine& command_line, const RunStats& stats, int ex
   }
 }
 
-int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal) {
+// Removes the program's log files that the retention leaves behind; what it removed is
+// logged, and what it could not remove is a warning.
+void PruneLogFiles(QvSharedErrorLog& log) {
+  std::vector<std::string> problems;
+  const LogRetention retention = LogRetention::FromRegistry(&problems);
+  for (const std::string& problem : problems) {
+    log.LogEvent("qvdataexporter: " + problem, {}, kEventWarning, kLevelExport);
+  }
+  const LogRetention::Outcome outcome = retention.Prune(platform::ProgramFolder());
+  if (outcome.removed > 0) {
+    log.LogEvent("qvdataexporter: removed " + std::to_string(outcome.removed) +
+                     " old log file(s), " + std::to_string(outcome.bytes) + " bytes",
+                 {}, kEventInformation, kLevelExport);
+  }
+  for (const std::string& failure : outcome.failures) {
+    log.LogEvent("qvdataexporter: cannot remove an old log file: " + failure, {}, kEventWarning,
+                 kLevelExport);
+  }
+}
+
+int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal, bool journal) {
   const double start_time = UnixTime();
   QvSharedErrorLog& log = QvSharedErrorLog::Instance();
   RunStats not_started;
@@ -202,6 +261,7 @@ int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal)
                  kLevelExport);
     return kExitLocked;
   }
+  PruneLogFiles(log);
 
   CQvDataExporter exporter;
   std::optional<Progress> progress;
@@ -213,8 +273,12 @@ int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal)
   progress.reset();
   const RunStats& stats = exporter.Stats();
   if (!stats.started) {
-    log.LogEvent("qvdataexporter: the run could not start: " + stats.start_failure, {},
-                 kEventWarning, kLevelExport);
+    const std::string origin = platform::ProgramFolderOrigin();
+    log.LogEvent("qvdataexporter: the run could not start: " + stats.start_failure +
+                     (origin.empty()
+                          ? ""
+                          : " (program folder " + platform::ProgramFolder() + ": " + origin + ")"),
+                 {}, kEventWarning, kLevelExport);
     WriteMetrics(command_line, stats, kExitNotStarted, start_time);
     return kExitNotStarted;
   }
@@ -226,15 +290,21 @@ int RunExport(const CommandLine& command_line, std::ostream& err, bool terminal)
                              : status != kExitSuccess ? kEventError
                                                       : kEventInformation;
   log.LogEvent(summary, {}, event_type, kLevelExport);
-  if (terminal && event_type == kEventInformation) err << summary << "\n";
+  if (event_type == kEventInformation) {
+    if (journal) {
+      err << platform::PriorityPrefix(platform::kPriorityInfo) << summary << "\n";
+    } else if (terminal) {
+      err << summary << "\n";
+    }
+  }
   WriteMetrics(command_line, stats, status, start_time);
   return status;
 }
 
 }  // namespace
 
-int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-         bool terminal) {
+int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
+         bool journal) {
   InstallEventLogging();
   InstallCommonResources();
   try {
@@ -247,7 +317,9 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         out << VersionText();
         return kExitSuccess;
       case CommandLine::Action::kError:
-        err << "qvdataexporter: " << command_line.error << "\n" << UsageText();
+        err << "qvdataexporter: " << command_line.error << "\n"
+            << (command_line.mode_error ? kModeList : "")
+            << "Run 'qvdataexporter --help' for the usage.\n";
         return kExitNotStarted;
       case CommandLine::Action::kCheck:
         return ExportCheck::Run(command_line.mode, out);
@@ -256,13 +328,13 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         return dry_run.Run(command_line.mode);
       }
       case CommandLine::Action::kStatus:
-        return RunStatus::Show(out);
+        return RunStatus::Show(out, command_line.json);
       case CommandLine::Action::kResetLast:
         return RunStatus::ResetLast(command_line.reset_rule, out);
       case CommandLine::Action::kRun:
         break;
     }
-    return RunExport(command_line, err, terminal);
+    return RunExport(command_line, err, terminal, journal);
   } catch (...) {
     QvSharedErrorLog::Instance().LogEvent(".Main", CurrentErrorRecord(), kEventWarning,
                                           kLevelExport);

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/QueryCursor.h"
 
@@ -25,6 +27,12 @@ class ConnectionBackend {
   // Prepares the statement without running it; throws when it is refused or returns
   // no rows.
   virtual void Prepare(std::string_view sql) = 0;
+  // Prepares the statement as Prepare does and returns its result's column names, or
+  // nothing when this back end cannot tell them without running it.
+  virtual std::optional<std::vector<std::string>> PreparedColumns(std::string_view sql) {
+    Prepare(sql);
+    return std::nullopt;
+  }
 };
 
 }  // namespace ado

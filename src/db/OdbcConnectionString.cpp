@@ -1,5 +1,7 @@
 #include "db/OdbcConnectionString.h"
 
+#include <algorithm>
+#include <cctype>
 #include <utility>
 #include <vector>
 
@@ -77,17 +79,32 @@ std::vector<ConnectionStringPair> ParseConnectionString(std::string_view text) {
 }
 
 std::string MaskConnectionString(std::string_view text) {
-  auto pairs = ParseConnectionString(text);
-  for (auto& pair : pairs) {
-    if (IsPasswordKey(pair.key)) {
-      pair.value = "***";
-    } else if (KeyIs(pair.key, "pqopt") &&
-               core::FoldCase(pair.value).find("password") != std::string::npos) {
-      // libpq's own keywords may carry one as well.
-      pair.value = "***";
+  // A keyword is short and plain, and has a value; anything else (a connection string
+  // stored encoded by mistake, Base64 padding read as "=") may hold a password, so it is
+  // hidden whole.
+  const auto plausible = [](const ConnectionStringPair& pair) {
+    const std::string_view key = core::Trim(pair.key);
+    return !key.empty() && key.size() <= 32 &&
+           pair.value.find_first_not_of("= ") != std::string::npos &&
+           std::all_of(key.begin(), key.end(), [](char c) {
+             return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == ' ' || c == '_' ||
+                    c == '-' || c == '.';
+           });
+  };
+  std::string out;
+  for (const ConnectionStringPair& pair : ParseConnectionString(text)) {
+    if (!out.empty()) out += ';';
+    if (!plausible(pair)) {
+      out += "***";
+    } else {
+      // libpq's own keywords in pqopt may carry a password as well.
+      const bool secret = IsPasswordKey(pair.key) ||
+                          (KeyIs(pair.key, "pqopt") &&
+                           core::FoldCase(pair.value).find("password") != std::string::npos);
+      out += pair.key + "=" + (secret ? std::string("***") : pair.value);
     }
   }
-  return Join(pairs);
+  return out;
 }
 
 std::string WithoutKey(std::string_view text, std::string_view key) {

@@ -23,7 +23,9 @@ std::vector<ConnectionStringPair> ParseConnectionString(std::string_view text);
 bool IsPasswordKey(std::string_view key);
 
 // The connection string with the values of PWD and Password (any case) replaced by
-// "***", for logs and messages. Everything else is kept as written.
+// "***", for logs and messages, and any segment without a plain keyword and a value
+// (such as a whole connection string left encoded) replaced by "***". Everything else
+// is kept as written.
 std::string MaskConnectionString(std::string_view text);
 
 // A key of this program's own, never passed to a driver: NativeSqlite=0 reads an SQLite

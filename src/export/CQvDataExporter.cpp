@@ -1,5 +1,6 @@
 #include "export/CQvDataExporter.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <limits>
@@ -7,7 +8,9 @@
 #include <utility>
 
 #include "core/File.h"
+#include "core/Text.h"
 #include "export/QueryPager.h"
+#include "export/RuleRequest.h"
 #include "fs/CQvFileSystem.h"
 #include "fs/basFileSystemPaths.h"
 #include "log/basEventLogger.h"
@@ -114,6 +117,25 @@ bool HasOwnOrderBy(std::string_view sql) {
 
 // Modes whose export operation ExportRule calls.
 bool ModeHasExport(int16_t mode) { return mode >= 1 && mode <= 7; }
+// The modes that hand their files to the uploader.
+bool ModeSends(int16_t mode) { return mode >= 2 && mode <= 7; }
+// The modes that compare each entity by its key.
+bool ModeKeyed(int16_t mode) { return mode >= 4 && mode <= 7; }
+
+// False only when the query, prepared on the data source, is known to return no tSID
+// column. A query or connection that fails here fails again, reported, when it runs.
+bool QueryHasKey(const std::shared_ptr<QvDataSource>& data_source, const std::string& sql) {
+  try {
+    const std::optional<std::vector<std::string>> columns =
+        data_source->GetConnection(QvDataSource::kSharedConnection)->PreparedColumns(sql);
+    if (!columns) return true;
+    return std::any_of(columns->begin(), columns->end(), [](const std::string& column) {
+      return core::FoldCase(column) == core::FoldCase("tSID");
+    });
+  } catch (const core::Error&) {
+    return true;
+  }
+}
 
 }  // namespace
 
@@ -256,6 +278,22 @@ void CQvDataExporter::ExportCurrentRule(Run& run, int& line) {
   }
 
   line = 64;
+  if (ModeSends(run.mode)) {
+    const std::string import_rule = Text(rules, "tImportRuleFolder");
+    // Its files would be written and never sent, and its last data would move on.
+    if (import_rule.empty()) {
+      Trace(kClass + ".ExportAll, the rule has no tImportRuleFolder, so none of its files " +
+                "could be sent; it was not run, File: " + target_path,
+            kEventWarning);
+      ++stats_.rules_failed;
+      return;
+    }
+    if (const std::string problem = UnwritableRequestParts(import_rule, target_path);
+        !problem.empty()) {
+      Trace(kClass + ".ExportAll, the upload request's " + problem + ", File: " + target_path,
+            kEventWarning);
+    }
+  }
   const std::string folder = FolderOf(target_path);
 
   line = 65;
@@ -277,6 +315,16 @@ void CQvDataExporter::ExportCurrentRule(Run& run, int& line) {
   const int32_t failures_before = stats_.failures + stats_.sends_failed;
   const int32_t query_failures_before = stats_.failures;
   const std::shared_ptr<QvDataSource> data_source = run.list.Item(data_source_id);
+  if (ModeKeyed(run.mode) && !QueryHasKey(data_source, sql)) {
+    // Its last data could never be compared: every later run would send the whole
+    // result again and fail each page.
+    Trace(kClass + ".ExportAll, the query has no field tSID, which mode " +
+              std::to_string(run.mode) +
+              " keys each entity by; the rule was not run, File: " + target_path,
+          kEventWarning);
+    ++stats_.rules_failed;
+    return;
+  }
   if (ExportRule(run.mode, rules, data_source, sql, target_path, folder)) {
     ++stats_.rules_run;
     if (stats_.failures + stats_.sends_failed > failures_before) ++stats_.rules_failed;

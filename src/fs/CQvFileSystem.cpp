@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <system_error>
 
 #include "core/Clock.h"
@@ -43,8 +44,9 @@ constexpr int32_t kAttributeDirectory = 16;
 // Guard's report for the operations that tell their failure on standard error only.
 auto StandardErrorReport(const char* operation) {
   return [operation](const std::string&, const core::ErrorRecord& error, int32_t, int32_t) {
-    std::fprintf(stderr, "Error (%s): %s\r\nError Number: %d\n", operation,
-                 error.description.c_str(), error.number);
+    // Through std::cerr, which carries the journal's priorities when it is the journal.
+    std::cerr << "Error (" << operation << "): " << error.description
+              << "\r\nError Number: " << error.number << std::endl;
   };
 }
 

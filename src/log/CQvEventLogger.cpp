@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <mutex>
 #include <utility>
 
@@ -295,7 +296,7 @@ void CQvEventLogger::AppendToLogFile(const std::string& file_path, const std::st
     buffer_count_ = 0;
   } catch (const std::exception& e) {
     // The buffer keeps its lines; the next flush tries again.
-    std::fprintf(stderr, "%s\n", e.what());
+    std::cerr << e.what() << std::endl;
   }
 }
 

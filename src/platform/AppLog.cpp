@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/Error.h"
+#include "platform/Journal.h"
 
 namespace qv::platform {
 
@@ -106,10 +107,7 @@ bool AppLog::LogEventTo(const std::filesystem::path& target, const core::LocalTi
     std::string line = FormatLine(moment, event_type, text);
     std::lock_guard<std::mutex> lock(mutex_);
     const bool copied = event_type == kAppLogError || event_type == kAppLogWarning;
-    if (copied) {
-      errors_ << line << '\n';
-      errors_.flush();
-    }
+    if (copied) ToErrorStream(event_type, line);
     if (target.empty()) return false;
     const int failure = Append(target, line);
     if (failure == 0) return true;
@@ -117,17 +115,39 @@ bool AppLog::LogEventTo(const std::filesystem::path& target, const core::LocalTi
     // stream gets it, after one line saying why the log has it not.
     if (failed_target_ != target) {
       failed_target_ = target;
-      errors_ << FormatLine(
-                     moment, kAppLogError,
-                     "cannot write the log file " + target.string() + ": " + std::strerror(failure))
-              << '\n';
+      ToErrorStream(kAppLogError, FormatLine(moment, kAppLogError,
+                                             "cannot write the log file " + target.string() + ": " +
+                                                 std::strerror(failure)));
     }
-    if (!copied) errors_ << line << '\n';
-    errors_.flush();
+    if (!copied) ToErrorStream(event_type, line);
     return false;
   } catch (...) {
     return false;
   }
+}
+
+void AppLog::SetPriorityPrefixes(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  priority_prefixes_ = on;
+}
+
+void AppLog::WriteToErrorStream(std::string_view text, int32_t event_type) {
+  try {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ToErrorStream(event_type, std::string(text));
+  } catch (...) {
+    // The copy is lost; the log file has the entry.
+  }
+}
+
+void AppLog::ToErrorStream(int32_t event_type, const std::string& line) {
+  if (priority_prefixes_) {
+    errors_ << PriorityPrefix(event_type == kAppLogError     ? kPriorityError
+                              : event_type == kAppLogWarning ? kPriorityWarning
+                                                             : kPriorityInfo);
+  }
+  errors_ << line << '\n';
+  errors_.flush();
 }
 
 std::string_view AppLog::EventTypeName(int32_t event_type) {

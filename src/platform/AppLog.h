@@ -40,6 +40,14 @@ class AppLog {
   static AppLog& Process();
   AppLog& operator=(const AppLog&) = delete;
 
+  // With `on`, each line copied to the error stream starts with its syslog priority
+  // ("<3>" error, "<4>" warning, "<6>" information), for the journal.
+  void SetPriorityPrefixes(bool on);
+  // Writes `text` to the error stream only, as an entry of `event_type` without a time
+  // (with its priority prefix when those are on): for what the file's entry does not
+  // repeat there.
+  void WriteToErrorStream(std::string_view text, int32_t event_type);
+
   // Directs later entries to `target`. The mode is accepted for compatibility and
   // changes nothing. The file is created by the first entry, not here.
   void StartLogging(const std::filesystem::path& target, int32_t mode = 0);
@@ -67,11 +75,14 @@ class AppLog {
   std::mutex mutex_;
   std::filesystem::path target_;
   std::filesystem::path failed_target_;  // whose write failure was last reported
-  core::File file_;                      // open on open_target_, or not open
+  bool priority_prefixes_ = false;
+  core::File file_;  // open on open_target_, or not open
   std::filesystem::path open_target_;
 
   // Appends one line to `target`; 0 or the errno of the failure.
   int Append(const std::filesystem::path& target, const std::string& line);
+  // Writes one line to the error stream; the mutex is held.
+  void ToErrorStream(int32_t event_type, const std::string& line);
   void CloseFile();
 };
 

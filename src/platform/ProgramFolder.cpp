@@ -13,6 +13,13 @@ std::string ProgramFolder() {
   return ExecutableFolder();
 }
 
+std::string ProgramFolderOrigin() {
+  if (const char* home = std::getenv("QVDATAEXPORTER_HOME"); home != nullptr && *home != '\0') {
+    return {};
+  }
+  return "the executable's folder, as QVDATAEXPORTER_HOME is not set";
+}
+
 std::string ExecutableFolder() {
   std::error_code ec;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);

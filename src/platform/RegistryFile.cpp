@@ -194,7 +194,9 @@ class RegistryFileParser {
       current_key_->erase(folded_name);
       return;
     }
-    (*current_key_)[folded_name] = ReadData(line);
+    RegistryValue value = ReadData(line);
+    value.name = name;
+    (*current_key_)[folded_name] = std::move(value);
   }
 
   // Reads "..." from the front of `rest` (which starts with the quote) and consumes it.
@@ -368,6 +370,14 @@ const RegistryValue* RegistryFile::Find(std::string_view key_path,
   if (key == keys_.end()) return nullptr;
   auto value = key->second.find(value_name == "@" ? std::string() : core::FoldCase(value_name));
   return value == key->second.end() ? nullptr : &value->second;
+}
+
+std::vector<const RegistryValue*> RegistryFile::Values(std::string_view key_path) const {
+  std::vector<const RegistryValue*> values;
+  auto key = keys_.find(NormalizeKeyPath(key_path));
+  if (key == keys_.end()) return values;
+  for (const auto& [folded, value] : key->second) values.push_back(&value);
+  return values;
 }
 
 std::optional<ado::Variant> RegistryFile::GetValue(std::string_view key_path,

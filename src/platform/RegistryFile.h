@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "values/Variant.h"
 
@@ -25,6 +26,7 @@ inline constexpr const char* kRegistryPathVariable = "QVDATAEXPORTER_REGISTRY";
 inline constexpr const char* kRegistryFileName = "registry.reg";
 
 struct RegistryValue {
+  std::string name;  // as the file spells it
   uint32_t type = kRegNone;
   // Texts (plain and expandable) as text without the terminating NUL, 32-bit numbers as
   // kI4, 64-bit numbers as kI8, multi-texts as an Array of texts (from 0), anything else
@@ -67,6 +69,8 @@ class RegistryFile {
   std::optional<ado::Variant> GetValue(std::string_view key_path,
                                        std::string_view value_name) const;
 
+  // The values of a key, in the order of their folded names; empty for a missing key.
+  std::vector<const RegistryValue*> Values(std::string_view key_path) const;
   bool Empty() const { return keys_.empty(); }
 
   // The canonical, case-folded form of a key path ("" for a path without elements).

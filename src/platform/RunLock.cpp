@@ -2,12 +2,17 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "core/Clock.h"
@@ -39,7 +44,49 @@ std::string Value(const std::string& text, const std::string& key) {
   return text.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
+// "pid N, started T" from the text a holder wrote.
+RunLock::Holding HoldingOf(const std::string& text) {
+  RunLock::Holding holding{Value(text, "pid"), Value(text, "started")};
+  if (holding.pid.empty()) holding.pid = "unknown";
+  if (holding.started.empty()) holding.started = "unknown";
+  return holding;
+}
+
+// Whether /proc/locks lists a granted flock on the file with this device and inode.
+bool FlockListed(dev_t device, ino_t inode) {
+  std::ifstream locks("/proc/locks");
+  // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; waiting locks carry "->".
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream fields(line);
+    std::string number, kind, advisory, access, pid, file;
+    if (!(fields >> number >> kind) || kind == "->" || kind != "FLOCK") continue;
+    if (!(fields >> advisory >> access >> pid >> file)) continue;
+    unsigned int major_number = 0;
+    unsigned int minor_number = 0;
+    unsigned long long listed_inode = 0;
+    if (std::sscanf(file.c_str(), "%x:%x:%llu", &major_number, &minor_number, &listed_inode) != 3) {
+      continue;
+    }
+    if (listed_inode == inode && major_number == major(device) && minor_number == minor(device)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+std::optional<RunLock::Holding> RunLock::Probe(const std::string& folder) {
+  const std::string path = (std::filesystem::path(folder) / kFileName).string();
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+  if (!FlockListed(status.st_dev, status.st_ino)) return std::nullopt;
+  try {
+    return HoldingOf(core::File::ReadWhole(path, kSource));
+  } catch (const core::Error&) {
+    return HoldingOf({});
+  }
+}
 
 RunLock::RunLock(const std::string& folder) {
   const std::string path = (std::filesystem::path(folder) / kFileName).string();
@@ -63,10 +110,8 @@ RunLock::RunLock(const std::string& folder) {
       if (text.find('\n') != std::string::npos && !Value(text, "started").empty()) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::string pid = Value(text, "pid");
-    std::string started = Value(text, "started");
-    holder_ = "pid " + (pid.empty() ? std::string("unknown") : pid) + ", started " +
-              (started.empty() ? std::string("unknown") : started);
+    const Holding holding = HoldingOf(text);
+    holder_ = "pid " + holding.pid + ", started " + holding.started;
     return;
   }
   held_ = true;

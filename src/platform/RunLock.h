@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "core/File.h"
@@ -20,6 +21,16 @@ class RunLock {
   ~RunLock();
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
+
+  // A run that holds the folder's lock, as its lock file tells.
+  struct Holding {
+    std::string pid;      // "unknown" while the holder has not written it
+    std::string started;  // "yyyy-mm-dd hh:mm:ss", or "unknown"
+  };
+  // Whether a process holds the lock of `folder`, looked up without taking the lock
+  // (the kernel's list of file locks), so that a run starting meanwhile is not turned
+  // away. Nothing when no one holds it or the list cannot be read.
+  static std::optional<Holding> Probe(const std::string& folder);
 
   bool Held() const { return file_.IsOpen() && held_; }
   // When not held: "pid N, started yyyy-mm-dd hh:mm:ss" as the holder wrote it

@@ -1,10 +1,16 @@
 #include "platform/StopSignal.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "platform/AppLog.h"
 
 namespace qv::platform {
 namespace {
@@ -14,6 +20,8 @@ namespace {
 std::atomic<int> signals_seen{0};
 std::atomic<int> first_signal{0};
 std::atomic<pid_t> child_group{0};
+// The write end of the pipe that wakes the thread logging a second stop; -1 without.
+std::atomic<int> second_stop_pipe{-1};
 // NOLINTNEXTLINE(misc-redundant-expression): pid_t is int here, not everywhere.
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free);
 
@@ -29,8 +37,22 @@ extern "C" void OnStopSignal(int signal) {
 
   const pid_t group = child_group.load();
   if (group > 0) ::kill(-group, SIGKILL);
+  // The thread logs the stop and ends the process; a third signal does not wait for it.
+  const int wake = second_stop_pipe.load();
+  if (signals_seen.load() == 2 && wake >= 0 && ::write(wake, "x", 1) == 1) return;
   WriteError("qvdataexporter: second stop signal, stopping at once\n");
   ::_exit(128 + first_signal.load());
+}
+
+// Waits for a second stop signal, logs it and ends the process.
+void LogSecondStop(int wait) {
+  char byte = 0;
+  while (::read(wait, &byte, 1) < 0 && errno == EINTR) {
+  }
+  AppLog::Process().LogEvent("qvdataexporter: second stop signal (" +
+                                 SignalName(StopSignalNumber()) + "), stopping at once",
+                             kAppLogWarning);
+  ::_exit(StopExitStatus());
 }
 
 }  // namespace
@@ -44,6 +66,16 @@ void InstallStopHandlers() {
   action.sa_flags = SA_RESTART;
   ::sigaction(SIGTERM, &action, nullptr);
   ::sigaction(SIGINT, &action, nullptr);
+  int ends[2] = {-1, -1};
+  if (second_stop_pipe.load() >= 0 || ::pipe2(ends, O_CLOEXEC) != 0) return;
+  try {
+    std::thread(LogSecondStop, ends[0]).detach();
+    second_stop_pipe.store(ends[1]);
+  } catch (const std::system_error&) {
+    // Without the thread the handler itself ends the process, unlogged.
+    ::close(ends[0]);
+    ::close(ends[1]);
+  }
 }
 
 bool StopRequested() { return signals_seen.load() > 0; }

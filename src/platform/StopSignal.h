@@ -14,7 +14,8 @@ namespace qv::platform {
 // process, with the exit status StopExitStatus(). Files are always written to a
 // temporary and renamed, so stopping at once never leaves a half-written file.
 
-// Installs the handlers for SIGTERM and SIGINT. Call once, at process start.
+// Installs the handlers for SIGTERM and SIGINT, and a thread that logs a second stop
+// signal (AppLog::Process) before it ends the process. Call once, at process start.
 void InstallStopHandlers();
 
 // A stop signal has come.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +18,7 @@ namespace {
 using Action = CommandLine::Action;
 using test::ExportHome;
 using test::LogCapture;
+using test::Rule;
 
 TEST(basMain, CommandLineSelectsTheMode) {
   EXPECT_EQ(ParseCommandLine({}).mode, 7);
@@ -22,9 +26,7 @@ TEST(basMain, CommandLineSelectsTheMode) {
   EXPECT_EQ(ParseCommandLine({"0"}).mode, 7);
   EXPECT_EQ(ParseCommandLine({"1"}).mode, 1);
   EXPECT_EQ(ParseCommandLine({"+3"}).mode, 3);
-  EXPECT_EQ(ParseCommandLine({"8"}).mode, 8);
-  EXPECT_EQ(ParseCommandLine({"-2"}).mode, -2);
-  EXPECT_EQ(ParseCommandLine({"32767"}).mode, 32767);
+  EXPECT_EQ(ParseCommandLine({"7"}).mode, 7);
   EXPECT_EQ(ParseCommandLine({"--help"}).action, Action::kHelp);
   EXPECT_EQ(ParseCommandLine({"-h"}).action, Action::kHelp);
   EXPECT_EQ(ParseCommandLine({"--version"}).action, Action::kVersion);
@@ -54,15 +56,20 @@ TEST(basMain, CommandLineReadsTheOperatorsOptions) {
 }
 
 TEST(basMain, CommandLineRefusesWhatIsNotAWholeNumber) {
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"abc"},
-                                                                                    {"1.5"},
-                                                                                    {""},
-                                                                                    {"&H10"},
-                                                                                    {"2x"},
-                                                                                    {"--mode"},
-                                                                                    {"32768"},
-                                                                                    {"99999999999"},
-                                                                                    {"1", "2"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"abc"},
+                                             {"1.5"},
+                                             {""},
+                                             {"&H10"},
+                                             {"2x"},
+                                             {"--mode"},
+                                             {"32768"},
+                                             {"8"},
+                                             {"-3"},
+                                             {"--check", "9"},
+                                             {"--dry-run", "-1"},
+                                             {"99999999999"},
+                                             {"1", "2"}}) {
     const CommandLine command_line = ParseCommandLine(args);
     EXPECT_EQ(command_line.action, Action::kError) << args.front();
     EXPECT_FALSE(command_line.error.empty());
@@ -131,12 +138,21 @@ TEST(basMain, HelpVersionAndBadArgumentsDoNotExport) {
   MainResult version = RunMain({"--version"});
   EXPECT_EQ(version.status, kExitSuccess);
   EXPECT_EQ(version.out.rfind("qvdataexporter ", 0), 0u);
+  for (const char* library : {"\n  libcurl ", "\n  SQLite 3.", "\n  unixODBC "}) {
+    EXPECT_NE(version.out.find(library), std::string::npos) << version.out;
+  }
 
   MainResult bad = RunMain({"one"});
   EXPECT_EQ(bad.status, kExitNotStarted);
   EXPECT_TRUE(bad.out.empty());
   EXPECT_EQ(bad.err.rfind("qvdataexporter: 'one' is not an export mode", 0), 0u) << bad.err;
-  EXPECT_NE(bad.err.find("Usage:"), std::string::npos);
+  EXPECT_NE(bad.err.find("      7  changed records, page by page"), std::string::npos) << bad.err;
+  EXPECT_EQ(bad.err.find("Usage:"), std::string::npos) << bad.err;
+  const MainResult no_value = RunMain({"--metrics"});
+  EXPECT_EQ(no_value.status, kExitNotStarted);
+  EXPECT_EQ(
+      no_value.err,
+      "qvdataexporter: --metrics needs a value\nRun 'qvdataexporter --help' for the usage.\n");
 
   EXPECT_FALSE(std::filesystem::exists(home.Out("x.xml")));
 }
@@ -163,6 +179,27 @@ TEST(basMain, SuccessfulRunLogsItsSummaryAndExitsZero) {
   EXPECT_EQ(run.err, summary + "\n");
 }
 
+TEST(basMain, ARunRemovesItsOwnOldLogsAndNothingElse) {
+  ExportHome home;
+  home.WriteDataSource();
+  home.WriteRules({{.target = home.Out("x.xml")}});
+  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 15);
+  for (const char* name : {"RX_2020-01-01_00.log", "RX01-01-2020_00.00.00.log", "notes.log"}) {
+    std::ofstream(home.File(name)) << "x";
+    std::filesystem::last_write_time(home.File(name), old);
+  }
+  LogCapture log;
+
+  EXPECT_EQ(RunMain({"1"}).status, kExitSuccess);
+
+  EXPECT_FALSE(std::filesystem::exists(home.File("RX_2020-01-01_00.log")));
+  EXPECT_FALSE(std::filesystem::exists(home.File("RX01-01-2020_00.00.00.log")));
+  EXPECT_TRUE(std::filesystem::exists(home.File("notes.log")));
+  ASSERT_FALSE(log.OfType(kEventInformation).empty());
+  EXPECT_EQ(log.OfType(kEventInformation).front().message,
+            "qvdataexporter: removed 2 old log file(s), 2 bytes");
+}
+
 TEST(basMain, FailedRuleOrUploadExitsOne) {
   ExportHome home;
   home.AddItems(2);
@@ -183,6 +220,22 @@ TEST(basMain, FailedRuleOrUploadExitsOne) {
 
   home.WriteRules({{.target = home.Out("y.xml"), .select = "SELECT missing_column"}});
   EXPECT_EQ(RunMain({"1"}).status, kExitFailure);
+
+  // Keyed modes need tSID from the first run on, and a sending rule an import rule:
+  // each such rule fails without being run, and writes nothing.
+  for (const Rule& rule : {Rule{.target = home.Out("keyless.xml"), .select = "SELECT id, name"},
+                           Rule{.target = home.Out("nowhere.xml"),
+                           .select = "SELECT id AS tSID, name",
+                           .import_rule = ""}}) {
+    home.WriteRules({rule});
+    LogCapture rule_log;
+    EXPECT_EQ(RunMain({"7"}).status, kExitFailure) << rule.target;
+    ASSERT_EQ(rule_log.OfType(kEventError).size(), 1u) << rule.target;
+    const std::string summary = rule_log.OfType(kEventError).front().message;
+    EXPECT_NE(summary.find("rules run 0, rules failed 1, files written 0"), std::string::npos)
+        << summary;
+    EXPECT_FALSE(std::filesystem::exists(home.Out("last"))) << rule.target;
+  }
 }
 
 TEST(basMain, RunThatCannotStartExitsTwo) {

@@ -33,6 +33,13 @@ TEST(ConnectionString, MaskHidesEveryPasswordSpelling) {
             "Server=h;pqopt=***");
   // Keys that merely contain the word are not passwords.
   EXPECT_EQ(MaskConnectionString("PwdHint=x;OldPassword2=y"), "PwdHint=x;OldPassword2=y");
+  // A connection string still encoded (Base64, percent) is not split into its keys:
+  // it is hidden whole rather than shown with its password.
+  EXPECT_EQ(MaskConnectionString("RHJpdmVyPVNRTGl0ZTM7UHdkPXNlY3JldA=="), "***");
+  EXPECT_EQ(MaskConnectionString("Driver%3DSQLite3%3BPwd%3Dsecret"), "***");
+  EXPECT_EQ(MaskConnectionString("UHdkPXg="), "***");
+  EXPECT_EQ(MaskConnectionString("Driver={SQLite3};Trusted_Connection=yes;Database=/x.db"),
+            "Driver={SQLite3};Trusted_Connection=yes;Database=/x.db");
 }
 
 TEST(ConnectionString, PrepareAddsSqliteStreamingAndExistingFilesOnly) {

@@ -14,10 +14,13 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "e2e/ChildProcess.h"
 #include "e2e/ProgramFolder.h"
 #include "e2e/TestDatabase.h"
 #include "platform/RunLock.h"
+#include "support/TestFolder.h"
 
 namespace qv::e2e {
 namespace {
@@ -83,6 +86,11 @@ class Operators : public ::testing::Test {
         << "\"EventLogLevel\"=dword:00000001\r\n"
         << (builtin ? "\"Uploader\"=\"builtin\"\r\n" : "");
   }
+  // Replaces the registry file with one holding `line` besides the built-in sender.
+  void AddRegistryLine(const std::string& line) const {
+    WriteRegistry(true);
+    std::ofstream(folder_.File("registry.reg"), std::ios::binary | std::ios::app) << line << "\r\n";
+  }
   void ChangeInventory() const {
     CreateSqliteDatabase(folder_.File("inventory.db"),
                          "UPDATE computers SET nRamMB = nRamMB + 1 WHERE rowid IN (5, 150, 420);"
@@ -119,6 +127,8 @@ TEST_F(Operators, CheckPassesOnTheDemoAndNamesEachMistakeOnItsOwnLine) {
     return std::vector<ExportRule>{
         {folder_.File("out/a.xml"), ds_id, select, "FROM computers", "", "ORDER BY tSID", "A"}};
   };
+  const std::string rule_line =
+      "FAIL rule 1 (" + folder_.File("out/a.xml") + ") in QvExportRules.xml: ";
   struct Mistake {
     const char* name;
     std::function<void()> make;
@@ -128,19 +138,57 @@ TEST_F(Operators, CheckPassesOnTheDemoAndNamesEachMistakeOnItsOwnLine) {
       {"missing rules file", [&] { fs::remove(rules); },
        "FAIL rules file QvExportRules.xml: missing"},
       {"unknown data source", [&] { folder_.WriteRules(rule(9, "SELECT tSID")); },
-       "FAIL rule 1 (" + folder_.File("out/a.xml") + "): data source 9 is not in QvExportDS.xml"},
+       rule_line + "data source 9 is not in QvExportDS.xml"},
       {"bad connection string",
        [&] {
          folder_.WriteDataSources(
              {{1, "Inventory", "Driver=SQLite3;Database=/nonexistent/inventory.db;PWD=s3cr3t"}});
        },
-       "FAIL data source 1 (Inventory): "},
+       "FAIL data source 1 (Inventory) in QvExportDS.xml: "},
       {"bad SQL", [&] { folder_.WriteRules(rule(1, "SELECT tNoSuchColumn")); },
-       "FAIL rule 1 (" + folder_.File("out/a.xml") + "): the SQL does not prepare"},
+       rule_line + "the SQL does not prepare"},
+      {"mode 7 rule without tSID", [&] { folder_.WriteRules(rule(1, "SELECT tName, tOS")); },
+       rule_line + "mode 7 keys each entity by a tSID column, and the query returns none (tName, "
+                   "tOS)"},
+      {"empty tImportRuleFolder",
+       [&] {
+         folder_.WriteRules({{folder_.File("out/a.xml"), 1, "SELECT tSID", "FROM computers", "",
+                              "ORDER BY tSID", ""}});
+       },
+       rule_line + "tImportRuleFolder is empty"},
+      {"misspelled rules field",
+       [&] {
+         std::string text = test::ReadBytes(rules);
+         text.replace(text.find("tSQLOrderBy"), 11, "tOrderBy");
+         test::WriteBytes(rules, text);
+       },
+       "FAIL rules file QvExportRules.xml: unknown field tOrderBy (did you mean tSQLOrderBy?)"},
+      {"rules file encoded for the data sources",
+       [&] {
+         const ChildResult copy = RunChild({ProgramFolder::RsfilePath(), "copy", rules, rules + "1",
+                                            "--decode", "6", "--encode", "1"});
+         ASSERT_EQ(copy.exit_code, 0) << copy.err;
+         fs::rename(rules + "1", rules);
+       },
+       "FAIL rules file QvExportRules.xml: its texts are encoded with type 1 (or not at all), not "
+       "6 "
+       "(the program reads this file with type 6: rsfile from-json ... --encode 6)"},
+      {"misspelled uploader", [&] { AddRegistryLine("\"Uploader\"=\"bultin\""); },
+       "FAIL registry file " + folder_.File("registry.reg") +
+           ": \"Uploader\" is \"bultin\" (did you mean \"builtin\"?)"},
+      {"log level without a message", [&] { AddRegistryLine("\"EventLogLevel\"=dword:00000007"); },
+       "FAIL registry file " + folder_.File("registry.reg") + ": \"EventLogLevel\" is 7, which "},
+      {"misspelled registry value", [&] { AddRegistryLine("\"LogRetentionDay\"=dword:00000007"); },
+       "FAIL registry file " + folder_.File("registry.reg") +
+           ": unknown value \"LogRetentionDay\" (did you mean \"LogRetentionDays\"?)"},
+      {"uploader connections out of range",
+       [&] { AddRegistryLine("\"UploaderConnections\"=dword:00000011"); },
+       "FAIL registry file " + folder_.File("registry.reg") +
+           ": \"UploaderConnections\" is 17; it must be a dword from 1 to 16"},
       {"bad upload address", [&] { folder_.WriteUploadAddress("ftp://127.0.0.1/upload"); },
-       "FAIL upload address ftp://127.0.0.1/upload: "},
+       "FAIL upload address ftp://127.0.0.1/upload in QvExportSettings.xml: "},
       {"unreachable receiver", [&] { folder_.WriteUploadAddress("http://127.0.0.1:1/upload"); },
-       "FAIL upload address http://127.0.0.1:1/upload: cannot connect"},
+       "FAIL upload address http://127.0.0.1:1/upload in QvExportSettings.xml: cannot connect"},
       {"upload.exe not executable",
        [&] {
          WriteRegistry(false);
@@ -152,7 +200,7 @@ TEST_F(Operators, CheckPassesOnTheDemoAndNamesEachMistakeOnItsOwnLine) {
          folder_.WriteRules(
              {{sources + "/out/a.xml", 1, "SELECT tSID", "FROM computers", "", "", "A"}});
        },
-       "FAIL rule 1 (" + sources + "/out/a.xml): target folder"},
+       "FAIL rule 1 (" + sources + "/out/a.xml) in QvExportRules.xml: target folder"},
   };
   for (const Mistake& mistake : mistakes) {
     SCOPED_TRACE(mistake.name);
@@ -176,6 +224,17 @@ TEST_F(Operators, CheckPassesOnTheDemoAndNamesEachMistakeOnItsOwnLine) {
     }
     fs::remove_all(saved);
   }
+
+  // A request the receiver gets with '?' for some characters is a warning: the run works.
+  folder_.WriteRules(
+      {{folder_.File("out/a.xml"), 1, "SELECT tSID", "FROM computers", "", "ORDER BY tSID", "Ε"}});
+  const ExportRun greek = folder_.Run({"--check"});
+  EXPECT_EQ(greek.exit_code, 0) << greek.out;
+  EXPECT_NE(greek.out.find("warn rule 1 (" + folder_.File("out/a.xml") +
+                           ") in QvExportRules.xml: the upload request's ImpID (tImportRuleFolder "
+                           "\"Ε\") holds characters"),
+            std::string::npos)
+      << greek.out;
 
   if (::geteuid() != 0) {  // root writes anywhere
     fs::permissions(folder_.Path(), fs::perms::owner_write, fs::perm_options::remove);
@@ -277,6 +336,34 @@ print('ok')
   EXPECT_EQ(FileNames(folder_.File("metrics")), std::vector<std::string>{"qvdataexporter.prom"});
 }
 
+TEST_F(Operators, UnderTheJournalEveryLineCarriesItsPriorityAndSuccessIsTold) {
+  const ExportRun good = folder_.RunUnderJournal({});
+  EXPECT_EQ(good.exit_code, 0) << good.err;
+  EXPECT_EQ(good.err.rfind("<6>qvdataexporter mode 7: rules run 3, rules failed 0, ", 0), 0u)
+      << good.err;
+  EXPECT_EQ(Lines(good.err).size(), 1u) << good.err;
+  // Elsewhere a run that succeeds stays silent.
+  EXPECT_EQ(folder_.Run({}).err, "");
+
+  folder_.WriteUploadAddress("http://127.0.0.1:1/upload");
+  ChangeInventory();
+  const ExportRun failed = folder_.RunUnderJournal({});
+  EXPECT_EQ(failed.exit_code, 1);
+  const std::vector<std::string> lines = Lines(failed.err);
+  ASSERT_GE(lines.size(), 2u) << failed.err;
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(line.starts_with("<4>") || line.starts_with("<3>")) << line;
+  }
+  EXPECT_NE(lines.back().find("<3>"), std::string::npos);
+  EXPECT_NE(lines.back().find("\tError\tqvdataexporter mode 7: "), std::string::npos)
+      << lines.back();
+
+  // What is not a log entry is an error.
+  const ExportRun bad = folder_.RunUnderJournal({"9"});
+  EXPECT_EQ(bad.exit_code, 2);
+  for (const std::string& line : Lines(bad.err)) EXPECT_TRUE(line.starts_with("<3>")) << line;
+}
+
 TEST_F(Operators, ResetLastIsRefusedWhileARunHoldsTheFolderAndStatusShowsIt) {
   ASSERT_EQ(folder_.Run({"7"}).exit_code, 0);
   const ExportRun status = folder_.Run({"--status"});
@@ -284,11 +371,29 @@ TEST_F(Operators, ResetLastIsRefusedWhileARunHoldsTheFolderAndStatusShowsIt) {
   EXPECT_TRUE(std::regex_search(status.out, std::regex("servers.xml\n  last data: 3 file\\(s\\)")))
       << status.out;
   EXPECT_NE(status.out.find("qvdataexporter mode 7: rules run 3"), std::string::npos) << status.out;
+  EXPECT_TRUE(std::regex_search(status.out, std::regex("\nLast successful run: [-0-9]{10} "
+                                                       "[:0-9]{8} \\([0-9]+ s ago\\)\n")))
+      << status.out;
+  EXPECT_EQ(status.out.find("Running now"), std::string::npos) << status.out;
   const size_t last_files = FileNames(folder_.File("out/last")).size();
   ASSERT_GT(last_files, 0u);
   {
     const platform::RunLock lock(folder_.Path().string());
     ASSERT_TRUE(lock.Held());
+    // The run in progress, for people and for scripts; looking does not take the lock.
+    const std::string pid = std::to_string(::getpid());
+    EXPECT_NE(folder_.Run({"--status"}).out.find("Running now: pid " + pid + ", started "),
+              std::string::npos);
+    const nlohmann::json json = nlohmann::json::parse(folder_.Run({"--status", "--json"}).out);
+    EXPECT_EQ(json.at("running").at("pid"), ::getpid());
+    EXPECT_EQ(json.at("rules").size(), 3u);
+    EXPECT_EQ(json.at("rules").at(2).at("last_data").at("files"), 3);
+    EXPECT_EQ(json.at("last_success")
+                  .at("summary")
+                  .get<std::string>()
+                  .rfind("qvdataexporter mode 7: rules run 3", 0),
+              0u);
+    EXPECT_GE(json.at("last_success").at("age_seconds"), 0);
     const ExportRun refused = folder_.Run({"--reset-last", "all"});
     EXPECT_EQ(refused.exit_code, 3) << refused.out;
     EXPECT_EQ(FileNames(folder_.File("out/last")).size(), last_files);
@@ -307,6 +412,17 @@ TEST_F(Operators, ResetLastIsRefusedWhileARunHoldsTheFolderAndStatusShowsIt) {
   for (size_t i = before; i < requests.size(); ++i) names.insert(requests[i].fn.value_or(""));
   EXPECT_EQ(names, (std::set<std::string>{"servers.xml_0-99.xml", "servers.xml_100-199.xml",
                                           "servers.xml_200-299.xml"}));
+
+  // Without a rules file a script still gets JSON, naming what is wrong.
+  fs::remove(folder_.File("QvExportRules.xml"));
+  const ExportRun broken = folder_.Run({"--status", "--json"});
+  EXPECT_EQ(broken.exit_code, 2);
+  EXPECT_NE(nlohmann::json::parse(broken.out)
+                .at("error")
+                .get<std::string>()
+                .find("QvExportRules.xml is missing"),
+            std::string::npos)
+      << broken.out;
 }
 
 }  // namespace

@@ -110,7 +110,20 @@ ExportRun ProgramFolder::Run(const std::vector<std::string>& args,
                              const std::map<std::string, std::optional<std::string>>& env) const {
   std::vector<std::string> argv = {ProgramPath()};
   argv.insert(argv.end(), args.begin(), args.end());
+  return RunArgv(argv, env);
+}
 
+ExportRun ProgramFolder::RunUnderJournal(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv = {
+      "sh", "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\"",
+      ProgramPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunArgv(argv, {});
+}
+
+ExportRun ProgramFolder::RunArgv(
+    const std::vector<std::string>& argv,
+    const std::map<std::string, std::optional<std::string>>& env) const {
   ChildOptions options;
   options.env = env;
   options.env["QVDATAEXPORTER_HOME"] = Path().string();

@@ -71,12 +71,18 @@ class ProgramFolder {
   // Runs the program with `args`; `env` is added to the environment.
   ExportRun Run(const std::vector<std::string>& args,
                 const std::map<std::string, std::optional<std::string>>& env = {}) const;
+  // Run, with standard error taken for the journal, as systemd starts a service:
+  // JOURNAL_STREAM names the file it is open on.
+  ExportRun RunUnderJournal(const std::vector<std::string>& args) const;
 
   // The built program and the tool.
   static std::string ProgramPath();
   static std::string RsfilePath();
 
  private:
+  ExportRun RunArgv(const std::vector<std::string>& argv,
+                    const std::map<std::string, std::optional<std::string>>& env) const;
+
   test::TestFolder folder_;
   std::unique_ptr<test::Receiver> receiver_;
 };

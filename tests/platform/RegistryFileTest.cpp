@@ -65,6 +65,13 @@ TEST(RegistryFile, ReadsEveryValueKind) {
   EXPECT_EQ(registry.Find(kTolvane, "Expand")->type, kRegExpandSz);
   EXPECT_EQ(registry.Find(kTolvane, "Expand")->data, ado::Bytes({'%', 'T', 'M', 'P', '%', 0}));
   EXPECT_EQ(registry.Find(kTolvane, "Multi")->data, ado::Bytes({'a', 0, 0xE9, 'b', 0, 0}));
+
+  // Listed under the names as the file spells them.
+  std::vector<std::string> names;
+  for (const RegistryValue* value : registry.Values(kTolvane)) names.push_back(value->name);
+  EXPECT_EQ(names, (std::vector<std::string>{"", "Big", "Blob", "Empty", "EventLogLevel", "Expand",
+                                             "Multi", "Negative", "Path"}));
+  EXPECT_TRUE(registry.Values("HKEY_LOCAL_MACHINE\\SOFTWARE\\Other").empty());
 }
 
 TEST(RegistryFile, KeysAndNamesIgnoreCase) {

@@ -93,6 +93,20 @@ TEST(Rsfile, DecodingTextThatIsNotEncodedFailsWithoutOutput) {
   ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
   EXPECT_TRUE(result.err.starts_with("rsfile: " + xml + ": cannot decode")) << result.err;
 
+  // The message names the field and record in plain words, not the program's classes.
+  EXPECT_EQ(result.err.find("CQv"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find("@Line"), std::string::npos) << result.err;
+
+  // Base64 texts pass percent-decoding unchanged: decoding them as type 1 is refused.
+  const std::string base64 = folder.File("base64.xml");
+  ASSERT_EQ(folder.Run({"from-json", folder.File("rules.json"), base64, "--encode", "6"}).exit_code,
+            0);
+  RunResult wrong = folder.Run({"to-json", base64, "--decode", "1"});
+  EXPECT_EQ(wrong.exit_code, 1);
+  EXPECT_EQ(wrong.out, "");
+  EXPECT_EQ(wrong.err,
+            "rsfile: " + base64 + ": cannot decode: its texts are encoded with type 6, not 1\n");
+
   // copy refuses too and writes nothing.
   RunResult copied = folder.Run({"copy", xml, folder.File("copy.xml"), "--decode", "1"});
   EXPECT_EQ(copied.exit_code, 1) << copied.err;

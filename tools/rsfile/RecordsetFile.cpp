@@ -1,11 +1,13 @@
 #include "RecordsetFile.h"
 
 #include <filesystem>
+#include <regex>
 #include <utility>
 #include <vector>
 
 #include "ToolError.h"
 #include "ado/RecordsetXml.h"
+#include "app/ProgramFileCheck.h"
 #include "core/AtomicFile.h"
 #include "core/Error.h"
 #include "shared/QvSharedErrorLog.h"
@@ -35,9 +37,15 @@ class LogCapture : public qv::LogSink {
     }
   }
   size_t Count() const { return count_; }
-  // "MESSAGE: DESCRIPTION (and N more)"
+  // "MESSAGE: DESCRIPTION (and N more)", the message without the program's class and
+  // step names.
   std::string Summary() const {
-    std::string text = first_.message;
+    static const std::regex kOperation(R"(^[A-Za-z]+\.[A-Za-z_]+(, | - ))");
+    static const std::regex kStep(R"(, @ ?Line#[0-9]+)");
+    static const std::regex kFieldName(R"(Field Name=?)");
+    std::string text = std::regex_replace(first_.message, kOperation, "");
+    text = std::regex_replace(text, kStep, "");
+    text = std::regex_replace(text, kFieldName, "field ");
     if (!first_.error.description.empty()) text += ": " + first_.error.description;
     if (count_ > 1) text += " (and " + std::to_string(count_ - 1) + " more)";
     return text;
@@ -87,6 +95,10 @@ std::shared_ptr<ado::Recordset> OpenRecordsetFile(const std::string& path,
     throw ToolError(path + ": " + e.record().description);
   }
   if (decode) {
+    // Texts of the other encoding, or none, would pass through some decoders unchanged.
+    if (const std::string problem = qv::EncodingProblem(*recordset, *decode); !problem.empty()) {
+      throw ToolError(path + ": cannot decode: " + problem);
+    }
     ScopedLogCapture log;
     bool finished = qv::CQvXMLManip().DecodeRecordset(recordset, *decode);
     if (!finished || log.capture().Count() > 0) {

@@ -3,12 +3,42 @@
 
 #include <csignal>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/basMain.h"
+#include "platform/AppLog.h"
+#include "platform/Journal.h"
 #include "platform/StopSignal.h"
 #include "upload/CQVFileXfer.h"
+
+namespace {
+
+// While alive and standard error is the journal, every line written to std::cerr
+// carries a syslog priority: the log's own lines theirs, any other line "error".
+class JournalStream {
+ public:
+  explicit JournalStream(bool journal) {
+    if (!journal) return;
+    buffer_.emplace(std::cerr.rdbuf(), qv::platform::kPriorityError);
+    previous_ = std::cerr.rdbuf(&*buffer_);
+    qv::platform::AppLog::Process().SetPriorityPrefixes(true);
+  }
+  ~JournalStream() {
+    if (!buffer_) return;
+    std::cerr.flush();
+    std::cerr.rdbuf(previous_);
+  }
+  JournalStream(const JournalStream&) = delete;
+  JournalStream& operator=(const JournalStream&) = delete;
+
+ private:
+  std::optional<qv::platform::PriorityLineBuf> buffer_;
+  std::streambuf* previous_ = nullptr;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // A write past a file size limit fails with EFBIG and is reported like a full disk,
@@ -23,5 +53,7 @@ int main(int argc, char** argv) {
   // A stop that must not wait for the running upload ends the built-in sender's too.
   qv::CQVFileXfer::SetAbortCheck(qv::platform::StopNow);
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return qv::Main(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+  const bool journal = qv::platform::StandardErrorIsJournal();
+  const JournalStream journal_stream(journal);
+  return qv::Main(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, journal);
 }

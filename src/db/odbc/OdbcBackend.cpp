@@ -1,5 +1,8 @@
 #include "db/odbc/OdbcBackend.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <utility>
 
 #include "core/Error.h"
@@ -162,7 +165,30 @@ int64_t OdbcBackend::CountRows(std::string_view sql, int32_t timeout) {
   return odbc::CountResultRows(statement);
 }
 
-void OdbcBackend::Prepare(std::string_view sql) {
+std::string OdbcBackend::DriverManagerVersion() {
+  // "03.52.0002.0003": the ODBC version, then the driver manager's major and minor.
+  try {
+    OdbcHandle environment(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+    SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION,
+                  reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(SQL_OV_ODBC3)), 0);
+    OdbcHandle connection(SQL_HANDLE_DBC, environment.get());
+    char text[32] = {};
+    SQLSMALLINT length = 0;
+    int odbc_major = 0, odbc_minor = 0, major = 0, minor = 0;
+    if (SQL_SUCCEEDED(SQLGetInfo(connection.get(), SQL_DM_VER, text, sizeof text, &length)) &&
+        std::sscanf(text, "%d.%d.%d.%d", &odbc_major, &odbc_minor, &major, &minor) == 4) {
+      return "unixODBC " + std::to_string(major) + "." + std::to_string(minor) + ", ODBC " +
+             std::to_string(odbc_major) + "." + (odbc_minor < 10 ? "0" : "") +
+             std::to_string(odbc_minor);
+    }
+  } catch (const std::exception&) {
+  }
+  return "unixODBC (version unknown)";
+}
+
+void OdbcBackend::Prepare(std::string_view sql) { PreparedColumns(sql); }
+
+std::optional<std::vector<std::string>> OdbcBackend::PreparedColumns(std::string_view sql) {
   OdbcHandle statement(SQL_HANDLE_STMT, handles_->connection.get());
   std::string text;
   if (handles_->is_sqlite) {
@@ -177,6 +203,17 @@ void OdbcBackend::Prepare(std::string_view sql) {
   Check(SQLNumResultCols(statement.get(), &columns), statement, "SQLNumResultCols");
   if (columns <= 0)
     throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returns no rows");
+  std::vector<std::string> names;
+  for (SQLSMALLINT i = 1; i <= columns; ++i) {
+    std::string name(256, '\0');
+    SQLSMALLINT length = 0;
+    Check(SQLColAttributeA(statement.get(), i, SQL_DESC_NAME, name.data(),
+                           static_cast<SQLSMALLINT>(name.size()), &length, nullptr),
+          statement, "SQLColAttribute");
+    name.resize(std::min(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), name.size() - 1));
+    names.push_back(std::move(name));
+  }
+  return names;
 }
 
 int64_t OdbcBackend::Execute(std::string_view sql, int32_t timeout) {

@@ -18,11 +18,16 @@ class OdbcBackend : public ConnectionBackend {
   explicit OdbcBackend(const std::string& connection_string);
   ~OdbcBackend() override;
 
+  // The driver manager's version as it reports it at run time ("unixODBC 2.3, ODBC
+  // 3.52"); "unixODBC (version unknown)" when it does not tell.
+  static std::string DriverManagerVersion();
+
   const std::string& DbmsName() const override { return dbms_name_; }
   std::unique_ptr<QueryCursor> OpenCursor(std::string_view sql, int32_t timeout) override;
   int64_t CountRows(std::string_view sql, int32_t timeout) override;
   int64_t Execute(std::string_view sql, int32_t timeout) override;
   void Prepare(std::string_view sql) override;
+  std::optional<std::vector<std::string>> PreparedColumns(std::string_view sql) override;
 
  private:
   struct Handles;

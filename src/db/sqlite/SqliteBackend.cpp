@@ -1,5 +1,7 @@
 #include "db/sqlite/SqliteBackend.h"
 
+#include <sqlite3.h>
+
 #include <cstdlib>
 
 #include "core/Error.h"
@@ -100,11 +102,24 @@ int64_t SqliteBackend::CountRows(std::string_view sql, int32_t /*timeout*/) {
   return rows;
 }
 
-void SqliteBackend::Prepare(std::string_view sql) {
+std::string SqliteBackend::LibraryVersion() {
+  return std::string("SQLite ") + sqlite3_libversion();
+}
+
+void SqliteBackend::Prepare(std::string_view sql) { PreparedColumns(sql); }
+
+std::optional<std::vector<std::string>> SqliteBackend::PreparedColumns(std::string_view sql) {
   const sqlite::SqliteStatement statement(*db_, SqliteText(sql));
   if (statement.ColumnCount() <= 0) {
     throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returns no rows");
   }
+  // Named as the result's fields are named.
+  std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(statement.ColumnCount()));
+  for (int i = 0; i < statement.ColumnCount(); ++i) {
+    names.push_back(sqlite::DescribeColumn(statement.get(), i).name);
+  }
+  return names;
 }
 
 int64_t SqliteBackend::Execute(std::string_view sql, int32_t /*timeout*/) {

@@ -37,11 +37,15 @@ class SqliteBackend : public ConnectionBackend {
   explicit SqliteBackend(const SqliteOptions& options);
   ~SqliteBackend() override;
 
+  // The version of the SQLite library the program runs with ("SQLite 3.40.1").
+  static std::string LibraryVersion();
+
   const std::string& DbmsName() const override { return dbms_name_; }
   std::unique_ptr<QueryCursor> OpenCursor(std::string_view sql, int32_t timeout) override;
   int64_t CountRows(std::string_view sql, int32_t timeout) override;
   int64_t Execute(std::string_view sql, int32_t timeout) override;
   void Prepare(std::string_view sql) override;
+  std::optional<std::vector<std::string>> PreparedColumns(std::string_view sql) override;
 
  private:
   std::unique_ptr<sqlite::SqliteDatabase> db_;
