@@ -88,9 +88,9 @@ int64_t Connection::CountRows(std::string_view sql) {
 }
 
 std::vector<std::string> Connection::LibraryVersions() {
-  // Each back end adds its client library here; the native PostgreSQL one adds libpq's
-  // version (PQlibVersion) beside these.
-  return {SqliteBackend::LibraryVersion(), OdbcBackend::DriverManagerVersion()};
+  // Each back end's client library.
+  return {SqliteBackend::LibraryVersion(), PostgresBackend::LibraryVersion(),
+          OdbcBackend::DriverManagerVersion()};
 }
 
 void Connection::Prepare(std::string_view sql) {

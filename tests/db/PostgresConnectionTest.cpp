@@ -222,6 +222,9 @@ TEST_F(PostgresConnection, PrepareChecksAStatementWithoutRunningIt) {
   db_.Execute("CREATE TABLE t (id integer)");
   db_.Execute("INSERT INTO t VALUES (1)");
   db_.Prepare("SELECT id FROM t ORDER BY 1");
+  // Unquoted names come folded to lower case, as the server names them.
+  EXPECT_EQ(db_.PreparedColumns("SELECT id AS tSID, id AS \"Both\" FROM t"),
+            (std::vector<std::string>{"tsid", "Both"}));
   EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT nosuch FROM t"); }).number, core::kErrProvider);
   EXPECT_EQ(ErrorOf([&] { db_.Prepare("SELECT * FROM missing_table"); }).number,
             core::kErrProvider);

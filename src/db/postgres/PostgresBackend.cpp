@@ -37,15 +37,35 @@ int64_t PostgresBackend::Execute(std::string_view sql, int32_t timeout) {
   return rows == nullptr || *rows == '\0' ? -1 : std::atoll(rows);
 }
 
-void PostgresBackend::Prepare(std::string_view sql) {
+void PostgresBackend::Prepare(std::string_view sql) { PreparedColumns(sql); }
+
+std::optional<std::vector<std::string>> PostgresBackend::PreparedColumns(std::string_view sql) {
   const auto lock = session_->Lock();
+  // A read ahead in flight comes in before the connection takes another statement.
+  if (postgres::Pipeline* pipeline = session_->CurrentPipeline()) pipeline->Settle();
   const std::string text(sql);
   postgres::PgResult prepared(PQprepare(session_->get(), "", text.c_str(), 0, nullptr));
   if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) session_->Fail(prepared.get());
   postgres::PgResult described(PQdescribePrepared(session_->get(), ""));
   if (PQresultStatus(described.get()) != PGRES_COMMAND_OK) session_->Fail(described.get());
-  if (PQnfields(described.get()) <= 0)
+  const int count = PQnfields(described.get());
+  if (count <= 0)
     throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returns no rows");
+  std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) names.emplace_back(PQfname(described.get(), i));
+  return names;
+}
+
+std::string PostgresBackend::LibraryVersion() {
+  // 150018 for 15.18; before 10, 90624 for 9.6.24.
+  const int version = PQlibVersion();
+  const std::string text =
+      version >= 100000
+          ? std::to_string(version / 10000) + "." + std::to_string(version % 10000)
+          : std::to_string(version / 10000) + "." + std::to_string(version / 100 % 100) + "." +
+                std::to_string(version % 100);
+  return "libpq " + text;
 }
 
 }  // namespace ado

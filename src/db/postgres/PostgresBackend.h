@@ -3,8 +3,10 @@
 // Internal to Connection.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/ConnectionBackend.h"
 #include "db/postgres/PostgresOptions.h"
@@ -28,6 +30,10 @@ class PostgresBackend : public ConnectionBackend {
   int64_t CountRows(std::string_view sql, int32_t timeout) override;
   int64_t Execute(std::string_view sql, int32_t timeout) override;
   void Prepare(std::string_view sql) override;
+  std::optional<std::vector<std::string>> PreparedColumns(std::string_view sql) override;
+
+  // "libpq 15.18" (the client library this process runs with).
+  static std::string LibraryVersion();
 
  private:
   PostgresOptions options_;
