@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <system_error>
@@ -22,6 +23,9 @@ std::atomic<int> first_signal{0};
 std::atomic<pid_t> child_group{0};
 // The write end of the pipe that wakes the thread logging a second stop; -1 without.
 std::atomic<int> second_stop_pipe{-1};
+// Whoever logs the second stop first: the thread it wakes, or the run ending first.
+std::atomic<bool> second_stop_taken{false};
+std::atomic<bool> second_stop_logged{false};
 // NOLINTNEXTLINE(misc-redundant-expression): pid_t is int here, not everywhere.
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free);
 
@@ -44,14 +48,21 @@ extern "C" void OnStopSignal(int signal) {
   ::_exit(128 + first_signal.load());
 }
 
-// Waits for a second stop signal, logs it and ends the process.
+void LogSecondStopLine() {
+  AppLog::Process().LogEvent("qvdataexporter: second stop signal (" +
+                                 SignalName(StopSignalNumber()) + "), stopping at once",
+                             kAppLogWarning);
+  second_stop_logged.store(true);
+}
+
+// Waits for a second stop signal, logs it and ends the process, unless the run, ending
+// at the same time, took the line over.
 void LogSecondStop(int wait) {
   char byte = 0;
   while (::read(wait, &byte, 1) < 0 && errno == EINTR) {
   }
-  AppLog::Process().LogEvent("qvdataexporter: second stop signal (" +
-                                 SignalName(StopSignalNumber()) + "), stopping at once",
-                             kAppLogWarning);
+  if (second_stop_taken.exchange(true)) return;
+  LogSecondStopLine();
   ::_exit(StopExitStatus());
 }
 
@@ -81,6 +92,18 @@ void InstallStopHandlers() {
 bool StopRequested() { return signals_seen.load() > 0; }
 
 bool StopNow() { return signals_seen.load() > 1; }
+
+void FinishStop() {
+  if (!StopNow()) return;
+  if (!second_stop_taken.exchange(true)) {
+    LogSecondStopLine();
+    return;
+  }
+  // The thread is writing the line; the process ends once it is out.
+  for (int i = 0; i < 200 && !second_stop_logged.load(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
 
 int StopSignalNumber() { return first_signal.load(); }
 

@@ -23,6 +23,9 @@ bool StopRequested();
 // A second stop signal has come; the process is ending. For in-process transfers that
 // poll between their steps.
 bool StopNow();
+// Called as the process ends on its own: after a second stop signal, makes sure its
+// line is in the log, written here or by the thread that logs it.
+void FinishStop();
 // The first stop signal's number; 0 when none came.
 int StopSignalNumber();
 // 128 + StopSignalNumber().

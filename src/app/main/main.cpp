@@ -55,5 +55,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const bool journal = qv::platform::StandardErrorIsJournal();
   const JournalStream journal_stream(journal);
-  return qv::Main(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, journal);
+  const int status = qv::Main(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, journal);
+  qv::platform::FinishStop();
+  return status;
 }
