@@ -45,6 +45,33 @@ class CQVFileXfer {
   // failure) with its meaning.
   bool TransferFile(std::string strFileToTransfer, std::string strImpRuleFolder);
 
+  // As TransferFile, without waiting for the upload: `done` gets whether the file was
+  // delivered once its upload ended and the file was moved, from inside a later
+  // SendLater, TransferFile or WaitForSends call of this thread (or at once). `done`
+  // must not call back into CQVFileXfer. With "UploaderConnections" above 1 and the
+  // built-in sender, up to that many uploads run at once; a failure that may pass is
+  // tried again ("UploaderRetries") and the run stops sending after
+  // "UploaderGiveUpAfter" connection failures in a row (see EndRun).
+  void SendLater(const std::string& file, const std::string& imp_rule,
+                 std::function<void(bool delivered)> done);
+
+  // Runs the uploads started: until every one ended (`all`), else until at least one
+  // moved on.
+  static void WaitForSends(bool all);
+
+  // How many uploads may run at once in this run: "UploaderConnections" with the
+  // built-in sender, else 1.
+  static int TransfersInFlight();
+
+  // Whether this run stopped sending: the upload address failed to connect too often
+  // in a row. Files given to send meanwhile wait, undelivered, for the next run.
+  static bool SendingStopped();
+
+  // Ends the run's uploads: waits for every one, then, when the run stopped sending,
+  // reports it as one warning naming the upload address, the reason and how many files
+  // wait; the next upload starts a new run with the settings read again.
+  static void EndRun();
+
   // Runs the uploader with `argv` and waits until it has ended. `sCommand` is the same
   // command as one line of text, which failure reports show. Returns the exit status,
   // or -1 when the program could not be started or did not end normally (traced as
@@ -94,6 +121,10 @@ class CQVFileXfer {
   // reset. Safe to read from any thread.
   static UploadCounters Counters();
   static void ResetCounters();
+
+ private:
+  void Start(const std::string& strFileToTransfer, const std::string& strImpRuleFolder,
+             std::function<void(bool delivered)> done);
 };
 
 }  // namespace qv

@@ -50,7 +50,11 @@ class UploadE2e : public ::testing::Test {
     Use(sender);
   }
 
-  void Use(Sender sender) { home_.UseBuiltinSender(sender == Sender::kBuiltin); }
+  // `more` adds registry value lines.
+  void Use(Sender sender, const std::string& more = "") {
+    home_.SetProgramKey(
+        (sender == Sender::kBuiltin ? "\"Uploader\"=\"builtin\"\r\n" : std::string()) + more);
+  }
 
   // Writes `bytes` as `name` in the output folder and uploads it.
   bool Upload(const std::string& name, const std::string& bytes, const std::string& rule = "R",
@@ -130,6 +134,7 @@ TEST_P(CQVFileXferE2e, HostileFileNameIsSentAsItIsAndNeverRun) {
 // of curl) whichever sender met it; the next good upload goes through again.
 TEST_P(CQVFileXferE2e, FailuresKeepTheFileInUnsentWithCurlsExitStatus) {
   ScopedEnv max_time("QV_UPLOAD_MAX_TIME", "1");
+  Use(GetParam(), "\"UploaderRetries\"=dword:00000000");
   struct Case {
     const char* name;
     ReceiverMode mode;
@@ -146,6 +151,7 @@ TEST_P(CQVFileXferE2e, FailuresKeepTheFileInUnsentWithCurlsExitStatus) {
     SCOPED_TRACE(c.name);
     receiver_->FailNext(c.mode, 1, c.seconds);
     EXPECT_FALSE(Upload(c.name, c.name));
+    CQVFileXfer::EndRun();  // a connection failure is reported once the run's sends end
     ExpectUnsent(c.name, c.name, c.status);
     EXPECT_EQ(receiver_->Received("R", c.name), std::nullopt);
   }
@@ -163,6 +169,7 @@ TEST_P(CQVFileXferE2e, FailuresKeepTheFileInUnsentWithCurlsExitStatus) {
 
   receiver_->Stop();
   EXPECT_FALSE(Upload("down.xml", "data"));
+  CQVFileXfer::EndRun();  // a connection failure is reported once the run's sends end
   ExpectUnsent("down.xml", "data", 7);
 
   EXPECT_EQ(CQVFileXfer::Counters().files_sent, 1u);

@@ -261,7 +261,7 @@ TEST(CQVFileXfer, RegistryValueUploaderSelectsTheBuiltinSender) {
 TEST(CQVFileXfer, BuiltinSenderRunsNoProcess) {
   UploadHome home;
   home.SetUploadUrl(kUrl);  // nothing listens there
-  home.UseBuiltinSender();
+  home.SetProgramKey("\"Uploader\"=\"builtin\"\r\n\"UploaderRetries\"=dword:00000000");
   TestFolder out;
   WriteBytes(out.File("a.xml"), "data");
   auto runner = std::make_shared<FakeUploader>(0);
@@ -270,6 +270,7 @@ TEST(CQVFileXfer, BuiltinSenderRunsNoProcess) {
   CQVFileXfer xfer;
   xfer.MoveToLastTx = true;
   EXPECT_FALSE(xfer.TransferFile(out.File("a.xml"), "R"));
+  CQVFileXfer::EndRun();  // a connection failure is reported once the run's sends end
 
   EXPECT_TRUE(runner->Calls().empty());
   EXPECT_EQ(ReadBytes(out.File("Unsent/a.xml")), "data");
