@@ -189,7 +189,7 @@ class Uploads {
       files_waiting += deferred_lines.size();
       deferred_lines.clear();
       Trace(" - uploads stopped: " + shut_address + " could not be reached (" +
-                queue.ShutReason() + ") " + std::to_string(queue.ConnectionFailuresInARow()) +
+                queue.ShutReason() + ") " + std::to_string(queue.FailuresThatShut()) +
                 " times in a row; " + std::to_string(files_waiting) +
                 " file(s) wait for the next run",
             kEventWarning);

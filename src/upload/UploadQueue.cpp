@@ -96,6 +96,7 @@ void UploadQueue::Ended(uint64_t id, Pending pending, const SendResult& result) 
              !shut_) {
     shut_ = true;
     shut_reason_ = result.reason;
+    failures_that_shut_ = failures_in_a_row_;
     // The files waiting for a retry were tried and failed: they end as they are.
     std::vector<std::pair<uint64_t, Pending>> waiting = std::move(waiting_);
     waiting_.clear();
@@ -161,6 +162,7 @@ void UploadQueue::Reopen() {
   shut_ = false;
   shut_reason_.clear();
   failures_in_a_row_ = 0;
+  failures_that_shut_ = 0;
 }
 
 }  // namespace qv

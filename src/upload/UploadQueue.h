@@ -67,7 +67,8 @@ class UploadQueue {
   // Whether the run stopped sending, and the reason of the failure that shut it.
   bool Shut() const { return shut_; }
   const std::string& ShutReason() const { return shut_reason_; }
-  int ConnectionFailuresInARow() const { return failures_in_a_row_; }
+  // The connection failures in a row that shut the door.
+  int FailuresThatShut() const { return failures_that_shut_; }
   // Sends again: a new run.
   void Reopen();
 
@@ -96,6 +97,7 @@ class UploadQueue {
   std::vector<std::pair<uint64_t, Pending>> waiting_;  // for a retry
   uint64_t next_id_ = 0;
   int failures_in_a_row_ = 0;
+  int failures_that_shut_ = 0;
   bool shut_ = false;
   std::string shut_reason_;
 };

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,13 @@ class UploadHome {
   // Everything traced so far.
   std::string Traces() const { return home_.AppLogText(); }
   bool Traced(const std::string& text) const { return Traces().find(text) != std::string::npos; }
+  // The traced lines that hold `text`.
+  int TracedLines(const std::string& text) const {
+    int lines = 0;
+    std::istringstream in(Traces());
+    for (std::string line; std::getline(in, line);) lines += line.find(text) != std::string::npos;
+    return lines;
+  }
 
  private:
   ProgramHome home_;
