@@ -60,6 +60,13 @@ void UploadQueue::Add(UploadJob job) {
     pending.job.done(pending.outcome);
     return;
   }
+  if (platform::StopRequested()) {
+    // A stop signal came while the file waited for room: it is left for the next run.
+    pending.outcome.held = true;
+    pending.outcome.result = SendResult::Failed(CURLE_ABORTED_BY_CALLBACK, "the run was stopped");
+    pending.job.done(pending.outcome);
+    return;
+  }
   Start(next_id_++, std::move(pending));
 }
 

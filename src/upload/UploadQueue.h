@@ -19,7 +19,8 @@ namespace qv {
 struct UploadOutcome {
   SendResult result;  // of the last try
   int tries = 0;
-  // Not sent at all: the run had stopped sending to the address (UploadQueue::Shut).
+  // Not sent at all: the run had stopped sending to the address (UploadQueue::Shut) or
+  // a stop signal had come.
   bool held = false;
 };
 
@@ -55,7 +56,8 @@ class UploadQueue {
   void SetAbortCheck(AbortCheck abort_check);
 
   // Starts the job, first waiting (and finishing others) while the transfers in flight
-  // are at the policy's limit. With the door shut the job ends at once, held.
+  // are at the policy's limit. With the door shut, or after a stop signal, the job ends
+  // at once, held.
   void Add(UploadJob job);
   // Moves the transfers and the waiting retries on; `block` waits until at least one
   // job ended (or nothing is left).
