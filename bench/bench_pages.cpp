@@ -149,11 +149,12 @@ void MeasureUploads(const Options& options, const fs::path& work) {
     return "\"Uploader\"=\"builtin\"\r\n\"UploaderConnections\"=dword:0000000" +
            std::to_string(connections) + "\r\n";
   };
-  bench::MakeProgramFolder(folder, "Driver=SQLite3;Database=" + db.string(),
-                           {{(folder / "out" / "apps.xml").string(),
-                             "SELECT tSID, name, version, amount, installed, note, Source_Timestamp",
-                             "FROM apps", "", "Apps"}},
-                           slow.Url(), registry(8));
+  bench::MakeProgramFolder(
+      folder, "Driver=SQLite3;Database=" + db.string(),
+      {{(folder / "out" / "apps.xml").string(),
+        "SELECT tSID, name, version, amount, installed, note, Source_Timestamp", "FROM apps", "",
+        "Apps"}},
+      slow.Url(), registry(8));
   const auto set_address = [&](const std::string& url) {
     bench::WriteConfigFile(folder / "QvExportSettings.xml", {"nID", "tValue"},
                            {{ado::Variant(int32_t{1}), ado::Variant(url)}}, 1);
@@ -198,10 +199,11 @@ void MeasureUploads(const Options& options, const fs::path& work) {
     // The same files sent one after another, each waiting for its answer.
     const double sequential = unchanged.seconds + files * 0.020;
     if (connections == 1) one_in_flight = m.seconds;
-    std::printf("  %d in flight: %8.2f s  %6.0f files  %6.2fx one after another (%.2f s)  "
-                "%6.2fx 1 in flight\n",
-                connections, m.seconds, files, m.seconds / sequential, sequential,
-                m.seconds / one_in_flight);
+    std::printf(
+        "  %d in flight: %8.2f s  %6.0f files  %6.2fx one after another (%.2f s)  "
+        "%6.2fx 1 in flight\n",
+        connections, m.seconds, files, m.seconds / sequential, sequential,
+        m.seconds / one_in_flight);
     if (connections == 1) {
       Goal("1 in flight / one after another (bare waits)", m.seconds / sequential, 1.05);
     }
@@ -275,8 +277,7 @@ int main(int argc, char** argv) {
     try {
       MeasureUploads(options, work);
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "bench_pages: %s (work folder kept: %s)\n", error.what(),
-                   work.c_str());
+      std::fprintf(stderr, "bench_pages: %s (work folder kept: %s)\n", error.what(), work.c_str());
       return 1;
     }
     std::error_code ec;

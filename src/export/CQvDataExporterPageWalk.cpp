@@ -145,20 +145,21 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
           line = 4;
           const std::shared_ptr<PageSends::Page> sending = walk.sends.Open(start);
           const bool written = SendWholeLater(rows, page_file, walk.import_rule, walk, sending);
-          walk.sends.Close(sending, [this, &walk, rows, last, page_file,
-                                     written](PageSends::Page& page) {
-            SettlePage(walk, page, [&](int& step) {
-              CountSends(page);
-              if (!written || page.ended.empty() || !page.AllDelivered()) {
-                if (written && !walk.import_rule.empty()) SetAsideUndelivered(page_file);
-                return KeepLastData(walk, page_file);
-              }
-              step = 6;
-              PageRecords records = ReadPageRecords(walk, *rows);
-              WriteLastDataFile(walk, last.path, ado::RecordsetXmlToString(*rows));
-              walk.keys.Rewritten(last, std::move(records.now), walk.layout);
-            });
-          });
+          walk.sends.Close(sending,
+                           [this, &walk, rows, last, page_file, written](PageSends::Page& page) {
+                             SettlePage(walk, page, [&](int& step) {
+                               CountSends(page);
+                               if (!written || page.ended.empty() || !page.AllDelivered()) {
+                                 if (written && !walk.import_rule.empty())
+                                   SetAsideUndelivered(page_file);
+                                 return KeepLastData(walk, page_file);
+                               }
+                               step = 6;
+                               PageRecords records = ReadPageRecords(walk, *rows);
+                               WriteLastDataFile(walk, last.path, ado::RecordsetXmlToString(*rows));
+                               walk.keys.Rewritten(last, std::move(records.now), walk.layout);
+                             });
+                           });
           return;
         }
 
@@ -363,8 +364,8 @@ bool CQvDataExporter::SendPageChanges(PageWalk& walk, int32_t start,
 bool CQvDataExporter::SendEntityLater(const std::shared_ptr<ado::Recordset>& rs,
                                       const std::string& result_path,
                                       const std::string& import_rule, PageWalk& walk,
-                                      const std::shared_ptr<PageSends::Page>& sending,
-                                      size_t index, int& line) {
+                                      const std::shared_ptr<PageSends::Page>& sending, size_t index,
+                                      int& line) {
   const std::string change_file = WriteChangeFile(rs, result_path, line);
   line = 65;
   walk.sends.Send(sending, change_file, index, [&](std::function<void(bool)> done) {

@@ -8,8 +8,8 @@
 namespace qv {
 
 size_t PageSends::Page::Delivered() const {
-  return static_cast<size_t>(std::count_if(ended.begin(), ended.end(),
-                                           [](const auto& file) { return file.second; }));
+  return static_cast<size_t>(
+      std::count_if(ended.begin(), ended.end(), [](const auto& file) { return file.second; }));
 }
 
 PageSends::~PageSends() {

@@ -11,8 +11,7 @@ SendResult BuiltinSender::Post(const std::string& file, const std::string& addre
                                const std::vector<std::string>& header_lines,
                                const SendOptions& options) {
   try {
-    if (std::optional<SendResult> refused =
-            transfer_.Begin(file, address, header_lines, options)) {
+    if (std::optional<SendResult> refused = transfer_.Begin(file, address, header_lines, options)) {
       return *refused;
     }
     return transfer_.End(curl_easy_perform(transfer_.easy()));

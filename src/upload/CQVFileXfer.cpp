@@ -23,8 +23,8 @@
 #include "shared/EventSink.h"
 #include "shared/QvSharedErrorLog.h"
 #include "shared/QvSharedFileSystem.h"
-#include "upload/UploadQueue.h"
 #include "upload/IdempotencyKey.h"
+#include "upload/UploadQueue.h"
 #include "util/basCQvRegistry.h"
 #include "util/basCQvStringManipulation.h"
 
@@ -142,8 +142,8 @@ class Uploads {
       warned = true;
     }
     SendOptions options = SendOptions::FromEnvironment();
-    const ado::Variant verify = ReadRegistryValue(kHKeyLocalMachine, kRegistryKey,
-                                                  kRegistrySubKey, "UploaderVerifyCertificate");
+    const ado::Variant verify = ReadRegistryValue(kHKeyLocalMachine, kRegistryKey, kRegistrySubKey,
+                                                  "UploaderVerifyCertificate");
     options.verify_certificate = verify.Type() == ado::VarType::kI4 && verify.AsInt64() != 0;
     builtin = CQVFileXfer::BuiltinSenderSelected();
     connections = builtin ? policy.connections : 1;
@@ -188,10 +188,9 @@ class Uploads {
     if (queue.Shut()) {
       files_waiting += deferred_lines.size();
       deferred_lines.clear();
-      Trace(" - uploads stopped: " + shut_address + " could not be reached (" +
-                queue.ShutReason() + ") " + std::to_string(queue.FailuresThatShut()) +
-                " times in a row; " + std::to_string(files_waiting) +
-                " file(s) wait for the next run",
+      Trace(" - uploads stopped: " + shut_address + " could not be reached (" + queue.ShutReason() +
+                ") " + std::to_string(queue.FailuresThatShut()) + " times in a row; " +
+                std::to_string(files_waiting) + " file(s) wait for the next run",
             kEventWarning);
     }
     FlushDeferred();
@@ -327,7 +326,8 @@ void CQVFileXfer::Start(const std::string& strFileToTransfer, const std::string&
           if (!key) {
             handed_over = true;
             ended(UploadOutcome{
-                SendResult::Failed(CURLE_READ_ERROR, "cannot read " + strFileToTransfer), 1, false});
+                SendResult::Failed(CURLE_READ_ERROR, "cannot read " + strFileToTransfer), 1,
+                false});
             return false;
           }
           job.header_lines.push_back("Idempotency-Key: " + *key);

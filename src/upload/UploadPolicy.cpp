@@ -59,8 +59,8 @@ bool IsPassingFault(const SendResult& result) {
     case CURLE_RECV_ERROR:
       return true;
     case CURLE_HTTP_RETURNED_ERROR:
-      return result.http_status == 429 || result.http_status == 502 ||
-             result.http_status == 503 || result.http_status == 504;
+      return result.http_status == 429 || result.http_status == 502 || result.http_status == 503 ||
+             result.http_status == 504;
     default:
       return false;
   }

@@ -49,9 +49,7 @@ void UploadQueue::ApplyConfiguration() {
 
 void UploadQueue::Add(UploadJob job) {
   if (Idle()) ApplyConfiguration();
-  const auto full = [&] {
-    return builtin_ ? multi_ && !multi_->HasRoom() : !in_flight_.empty();
-  };
+  const auto full = [&] { return builtin_ ? multi_ && !multi_->HasRoom() : !in_flight_.empty(); };
   while (!shut_ && full()) Pump(true);
   Pending pending{std::move(job), {}, {}};
   if (shut_) {
@@ -83,11 +81,12 @@ void UploadQueue::Start(uint64_t id, Pending pending) {
     return;
   }
   if (!multi_) {
-    Ended(id, std::move(pending), SendResult::Failed(CURLE_FAILED_INIT, "libcurl cannot be set up"));
+    Ended(id, std::move(pending),
+          SendResult::Failed(CURLE_FAILED_INIT, "libcurl cannot be set up"));
     return;
   }
-  const std::optional<SendResult> refused = multi_->Start(
-      id, pending.job.file, pending.job.address, pending.job.header_lines, options_);
+  const std::optional<SendResult> refused =
+      multi_->Start(id, pending.job.file, pending.job.address, pending.job.header_lines, options_);
   if (refused) {
     Ended(id, std::move(pending), *refused);
     return;
@@ -111,9 +110,9 @@ void UploadQueue::Ended(uint64_t id, Pending pending, const SendResult& result) 
   }
   if (result.status != 0 && !shut_ && IsPassingFault(result) &&
       pending.outcome.tries <= policy_.retries && !platform::StopRequested() && !Aborted()) {
-    pending.due = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(policy_.WaitBefore(
-                                         pending.outcome.tries, result.retry_after)));
+    pending.due =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                           policy_.WaitBefore(pending.outcome.tries, result.retry_after)));
     waiting_.emplace_back(id, std::move(pending));
     return;
   }

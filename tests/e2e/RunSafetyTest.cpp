@@ -247,7 +247,7 @@ TEST_F(RunSafety, AStopSignalLetsTheTransfersInFlightEnd) {
   std::vector<Delivery> all = Deliveries();
   const size_t delivered = Accepted(all).size();
   EXPECT_GE(delivered, 1u);
-  EXPECT_LE(delivered, 8u);  // those in flight when the signal came
+  EXPECT_LE(delivered, 8u);                               // those in flight when the signal came
   EXPECT_EQ(FileNames(Out("LastTx")).size(), delivered);  // the run's own delivered files
   EXPECT_FALSE(in_flight());
 

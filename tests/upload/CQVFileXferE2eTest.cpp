@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <chrono>
-#include <iostream>
 #include <filesystem>
+#include <iostream>
 #include <set>
 
 #include "support/Receiver.h"
@@ -271,9 +271,8 @@ TEST_P(CQVFileXferE2e, AShutReceiverStopsTheRunsSendingWithOneLine) {
     EXPECT_TRUE(fs::exists(out_.File("Unsent/f" + std::to_string(i) + ".xml"))) << i;
   }
   EXPECT_EQ(home_.TracedLines("the upload failed"), 0) << home_.Traces();
-  EXPECT_EQ(home_.TracedLines("uploads stopped: " + receiver_->BaseUrl() +
-                              " could not be reached ("),
-            1)
+  EXPECT_EQ(
+      home_.TracedLines("uploads stopped: " + receiver_->BaseUrl() + " could not be reached ("), 1)
       << home_.Traces();
   EXPECT_TRUE(home_.Traced(") 4 times in a row; 10 file(s) wait for the next run"))
       << home_.Traces();
