@@ -371,7 +371,7 @@ std::string CQvDataExporter::WriteChangeFile(const std::shared_ptr<ado::Recordse
   copier.CopyRecord(rs, one, true);
 
   line = 63;
-  const std::string change_file = NewChangeFilePath(result_path);
+  std::string change_file = NewChangeFilePath(result_path);
   if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
 
   line = 64;

@@ -231,13 +231,14 @@ void MoveReplacing(const std::string& source, const std::string& target) {
 
 }  // namespace
 
-bool CQVFileXfer::TransferFile(std::string strFileToTransfer, std::string strImpRuleFolder) {
+bool CQVFileXfer::TransferFile(const std::string& strFileToTransfer,
+                               const std::string& strImpRuleFolder) {
   std::optional<bool> delivered;
   Uploads& uploads = Uploads::Instance();
   const std::lock_guard<std::mutex> lock(uploads.mutex);
   Start(strFileToTransfer, strImpRuleFolder, [&](bool sent) { delivered = sent; });
-  while (!delivered) uploads.queue.Pump(true);
-  return *delivered;
+  while (!delivered && !uploads.queue.Idle()) uploads.queue.Pump(true);
+  return delivered.value_or(false);
 }
 
 void CQVFileXfer::SendLater(const std::string& file, const std::string& imp_rule,
@@ -249,7 +250,7 @@ void CQVFileXfer::SendLater(const std::string& file, const std::string& imp_rule
 void CQVFileXfer::Start(const std::string& strFileToTransfer, const std::string& strImpRuleFolder,
                         std::function<void(bool delivered)> done) {
   // Counts the file once, whichever way it ends, and hands over the outcome.
-  const auto finish = [done](bool delivered) {
+  const auto finish = [done = std::move(done)](bool delivered) {
     (delivered ? files_sent : sends_failed).fetch_add(1, std::memory_order_relaxed);
     if (done) done(delivered);
   };

@@ -43,7 +43,7 @@ class CQVFileXfer {
   // and the result is false. A failed upload is traced as a failure naming the file and
   // the exit status (the built-in sender gives the status curl gives for the same
   // failure) with its meaning.
-  bool TransferFile(std::string strFileToTransfer, std::string strImpRuleFolder);
+  bool TransferFile(const std::string& strFileToTransfer, const std::string& strImpRuleFolder);
 
   // As TransferFile, without waiting for the upload: `done` gets whether the file was
   // delivered once its upload ended and the file was moved, from inside a later
