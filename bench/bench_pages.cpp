@@ -25,7 +25,8 @@
 //     a run with the uploads set aside, and one to a sink that answers at once, against
 //     an unchanged run (goal: <= 0.1 ms per file)
 //
-// Usage: bench_pages [--rows N[,N...]] [--percent P] [--dir PATH] [--registry TEXT] [--uploads 1]
+// Usage: bench_pages [--rows N[,N...]] [--percent P] [--dir PATH] [--registry TEXT]
+//                    [--uploads 1 [--connections N[,N...]]]
 //   (default 100000,1000000 rows, 1% changed; --registry adds lines to registry.reg,
 //   for instance a value that selects another uploader)
 #include <arpa/inet.h>
@@ -57,6 +58,7 @@ struct Options {
   fs::path dir = fs::temp_directory_path();
   std::string registry;
   bool uploads_only = false;
+  std::vector<int> connections = {1, 4, 8};
 };
 
 Options Parse(int argc, char** argv) {
@@ -78,6 +80,12 @@ Options Parse(int argc, char** argv) {
       options.registry = value + "\r\n";
     } else if (flag == "--uploads") {
       options.uploads_only = value == "1";
+    } else if (flag == "--connections") {
+      options.connections.clear();
+      std::stringstream list(value);
+      for (std::string item; std::getline(list, item, ',');) {
+        options.connections.push_back(std::atoi(item.c_str()));
+      }
     } else {
       std::fprintf(stderr, "unknown option %s\n", flag.c_str());
       std::exit(2);
@@ -187,10 +195,11 @@ void MeasureUploads(const Options& options, const fs::path& work) {
   const Measure first = run(false);
   std::printf("  %-44s %8.2f s  %6llu files\n", "first run, 8 in flight", first.seconds,
               static_cast<unsigned long long>(slow.Requests() - before));
+  run(false);  // puts the page keys in place
   const Measure unchanged = run(false);
   std::printf("  %-44s %8.2f s\n", "unchanged run (the walk alone)", unchanged.seconds);
   double one_in_flight = 0;
-  for (const int connections : {1, 4, 8}) {
+  for (const int connections : options.connections) {
     set_connections(connections);
     change();
     before = slow.Requests();
@@ -198,7 +207,7 @@ void MeasureUploads(const Options& options, const fs::path& work) {
     const auto files = static_cast<double>(slow.Requests() - before);
     // The same files sent one after another, each waiting for its answer.
     const double sequential = unchanged.seconds + files * 0.020;
-    if (connections == 1) one_in_flight = m.seconds;
+    if (one_in_flight == 0) one_in_flight = m.seconds;
     std::printf(
         "  %d in flight: %8.2f s  %6.0f files  %6.2fx one after another (%.2f s)  "
         "%6.2fx 1 in flight\n",
@@ -261,6 +270,7 @@ void MeasureUploads(const Options& options, const fs::path& work) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is measured
   const Options options = Parse(argc, argv);
   if (const std::string missing = qv::test::Receiver::MissingTool(); !missing.empty()) {
     std::fprintf(stderr, "bench_pages needs %s\n", missing.c_str());

@@ -393,7 +393,7 @@ class CQvDataExporter {
                       const std::string& import_rule, PageWalk& walk,
                       const std::shared_ptr<PageSends::Page>& page);
   // Runs a page's settlement (the work that waited for its files) at its error boundary.
-  void SettlePage(PageWalk& walk, PageSends::Page& page, const std::function<void(int&)>& settle);
+  void SettlePage(const std::function<void(int&)>& settle);
   // Counts the page's files delivered and not delivered.
   void CountSends(const PageSends::Page& page);
   // Leaves the page's last data as it was, since not everything was delivered, and says so.

@@ -42,6 +42,8 @@ namespace {
 const std::string kClass = "CQvDataExporter";
 constexpr const char* kKeyField = "tSID";
 constexpr int32_t kPlainText = 1;
+// The most pages whose files are still being delivered, besides the one being compared.
+constexpr size_t kPagesInFlight = 256;
 
 // Whether the file holds exactly `bytes`.
 bool FileHolds(const std::string& path, const std::string& bytes) {
@@ -133,6 +135,7 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
   changed = 0;
   // A page still being delivered may rewrite this page's last data once it is settled.
   walk.sends.WaitFor(start);
+  walk.sends.WaitWhileMoreThan(kPagesInFlight);
   Guarded(
       [&](int& line) {
         line = 1;
@@ -147,7 +150,7 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
           const bool written = SendWholeLater(rows, page_file, walk.import_rule, walk, sending);
           walk.sends.Close(sending,
                            [this, &walk, rows, last, page_file, written](PageSends::Page& page) {
-                             SettlePage(walk, page, [&](int& step) {
+                             SettlePage([&](int& step) {
                                CountSends(page);
                                if (!written || page.ended.empty() || !page.AllDelivered()) {
                                  if (written && !walk.import_rule.empty())
@@ -180,7 +183,7 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
             SendPageChanges(walk, start, rows, page_file, *page, sending, *moved_in);
         walk.sends.Close(sending, [this, &walk, rows, last, page_file, page, moved_in, all_made,
                                    xml = std::move(xml)](PageSends::Page& done) {
-          SettlePage(walk, done, [&](int& step) {
+          SettlePage([&](int& step) {
             step = 3;
             CountSends(done);
             for (const std::string& file : done.undelivered) SetAsideUndelivered(file);
@@ -211,10 +214,7 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
   if (walk.transfers_in_flight <= 1) walk.sends.WaitAll();
 }
 
-void CQvDataExporter::SettlePage(PageWalk& walk, PageSends::Page& page,
-                                 const std::function<void(int&)>& settle) {
-  static_cast<void>(walk);
-  static_cast<void>(page);
+void CQvDataExporter::SettlePage(const std::function<void(int&)>& settle) {
   Guarded([&](int& line) { settle(line); }, AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
   NotifyProgress();
 }
@@ -228,9 +228,9 @@ void CQvDataExporter::CountSends(const PageSends::Page& page) {
 void CQvDataExporter::KeepLastData(PageWalk& walk, const std::string& page_file) {
   walk.all_delivered = false;
   // A run that stopped sending says so once; its pages need not say it again.
-  Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
-            "stays as it was: " + page_file,
-        CQVFileXfer::SendingStopped() ? kEventInformation : kEventWarning);
+  CQVFileXfer::WarnUnlessSendingStops(kClass +
+                                      ".Export_DiffPerEntity, not every change was delivered; " +
+                                      "the last data stays as it was: " + page_file);
 }
 
 bool CQvDataExporter::SendWholeLater(const std::shared_ptr<ado::Recordset>& rows,

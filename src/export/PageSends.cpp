@@ -56,11 +56,19 @@ void PageSends::WaitFor(int32_t page_start) {
       return page->touches.contains(page_start);
     });
   };
-  for (Settle(); touching(); Settle()) CQVFileXfer::WaitForSends(false);
+  // Without an upload running, nothing more can end: the pages that wait stay unsettled.
+  for (Settle(); touching() && CQVFileXfer::WaitForSends(false); Settle()) {
+  }
+}
+
+void PageSends::WaitWhileMoreThan(size_t pages) {
+  for (Settle(); pages_.size() > pages && CQVFileXfer::WaitForSends(false); Settle()) {
+  }
 }
 
 void PageSends::WaitAll() {
-  for (Settle(); !pages_.empty(); Settle()) CQVFileXfer::WaitForSends(false);
+  for (Settle(); !pages_.empty() && CQVFileXfer::WaitForSends(false); Settle()) {
+  }
 }
 
 }  // namespace qv

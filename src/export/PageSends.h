@@ -48,6 +48,9 @@ class PageSends {
   void WaitFor(int32_t page_start);
   // Waits until every page was settled.
   void WaitAll();
+  // Waits while more than `pages` pages are not settled, so that a file waiting long
+  // for a retry does not hold an unbounded number of pages in memory.
+  void WaitWhileMoreThan(size_t pages);
   bool Empty() const { return pages_.empty(); }
 
  private:

@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -126,9 +127,10 @@ class Uploads {
   bool warned = false;  // about the settings, in this run
   bool builtin = false;
   int connections = 1;
-  // Failures of the connection, reported once the server is known to answer again or
-  // the run ends; folded into one line when the run stops sending.
-  std::vector<std::string> deferred_lines;
+  // Failures of the connection, and lines about what they left undone, reported once
+  // the server is known to answer again or the run ends; folded into one line when the
+  // run stops sending. `second` tells a file's own line.
+  std::vector<std::pair<std::string, bool>> deferred_lines;
   uint64_t files_waiting = 0;  // not delivered while the door was shut, or folded into it
   std::string shut_address;
 
@@ -168,7 +170,7 @@ class Uploads {
     }
     line += ", tries: " + std::to_string(outcome.tries);
     if (IsConnectionFailure(outcome.result)) {
-      deferred_lines.push_back(line);
+      deferred_lines.emplace_back(line, true);
       shut_address = BaseAddress(address);
       return;
     }
@@ -178,7 +180,13 @@ class Uploads {
   void Delivered() { FlushDeferred(); }
 
   void FlushDeferred() {
-    for (const std::string& line : deferred_lines) Trace(line, kEventWarning);
+    for (const auto& [line, own] : deferred_lines) {
+      if (own) {
+        Trace(line, kEventWarning);
+      } else {
+        TraceEvent(line, {}, kEventWarning, kLevelExport);
+      }
+    }
     deferred_lines.clear();
   }
 
@@ -186,7 +194,7 @@ class Uploads {
   void EndRun() {
     queue.Drain();
     if (queue.Shut()) {
-      files_waiting += deferred_lines.size();
+      for (const auto& deferred : deferred_lines) files_waiting += deferred.second ? 1 : 0;
       deferred_lines.clear();
       Trace(" - uploads stopped: " + shut_address + " could not be reached (" + queue.ShutReason() +
                 ") " + std::to_string(queue.FailuresThatShut()) + " times in a row; " +
@@ -216,13 +224,18 @@ class Uploads {
 // reason) the file is copied and the source deleted.
 void MoveReplacing(const std::string& source, const std::string& target) {
   std::error_code ec;
+  // Most often the folder is there already: one rename, no look-ups first.
+  if (fs::is_regular_file(fs::symlink_status(source, ec)) &&
+      !fs::is_directory(fs::symlink_status(target, ec))) {
+    if (::rename(source.c_str(), target.c_str()) == 0) return;
+    const fs::path folder = fs::path(target).parent_path();
+    if (errno == ENOENT && !folder.empty() && fs::create_directories(folder, ec) &&
+        ::rename(source.c_str(), target.c_str()) == 0) {
+      return;
+    }
+  }
   const fs::path folder = fs::path(target).parent_path();
   if (!folder.empty()) fs::create_directories(folder, ec);
-  if (fs::is_regular_file(fs::symlink_status(source, ec)) &&
-      !fs::is_directory(fs::symlink_status(target, ec)) &&
-      ::rename(source.c_str(), target.c_str()) == 0) {
-    return;
-  }
   CQvFileSystem file_system;
   std::string from = source;
   std::string to = target;
@@ -342,20 +355,34 @@ void CQVFileXfer::Start(const std::string& strFileToTransfer, const std::string&
   if (!handed_over) finish(false);
 }
 
-void CQVFileXfer::WaitForSends(bool all) {
+bool CQVFileXfer::WaitForSends(bool all) {
   Uploads& uploads = Uploads::Instance();
   const std::lock_guard<std::mutex> lock(uploads.mutex);
+  if (uploads.queue.Idle()) return false;
   if (all) {
     uploads.queue.Drain();
-  } else if (!uploads.queue.Idle()) {
+  } else {
     uploads.queue.Pump(true);
   }
+  return true;
 }
 
 void CQVFileXfer::EndRun() {
   Uploads& uploads = Uploads::Instance();
   const std::lock_guard<std::mutex> lock(uploads.mutex);
   uploads.EndRun();
+}
+
+void CQVFileXfer::WarnUnlessSendingStops(const std::string& message) {
+  Uploads& uploads = Uploads::Instance();
+  const std::lock_guard<std::mutex> lock(uploads.mutex);
+  if (uploads.queue.Shut()) {
+    TraceEvent(message, {}, kEventInformation, kLevelExport);
+  } else if (uploads.deferred_lines.empty()) {
+    TraceEvent(message, {}, kEventWarning, kLevelExport);
+  } else {
+    uploads.deferred_lines.emplace_back(message, false);
+  }
 }
 
 bool CQVFileXfer::SendingStopped() {

@@ -55,9 +55,9 @@ class CQVFileXfer {
   void SendLater(const std::string& file, const std::string& imp_rule,
                  std::function<void(bool delivered)> done);
 
-  // Runs the uploads started: until every one ended (`all`), else until at least one
-  // moved on.
-  static void WaitForSends(bool all);
+  // Runs the uploads started: until every one ended (`all`), else for a while (until at
+  // least one moved on, or a tenth of a second). False when none was running.
+  static bool WaitForSends(bool all);
 
   // How many uploads may run at once in this run: "UploaderConnections" with the
   // built-in sender, else 1.
@@ -66,6 +66,11 @@ class CQVFileXfer {
   // Whether this run stopped sending: the upload address failed to connect too often
   // in a row. Files given to send meanwhile wait, undelivered, for the next run.
   static bool SendingStopped();
+
+  // Logs `message` as a warning about what failed uploads left undone; while failures
+  // of the connection wait to be reported it waits with them, and when the run stops
+  // sending it is only information: the run's one line says it all.
+  static void WarnUnlessSendingStops(const std::string& message);
 
   // Ends the run's uploads: waits for every one, then, when the run stopped sending,
   // reports it as one warning naming the upload address, the reason and how many files
