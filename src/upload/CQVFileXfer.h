@@ -27,9 +27,12 @@ using DryRunSink = std::function<void(const std::string& file, const std::string
 // "upload.exe" in the program folder sends it, run through the process-wide
 // platform::ProcessRunner and waited for. With the registry value "Uploader"="builtin"
 // under HKEY_LOCAL_MACHINE\SOFTWARE\Tolvane the built-in sender sends the same request
-// from this process instead, over one connection kept for the whole process; it checks
+// from this process instead, over connections kept for the whole process; it checks
 // the server's certificate only when "UploaderVerifyCertificate" there is a non-zero
-// number. Progress and failures go to the trace routine TraceEvent; nothing throws.
+// number. Both go through the process's UploadQueue, which tries passing faults again
+// and stops the run's sending when the address cannot be reached. Progress and
+// failures go to the trace routine TraceEvent; neither curl's nor upload.exe's own
+// messages reach standard error. Nothing throws.
 class CQVFileXfer {
  public:
   // Move each file away after its upload: into the folder "LastTx" beside it when it
@@ -40,9 +43,11 @@ class CQVFileXfer {
   // Uploads `strFileToTransfer` (a full path) for the import rule `strImpRuleFolder`.
   // True when the file was delivered: the server answered 2xx (the uploader ended with
   // status 0). Without an upload address nothing is sent, the file stays where it is
-  // and the result is false. A failed upload is traced as a failure naming the file and
-  // the exit status (the built-in sender gives the status curl gives for the same
-  // failure) with its meaning.
+  // and the result is false. A failed upload is traced once, after its last try, as a
+  // failure naming the file, the exit status (the built-in sender gives the status curl
+  // gives for the same failure) with its meaning, the rule, the address, the HTTP status
+  // or the reason, and the tries; a failure of the connection only once the server
+  // answers again or the run ends (EndRun).
   bool TransferFile(const std::string& strFileToTransfer, const std::string& strImpRuleFolder);
 
   // As TransferFile, without waiting for the upload: `done` gets whether the file was

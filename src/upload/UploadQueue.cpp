@@ -66,6 +66,9 @@ void UploadQueue::Add(UploadJob job) {
     return;
   }
   Start(next_id_++, std::move(pending));
+  // The caller goes back to its own work: the request leaves now, and what ended
+  // meanwhile frees its room, instead of both waiting for the next full queue.
+  Pump(false);
 }
 
 void UploadQueue::Start(uint64_t id, Pending pending) {
