@@ -128,8 +128,8 @@ SendResult PostTransfer::End(CURLcode code) {
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &http_status);
   result.http_status = http_status;
   curl_off_t retry_after = -1;
-  if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK && retry_after >= 0 &&
-      http_status != 0) {
+  // libcurl gives 0 when the server sent none.
+  if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK && retry_after > 0) {
     result.retry_after = static_cast<double>(retry_after);
   }
   if (read_failed) {
