@@ -124,7 +124,7 @@ class Uploads {
     }
     return result;
   }};
-  bool warned = false;  // about the settings, in this run
+  bool configured = false;  // the settings read for this run
   bool builtin = false;
   int connections = 1;
   // Failures of the connection, and lines about what they left undone, reported once
@@ -134,15 +134,14 @@ class Uploads {
   uint64_t files_waiting = 0;  // not delivered while the door was shut, or folded into it
   std::string shut_address;
 
-  // Reads the settings again whenever nothing is in flight; their warnings once a run.
+  // Reads the settings once a run (until EndRun): reading them for each file would cost
+  // more than the rest of its sending.
   void Configure() {
-    if (!queue.Idle()) return;
+    if (configured) return;
+    configured = true;
     std::vector<std::string> warnings;
     const UploadPolicy policy = UploadPolicy::FromRegistry(warnings);
-    if (!warned) {
-      for (const std::string& warning : warnings) Trace(" - " + warning, kEventWarning);
-      warned = true;
-    }
+    for (const std::string& warning : warnings) Trace(" - " + warning, kEventWarning);
     SendOptions options = SendOptions::FromEnvironment();
     const ado::Variant verify = ReadRegistryValue(kHKeyLocalMachine, kRegistryKey, kRegistrySubKey,
                                                   "UploaderVerifyCertificate");
@@ -205,7 +204,7 @@ class Uploads {
     files_waiting = 0;
     shut_address.clear();
     queue.Reopen();
-    warned = false;
+    configured = false;
   }
 
  private:

@@ -79,7 +79,8 @@ class CQVFileXfer {
 
   // Ends the run's uploads: waits for every one, then, when the run stopped sending,
   // reports it as one warning naming the upload address, the reason and how many files
-  // wait; the next upload starts a new run with the settings read again.
+  // wait. The registry values of the sending are read once a run: the next upload
+  // starts a new run and reads them again.
   static void EndRun();
 
   // Runs the uploader with `argv` and waits until it has ended. `sCommand` is the same

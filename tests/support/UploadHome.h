@@ -30,6 +30,7 @@ class UploadHome {
                                  home_.Path() / "upload.exe");
     }
     CQVFileXfer::ResetCounters();
+    CQVFileXfer::EndRun();  // the settings of an earlier test's uploads go
   }
 
   std::string Folder() const { return home_.Path().string(); }
@@ -47,6 +48,7 @@ class UploadHome {
                "Windows Registry Editor Version 5.00\r\n\r\n"
                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n" +
                    value_lines + "\r\n");
+    CQVFileXfer::EndRun();  // read again by the next upload
   }
   // Selects the built-in sender, or upload.exe.
   void UseBuiltinSender(bool builtin = true) {
