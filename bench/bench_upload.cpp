@@ -123,6 +123,7 @@ Figures Measure(const fs::path& dir, const std::string& url, int files) {
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n\"EventLogLevel\"=dword:00000001\r\n"
            "\"Uploader\"=\""
         << uploader << "\"\r\n";
+    qv::CQVFileXfer::EndRun();  // the sending settings are read once a run
   };
   ::setenv("QVDATAEXPORTER_HOME", home.c_str(), 1);
 
@@ -231,6 +232,7 @@ std::pair<Result, int> SendAll(const fs::path& dir, const std::string& url, int 
          "\"Uploader\"=\"builtin\"\r\n\"UploaderConnections\"=dword:"
       << std::setw(8) << std::setfill('0') << std::hex << connections << "\r\n";
   ::setenv("QVDATAEXPORTER_HOME", home.c_str(), 1);
+  qv::CQVFileXfer::EndRun();  // a new run: the settings above are read
   std::vector<std::string> paths;
   for (int i = 0; i < files; ++i) {
     fs::create_directories(out);
