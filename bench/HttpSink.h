@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <sstream>
@@ -17,11 +18,12 @@
 
 namespace bench {
 
-// Answers every request on 127.0.0.1 with an empty 200 and keeps the connection, one
-// thread per connection.
+// Answers every request on 127.0.0.1 with an empty 200, after `delay` when one is
+// given, and keeps the connection, one thread per connection.
 class HttpSink {
  public:
-  HttpSink() {
+  explicit HttpSink(std::chrono::milliseconds delay = std::chrono::milliseconds(0))
+      : delay_(delay) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -89,6 +91,7 @@ class HttpSink {
         buffer.append(chunk, static_cast<size_t>(got));
       }
       buffer.erase(0, body);
+      if (delay_.count() > 0) std::this_thread::sleep_for(delay_);
       ++requests_;
       if (!Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")) return;
     }
@@ -98,6 +101,7 @@ class HttpSink {
     return ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
   }
 
+  std::chrono::milliseconds delay_;
   int listener_ = -1;
   int port_ = 0;
   std::thread acceptor_;

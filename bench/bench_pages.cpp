@@ -14,9 +14,29 @@
 // Modes 5 and 6 run without an upload address (their pages are written and compared,
 // nothing is posted), so that one upload process per page does not drown the reading.
 //
+// With --uploads, only mode 7's uploads at the receiver's pace, at the largest row count:
+//   - a run with P% of the rows changed, sent by the built-in sender to a receiver that
+//     answers each POST after 20 ms, with 1, 4 and 8 transfers in flight, against the same
+//     files sent one after another: the run to a sink that answers at once plus 20 ms
+//     per file (goal: 8 in flight <= 30 s for 10,000 files; 1 in flight within 5% of
+//     one after another)
+//   - the same run against an address that refuses connections: the time the run takes
+//     beyond the same run to a sink that answers at once (goal: <= 10 s) and its
+//     standard error, whole
+//   - the program's own cost per change file (written, sent, moved, its page's last data
+//     rewritten): the run to a sink that answers at once against an unchanged run
+//     (goal: <= 0.1 ms per file); for reference a run with the uploads set aside
+//
 // Usage: bench_pages [--rows N[,N...]] [--percent P] [--dir PATH] [--registry TEXT]
+//                    [--uploads 1 [--connections N[,N...]]]
 //   (default 100000,1000000 rows, 1% changed; --registry adds lines to registry.reg,
 //   for instance a value that selects another uploader)
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -39,6 +59,8 @@ struct Options {
   long percent = 1;
   fs::path dir = fs::temp_directory_path();
   std::string registry;
+  bool uploads_only = false;
+  std::vector<int> connections = {1, 4, 8};
 };
 
 Options Parse(int argc, char** argv) {
@@ -58,6 +80,14 @@ Options Parse(int argc, char** argv) {
       options.dir = value;
     } else if (flag == "--registry") {
       options.registry = value + "\r\n";
+    } else if (flag == "--uploads") {
+      options.uploads_only = value == "1";
+    } else if (flag == "--connections") {
+      options.connections.clear();
+      std::stringstream list(value);
+      for (std::string item; std::getline(list, item, ',');) {
+        options.connections.push_back(std::atoi(item.c_str()));
+      }
     } else {
       std::fprintf(stderr, "unknown option %s\n", flag.c_str());
       std::exit(2);
@@ -86,9 +116,164 @@ void Goal(const std::string& what, double value, double goal) {
               value <= goal ? "met" : "MISSED");
 }
 
+std::string AppsTable(long rows) {
+  return "CREATE TABLE apps(tSID TEXT, name TEXT, version TEXT, amount NUMERIC, installed "
+         "DATETIME, note TEXT, Source_Timestamp TEXT); INSERT INTO apps WITH RECURSIVE c(x) AS "
+         "(SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < " +
+         std::to_string(rows) +
+         ") SELECT printf('e%08d', x), 'name ' || x, (x % 7) || '.' || (x % 13), x % 1000, "
+         "datetime(1600000000 + x * 60, 'unixepoch'), CASE WHEN x % 3 THEN 'note ' || x "
+         "END, 't1' FROM c;";
+}
+
+// A port of 127.0.0.1 where nothing listens.
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// See --uploads at the top.
+void MeasureUploads(const Options& options, const fs::path& work) {
+  const long rows = options.rows.back();
+  const long every = 100 / options.percent;
+  const fs::path db = work / "uploads.db";
+  Sql(db, AppsTable(rows));
+  bench::HttpSink at_once;
+  bench::HttpSink slow(std::chrono::milliseconds(20));
+  const fs::path folder = work / "uploads";
+  const auto registry = [&](int connections) {
+    return "\"Uploader\"=\"builtin\"\r\n\"UploaderConnections\"=dword:0000000" +
+           std::to_string(connections) + "\r\n";
+  };
+  bench::MakeProgramFolder(
+      folder, "Driver=SQLite3;Database=" + db.string(),
+      {{(folder / "out" / "apps.xml").string(),
+        "SELECT tSID, name, version, amount, installed, note, Source_Timestamp", "FROM apps", "",
+        "Apps"}},
+      slow.Url(), registry(8));
+  const auto set_address = [&](const std::string& url) {
+    bench::WriteConfigFile(folder / "QvExportSettings.xml", {"nID", "tValue"},
+                           {{ado::Variant(int32_t{1}), ado::Variant(url)}}, 1);
+  };
+  const auto set_connections = [&](int connections) {
+    std::ofstream(folder / "registry.reg")
+        << "Windows Registry Editor Version 5.00\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n\"EventLogLevel\"=dword:00000001\r\n"
+        << registry(connections);
+  };
+  int day = 0;
+  // Changes `percent` of the rows, others each time.
+  const auto change = [&] {
+    ++day;
+    Sql(db, "UPDATE apps SET name = name || ' d" + std::to_string(day) + "' WHERE rowid % " +
+                std::to_string(every) + " = " + std::to_string(day % every) + ";");
+  };
+  const auto run = [&](bool may_fail) {
+    const Measure m = bench::RunExporter(folder, "7");
+    if (m.exit_code != 0 && !may_fail) {
+      throw std::runtime_error("mode 7 failed with status " + std::to_string(m.exit_code) +
+                               ", see " + (folder / "stderr.txt").string());
+    }
+    return m;
+  };
+
+  std::printf("mode 7 uploads, %ld rows, %ld changed per run, a receiver answering after 20 ms\n",
+              rows, rows / every);
+  uint64_t before = slow.Requests();
+  const Measure first = run(false);
+  std::printf("  %-44s %8.2f s  %6llu files\n", "first run, 8 in flight", first.seconds,
+              static_cast<unsigned long long>(slow.Requests() - before));
+  run(false);  // puts the page keys in place
+  const Measure unchanged = run(false);
+  std::printf("  %-44s %8.2f s\n", "unchanged run (the walk alone)", unchanged.seconds);
+  // The same work sent to a sink that answers at once: what the run costs besides the
+  // receiver's time.
+  set_address(at_once.Url());
+  change();
+  before = at_once.Requests();
+  const Measure own = run(false);
+  const auto own_files = static_cast<double>(at_once.Requests() - before);
+  std::printf("  %-44s %8.2f s  %6.0f files  %6.3f ms per change file beyond unchanged\n",
+              "to a sink answering at once, 8 in flight", own.seconds, own_files,
+              (own.seconds - unchanged.seconds) * 1000.0 / own_files);
+  set_address(slow.Url());
+  double first_listed = 0;
+  for (const int connections : options.connections) {
+    set_connections(connections);
+    change();
+    before = slow.Requests();
+    const Measure m = run(false);
+    const auto files = static_cast<double>(slow.Requests() - before);
+    // The same files sent one after another, each waiting for its answer.
+    const double sequential = own.seconds + files * 0.020;
+    if (first_listed == 0) first_listed = m.seconds;
+    std::printf(
+        "  %d in flight: %8.2f s  %6.0f files  %6.2fx one after another (%.2f s)  "
+        "%6.2fx the first of the list\n",
+        connections, m.seconds, files, m.seconds / sequential, sequential,
+        m.seconds / first_listed);
+    if (connections == 1) {
+      Goal("1 in flight / one after another", m.seconds / sequential, 1.05);
+    }
+    if (connections == 8) Goal("8 in flight: seconds for the changed files", m.seconds, 30.0);
+  }
+
+  // A receiver that refuses connections.
+  set_connections(8);
+  set_address("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/upload");
+  change();
+  const Measure shut = run(true);
+  std::printf("  %-44s %8.2f s  exit status %d  %6.2f s beyond the run to the sink\n",
+              "refused connections, 8 in flight", shut.seconds, shut.exit_code,
+              shut.seconds - own.seconds);
+  Goal("refused: seconds beyond the same run to the sink", shut.seconds - own.seconds, 10.0);
+  std::printf("  its standard error, whole:\n%s", ReadWhole(folder / "stderr.txt").c_str());
+  set_connections(1);
+  change();
+  const Measure shut_one = run(true);
+  std::printf("  %-44s %8.2f s  exit status %d  %6.2f s beyond the run to the sink\n",
+              "refused connections, 1 in flight", shut_one.seconds, shut_one.exit_code,
+              shut_one.seconds - own.seconds);
+  Goal("refused, 1 in flight: seconds beyond the same run to the sink",
+       shut_one.seconds - own.seconds, 10.0);
+  // What waited goes out with the next run.
+  set_connections(8);
+  set_address(at_once.Url());
+  before = at_once.Requests();
+  run(false);
+  std::printf("  %-44s %6llu files\n", "sent by the next run",
+              static_cast<unsigned long long>(at_once.Requests() - before));
+  const Measure steady = run(false);
+
+  // The program's own cost per change file.
+  set_address("");
+  change();
+  const Measure aside = run(true);
+  const auto changed = static_cast<double>(rows / every);
+  std::printf("  %-44s %8.2f s  %6.3f ms per change file\n", "uploads set aside", aside.seconds,
+              (aside.seconds - steady.seconds) * 1000.0 / changed);
+  Goal("own cost per change file, to the sink (ms)",
+       (own.seconds - unchanged.seconds) * 1000.0 / own_files, 0.1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is measured
   const Options options = Parse(argc, argv);
   if (const std::string missing = qv::test::Receiver::MissingTool(); !missing.empty()) {
     std::fprintf(stderr, "bench_pages needs %s\n", missing.c_str());
@@ -100,6 +285,17 @@ int main(int argc, char** argv) {
   } catch (const std::exception& error) {
     std::fprintf(stderr, "bench_pages: %s\n", error.what());
     return 2;
+  }
+  if (options.uploads_only) {
+    try {
+      MeasureUploads(options, work);
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "bench_pages: %s (work folder kept: %s)\n", error.what(), work.c_str());
+      return 1;
+    }
+    std::error_code ec;
+    fs::remove_all(work, ec);
+    return 0;
   }
   qv::test::Receiver receiver;
 

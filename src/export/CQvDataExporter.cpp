@@ -190,6 +190,8 @@ void CQvDataExporter::ExportAll(int16_t mode) {
         FinishRun(run, line);
       },
       AtLine(kClass + ".ExportAll, @Line#"));
+  // Every upload has ended; a run that stopped sending says so once.
+  CQVFileXfer::EndRun();
   stats_.bytes_sent = CQVFileXfer::Counters().bytes_sent - bytes_before;
   stats_.seconds = std::chrono::duration<double>(Clock::now() - start_time).count();
 }

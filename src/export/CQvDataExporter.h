@@ -16,6 +16,7 @@
 #include "ado/Recordset.h"
 #include "core/Error.h"
 #include "export/EntityIndex.h"
+#include "export/PageSends.h"
 #include "export/RunStats.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvDataSource.h"
@@ -344,6 +345,10 @@ class CQvDataExporter {
   EntityOutcome SendEntity(const std::shared_ptr<ado::Recordset>& rs,
                            const std::string& result_path, const std::string& import_rule,
                            int& line);
+  // Writes the entity `rs` stands on as a new change file of the result and returns its
+  // path. Sets `line` to its step; throws core::Error when the file cannot be made.
+  std::string WriteChangeFile(const std::shared_ptr<ado::Recordset>& rs,
+                              const std::string& result_path, int& line);
 
   // Mode 7's walk over the pages of one rule, compared with what all pages of its last
   // data hold (CQvDataExporterPageWalk.cpp).
@@ -369,11 +374,30 @@ class CQvDataExporter {
   // page has no null or repeated key: nothing to compare, send or rewrite.
   static bool PageHoldsItsLastData(PageWalk& walk, const ado::Recordset& rows,
                                    const std::string& last_file, const std::string& xml);
-  // Meets each record of the page in the walk's page keys and sends the new and changed
-  // ones; those delivered go to `sent`. Whether every one was delivered.
+  // Meets each record of the page in the walk's page keys and gives the new and changed
+  // ones to send as files of `sending`, tagged with their index in page.now; the records
+  // that only moved here from another page go to `moved_in`. Whether every new and
+  // changed one was made and handed over.
   bool SendPageChanges(PageWalk& walk, int32_t start, const std::shared_ptr<ado::Recordset>& rows,
-                       const std::string& page_file, const PageRecords& page, int32_t& changed,
-                       std::vector<const KeyedRecord*>& sent, std::vector<size_t>& moved_in);
+                       const std::string& page_file, const PageRecords& page,
+                       const std::shared_ptr<PageSends::Page>& sending,
+                       std::vector<size_t>& moved_in);
+  // Writes the entity `rs` stands on as a change file and gives it to send as the file
+  // `index` of `sending`. Throws core::Error when the file cannot be made.
+  bool SendEntityLater(const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+                       const std::string& import_rule, PageWalk& walk,
+                       const std::shared_ptr<PageSends::Page>& sending, size_t index, int& line);
+  // Writes the whole page `rows` as `page_file` and gives it to send as the one file of
+  // `page`, as when there is no last data. Whether it was written.
+  bool SendWholeLater(const std::shared_ptr<ado::Recordset>& rows, const std::string& page_file,
+                      const std::string& import_rule, PageWalk& walk,
+                      const std::shared_ptr<PageSends::Page>& page);
+  // Runs a page's settlement (the work that waited for its files) at its error boundary.
+  void SettlePage(const std::function<void(int&)>& settle);
+  // Counts the page's files delivered and not delivered.
+  void CountSends(const PageSends::Page& page);
+  // Leaves the page's last data as it was, since not everything was delivered, and says so.
+  void KeepLastData(PageWalk& walk, const std::string& page_file);
   // For a page whose last data stays (a send failed): its last data takes, beside what it
   // held, the records `moved_in` (of `rows`) that only moved to it from other pages, as
   // those pages drop them when they are rewritten.

@@ -359,11 +359,8 @@ CQvDataExporter::EntityOutcome CQvDataExporter::DiffOneEntity(
       AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
 }
 
-CQvDataExporter::EntityOutcome CQvDataExporter::SendEntity(
-    const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
-    const std::string& import_rule, int& line) {
-  CQVFileXfer transfer;
-  transfer.MoveToLastTx = true;
+std::string CQvDataExporter::WriteChangeFile(const std::shared_ptr<ado::Recordset>& rs,
+                                             const std::string& result_path, int& line) {
   line = 61;
   CQvRecordset wrapper;
   const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
@@ -374,7 +371,7 @@ CQvDataExporter::EntityOutcome CQvDataExporter::SendEntity(
   copier.CopyRecord(rs, one, true);
 
   line = 63;
-  const std::string change_file = NewChangeFilePath(result_path);
+  std::string change_file = NewChangeFilePath(result_path);
   if (trace_) trace_("Save to " + change_file, {}, kEventInformation, kLevelDetail);
 
   line = 64;
@@ -385,8 +382,17 @@ CQvDataExporter::EntityOutcome CQvDataExporter::SendEntity(
     throw core::Error(core::kErrPathNotFound, kClass, "Cannot write " + change_file);
   }
   ++stats_.files_written;
+  return change_file;
+}
+
+CQvDataExporter::EntityOutcome CQvDataExporter::SendEntity(
+    const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+    const std::string& import_rule, int& line) {
+  const std::string change_file = WriteChangeFile(rs, result_path, line);
 
   line = 65;
+  CQVFileXfer transfer;
+  transfer.MoveToLastTx = true;
   const bool delivered = transfer.TransferFile(change_file, import_rule);
   if (delivered) {
     ++stats_.files_sent;

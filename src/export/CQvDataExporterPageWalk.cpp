@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,6 +34,7 @@
 #include "platform/StopSignal.h"
 #include "shared/ErrorBoundary.h"
 #include "store/CQvXMLManip.h"
+#include "upload/CQVFileXfer.h"
 
 namespace qv {
 namespace {
@@ -40,6 +42,8 @@ namespace {
 const std::string kClass = "CQvDataExporter";
 constexpr const char* kKeyField = "tSID";
 constexpr int32_t kPlainText = 1;
+// The most pages whose files are still being delivered, besides the one being compared.
+constexpr size_t kPagesInFlight = 256;
 
 // Whether the file holds exactly `bytes`.
 bool FileHolds(const std::string& path, const std::string& bytes) {
@@ -98,6 +102,7 @@ std::unique_ptr<CQvDataExporter::PageWalk> CQvDataExporter::BeginPageWalk(
   walk->result_path = result_path;
   walk->import_rule = import_rule;
   walk->total_rows = total_rows;
+  walk->transfers_in_flight = CQVFileXfer::TransfersInFlight();
   walk->last_folder = GetLasDataFolder(result_path);
   const std::string result_name = std::filesystem::path(result_path).filename().string();
   walk->keys_file = PageKeys::FileOf(walk->last_folder, result_name);
@@ -128,6 +133,9 @@ std::unique_ptr<CQvDataExporter::PageWalk> CQvDataExporter::BeginPageWalk(
 void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
                                const std::shared_ptr<ado::Recordset>& rows, int32_t& changed) {
   changed = 0;
+  // A page still being delivered may rewrite this page's last data once it is settled.
+  walk.sends.WaitFor(start);
+  walk.sends.WaitWhileMoreThan(kPagesInFlight);
   Guarded(
       [&](int& line) {
         line = 1;
@@ -135,53 +143,122 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
         const PageKeys::PageFile last{start, end, GetLasDataFileName(page_file)};
         // What an earlier run could not deliver for the page is made again below.
         DropEarlierUndelivered(page_file);
-        // The next run finds and sends again what this one could not deliver.
-        const auto keep_last_data = [&] {
-          walk.all_delivered = false;
-          Trace(kClass + ".Export_DiffPerEntity, not every change was delivered; the last data " +
-                    "stays as it was: " + page_file,
-                kEventWarning);
-        };
 
         if (walk.whole) {
           line = 4;
-          if (!SendWhole(rows, page_file, walk.import_rule)) return keep_last_data();
-          line = 6;
-          PageRecords page = ReadPageRecords(walk, *rows);
-          WriteLastDataFile(walk, last.path, ado::RecordsetXmlToString(*rows));
-          walk.keys.Rewritten(last, std::move(page.now), walk.layout);
+          const std::shared_ptr<PageSends::Page> sending = walk.sends.Open(start);
+          const bool written = SendWholeLater(rows, page_file, walk.import_rule, walk, sending);
+          walk.sends.Close(sending,
+                           [this, &walk, rows, last, page_file, written](PageSends::Page& page) {
+                             SettlePage([&](int& step) {
+                               CountSends(page);
+                               if (!written || page.ended.empty() || !page.AllDelivered()) {
+                                 if (written && !walk.import_rule.empty())
+                                   SetAsideUndelivered(page_file);
+                                 return KeepLastData(walk, page_file);
+                               }
+                               step = 6;
+                               PageRecords records = ReadPageRecords(walk, *rows);
+                               WriteLastDataFile(walk, last.path, ado::RecordsetXmlToString(*rows));
+                               walk.keys.Rewritten(last, std::move(records.now), walk.layout);
+                             });
+                           });
           return;
         }
 
         line = 2;
-        const std::string xml = ado::RecordsetXmlToString(*rows);
+        std::string xml = ado::RecordsetXmlToString(*rows);
         if (PageHoldsItsLastData(walk, *rows, last.path, xml)) {
           walk.keys.MeetPage(start);
           stats_.entities_unchanged += rows->RecordCount();
           Trace("The last data is up to date: " + last.path, kEventInformation);
           return;
         }
-        PageRecords page = ReadPageRecords(walk, *rows);
+        auto page = std::make_shared<PageRecords>(ReadPageRecords(walk, *rows));
 
         line = 3;
-        std::vector<const KeyedRecord*> sent;
-        std::vector<size_t> moved_in;
-        if (!SendPageChanges(walk, start, rows, page_file, page, changed, sent, moved_in)) {
-          // The entities that only moved here leave their old pages as those are rewritten;
-          // the kept last data takes them, so that they are not sent again.
-          if (!moved_in.empty()) KeepMovedIn(walk, start, last.path, rows, moved_in);
-          return keep_last_data();
-        }
+        const std::shared_ptr<PageSends::Page> sending = walk.sends.Open(start);
+        auto moved_in = std::make_shared<std::vector<size_t>>();
+        const bool all_made =
+            SendPageChanges(walk, start, rows, page_file, *page, sending, *moved_in);
+        walk.sends.Close(sending, [this, &walk, rows, last, page_file, page, moved_in, all_made,
+                                   xml = std::move(xml)](PageSends::Page& done) {
+          SettlePage([&](int& step) {
+            step = 3;
+            CountSends(done);
+            for (const std::string& file : done.undelivered) SetAsideUndelivered(file);
+            std::vector<const KeyedRecord*> sent;
+            for (const auto& [index, delivered] : done.ended) {
+              if (delivered) sent.push_back(&page->now[index]);
+            }
+            walk.entities_delivered += static_cast<int32_t>(sent.size());
+            if (!all_made || !done.AllDelivered()) {
+              // The entities that only moved here leave their old pages as those are
+              // rewritten; the kept last data takes them, so that they are not sent again.
+              if (!moved_in->empty()) KeepMovedIn(walk, last.start, last.path, rows, *moved_in);
+              return KeepLastData(walk, page_file);
+            }
 
-        line = 6;
-        if (!DropOlderCopies(walk, start, sent)) {
-          walk.all_delivered = false;
-          return;
-        }
-        WriteLastDataFile(walk, last.path, xml);
-        walk.keys.Rewritten(last, std::move(page.now), walk.layout);
+            step = 6;
+            if (!DropOlderCopies(walk, last.start, sent)) {
+              walk.all_delivered = false;
+              return;
+            }
+            WriteLastDataFile(walk, last.path, xml);
+            walk.keys.Rewritten(last, std::move(page->now), walk.layout);
+          });
+        });
       },
       AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
+  // One transfer at a time: each page waits for its own files, as the run always did.
+  if (walk.transfers_in_flight <= 1) walk.sends.WaitAll();
+}
+
+void CQvDataExporter::SettlePage(const std::function<void(int&)>& settle) {
+  Guarded([&](int& line) { settle(line); }, AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
+  NotifyProgress();
+}
+
+void CQvDataExporter::CountSends(const PageSends::Page& page) {
+  const size_t delivered = page.Delivered();
+  stats_.files_sent += static_cast<int32_t>(delivered);
+  stats_.sends_failed += static_cast<int32_t>(page.ended.size() - delivered);
+}
+
+void CQvDataExporter::KeepLastData(PageWalk& walk, const std::string& page_file) {
+  walk.all_delivered = false;
+  // A run that stopped sending says so once; its pages need not say it again.
+  CQVFileXfer::WarnUnlessSendingStops(kClass +
+                                      ".Export_DiffPerEntity, not every change was delivered; " +
+                                      "the last data stays as it was: " + page_file);
+}
+
+bool CQvDataExporter::SendWholeLater(const std::shared_ptr<ado::Recordset>& rows,
+                                     const std::string& page_file, const std::string& import_rule,
+                                     PageWalk& walk, const std::shared_ptr<PageSends::Page>& page) {
+  return Guarded(
+      false,
+      [&](int&) {
+        Trace("No last data. Sending all entities. " + page_file, kEventInformation);
+        stats_.entities_new += rows->RecordCount();
+        CreateFolderOf(page_file);
+        if (rows->Eof()) Trace("The query returned no records", kEventWarning);
+        Trace("Save to " + page_file, kEventInformation);
+        if (!CQvXMLManip().SaveRSToXML(rows, page_file, false, false, 1, flush_each_file_)) {
+          Trace(kClass + ".Export, the file could not be written: " + page_file, kEventWarning);
+          ++stats_.failures;
+          return false;
+        }
+        ++stats_.files_written;
+        if (import_rule.empty()) return true;
+        walk.sends.Send(page, page_file, 0, [&](std::function<void(bool)> done) {
+          CQVFileXfer transfer;
+          transfer.MoveToLastTx = true;
+          transfer.SendLater(page_file, import_rule, std::move(done));
+        });
+        return true;
+      },
+      Fixed(kClass + ".Export"));
 }
 
 CQvDataExporter::PageRecords CQvDataExporter::ReadPageRecords(PageWalk& walk,
@@ -214,14 +291,15 @@ bool CQvDataExporter::PageHoldsItsLastData(PageWalk& walk, const ado::Recordset&
 bool CQvDataExporter::SendPageChanges(PageWalk& walk, int32_t start,
                                       const std::shared_ptr<ado::Recordset>& rows,
                                       const std::string& page_file, const PageRecords& page,
-                                      int32_t& changed, std::vector<const KeyedRecord*>& sent,
+                                      const std::shared_ptr<PageSends::Page>& sending,
                                       std::vector<size_t>& moved_in) {
-  bool all_delivered = true;
+  bool all_made = true;
   size_t next = 0;  // the next of page.now: the records with a key, in order
   int32_t processed = 0;
+  int32_t made = 0;
   for (rows->MoveFirst(); !rows->Eof(); rows->MoveNext(), ++processed) {
     if (platform::StopRequested()) {
-      all_delivered = false;  // the entities left were not compared
+      all_made = false;  // the entities left were not compared
       break;
     }
     if (!page.keyed[*rows->CurrentRecord()]) {
@@ -234,7 +312,8 @@ bool CQvDataExporter::SendPageChanges(PageWalk& walk, int32_t start,
           AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
       continue;
     }
-    const KeyedRecord& entity = page.now[next++];
+    const size_t index = next++;
+    const KeyedRecord& entity = page.now[index];
     int32_t occurrence = 0;
     const PageKeys::Outcome outcome =
         walk.keys.Meet(entity.first, entity.second, start, occurrence);
@@ -261,20 +340,40 @@ bool CQvDataExporter::SendPageChanges(PageWalk& walk, int32_t start,
     } else {
       ++stats_.entities_changed;
     }
-    const EntityOutcome result = Guarded(
-        EntityOutcome::kUndelivered,
-        [&](int& step) { return SendEntity(rows, page_file, walk.import_rule, step); },
+    // The pages whose older copies leave once this one is delivered (DropOlderCopies).
+    for (const int32_t other : walk.keys.OlderCopies(entity.first, entity.second, start)) {
+      sending->touches.insert(other);
+    }
+    const bool handed_over = Guarded(
+        false,
+        [&](int& step) {
+          return SendEntityLater(rows, page_file, walk.import_rule, walk, sending, index, step);
+        },
         AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
-    if (result == EntityOutcome::kDelivered) {
-      ++changed;
-      sent.push_back(&entity);
+    if (handed_over) {
+      ++made;
     } else {
-      all_delivered = false;
+      all_made = false;
     }
   }
-  Trace("QRT Subset records:" + std::to_string(processed) + ", Changed:" + std::to_string(changed),
+  Trace("QRT Subset records:" + std::to_string(processed) + ", Changed:" + std::to_string(made),
         kEventInformation);
-  return all_delivered;
+  return all_made;
+}
+
+bool CQvDataExporter::SendEntityLater(const std::shared_ptr<ado::Recordset>& rs,
+                                      const std::string& result_path,
+                                      const std::string& import_rule, PageWalk& walk,
+                                      const std::shared_ptr<PageSends::Page>& sending, size_t index,
+                                      int& line) {
+  const std::string change_file = WriteChangeFile(rs, result_path, line);
+  line = 65;
+  walk.sends.Send(sending, change_file, index, [&](std::function<void(bool)> done) {
+    CQVFileXfer transfer;
+    transfer.MoveToLastTx = true;
+    transfer.SendLater(change_file, import_rule, std::move(done));
+  });
+  return true;
 }
 
 bool CQvDataExporter::DropOlderCopies(PageWalk& walk, int32_t start,
@@ -359,6 +458,7 @@ void CQvDataExporter::WriteLastDataFile(PageWalk& walk, const std::string& last_
 }
 
 void CQvDataExporter::EndPageWalk(PageWalk& walk, bool completed) {
+  walk.sends.WaitAll();
   if (walk.whole && walk.all_delivered && completed) {
     // The pages past the end of a result sent whole hold what that result replaced.
     for (const PageKeys::PageFile& page : walk.keys.PagesAfter(walk.total_rows - 1)) {

@@ -184,6 +184,7 @@ void CQvDataExporter::Export_EntGrpQuery_DiffPerEntity_VarFiles(
         }
         TraceValueWarnings(pager.Warnings());
         EndPageWalk(*walk, completed && !platform::StopRequested());
+        total_changed += walk->entities_delivered;
 
         line = 4;
         Trace("QRT Total per Entity Level:: Total records:" + std::to_string(pager.RowsRead()) +

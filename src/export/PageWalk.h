@@ -34,6 +34,13 @@ struct CQvDataExporter::PageWalk {
   bool all_delivered = true;
   // Puts pages' last data in place (WriteLastDataFile).
   std::optional<core::SpareFile> spare;
+  // How many uploads may run at once; with 1 each page waits for its own files.
+  int transfers_in_flight = 1;
+  // The entities delivered so far.
+  int32_t entities_delivered = 0;
+  // The pages whose files are still being delivered. Last, so that it goes first: its
+  // settlements refer to the rest.
+  PageSends sends;
 };
 
 }  // namespace qv

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -11,6 +13,7 @@
 #include <utility>
 
 #include "core/Error.h"
+#include "core/File.h"
 #include "core/PosixError.h"
 #include "platform/StopSignal.h"
 
@@ -70,7 +73,24 @@ std::shared_ptr<ProcessRunner>& RunnerSlot() {
 
 }  // namespace
 
-int PosixProcessRunner::Run(const std::vector<std::string>& argv) {
+int PosixProcessRunner::Run(const std::vector<std::string>& argv) { return Spawn(argv, -1); }
+
+int PosixProcessRunner::RunQuietly(const std::vector<std::string>& argv,
+                                   std::string& error_output) {
+  error_output.clear();
+  // An unnamed file rather than a pipe: the child never blocks on it, however much it writes.
+  const int fd = ::memfd_create("uploader-stderr", MFD_CLOEXEC);
+  if (fd < 0) return Spawn(argv, -1);
+  core::File caught(fd, "uploader-stderr", kSource);
+  const int status = Spawn(argv, fd);
+  constexpr size_t kKept = 4096;
+  error_output.resize(kKept);
+  const ssize_t got = ::pread(fd, error_output.data(), kKept, 0);
+  error_output.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return status;
+}
+
+int PosixProcessRunner::Spawn(const std::vector<std::string>& argv, int error_fd) {
   if (argv.empty() || argv.front().empty()) {
     throw core::Error(core::kErrInvalidProcedureCall, kSource, "No program to start");
   }
@@ -85,6 +105,10 @@ int PosixProcessRunner::Run(const std::vector<std::string>& argv) {
   // The child must not read from our standard input.
   int rc = posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   if (rc != 0) ThrowStartFailure(rc, argv.front());
+  if (error_fd >= 0) {
+    rc = posix_spawn_file_actions_adddup2(actions.get(), error_fd, STDERR_FILENO);
+    if (rc != 0) ThrowStartFailure(rc, argv.front());
+  }
 
   // Signals this process ignores or blocks would stay ignored or blocked in the child;
   // the uploader must see them as a fresh process does.

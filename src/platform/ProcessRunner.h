@@ -18,6 +18,13 @@ class ProcessRunner {
   // when the program could not be started (53 when it does not exist, 70 when it may
   // not be run), when it was ended by a signal, or when waiting for it failed.
   virtual int Run(const std::vector<std::string>& argv) = 0;
+
+  // As Run, with what the program writes to standard error caught in `error_output`
+  // (its first few kilobytes) instead of reaching ours. This default runs it as Run does.
+  virtual int RunQuietly(const std::vector<std::string>& argv, std::string& error_output) {
+    error_output.clear();
+    return Run(argv);
+  }
 };
 
 // The real runner: posix_spawn and waitpid. The child gets the caller's environment,
@@ -26,6 +33,11 @@ class ProcessRunner {
 class PosixProcessRunner : public ProcessRunner {
  public:
   int Run(const std::vector<std::string>& argv) override;
+  int RunQuietly(const std::vector<std::string>& argv, std::string& error_output) override;
+
+ private:
+  // Runs the program with `error_fd` as its standard error, or ours when it is -1.
+  static int Spawn(const std::vector<std::string>& argv, int error_fd);
 };
 
 // The process-wide runner that the program's operations use; a PosixProcessRunner

@@ -1,11 +1,13 @@
 #include "upload/CQVFileXfer.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <strings.h>
 
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -22,8 +24,8 @@
 #include "shared/EventSink.h"
 #include "shared/QvSharedErrorLog.h"
 #include "shared/QvSharedFileSystem.h"
-#include "upload/BuiltinSender.h"
 #include "upload/IdempotencyKey.h"
+#include "upload/UploadQueue.h"
 #include "util/basCQvRegistry.h"
 #include "util/basCQvStringManipulation.h"
 
@@ -59,47 +61,6 @@ void Trace(const std::string& message, int32_t event_type) {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
-// The built-in sender of the process, made on first use so that its connection serves
-// every upload of the run, and the abort check it is to ask.
-class SharedSender {
- public:
-  static SharedSender& Instance() {
-    static SharedSender shared;
-    return shared;
-  }
-
-  SendResult Post(const std::string& file, const std::string& address,
-                  const std::vector<std::string>& header_lines, const SendOptions& options) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    try {
-      if (!sender_) sender_ = std::make_unique<BuiltinSender>(abort_check_);
-    } catch (const std::exception& e) {
-      return {CURLE_FAILED_INIT, e.what()};
-    }
-    return sender_->Post(file, address, header_lines, options);
-  }
-
-  void SetAbortCheck(std::function<bool()> abort_check) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    abort_check_ = std::move(abort_check);
-    if (sender_) sender_->SetAbortCheck(abort_check_);
-  }
-
- private:
-  // libcurl's global state is made first, so it is cleaned up after the sender.
-  SharedSender() {
-    try {
-      CurlGlobal::Instance();
-    } catch (...) {
-      // Post reports it.
-    }
-  }
-
-  std::mutex mutex_;
-  std::unique_ptr<BuiltinSender> sender_;
-  std::function<bool()> abort_check_;
-};
-
 // The exit status with what it means when it is one of curl's.
 std::string DescribedStatus(int status) {
   std::string text = std::to_string(status);
@@ -109,30 +70,171 @@ std::string DescribedStatus(int status) {
   return text;
 }
 
-// Posts the file with the built-in sender; curl's exit status for the outcome.
-int SendBuiltin(const std::string& file, const std::string& address,
-                const std::string& imp_rule_escaped, const std::string& file_name_escaped) {
-  const std::optional<std::string> key = IdempotencyKey(imp_rule_escaped, file_name_escaped, file);
-  if (!key) return CURLE_READ_ERROR;
-  SendOptions options = SendOptions::FromEnvironment();
-  const ado::Variant verify = ReadRegistryValue(kHKeyLocalMachine, kRegistryKey, kRegistrySubKey,
-                                                "UploaderVerifyCertificate");
-  options.verify_certificate = verify.Type() == ado::VarType::kI4 && verify.AsInt64() != 0;
-  return SharedSender::Instance().Post(file, address, {"Idempotency-Key: " + *key}, options).status;
+// The HTTP status and Retry-After that upload.exe names on its standard error ("the
+// server answered 503 (Retry-After: 2)"), or curl's own "returned error: 503".
+void ReadAnswer(const std::string& error_output, SendResult& result) {
+  for (const std::string said : {"the server answered ", "returned error: "}) {
+    const size_t at = error_output.rfind(said);
+    if (at == std::string::npos) continue;
+    result.http_status = std::strtol(error_output.c_str() + at + said.size(), nullptr, 10);
+    static constexpr char kRetryAfter[] = "(Retry-After: ";
+    const size_t retry = error_output.find(kRetryAfter, at);
+    if (retry != std::string::npos) {
+      char* end = nullptr;
+      const char* from = error_output.c_str() + retry + sizeof kRetryAfter - 1;
+      const double seconds = std::strtod(from, &end);
+      if (end != from && *end == ')' && seconds >= 0) result.retry_after = seconds;
+    }
+    return;
+  }
 }
+
+// The upload address without its query: the address the operator set.
+std::string BaseAddress(const std::string& address) { return address.substr(0, address.find('?')); }
+
+// The uploads of the process: the queue that sends them and what the run's report of
+// them still has to say. Guarded by its mutex; the queue's callbacks run under it.
+class Uploads {
+ public:
+  static Uploads& Instance() {
+    static Uploads uploads;
+    return uploads;
+  }
+
+  std::mutex mutex;
+  UploadQueue queue{[](const UploadJob& job) {
+    std::string error_output;
+    const std::string uploader = CQVFileXfer::UploaderPath();
+    const std::vector<std::string> argv =
+        CQVFileXfer::UploadArguments(uploader, job.file, job.address);
+    int status = -1;
+    std::string reason;
+    try {
+      status = platform::CurrentProcessRunner()->RunQuietly(argv, error_output);
+    } catch (const core::Error& error) {
+      reason = error.record().description;
+      Trace(".RunExe, sCommand=" + CQVFileXfer::UploadCommandLine(uploader, job.file, job.address) +
+                ": " + reason,
+            kEventWarning);
+    }
+    SendResult result = SendResult::Failed(status, reason);
+    if (status != 0) ReadAnswer(error_output, result);
+    if (result.reason.empty() && status > 0 && status < CURL_LAST) {
+      result.reason = curl_easy_strerror(static_cast<CURLcode>(status));
+    }
+    return result;
+  }};
+  bool configured = false;  // the settings read for this run
+  bool builtin = false;
+  int connections = 1;
+  // Failures of the connection, and lines about what they left undone, reported once
+  // the server is known to answer again or the run ends; folded into one line when the
+  // run stops sending. `second` tells a file's own line.
+  std::vector<std::pair<std::string, bool>> deferred_lines;
+  uint64_t files_waiting = 0;  // not delivered while the door was shut, or folded into it
+  std::string shut_address;
+
+  // Reads the settings once a run (until EndRun): reading them for each file would cost
+  // more than the rest of its sending.
+  void Configure() {
+    if (configured) return;
+    configured = true;
+    std::vector<std::string> warnings;
+    const UploadPolicy policy = UploadPolicy::FromRegistry(warnings);
+    for (const std::string& warning : warnings) Trace(" - " + warning, kEventWarning);
+    SendOptions options = SendOptions::FromEnvironment();
+    const ado::Variant verify = ReadRegistryValue(kHKeyLocalMachine, kRegistryKey, kRegistrySubKey,
+                                                  "UploaderVerifyCertificate");
+    options.verify_certificate = verify.Type() == ado::VarType::kI4 && verify.AsInt64() != 0;
+    builtin = CQVFileXfer::BuiltinSenderSelected();
+    connections = builtin ? policy.connections : 1;
+    queue.Configure(policy, options, builtin);
+  }
+
+  // Reports the failed upload of a file, or keeps the report back (see deferred_lines).
+  void Failed(const UploadOutcome& outcome, const std::string& file, const std::string& imp_rule,
+              const std::string& address) {
+    if (outcome.held || (queue.Shut() && IsConnectionFailure(outcome.result))) {
+      ++files_waiting;
+      shut_address = BaseAddress(address);
+      return;
+    }
+    std::string line = ".TransferFile - the upload failed, File: " + file +
+                       ", exit status: " + DescribedStatus(outcome.result.status) +
+                       ", rule: " + imp_rule + ", address: " + address;
+    if (outcome.result.http_status != 0) {
+      line += ", HTTP status: " + std::to_string(outcome.result.http_status);
+    } else if (!outcome.result.reason.empty()) {
+      line += ", reason: " + outcome.result.reason;
+    }
+    line += ", tries: " + std::to_string(outcome.tries);
+    if (IsConnectionFailure(outcome.result)) {
+      deferred_lines.emplace_back(line, true);
+      shut_address = BaseAddress(address);
+      return;
+    }
+    Trace(line, kEventWarning);
+  }
+
+  void Delivered() { FlushDeferred(); }
+
+  void FlushDeferred() {
+    for (const auto& [line, own] : deferred_lines) {
+      if (own) {
+        Trace(line, kEventWarning);
+      } else {
+        TraceEvent(line, {}, kEventWarning, kLevelExport);
+      }
+    }
+    deferred_lines.clear();
+  }
+
+  // Waits for every upload, then says what a run that stopped sending left waiting.
+  void EndRun() {
+    queue.Drain();
+    if (queue.Shut()) {
+      for (const auto& deferred : deferred_lines) files_waiting += deferred.second ? 1 : 0;
+      deferred_lines.clear();
+      Trace(" - uploads stopped: " + shut_address + " could not be reached (" + queue.ShutReason() +
+                ") " + std::to_string(queue.FailuresThatShut()) + " times in a row; " +
+                std::to_string(files_waiting) + " file(s) wait for the next run",
+            kEventWarning);
+    }
+    FlushDeferred();
+    files_waiting = 0;
+    shut_address.clear();
+    queue.Reopen();
+    configured = false;
+  }
+
+ private:
+  // libcurl's global state is made first, so it is cleaned up after the queue's handles.
+  Uploads() {
+    try {
+      CurlGlobal::Instance();
+    } catch (...) {
+      // The queue reports it when it sends.
+    }
+  }
+};
 
 // Moves `source` to `target`, replacing a file already there. A rename does it when
 // both lie on one file system; otherwise (or when the rename fails for any other
 // reason) the file is copied and the source deleted.
 void MoveReplacing(const std::string& source, const std::string& target) {
   std::error_code ec;
+  // Most often the folder is there already: one rename, no look-ups first.
+  if (fs::is_regular_file(fs::symlink_status(source, ec)) &&
+      !fs::is_directory(fs::symlink_status(target, ec))) {
+    if (::rename(source.c_str(), target.c_str()) == 0) return;
+    const fs::path folder = fs::path(target).parent_path();
+    if (errno == ENOENT && !folder.empty() && fs::create_directories(folder, ec) &&
+        ::rename(source.c_str(), target.c_str()) == 0) {
+      return;
+    }
+  }
   const fs::path folder = fs::path(target).parent_path();
   if (!folder.empty()) fs::create_directories(folder, ec);
-  if (fs::is_regular_file(fs::symlink_status(source, ec)) &&
-      !fs::is_directory(fs::symlink_status(target, ec)) &&
-      ::rename(source.c_str(), target.c_str()) == 0) {
-    return;
-  }
   CQvFileSystem file_system;
   std::string from = source;
   std::string to = target;
@@ -141,8 +243,30 @@ void MoveReplacing(const std::string& source, const std::string& target) {
 
 }  // namespace
 
-bool CQVFileXfer::TransferFile(std::string strFileToTransfer, std::string strImpRuleFolder) {
-  bool delivered = false;
+bool CQVFileXfer::TransferFile(const std::string& strFileToTransfer,
+                               const std::string& strImpRuleFolder) {
+  std::optional<bool> delivered;
+  Uploads& uploads = Uploads::Instance();
+  const std::lock_guard<std::mutex> lock(uploads.mutex);
+  Start(strFileToTransfer, strImpRuleFolder, [&](bool sent) { delivered = sent; });
+  while (!delivered && !uploads.queue.Idle()) uploads.queue.Pump(true);
+  return delivered.value_or(false);
+}
+
+void CQVFileXfer::SendLater(const std::string& file, const std::string& imp_rule,
+                            std::function<void(bool delivered)> done) {
+  const std::lock_guard<std::mutex> lock(Uploads::Instance().mutex);
+  Start(file, imp_rule, std::move(done));
+}
+
+void CQVFileXfer::Start(const std::string& strFileToTransfer, const std::string& strImpRuleFolder,
+                        std::function<void(bool delivered)> done) {
+  // Counts the file once, whichever way it ends, and hands over the outcome.
+  const auto finish = [done = std::move(done)](bool delivered) {
+    (delivered ? files_sent : sends_failed).fetch_add(1, std::memory_order_relaxed);
+    if (done) done(delivered);
+  };
+  bool handed_over = false;
   Guard<bool>(
       TraceEvent, false,
       [&](int& line) {
@@ -163,49 +287,114 @@ bool CQVFileXfer::TransferFile(std::string strFileToTransfer, std::string strImp
         line = 4;
         if (base_url.empty()) {
           Trace(".TransferFile - the Upload URL is not set", kEventWarning);
-        } else {
-          line = 5;
-          const std::string uploader = UploaderPath();
-          const std::string address = UploadAddress(base_url, strImpRuleFolder, file_name);
-          const DryRunSink sink = CurrentDryRunSink();
-          if (sink) sink(strFileToTransfer, strImpRuleFolder);
-          std::error_code size_error;
-          const uintmax_t size = fs::file_size(strFileToTransfer, size_error);
-          const int status = sink ? 0
-                             : BuiltinSenderSelected()
-                                 ? SendBuiltin(strFileToTransfer, address,
-                                               QvStrMan_EncodeURIComponent(strImpRuleFolder),
-                                               QvStrMan_EncodeURIComponent(file_name))
-                                 : RunExe(UploadCommandLine(uploader, strFileToTransfer, address),
-                                          UploadArguments(uploader, strFileToTransfer, address));
-          delivered = status == 0;
-          if (delivered && !size_error) bytes_sent.fetch_add(size, std::memory_order_relaxed);
-          if (!delivered) {
-            Trace(".TransferFile - the upload failed, File: " + strFileToTransfer +
-                      ", exit status: " + DescribedStatus(status),
-                  kEventWarning);
-          }
+          Trace(".TransferFile, Test End ZRT 001, File: " + strFileToTransfer, kEventInformation);
+          return false;
+        }
 
+        line = 5;
+        const std::string address = UploadAddress(base_url, strImpRuleFolder, file_name);
+        std::error_code size_error;
+        const uintmax_t size = fs::file_size(strFileToTransfer, size_error);
+        const bool move = MoveToLastTx;
+        // Runs once the upload ended, maybe after this call returned.
+        auto ended = [=](const UploadOutcome& outcome) {
+          Uploads& uploads = Uploads::Instance();
+          const bool delivered = outcome.result.status == 0;
+          if (delivered) {
+            if (!size_error) bytes_sent.fetch_add(size, std::memory_order_relaxed);
+            uploads.Delivered();
+          } else {
+            uploads.Failed(outcome, strFileToTransfer, strImpRuleFolder, address);
+          }
           // A file that did not go out is kept apart from the delivered ones, so that
           // neither it is lost nor a later run takes it for sent.
-          line = 6;
-          if (MoveToLastTx) {
+          if (move) {
             const std::string target = ConcatenatePath(
                 ConcatenatePath(folder,
                                 std::string(delivered ? kDeliveredFolder : kUndeliveredFolder)),
                 file_name);
             MoveReplacing(strFileToTransfer, target);
           }
+          Trace(".TransferFile, Test End ZRT 001, File: " + strFileToTransfer, kEventInformation);
+          finish(delivered);
+        };
+
+        if (const DryRunSink sink = CurrentDryRunSink()) {
+          sink(strFileToTransfer, strImpRuleFolder);
+          handed_over = true;
+          ended(UploadOutcome{});
+          return true;
         }
 
-        line = 8;
-        Trace(".TransferFile, Test End ZRT 001, File: " + strFileToTransfer, kEventInformation);
-        return delivered;
+        line = 6;
+        Uploads& uploads = Uploads::Instance();
+        uploads.Configure();
+        UploadJob job{strFileToTransfer, address, {}, {}};
+        if (uploads.queue.Shut() || !uploads.builtin) {
+          // upload.exe hashes the file itself.
+        } else {
+          const std::optional<std::string> key =
+              IdempotencyKey(QvStrMan_EncodeURIComponent(strImpRuleFolder),
+                             QvStrMan_EncodeURIComponent(file_name), strFileToTransfer);
+          if (!key) {
+            handed_over = true;
+            ended(UploadOutcome{
+                SendResult::Failed(CURLE_READ_ERROR, "cannot read " + strFileToTransfer), 1,
+                false});
+            return false;
+          }
+          job.header_lines.push_back("Idempotency-Key: " + *key);
+        }
+        job.done = std::move(ended);
+        handed_over = true;
+        uploads.queue.Add(std::move(job));
+        return true;
       },
       Fixed(std::string(kClassName) + ".TransferFile"));
+  if (!handed_over) finish(false);
+}
 
-  (delivered ? files_sent : sends_failed).fetch_add(1, std::memory_order_relaxed);
-  return delivered;
+bool CQVFileXfer::WaitForSends(bool all) {
+  Uploads& uploads = Uploads::Instance();
+  const std::lock_guard<std::mutex> lock(uploads.mutex);
+  if (uploads.queue.Idle()) return false;
+  if (all) {
+    uploads.queue.Drain();
+  } else {
+    uploads.queue.Pump(true);
+  }
+  return true;
+}
+
+void CQVFileXfer::EndRun() {
+  Uploads& uploads = Uploads::Instance();
+  const std::lock_guard<std::mutex> lock(uploads.mutex);
+  uploads.EndRun();
+}
+
+void CQVFileXfer::WarnUnlessSendingStops(const std::string& message) {
+  Uploads& uploads = Uploads::Instance();
+  const std::lock_guard<std::mutex> lock(uploads.mutex);
+  if (uploads.queue.Shut()) {
+    TraceEvent(message, {}, kEventInformation, kLevelExport);
+  } else if (uploads.deferred_lines.empty()) {
+    TraceEvent(message, {}, kEventWarning, kLevelExport);
+  } else {
+    uploads.deferred_lines.emplace_back(message, false);
+  }
+}
+
+bool CQVFileXfer::SendingStopped() {
+  Uploads& uploads = Uploads::Instance();
+  const std::lock_guard<std::mutex> lock(uploads.mutex);
+  return uploads.queue.Shut();
+}
+
+int CQVFileXfer::TransfersInFlight() {
+  Uploads& uploads = Uploads::Instance();
+  const std::lock_guard<std::mutex> lock(uploads.mutex);
+  uploads.Configure();
+  return uploads.connections;
 }
 
 int CQVFileXfer::RunExe(const std::string& sCommand, const std::vector<std::string>& argv) {
@@ -265,7 +454,9 @@ bool CQVFileXfer::BuiltinSenderSelected() {
 }
 
 void CQVFileXfer::SetAbortCheck(std::function<bool()> abort_check) {
-  SharedSender::Instance().SetAbortCheck(std::move(abort_check));
+  Uploads& uploads = Uploads::Instance();
+  const std::lock_guard<std::mutex> lock(uploads.mutex);
+  uploads.queue.SetAbortCheck(std::move(abort_check));
 }
 
 UploadCounters CQVFileXfer::Counters() {

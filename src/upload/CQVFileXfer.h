@@ -27,9 +27,12 @@ using DryRunSink = std::function<void(const std::string& file, const std::string
 // "upload.exe" in the program folder sends it, run through the process-wide
 // platform::ProcessRunner and waited for. With the registry value "Uploader"="builtin"
 // under HKEY_LOCAL_MACHINE\SOFTWARE\Tolvane the built-in sender sends the same request
-// from this process instead, over one connection kept for the whole process; it checks
+// from this process instead, over connections kept for the whole process; it checks
 // the server's certificate only when "UploaderVerifyCertificate" there is a non-zero
-// number. Progress and failures go to the trace routine TraceEvent; nothing throws.
+// number. Both go through the process's UploadQueue, which tries passing faults again
+// and stops the run's sending when the address cannot be reached. Progress and
+// failures go to the trace routine TraceEvent; neither curl's nor upload.exe's own
+// messages reach standard error. Nothing throws.
 class CQVFileXfer {
  public:
   // Move each file away after its upload: into the folder "LastTx" beside it when it
@@ -40,10 +43,45 @@ class CQVFileXfer {
   // Uploads `strFileToTransfer` (a full path) for the import rule `strImpRuleFolder`.
   // True when the file was delivered: the server answered 2xx (the uploader ended with
   // status 0). Without an upload address nothing is sent, the file stays where it is
-  // and the result is false. A failed upload is traced as a failure naming the file and
-  // the exit status (the built-in sender gives the status curl gives for the same
-  // failure) with its meaning.
-  bool TransferFile(std::string strFileToTransfer, std::string strImpRuleFolder);
+  // and the result is false. A failed upload is traced once, after its last try, as a
+  // failure naming the file, the exit status (the built-in sender gives the status curl
+  // gives for the same failure) with its meaning, the rule, the address, the HTTP status
+  // or the reason, and the tries; a failure of the connection only once the server
+  // answers again or the run ends (EndRun).
+  bool TransferFile(const std::string& strFileToTransfer, const std::string& strImpRuleFolder);
+
+  // As TransferFile, without waiting for the upload: `done` gets whether the file was
+  // delivered once its upload ended and the file was moved, from inside a later
+  // SendLater, TransferFile or WaitForSends call of this thread (or at once). `done`
+  // must not call back into CQVFileXfer. With "UploaderConnections" above 1 and the
+  // built-in sender, up to that many uploads run at once; a failure that may pass is
+  // tried again ("UploaderRetries") and the run stops sending after
+  // "UploaderGiveUpAfter" connection failures in a row (see EndRun).
+  void SendLater(const std::string& file, const std::string& imp_rule,
+                 std::function<void(bool delivered)> done);
+
+  // Runs the uploads started: until every one ended (`all`), else for a while (until at
+  // least one moved on, or a tenth of a second). False when none was running.
+  static bool WaitForSends(bool all);
+
+  // How many uploads may run at once in this run: "UploaderConnections" with the
+  // built-in sender, else 1.
+  static int TransfersInFlight();
+
+  // Whether this run stopped sending: the upload address failed to connect too often
+  // in a row. Files given to send meanwhile wait, undelivered, for the next run.
+  static bool SendingStopped();
+
+  // Logs `message` as a warning about what failed uploads left undone; while failures
+  // of the connection wait to be reported it waits with them, and when the run stops
+  // sending it is only information: the run's one line says it all.
+  static void WarnUnlessSendingStops(const std::string& message);
+
+  // Ends the run's uploads: waits for every one, then, when the run stopped sending,
+  // reports it as one warning naming the upload address, the reason and how many files
+  // wait. The registry values of the sending are read once a run: the next upload
+  // starts a new run and reads them again.
+  static void EndRun();
 
   // Runs the uploader with `argv` and waits until it has ended. `sCommand` is the same
   // command as one line of text, which failure reports show. Returns the exit status,
@@ -94,6 +132,10 @@ class CQVFileXfer {
   // reset. Safe to read from any thread.
   static UploadCounters Counters();
   static void ResetCounters();
+
+ private:
+  void Start(const std::string& strFileToTransfer, const std::string& strImpRuleFolder,
+             std::function<void(bool delivered)> done);
 };
 
 }  // namespace qv

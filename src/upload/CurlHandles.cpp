@@ -26,6 +26,12 @@ CurlEasy::CurlEasy() {
   if (!handle_) throw std::runtime_error("curl_easy_init failed");
 }
 
+CurlMulti::CurlMulti() {
+  CurlGlobal::Instance();
+  handle_.reset(curl_multi_init());
+  if (!handle_) throw std::runtime_error("curl_multi_init failed");
+}
+
 void CurlHeaderList::Append(const std::string& line) {
   curl_slist* appended = curl_slist_append(list_.get(), line.c_str());
   if (appended == nullptr) throw std::bad_alloc();

@@ -43,6 +43,22 @@ class CurlEasy {
   std::unique_ptr<CURL, Deleter> handle_;
 };
 
+// Owns one multi handle; move-only. Every easy handle added to it must be removed
+// before it goes.
+class CurlMulti {
+ public:
+  // Throws std::runtime_error when libcurl cannot create a handle.
+  CurlMulti();
+
+  CURLM* get() const { return handle_.get(); }
+
+ private:
+  struct Deleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+  };
+  std::unique_ptr<CURLM, Deleter> handle_;
+};
+
 // Owns a list of header lines for CURLOPT_HTTPHEADER; move-only. The list must outlive
 // every transfer that uses it.
 class CurlHeaderList {

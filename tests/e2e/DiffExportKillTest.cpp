@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -262,6 +263,16 @@ TEST_F(DiffKill, EveryNewestStateArrivesWhateverTheKills) {
   const int kills = WantedKills();
   KillAndCheck(4, kills / 2);
   KillAndCheck(7, kills - kills / 2);
+}
+
+// Mode 7 with the built-in sender keeping eight transfers in flight: kills land while
+// several files are on their way and pages wait for their delivery.
+TEST_F(DiffKill, EveryNewestStateArrivesWithEightTransfersInFlight) {
+  std::ofstream(folder_.File("registry.reg"))
+      << "Windows Registry Editor Version 5.00\r\n\r\n"
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n"
+         "\"Uploader\"=\"builtin\"\r\n\"UploaderConnections\"=dword:00000008\r\n";
+  KillAndCheck(7, WantedKills() / 2);
 }
 
 }  // namespace

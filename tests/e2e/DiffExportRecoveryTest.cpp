@@ -67,7 +67,7 @@ TEST_P(DiffRecovery, Mode4SendsAgainWhatTheFailedRunDidNotDeliver) {
 
 TEST_P(DiffRecovery, Mode4FirstRunThatFailsIsRepeatedWhole) {
   Fill(3);
-  folder_.receiver().FailNext(test::ReceiverMode::kClose, 1);
+  folder_.receiver().FailNext(test::ReceiverMode::kHttp500, 1);  // not a passing fault
   const std::vector<Delivery> failed = Run(4, 1);
   EXPECT_TRUE(Accepted(failed).empty());
   EXPECT_FALSE(fs::exists(Out("last/apps.xml")));
@@ -111,7 +111,7 @@ TEST_P(DiffRecovery, Mode7HoldsBackOnlyThePageWhoseSendFailed) {
   Run(7, 0);
 
   const std::multiset<std::string> changes = Rename({10, 11, 210});
-  folder_.receiver().FailNext(test::ReceiverMode::kClose, 1);
+  folder_.receiver().FailNext(test::ReceiverMode::kHttp500, 1);  // not a passing fault
   const std::vector<Delivery> failed = Run(7, 1);
   EXPECT_EQ(failed.size(), 3u);
   EXPECT_EQ(Accepted(failed).size(), 2u);

@@ -100,16 +100,23 @@ TEST_F(SqliteExport, RefusedUploadsStayInUnsent) {
   EXPECT_FALSE(fs::exists(Out("out/Unsent/ten.xml_0")));
 }
 
+// The run stops sending after the connection failed five times in a row: every file
+// waits in Unsent, and one line (no curl text) says so on standard error and in the log.
 TEST_F(SqliteExport, ReceiverDownKeepsEveryFileInUnsent) {
   folder_.WriteRules({Rule("out/ten.xml", "t10", "", "Ten"), Rule("b/none.xml", "t0", "", "N")});
+  const std::string address = folder_.receiver().BaseUrl();
   folder_.receiver().Stop();
-  const ExportRun run = folder_.Run({"2"});
+  const ExportRun run = folder_.Run({"2"}, {{"QV_UPLOAD_RETRY_WAIT", "0.01"}});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(FileNames(Out("out/Unsent")).size(), 5u);
   EXPECT_EQ(FileNames(Out("b/Unsent")).size(), 5u);
   EXPECT_FALSE(fs::exists(Out("out/LastTx")));
   EXPECT_FALSE(fs::exists(Out("b/LastTx")));
-  EXPECT_EQ(run.LogLines("the upload failed"), 10) << run.log;
+  EXPECT_EQ(run.LogLines("the upload failed"), 0) << run.log;
+  EXPECT_EQ(run.LogLines("uploads stopped: " + address + " could not be reached ("), 1) << run.log;
+  EXPECT_EQ(run.LogLines(") 5 times in a row; 10 file(s) wait for the next run"), 1) << run.log;
+  EXPECT_NE(run.err.find("5 times in a row; 10 file(s) wait"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("curl"), std::string::npos) << run.err;
 }
 
 TEST_F(SqliteExport, NamesWithSpacesQuotesAndAccentsTravelEndToEnd) {

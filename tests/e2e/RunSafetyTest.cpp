@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/DiffExport.h"
@@ -213,6 +214,48 @@ TEST_F(RunSafety, ASecondSignalStopsAtOnceAndEndsTheUpload) {
 
   RunOk("4");
   ExpectSeen(changes, Deliveries());
+}
+
+// SIGTERM while the built-in sender has transfers in flight (the receiver holds each
+// answer a while): they end and count, nothing more is sent, the last data moves only
+// for pages whose files all arrived, and the next run sends the rest.
+TEST_F(RunSafety, AStopSignalLetsTheTransfersInFlightEnd) {
+  folder_.WriteDataSources({{1, "Apps", Database("apps.db")}});
+  folder_.WriteRules({Rule("apps.xml")});
+  RunOk("7");
+  Deliveries();
+  std::ofstream(folder_.File("registry.reg"))
+      << "Windows Registry Editor Version 5.00\r\n\r\n"
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n"
+         "\"Uploader\"=\"builtin\"\r\n\"UploaderConnections\"=dword:00000008\r\n";
+  const std::multiset<std::string> changes = Rename("apps.db", 75);
+  folder_.receiver().FailNext(test::ReceiverMode::kStall, 1000, 1.0);
+  RunningExport running(folder_, {"7"});
+  // The change files still beside the result: each but the newest is on its way.
+  const auto in_flight = [&] {
+    size_t files = 0;
+    for (const std::string& name : FileNames(Out(""))) files += !name.starts_with(".");
+    return files;
+  };
+  for (int i = 0; i < 3000 && in_flight() < 3; ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_GE(in_flight(), 3u);
+  running.Signal(SIGTERM);
+  const ExportRun stopped = running.Wait();
+  folder_.receiver().FailNext(test::ReceiverMode::kOk, 0);
+
+  EXPECT_EQ(stopped.exit_code, 128 + SIGTERM) << stopped.err;
+  EXPECT_EQ(stopped.LogLines("(stopped by SIGTERM)"), 1) << stopped.log;
+  std::vector<Delivery> all = Deliveries();
+  const size_t delivered = Accepted(all).size();
+  EXPECT_GE(delivered, 1u);
+  EXPECT_LE(delivered, 8u);                               // those in flight when the signal came
+  EXPECT_EQ(FileNames(Out("LastTx")).size(), delivered);  // the run's own delivered files
+  EXPECT_EQ(in_flight(), 0u);
+
+  RunOk("7");
+  const std::vector<Delivery> rest = Deliveries();
+  all.insert(all.end(), rest.begin(), rest.end());
+  ExpectSeen(changes, all);
 }
 
 // A file the size limit refuses: the old one stays whole, the log says which and why.

@@ -221,7 +221,8 @@ std::optional<std::string> Receiver::Received(const std::string& imp_id,
 }
 
 void Receiver::FailNext(ReceiverMode mode, int count, double seconds) {
-  static constexpr const char* kModeNames[] = {"ok", "500", "close", "stall", "302"};
+  static constexpr const char* kModeNames[] = {"ok",  "500", "close", "stall",
+                                               "302", "404", "429",   "503"};
   const std::string target = "/_control?mode=" + std::string(kModeNames[static_cast<int>(mode)]) +
                              "&count=" + std::to_string(count) +
                              "&seconds=" + std::to_string(seconds);

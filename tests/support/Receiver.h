@@ -29,7 +29,7 @@ struct ReceivedRequest {
 };
 
 // How the receiver answers the next uploads.
-enum class ReceiverMode { kOk, kHttp500, kClose, kStall, kRedirect };
+enum class ReceiverMode { kOk, kHttp500, kClose, kStall, kRedirect, kHttp404, kHttp429, kHttp503 };
 
 // tests/support/receiver.py run on a free port of 127.0.0.1 with its own temporary
 // folder, for the lifetime of the object. It also sets NO_PROXY for 127.0.0.1 so that
@@ -59,7 +59,8 @@ class Receiver {
   // The body last stored for the import rule and file name, if any.
   std::optional<std::string> Received(const std::string& imp_id, const std::string& fn) const;
 
-  // The next `count` uploads are answered in `mode`; kStall waits `seconds` first.
+  // The next `count` uploads are answered in `mode`; kStall waits `seconds` first, and
+  // kHttp429 and kHttp503 send them as Retry-After.
   // kOk clears any mode still set. Throws std::runtime_error when refused.
   void FailNext(ReceiverMode mode, int count, double seconds = 0);
 

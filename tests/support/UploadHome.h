@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ class UploadHome {
                                  home_.Path() / "upload.exe");
     }
     CQVFileXfer::ResetCounters();
+    CQVFileXfer::EndRun();  // the settings of an earlier test's uploads go
   }
 
   std::string Folder() const { return home_.Path().string(); }
@@ -46,6 +48,7 @@ class UploadHome {
                "Windows Registry Editor Version 5.00\r\n\r\n"
                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n" +
                    value_lines + "\r\n");
+    CQVFileXfer::EndRun();  // read again by the next upload
   }
   // Selects the built-in sender, or upload.exe.
   void UseBuiltinSender(bool builtin = true) {
@@ -55,6 +58,13 @@ class UploadHome {
   // Everything traced so far.
   std::string Traces() const { return home_.AppLogText(); }
   bool Traced(const std::string& text) const { return Traces().find(text) != std::string::npos; }
+  // The traced lines that hold `text`.
+  int TracedLines(const std::string& text) const {
+    int lines = 0;
+    std::istringstream in(Traces());
+    for (std::string line; std::getline(in, line);) lines += line.find(text) != std::string::npos;
+    return lines;
+  }
 
  private:
   ProgramHome home_;

@@ -12,7 +12,9 @@ client that has its answer finds it in the log. A stored upload is answered on a
 connection kept open for the client's next request; every other answer closes it.
 
 Failure modes apply to the next N upload requests:
-  500    answer HTTP 500 and store nothing
+  500, 404, 429, 503
+         answer with that HTTP status and store nothing; 429 and 503 carry
+         "Retry-After: S" when S is given
   302    answer HTTP 302 (a redirect elsewhere) and store nothing
   close  read the request, then close the connection without answering
   stall  wait S seconds, then answer normally
@@ -36,7 +38,8 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CHUNK = 64 * 1024
-MODES = ("ok", "500", "close", "stall", "302")
+MODES = ("ok", "500", "close", "stall", "302", "404", "429", "503")
+STATUS_MODES = ("500", "302", "404", "429", "503")
 
 
 def safe_name(name):
@@ -110,9 +113,10 @@ class Handler(BaseHTTPRequestHandler):
             self.record(url, length, 0, imp_id, fn)
             self.close_connection = True
             return
-        if mode in ("500", "302") or fn is None:
+        if mode in STATUS_MODES or fn is None:
             status = 400 if fn is None else int(mode)
-            self.drain_and_answer(url, length, status, imp_id, fn)
+            retry_after = seconds if status in (429, 503) and seconds > 0 else None
+            self.drain_and_answer(url, length, status, imp_id, fn, retry_after)
             return
         stored = os.path.join(safe_name(imp_id), safe_name(fn))
         try:
@@ -172,14 +176,16 @@ class Handler(BaseHTTPRequestHandler):
             os.unlink(temporary)
             raise
 
-    def drain_and_answer(self, url, length, status, imp_id=None, fn=None):
+    def drain_and_answer(self, url, length, status, imp_id=None, fn=None, retry_after=None):
         self.discard(length)
         self.record(url, length, status, imp_id, fn)
-        self.answer(status, b"refused\n")
+        self.answer(status, b"refused\n", retry_after=retry_after)
 
-    def answer(self, status, body, keep_alive=False):
+    def answer(self, status, body, keep_alive=False, retry_after=None):
         try:
             self.send_response(status)
+            if retry_after is not None:
+                self.send_header("Retry-After", str(int(retry_after)))
             self.send_header("Content-Type", "text/plain")
             self.send_header("Content-Length", str(len(body)))
             if status == 302:

@@ -3,7 +3,10 @@
 #include <stdlib.h>
 
 #include <gtest/gtest.h>
+#include <chrono>
 #include <filesystem>
+#include <iostream>
+#include <set>
 
 #include "support/Receiver.h"
 #include "support/UploadHome.h"
@@ -36,6 +39,8 @@ class ScopedEnv {
 
 enum class Sender { kUploadExe, kBuiltin };
 
+using ::testing::PrintToString;
+
 void PrintTo(Sender sender, std::ostream* os) {
   *os << (sender == Sender::kBuiltin ? "Builtin" : "UploadExe");
 }
@@ -50,7 +55,11 @@ class UploadE2e : public ::testing::Test {
     Use(sender);
   }
 
-  void Use(Sender sender) { home_.UseBuiltinSender(sender == Sender::kBuiltin); }
+  // `more` adds registry value lines.
+  void Use(Sender sender, const std::string& more = "") {
+    home_.SetProgramKey(
+        (sender == Sender::kBuiltin ? "\"Uploader\"=\"builtin\"\r\n" : std::string()) + more);
+  }
 
   // Writes `bytes` as `name` in the output folder and uploads it.
   bool Upload(const std::string& name, const std::string& bytes, const std::string& rule = "R",
@@ -130,6 +139,7 @@ TEST_P(CQVFileXferE2e, HostileFileNameIsSentAsItIsAndNeverRun) {
 // of curl) whichever sender met it; the next good upload goes through again.
 TEST_P(CQVFileXferE2e, FailuresKeepTheFileInUnsentWithCurlsExitStatus) {
   ScopedEnv max_time("QV_UPLOAD_MAX_TIME", "1");
+  Use(GetParam(), "\"UploaderRetries\"=dword:00000000");
   struct Case {
     const char* name;
     ReceiverMode mode;
@@ -146,6 +156,7 @@ TEST_P(CQVFileXferE2e, FailuresKeepTheFileInUnsentWithCurlsExitStatus) {
     SCOPED_TRACE(c.name);
     receiver_->FailNext(c.mode, 1, c.seconds);
     EXPECT_FALSE(Upload(c.name, c.name));
+    CQVFileXfer::EndRun();  // a connection failure is reported once the run's sends end
     ExpectUnsent(c.name, c.name, c.status);
     EXPECT_EQ(receiver_->Received("R", c.name), std::nullopt);
   }
@@ -163,10 +174,111 @@ TEST_P(CQVFileXferE2e, FailuresKeepTheFileInUnsentWithCurlsExitStatus) {
 
   receiver_->Stop();
   EXPECT_FALSE(Upload("down.xml", "data"));
+  CQVFileXfer::EndRun();  // a connection failure is reported once the run's sends end
   ExpectUnsent("down.xml", "data", 7);
 
   EXPECT_EQ(CQVFileXfer::Counters().files_sent, 1u);
   EXPECT_EQ(CQVFileXfer::Counters().sends_failed, std::size(cases) + 2);
+}
+
+// The receiver's faults against the retry rules, through both senders: a fault that may
+// pass is tried again (up to UploaderRetries times, with the same Idempotency-Key), any
+// other is not; each failed file is reported once with its tries.
+TEST_P(CQVFileXferE2e, PassingFaultsAreTriedAgainAndOthersAreNot) {
+  ScopedEnv wait("QV_UPLOAD_RETRY_WAIT", "0.05");
+  ScopedEnv max_time("QV_UPLOAD_MAX_TIME", "1");
+  struct Case {
+    const char* name;
+    ReceiverMode mode;
+    int count;
+    double seconds;  // a stall's length, or the Retry-After sent
+    int tries;       // the requests made for the file
+    int status;      // 0: delivered
+  };
+  const Case cases[] = {
+      {"reset.xml", ReceiverMode::kClose, 1, 0, 2, 0},
+      {"busy.xml", ReceiverMode::kHttp503, 1, 0, 2, 0},
+      {"limited.xml", ReceiverMode::kHttp429, 1, 1, 2, 0},
+      {"still-busy.xml", ReceiverMode::kHttp503, 3, 0, 3, 22},  // the retries used up
+      {"error.xml", ReceiverMode::kHttp500, 1, 0, 1, 22},
+      {"not-found.xml", ReceiverMode::kHttp404, 1, 0, 1, 22},
+      {"slow.xml", ReceiverMode::kStall, 3, 3, 3, 28},  // beyond QV_UPLOAD_MAX_TIME each time
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    receiver_->FailNext(c.mode, c.count, c.seconds);
+    const auto start = std::chrono::steady_clock::now();
+    const bool delivered = Upload(c.name, c.name);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    CQVFileXfer::EndRun();
+    receiver_->FailNext(ReceiverMode::kOk, 0);
+    EXPECT_EQ(delivered, c.status == 0);
+    std::cout << PrintToString(GetParam()) << " " << c.name << ": "
+              << (delivered ? "delivered" : "not delivered") << " in " << took.count() << " s\n";
+    // The waits: 0.05 s, then four times more; a Retry-After of 1 s instead.
+    const double waited = c.mode == ReceiverMode::kHttp429 ? 1.0 : c.tries == 3 ? 0.25 : 0.05;
+    if (c.tries > 1) {
+      EXPECT_GE(took.count(), 0.9 * waited);
+    }
+    if (c.mode != ReceiverMode::kStall) {  // a stalled request is logged when it ends
+      std::set<std::optional<std::string>> keys;
+      int tries = 0;
+      for (const ReceivedRequest& request : receiver_->Requests()) {
+        if (request.fn != c.name) continue;
+        ++tries;
+        keys.insert(Header(request, "Idempotency-Key"));
+      }
+      EXPECT_EQ(tries, c.tries);
+      EXPECT_EQ(keys.size(), 1u);
+    }
+    if (c.status == 0) {
+      EXPECT_EQ(ReadBytes(out_.File("LastTx/" + std::string(c.name))), c.name);
+    } else {
+      ExpectUnsent(c.name, c.name, c.status);
+      EXPECT_TRUE(home_.Traced("FN=" + std::string(c.name) + ", " +
+                               (c.mode == ReceiverMode::kStall ? "reason" : "HTTP status")))
+          << home_.Traces();
+      EXPECT_EQ(home_.TracedLines(c.name + std::string(", exit status")), 1);
+      EXPECT_TRUE(home_.Traced(", tries: " + std::to_string(c.tries) + "\n")) << home_.Traces();
+    }
+  }
+
+  receiver_->Stop();
+  EXPECT_FALSE(Upload("down.xml", "data"));
+  CQVFileXfer::EndRun();
+  ExpectUnsent("down.xml", "data", 7);
+  EXPECT_TRUE(home_.Traced(", tries: 3\n"));
+}
+
+// A receiver that is down: after UploaderGiveUpAfter connection failures in a row the
+// run stops sending; every file waits in Unsent and one line says so, naming the address.
+TEST_P(CQVFileXferE2e, AShutReceiverStopsTheRunsSendingWithOneLine) {
+  ScopedEnv wait("QV_UPLOAD_RETRY_WAIT", "0.01");
+  Use(GetParam(), "\"UploaderGiveUpAfter\"=dword:00000004");
+  receiver_->Stop();
+  CQVFileXfer xfer;
+  xfer.MoveToLastTx = true;
+  int failed = 0;
+  for (int i = 0; i < 10; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".xml";
+    WriteBytes(out_.File(name), name);
+    xfer.SendLater(out_.File(name), "R", [&failed](bool delivered) { failed += !delivered; });
+  }
+  CQVFileXfer::WaitForSends(true);
+  EXPECT_TRUE(CQVFileXfer::SendingStopped());
+  CQVFileXfer::EndRun();
+
+  EXPECT_EQ(failed, 10);
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_TRUE(fs::exists(out_.File("Unsent/f" + std::to_string(i) + ".xml"))) << i;
+  }
+  EXPECT_EQ(home_.TracedLines("the upload failed"), 0) << home_.Traces();
+  EXPECT_EQ(
+      home_.TracedLines("uploads stopped: " + receiver_->BaseUrl() + " could not be reached ("), 1)
+      << home_.Traces();
+  EXPECT_TRUE(home_.Traced(") 4 times in a row; 10 file(s) wait for the next run"))
+      << home_.Traces();
+  EXPECT_FALSE(CQVFileXfer::SendingStopped());  // the next run sends again
 }
 
 TEST_P(CQVFileXferE2e, ReceiverStoresTraversingNamesInsideItsRoot) {
@@ -226,6 +338,36 @@ TEST_F(BuiltinSenderE2e, KeepsOneConnectionForEveryUploadOfTheProcess) {
   EXPECT_NE(requests[0].client_port, 0);
   EXPECT_EQ(requests[1].client_port, requests[0].client_port);
   EXPECT_EQ(requests[2].client_port, requests[0].client_port);
+}
+
+// Eight transfers in flight over several connections, two answered 503 first: every
+// file is delivered once, as its own 2xx moves it to LastTx.
+TEST_F(BuiltinSenderE2e, KeepsTransfersInFlightAndTriesBusyAnswersAgain) {
+  ScopedEnv wait("QV_UPLOAD_RETRY_WAIT", "0.01");
+  Use(Sender::kBuiltin, "\"UploaderConnections\"=dword:00000008");
+  receiver_->FailNext(ReceiverMode::kStall, 8, 0.3);
+  CQVFileXfer xfer;
+  xfer.MoveToLastTx = true;
+  int delivered = 0;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".xml";
+    WriteBytes(out_.File(name), name);
+    if (i == 8) receiver_->FailNext(ReceiverMode::kHttp503, 2);
+    xfer.SendLater(out_.File(name), "R", [&delivered](bool sent) { delivered += sent; });
+  }
+  CQVFileXfer::WaitForSends(true);
+  CQVFileXfer::EndRun();
+
+  EXPECT_EQ(delivered, 40);
+  std::set<int> ports;
+  for (const ReceivedRequest& request : receiver_->Requests()) ports.insert(request.client_port);
+  EXPECT_GE(ports.size(), 2u);  // the stalled ones did not hold the others back
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".xml";
+    EXPECT_EQ(receiver_->Received("R", name), name);
+    EXPECT_EQ(ReadBytes(out_.File("LastTx/" + name)), name);
+  }
+  EXPECT_EQ(CQVFileXfer::Counters().files_sent, 40u);
 }
 
 TEST_F(BuiltinSenderE2e, AbortCheckEndsARunningTransfer) {

@@ -8,6 +8,7 @@
 #include "shared/LogCapture.h"
 #include "support/UploadHome.h"
 #include "upload/IdempotencyKey.h"
+#include "upload/UploadPolicy.h"
 
 namespace qv {
 namespace {
@@ -261,7 +262,7 @@ TEST(CQVFileXfer, RegistryValueUploaderSelectsTheBuiltinSender) {
 TEST(CQVFileXfer, BuiltinSenderRunsNoProcess) {
   UploadHome home;
   home.SetUploadUrl(kUrl);  // nothing listens there
-  home.UseBuiltinSender();
+  home.SetProgramKey("\"Uploader\"=\"builtin\"\r\n\"UploaderRetries\"=dword:00000000");
   TestFolder out;
   WriteBytes(out.File("a.xml"), "data");
   auto runner = std::make_shared<FakeUploader>(0);
@@ -270,12 +271,60 @@ TEST(CQVFileXfer, BuiltinSenderRunsNoProcess) {
   CQVFileXfer xfer;
   xfer.MoveToLastTx = true;
   EXPECT_FALSE(xfer.TransferFile(out.File("a.xml"), "R"));
+  CQVFileXfer::EndRun();  // a connection failure is reported once the run's sends end
 
   EXPECT_TRUE(runner->Calls().empty());
   EXPECT_EQ(ReadBytes(out.File("Unsent/a.xml")), "data");
   EXPECT_TRUE(home.Traced("the upload failed, File: " + out.File("a.xml") +
                           ", exit status: 7 (Couldn't connect to server)"))
       << home.Traces();
+}
+
+// The three sending settings: read in range, otherwise the default with a warning that
+// names the value and the default.
+TEST(UploadPolicy, ReadsTheSettingsAndKeepsTheDefaultForAValueOutOfRange) {
+  struct Case {
+    const char* lines;
+    int connections;
+    int retries;
+    int give_up_after;
+    const char* warning;  // empty: none
+  };
+  const Case cases[] = {
+      {"", 1, 2, 5, ""},
+      {"\"UploaderConnections\"=dword:00000010\r\n\"UploaderRetries\"=dword:00000000\r\n"
+       "\"UploaderGiveUpAfter\"=dword:00000001",
+       16, 0, 1, ""},
+      {"\"UploaderConnections\"=dword:00000011", 1, 2, 5,
+       "UploaderConnections is not a dword of 1 to 16; the default 1 is used"},
+      {"\"UploaderConnections\"=dword:00000000", 1, 2, 5, "UploaderConnections"},
+      {"\"UploaderRetries\"=dword:ffffffff", 1, 2, 5,
+       "UploaderRetries is not a dword of 0 or more; the default 2 is used"},
+      {"\"UploaderGiveUpAfter\"=dword:00000000", 1, 2, 5,
+       "UploaderGiveUpAfter is not a dword of 1 or more; the default 5 is used"},
+      {"\"UploaderGiveUpAfter\"=\"3\"", 1, 2, 5, "UploaderGiveUpAfter"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    UploadHome home;
+    home.SetProgramKey(c.lines);
+    std::vector<std::string> warnings;
+    const UploadPolicy policy = UploadPolicy::FromRegistry(warnings);
+    EXPECT_EQ(policy.connections, c.connections);
+    EXPECT_EQ(policy.retries, c.retries);
+    EXPECT_EQ(policy.give_up_after, c.give_up_after);
+    if (*c.warning == '\0') {
+      EXPECT_TRUE(warnings.empty());
+    } else {
+      ASSERT_EQ(warnings.size(), 1u);
+      EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << warnings[0];
+    }
+  }
+  const UploadPolicy policy;
+  EXPECT_EQ(policy.WaitBefore(1, std::nullopt), 1.0);
+  EXPECT_EQ(policy.WaitBefore(2, std::nullopt), 4.0);
+  EXPECT_EQ(policy.WaitBefore(1, 7.0), 7.0);
+  EXPECT_EQ(policy.WaitBefore(1, 600.0), 60.0);
 }
 
 // The key is the SHA-256 of ImpID, LF, FN, LF and the body, ImpID and FN as escaped in

@@ -1,0 +1,87 @@
+#include "upload/UploadPolicy.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "util/basCQvRegistry.h"
+#include "values/Variant.h"
+
+namespace qv {
+namespace {
+
+// `name`'s dword in [low, high], or `fallback` with a warning when it is set otherwise.
+int RegistryNumber(const char* name, int low, int high, int fallback,
+                   std::vector<std::string>& warnings) {
+  const ado::Variant value = ReadRegistryValue(kHKeyLocalMachine, "SOFTWARE", "Tolvane", name);
+  if (value.IsEmpty() || value.IsNull()) return fallback;
+  if (value.Type() == ado::VarType::kI4) {
+    const int64_t number = value.AsInt64();
+    if (number >= low && number <= high) return static_cast<int>(number);
+  }
+  const std::string range = high == INT32_MAX ? std::to_string(low) + " or more"
+                                              : std::to_string(low) + " to " + std::to_string(high);
+  warnings.push_back("registry value " + std::string(name) + " is not a dword of " + range +
+                     "; the default " + std::to_string(fallback) + " is used");
+  return fallback;
+}
+
+}  // namespace
+
+UploadPolicy UploadPolicy::FromRegistry(std::vector<std::string>& warnings) {
+  UploadPolicy policy;
+  policy.connections =
+      RegistryNumber("UploaderConnections", 1, kMaxConnections, policy.connections, warnings);
+  policy.retries = RegistryNumber("UploaderRetries", 0, INT32_MAX, policy.retries, warnings);
+  policy.give_up_after =
+      RegistryNumber("UploaderGiveUpAfter", 1, INT32_MAX, policy.give_up_after, warnings);
+  if (const char* text = std::getenv("QV_UPLOAD_RETRY_WAIT"); text != nullptr && *text != '\0') {
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (end != text && *end == '\0' && std::isfinite(seconds) && seconds >= 0) {
+      policy.first_wait_seconds = seconds;
+    }
+  }
+  return policy;
+}
+
+double UploadPolicy::WaitBefore(int retry, std::optional<double> retry_after) const {
+  if (retry_after) return std::clamp(*retry_after, 0.0, kMaxRetryAfterSeconds);
+  return std::min(first_wait_seconds * std::pow(4.0, retry - 1), kMaxRetryAfterSeconds);
+}
+
+bool IsPassingFault(const SendResult& result) {
+  switch (result.status) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      return true;
+    case CURLE_HTTP_RETURNED_ERROR:
+      return result.http_status == 429 || result.http_status == 502 || result.http_status == 503 ||
+             result.http_status == 504;
+    default:
+      return false;
+  }
+}
+
+bool IsConnectionFailure(const SendResult& result) {
+  switch (result.status) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace qv
