@@ -25,14 +25,16 @@ class MariadbDriver : public ::testing::Test {
   void SetUp() override {
     connection_ = qv::test::MariadbConnectionString();
     if (connection_.empty()) GTEST_SKIP() << "QV_TEST_MARIADB is not set";
+    // A table of each test's own: tests run side by side.
+    table_ = qv::test::TestSchema("qv_trust_");
     Connection db;
     db.Open(connection_);
-    db.Execute("DROP TABLE IF EXISTS qv_driver_trust");
-    db.Execute("CREATE TABLE qv_driver_trust(k INT, f FLOAT, tm TIME)");
-    db.Execute(
-        "INSERT INTO qv_driver_trust SELECT seq, IF(seq % 7 = 0, NULL, seq / 4e0), "
-        "IF(seq % 7 = 0, NULL, SEC_TO_TIME(seq * 400)) FROM seq_1_to_" +
-        std::to_string(kRows));
+    db.Execute("DROP TABLE IF EXISTS " + table_);
+    db.Execute("CREATE TABLE " + table_ + "(k INT, f FLOAT, tm TIME)");
+    db.Execute("INSERT INTO " + table_ +
+               " SELECT seq, IF(seq % 7 = 0, NULL, seq / 4e0), "
+               "IF(seq % 7 = 0, NULL, SEC_TO_TIME(seq * 400)) FROM seq_1_to_" +
+               std::to_string(kRows));
     env_ = OdbcHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
     SQLSetEnvAttr(env_.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     dbc_ = OdbcHandle(SQL_HANDLE_DBC, env_.get());
@@ -43,6 +45,10 @@ class MariadbDriver : public ::testing::Test {
   }
   void TearDown() override {
     if (dbc_) SQLDisconnect(dbc_.get());
+    if (table_.empty()) return;
+    Connection db;
+    db.Open(connection_);
+    db.Execute("DROP TABLE IF EXISTS " + table_);
   }
 
   OdbcHandle Run(std::string sql) {
@@ -63,6 +69,7 @@ class MariadbDriver : public ::testing::Test {
   }
 
   std::string connection_;
+  std::string table_;
   OdbcHandle env_;
   OdbcHandle dbc_;
 };
@@ -73,7 +80,7 @@ class MariadbDriver : public ::testing::Test {
 // connection reads it, every value arrives.
 TEST_F(MariadbDriver, AWiderCTypeThanAskedFailsTheReadWithoutHarm) {
   {
-    OdbcHandle statement = Run("SELECT k, f FROM qv_driver_trust ORDER BY k");
+    OdbcHandle statement = Run("SELECT k, f FROM " + table_ + " ORDER BY k");
     odbc::DriverTraits traits = Traits();
     traits.c_float_exact = true;  // not so: the driver writes doubles
     odbc::OdbcResultReader reader(statement, traits);
@@ -85,7 +92,7 @@ TEST_F(MariadbDriver, AWiderCTypeThanAskedFailsTheReadWithoutHarm) {
         << e.description;
     EXPECT_EQ(store.RecordCount(), 0u);  // no value of the block was taken
   }
-  OdbcHandle statement = Run("SELECT k, f FROM qv_driver_trust ORDER BY k");
+  OdbcHandle statement = Run("SELECT k, f FROM " + table_ + " ORDER BY k");
   odbc::OdbcResultReader reader(statement, Traits());
   RecordStore store(2);
   reader.ReadInto(store);
@@ -106,7 +113,7 @@ TEST_F(MariadbDriver, AFailedFetchNamesTheDriversDiagnosticsAndRows) {
   traits.time_beyond_day = false;
   const int first_beyond = 86400 / 400;  // SEC_TO_TIME(k * 400) leaves the day
   {
-    OdbcHandle statement = Run("SELECT k, tm FROM qv_driver_trust WHERE k >= 300 ORDER BY k");
+    OdbcHandle statement = Run("SELECT k, tm FROM " + table_ + " WHERE k >= 300 ORDER BY k");
     odbc::OdbcResultReader reader(statement, traits);
     RecordStore store(2);
     const core::ErrorRecord e = ErrorOf([&] { reader.ReadInto(store); });
@@ -117,7 +124,7 @@ TEST_F(MariadbDriver, AFailedFetchNamesTheDriversDiagnosticsAndRows) {
     EXPECT_NE(e.description.find("Invalid datetime format (native 0)"), std::string::npos)
         << e.description;
   }
-  OdbcHandle statement = Run("SELECT k, tm FROM qv_driver_trust ORDER BY k");
+  OdbcHandle statement = Run("SELECT k, tm FROM " + table_ + " ORDER BY k");
   odbc::OdbcResultReader reader(statement, traits);
   RecordStore store(2);
   const core::ErrorRecord e = ErrorOf([&] { reader.ReadInto(store); });
