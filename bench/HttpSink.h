@@ -18,6 +18,19 @@
 
 namespace bench {
 
+// A port of 127.0.0.1 where nothing listens.
+inline int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
 // Answers every request on 127.0.0.1 with an empty 200, after `delay` when one is
 // given, and keeps the connection, one thread per connection.
 class HttpSink {

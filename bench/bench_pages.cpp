@@ -126,19 +126,6 @@ std::string AppsTable(long rows) {
          "END, 't1' FROM c;";
 }
 
-// A port of 127.0.0.1 where nothing listens.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 std::string ReadWhole(const fs::path& path) {
   std::ifstream in(path);
   std::stringstream text;
@@ -234,7 +221,7 @@ void MeasureUploads(const Options& options, const fs::path& work) {
 
   // A receiver that refuses connections.
   set_connections(8);
-  set_address("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/upload");
+  set_address("http://127.0.0.1:" + std::to_string(bench::ClosedPort()) + "/upload");
   change();
   const Measure shut = run(true);
   std::printf("  %-44s %8.2f s  exit status %d  %6.2f s beyond the run to the sink\n",

@@ -253,19 +253,6 @@ std::pair<Result, int> SendAll(const fs::path& dir, const std::string& url, int 
   return {result, delivered};
 }
 
-// A port of 127.0.0.1 where nothing listens.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 // Transfers in flight against a receiver that answers after 20 ms, against the same
 // files one after another; and the time a run takes to give up on an address that
 // refuses connections.
@@ -279,7 +266,7 @@ void MeasureInFlight(const fs::path& dir, int files) {
     std::printf("  %d in flight: %8.3f s %8.3f ms/file  %5d delivered  %6.2fx 1 in flight\n",
                 connections, result.seconds, result.PerFileMs(), delivered, result.seconds / one);
   }
-  const std::string refused = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/upload";
+  const std::string refused = "http://127.0.0.1:" + std::to_string(bench::ClosedPort()) + "/upload";
   for (const int connections : {1, 8}) {
     const auto [result, delivered] = SendAll(dir / "refused", refused, connections, files);
     std::printf(
