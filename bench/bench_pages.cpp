@@ -23,9 +23,10 @@
 //   - the same run against an address that refuses connections: the time the run takes
 //     beyond the same run to a sink that answers at once (goal: <= 10 s) and its
 //     standard error, whole
-//   - the program's own cost per change file (written, sent, moved, its page's last data
-//     rewritten): the run to a sink that answers at once against an unchanged run
-//     (goal: <= 0.1 ms per file); for reference a run with the uploads set aside
+//   - the program's own cost per change file without uploads: a run whose upload address
+//     is empty (each change file written, handed over, moved into Unsent) against an
+//     unchanged run (goal: <= 0.1 ms per file); for reference the run to a sink that
+//     answers at once (the built-in sender's work and the pages' last data rewritten too)
 //
 // Usage: bench_pages [--rows N[,N...]] [--percent P] [--dir PATH] [--registry TEXT]
 //                    [--uploads 1 [--connections N[,N...]]]
@@ -251,10 +252,10 @@ void MeasureUploads(const Options& options, const fs::path& work) {
   change();
   const Measure aside = run(true);
   const auto changed = static_cast<double>(rows / every);
+  const double own_cost = (aside.seconds - steady.seconds) * 1000.0 / changed;
   std::printf("  %-44s %8.2f s  %6.3f ms per change file\n", "uploads set aside", aside.seconds,
-              (aside.seconds - steady.seconds) * 1000.0 / changed);
-  Goal("own cost per change file, to the sink (ms)",
-       (own.seconds - unchanged.seconds) * 1000.0 / own_files, 0.1);
+              own_cost);
+  Goal("own cost per change file, uploads set aside (ms)", own_cost, 0.1);
 }
 
 }  // namespace

@@ -122,6 +122,9 @@ bool ModeSends(int16_t mode) { return mode >= 2 && mode <= 7; }
 // The modes that compare each entity by its key.
 bool ModeKeyed(int16_t mode) { return mode >= 4 && mode <= 7; }
 
+// Whether the mode writes a change file per changed entity (WriteChangeFile).
+bool ModeWritesChangeFiles(int16_t mode) { return mode == 4 || mode == 7; }
+
 // False only when the query, prepared on the data source, is known to return no tSID
 // column. A query or connection that fails here fails again, reported, when it runs.
 bool QueryHasKey(const std::shared_ptr<QvDataSource>& data_source, const std::string& sql) {
@@ -192,6 +195,8 @@ void CQvDataExporter::ExportAll(int16_t mode) {
       AtLine(kClass + ".ExportAll, @Line#"));
   // Every upload has ended; a run that stopped sending says so once.
   CQVFileXfer::EndRun();
+  // The spares the run did not rewrite are emptied and kept for the next run.
+  spare_files_.clear();
   stats_.bytes_sent = CQVFileXfer::Counters().bytes_sent - bytes_before;
   stats_.seconds = std::chrono::duration<double>(Clock::now() - start_time).count();
 }
@@ -304,7 +309,9 @@ void CQvDataExporter::ExportCurrentRule(Run& run, int& line) {
   if (!run.last_tx_done && !folder.empty()) {
     if (!run.file_system) run.file_system = std::make_unique<CQvFileSystem>();
     const std::string last_tx = ConcatenatePath(folder, "LastTx");
-    if (run.file_system->CheckFolderExists(last_tx, true)) {
+    // Its files become the spares this run's change files are written into.
+    if (run.file_system->CheckFolderExists(last_tx, true) &&
+        !(ModeWritesChangeFiles(run.mode) && SparesIn(folder).TakeFolder(last_tx))) {
       run.file_system->DeleteFolder(last_tx, true);
     }
   }

@@ -15,6 +15,7 @@
 #include "ado/Connection.h"
 #include "ado/Recordset.h"
 #include "core/Error.h"
+#include "core/SpareFiles.h"
 #include "export/EntityIndex.h"
 #include "export/PageSends.h"
 #include "export/RunStats.h"
@@ -464,8 +465,13 @@ class CQvDataExporter {
   // Removes the change files of the result path that an earlier run left undelivered
   // beside it or in Unsent, and its whole result in Unsent.
   void DropEarlierUndelivered(const std::string& result_path);
+  // The files of `folder` when the rule began (see folder_listings_).
+  struct FolderListing;
+  FolderListing& ListingOf(const std::filesystem::path& folder);
+  // The spare files of the folder (a path, with or without its final separator).
+  core::SpareFiles& SparesIn(const std::string& folder);
   // A change-file path for the result that this run has not drawn before and that no
-  // file beside the result, in Unsent or in LastTx has.
+  // file beside the result, in Unsent or in LastTx had when the rule began.
   std::string NewChangeFilePath(const std::string& result_path);
   // Why the keys of the last data (the type of its key field) cannot be matched with
   // those of `rs`; empty when they can.
@@ -491,8 +497,18 @@ class CQvDataExporter {
   // Whether each saved result, page and last-data file is flushed to disk on its own;
   // false under a DeferredFlush.
   bool flush_each_file_ = true;
-  // Folders listed by DropEarlierUndelivered, once per call of a per-entity export.
-  std::unordered_map<std::string, std::vector<std::filesystem::path>> folder_listings_;
+  // A folder's files: its change files by the result they belong to, and all by name.
+  struct FolderListing {
+    std::unordered_map<std::string, std::vector<std::filesystem::path>> change_files;
+    std::unordered_map<std::string, std::filesystem::path> by_name;
+  };
+  // Folders listed once per call of a per-entity export, for the files of earlier runs
+  // (DropEarlierUndelivered) and the names taken (NewChangeFilePath).
+  std::unordered_map<std::string, FolderListing> folder_listings_;
+  // Per result folder, the files this run no longer wants (the LastTx it cleared, the
+  // undelivered files it makes again), rewritten as its change files; what is left
+  // goes at the end of the run.
+  std::unordered_map<std::string, std::unique_ptr<core::SpareFiles>> spare_files_;
   // A repeated key was reported for the rule being exported.
   bool repeated_key_reported_ = false;
   std::function<std::string(const std::string&)> target_path_map_;

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "ado/RecordsetXml.h"
 #include "core/Random.h"
 #include "core/Text.h"
 #include "export/CQvDataExporter.h"
@@ -36,6 +37,10 @@ const std::string kClass = "CQvDataExporter";
 constexpr const char* kKeyField = "tSID";
 constexpr int32_t kMaxChangeFileNumber = 999999;
 constexpr const char* kDeliveredFolder = "LastTx";
+// Files this run no longer wants, kept to be rewritten (core::SpareFiles).
+constexpr const char* kSpareFolder = ".qvdataexporter-spare";
+// Emptied files kept there for the next run: a day's change files, more or less.
+constexpr size_t kSparesKept = 20000;
 constexpr const char* kUndeliveredFolder = "Unsent";
 // Rows of the query held at once while it is compared with its last data.
 constexpr auto kDiffPageRows = static_cast<int32_t>(ado::kBlockRows);
@@ -377,9 +382,14 @@ std::string CQvDataExporter::WriteChangeFile(const std::shared_ptr<ado::Recordse
   line = 64;
   // Without the flush to disk: a change file lives until its upload, and one lost in a
   // crash is made again by the next run, since the last data has not moved on. The
-  // flushes would cost more than the rest of the run when many entities change.
-  if (!CQvXMLManip().SaveRSToXML(one, change_file, false, false, 1, false)) {
-    throw core::Error(core::kErrPathNotFound, kClass, "Cannot write " + change_file);
+  // flushes would cost more than the rest of the run when many entities change. Written
+  // into a spare file where there is one: thousands of new files cost far more.
+  try {
+    SparesIn(FolderOf(change_file)).Write(change_file, ado::RecordsetXmlToString(*one));
+  } catch (const core::Error& error) {
+    core::ErrorRecord record = error.record();
+    record.description = change_file + " not written: " + record.description;
+    throw core::Error(std::move(record));
   }
   ++stats_.files_written;
   return change_file;
@@ -549,20 +559,54 @@ void CQvDataExporter::DropEarlierUndelivered(const std::string& result_path) {
   const fs::path result(result_path);
   const std::string name = result.filename().string();
   const fs::path folder = result.has_parent_path() ? result.parent_path() : fs::path(".");
+  core::SpareFiles& spares = SparesIn(folder.string());
+  const auto drop = [&](const fs::path& path) {
+    std::error_code ec;
+    if (!spares.Take(path.string())) fs::remove(path, ec);
+  };
   for (const fs::path& where : {folder, folder / kUndeliveredFolder}) {
-    // Listed once per rule: a paged rule asks for every page, and its own new files
-    // are never an earlier run's.
-    auto listed = folder_listings_.find(where.string());
-    if (listed == folder_listings_.end()) {
-      listed = folder_listings_.emplace(where.string(), FilesIn(where)).first;
+    FolderListing& listing = ListingOf(where);
+    if (const auto files = listing.change_files.find(name); files != listing.change_files.end()) {
+      for (const fs::path& path : files->second) {
+        listing.by_name.erase(path.filename().string());
+        drop(path);
+      }
+      listing.change_files.erase(files);
     }
-    for (const fs::path& path : listed->second) {
-      const std::string file = path.filename().string();
-      const bool whole = where != folder && file == name;
-      std::error_code ec;
-      if (whole || IsChangeFileOf(file, name)) fs::remove(path, ec);
+    if (where == folder) continue;
+    if (const auto whole = listing.by_name.find(name); whole != listing.by_name.end()) {
+      drop(whole->second);
+      listing.by_name.erase(whole);
     }
   }
+}
+
+CQvDataExporter::FolderListing& CQvDataExporter::ListingOf(const std::filesystem::path& folder) {
+  // Listed once per rule: a paged rule asks for every page, and the files the run makes
+  // itself are in change_files_.
+  auto listed = folder_listings_.find(folder.string());
+  if (listed != folder_listings_.end()) return listed->second;
+  FolderListing listing;
+  for (std::filesystem::path& path : FilesIn(folder)) {
+    std::string file = path.filename().string();
+    for (const std::string_view owner : ResultsOfChangeFile(file)) {
+      listing.change_files[std::string(owner)].push_back(path);
+    }
+    listing.by_name.emplace(std::move(file), std::move(path));
+  }
+  return folder_listings_.emplace(folder.string(), std::move(listing)).first->second;
+}
+
+core::SpareFiles& CQvDataExporter::SparesIn(const std::string& folder) {
+  std::filesystem::path path =
+      std::filesystem::path(folder.empty() ? "." : folder).lexically_normal();
+  if (!path.has_filename() && path.has_parent_path()) path = path.parent_path();
+  std::unique_ptr<core::SpareFiles>& spares = spare_files_[path.string()];
+  if (!spares) {
+    spares =
+        std::make_unique<core::SpareFiles>((path / kSpareFolder).string(), kClass, kSparesKept);
+  }
+  return *spares;
 }
 
 std::string CQvDataExporter::NewChangeFilePath(const std::string& result_path) {
@@ -574,10 +618,9 @@ std::string CQvDataExporter::NewChangeFilePath(const std::string& result_path) {
   for (int attempt = 0; attempt < 10000; ++attempt) {
     std::string path = result_path + std::to_string(number(core::Random())) + ".xml";
     const std::string name = fs::path(path).filename().string();
-    std::error_code ec;
-    if (change_files_.contains(path) || fs::exists(path, ec) ||
-        fs::exists(folder / kUndeliveredFolder / name, ec) ||
-        fs::exists(folder / kDeliveredFolder / name, ec)) {
+    if (change_files_.contains(path) || ListingOf(folder).by_name.contains(name) ||
+        ListingOf(folder / kUndeliveredFolder).by_name.contains(name) ||
+        ListingOf(folder / kDeliveredFolder).by_name.contains(name)) {
       continue;
     }
     change_files_.insert(path);

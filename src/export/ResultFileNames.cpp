@@ -29,6 +29,18 @@ bool IsChangeFileOf(std::string_view file_name, std::string_view result_name) {
   return !number.empty() && number.size() <= 6 && AllOf(number, std::isdigit);
 }
 
+std::vector<std::string_view> ResultsOfChangeFile(std::string_view file_name) {
+  constexpr std::string_view kExtension = ".xml";
+  std::vector<std::string_view> results;
+  if (!file_name.ends_with(kExtension)) return results;
+  const std::string_view stem = file_name.substr(0, file_name.size() - kExtension.size());
+  for (size_t digits = 1; digits <= 6 && digits < stem.size(); ++digits) {
+    if (!std::isdigit(static_cast<unsigned char>(stem[stem.size() - digits]))) break;
+    results.push_back(stem.substr(0, stem.size() - digits));
+  }
+  return results;
+}
+
 bool IsTemporaryOf(std::string_view file_name, std::string_view result_name) {
   if (result_name.empty() || !file_name.starts_with('.')) return false;
   const std::string_view rest = file_name.substr(1);

@@ -18,6 +18,10 @@ std::string PageFilePath(const std::string& result_path, int32_t start, int32_t 
 // number of one to six digits, and ".xml".
 bool IsChangeFileOf(std::string_view file_name, std::string_view result_name);
 
+// The result names `file_name` is a change file of (IsChangeFileOf): one for each way
+// its digits may be split off, so none, one or up to six.
+std::vector<std::string_view> ResultsOfChangeFile(std::string_view file_name);
+
 // Whether `file_name` is a temporary file made while writing or copying a file whose
 // name starts with `result_name` (the result, its pages and change files): "." + that
 // name + ".tmp" and eight hexadecimal digits, or + "." and six letters or digits.

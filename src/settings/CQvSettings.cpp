@@ -1,6 +1,12 @@
 #include "settings/CQvSettings.h"
 
+#include <sys/stat.h>
+#include <time.h>
+
+#include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 #include "ado/Recordset.h"
 #include "core/Error.h"
@@ -17,6 +23,46 @@ namespace {
 constexpr char kSettingsFileName[] = "QvExportSettings.xml";
 constexpr int32_t kSettingsEncodeType = 1;
 
+// What tells one state of the file from another.
+struct FileStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  int64_t modified_ns = 0;
+  int64_t changed_ns = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  const auto ns = [](const timespec& t) { return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; };
+  return FileStamp{info.st_dev, info.st_ino, info.st_size, ns(info.st_mtim), ns(info.st_ctim)};
+}
+
+// Whether the file's times lie a second back: a file written again within the tick of
+// the clock that stamps it could keep the same stamp, so a fresher one is not kept.
+bool SettledFor(const FileStamp& stamp) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const int64_t now_ns = int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+  constexpr int64_t kSecond = 1000000000;
+  return now_ns - stamp.modified_ns > kSecond && now_ns - stamp.changed_ns > kSecond;
+}
+
+// The values read from the file in the state `stamp`.
+struct ReadValues {
+  std::mutex mutex;
+  std::string path;
+  FileStamp stamp;
+  std::map<int32_t, std::string> values;
+};
+
+ReadValues& Cache() {
+  static ReadValues cache;
+  return cache;
+}
+
 }  // namespace
 
 std::string CQvSettings::GetSettingValue(int32_t lngSettingID) {
@@ -24,10 +70,20 @@ std::string CQvSettings::GetSettingValue(int32_t lngSettingID) {
       ReportToErrorLog, {},
       [&](int& line) -> std::string {
         line = 1;
+        const std::string path =
+            ConcatenatePath(platform::ProgramFolder(), std::string(kSettingsFileName));
+        // Taken before the read: a file changed meanwhile differs from it, and is read again.
+        const std::optional<FileStamp> stamp = StampOf(path);
+        ReadValues& cache = Cache();
+        if (stamp) {
+          const std::lock_guard<std::mutex> lock(cache.mutex);
+          if (cache.path == path && cache.stamp == *stamp) {
+            if (const auto known = cache.values.find(lngSettingID); known != cache.values.end())
+              return known->second;
+          }
+        }
         CQvXMLManip xml;
-        std::shared_ptr<ado::Recordset> rs = xml.OpenXMLToRS(
-            ConcatenatePath(platform::ProgramFolder(), std::string(kSettingsFileName)), true,
-            kSettingsEncodeType);
+        std::shared_ptr<ado::Recordset> rs = xml.OpenXMLToRS(path, true, kSettingsEncodeType);
         // An unreadable file has already been logged with its reason by the reader.
         if (!rs)
           throw core::Error(core::kErrObjectRequired, "CQvSettings", "No settings recordset");
@@ -41,6 +97,15 @@ std::string CQvSettings::GetSettingValue(int32_t lngSettingID) {
         }
         line = 3;
         QvSharedADO().Release(rs);
+        if (stamp && SettledFor(*stamp)) {
+          const std::lock_guard<std::mutex> lock(cache.mutex);
+          if (cache.path != path || !(cache.stamp == *stamp)) {
+            cache.path = path;
+            cache.stamp = *stamp;
+            cache.values.clear();
+          }
+          cache.values[lngSettingID] = result;
+        }
         return result;
       },
       Fixed("CQvSettings.GetSettingValue"));

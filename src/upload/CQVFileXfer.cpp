@@ -223,9 +223,9 @@ class Uploads {
 // reason) the file is copied and the source deleted.
 void MoveReplacing(const std::string& source, const std::string& target) {
   std::error_code ec;
-  // Most often the folder is there already: one rename, no look-ups first.
-  if (fs::is_regular_file(fs::symlink_status(source, ec)) &&
-      !fs::is_directory(fs::symlink_status(target, ec))) {
+  // Most often the folder is there already: one rename, no look-ups first (a folder in
+  // the target's place makes it fail).
+  if (fs::is_regular_file(fs::symlink_status(source, ec))) {
     if (::rename(source.c_str(), target.c_str()) == 0) return;
     const fs::path folder = fs::path(target).parent_path();
     if (errno == ENOENT && !folder.empty() && fs::create_directories(folder, ec) &&

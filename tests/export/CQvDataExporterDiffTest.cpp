@@ -10,6 +10,7 @@
 
 #include "ado/Connection.h"
 #include "export/CQvDataExporter.h"
+#include "export/ResultFileNames.h"
 #include "shared/QvDataSource.h"
 #include "support/ExportHome.h"
 #include "support/TestFolder.h"
@@ -45,6 +46,32 @@ std::vector<std::string> ColumnOf(const std::string& path, const std::string& fi
     values.push_back(value.IsNull() ? "NULL" : value.ToText());
   }
   return values;
+}
+
+// A change file is found under every result name it may belong to, and only those.
+TEST(ResultFileNames, ChangeFilesAreListedUnderEachResultTheyMayBelongTo) {
+  const struct {
+    const char* file;
+    const char* result;
+    bool change_file;
+  } cases[] = {
+      {"Apps.xml123.xml", "Apps.xml", true},
+      {"Apps.xml_0-99.xml999999.xml", "Apps.xml_0-99.xml", true},
+      {"Apps.xml1234567.xml", "Apps.xml", false},
+      {"Apps.xml.xml", "Apps.xml", false},
+      {"Apps.xml12x.xml", "Apps.xml", false},
+      {"data1123.xml", "data1", true},
+      {"data1123.xml", "data112", true},
+      {"data1123.xml", "data1123", false},
+      {"data1123.xml", "dat", false},
+      {"Apps.xml12.XML", "Apps.xml", false},
+  };
+  for (const auto& one : cases) {
+    const std::vector<std::string_view> results = ResultsOfChangeFile(one.file);
+    EXPECT_EQ(std::count(results.begin(), results.end(), one.result), one.change_file ? 1 : 0)
+        << one.file << " of " << one.result;
+    EXPECT_EQ(IsChangeFileOf(one.file, one.result), one.change_file) << one.file;
+  }
 }
 
 TEST(CQvDataExporterLastData, NamesLieInTheFolderLastBesideTheResult) {

@@ -1,6 +1,8 @@
 #include "settings/CQvSettings.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "shared/LogCapture.h"
 #include "support/ExportSettingsFile.h"
@@ -44,12 +46,28 @@ TEST(CQvSettings, AbsentOrNullSettingGivesEmptyTextWithoutALogEntry) {
   EXPECT_TRUE(log.Entries().empty());
 }
 
-TEST(CQvSettings, FileIsReadAnewOnEveryCall) {
+// Values are kept only while the file is unchanged: rewritten in place with the same
+// size, at once or with its modification time set back to what it was, it is read again.
+TEST(CQvSettings, FileIsReadAnewOnceItChanged) {
   test::ProgramHome home;
   CQvSettings settings;
-  test::WriteExportSettings(home.File(kSettingsFile), {{1, "first"}});
+  const std::string path = home.File(kSettingsFile);
+  const auto set_back = [&] {
+    const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), long_ago, 0), 0);
+  };
+  test::WriteExportSettings(path, {{1, "first"}});
   ASSERT_EQ(settings.GetSettingValue(1), "first");
-  test::WriteExportSettings(home.File(kSettingsFile), {{1, "changed"}});
+  test::WriteExportSettings(path, {{1, "again"}});
+  EXPECT_EQ(settings.GetSettingValue(1), "again");
+
+  set_back();
+  ASSERT_EQ(settings.GetSettingValue(1), "again");
+  ASSERT_EQ(settings.GetSettingValue(1), "again");
+  test::WriteExportSettings(path, {{1, "third"}});
+  set_back();
+  EXPECT_EQ(settings.GetSettingValue(1), "third");
+  test::WriteExportSettings(path, {{1, "changed"}});
   EXPECT_EQ(settings.GetSettingValue(1), "changed");
 }
 

@@ -25,6 +25,7 @@ TestFolder::~TestFolder() {
 
 std::filesystem::path TestFolder::Write(const std::string& name, std::string_view bytes) const {
   const std::filesystem::path file = path_ / name;
+  std::filesystem::create_directories(file.parent_path());
   WriteBytes(file, bytes);
   return file;
 }

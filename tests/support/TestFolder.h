@@ -19,7 +19,8 @@ class TestFolder {
   const std::filesystem::path& Path() const { return path_; }
   // `name` inside the folder, as text.
   std::string File(const std::string& name) const { return (path_ / name).string(); }
-  // Writes `bytes` to `name` inside the folder and returns the file's path.
+  // Writes `bytes` to `name` inside the folder (making its folders) and returns the
+  // file's path.
   std::filesystem::path Write(const std::string& name, std::string_view bytes) const;
 
  private:
