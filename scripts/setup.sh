@@ -7,7 +7,7 @@ packages=(
   libexpat1-dev libicu-dev nlohmann-json3-dev libxxhash-dev
   unixodbc unixodbc-dev libsqliteodbc libsqlite3-dev odbc-postgresql sqlite3 libpq-dev
   postgresql postgresql-client mariadb-server mariadb-client odbc-mariadb
-  curl python3 libcurl4-openssl-dev libssl-dev
+  curl python3 libcurl4-openssl-dev libssl-dev nodejs openssl
   lintian
 )
 missing=()

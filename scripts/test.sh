@@ -4,7 +4,7 @@
 # free port, serve the database tests unless QV_TEST_PG / QV_TEST_MARIADB already name
 # a database. Either way the run requires both (QV_TEST_PG_REQUIRED=1,
 # QV_TEST_MARIADB_REQUIRED=1): a test that cannot reach its database fails, not skips;
-# so does one that misses python3 or curl (QV_TEST_TOOLS_REQUIRED=1).
+# so does one that misses python3, curl, node or openssl (QV_TEST_TOOLS_REQUIRED=1).
 # A server that cannot start stops the run with its own message.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
@@ -34,8 +35,8 @@ constexpr auto kPoll = std::chrono::milliseconds(20);
 
 // From the source folder the build names: __FILE__ is relative when the compiler was
 // given a relative path (as ccache's base_dir makes it), and tests run in another folder.
-std::filesystem::path ScriptPath() {
-  return std::filesystem::path(QV_SOURCE_DIR) / "tests" / "support" / "receiver.py";
+std::filesystem::path SupportFolder() {
+  return std::filesystem::path(QV_SOURCE_DIR) / "tests" / "support";
 }
 
 bool OnPath(const std::string& program) {
@@ -68,6 +69,40 @@ void Terminate(pid_t pid) {
       }
       return;
     }
+    std::this_thread::sleep_for(kPoll);
+  }
+}
+
+// Starts `args` (the program looked up on PATH) with no input and no output.
+pid_t StartQuietly(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(rc));
+  return pid;
+}
+
+// The port the receiver `pid` wrote to `port_file`, once `answers` it. Stops the
+// receiver and throws std::runtime_error when it ends or does not answer in time.
+int WaitForPort(pid_t pid, const std::filesystem::path& port_file,
+                const std::function<bool(int)>& answers) {
+  const auto deadline = Clock::now() + kStartLimit;
+  for (;;) {
+    if (Ended(pid)) throw std::runtime_error("the receiver ended at its start");
+    if (Clock::now() > deadline) {
+      Terminate(pid);
+      throw std::runtime_error("the receiver did not answer in time");
+    }
+    int port = 0;
+    std::ifstream in(port_file);
+    if (in >> port && port > 0 && answers(port)) return port;
     std::this_thread::sleep_for(kPoll);
   }
 }
@@ -124,48 +159,18 @@ Receiver::Receiver() {
   ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
   ::setenv("no_proxy", "127.0.0.1,localhost", 1);
 
-  std::vector<std::string> args = {"python3",      ScriptPath().string(), "--root",
-                                   root_.string(), "--port-file",         port_file.string()};
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  const int rc = ::posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    pid_ = -1;
-    throw std::runtime_error(std::string("cannot start python3: ") + std::strerror(rc));
-  }
-
-  const auto deadline = Clock::now() + kStartLimit;
-  std::string failure;
-  while (failure.empty()) {
-    if (Clock::now() > deadline) {
-      failure = "the receiver did not answer in time";
-    } else if (Ended(pid_)) {
-      pid_ = -1;
-      failure = "the receiver ended at its start";
-    } else {
-      std::ifstream in(port_file);
-      if (in >> port_ && port_ > 0 && SimpleHttpRequest(port_, "GET", "/_health") == 200) break;
-      port_ = 0;
-      std::this_thread::sleep_for(kPoll);
-    }
-  }
-  if (!failure.empty()) {
-    Stop();
-    throw std::runtime_error(failure);
-  }
+  pid_ = StartQuietly({"python3", (SupportFolder() / "receiver.py").string(), "--root",
+                       root_.string(), "--port-file", port_file.string()});
+  port_ = WaitForPort(pid_, port_file,
+                      [](int port) { return SimpleHttpRequest(port, "GET", "/_health") == 200; });
 }
 
 Receiver::~Receiver() { Stop(); }
 
-std::string Receiver::MissingTool() {
-  for (const char* tool : {"python3", "curl"}) {
+namespace {
+
+std::string MissingOf(std::initializer_list<const char*> tools) {
+  for (const char* tool : tools) {
     if (!OnPath(tool)) {
       FailIfRequired("QV_TEST_TOOLS_REQUIRED", std::string(tool) + " is not on PATH");
       return tool;
@@ -173,6 +178,10 @@ std::string Receiver::MissingTool() {
   }
   return {};
 }
+
+}  // namespace
+
+std::string Receiver::MissingTool() { return MissingOf({"python3", "curl"}); }
 
 std::string Receiver::BaseUrl() const {
   return "http://127.0.0.1:" + std::to_string(port_) + "/upload";
@@ -235,6 +244,47 @@ void Receiver::FailNext(ReceiverMode mode, int count, double seconds) {
 void Receiver::Stop() {
   if (pid_ > 0) Terminate(pid_);
   pid_ = -1;
+}
+
+Http2Receiver::Http2Receiver(int delay_ms) {
+  const std::filesystem::path key = folder_.Path() / "key.pem";
+  const std::filesystem::path cert = folder_.Path() / "cert.pem";
+  const pid_t openssl =
+      StartQuietly({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=127.0.0.1", "-keyout", key.string(), "-out", cert.string()});
+  int status = 0;
+  while (::waitpid(openssl, &status, 0) == -1 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    throw std::runtime_error("openssl could not make a certificate");
+  }
+  log_ = folder_.Path() / "requests.log";
+  const std::filesystem::path port_file = folder_.Path() / "port";
+  pid_ = StartQuietly({"node", (SupportFolder() / "h2_receiver.js").string(), "--key", key.string(),
+                       "--cert", cert.string(), "--port-file", port_file.string(), "--log",
+                       log_.string(), "--delay-ms", std::to_string(delay_ms)});
+  port_ = WaitForPort(pid_, port_file, [](int) { return true; });
+}
+
+Http2Receiver::~Http2Receiver() { Terminate(pid_); }
+
+std::string Http2Receiver::MissingTool() { return MissingOf({"node", "openssl"}); }
+
+std::string Http2Receiver::BaseUrl() const {
+  return "https://127.0.0.1:" + std::to_string(port_) + "/upload";
+}
+
+std::vector<Http2Receiver::Request> Http2Receiver::Requests() const {
+  std::vector<Request> requests;
+  std::ifstream log(log_);
+  for (std::string line; std::getline(log, line);) {
+    const nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
+    if (entry.is_discarded()) continue;
+    requests.push_back(Request{entry.value("session", 0), entry.value("path", ""),
+                               OptionalText(entry["idempotency_key"]), entry.value("body", ""),
+                               entry.value("concurrent", 0)});
+  }
+  return requests;
 }
 
 }  // namespace qv::test

@@ -74,6 +74,39 @@ class Receiver {
   int port_ = 0;
 };
 
+// tests/support/h2_receiver.js run by node: HTTP/2 over TLS (a certificate made by
+// openssl for it) on a free port of 127.0.0.1, answering each POST with 200 after
+// `delay_ms`, for the lifetime of the object.
+class Http2Receiver {
+ public:
+  struct Request {
+    int session = 0;  // the connection, numbered from 1
+    std::string path;
+    std::optional<std::string> idempotency_key;
+    std::string body;
+    int concurrent = 0;  // streams of the connection open when it was answered
+  };
+
+  // Throws std::runtime_error when it cannot be started.
+  explicit Http2Receiver(int delay_ms);
+  ~Http2Receiver();
+  Http2Receiver(const Http2Receiver&) = delete;
+  Http2Receiver& operator=(const Http2Receiver&) = delete;
+
+  // As Receiver::MissingTool, for node and openssl.
+  static std::string MissingTool();
+  // "https://127.0.0.1:<port>/upload".
+  std::string BaseUrl() const;
+  // The requests answered so far, in the order answered.
+  std::vector<Request> Requests() const;
+
+ private:
+  TestFolder folder_;
+  std::filesystem::path log_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
 // Sends a request without a body to the receiver and returns the HTTP status, or -1
 // when no answer came.
 int SimpleHttpRequest(int port, const std::string& method, const std::string& target);

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -381,6 +382,45 @@ TEST_F(BuiltinSenderE2e, AbortCheckEndsARunningTransfer) {
   EXPECT_FALSE(delivered);
   EXPECT_GT(asked, 3);
   ExpectUnsent("a.xml", "data", 42);  // not 28: it did not wait for the time limit
+}
+
+// An HTTPS receiver that offers HTTP/2 (node's http2): eight in flight go as streams of
+// one connection, each file delivered once with its bytes and its Idempotency-Key.
+TEST(BuiltinSenderHttp2, SendsTransfersInFlightAsStreamsOfOneConnection) {
+  if (const std::string missing = test::Http2Receiver::MissingTool(); !missing.empty()) {
+    GTEST_SKIP() << missing << " is not installed";
+  }
+  test::Http2Receiver receiver(50);
+  UploadHome home;
+  home.SetUploadUrl(receiver.BaseUrl());
+  home.SetProgramKey("\"Uploader\"=\"builtin\"\r\n\"UploaderConnections\"=dword:00000008");
+  TestFolder out;
+  CQVFileXfer xfer;
+  xfer.MoveToLastTx = true;
+  int delivered = 0;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "h" + std::to_string(i) + ".xml";
+    WriteBytes(out.File(name), std::string(static_cast<size_t>(i) * 97, 'x') + name);
+    xfer.SendLater(out.File(name), "R", [&delivered](bool sent) { delivered += sent; });
+  }
+  CQVFileXfer::WaitForSends(true);
+  CQVFileXfer::EndRun();
+
+  EXPECT_EQ(delivered, 40) << home.Traces();
+  const std::vector<test::Http2Receiver::Request> requests = receiver.Requests();
+  ASSERT_EQ(requests.size(), 40u);
+  int most_open = 0;
+  std::set<std::string> paths;
+  for (const test::Http2Receiver::Request& request : requests) {
+    EXPECT_EQ(request.session, 1) << request.path;
+    EXPECT_TRUE(request.idempotency_key.has_value()) << request.path;
+    most_open = std::max(most_open, request.concurrent);
+    paths.insert(request.path);
+    const std::string name = request.path.substr(request.path.find("&FN=") + 4);
+    EXPECT_EQ(request.body, ReadBytes(out.File("LastTx/" + name))) << name;
+  }
+  EXPECT_EQ(paths.size(), 40u);
+  EXPECT_GT(most_open, 1);
 }
 
 }  // namespace
