@@ -113,7 +113,7 @@ void Print(const std::string& what, const Measure& m, const Measure& baseline) {
 }
 
 void Goal(const std::string& what, double value, double goal) {
-  std::printf("  %-52s %6.2f  (goal <= %.1f: %s)\n", what.c_str(), value, goal,
+  std::printf("  %-52s %6.2f  (goal <= %.2f: %s)\n", what.c_str(), value, goal,
               value <= goal ? "met" : "MISSED");
 }
 
