@@ -33,11 +33,15 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+constexpr int64_t kSecond = 1000000000;
+
+int64_t Nanoseconds(const timespec& time) { return int64_t{time.tv_sec} * kSecond + time.tv_nsec; }
+
 std::optional<FileStamp> StampOf(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  const auto ns = [](const timespec& t) { return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; };
-  return FileStamp{info.st_dev, info.st_ino, info.st_size, ns(info.st_mtim), ns(info.st_ctim)};
+  return FileStamp{info.st_dev, info.st_ino, info.st_size, Nanoseconds(info.st_mtim),
+                   Nanoseconds(info.st_ctim)};
 }
 
 // Whether the file's times lie a second back: a file written again within the tick of
@@ -45,8 +49,7 @@ std::optional<FileStamp> StampOf(const std::string& path) {
 bool SettledFor(const FileStamp& stamp) {
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
-  const int64_t now_ns = int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-  constexpr int64_t kSecond = 1000000000;
+  const int64_t now_ns = Nanoseconds(now);
   return now_ns - stamp.modified_ns > kSecond && now_ns - stamp.changed_ns > kSecond;
 }
 
