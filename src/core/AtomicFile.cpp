@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "core/Folder.h"
 #include "core/PosixError.h"
 #include "core/Random.h"
 
@@ -53,16 +54,31 @@ void AtomicFile::SetMode(mode_t mode) {
 
 void AtomicFile::KeepModeOfTarget() {
   struct stat info {};
-  if (::stat(target_.c_str(), &info) == 0 && S_ISREG(info.st_mode)) SetMode(info.st_mode & 07777);
+  if (::lstat(target_.c_str(), &info) == 0 && S_ISREG(info.st_mode)) SetMode(info.st_mode & 07777);
 }
 
-void AtomicFile::Commit(Durability durability) {
+void AtomicFile::Commit(Durability durability) { Rename(durability, true); }
+
+void AtomicFile::CommitNew(Durability durability) { Rename(durability, false); }
+
+void AtomicFile::Rename(Durability durability, bool replace) {
   if (durability == Durability::kFlushed) file_.Sync();
   file_.Close();
-  if (::rename(file_.Path().c_str(), target_.c_str()) != 0) {
-    throw ErrorFromErrno(errno, source_, "Cannot replace " + target_);
+  if (!replace && ::renameat2(AT_FDCWD, file_.Path().c_str(), AT_FDCWD, target_.c_str(),
+                              RENAME_NOREPLACE) == 0) {
+    committed_ = true;
+  } else if (!replace && errno != EINVAL && errno != ENOSYS) {
+    throw ErrorFromErrno(errno, source_, "Cannot create " + target_, FileAccess::kCreate);
+  } else {
+    // A rename does not follow a link at the target, it would replace the link itself.
+    if (KindOf(target_) == EntryKind::kLink) {
+      throw LinkRefused(source_, target_, "file");
+    }
+    if (::rename(file_.Path().c_str(), target_.c_str()) != 0) {
+      throw ErrorFromErrno(errno, source_, "Cannot replace " + target_);
+    }
+    committed_ = true;
   }
-  committed_ = true;
   if (durability == Durability::kFlushed) SyncFolderOf(target_);
 }
 

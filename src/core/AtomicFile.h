@@ -13,7 +13,8 @@ namespace core {
 // temporary beside the target (".<name>.tmpXXXXXXXX", created with the mode a new file
 // gets) and renamed over the target by Commit. Until then the target is untouched; a
 // temporary that is never committed is removed. Failures throw core::Error naming the
-// file and the system's reason, with `source`.
+// file and the system's reason, with `source`. A symbolic link at the target is never
+// replaced: Commit refuses it, and the link stays as it is.
 class AtomicFile {
  public:
   enum class Durability {
@@ -37,10 +38,15 @@ class AtomicFile {
   void Sync() { file_.Sync(); }
 
   void Commit(Durability durability);
+  // As Commit, for a target name that must still be free: a file that took it meanwhile
+  // is left as it is, and Commit throws.
+  void CommitNew(Durability durability);
 
  private:
   std::string target_;
   std::string source_;
+  void Rename(Durability durability, bool replace);
+
   File file_;
   bool committed_ = false;
 };

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/File.h"
+#include "core/Folder.h"
 #include "core/Text.h"
 #include "export/QueryPager.h"
 #include "export/RuleRequest.h"
@@ -122,9 +123,6 @@ bool ModeSends(int16_t mode) { return mode >= 2 && mode <= 7; }
 // The modes that compare each entity by its key.
 bool ModeKeyed(int16_t mode) { return mode >= 4 && mode <= 7; }
 
-// Whether the mode writes a change file per changed entity (WriteChangeFile).
-bool ModeWritesChangeFiles(int16_t mode) { return mode == 4 || mode == 7; }
-
 // False only when the query, prepared on the data source, is known to return no tSID
 // column. A query or connection that fails here fails again, reported, when it runs.
 bool QueryHasKey(const std::shared_ptr<QvDataSource>& data_source, const std::string& sql) {
@@ -173,6 +171,7 @@ void CQvDataExporter::ExportAll(int16_t mode) {
   stats_.mode = mode;
   const uint64_t bytes_before = CQVFileXfer::Counters().bytes_sent;
   unsent_emptied_.clear();
+  warned_links_.clear();
   change_files_.clear();
 
   Run run;
@@ -195,8 +194,6 @@ void CQvDataExporter::ExportAll(int16_t mode) {
       AtLine(kClass + ".ExportAll, @Line#"));
   // Every upload has ended; a run that stopped sending says so once.
   CQVFileXfer::EndRun();
-  // The spares the run did not rewrite are emptied and kept for the next run.
-  spare_files_.clear();
   stats_.bytes_sent = CQVFileXfer::Counters().bytes_sent - bytes_before;
   stats_.seconds = std::chrono::duration<double>(Clock::now() - start_time).count();
 }
@@ -306,15 +303,7 @@ void CQvDataExporter::ExportCurrentRule(Run& run, int& line) {
   line = 65;
   // A target without a folder part has no LastTx beside it; joining "" would point at
   // the root.
-  if (!run.last_tx_done && !folder.empty()) {
-    if (!run.file_system) run.file_system = std::make_unique<CQvFileSystem>();
-    const std::string last_tx = ConcatenatePath(folder, "LastTx");
-    // Its files become the spares this run's change files are written into.
-    if (run.file_system->CheckFolderExists(last_tx, true) &&
-        !(ModeWritesChangeFiles(run.mode) && SparesIn(folder).TakeFolder(last_tx))) {
-      run.file_system->DeleteFolder(last_tx, true);
-    }
-  }
+  if (!run.last_tx_done && !folder.empty()) ClearOwnFolder(ConcatenatePath(folder, "LastTx"));
   run.last_tx_done = true;
 
   line = 66;
@@ -464,8 +453,7 @@ void CQvDataExporter::EmptyUnsentOnce(const std::string& folder) {
   const std::string unsent =
       std::filesystem::path(ConcatenatePath(folder, "Unsent")).lexically_normal().string();
   if (!unsent_emptied_.insert(unsent).second) return;
-  CQvFileSystem file_system;
-  if (file_system.CheckFolderExists(unsent, true)) file_system.DeleteFolder(unsent, true);
+  if (core::KindOf(unsent)) ClearOwnFolder(unsent);
 }
 
 std::shared_ptr<ado::Recordset> CQvDataExporter::GetRS(

@@ -15,7 +15,6 @@
 #include "ado/Connection.h"
 #include "ado/Recordset.h"
 #include "core/Error.h"
-#include "core/SpareFiles.h"
 #include "export/EntityIndex.h"
 #include "export/PageSends.h"
 #include "export/RunStats.h"
@@ -414,9 +413,8 @@ class CQvDataExporter {
   // Rewrites the last data of the page starting at `page_start` without the records of
   // `keys`. False, reported, when it could not.
   bool DropFromPage(PageWalk& walk, int32_t page_start, const std::vector<std::string>& keys);
-  // Puts `xml` in place as the last-data file `last_file` of a page of the walk. Throws
-  // core::Error.
-  void WriteLastDataFile(PageWalk& walk, const std::string& last_file, const std::string& xml);
+  // Puts `xml` in place as the last-data file `last_file` of a page. Throws core::Error.
+  void WriteLastDataFile(const std::string& last_file, const std::string& xml);
 
   // EntityHasChangedAttributes; nothing after a (traced) failure.
   std::optional<bool> CompareEntity(const std::shared_ptr<ado::Recordset>& rs,
@@ -468,8 +466,16 @@ class CQvDataExporter {
   // The files of `folder` when the rule began (see folder_listings_).
   struct FolderListing;
   FolderListing& ListingOf(const std::filesystem::path& folder);
-  // The spare files of the folder (a path, with or without its final separator).
-  core::SpareFiles& SparesIn(const std::string& folder);
+  // Warns once a run of each symbolic link found where the program keeps its own files;
+  // the links are left as they are.
+  void WarnLinks(const std::vector<std::filesystem::path>& links);
+  // Removes `path` when it is a regular file; a link there is left and warned about.
+  void RemoveOwnFile(const std::filesystem::path& path);
+  // Removes the regular files of a folder the program made, then the folder when that
+  // left it empty. A link in its place or in it is left and warned about.
+  void ClearOwnFolder(const std::string& folder);
+  // Makes the folder of `file`, one the program owns (last): a link in its place throws.
+  static void CreateOwnFolderOf(const std::string& file);
   // A change-file path for the result that this run has not drawn before and that no
   // file beside the result, in Unsent or in LastTx had when the rule began.
   std::string NewChangeFilePath(const std::string& result_path);
@@ -484,7 +490,8 @@ class CQvDataExporter {
   // result lies there; empty otherwise.
   std::string DeliveredWholeResult(const std::string& result_path) const;
   // Removes the temporary files that a killed run left beside the rule's results and
-  // in their "last", "LastTx" and "Unsent" folders.
+  // in their "last", "LastTx" and "Unsent" folders, and the folder a former version kept
+  // spare files in; warns of the links found where the rule's files are kept.
   void RemoveTemporaries(const std::string& target_path);
 
   TraceFn trace_;
@@ -501,14 +508,14 @@ class CQvDataExporter {
   struct FolderListing {
     std::unordered_map<std::string, std::vector<std::filesystem::path>> change_files;
     std::unordered_map<std::string, std::filesystem::path> by_name;
+    // The names of the symbolic links there: taken, but not the program's files.
+    std::unordered_set<std::string> taken;
   };
   // Folders listed once per call of a per-entity export, for the files of earlier runs
   // (DropEarlierUndelivered) and the names taken (NewChangeFilePath).
   std::unordered_map<std::string, FolderListing> folder_listings_;
-  // Per result folder, the files this run no longer wants (the LastTx it cleared, the
-  // undelivered files it makes again), rewritten as its change files; what is left
-  // goes at the end of the run.
-  std::unordered_map<std::string, std::unique_ptr<core::SpareFiles>> spare_files_;
+  // The links warned about in this run (WarnLinks).
+  std::unordered_set<std::string> warned_links_;
   // A repeated key was reported for the rule being exported.
   bool repeated_key_reported_ = false;
   std::function<std::string(const std::string&)> target_path_map_;

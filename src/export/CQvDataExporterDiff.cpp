@@ -1,5 +1,8 @@
 // The per-entity diff export.
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -10,6 +13,9 @@
 #include <vector>
 
 #include "ado/RecordsetXml.h"
+#include "core/AtomicFile.h"
+#include "core/Folder.h"
+#include "core/PosixError.h"
 #include "core/Random.h"
 #include "core/Text.h"
 #include "export/CQvDataExporter.h"
@@ -37,10 +43,8 @@ const std::string kClass = "CQvDataExporter";
 constexpr const char* kKeyField = "tSID";
 constexpr int32_t kMaxChangeFileNumber = 999999;
 constexpr const char* kDeliveredFolder = "LastTx";
-// Files this run no longer wants, kept to be rewritten (core::SpareFiles).
-constexpr const char* kSpareFolder = ".qvdataexporter-spare";
-// Emptied files kept there for the next run: a day's change files, more or less.
-constexpr size_t kSparesKept = 20000;
+// Where a former version kept files to rewrite; removed when found.
+constexpr const char* kFormerSpareFolder = ".qvdataexporter-spare";
 constexpr const char* kUndeliveredFolder = "Unsent";
 // Rows of the query held at once while it is compared with its last data.
 constexpr auto kDiffPageRows = static_cast<int32_t>(ado::kBlockRows);
@@ -104,6 +108,12 @@ void CQvDataExporter::DiffPerEntity(
               kEventInformation);
         Trace("Checking each entity vs Last data to identify changes. Set: " + result_path,
               kEventInformation);
+        // The last data could not be kept with a link in its place: nothing is sent.
+        const std::string last_path = GetLasDataFileName(result_path);
+        core::Folder::Open(FolderOf(last_path), core::Folder::Reach::kOwn, kClass);
+        if (core::KindOf(last_path) == core::EntryKind::kLink) {
+          throw core::LinkRefused(kClass, last_path, "file");
+        }
 
         line = 2;
         const std::string last_file = Guarded(
@@ -382,10 +392,12 @@ std::string CQvDataExporter::WriteChangeFile(const std::shared_ptr<ado::Recordse
   line = 64;
   // Without the flush to disk: a change file lives until its upload, and one lost in a
   // crash is made again by the next run, since the last data has not moved on. The
-  // flushes would cost more than the rest of the run when many entities change. Written
-  // into a spare file where there is one: thousands of new files cost far more.
+  // flushes would cost more than the rest of the run when many entities change. Its name
+  // was free: whatever took it meanwhile is left as it is.
   try {
-    SparesIn(FolderOf(change_file)).Write(change_file, ado::RecordsetXmlToString(*one));
+    core::AtomicFile file(change_file, kClass);
+    file.Write(ado::RecordsetXmlToString(*one));
+    file.CommitNew(core::AtomicFile::Durability::kRenameOnly);
   } catch (const core::Error& error) {
     core::ErrorRecord record = error.record();
     record.description = change_file + " not written: " + record.description;
@@ -520,16 +532,18 @@ const CQvDataExporter::EntityFields* CQvDataExporter::KnownFields(
 
 void CQvDataExporter::SetAsideUndelivered(const std::string& path) {
   namespace fs = std::filesystem;
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return;
+  if (core::KindOf(path) != core::EntryKind::kFile) return;
   const fs::path file(path);
   const fs::path unsent = file.parent_path() / kUndeliveredFolder;
-  fs::create_directories(unsent, ec);
-  if (!ec) fs::rename(file, unsent / file.filename(), ec);
-  if (ec) {
+  try {
+    if (!core::Folder::Make(unsent.string(), core::Folder::Reach::kOwn, kClass)
+             .MoveIn(path, file.filename().string())) {
+      throw core::ErrorFromErrno(EXDEV, kClass, "Cannot move " + path);
+    }
+  } catch (const core::Error& error) {
     Trace(kClass + ".Export_DiffPerEntity, an undelivered file could not be moved to " +
               unsent.string() + ": " + path,
-          kEventWarning, core::ErrorRecord{ec.value(), kClass, ec.message(), "", 0});
+          kEventWarning, error.record());
     ++stats_.failures;
     return;
   }
@@ -559,11 +573,7 @@ void CQvDataExporter::DropEarlierUndelivered(const std::string& result_path) {
   const fs::path result(result_path);
   const std::string name = result.filename().string();
   const fs::path folder = result.has_parent_path() ? result.parent_path() : fs::path(".");
-  core::SpareFiles& spares = SparesIn(folder.string());
-  const auto drop = [&](const fs::path& path) {
-    std::error_code ec;
-    if (!spares.Take(path.string())) fs::remove(path, ec);
-  };
+  const auto drop = [&](const fs::path& path) { RemoveOwnFile(path); };
   for (const fs::path& where : {folder, folder / kUndeliveredFolder}) {
     FolderListing& listing = ListingOf(where);
     if (const auto files = listing.change_files.find(name); files != listing.change_files.end()) {
@@ -586,27 +596,63 @@ CQvDataExporter::FolderListing& CQvDataExporter::ListingOf(const std::filesystem
   // itself are in change_files_.
   auto listed = folder_listings_.find(folder.string());
   if (listed != folder_listings_.end()) return listed->second;
+  // The result's own folder may be reached through a link, its Unsent and LastTx not.
+  const bool own = folder.filename() == kUndeliveredFolder || folder.filename() == kDeliveredFolder;
+  FolderFiles found =
+      ListFiles(folder, own ? core::Folder::Reach::kOwn : core::Folder::Reach::kFollow);
   FolderListing listing;
-  for (std::filesystem::path& path : FilesIn(folder)) {
+  for (std::filesystem::path& path : found.files) {
     std::string file = path.filename().string();
     for (const std::string_view owner : ResultsOfChangeFile(file)) {
       listing.change_files[std::string(owner)].push_back(path);
     }
     listing.by_name.emplace(std::move(file), std::move(path));
   }
+  // A link's name is taken too, though the link is not the program's file.
+  for (std::filesystem::path& path : found.links) {
+    listing.taken.insert(path.filename().string());
+  }
   return folder_listings_.emplace(folder.string(), std::move(listing)).first->second;
 }
 
-core::SpareFiles& CQvDataExporter::SparesIn(const std::string& folder) {
-  std::filesystem::path path =
-      std::filesystem::path(folder.empty() ? "." : folder).lexically_normal();
-  if (!path.has_filename() && path.has_parent_path()) path = path.parent_path();
-  std::unique_ptr<core::SpareFiles>& spares = spare_files_[path.string()];
-  if (!spares) {
-    spares =
-        std::make_unique<core::SpareFiles>((path / kSpareFolder).string(), kClass, kSparesKept);
+void CQvDataExporter::WarnLinks(const std::vector<std::filesystem::path>& links) {
+  for (const std::filesystem::path& link : links) {
+    if (!warned_links_.insert(link.string()).second) continue;
+    Trace(kClass + ".ExportAll, a symbolic link where this program keeps its own files is " +
+              "left as it is and not taken for one of them: " + link.string(),
+          kEventWarning);
   }
-  return *spares;
+}
+
+void CQvDataExporter::RemoveOwnFile(const std::filesystem::path& path) {
+  const std::optional<core::EntryKind> kind = core::KindOf(path.string());
+  if (kind == core::EntryKind::kLink) WarnLinks({path});
+  if (kind == core::EntryKind::kFile) ::unlink(path.c_str());
+}
+
+void CQvDataExporter::ClearOwnFolder(const std::string& path) {
+  try {
+    core::Folder folder = core::Folder::Open(path, core::Folder::Reach::kOwn, kClass);
+    std::vector<std::filesystem::path> links;
+    for (const core::FolderEntry& entry : folder.List()) {
+      if (entry.kind == core::EntryKind::kLink) links.emplace_back(folder.PathOf(entry.name));
+      if (entry.kind == core::EntryKind::kFile) folder.RemoveFile(entry.name);
+    }
+    WarnLinks(links);
+    folder.RemoveIfEmpty();
+  } catch (const core::Error& error) {
+    if (core::KindOf(path) == core::EntryKind::kLink) {
+      WarnLinks({path});
+    } else {
+      Trace(kClass + ".ExportAll, the folder could not be emptied: " + path, kEventWarning,
+            error.record());
+    }
+  }
+}
+
+void CQvDataExporter::CreateOwnFolderOf(const std::string& file) {
+  const std::string folder = FolderOf(file);
+  if (!folder.empty()) core::Folder::Make(folder, core::Folder::Reach::kOwn, kClass);
 }
 
 std::string CQvDataExporter::NewChangeFilePath(const std::string& result_path) {
@@ -618,9 +664,12 @@ std::string CQvDataExporter::NewChangeFilePath(const std::string& result_path) {
   for (int attempt = 0; attempt < 10000; ++attempt) {
     std::string path = result_path + std::to_string(number(core::Random())) + ".xml";
     const std::string name = fs::path(path).filename().string();
-    if (change_files_.contains(path) || ListingOf(folder).by_name.contains(name) ||
-        ListingOf(folder / kUndeliveredFolder).by_name.contains(name) ||
-        ListingOf(folder / kDeliveredFolder).by_name.contains(name)) {
+    const auto taken = [&](const fs::path& where) {
+      const FolderListing& listing = ListingOf(where);
+      return listing.by_name.contains(name) || listing.taken.contains(name);
+    };
+    if (change_files_.contains(path) || taken(folder) || taken(folder / kUndeliveredFolder) ||
+        taken(folder / kDeliveredFolder)) {
       continue;
     }
     change_files_.insert(path);
@@ -635,17 +684,26 @@ void CQvDataExporter::RemoveTemporaries(const std::string& target_path) {
   const std::string name = target.filename().string();
   if (name.empty()) return;
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  const auto temporary = [&](const std::string& file) {
+    // The last data's keys files are written the same way.
+    return IsTemporaryOf(file, name) || IsTemporaryOf(file, EntityIndex::KeysFileOf(name)) ||
+           IsTemporaryOf(file, fs::path(PageKeys::FileOf("", name)).filename().string());
+  };
   for (const char* sub : {"", "last", kDeliveredFolder, kUndeliveredFolder}) {
-    for (const fs::path& path : FilesIn(folder / sub)) {
-      std::error_code ec;
-      const std::string file = path.filename().string();
-      // The last data's keys file is written the same way.
-      if (IsTemporaryOf(file, name) || IsTemporaryOf(file, EntityIndex::KeysFileOf(name)) ||
-          IsTemporaryOf(file, fs::path(PageKeys::FileOf("", name)).filename().string())) {
-        fs::remove(path, ec);
-      }
+    const FolderFiles found =
+        ListFiles(folder / sub, *sub ? core::Folder::Reach::kOwn : core::Folder::Reach::kFollow);
+    for (const fs::path& path : found.files) {
+      if (temporary(path.filename().string())) ::unlink(path.c_str());
+    }
+    // Warned about here, once a rule: in the result's folder, links named like its files.
+    for (const fs::path& link : found.links) {
+      const std::string file = link.filename().string();
+      if (*sub || file.starts_with(name) || temporary(file)) WarnLinks({link});
     }
   }
+  // What a former version kept to rewrite holds nothing anything reads.
+  const fs::path spares = folder / kFormerSpareFolder;
+  if (core::KindOf(spares.string())) ClearOwnFolder(spares.string());
 }
 
 }  // namespace qv

@@ -1,10 +1,13 @@
 // The last-data store of the change-detecting exports.
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <system_error>
 
+#include "core/Folder.h"
+#include "core/PosixError.h"
 #include "export/CQvDataExporter.h"
 #include "export/ResultFileNames.h"
 #include "fs/CQvFileSystem.h"
@@ -50,11 +53,14 @@ std::string CQvDataExporter::GetLasDataFileName(const std::string& result_path) 
 std::string CQvDataExporter::FindLastData(const std::string& result_path) {
   std::string last_file = GetLasDataFileName(result_path);
   Trace("Trying to get last data from: " + last_file, kEventInformation);
+  // Last data is only what this program wrote there: a link is none.
+  if (core::KindOf(last_file) == core::EntryKind::kLink) return {};
 
   CQvFileSystem file_system;
   if (!file_system.CheckFileExists(last_file, true)) {
     std::string source = DeliveredWholeResult(result_path);
     std::string target = last_file;
+    if (!source.empty()) CreateOwnFolderOf(last_file);
     if (!source.empty() && file_system.BackupFile(source, target)) {
       Trace("Needed to created the last data file " + last_file + " from: " + source,
             kEventInformation);
@@ -90,11 +96,11 @@ std::string CQvDataExporter::DeliveredWholeResult(const std::string& result_path
   const fs::path last_tx = fs::path(split.folder.empty() ? "." : split.folder) / kDeliveredFolder;
   const fs::path copy = last_tx / split.file_name;
   std::error_code ec;
-  if (!fs::is_regular_file(copy, ec)) return {};
+  if (core::KindOf(copy.string()) != core::EntryKind::kFile) return {};
   const fs::file_time_type delivered = fs::last_write_time(copy, ec);
   if (ec) return {};
   // A change file written after the whole result holds a newer state than the copy.
-  for (const fs::path& file : FilesIn(last_tx)) {
+  for (const fs::path& file : ListFiles(last_tx, core::Folder::Reach::kOwn).files) {
     if (!IsChangeFileOf(file.filename().string(), split.file_name)) continue;
     const fs::file_time_type written = fs::last_write_time(file, ec);
     if (ec || written >= delivered) return {};
@@ -105,10 +111,16 @@ std::string CQvDataExporter::DeliveredWholeResult(const std::string& result_path
 void CQvDataExporter::SetAsideLastData(const std::string& result_path, const std::string& reason) {
   const std::string last_file = GetLasDataFileName(result_path);
   const std::string bad_file = last_file + ".bad";
-  std::error_code ec;
-  std::filesystem::rename(last_file, bad_file, ec);
-  const std::string outcome =
-      ec ? "it could not be moved aside (" + ec.message() + ")" : "it was moved to " + bad_file;
+  std::string outcome = "it was moved to " + bad_file;
+  try {
+    const SplitPath split = Split(bad_file);
+    if (!core::Folder::Open(split.folder, core::Folder::Reach::kOwn, kClass)
+             .MoveIn(last_file, split.file_name)) {
+      throw core::ErrorFromErrno(EXDEV, kClass, "Cannot move " + last_file);
+    }
+  } catch (const core::Error& error) {
+    outcome = "it could not be moved aside (" + error.record().description + ")";
+  }
   Trace(kClass + ".GetRS, the last data cannot be used: " + last_file + "; " + outcome +
             ", and the rule runs as without last data",
         kEventWarning, core::ErrorRecord{core::kErrInvalidPersistedFile, kClass, reason, "", 0});
@@ -124,9 +136,7 @@ bool CQvDataExporter::CreateLastDataFileFromRS(const std::string& result_path,
         const std::string folder = Split(last_file).folder;
 
         line = 2;
-        if (!folder.empty() && !QvSharedFileSystem::CheckFolderExists(folder, true)) {
-          QvSharedFileSystem::CreateFolder(folder);
-        }
+        CreateOwnFolderOf(last_file);
 
         line = 3;
         Trace("Saving last data xml to: " + last_file, kEventInformation);
@@ -176,6 +186,7 @@ bool CQvDataExporter::CreateLastDataFile(const std::string& result_path) {
       [&](int&) {
         const std::string last_file = GetLasDataFileName(result_path);
         Trace("Saving last data xml to: " + last_file, kEventInformation);
+        CreateOwnFolderOf(last_file);
         CQvFileSystem file_system;
         std::string source = result_path;
         std::string target = last_file;

@@ -14,6 +14,7 @@
 //   after it was written is read from its own file.
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -27,7 +28,9 @@
 
 #include "ado/Recordset.h"
 #include "ado/RecordsetXml.h"
+#include "core/AtomicFile.h"
 #include "core/File.h"
+#include "core/Folder.h"
 #include "export/CQvDataExporter.h"
 #include "export/PageWalk.h"
 #include "export/ResultFileNames.h"
@@ -109,9 +112,15 @@ std::unique_ptr<CQvDataExporter::PageWalk> CQvDataExporter::BeginPageWalk(
   Trace(
       "Trying to get last data from: " + walk->last_folder + " (the pages of " + result_name + ")",
       kEventInformation);
+  // The pages' last data is only what this program wrote: a link in the folder's place
+  // fails the rule before anything is sent.
+  core::Folder::Open(walk->last_folder, core::Folder::Reach::kOwn, kClass);
 
+  std::vector<std::string> links;
   const std::vector<PageKeys::PageFile> pages =
-      PageKeys::ListPages(walk->last_folder, result_name, page_size);
+      PageKeys::ListPages(walk->last_folder, result_name, page_size, links);
+  // A page's last data could not be kept with a link in its place: nothing is sent.
+  if (!links.empty()) throw core::LinkRefused(kClass, links.front(), "file");
   for (const auto& [page, reason] : walk->keys.Load(walk->keys_file, pages)) {
     // Left in place it would fail every later run the same way; its entities count as new.
     SetAsideLastData(PageFilePath(result_path, page.start, page.end),
@@ -159,7 +168,7 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
                                }
                                step = 6;
                                PageRecords records = ReadPageRecords(walk, *rows);
-                               WriteLastDataFile(walk, last.path, ado::RecordsetXmlToString(*rows));
+                               WriteLastDataFile(last.path, ado::RecordsetXmlToString(*rows));
                                walk.keys.Rewritten(last, std::move(records.now), walk.layout);
                              });
                            });
@@ -204,7 +213,7 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
               walk.all_delivered = false;
               return;
             }
-            WriteLastDataFile(walk, last.path, xml);
+            WriteLastDataFile(last.path, xml);
             walk.keys.Rewritten(last, std::move(page->now), walk.layout);
           });
         });
@@ -406,7 +415,7 @@ void CQvDataExporter::KeepMovedIn(PageWalk& walk, int32_t start, const std::stri
         for (const size_t record : moved_in) kept.Add(rows->Records(), record);
         Trace("Entities that moved to the page stay in its last data: " + last_file,
               kEventInformation);
-        WriteLastDataFile(walk, last_file, kept.Xml());
+        WriteLastDataFile(last_file, kept.Xml());
         // The page keys file no longer describes the file; the next walk reads the file.
         walk.keys.Unknown(start);
       },
@@ -435,26 +444,21 @@ bool CQvDataExporter::DropFromPage(PageWalk& walk, int32_t page_start,
         }
         Trace("Older states of entities just sent leave the last data: " + last_file,
               kEventInformation);
-        WriteLastDataFile(walk, last_file, rest.Xml());
+        WriteLastDataFile(last_file, rest.Xml());
         walk.keys.Dropped(page_start, keys);
         return true;
       },
       Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
 }
 
-void CQvDataExporter::WriteLastDataFile(PageWalk& walk, const std::string& last_file,
-                                        const std::string& xml) {
-  CreateFolderOf(last_file);
+void CQvDataExporter::WriteLastDataFile(const std::string& last_file, const std::string& xml) {
+  CreateOwnFolderOf(last_file);
   Trace("Saving last data xml to: " + last_file, kEventInformation);
-  // Pages are rewritten by the thousand under churn: through one spare file, no file is
-  // made or removed for each (its name is a temporary's, so one a killed run leaves goes).
-  if (!walk.spare) {
-    const std::string result_name = std::filesystem::path(walk.result_path).filename().string();
-    walk.spare.emplace(
-        (std::filesystem::path(walk.last_folder) / ("." + result_name + ".tmp00000000")).string(),
-        kClass);
-  }
-  walk.spare->Replace(last_file, xml, flush_each_file_);
+  // A new file renamed over the old one: another name of the old file keeps its bytes.
+  core::AtomicFile file(last_file, kClass);
+  file.Write(xml);
+  file.Commit(flush_each_file_ ? core::AtomicFile::Durability::kFlushed
+                               : core::AtomicFile::Durability::kRenameOnly);
 }
 
 void CQvDataExporter::EndPageWalk(PageWalk& walk, bool completed) {
@@ -462,9 +466,7 @@ void CQvDataExporter::EndPageWalk(PageWalk& walk, bool completed) {
   if (walk.whole && walk.all_delivered && completed) {
     // The pages past the end of a result sent whole hold what that result replaced.
     for (const PageKeys::PageFile& page : walk.keys.PagesAfter(walk.total_rows - 1)) {
-      std::error_code ec;
-      std::filesystem::remove(page.path, ec);
-      if (!ec) walk.keys.Removed(page.start);
+      if (::unlink(page.path.c_str()) == 0) walk.keys.Removed(page.start);
     }
   }
   if (!walk.keys.Dirty()) return;

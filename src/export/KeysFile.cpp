@@ -33,7 +33,7 @@ void WriteSealed(const std::string& path, std::string bytes, const std::string& 
 
 std::string ReadFileOrNothing(const std::string& path, const std::string& source) {
   try {
-    return core::File::Open(path, O_RDONLY, source).ReadAll();
+    return core::File::Open(path, O_RDONLY | O_NOFOLLOW, source).ReadAll();
   } catch (const core::Error&) {
     return {};
   }

@@ -56,26 +56,36 @@ class PageRows : public ado::XmlRowHandler {
 
 std::vector<PageKeys::PageFile> PageKeys::ListPages(const std::string& last_folder,
                                                     const std::string& result_name,
-                                                    int32_t page_size) {
-  std::vector<PageFile> pages;
+                                                    int32_t page_size,
+                                                    std::vector<std::string>& links) {
   const std::string prefix = result_name + "_";
-  for (const std::filesystem::path& path : FilesIn(last_folder)) {
-    const std::string name = path.filename().string();
-    if (!name.starts_with(prefix) || !name.ends_with(".xml")) continue;
+  // The page's first and last row when `name` is one of its files.
+  const auto page_of = [&](const std::string& name) -> std::optional<std::pair<int32_t, int32_t>> {
+    if (!name.starts_with(prefix) || !name.ends_with(".xml")) return std::nullopt;
     std::string_view range(name);
     range.remove_prefix(prefix.size());
     range.remove_suffix(4);
     const std::optional<int32_t> start = TakeNumber(range);
-    if (!start || !range.starts_with('-')) continue;
+    if (!start || !range.starts_with('-')) return std::nullopt;
     range.remove_prefix(1);
     const std::optional<int32_t> end = TakeNumber(range);
     if (!end || !range.empty() || *start < 0 || int64_t{*end} - *start + 1 != page_size ||
         *start % page_size != 0 ||
         std::to_string(*start) + "-" + std::to_string(*end) !=
             name.substr(prefix.size(), name.size() - prefix.size() - 4)) {
-      continue;
+      return std::nullopt;
     }
-    pages.push_back({*start, *end, path.string()});
+    return std::pair(*start, *end);
+  };
+  const FolderFiles found = ListFiles(last_folder, core::Folder::Reach::kOwn);
+  std::vector<PageFile> pages;
+  for (const std::filesystem::path& path : found.files) {
+    if (const auto page = page_of(path.filename().string())) {
+      pages.push_back({page->first, page->second, path.string()});
+    }
+  }
+  for (const std::filesystem::path& path : found.links) {
+    if (page_of(path.filename().string())) links.push_back(path.string());
   }
   std::sort(pages.begin(), pages.end(),
             [](const PageFile& a, const PageFile& b) { return a.start < b.start; });

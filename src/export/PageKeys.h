@@ -30,9 +30,11 @@ class PageKeys {
     std::string path;
   };
   // The page files of `result_name` in `last_folder` whose pages have `page_size` rows,
-  // by their first row.
+  // by their first row. Symbolic links named like one are not among them: they go to
+  // `links`.
   static std::vector<PageFile> ListPages(const std::string& last_folder,
-                                         const std::string& result_name, int32_t page_size);
+                                         const std::string& result_name, int32_t page_size,
+                                         std::vector<std::string>& links);
   // The page keys file of the result `result_name` in `last_folder`.
   static std::string FileOf(const std::string& last_folder, const std::string& result_name);
 

@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "core/SpareFile.h"
 #include "export/CQvDataExporter.h"
 #include "export/PageKeys.h"
 #include "values/FieldDef.h"
@@ -32,8 +31,6 @@ struct CQvDataExporter::PageWalk {
   bool whole = false;
   // Every page's changes were delivered.
   bool all_delivered = true;
-  // Puts pages' last data in place (WriteLastDataFile).
-  std::optional<core::SpareFile> spare;
   // How many uploads may run at once; with 1 each page waits for its own files.
   int transfers_in_flight = 1;
   // The entities delivered so far.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <system_error>
 
 namespace qv {
 namespace {
@@ -57,15 +56,22 @@ bool IsTemporaryOf(std::string_view file_name, std::string_view result_name) {
   return false;
 }
 
-std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {
-  namespace fs = std::filesystem;
-  std::vector<fs::path> files;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code status_error;
-    if (it->is_regular_file(status_error)) files.push_back(it->path());
+FolderFiles ListFiles(const std::filesystem::path& folder, core::Folder::Reach reach) {
+  FolderFiles found;
+  try {
+    const core::Folder open = core::Folder::Open(folder.string(), reach, "ListFiles");
+    for (core::FolderEntry& entry : open.List()) {
+      if (entry.kind == core::EntryKind::kFile) found.files.push_back(folder / entry.name);
+      if (entry.kind == core::EntryKind::kLink) found.links.push_back(folder / entry.name);
+    }
+  } catch (const core::Error&) {
+    if (core::KindOf(folder.string()) == core::EntryKind::kLink) found.links.push_back(folder);
   }
-  return files;
+  return found;
+}
+
+std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {
+  return ListFiles(folder, core::Folder::Reach::kFollow).files;
 }
 
 }  // namespace qv

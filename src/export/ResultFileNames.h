@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Folder.h"
+
 namespace qv {
 
 // Names of the files the change-detecting exports write for one result file.
@@ -27,7 +29,16 @@ std::vector<std::string_view> ResultsOfChangeFile(std::string_view file_name);
 // name + ".tmp" and eight hexadecimal digits, or + "." and six letters or digits.
 bool IsTemporaryOf(std::string_view file_name, std::string_view result_name);
 
-// The regular files directly in `folder`; none when it cannot be listed.
+// What a listing of a folder found, never following a symbolic link: its regular files,
+// and the links where files (or, refused by `reach`, the folder itself) were expected.
+struct FolderFiles {
+  std::vector<std::filesystem::path> files;
+  std::vector<std::filesystem::path> links;
+};
+FolderFiles ListFiles(const std::filesystem::path& folder, core::Folder::Reach reach);
+
+// The regular files directly in `folder` (which may be reached through a link); none
+// when it cannot be listed.
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder);
 
 }  // namespace qv

@@ -78,7 +78,12 @@ LogRetention::Outcome LogRetention::Prune(const fs::path& folder, fs::file_time_
       const std::string name = it->path().filename().string();
       const bool hourly = IsHourlyLog(name);
       const bool run = !hourly && IsRunLog(name);
-      if ((!hourly && !run) || !it->is_regular_file(ec)) continue;
+      if (!hourly && !run) continue;
+      // A link is not a log of this program's, whatever it is named.
+      if (!fs::is_regular_file(it->symlink_status(ec))) {
+        ec.clear();
+        continue;
+      }
       const fs::file_time_type written = it->last_write_time(ec);
       if (!ec && written < cutoff) {
         remove(it->path());

@@ -73,7 +73,8 @@ int AppLog::Append(const std::filesystem::path& target, const std::string& line)
   if (!file_.IsOpen() || open_target_ != target) {
     CloseFile();
     // Read access too, to look at the last byte.
-    file_ = core::File::TryOpen(target.string(), O_RDWR | O_APPEND | O_CREAT, "AppLog", 0644);
+    file_ = core::File::TryOpen(target.string(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW, "AppLog",
+                                0644);
     if (!file_.IsOpen()) return errno;
     open_target_ = target;
     first = true;

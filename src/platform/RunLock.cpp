@@ -91,7 +91,7 @@ std::optional<RunLock::Holding> RunLock::Probe(const std::string& folder) {
 RunLock::RunLock(const std::string& folder) {
   const std::string path = (std::filesystem::path(folder) / kFileName).string();
   // Close-on-exec: the uploader must not inherit the lock and outlive a killed run with it.
-  file_ = core::File::TryOpen(path, O_RDWR | O_CREAT, kSource, 0644);
+  file_ = core::File::TryOpen(path, O_RDWR | O_CREAT | O_NOFOLLOW, kSource, 0644);
   if (!file_.IsOpen()) {
     throw core::ErrorFromErrno(errno, kSource, "cannot open the lock file " + path,
                                core::FileAccess::kCreate);

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/Folder.h"
 #include "fs/CQvFileSystem.h"
 #include "fs/basFileSystemPaths.h"
 #include "platform/ProcessRunner.h"
@@ -218,27 +219,24 @@ class Uploads {
   }
 };
 
-// Moves `source` to `target`, replacing a file already there. A rename does it when
-// both lie on one file system; otherwise (or when the rename fails for any other
-// reason) the file is copied and the source deleted.
-void MoveReplacing(const std::string& source, const std::string& target) {
-  std::error_code ec;
-  // Most often the folder is there already: one rename, no look-ups first (a folder in
-  // the target's place makes it fail).
-  if (fs::is_regular_file(fs::symlink_status(source, ec))) {
-    if (::rename(source.c_str(), target.c_str()) == 0) return;
-    const fs::path folder = fs::path(target).parent_path();
-    if (errno == ENOENT && !folder.empty() && fs::create_directories(folder, ec) &&
-        ::rename(source.c_str(), target.c_str()) == 0) {
-      return;
+// Moves the file `source` into `folder` (LastTx or Unsent beside it, made when missing),
+// replacing a file of the same name there. A symbolic link in the folder's place or at
+// the name is left as it is, and so is the file: a warning says so. A rename does it
+// when both lie on one file system; otherwise the file is copied and the source deleted.
+void MoveReplacing(const std::string& source, const std::string& folder, const std::string& name) {
+  try {
+    const core::Folder into = core::Folder::Make(folder, core::Folder::Reach::kOwn, kClassName);
+    if (into.MoveIn(source, name)) return;
+    CQvFileSystem file_system;
+    std::string from = source;
+    std::string to = into.PathOf(name);
+    if (into.KindOf(name) != core::EntryKind::kLink && file_system.BackupFile(from, to)) {
+      file_system.DeleteFile(source, true);
     }
+  } catch (const core::Error& error) {
+    Trace(".TransferFile, " + source + " was left where it is: " + error.record().description,
+          kEventWarning);
   }
-  const fs::path folder = fs::path(target).parent_path();
-  if (!folder.empty()) fs::create_directories(folder, ec);
-  CQvFileSystem file_system;
-  std::string from = source;
-  std::string to = target;
-  if (file_system.BackupFile(from, to)) file_system.DeleteFile(source, true);
 }
 
 }  // namespace
@@ -309,11 +307,10 @@ void CQVFileXfer::Start(const std::string& strFileToTransfer, const std::string&
           // A file that did not go out is kept apart from the delivered ones, so that
           // neither it is lost nor a later run takes it for sent.
           if (move) {
-            const std::string target = ConcatenatePath(
-                ConcatenatePath(folder,
-                                std::string(delivered ? kDeliveredFolder : kUndeliveredFolder)),
-                file_name);
-            MoveReplacing(strFileToTransfer, target);
+            MoveReplacing(strFileToTransfer,
+                          ConcatenatePath(folder, std::string(delivered ? kDeliveredFolder
+                                                                        : kUndeliveredFolder)),
+                          file_name);
           }
           Trace(".TransferFile, Test End ZRT 001, File: " + strFileToTransfer, kEventInformation);
           finish(delivered);
