@@ -6,17 +6,21 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -117,12 +121,46 @@ inline const Measure& Require(const Measure& m, const std::string& what) {
 
 // A new folder `prefix`-XXXXXX in `base` for a benchmark's files; throws when it cannot
 // be made.
+// The file system `path` lies on, as "ext4 with a journal (/dev/loop0 on /mnt/j)": the
+// cost of making files differs a lot between kinds (ext4 without a journal pays for
+// every file made shortly after many were removed), so figures name it.
+inline std::string FileSystemOf(const fs::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return "unknown";
+  const std::string device =
+      std::to_string(major(info.st_dev)) + ":" + std::to_string(minor(info.st_dev));
+  std::ifstream mounts("/proc/self/mountinfo");
+  for (std::string line; std::getline(mounts, line);) {
+    std::istringstream fields(line);
+    std::string id, parent, dev, root, point;
+    fields >> id >> parent >> dev >> root >> point;
+    const size_t dash = line.find(" - ");
+    if (dev != device || dash == std::string::npos) continue;
+    std::istringstream rest(line.substr(dash + 3));
+    std::string type, source;
+    rest >> type >> source;
+    if (type == "ext4" || type == "ext3") {
+      const std::string name = fs::path(source).filename().string();
+      bool journal = false;
+      std::error_code ec;
+      for (const auto& entry : fs::directory_iterator("/proc/fs/jbd2", ec)) {
+        journal = journal || entry.path().filename().string().starts_with(name + "-");
+      }
+      type += journal ? " with a journal" : " without a journal";
+    }
+    return type + " (" + source + " on " + point + ")";
+  }
+  return "unknown";
+}
+
+// A new folder in `base` for a benchmark's files; says which file system it is on.
 inline fs::path MakeWorkFolder(const fs::path& base, const std::string& prefix) {
   std::string pattern = (base / (prefix + "-XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot make a folder in " + base.string() + ": " +
                              std::strerror(errno));
   }
+  std::printf("files in %s, on %s\n", pattern.c_str(), FileSystemOf(pattern).c_str());
   return pattern;
 }
 

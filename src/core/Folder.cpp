@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "core/PosixError.h"
@@ -59,8 +61,16 @@ Folder Folder::Open(const std::string& path, Reach reach, const std::string& sou
 Folder Folder::Make(const std::string& path, Reach reach, const std::string& source) {
   Folder folder = Open(path, reach, source);
   if (folder.IsOpen()) return folder;
-  if (::mkdir(path.empty() ? "." : path.c_str(), 0777) != 0 && errno != EEXIST) {
-    throw ErrorFromErrno(errno, source, "Cannot create the folder " + path, FileAccess::kCreate);
+  const std::string where = path.empty() ? "." : path;
+  int made = ::mkdir(where.c_str(), 0777) == 0 ? 0 : errno;
+  if (made == ENOENT) {
+    // The folders above it are someone's who named them: made as they are named.
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(where).parent_path(), ec);
+    made = ::mkdir(where.c_str(), 0777) == 0 ? 0 : errno;
+  }
+  if (made != 0 && made != EEXIST) {
+    throw ErrorFromErrno(made, source, "Cannot create the folder " + path, FileAccess::kCreate);
   }
   folder = Open(path, reach, source);
   if (!folder.IsOpen()) throw ErrorFromErrno(ENOENT, source, "Cannot open the folder " + path);

@@ -40,7 +40,7 @@ class Folder {
   // Opens the folder at `path` (a final separator changes nothing); a closed Folder
   // when nothing is there. A link refused, or anything else that is not a folder, throws.
   static Folder Open(const std::string& path, Reach reach, const std::string& source);
-  // As Open, making the folder (not its parents) when it is missing.
+  // As Open, making the folder (and the folders above it) when it is missing.
   static Folder Make(const std::string& path, Reach reach, const std::string& source);
   ~Folder();
   Folder(Folder&& other) noexcept;

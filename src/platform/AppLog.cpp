@@ -116,9 +116,13 @@ bool AppLog::LogEventTo(const std::filesystem::path& target, const core::LocalTi
     // stream gets it, after one line saying why the log has it not.
     if (failed_target_ != target) {
       failed_target_ = target;
-      ToErrorStream(kAppLogError, FormatLine(moment, kAppLogError,
-                                             "cannot write the log file " + target.string() + ": " +
-                                                 std::strerror(failure)));
+      // A link is never written through (O_NOFOLLOW fails with ELOOP).
+      const std::string reason =
+          failure == ELOOP ? "it is a symbolic link, not a file of this program's: left as it is"
+                           : std::strerror(failure);
+      ToErrorStream(kAppLogError,
+                    FormatLine(moment, kAppLogError,
+                               "cannot write the log file " + target.string() + ": " + reason));
     }
     if (!copied) ToErrorStream(event_type, line);
     return false;

@@ -74,6 +74,33 @@ TEST(AtomicFile, FailuresNameTheFileAndTheReason) {
   EXPECT_TRUE(std::filesystem::is_directory(folder.File("dir")));
 }
 
+// Neither a link at the target nor another name of the file it replaces is written to;
+// a name that must be new is never taken from a file that got it meanwhile.
+TEST(AtomicFile, LinksAndOtherNamesOfTheTargetKeepTheirBytes) {
+  TestFolder folder;
+  const std::string outside = folder.Write("outside.xml", "not ours").string();
+  const std::string link = folder.File("link.xml");
+  std::filesystem::create_symlink(outside, link);
+  const std::string target = folder.Write("data.xml", "old").string();
+  const std::string backup = folder.File("backup.xml");
+  std::filesystem::create_hard_link(target, backup);
+  for (const std::string& name : {link, target}) {
+    AtomicFile file(name, "Test");
+    file.Write("new");
+    if (name == link) {
+      EXPECT_THROW(file.Commit(AtomicFile::Durability::kRenameOnly), Error);
+    } else {
+      EXPECT_THROW(file.CommitNew(AtomicFile::Durability::kRenameOnly), Error);
+      file.Commit(AtomicFile::Durability::kRenameOnly);
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadBytes(outside), "not ours");
+  EXPECT_EQ(ReadBytes(backup), "old");
+  EXPECT_EQ(ReadBytes(target), "new");
+  EXPECT_EQ(EntriesIn(folder.Path()), 4u);  // no temporary left
+}
+
 TEST(File, ReadsWritesAndReportsAsTheOneErrnoTable) {
   TestFolder folder;
   const std::string path = folder.File("text.txt");
