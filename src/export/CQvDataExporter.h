@@ -473,7 +473,7 @@ class CQvDataExporter {
   void RemoveOwnFile(const std::filesystem::path& path);
   // Removes the regular files of a folder the program made, then the folder when that
   // left it empty. A link in its place or in it is left and warned about.
-  void ClearOwnFolder(const std::string& folder);
+  void ClearOwnFolder(const std::string& path);
   // Makes the folder of `file`, one the program owns (last): a link in its place throws.
   static void CreateOwnFolderOf(const std::string& file);
   // A change-file path for the result that this run has not drawn before and that no
