@@ -45,15 +45,15 @@ SendOptions SendOptionsFromRegistry() {
   SendOptions options = SendOptions::FromEnvironment();
   const ado::Variant verify = ProgramValue("UploaderVerifyCertificate");
   options.verify_certificate = verify.Type() == ado::VarType::kI4 && verify.AsInt64() != 0;
-  options.ca_file = CAFilePath();
+  const ado::Variant ca_file = ProgramValue("UploaderCAFile");
+  if (ca_file.IsString()) options.ca_file = CAFilePath(ca_file.AsString());
   return options;
 }
 
-std::string CAFilePath() {
-  const ado::Variant value = ProgramValue("UploaderCAFile");
-  if (!value.IsString() || value.AsString().empty()) return {};
-  const std::filesystem::path path(value.AsString());
-  if (path.is_absolute()) return path.string();
+std::string CAFilePath(const std::string& value) {
+  if (value.empty()) return {};
+  const std::filesystem::path path(value);
+  if (path.is_absolute()) return value;
   return (std::filesystem::path(platform::ProgramFolder()) / path).string();
 }
 

@@ -35,13 +35,13 @@ struct UploadPolicy {
 
 // The send options of a run: SendOptions::FromEnvironment with the certificate checks of
 // the values "UploaderVerifyCertificate" (a dword other than 0 checks the server's
-// certificate) and "UploaderCAFile" (see CAFilePath) under
+// certificate) and "UploaderCAFile" (a text, see CAFilePath) under
 // HKEY_LOCAL_MACHINE\SOFTWARE\Tolvane.
 SendOptions SendOptionsFromRegistry();
 
-// The file "UploaderCAFile" names, a relative path taken in the program folder; empty
-// when the value is not set.
-std::string CAFilePath();
+// The file a value of "UploaderCAFile" names: `value` itself, or a relative path taken
+// in the program folder; empty for an empty value.
+std::string CAFilePath(const std::string& value);
 
 // Why `path` cannot serve as a file of CA certificates (missing, not a file, unreadable,
 // or holding no PEM certificate), as a phrase such as "cannot be read: Permission
