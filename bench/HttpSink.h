@@ -136,10 +136,16 @@ class HttpSink {
       for (int most = most_at_once_.load(); at_once > most;) {
         if (most_at_once_.compare_exchange_weak(most, at_once)) break;
       }
-      struct Answered {
-        std::atomic<int>& count;
-        ~Answered() { --count; }
-      } answered{answering_};
+      // Uncounted before the answer goes: once the client has it, its next request may
+      // come at once and must not meet this one still counted.
+      struct Answering {
+        std::atomic<int>* count;
+        void End() {
+          if (count != nullptr) --*count;
+          count = nullptr;
+        }
+        ~Answering() { End(); }
+      } answering{&answering_};
       size_t body = 0;
       bool expect_continue = false;
       std::istringstream lines(head);
@@ -158,6 +164,7 @@ class HttpSink {
       buffer.erase(0, body);
       if (delay_.count() > 0) std::this_thread::sleep_for(delay_);
       ++requests_;
+      answering.End();
       const auto [answer, closes] = Answer();
       if (!Send(fd, answer) || closes) return;
     }

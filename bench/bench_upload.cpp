@@ -45,6 +45,7 @@
 
 #include "BenchProcess.h"
 #include "HttpSink.h"
+#include "KindReceiver.h"
 #include "platform/ProcessRunner.h"
 #include "shared/QvSharedStrings.h"
 #include "support/ExportSettingsFile.h"
@@ -263,48 +264,6 @@ Sent SendAll(const fs::path& dir, const std::string& url, int connections, int f
   return sent;
 }
 
-// A receiver of one kind, answering at once or after 20 ms: the HTTP sink in this
-// process for http://, the TLS test receiver (node) for https://.
-class KindReceiver {
- public:
-  KindReceiver(const std::string& kind, std::chrono::milliseconds delay) {
-    if (kind == "https HTTP/1.1" || kind == "https HTTP/2") {
-      tls_ = std::make_unique<qv::test::TlsReceiver>(kind == "https HTTP/2",
-                                                     static_cast<int>(delay.count()));
-    } else {
-      for (const bench::SinkKind sink_kind : {bench::SinkKind::kKeepAlive, bench::SinkKind::kHttp10,
-                                              bench::SinkKind::kClose, bench::SinkKind::kChunked}) {
-        if (kind == bench::SinkKindName(sink_kind)) {
-          sink_ = std::make_unique<bench::HttpSink>(delay, sink_kind);
-        }
-      }
-    }
-  }
-
-  std::string Url() const { return sink_ ? sink_->Url() : tls_->BaseUrl(); }
-
-  // The requests answered and the most answered at once since the last call.
-  std::pair<uint64_t, int> Take() {
-    if (sink_) {
-      const uint64_t requests = sink_->Requests();
-      const uint64_t answered = requests - seen_;
-      seen_ = requests;
-      return {answered, sink_->TakeMostAtOnce()};
-    }
-    const std::vector<qv::test::Arrival> arrivals = tls_->Arrivals();
-    int most = 0;
-    for (size_t i = seen_; i < arrivals.size(); ++i) most = std::max(most, arrivals[i].concurrent);
-    const uint64_t answered = arrivals.size() - seen_;
-    seen_ = arrivals.size();
-    return {answered, most};
-  }
-
- private:
-  std::unique_ptr<bench::HttpSink> sink_;
-  std::unique_ptr<qv::test::TlsReceiver> tls_;
-  uint64_t seen_ = 0;
-};
-
 // For each kind of receiver: the files sent with 1 and with 8 transfers in flight to
 // a receiver that answers after 20 ms. Baselines of the same run: 1 in flight against
 // the same files sent one after another (1 in flight to the same kind answering at once,
@@ -317,15 +276,14 @@ void MeasureInFlight(const fs::path& dir, int files) {
       "most transfers at once, files arrived\n",
       files);
   const bool tls = qv::test::TlsReceiver::MissingTool().empty();
-  for (const std::string kind : {"HTTP/1.0", "HTTP/1.1 keep-alive", "HTTP/1.1 Connection: close",
-                                 "HTTP/1.1 chunked", "https HTTP/1.1", "https HTTP/2"}) {
-    if (kind.rfind("https", 0) == 0 && !tls) {
+  for (const std::string& kind : bench::kReceiverKinds) {
+    if (bench::KindReceiver::Tls(kind) && !tls) {
       std::printf("  %-27s skipped: node or openssl missing\n", kind.c_str());
       continue;
     }
-    KindReceiver at_once(kind, std::chrono::milliseconds(0));
+    bench::KindReceiver at_once(kind, std::chrono::milliseconds(0));
     const Sent quick = SendAll(dir / "quick", at_once.Url(), 1, files);
-    KindReceiver slow(kind, std::chrono::milliseconds(20));
+    bench::KindReceiver slow(kind, std::chrono::milliseconds(20));
     const double sequential = quick.result.seconds + files * 0.020;
     for (const int connections : {1, 8}) {
       const Sent sent = SendAll(dir / "slow", slow.Url(), connections, files);

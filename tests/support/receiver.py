@@ -112,9 +112,17 @@ class Handler(BaseHTTPRequestHandler):
             return
         with self.server.counter_lock:
             self.server.uploads += 1
+        self.counted = True
         try:
             self.upload(url)
         finally:
+            self.uncount()
+
+    def uncount(self):
+        """Ends this upload's count, before its answer goes: once the client has it, its
+        next upload may come at once and must not meet this one still counted."""
+        if getattr(self, "counted", False):
+            self.counted = False
             with self.server.counter_lock:
                 self.server.uploads -= 1
 
@@ -251,6 +259,8 @@ class Handler(BaseHTTPRequestHandler):
             "client_port": self.client_address[1],
             "concurrent": self.server.uploads if uploading else 0,
         }
+        if uploading:
+            self.uncount()
         line = json.dumps(entry, ensure_ascii=False) + "\n"
         with self.server.log_lock:
             with open(self.server.log_path, "a", encoding="utf-8") as log:
