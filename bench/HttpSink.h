@@ -8,12 +8,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -31,12 +33,24 @@ inline int ClosedPort() {
   return ntohs(address.sin_port);
 }
 
+// How the sink speaks: HTTP/1.1 keeping its connections; HTTP/1.0 closing the
+// connection after each answer; HTTP/1.1 answering "Connection: close"; HTTP/1.1
+// keeping its connections with a chunked answer.
+enum class SinkKind { kKeepAlive, kHttp10, kClose, kChunked };
+
+inline const char* SinkKindName(SinkKind kind) {
+  static constexpr const char* kNames[] = {"HTTP/1.1 keep-alive", "HTTP/1.0",
+                                           "HTTP/1.1 Connection: close", "HTTP/1.1 chunked"};
+  return kNames[static_cast<int>(kind)];
+}
+
 // Answers every request on 127.0.0.1 with an empty 200, after `delay` when one is
-// given, and keeps the connection, one thread per connection.
+// given, speaking as `kind`, one thread per connection.
 class HttpSink {
  public:
-  explicit HttpSink(std::chrono::milliseconds delay = std::chrono::milliseconds(0))
-      : delay_(delay) {
+  explicit HttpSink(std::chrono::milliseconds delay = std::chrono::milliseconds(0),
+                    SinkKind kind = SinkKind::kKeepAlive)
+      : delay_(delay), kind_(kind) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -55,15 +69,18 @@ class HttpSink {
     ::shutdown(listener_, SHUT_RDWR);
     ::close(listener_);
     acceptor_.join();
-    const std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    stopping_ = true;
     for (int fd : connections_) ::shutdown(fd, SHUT_RDWR);
-    for (std::thread& thread : servers_) thread.join();
+    served_.wait(lock, [this] { return connections_.empty(); });
   }
   HttpSink(const HttpSink&) = delete;
   HttpSink& operator=(const HttpSink&) = delete;
 
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/upload"; }
   uint64_t Requests() const { return requests_.load(); }
+  // The most requests that were being answered at once since the last call.
+  int TakeMostAtOnce() { return most_at_once_.exchange(0); }
 
  private:
   void Accept() {
@@ -71,9 +88,36 @@ class HttpSink {
       const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) return;
       const std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) {
+        ::close(fd);
+        return;
+      }
       connections_.push_back(fd);
-      servers_.emplace_back([this, fd] { Serve(fd); });
+      // Detached: a sink that closes after each answer serves thousands of connections.
+      std::thread([this, fd] {
+        Serve(fd);
+        const std::lock_guard<std::mutex> closing(mutex_);
+        std::erase(connections_, fd);
+        ::close(fd);
+        served_.notify_all();
+      }).detach();
     }
+  }
+
+  // The answer's head, and whether the connection closes after it.
+  std::pair<const char*, bool> Answer() const {
+    switch (kind_) {
+      case SinkKind::kHttp10:
+        return {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", true};
+      case SinkKind::kClose:
+        return {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", true};
+      case SinkKind::kChunked:
+        return {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nok\n\r\n0\r\n\r\n",
+                false};
+      case SinkKind::kKeepAlive:
+        break;
+    }
+    return {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", false};
   }
 
   void Serve(int fd) {
@@ -88,6 +132,20 @@ class HttpSink {
       }
       const std::string head = buffer.substr(0, head_end);
       buffer.erase(0, head_end + 4);
+      const int at_once = ++answering_;
+      for (int most = most_at_once_.load(); at_once > most;) {
+        if (most_at_once_.compare_exchange_weak(most, at_once)) break;
+      }
+      // Uncounted before the answer goes: once the client has it, its next request may
+      // come at once and must not meet this one still counted.
+      struct Answering {
+        std::atomic<int>* count;
+        void End() {
+          if (count != nullptr) --*count;
+          count = nullptr;
+        }
+        ~Answering() { End(); }
+      } answering{&answering_};
       size_t body = 0;
       bool expect_continue = false;
       std::istringstream lines(head);
@@ -106,7 +164,9 @@ class HttpSink {
       buffer.erase(0, body);
       if (delay_.count() > 0) std::this_thread::sleep_for(delay_);
       ++requests_;
-      if (!Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")) return;
+      answering.End();
+      const auto [answer, closes] = Answer();
+      if (!Send(fd, answer) || closes) return;
     }
   }
 
@@ -115,13 +175,17 @@ class HttpSink {
   }
 
   std::chrono::milliseconds delay_;
+  SinkKind kind_;
   int listener_ = -1;
   int port_ = 0;
   std::thread acceptor_;
   std::mutex mutex_;
   std::vector<int> connections_;
-  std::vector<std::thread> servers_;
+  std::condition_variable served_;  // a connection ended
+  bool stopping_ = false;
   std::atomic<uint64_t> requests_{0};
+  std::atomic<int> answering_{0};
+  std::atomic<int> most_at_once_{0};
 };
 
 }  // namespace bench

@@ -6,16 +6,19 @@
 //                 settings read that both share is shown on its own
 // Goals: the built-in sender <= 1 ms per file and >= 20x faster than upload.exe, for
 // the senders alone and for the whole TransferFile.
-// In flight: SendLater of twice as many files to a sink that answers after 20 ms, with
-// 1, 4 and 8 transfers in flight; and to an address that refuses connections, the time
+// In flight: SendLater of twice as many files, for each kind of receiver (HTTP/1.0,
+// HTTP/1.1 keep-alive, "Connection: close" or chunked answers, https with HTTP/1.1 and
+// with HTTP/2), to one that answers after 20 ms, with 1 and 8 transfers in flight (see
+// MeasureInFlight for the goals); and to an address that refuses connections, the time
 // until every file ended (goal: <= 10 s).
 //
 // The server is an HTTP sink in this process that answers 200 at once and keeps the
 // connection open: the Python test receiver stores every file and logs it, which takes
 // longer than the built-in sender itself, so its figures are shown for reference only.
 //
-// Usage: bench_upload [--files N]   (default 200 files for the processes; the in-process
-// ways post each file 10 times)
+// Usage: bench_upload [--files N] [--in-flight]   (default 200 files for the processes;
+// the in-process ways post each file 10 times; --in-flight measures the transfers in
+// flight alone)
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -24,6 +27,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -31,6 +35,7 @@
 #include <fstream>
 #include <functional>
 #include <iomanip>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
@@ -40,6 +45,7 @@
 
 #include "BenchProcess.h"
 #include "HttpSink.h"
+#include "KindReceiver.h"
 #include "platform/ProcessRunner.h"
 #include "shared/QvSharedStrings.h"
 #include "support/ExportSettingsFile.h"
@@ -217,10 +223,15 @@ void Print(const Figures& f, bool goals) {
   }
 }
 
+// How a SendAll went.
+struct Sent {
+  Result result;
+  int delivered = 0;
+};
+
 // SendLater of every file to `url` with `connections` in flight (the built-in sender),
 // until each ended; the time and how many were delivered.
-std::pair<Result, int> SendAll(const fs::path& dir, const std::string& url, int connections,
-                               int files) {
+Sent SendAll(const fs::path& dir, const std::string& url, int connections, int files) {
   const fs::path home = dir / "home";
   const fs::path out = dir / "out";
   fs::create_directories(home);
@@ -239,40 +250,67 @@ std::pair<Result, int> SendAll(const fs::path& dir, const std::string& url, int 
     paths.push_back((out / ("entity" + std::to_string(i) + ".xml")).string());
     std::ofstream(paths.back(), std::ios::binary) << SmallFile(i);
   }
-  int delivered = 0;
+  Sent sent;
   const auto started = Clock::now();
   qv::CQVFileXfer xfer;
   for (const std::string& path : paths) {
-    xfer.SendLater(path, "Rule 1", [&delivered](bool sent) { delivered += sent; });
+    xfer.SendLater(path, "Rule 1", [&sent](bool delivered) { sent.delivered += delivered; });
   }
   qv::CQVFileXfer::WaitForSends(true);
-  const Result result{std::chrono::duration<double>(Clock::now() - started).count(), files};
+  sent.result = {std::chrono::duration<double>(Clock::now() - started).count(), files};
   qv::CQVFileXfer::EndRun();
   ::unsetenv("QVDATAEXPORTER_HOME");
   fs::remove_all(out);
-  return {result, delivered};
+  return sent;
 }
 
-// Transfers in flight against a receiver that answers after 20 ms, against the same
-// files one after another; and the time a run takes to give up on an address that
-// refuses connections.
+// For each kind of receiver: the files sent with 1 and with 8 transfers in flight to
+// a receiver that answers after 20 ms. Baselines of the same run: 1 in flight against
+// the same files sent one after another (1 in flight to the same kind answering at once,
+// plus 20 ms a file; goal within 5%), 8 in flight against the floor (files x 20 ms / 8;
+// goal <= 1.5x). Then the time a run takes to give up on an address that refuses
+// connections.
 void MeasureInFlight(const fs::path& dir, int files) {
-  bench::HttpSink slow(std::chrono::milliseconds(20));
-  std::printf("%d small files to a receiver answering after 20 ms (SendLater, built-in)\n", files);
-  double one = 0;
-  for (const int connections : {1, 4, 8}) {
-    const auto [result, delivered] = SendAll(dir / "slow", slow.Url(), connections, files);
-    if (one == 0) one = result.seconds;
-    std::printf("  %d in flight: %8.3f s %8.3f ms/file  %5d delivered  %6.2fx 1 in flight\n",
-                connections, result.seconds, result.PerFileMs(), delivered, result.seconds / one);
+  std::printf(
+      "%d small files to receivers answering after 20 ms (SendLater, built-in): time, the "
+      "most transfers at once, files arrived\n",
+      files);
+  const bool tls = qv::test::TlsReceiver::MissingTool().empty();
+  for (const std::string& kind : bench::kReceiverKinds) {
+    if (bench::KindReceiver::Tls(kind) && !tls) {
+      std::printf("  %-27s skipped: node or openssl missing\n", kind.c_str());
+      continue;
+    }
+    bench::KindReceiver at_once(kind, std::chrono::milliseconds(0));
+    const Sent quick = SendAll(dir / "quick", at_once.Url(), 1, files);
+    bench::KindReceiver slow(kind, std::chrono::milliseconds(20));
+    const double sequential = quick.result.seconds + files * 0.020;
+    for (const int connections : {1, 8}) {
+      const Sent sent = SendAll(dir / "slow", slow.Url(), connections, files);
+      const auto [answered, most] = slow.Take();
+      const double floor = files * 0.020 / connections;
+      const double ratio =
+          connections == 1 ? sent.result.seconds / sequential : sent.result.seconds / floor;
+      std::printf("  %-27s N=%d %8.3f s  at once %2d  arrived %4llu of %d (delivered %d)  ",
+                  kind.c_str(), connections, sent.result.seconds, most,
+                  static_cast<unsigned long long>(answered), files, sent.delivered);
+      if (connections == 1) {
+        std::printf("%5.2fx one after another (%.2f s; goal <= 1.05: %s)\n", ratio, sequential,
+                    ratio <= 1.05 ? "met" : "MISSED");
+      } else {
+        std::printf("%5.2fx the floor (%.2f s; goal <= 1.5: %s)\n", ratio, floor,
+                    ratio <= 1.5 ? "met" : "MISSED");
+      }
+    }
   }
   const std::string refused = "http://127.0.0.1:" + std::to_string(bench::ClosedPort()) + "/upload";
   for (const int connections : {1, 8}) {
-    const auto [result, delivered] = SendAll(dir / "refused", refused, connections, files);
+    const Sent sent = SendAll(dir / "refused", refused, connections, files);
     std::printf(
         "  refused, %d in flight: every file ended after %.2f s, %d delivered "
         "(goal <= 10 s: %s)\n",
-        connections, result.seconds, delivered, result.seconds <= 10 ? "met" : "MISSED");
+        connections, sent.result.seconds, sent.delivered,
+        sent.result.seconds <= 10 ? "met" : "MISSED");
   }
 }
 
@@ -280,8 +318,11 @@ void MeasureInFlight(const fs::path& dir, int files) {
 
 int main(int argc, char** argv) {
   int files = 200;
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::string(argv[i]) == "--files") files = std::max(1, std::atoi(argv[++i]));
+  bool in_flight_only = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--files" && i + 1 < argc)
+      files = std::max(1, std::atoi(argv[++i]));
+    if (std::string(argv[i]) == "--in-flight") in_flight_only = true;
   }
   ::setenv("NO_PROXY", "127.0.0.1", 1);
   ::setenv("no_proxy", "127.0.0.1", 1);
@@ -294,7 +335,9 @@ int main(int argc, char** argv) {
   }
   int status = 0;
   try {
-    {
+    if (in_flight_only) {
+      MeasureInFlight(dir / "in-flight", files * 2);
+    } else {
       bench::HttpSink sink;
       std::printf("uploads of %d small files to an HTTP sink in this process (keep-alive)\n",
                   files);
@@ -306,11 +349,11 @@ int main(int argc, char** argv) {
                                  " requests, not " + std::to_string(expected));
       }
       Print(figures, /*goals=*/true);
+      MeasureInFlight(dir / "in-flight", files * 2);
+      qv::test::Receiver receiver;
+      std::printf("the same against the Python test receiver (stores and logs every file)\n");
+      Print(Measure(dir / "receiver", receiver.BaseUrl(), files), /*goals=*/false);
     }
-    MeasureInFlight(dir / "in-flight", files * 2);
-    qv::test::Receiver receiver;
-    std::printf("the same against the Python test receiver (stores and logs every file)\n");
-    Print(Measure(dir / "receiver", receiver.BaseUrl(), files), /*goals=*/false);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_upload: %s\n", e.what());
     status = 1;

@@ -35,6 +35,8 @@
 #include "shared/QvSharedStrings.h"
 #include "store/CQvXMLManip.h"
 #include "upload/CQVFileXfer.h"
+#include "upload/ConnectionCheck.h"
+#include "upload/UploadPolicy.h"
 #include "util/basCQvRegistry.h"
 
 namespace qv {
@@ -207,6 +209,7 @@ struct UrlDeleter {
 struct UploadTarget {
   std::string host;
   std::string port;
+  bool tls = false;  // https
   std::string error;
 };
 
@@ -234,6 +237,7 @@ UploadTarget ParseUploadAddress(const std::string& address) {
     target.error = "the address must start with http:// or https://, not " + scheme + "://";
     return target;
   }
+  target.tls = scheme == "https";
   target.host = part(CURLUPART_HOST, 0);
   target.port = part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
   // An IPv6 literal comes in brackets.
@@ -475,6 +479,8 @@ class Checker {
         } else if (const std::string refused = TcpConnect(target.host, target.port);
                    !refused.empty()) {
           report_.Fail(address_item, refused);
+        } else if (target.tls) {
+          CheckTls(address_item, address, target);
         } else {
           report_.Ok(address_item, target.host + ":" + target.port + " accepts connections");
         }
@@ -492,6 +498,31 @@ class Checker {
       report_.Fail("uploader " + uploader.string(), "not an executable file");
     } else {
       report_.Ok("uploader " + uploader.string());
+    }
+  }
+
+  // An https address: the TLS handshake a run makes, with the certificate checks the
+  // run's sender makes (upload.exe accepts any certificate).
+  void CheckTls(const std::string& item, const std::string& address, const UploadTarget& target) {
+    SendOptions options = SendOptionsFromRegistry();
+    std::string checks;
+    if (!CQVFileXfer::BuiltinSenderSelected()) {
+      options.verify_certificate = false;
+      checks = "the server's certificate not checked (upload.exe accepts any certificate)";
+    } else if (!options.verify_certificate) {
+      checks = "the server's certificate not checked (\"UploaderVerifyCertificate\" is not 1)";
+    } else if (!options.ca_file.empty()) {
+      checks =
+          "the server's certificate checked against " + options.ca_file + " (\"UploaderCAFile\")";
+    } else {
+      checks = "the server's certificate checked against the system's CA certificates";
+    }
+    const std::string server = target.host + ":" + target.port;
+    const SendResult result = CheckConnection(address, options);
+    if (result.status == 0) {
+      report_.Ok(item, server + " accepts TLS connections, " + checks);
+    } else {
+      report_.Fail(item, "no TLS connection to " + server + ", " + checks + ": " + result.reason);
     }
   }
 

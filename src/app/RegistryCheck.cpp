@@ -5,6 +5,7 @@
 
 #include "app/NearestName.h"
 #include "core/Text.h"
+#include "upload/UploadPolicy.h"
 
 namespace qv {
 namespace {
@@ -28,6 +29,7 @@ const std::vector<KnownValue>& KnownValues() {
       {"EventLogLevel", true, std::numeric_limits<int32_t>::min()},
       {"Uploader", false, 0, 0, {"builtin", "upload.exe"}},
       {"UploaderVerifyCertificate", true, 0, 1},
+      {"UploaderCAFile", false},
       {"UploaderConnections", true, 1, 16},
       {"UploaderRetries", true, 0},
       {"UploaderGiveUpAfter", true, 1},
@@ -66,8 +68,14 @@ std::string Problem(const KnownValue& known, const platform::RegistryValue& valu
   if (value.type != platform::kRegSz && value.type != platform::kRegExpandSz) {
     return name + " must be a text (\"" + known.name + "\"=\"...\")";
   }
-  if (known.texts.empty()) return {};
   const std::string text = value.value.IsString() ? value.value.AsString() : std::string();
+  if (std::string_view(known.name) == "UploaderCAFile" && !text.empty()) {
+    const std::string path = CAFilePath(text);
+    if (const std::string problem = CAFileProblem(path); !problem.empty()) {
+      return name + " names " + path + ", which " + problem;
+    }
+  }
+  if (known.texts.empty()) return {};
   for (const std::string& allowed : known.texts) {
     if (core::FoldCase(allowed) == core::FoldCase(text)) return {};
   }

@@ -143,10 +143,7 @@ class Uploads {
     std::vector<std::string> warnings;
     const UploadPolicy policy = UploadPolicy::FromRegistry(warnings);
     for (const std::string& warning : warnings) Trace(" - " + warning, kEventWarning);
-    SendOptions options = SendOptions::FromEnvironment();
-    const ado::Variant verify = ReadRegistryValue(kHKeyLocalMachine, kRegistryKey, kRegistrySubKey,
-                                                  "UploaderVerifyCertificate");
-    options.verify_certificate = verify.Type() == ado::VarType::kI4 && verify.AsInt64() != 0;
+    const SendOptions options = SendOptionsFromRegistry();
     builtin = CQVFileXfer::BuiltinSenderSelected();
     connections = builtin ? policy.connections : 1;
     queue.Configure(policy, options, builtin);

@@ -29,8 +29,9 @@ using DryRunSink = std::function<void(const std::string& file, const std::string
 // under HKEY_LOCAL_MACHINE\SOFTWARE\Tolvane the built-in sender sends the same request
 // from this process instead, over connections kept for the whole process; it checks
 // the server's certificate only when "UploaderVerifyCertificate" there is a non-zero
-// number. Both go through the process's UploadQueue, which tries passing faults again
-// and stops the run's sending when the address cannot be reached. Progress and
+// number, against "UploaderCAFile" when set (SendOptionsFromRegistry). Both go
+// through the process's UploadQueue, which tries passing faults again and stops the
+// run's sending when the address cannot be reached. Progress and
 // failures go to the trace routine TraceEvent; neither curl's nor upload.exe's own
 // messages reach standard error. Nothing throws.
 class CQVFileXfer {

@@ -11,6 +11,17 @@ CurlGlobal::CurlGlobal() {
     throw std::runtime_error(std::string("curl_global_init failed: ") + curl_easy_strerror(code));
   }
   user_agent_ = std::string("curl/") + curl_version_info(CURLVERSION_NOW)->version;
+  if (CURL* probe = curl_easy_init()) {
+    char* text = nullptr;
+    if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &text) == CURLE_OK && text != nullptr) {
+      default_ca_file_ = text;
+    }
+    text = nullptr;
+    if (curl_easy_getinfo(probe, CURLINFO_CAPATH, &text) == CURLE_OK && text != nullptr) {
+      default_ca_path_ = text;
+    }
+    curl_easy_cleanup(probe);
+  }
 }
 
 CurlGlobal::~CurlGlobal() { curl_global_cleanup(); }

@@ -17,6 +17,10 @@ class CurlGlobal {
 
   // "curl/<version>": the User-Agent the curl program of the same libcurl sends.
   const std::string& UserAgent() const { return user_agent_; }
+  // libcurl's own CA certificates (a file and a folder; empty when it has none): what a
+  // handle checks a certificate against unless told otherwise.
+  const std::string& DefaultCaFile() const { return default_ca_file_; }
+  const std::string& DefaultCaPath() const { return default_ca_path_; }
 
   CurlGlobal(const CurlGlobal&) = delete;
   CurlGlobal& operator=(const CurlGlobal&) = delete;
@@ -26,6 +30,8 @@ class CurlGlobal {
   ~CurlGlobal();
 
   std::string user_agent_;
+  std::string default_ca_file_;
+  std::string default_ca_path_;
 };
 
 // Owns one easy handle; move-only.

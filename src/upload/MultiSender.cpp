@@ -1,5 +1,7 @@
 #include "upload/MultiSender.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <exception>
 
@@ -13,11 +15,16 @@ MultiSender::MultiSender(int in_flight, AbortCheck abort_check)
   slots_.resize(count);
   for (size_t i = 0; i < count; ++i) {
     slots_[i].transfer = std::make_unique<PostTransfer>(&abort_check_);
-    // A new transfer waits for a connection that may carry it as an HTTP/2 stream
-    // rather than opening one more.
-    curl_easy_setopt(slots_[i].transfer->easy(), CURLOPT_PIPEWAIT, 1L);
     free_.push_back(count - 1 - i);
   }
+}
+
+// Only https may multiplex (HTTP/2 is not asked for in clear text), and only until a
+// transfer there ends over HTTP/1. libcurl learns that a server cannot multiplex only
+// from a connection it keeps: against one that closes after each answer, every
+// transfer that waits would wait for the one connection being opened, one at a time.
+bool MultiSender::MayMultiplex(const std::string& server) const {
+  return ::strncasecmp(server.c_str(), "https://", 8) == 0 && !single_use_.contains(server);
 }
 
 MultiSender::~MultiSender() {
@@ -35,6 +42,8 @@ std::optional<SendResult> MultiSender::Start(uint64_t id, const std::string& fil
                                              const SendOptions& options) {
   const size_t index = free_.back();
   Slot& slot = slots_[index];
+  slot.server = address.substr(0, address.find('?'));
+  curl_easy_setopt(slot.transfer->easy(), CURLOPT_PIPEWAIT, MayMultiplex(slot.server) ? 1L : 0L);
   try {
     if (std::optional<SendResult> refused =
             slot.transfer->Begin(file, address, header_lines, options)) {
@@ -69,6 +78,11 @@ std::vector<std::pair<uint64_t, SendResult>> MultiSender::Run(int timeout_ms) {
     for (size_t i = 0; i < slots_.size(); ++i) {
       if (slots_[i].transfer->easy() != easy) continue;
       curl_multi_remove_handle(multi_.get(), easy);
+      long version = CURL_HTTP_VERSION_NONE;
+      if (curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
+          (version == CURL_HTTP_VERSION_1_0 || version == CURL_HTTP_VERSION_1_1)) {
+        single_use_.insert(slots_[i].server);
+      }
       ended.emplace_back(slots_[i].id, slots_[i].transfer->End(code));
       free_.push_back(i);
       break;

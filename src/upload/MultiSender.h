@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,9 +12,11 @@
 namespace qv {
 
 // Posts files from this process with up to a set number of transfers in flight at once
-// (libcurl's multi interface: parallel connections to the server, or streams of one
-// HTTP/2 connection where the server offers it). Driven by the caller's thread through
-// Run; not for use from two threads at once.
+// (libcurl's multi interface: parallel connections to the server, opened as needed, or
+// streams of one HTTP/2 connection where an https server offers it). Whatever the
+// server speaks, HTTP/1.0, HTTP/1.1 closing or keeping its connections, or HTTP/2, the
+// transfers run side by side. Driven by the caller's thread through Run; not for use
+// from two threads at once.
 class MultiSender {
  public:
   // Up to `in_flight` transfers (at least 1). `abort_check` is asked while transfers run.
@@ -42,12 +45,18 @@ class MultiSender {
   struct Slot {
     std::unique_ptr<PostTransfer> transfer;
     uint64_t id = 0;
+    std::string server;  // the address without its query
   };
+
+  // Whether a new transfer to `server` waits for a connection that might carry it as a
+  // stream, rather than opening one more.
+  bool MayMultiplex(const std::string& server) const;
 
   AbortCheck abort_check_;
   CurlMulti multi_;
   std::vector<Slot> slots_;
-  std::vector<size_t> free_;  // indexes into slots_
+  std::vector<size_t> free_;          // indexes into slots_
+  std::set<std::string> single_use_;  // servers that answered over HTTP/1
 };
 
 }  // namespace qv

@@ -35,6 +35,20 @@ SendOptions SendOptions::FromEnvironment() {
   return options;
 }
 
+void ApplyCertificateOptions(CURL* curl, const SendOptions& options) {
+  const bool verify = options.verify_certificate;
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+  // A handle keeps what it was given last, so the system's certificates are set back
+  // explicitly (null would leave none).
+  const CurlGlobal& global = CurlGlobal::Instance();
+  const bool own = verify && !options.ca_file.empty();
+  const std::string& file = own ? options.ca_file : global.DefaultCaFile();
+  curl_easy_setopt(curl, CURLOPT_CAINFO, file.empty() ? nullptr : file.c_str());
+  const std::string& folder = global.DefaultCaPath();
+  curl_easy_setopt(curl, CURLOPT_CAPATH, own || folder.empty() ? nullptr : folder.c_str());
+}
+
 PostTransfer::PostTransfer(const AbortCheck* abort_check) : abort_check_(abort_check) {
   CURL* curl = easy_.get();
   curl_easy_setopt(curl, CURLOPT_USERAGENT, CurlGlobal::Instance().UserAgent().c_str());
@@ -113,8 +127,7 @@ std::optional<SendResult> PostTransfer::Begin(const std::string& file, const std
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(info.st_size));
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, Milliseconds(options.connect_timeout_seconds));
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, Milliseconds(options.max_time_seconds));
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, options.verify_certificate ? 1L : 0L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, options.verify_certificate ? 2L : 0L);
+  ApplyCertificateOptions(curl, options);
   error_[0] = '\0';
   return std::nullopt;
 }

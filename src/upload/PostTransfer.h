@@ -35,12 +35,19 @@ struct SendOptions {
   double connect_timeout_seconds = 10;
   double max_time_seconds = 300;  // the whole transfer; 0 is no limit
   bool verify_certificate = false;
+  // With verify_certificate: a PEM file of the CA certificates the server's must chain
+  // to, instead of the system's. Empty: the system's.
+  std::string ca_file;
 
   // The defaults, with the limits that QV_UPLOAD_CONNECT_TIMEOUT and QV_UPLOAD_MAX_TIME
   // (seconds) set, as upload.exe reads them; a value that is not a number of seconds
   // keeps the default.
   static SendOptions FromEnvironment();
 };
+
+// Sets the certificate checks of `options` on `curl`: none, or the server's certificate
+// and name checked against `options.ca_file` or the system's CA certificates.
+void ApplyCertificateOptions(CURL* curl, const SendOptions& options);
 
 // Asked while a transfer runs (at least once a second); true ends the transfer with
 // status 42.

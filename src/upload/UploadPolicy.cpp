@@ -1,19 +1,32 @@
 #include "upload/UploadPolicy.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
+#include "core/Error.h"
+#include "core/File.h"
+#include "platform/ProgramFolder.h"
 #include "util/basCQvRegistry.h"
 #include "values/Variant.h"
 
 namespace qv {
 namespace {
 
+ado::Variant ProgramValue(const char* name) {
+  return ReadRegistryValue(kHKeyLocalMachine, "SOFTWARE", "Tolvane", name);
+}
+
 // `name`'s dword in [low, high], or `fallback` with a warning when it is set otherwise.
 int RegistryNumber(const char* name, int low, int high, int fallback,
                    std::vector<std::string>& warnings) {
-  const ado::Variant value = ReadRegistryValue(kHKeyLocalMachine, "SOFTWARE", "Tolvane", name);
+  const ado::Variant value = ProgramValue(name);
   if (value.IsEmpty() || value.IsNull()) return fallback;
   if (value.Type() == ado::VarType::kI4) {
     const int64_t number = value.AsInt64();
@@ -27,6 +40,41 @@ int RegistryNumber(const char* name, int low, int high, int fallback,
 }
 
 }  // namespace
+
+SendOptions SendOptionsFromRegistry() {
+  SendOptions options = SendOptions::FromEnvironment();
+  const ado::Variant verify = ProgramValue("UploaderVerifyCertificate");
+  options.verify_certificate = verify.Type() == ado::VarType::kI4 && verify.AsInt64() != 0;
+  const ado::Variant ca_file = ProgramValue("UploaderCAFile");
+  if (ca_file.IsString()) options.ca_file = CAFilePath(ca_file.AsString());
+  return options;
+}
+
+std::string CAFilePath(const std::string& value) {
+  if (value.empty()) return {};
+  const std::filesystem::path path(value);
+  if (path.is_absolute()) return value;
+  return (std::filesystem::path(platform::ProgramFolder()) / path).string();
+}
+
+std::string CAFileProblem(const std::string& path) {
+  core::File file = core::File::TryOpen(path, O_RDONLY, "CAFileProblem");
+  if (!file.IsOpen()) return std::string("cannot be read: ") + std::strerror(errno);
+  std::string text;
+  try {
+    const struct stat info = file.Status();
+    if (!S_ISREG(info.st_mode)) return "is not a file";
+    // A bundle of CA certificates is small.
+    if (info.st_size > 64 * 1024 * 1024) return "is too large for a file of CA certificates";
+    text = file.ReadAll();
+  } catch (const core::Error& error) {
+    return "cannot be read: " + error.record().description;
+  }
+  if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+    return "holds no PEM certificate (-----BEGIN CERTIFICATE-----)";
+  }
+  return {};
+}
 
 UploadPolicy UploadPolicy::FromRegistry(std::vector<std::string>& warnings) {
   UploadPolicy policy;

@@ -33,6 +33,21 @@ struct UploadPolicy {
   double WaitBefore(int retry, std::optional<double> retry_after) const;
 };
 
+// The send options of a run: SendOptions::FromEnvironment with the certificate checks of
+// the values "UploaderVerifyCertificate" (a dword other than 0 checks the server's
+// certificate) and "UploaderCAFile" (a text, see CAFilePath) under
+// HKEY_LOCAL_MACHINE\SOFTWARE\Tolvane.
+SendOptions SendOptionsFromRegistry();
+
+// The file a value of "UploaderCAFile" names: `value` itself, or a relative path taken
+// in the program folder; empty for an empty value.
+std::string CAFilePath(const std::string& value);
+
+// Why `path` cannot serve as a file of CA certificates (missing, not a file, unreadable,
+// or holding no PEM certificate), as a phrase such as "cannot be read: Permission
+// denied"; empty when it can.
+std::string CAFileProblem(const std::string& path);
+
 // A failure that may pass: no connection (refused, unreachable), a connection reset or
 // left without an answer, out of time, or the server answering 429, 502, 503 or 504.
 bool IsPassingFault(const SendResult& result);

@@ -73,8 +73,9 @@ void Terminate(pid_t pid) {
   }
 }
 
-// Starts `args` (the program looked up on PATH) with no input and no output.
-pid_t StartQuietly(std::vector<std::string> args) {
+// Starts `args` (the program looked up on PATH) with no input and no output; standard
+// error stays unless `silent`.
+pid_t StartQuietly(std::vector<std::string> args, bool silent = false) {
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -82,6 +83,7 @@ pid_t StartQuietly(std::vector<std::string> args) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  if (silent) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t pid = -1;
   const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -152,7 +154,8 @@ int SimpleHttpRequest(int port, const std::string& method, const std::string& ta
   return std::atoi(response.c_str() + space + 1);
 }
 
-Receiver::Receiver() {
+Receiver::Receiver(ReceiverKind kind, int delay_ms) {
+  static constexpr const char* kKindNames[] = {"keep-alive", "http1.0", "close", "chunked"};
   root_ = folder_.Path() / "received";
   const std::filesystem::path port_file = folder_.Path() / "port";
 
@@ -160,7 +163,8 @@ Receiver::Receiver() {
   ::setenv("no_proxy", "127.0.0.1,localhost", 1);
 
   pid_ = StartQuietly({"python3", (SupportFolder() / "receiver.py").string(), "--root",
-                       root_.string(), "--port-file", port_file.string()});
+                       root_.string(), "--port-file", port_file.string(), "--kind",
+                       kKindNames[static_cast<int>(kind)], "--delay-ms", std::to_string(delay_ms)});
   port_ = WaitForPort(pid_, port_file,
                       [](int port) { return SimpleHttpRequest(port, "GET", "/_health") == 200; });
 }
@@ -212,9 +216,27 @@ std::vector<ReceivedRequest> Receiver::Requests() const {
       }
     }
     request.client_port = entry.value("client_port", 0);
+    request.concurrent = entry.value("concurrent", 0);
     requests.push_back(std::move(request));
   }
   return requests;
+}
+
+std::vector<Arrival> Receiver::Arrivals() const {
+  std::vector<Arrival> arrivals;
+  for (const ReceivedRequest& request : Requests()) {
+    if (request.method != "POST") continue;
+    Arrival arrival{request.query, request.status, {}, {}, request.client_port, request.concurrent};
+    for (const auto& [name, value] : request.headers) {
+      if (name == "Idempotency-Key") arrival.idempotency_key = value;
+    }
+    if (request.stored) {
+      std::ifstream in(root_ / *request.stored, std::ios::binary);
+      arrival.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    arrivals.push_back(std::move(arrival));
+  }
+  return arrivals;
 }
 
 std::optional<std::string> Receiver::Received(const std::string& imp_id,
@@ -246,12 +268,13 @@ void Receiver::Stop() {
   pid_ = -1;
 }
 
-Http2Receiver::Http2Receiver(int delay_ms) {
+TlsReceiver::TlsReceiver(bool http2, int delay_ms, int busy) {
   const std::filesystem::path key = folder_.Path() / "key.pem";
-  const std::filesystem::path cert = folder_.Path() / "cert.pem";
   const pid_t openssl =
       StartQuietly({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=127.0.0.1", "-keyout", key.string(), "-out", cert.string()});
+                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                    key.string(), "-out", Certificate().string()},
+                   /*silent=*/true);
   int status = 0;
   while (::waitpid(openssl, &status, 0) == -1 && errno == EINTR) {
   }
@@ -260,31 +283,37 @@ Http2Receiver::Http2Receiver(int delay_ms) {
   }
   log_ = folder_.Path() / "requests.log";
   const std::filesystem::path port_file = folder_.Path() / "port";
-  pid_ = StartQuietly({"node", (SupportFolder() / "h2_receiver.js").string(), "--key", key.string(),
-                       "--cert", cert.string(), "--port-file", port_file.string(), "--log",
-                       log_.string(), "--delay-ms", std::to_string(delay_ms)});
+  pid_ =
+      StartQuietly({"node", (SupportFolder() / "tls_receiver.js").string(), "--key", key.string(),
+                    "--cert", Certificate().string(), "--port-file", port_file.string(), "--log",
+                    log_.string(), "--protocol", http2 ? "h2" : "h1", "--delay-ms",
+                    std::to_string(delay_ms), "--busy", std::to_string(busy)});
   port_ = WaitForPort(pid_, port_file, [](int) { return true; });
 }
 
-Http2Receiver::~Http2Receiver() { Terminate(pid_); }
+TlsReceiver::~TlsReceiver() { Terminate(pid_); }
 
-std::string Http2Receiver::MissingTool() { return MissingOf({"node", "openssl"}); }
+std::string TlsReceiver::MissingTool() { return MissingOf({"node", "openssl"}); }
 
-std::string Http2Receiver::BaseUrl() const {
+std::string TlsReceiver::BaseUrl() const {
   return "https://127.0.0.1:" + std::to_string(port_) + "/upload";
 }
 
-std::vector<Http2Receiver::Request> Http2Receiver::Requests() const {
-  std::vector<Request> requests;
+std::vector<Arrival> TlsReceiver::Arrivals() const {
+  std::vector<Arrival> arrivals;
   std::ifstream log(log_);
   for (std::string line; std::getline(log, line);) {
     const nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
     if (entry.is_discarded()) continue;
-    requests.push_back(Request{entry.value("session", 0), entry.value("path", ""),
-                               OptionalText(entry["idempotency_key"]), entry.value("body", ""),
-                               entry.value("concurrent", 0)});
+    const std::string path = entry.value("path", "");
+    const size_t query = path.find('?');
+    const int status = entry.value("status", 0);
+    arrivals.push_back(Arrival{query == std::string::npos ? std::string() : path.substr(query + 1),
+                               status, OptionalText(entry["idempotency_key"]),
+                               status == 200 ? entry.value("body", "") : std::string(),
+                               entry.value("session", 0), entry.value("concurrent", 0)});
   }
-  return requests;
+  return arrivals;
 }
 
 }  // namespace qv::test

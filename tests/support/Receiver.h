@@ -26,7 +26,32 @@ struct ReceivedRequest {
   std::string request_line;           // "POST /upload?... HTTP/1.1"
   std::vector<std::pair<std::string, std::string>> headers;  // as received, in order
   int client_port = 0;  // the same for requests over one kept-alive connection
+  int concurrent = 0;   // uploads being handled when it was answered, itself included
 };
+
+// An upload request a receiver answered, as any kind of test receiver saw it.
+struct Arrival {
+  std::string query;  // as sent, still escaped
+  int status = 0;     // the HTTP status of the answer
+  std::optional<std::string> idempotency_key;
+  std::string body;    // what was stored; empty unless answered 2xx
+  int connection = 0;  // the same for uploads over one connection
+  int concurrent = 0;  // uploads being handled when it was answered, itself included
+};
+
+// What the test receivers share: where to post, and what arrived.
+class UploadReceiver {
+ public:
+  virtual ~UploadReceiver() = default;
+  virtual std::string BaseUrl() const = 0;
+  // The upload requests answered so far, in the order answered.
+  virtual std::vector<Arrival> Arrivals() const = 0;
+};
+
+// How the receiver speaks HTTP: HTTP/1.1 keeping its connections; HTTP/1.0 closing the
+// connection after each answer; HTTP/1.1 answering "Connection: close"; HTTP/1.1
+// keeping its connections with chunked answers.
+enum class ReceiverKind { kKeepAlive, kHttp10, kClose, kChunked };
 
 // How the receiver answers the next uploads.
 enum class ReceiverMode { kOk, kHttp500, kClose, kStall, kRedirect, kHttp404, kHttp429, kHttp503 };
@@ -34,13 +59,14 @@ enum class ReceiverMode { kOk, kHttp500, kClose, kStall, kRedirect, kHttp404, kH
 // tests/support/receiver.py run on a free port of 127.0.0.1 with its own temporary
 // folder, for the lifetime of the object. It also sets NO_PROXY for 127.0.0.1 so that
 // child processes reach it directly.
-class Receiver {
+class Receiver : public UploadReceiver {
  public:
-  // Starts the receiver and waits until it answers. Throws std::runtime_error when
-  // it cannot be started or does not answer within a few seconds.
-  Receiver();
+  // Starts the receiver, speaking as `kind` and answering each upload after
+  // `delay_ms`, and waits until it answers. Throws std::runtime_error when it cannot
+  // be started or does not answer within a few seconds.
+  explicit Receiver(ReceiverKind kind = ReceiverKind::kKeepAlive, int delay_ms = 0);
   // Stops the receiver (SIGTERM, then SIGKILL) and removes its folder.
-  ~Receiver();
+  ~Receiver() override;
   Receiver(const Receiver&) = delete;
   Receiver& operator=(const Receiver&) = delete;
 
@@ -51,7 +77,8 @@ class Receiver {
 
   int Port() const { return port_; }
   // "http://127.0.0.1:<port>/upload": the address to post uploads to.
-  std::string BaseUrl() const;
+  std::string BaseUrl() const override;
+  std::vector<Arrival> Arrivals() const override;
   const std::filesystem::path& Root() const { return root_; }
 
   // The upload requests received so far, in order (control and health requests left out).
@@ -74,31 +101,26 @@ class Receiver {
   int port_ = 0;
 };
 
-// tests/support/h2_receiver.js run by node: HTTP/2 over TLS (a certificate made by
-// openssl for it) on a free port of 127.0.0.1, answering each POST with 200 after
-// `delay_ms`, for the lifetime of the object.
-class Http2Receiver {
+// tests/support/tls_receiver.js run by node: HTTPS on a free port of 127.0.0.1 with a
+// certificate for 127.0.0.1 that openssl makes for it (self-signed), speaking HTTP/2
+// (streams of one connection) or HTTP/1.1 (connections kept), answering each POST
+// after `delay_ms`: the first `busy` with 503, the others with 200, for the lifetime of
+// the object.
+class TlsReceiver : public UploadReceiver {
  public:
-  struct Request {
-    int session = 0;  // the connection, numbered from 1
-    std::string path;
-    std::optional<std::string> idempotency_key;
-    std::string body;
-    int concurrent = 0;  // streams of the connection open when it was answered
-  };
-
   // Throws std::runtime_error when it cannot be started.
-  explicit Http2Receiver(int delay_ms);
-  ~Http2Receiver();
-  Http2Receiver(const Http2Receiver&) = delete;
-  Http2Receiver& operator=(const Http2Receiver&) = delete;
+  TlsReceiver(bool http2, int delay_ms, int busy = 0);
+  ~TlsReceiver() override;
+  TlsReceiver(const TlsReceiver&) = delete;
+  TlsReceiver& operator=(const TlsReceiver&) = delete;
 
   // As Receiver::MissingTool, for node and openssl.
   static std::string MissingTool();
   // "https://127.0.0.1:<port>/upload".
-  std::string BaseUrl() const;
-  // The requests answered so far, in the order answered.
-  std::vector<Request> Requests() const;
+  std::string BaseUrl() const override;
+  std::vector<Arrival> Arrivals() const override;
+  // The server's certificate (PEM), which also serves as the CA file that trusts it.
+  std::filesystem::path Certificate() const { return folder_.Path() / "cert.pem"; }
 
  private:
   TestFolder folder_;

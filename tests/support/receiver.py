@@ -7,9 +7,17 @@ characters percent-escaped, so nothing is written outside <root>; an empty name 
 stored as "%". Every request is logged as one JSON line in <root>/requests.log:
 method, path, query, imp_id, fn, size, status, the stored path relative to root, the
 request line and the headers as received (in order, as [name, value] pairs) and the
-client's port. A request is logged (and its body stored) before it is answered, so a
-client that has its answer finds it in the log. A stored upload is answered on a
-connection kept open for the client's next request; every other answer closes it.
+client's port, and how many uploads were being handled at that moment (itself
+included). A request is logged (and its body stored) before it is answered, so a
+client that has its answer finds it in the log.
+
+--kind says how it answers:
+  keep-alive  HTTP/1.1; a stored upload is answered on a connection kept open for the
+              client's next request, every other answer closes it (the default)
+  http1.0     HTTP/1.0: every answer closes the connection, without a Connection header
+  close       HTTP/1.1 with "Connection: close" on every answer
+  chunked     as keep-alive, with the answer's body in chunks
+--delay-ms N waits N milliseconds before each upload is answered.
 
 Failure modes apply to the next N upload requests:
   500, 404, 429, 503
@@ -39,6 +47,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CHUNK = 64 * 1024
 MODES = ("ok", "500", "close", "stall", "302", "404", "429", "503")
+KINDS = ("keep-alive", "http1.0", "close", "chunked")
 STATUS_MODES = ("500", "302", "404", "429", "503")
 
 
@@ -82,6 +91,11 @@ class Handler(BaseHTTPRequestHandler):
     disable_nagle_algorithm = True
     server_version = "QvTestReceiver/1"
 
+    def setup(self):
+        super().setup()
+        if self.server.kind == "http1.0":
+            self.protocol_version = "HTTP/1.0"
+
     def log_message(self, format, *args):  # noqa: A002 - the base class names it so
         pass  # requests.log is the log
 
@@ -96,6 +110,23 @@ class Handler(BaseHTTPRequestHandler):
         if url.path == "/_control":
             self.control(url)
             return
+        with self.server.counter_lock:
+            self.server.uploads += 1
+        self.counted = True
+        try:
+            self.upload(url)
+        finally:
+            self.uncount()
+
+    def uncount(self):
+        """Ends this upload's count, before its answer goes: once the client has it, its
+        next upload may come at once and must not meet this one still counted."""
+        if getattr(self, "counted", False):
+            self.counted = False
+            with self.server.counter_lock:
+                self.server.uploads -= 1
+
+    def upload(self, url):
         query = urllib.parse.parse_qs(url.query, keep_blank_values=True)
         fn = query.get("FN", [None])[0]
         imp_id = query.get("ImpID", [""])[0]
@@ -182,24 +213,38 @@ class Handler(BaseHTTPRequestHandler):
         self.answer(status, b"refused\n", retry_after=retry_after)
 
     def answer(self, status, body, keep_alive=False, retry_after=None):
+        kind = self.server.kind
+        keep_alive = keep_alive and kind in ("keep-alive", "chunked")
+        chunked = kind == "chunked" and self.request_version == "HTTP/1.1"
         try:
             self.send_response(status)
             if retry_after is not None:
                 self.send_header("Retry-After", str(int(retry_after)))
             self.send_header("Content-Type", "text/plain")
-            self.send_header("Content-Length", str(len(body)))
+            if chunked:
+                self.send_header("Transfer-Encoding", "chunked")
+            else:
+                self.send_header("Content-Length", str(len(body)))
             if status == 302:
                 self.send_header("Location", "/elsewhere")
-            if not keep_alive:
+            if not keep_alive and kind != "http1.0":
                 self.send_header("Connection", "close")
             self.end_headers()
-            self.wfile.write(body)
+            if chunked:
+                half = len(body) // 2
+                for piece in (body[:half], body[half:], b""):
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+            else:
+                self.wfile.write(body)
         except (BrokenPipeError, ConnectionResetError):
             keep_alive = False  # the client gave up (a stalled request past its time limit)
         if not keep_alive:
             self.close_connection = True
 
     def record(self, url, size, status, imp_id=None, fn=None, stored=None):
+        uploading = self.command == "POST" and url.path != "/_control"
+        if uploading and self.server.delay > 0:
+            time.sleep(self.server.delay)
         entry = {
             "method": self.command,
             "path": url.path,
@@ -212,7 +257,10 @@ class Handler(BaseHTTPRequestHandler):
             "request_line": self.requestline,
             "headers": [[name, value] for name, value in self.headers.items()],
             "client_port": self.client_address[1],
+            "concurrent": self.server.uploads if uploading else 0,
         }
+        if uploading:
+            self.uncount()
         line = json.dumps(entry, ensure_ascii=False) + "\n"
         with self.server.log_lock:
             with open(self.server.log_path, "a", encoding="utf-8") as log:
@@ -223,8 +271,12 @@ class Receiver(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, port, root, behaviour):
+    def __init__(self, port, root, behaviour, kind="keep-alive", delay_ms=0):
         super().__init__(("127.0.0.1", port), Handler)
+        self.kind = kind
+        self.delay = delay_ms / 1000.0
+        self.counter_lock = threading.Lock()
+        self.uploads = 0  # upload requests being handled
         self.root = os.path.abspath(root)
         self.log_path = os.path.join(self.root, "requests.log")
         self.log_lock = threading.Lock()
@@ -248,10 +300,13 @@ def main(argv):
     parser.add_argument("--mode", choices=MODES, default="ok")
     parser.add_argument("--count", type=int, default=1, help="requests the mode applies to")
     parser.add_argument("--seconds", type=float, default=0.0, help="stall time")
+    parser.add_argument("--kind", choices=KINDS, default="keep-alive", help="how it answers")
+    parser.add_argument("--delay-ms", type=int, default=0, help="wait before each answer")
     args = parser.parse_args(argv)
 
     os.makedirs(args.root, exist_ok=True)
-    server = Receiver(args.port, args.root, Behaviour(args.mode, args.count, args.seconds))
+    server = Receiver(args.port, args.root, Behaviour(args.mode, args.count, args.seconds),
+                      args.kind, args.delay_ms)
     port = server.server_address[1]
 
     def stop(signum, frame):
