@@ -16,6 +16,7 @@
 #include "ado/Recordset.h"
 #include "core/Error.h"
 #include "export/EntityIndex.h"
+#include "export/PageKeys.h"
 #include "export/PageSends.h"
 #include "export/RunStats.h"
 #include "shared/ErrorBoundary.h"
@@ -387,6 +388,13 @@ class CQvDataExporter {
   bool SendEntityLater(const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
                        const std::string& import_rule, PageWalk& walk,
                        const std::shared_ptr<PageSends::Page>& sending, size_t index, int& line);
+  // Sends the page `rows` whole as `page_file`; its last data `last` becomes the page once
+  // the file was delivered.
+  void SendPageWhole(PageWalk& walk, const PageKeys::PageFile& last,
+                     const std::shared_ptr<ado::Recordset>& rows, const std::string& page_file);
+  // Whether the page starting at `start` has no last data and none of its entities is
+  // held by another page's: each record has a key no page of last data holds.
+  static bool PageIsNew(PageWalk& walk, int32_t start, const ado::Recordset& rows);
   // Writes the whole page `rows` as `page_file` and gives it to send as the one file of
   // `page`, as when there is no last data. Whether it was written.
   bool SendWholeLater(const std::shared_ptr<ado::Recordset>& rows, const std::string& page_file,
@@ -398,12 +406,15 @@ class CQvDataExporter {
   void CountSends(const PageSends::Page& page);
   // Leaves the page's last data as it was, since not everything was delivered, and says so.
   void KeepLastData(PageWalk& walk, const std::string& page_file);
-  // For a page whose last data stays (a send failed): its last data takes, beside what it
-  // held, the records `moved_in` (of `rows`) that only moved to it from other pages, as
-  // those pages drop them when they are rewritten.
-  void KeepMovedIn(PageWalk& walk, int32_t start, const std::string& last_file,
-                   const std::shared_ptr<ado::Recordset>& rows,
-                   const std::vector<size_t>& moved_in);
+  // For a page not every file of which was delivered: its last data takes the records of
+  // `rows` delivered (`sent`, flagged per record of page.now in `delivered_now`) in place
+  // of their older states, and the records `moved_in` that only moved to it from other
+  // pages (those pages drop them when they are rewritten); the rest of what it held stays,
+  // so that what was not delivered is sent again, and only that.
+  void KeepDelivered(PageWalk& walk, const PageKeys::PageFile& last,
+                     const std::shared_ptr<ado::Recordset>& rows, const PageRecords& page,
+                     const std::vector<const KeyedRecord*>& sent,
+                     const std::vector<bool>& delivered_now, const std::vector<size_t>& moved_in);
   // Rewrites the other pages not yet rewritten that hold an older state of an entity in
   // `sent`, without it. False, reported, when one could not be.
   bool DropOlderCopies(PageWalk& walk, int32_t start, const std::vector<const KeyedRecord*>& sent);

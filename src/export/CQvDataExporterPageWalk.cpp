@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -121,6 +122,22 @@ std::unique_ptr<CQvDataExporter::PageWalk> CQvDataExporter::BeginPageWalk(
       PageKeys::ListPages(walk->last_folder, result_name, page_size, links);
   // A page's last data could not be kept with a link in its place: nothing is sent.
   if (!links.empty()) throw core::LinkRefused(kClass, links.front(), "file");
+  // Whole pages a stopped run left beside the result: a run's own go to LastTx once
+  // delivered, or wait in Unsent. Their pages are made again from the same last data.
+  int32_t left = 0;
+  const std::string folder = FolderOf(result_path);
+  for (const std::filesystem::path& file :
+       ListFiles(folder.empty() ? "." : folder, core::Folder::Reach::kFollow).files) {
+    if (IsPageFileOf(file.filename().string(), result_name) && ::unlink(file.c_str()) == 0) {
+      ++left;
+    }
+  }
+  if (left > 0) {
+    Trace(kClass + ".Export_DiffPerEntity, " + std::to_string(left) +
+              " page file(s) an earlier run left beside the result were removed; their " +
+              "pages are sent again as needed: " + result_path,
+          kEventInformation);
+  }
   for (const auto& [page, reason] : walk->keys.Load(walk->keys_file, pages)) {
     // Left in place it would fail every later run the same way; its entities count as new.
     SetAsideLastData(PageFilePath(result_path, page.start, page.end),
@@ -153,25 +170,11 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
         // What an earlier run could not deliver for the page is made again below.
         DropEarlierUndelivered(page_file);
 
-        if (walk.whole) {
+        // A page without last data whose entities are all new (one a stopped first run
+        // did not reach) goes whole, as on a first run: one file, not one per entity.
+        if (walk.whole || PageIsNew(walk, start, *rows)) {
           line = 4;
-          const std::shared_ptr<PageSends::Page> sending = walk.sends.Open(start);
-          const bool written = SendWholeLater(rows, page_file, walk.import_rule, walk, sending);
-          walk.sends.Close(sending,
-                           [this, &walk, rows, last, page_file, written](PageSends::Page& page) {
-                             SettlePage([&](int& step) {
-                               CountSends(page);
-                               if (!written || page.ended.empty() || !page.AllDelivered()) {
-                                 if (written && !walk.import_rule.empty())
-                                   SetAsideUndelivered(page_file);
-                                 return KeepLastData(walk, page_file);
-                               }
-                               step = 6;
-                               PageRecords records = ReadPageRecords(walk, *rows);
-                               WriteLastDataFile(last.path, ado::RecordsetXmlToString(*rows));
-                               walk.keys.Rewritten(last, std::move(records.now), walk.layout);
-                             });
-                           });
+          SendPageWhole(walk, last, rows, page_file);
           return;
         }
 
@@ -197,14 +200,18 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
             CountSends(done);
             for (const std::string& file : done.undelivered) SetAsideUndelivered(file);
             std::vector<const KeyedRecord*> sent;
+            std::vector<bool> delivered_now(page->now.size());
             for (const auto& [index, delivered] : done.ended) {
-              if (delivered) sent.push_back(&page->now[index]);
+              if (!delivered) continue;
+              sent.push_back(&page->now[index]);
+              delivered_now[index] = true;
             }
             walk.entities_delivered += static_cast<int32_t>(sent.size());
             if (!all_made || !done.AllDelivered()) {
-              // The entities that only moved here leave their old pages as those are
-              // rewritten; the kept last data takes them, so that they are not sent again.
-              if (!moved_in->empty()) KeepMovedIn(walk, last.start, last.path, rows, *moved_in);
+              // What was delivered moves on, what was not keeps its old state and is sent
+              // again; the entities that only moved here stay too, so that they are not
+              // sent again when their old pages are rewritten.
+              KeepDelivered(walk, last, rows, *page, sent, delivered_now, *moved_in);
               return KeepLastData(walk, page_file);
             }
 
@@ -221,6 +228,37 @@ void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
       AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
   // One transfer at a time: each page waits for its own files, as the run always did.
   if (walk.transfers_in_flight <= 1) walk.sends.WaitAll();
+}
+
+void CQvDataExporter::SendPageWhole(PageWalk& walk, const PageKeys::PageFile& last,
+                                    const std::shared_ptr<ado::Recordset>& rows,
+                                    const std::string& page_file) {
+  const std::shared_ptr<PageSends::Page> sending = walk.sends.Open(last.start);
+  const bool written = SendWholeLater(rows, page_file, walk.import_rule, walk, sending);
+  walk.sends.Close(sending, [this, &walk, rows, last, page_file, written](PageSends::Page& page) {
+    SettlePage([&](int& step) {
+      CountSends(page);
+      if (!written || page.ended.empty() || !page.AllDelivered()) {
+        if (written && !walk.import_rule.empty()) SetAsideUndelivered(page_file);
+        return KeepLastData(walk, page_file);
+      }
+      step = 6;
+      PageRecords records = ReadPageRecords(walk, *rows);
+      WriteLastDataFile(last.path, ado::RecordsetXmlToString(*rows));
+      walk.keys.Rewritten(last, std::move(records.now), walk.layout);
+    });
+  });
+}
+
+bool CQvDataExporter::PageIsNew(PageWalk& walk, int32_t start, const ado::Recordset& rows) {
+  if (walk.keys.FileAt(start)) return false;
+  const ado::RecordStore& store = rows.Records();
+  std::string key;
+  for (size_t record = 0; record < store.RecordCount(); ++record) {
+    // A record without a key takes the comparison, which reports it.
+    if (!walk.reader.Key(store, record, key) || walk.keys.Holds(key)) return false;
+  }
+  return store.RecordCount() > 0;
 }
 
 void CQvDataExporter::SettlePage(const std::function<void(int&)>& settle) {
@@ -400,24 +438,45 @@ bool CQvDataExporter::DropOlderCopies(PageWalk& walk, int32_t start,
   return true;
 }
 
-void CQvDataExporter::KeepMovedIn(PageWalk& walk, int32_t start, const std::string& last_file,
-                                  const std::shared_ptr<ado::Recordset>& rows,
-                                  const std::vector<size_t>& moved_in) {
+void CQvDataExporter::KeepDelivered(PageWalk& walk, const PageKeys::PageFile& last,
+                                    const std::shared_ptr<ado::Recordset>& rows,
+                                    const PageRecords& page,
+                                    const std::vector<const KeyedRecord*>& sent,
+                                    const std::vector<bool>& delivered_now,
+                                    const std::vector<size_t>& moved_in) {
+  if (sent.empty() && moved_in.empty()) return;
   Guarded(
       [&](int&) {
+        // Older states of what was delivered leave the other pages first (see the top).
+        if (!DropOlderCopies(walk, last.start, sent)) return;
+        std::set<std::string_view> replaced;
+        for (const KeyedRecord* entity : sent) replaced.insert(entity->first);
         PageBuilder kept(*rows);
-        if (walk.keys.FileAt(start)) {
-          const std::shared_ptr<ado::Recordset> held = ReadLastDataPage(last_file);
-          // Records of another layout cannot share the file: the moved ones are sent again.
+        if (walk.keys.FileAt(last.start)) {
+          const std::shared_ptr<ado::Recordset> held = ReadLastDataPage(last.path);
+          // Records of another layout cannot share the file: they are sent again.
           if (LayoutOf(held->FieldDefs()) != walk.layout) return;
-          for (const size_t record : held->RecordsToSave()) kept.Add(held->Records(), record);
+          RowReader reader = walk.keys.ReaderFor(held->FieldDefs());
+          std::string key;
+          for (const size_t record : held->RecordsToSave()) {
+            if (reader.Key(held->Records(), record, key) && replaced.contains(key)) continue;
+            kept.Add(held->Records(), record);
+          }
         }
-        for (const size_t record : moved_in) kept.Add(rows->Records(), record);
-        Trace("Entities that moved to the page stay in its last data: " + last_file,
+        std::vector<bool> keep(rows->Records().RecordCount());
+        for (const size_t record : moved_in) keep[record] = true;
+        for (size_t record = 0, index = 0; record < keep.size(); ++record) {
+          if (page.keyed[record] && delivered_now[index++]) keep[record] = true;
+        }
+        for (size_t record = 0; record < keep.size(); ++record) {
+          if (keep[record]) kept.Add(rows->Records(), record);
+        }
+        Trace("The delivered entities and those that moved to the page enter its last data: " +
+                  last.path,
               kEventInformation);
-        WriteLastDataFile(last_file, kept.Xml());
+        WriteLastDataFile(last.path, kept.Xml());
         // The page keys file no longer describes the file; the next walk reads the file.
-        walk.keys.Unknown(start);
+        walk.keys.Unknown(last.start);
       },
       Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
 }

@@ -335,6 +335,16 @@ void PageKeys::MeetPage(int32_t page_start) {
   }
 }
 
+bool PageKeys::Holds(std::string_view key) {
+  Materialize();
+  const uint32_t key_index = table_.Find(key);
+  if (key_index == kNone) return false;
+  for (uint32_t r = keys_[key_index].first; r != kNone; r = records_[r].next) {
+    if (records_[r].live) return true;
+  }
+  return false;
+}
+
 std::vector<int32_t> PageKeys::OlderCopies(std::string_view key, const RowFingerprint& fingerprint,
                                            int32_t page_start) const {
   std::set<int32_t> pages;

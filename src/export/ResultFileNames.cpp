@@ -17,6 +17,20 @@ std::string PageFilePath(const std::string& result_path, int32_t start, int32_t 
   return result_path + "_" + std::to_string(start) + "-" + std::to_string(end) + ".xml";
 }
 
+bool IsPageFileOf(std::string_view file_name, std::string_view result_name) {
+  constexpr std::string_view kExtension = ".xml";
+  if (file_name.size() <= result_name.size() + 1 + kExtension.size() ||
+      !file_name.starts_with(result_name) || file_name[result_name.size()] != '_' ||
+      !file_name.ends_with(kExtension)) {
+    return false;
+  }
+  const std::string_view rows = file_name.substr(
+      result_name.size() + 1, file_name.size() - result_name.size() - 1 - kExtension.size());
+  const size_t dash = rows.find('-');
+  return dash != std::string_view::npos && dash > 0 && dash + 1 < rows.size() &&
+         AllOf(rows.substr(0, dash), std::isdigit) && AllOf(rows.substr(dash + 1), std::isdigit);
+}
+
 bool IsChangeFileOf(std::string_view file_name, std::string_view result_name) {
   constexpr std::string_view kExtension = ".xml";
   if (file_name.size() <= result_name.size() + kExtension.size() ||

@@ -16,6 +16,10 @@ namespace qv {
 // "_", the two row numbers joined by "-", and ".xml".
 std::string PageFilePath(const std::string& result_path, int32_t start, int32_t end);
 
+// Whether `file_name` is a page file of the result named `result_name` (PageFilePath):
+// that name, "_", two row numbers joined by "-", and ".xml".
+bool IsPageFileOf(std::string_view file_name, std::string_view result_name);
+
 // Whether `file_name` is a change file of the result named `result_name`: that name, a
 // number of one to six digits, and ".xml".
 bool IsChangeFileOf(std::string_view file_name, std::string_view result_name);

@@ -53,7 +53,8 @@ std::string CAFileProblem(const std::string& path);
 bool IsPassingFault(const SendResult& result);
 
 // A failure of the connection itself: refused, unreachable, name not resolved, a TLS
-// failure or out of time. The run stops sending after enough of them in a row.
+// failure, reset, closed without an answer or out of time. The run stops sending after
+// enough of them in a row.
 bool IsConnectionFailure(const SendResult& result);
 
 }  // namespace qv

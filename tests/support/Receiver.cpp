@@ -251,12 +251,13 @@ std::optional<std::string> Receiver::Received(const std::string& imp_id,
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void Receiver::FailNext(ReceiverMode mode, int count, double seconds) {
+void Receiver::FailNext(ReceiverMode mode, int count, double seconds, double share, int seed) {
   static constexpr const char* kModeNames[] = {"ok",  "500", "close", "stall",
                                                "302", "404", "429",   "503"};
   const std::string target = "/_control?mode=" + std::string(kModeNames[static_cast<int>(mode)]) +
                              "&count=" + std::to_string(count) +
-                             "&seconds=" + std::to_string(seconds);
+                             "&seconds=" + std::to_string(seconds) +
+                             "&share=" + std::to_string(share) + "&seed=" + std::to_string(seed);
   const int status = SimpleHttpRequest(port_, "POST", target);
   if (status != 200) {
     throw std::runtime_error("the receiver refused " + target + ": " + std::to_string(status));

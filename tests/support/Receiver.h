@@ -88,8 +88,10 @@ class Receiver : public UploadReceiver {
 
   // The next `count` uploads are answered in `mode`; kStall waits `seconds` first, and
   // kHttp429 and kHttp503 send them as Retry-After.
-  // kOk clears any mode still set. Throws std::runtime_error when refused.
-  void FailNext(ReceiverMode mode, int count, double seconds = 0);
+  // kOk clears any mode still set. With `share` below 1, each upload is hit with that
+  // probability, drawn from a generator seeded with `seed`, and only those hit count.
+  // Throws std::runtime_error when refused.
+  void FailNext(ReceiverMode mode, int count, double seconds = 0, double share = 1, int seed = 0);
 
   // Stops the receiver now; later uploads cannot connect. Safe to call twice.
   void Stop();

@@ -27,7 +27,9 @@ Failure modes apply to the next N upload requests:
   close  read the request, then close the connection without answering
   stall  wait S seconds, then answer normally
 Set them on the command line (--mode, --count, --seconds) or with
-POST /_control?mode=500&count=3[&seconds=S]; mode=ok clears them. GET /_health answers
+POST /_control?mode=500&count=3[&seconds=S][&share=P&seed=N]; mode=ok clears them. With
+share, each upload request is hit with probability P (a random choice seeded with N), and
+count counts only the requests hit. GET /_health answers
 200 once the server runs.
 
 The chosen port is printed as stdout's first line and written to --port-file when
@@ -37,6 +39,7 @@ given. SIGTERM or SIGINT stops the server.
 import argparse
 import json
 import os
+import random
 import signal
 import sys
 import tempfile
@@ -65,20 +68,26 @@ class Behaviour:
     def __init__(self, mode="ok", count=0, seconds=0.0):
         self.lock = threading.Lock()
         self.mode, self.count, self.seconds = "ok", 0, 0.0
+        self.share, self.random = 1.0, random.Random(0)
         self.set(mode, count, seconds)
 
-    def set(self, mode, count, seconds):
+    def set(self, mode, count, seconds, share=1.0, seed=0):
         if mode not in MODES:
             raise ValueError("unknown mode " + mode)
+        if not 0.0 <= share <= 1.0:
+            raise ValueError("share must lie between 0 and 1")
         with self.lock:
             self.mode = mode
             self.count = count if mode != "ok" else 0
             self.seconds = seconds
+            self.share, self.random = share, random.Random(seed)
 
     def take(self):
         """The mode for one upload request, counting it down."""
         with self.lock:
             if self.mode == "ok" or self.count <= 0:
+                return "ok", 0.0
+            if self.share < 1.0 and self.random.random() >= self.share:
                 return "ok", 0.0
             self.count -= 1
             return self.mode, self.seconds
@@ -166,7 +175,9 @@ class Handler(BaseHTTPRequestHandler):
             mode = query.get("mode", ["ok"])[0]
             count = int(query.get("count", ["1"])[0])
             seconds = float(query.get("seconds", ["0"])[0])
-            self.server.behaviour.set(mode, count, seconds)
+            share = float(query.get("share", ["1"])[0])
+            seed = int(query.get("seed", ["0"])[0])
+            self.server.behaviour.set(mode, count, seconds, share, seed)
         except ValueError as error:
             self.record(url, 0, 400)
             self.answer(400, (str(error) + "\n").encode())
