@@ -337,12 +337,10 @@ void PageKeys::MeetPage(int32_t page_start) {
 
 bool PageKeys::Holds(std::string_view key) {
   Materialize();
+  // Records of pages rewritten in this walk count too: an entity that moved on from its
+  // page is still the walk's to meet (Meet).
   const uint32_t key_index = table_.Find(key);
-  if (key_index == kNone) return false;
-  for (uint32_t r = keys_[key_index].first; r != kNone; r = records_[r].next) {
-    if (records_[r].live) return true;
-  }
-  return false;
+  return key_index != kNone && keys_[key_index].first != kNone;
 }
 
 std::vector<int32_t> PageKeys::OlderCopies(std::string_view key, const RowFingerprint& fingerprint,

@@ -73,7 +73,7 @@ class PageKeys {
                int32_t& occurrence);
   // Every record of the page counts as met: its rows are its file's, unchanged.
   void MeetPage(int32_t page_start);
-  // Whether a page's file still holds a record of `key`.
+  // Whether a page of the last data held a record of `key` when the walk began.
   bool Holds(std::string_view key);
 
   // The pages other than `page_start`, not yet rewritten in this walk, that still hold a
