@@ -65,7 +65,8 @@ std::string CAFileProblem(const std::string& path) {
     const struct stat info = file.Status();
     if (!S_ISREG(info.st_mode)) return "is not a file";
     // A bundle of CA certificates is small.
-    if (info.st_size > 64 * 1024 * 1024) return "is too large for a file of CA certificates";
+    constexpr off_t kMostBytes = off_t{64} * 1024 * 1024;
+    if (info.st_size > kMostBytes) return "is too large for a file of CA certificates";
     text = file.ReadAll();
   } catch (const core::Error& error) {
     return "cannot be read: " + error.record().description;
