@@ -34,6 +34,7 @@ void Connection::Open(std::string_view connection_string) {
   }
   dbms_name_ = backend->DbmsName();
   masked_connection_string_ = MaskConnectionString(prepared);
+  warnings_ = backend->TakeNotices();
   backend_ = std::move(backend);
 }
 
@@ -105,7 +106,9 @@ std::optional<std::vector<std::string>> Connection::PreparedColumns(std::string_
 
 int64_t Connection::Execute(std::string_view sql) {
   RequireOpen();
-  return backend_->Execute(sql, command_timeout_);
+  const int64_t rows = backend_->Execute(sql, command_timeout_);
+  warnings_ = backend_->TakeNotices();
+  return rows;
 }
 
 }  // namespace ado

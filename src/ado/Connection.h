@@ -74,7 +74,8 @@ class Connection {
   // entering as Query's do. The cursor must not outlive the connection. Throws as Query.
   std::unique_ptr<QueryCursor> OpenCursor(std::string_view sql);
   // The warnings of the last Query (one text per column, naming the column, the first
-  // row and how many values), and clears them.
+  // row and how many values, then the server's notices), Execute or Open (the server's
+  // notices), and clears them.
   std::vector<std::string> TakeWarnings();
   // The number of rows the statement returns, fetched in blocks without keeping them.
   int64_t CountRows(std::string_view sql);

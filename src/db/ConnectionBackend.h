@@ -33,6 +33,9 @@ class ConnectionBackend {
     Prepare(sql);
     return std::nullopt;
   }
+  // What the server said (its notices) since the last call outside a cursor's reads,
+  // one text each; nothing where the back end does not hear it.
+  virtual std::vector<std::string> TakeNotices() { return {}; }
 };
 
 }  // namespace ado

@@ -149,7 +149,7 @@ std::string PrepareConnectionString(std::string_view text) {
   if (name.find("sqlite") != std::string::npos) {
     defaults = {{"StepAPI", "1"}, {"NoCreat", "1"}};
   } else if (name.find("postgres") != std::string::npos || name.find("psql") != std::string::npos) {
-    defaults = {{"UseDeclareFetch", "1"},
+    defaults = {{"UseDeclareFetch", "0"},
                 {"Fetch", "10000"},
                 {"BoolsAsChar", "0"},
                 {"CommLog", "0"},

@@ -44,9 +44,10 @@ std::optional<std::string> ValueOf(std::string_view text, std::string_view key);
 // text does not set them itself (keys compared without case):
 //   SQLite driver:      StepAPI=1 (step through the result instead of loading it whole),
 //                       NoCreat=1 (open existing database files only)
-//   PostgreSQL driver:  UseDeclareFetch=1;Fetch=10000 (fetch through a cursor in
-//                       batches), BoolsAsChar=0 (booleans as SQL_BIT), CommLog=0;Debug=0
-//                       (no per-statement logs under /tmp)
+//   PostgreSQL driver:  UseDeclareFetch=0;Fetch=10000 (the connection reads queries
+//                       through a cursor of its own, Fetch rows per FETCH statement),
+//                       BoolsAsChar=0 (booleans as SQL_BIT), CommLog=0;Debug=0 (no
+//                       per-statement logs under /tmp)
 // The driver is recognised from the DRIVER value; a DSN-only string is returned as is.
 std::string PrepareConnectionString(std::string_view text);
 

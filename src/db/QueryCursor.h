@@ -25,7 +25,8 @@ class QueryCursor {
   // core::Error as Connection::Query does.
   virtual size_t FetchInto(RecordStore& store, size_t max_rows) = 0;
   // What the rows read so far changed to fit a recordset file, one text per column
-  // (see Connection::TakeWarnings).
+  // (see Connection::TakeWarnings), and what the server said meanwhile where the back
+  // end hears it (PostgreSQL's notices), one text each.
   virtual std::vector<std::string> Warnings() const = 0;
 };
 

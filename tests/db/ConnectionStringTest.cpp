@@ -59,7 +59,7 @@ TEST(ConnectionString, PreparePostgresAddsCursorFetchAndSilencesLogs) {
   std::string out =
       PrepareConnectionString("Driver={PostgreSQL Unicode};Server=127.0.0.1;Fetch=500");
   EXPECT_EQ(out,
-            "Driver={PostgreSQL Unicode};Server=127.0.0.1;Fetch=500;UseDeclareFetch=1;"
+            "Driver={PostgreSQL Unicode};Server=127.0.0.1;Fetch=500;UseDeclareFetch=0;"
             "BoolsAsChar=0;CommLog=0;Debug=0");
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "OdbcTestUtil.h"
 #include "ado/Connection.h"
@@ -207,7 +208,7 @@ TEST_F(PostgresConnection, PasswordNeverShows) {
   }
   if (password.empty()) GTEST_SKIP() << "QV_TEST_PG has no password";
   EXPECT_EQ(db_.ConnectionString().find(password), std::string::npos);
-  EXPECT_NE(db_.ConnectionString().find("UseDeclareFetch=1"), std::string::npos);
+  EXPECT_NE(db_.ConnectionString().find("UseDeclareFetch=0"), std::string::npos);
 
   std::string wrong = connection_string_;
   wrong.replace(wrong.find(password), password.size(), "Wr0ngPassw0rd");
@@ -216,6 +217,30 @@ TEST_F(PostgresConnection, PasswordNeverShows) {
   EXPECT_EQ(e.number, core::kErrProvider);
   EXPECT_EQ(e.description.find("Wr0ngPassw0rd"), std::string::npos) << e.description;
   EXPECT_EQ(other.State(), adStateClosed);
+}
+
+// The server's notices reach the caller as warnings naming the connection, those of a
+// query with its rows; libpq would print them on standard error.
+TEST_F(PostgresConnection, ServerNoticesBecomeWarnings) {
+  ::testing::internal::CaptureStderr();
+  db_.Execute(
+      "CREATE FUNCTION loud(k integer) RETURNS integer AS $$ BEGIN RAISE WARNING 'row %', k; "
+      "RETURN k; END $$ LANGUAGE plpgsql");
+  db_.Execute("DROP TABLE IF EXISTS nothing_here");
+  const std::vector<std::string> executed = db_.TakeWarnings();
+  EXPECT_EQ(db_.Query("SELECT loud(g) FROM generate_series(1, 2) g").records.RecordCount(), 2u);
+  const std::vector<std::string> queried = db_.TakeWarnings();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+  ASSERT_EQ(executed.size(), 1u);
+  EXPECT_EQ(executed[0].rfind("Server ", 0), 0u) << executed[0];
+  EXPECT_NE(executed[0].find(", database "), std::string::npos) << executed[0];
+  EXPECT_TRUE(
+      executed[0].ends_with(": [00000] NOTICE: table \"nothing_here\" does not exist, skipping"))
+      << executed[0];
+  ASSERT_EQ(queried.size(), 2u);
+  EXPECT_TRUE(queried[0].ends_with(": [01000] WARNING: row 1")) << queried[0];
+  EXPECT_TRUE(queried[1].ends_with(": [01000] WARNING: row 2")) << queried[1];
 }
 
 TEST_F(PostgresConnection, PrepareChecksAStatementWithoutRunningIt) {

@@ -12,10 +12,13 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "ado/Connection.h"
 #include "e2e/DiffExport.h"
 #include "e2e/RunningExport.h"
+#include "support/Postgres.h"
 
 namespace qv::e2e {
 namespace {
@@ -397,43 +400,46 @@ INSTANTIATE_TEST_SUITE_P(
                       Spoil{"Corrupt", "not a database", OverwriteHeader}),
     [](const ::testing::TestParamInfo<Spoil>& test) { return std::string(test.param.name); });
 
-// A PostgreSQL cluster of the test's own on a free port, since the test stops its
-// server; removed again with the object.
-class OwnCluster {
+// A database server of the test's own on a free port, started by one of the scripts of
+// tests/support, since the test stops it; removed again with the object.
+class OwnServer {
  public:
-  OwnCluster() {
+  explicit OwnServer(std::string script = "pg_test_env.sh") : script_(std::move(script)) {
     const ChildResult started = Script({});
-    const std::string marker = "cluster in ";
-    const size_t at = started.err.find(marker);
-    if (started.exit_code != 0 || at == std::string::npos) {
-      throw std::runtime_error("no cluster: " + started.err);
+    // "<script>: cluster in <dir> (stop with: ...)", or "server in".
+    const size_t in = started.err.find(" in ", started.err.find("_test_env: "));
+    const size_t end = started.err.find(" (stop", in);
+    if (started.exit_code != 0 || in == std::string::npos || end == std::string::npos) {
+      throw std::runtime_error("no server: " + started.err);
     }
-    dir_ =
-        started.err.substr(at + marker.size(), started.err.find(" (stop", at) - at - marker.size());
+    dir_ = started.err.substr(in + 4, end - in - 4);
     connection_string_ = started.out.substr(0, started.out.find('\n'));
   }
-  ~OwnCluster() { Script({"--stop", dir_}); }
-  OwnCluster(const OwnCluster&) = delete;
-  OwnCluster& operator=(const OwnCluster&) = delete;
+  ~OwnServer() { Script({"--stop", dir_}); }
+  OwnServer(const OwnServer&) = delete;
+  OwnServer& operator=(const OwnServer&) = delete;
 
   const std::string& ConnectionString() const { return connection_string_; }
   void Pause() const { ASSERT_EQ(Script({"--pause", dir_}).exit_code, 0); }
+  // Stops the server at once, without a word to its clients.
+  void Kill() const { ASSERT_EQ(Script({"--kill", dir_}).exit_code, 0); }
   void Resume() const { ASSERT_EQ(Script({"--resume", dir_}).exit_code, 0); }
 
  private:
-  static ChildResult Script(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"/bin/sh", QV_TEST_DATA_DIR "/../support/pg_test_env.sh"};
+  ChildResult Script(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {"/bin/sh", QV_TEST_DATA_DIR "/../support/" + script_};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunChild(argv);
   }
 
+  std::string script_;
   std::string dir_;
   std::string connection_string_;
 };
 
 TEST_F(RunSafety, APostgresServerThatGoesAwayFailsOnlyTheRulesItCannotServe) {
   if (PostgresConnectionString().empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
-  const OwnCluster cluster;
+  const OwnServer cluster;
   PostgresTables tables(cluster.ConnectionString());
   std::vector<std::string> names;
   for (const char* base : {"one", "two", "four"}) {
@@ -483,6 +489,98 @@ TEST_F(RunSafety, APostgresServerThatGoesAwayFailsOnlyTheRulesItCannotServe) {
   EXPECT_EQ(recovered[0].fn, names[1] + ".xml");
   EXPECT_EQ(recovered[0].file->rows.size(), static_cast<size_t>(kRows));
 }
+
+// A server stopped at once while a long result is read, by each way to it.
+struct LostServer {
+  const char* name;
+  const char* script;  // in tests/support
+  bool mariadb;
+  const char* options;      // added to the connection string
+  const char* fill;         // makes table big
+  const char* driver_says;  // in the failed run's log
+};
+
+void PrintTo(const LostServer& c, std::ostream* os) { *os << c.name; }
+
+class LostServerDuringRead : public RunSafety, public ::testing::WithParamInterface<LostServer> {};
+
+TEST_P(LostServerDuringRead, FailsTheRuleWithoutACrashAndTheNextRunWritesEverything) {
+  const LostServer& c = GetParam();
+  if ((c.mariadb ? test::MariadbConnectionString() : PostgresConnectionString()).empty()) {
+    GTEST_SKIP() << (c.mariadb ? "QV_TEST_MARIADB" : "QV_TEST_PG") << " is not set";
+  }
+  constexpr int kBigRows = 400000;
+  const OwnServer server(c.script);
+  {
+    ado::Connection db;
+    db.Open(server.ConnectionString());
+    std::string fill = c.fill;
+    fill.replace(fill.find("ROWS"), 4, std::to_string(kBigRows));
+    db.Execute(fill);
+  }
+  folder_.WriteDataSources({{1, "Big", server.ConnectionString() + c.options}});
+  folder_.WriteRules(
+      {{Out("big.xml"), 1, "SELECT id, note", "FROM big", "", "ORDER BY id", "Big"}});
+
+  RunningExport running(folder_, {"1"});
+  // psqlODBC and libpq stream the rows into a temporary file beside big.xml: stopped
+  // while they come in. MariaDB's driver takes in the whole result when the query runs,
+  // right after the run names the rule's file: stopped then.
+  const auto reading = [&] {
+    std::error_code error;
+    if (c.mariadb) {
+      for (const std::string& name : FileNames(folder_.Path())) {
+        if (name.starts_with("RX_") &&
+            HasLineWith(ReadText(folder_.Path() / name), {"Start", "File: " + Out("big.xml")})) {
+          return true;
+        }
+      }
+      return false;
+    }
+    for (const auto& entry : fs::directory_iterator(Out(""), error)) {
+      if (entry.file_size(error) > 256 * 1024) return true;
+    }
+    return false;
+  };
+  const auto until = std::chrono::steady_clock::now() + 60s;
+  while (!reading() && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(2ms);
+  }
+  server.Kill();
+  const ExportRun failed = running.Wait();
+  EXPECT_EQ(failed.exit_code, 1) << failed.err;
+  EXPECT_TRUE(HasLineWith(failed.log, {c.driver_says})) << failed.log;
+  // The server's parting notice goes to the log, never raw to standard error.
+  EXPECT_FALSE(failed.err.starts_with("WARNING:") ||
+               failed.err.find("\nWARNING:") != std::string::npos)
+      << failed.err;
+  EXPECT_FALSE(fs::exists(Out("big.xml")));
+
+  server.Resume();
+  const ExportRun next = folder_.Run({"1"});
+  ASSERT_EQ(next.exit_code, 0) << next.err << next.log;
+  const std::string file = ReadText(Out("big.xml"));
+  size_t rows = 0;
+  for (size_t at = file.find("<z:row "); at != std::string::npos; at = file.find("<z:row ", at + 1))
+    ++rows;
+  EXPECT_EQ(rows, static_cast<size_t>(kBigRows));
+}
+
+constexpr const char* kPgFill =
+    "CREATE TABLE big AS SELECT g AS id, md5(g::text) AS note FROM generate_series(1, ROWS) g";
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, LostServerDuringRead,
+    ::testing::Values(
+        LostServer{"Psqlodbc", "pg_test_env.sh", false, ";NativePostgres=0", kPgFill,
+                   "The connection has been lost"},
+        LostServer{"Libpq", "pg_test_env.sh", false, "", kPgFill,
+                   "the connection to the server was lost"},
+        LostServer{
+            "Mariadb", "mariadb_test_env.sh", true, "",
+            "CREATE TABLE big AS SELECT seq AS id, REPEAT(MD5(seq), 4) AS note FROM seq_1_to_ROWS",
+            "Lost connection to server"}),
+    [](const ::testing::TestParamInfo<LostServer>& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace qv::e2e

@@ -4,6 +4,8 @@
 #
 #   mariadb_test_env.sh [port]        start (a free port unless given)
 #   mariadb_test_env.sh --stop <dir>  stop the server in <dir> and remove the folder
+#   mariadb_test_env.sh --kill <dir>  kill the server in <dir> at once, keeping its data
+#   mariadb_test_env.sh --resume <dir>  start it again on its port
 #
 # The server's data lives in a new temporary folder (owned by the mysql user when run
 # as root), it listens on 127.0.0.1 only, and the test user logs in over TCP with a
@@ -45,29 +47,23 @@ if [ "${1:-}" = "--stop" ]; then
   exit 0
 fi
 
+if [ "${1:-}" = "--kill" ]; then
+  dir=${2:?}
+  pid=$(cat "$dir/server.pid" 2>/dev/null || true)
+  [ -n "$pid" ] || exit 0
+  kill -KILL "$pid" 2>/dev/null || exit 0
+  # Gone, or a zombie where nothing reaps it.
+  while :; do
+    case $(ps -o stat= -p "$pid" 2>/dev/null) in "" | Z*) break ;; esac
+    sleep 0.05
+  done
+  exit 0
+fi
+
 SERVER=$(server_bin)
 DB=qvtest
 USER_NAME=qvtest
 PASSWORD=$(od -An -N12 -tx1 /dev/urandom | tr -d ' \n')
-
-DIR=$(mktemp -d "${TMPDIR:-/tmp}/qv-mariadb.XXXXXX")
-RUN_AS=""
-if [ "$(id -u)" -eq 0 ]; then
-  chown mysql: "$DIR"
-  RUN_AS="--user=mysql"
-fi
-chmod 755 "$DIR"
-
-cleanup_on_error() {
-  stop_server "$DIR"
-  rm -rf "$DIR"
-}
-trap cleanup_on_error EXIT
-
-# shellcheck disable=SC2086
-mariadb-install-db --no-defaults $RUN_AS --datadir="$DIR/data" \
-  --auth-root-authentication-method=normal --skip-test-db >"$DIR/install.log" 2>&1 ||
-  { cat "$DIR/install.log" >&2; exit 1; }
 
 # Starts the server on port $1; 0 when it answers, 2 when the port was taken, 1 else.
 start_on() {
@@ -96,6 +92,33 @@ start_on() {
   return 1
 }
 
+if [ "${1:-}" = "--resume" ]; then
+  DIR=${2:?}
+  RUN_AS=""
+  [ "$(id -u)" -eq 0 ] && RUN_AS="--user=mysql"
+  start_on "$(cat "$DIR/port")" || { cat "$DIR/server.log" >&2; exit 1; }
+  exit 0
+fi
+
+DIR=$(mktemp -d "${TMPDIR:-/tmp}/qv-mariadb.XXXXXX")
+RUN_AS=""
+if [ "$(id -u)" -eq 0 ]; then
+  chown mysql: "$DIR"
+  RUN_AS="--user=mysql"
+fi
+chmod 755 "$DIR"
+
+cleanup_on_error() {
+  stop_server "$DIR"
+  rm -rf "$DIR"
+}
+trap cleanup_on_error EXIT
+
+# shellcheck disable=SC2086
+mariadb-install-db --no-defaults $RUN_AS --datadir="$DIR/data" \
+  --auth-root-authentication-method=normal --skip-test-db >"$DIR/install.log" 2>&1 ||
+  { cat "$DIR/install.log" >&2; exit 1; }
+
 if [ -n "${1:-}" ]; then
   case "$1" in
     *[!0-9]*) echo "mariadb_test_env: port must be a number: $1" >&2; exit 2 ;;
@@ -123,6 +146,7 @@ CREATE USER '$USER_NAME'@'127.0.0.1' IDENTIFIED BY '$PASSWORD';
 GRANT ALL ON $DB.* TO '$USER_NAME'@'127.0.0.1';
 SQL
 
+echo "$PORT" >"$DIR/port"
 trap - EXIT
 echo "mariadb_test_env: server in $DIR (stop with: $0 --stop $DIR)" >&2
 echo "Driver=MariaDB Unicode;Server=127.0.0.1;Port=$PORT;Database=$DB;Uid=$USER_NAME;Pwd=$PASSWORD"

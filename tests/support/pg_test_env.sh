@@ -5,6 +5,7 @@
 #   pg_test_env.sh [port]          start (a free port unless given)
 #   pg_test_env.sh --stop <dir>    stop the cluster in <dir> and remove the folder
 #   pg_test_env.sh --pause <dir>   stop the server in <dir>, keeping the cluster
+#   pg_test_env.sh --kill <dir>    stop it at once (immediate: no goodbye to clients)
 #   pg_test_env.sh --resume <dir>  start it again on its port
 #
 # The cluster lives in a new temporary folder, owned by the postgres user when run as
@@ -51,8 +52,10 @@ if [ "${1:-}" = "--stop" ]; then
   exit 0
 fi
 
-if [ "${1:-}" = "--pause" ]; then
-  as_owner "$BIN/pg_ctl" -D "${2:?}/data" -m fast -w stop >/dev/null
+if [ "${1:-}" = "--pause" ] || [ "${1:-}" = "--kill" ]; then
+  mode=fast
+  [ "$1" = "--kill" ] && mode=immediate
+  as_owner "$BIN/pg_ctl" -D "${2:?}/data" -m $mode -w stop >/dev/null
   exit 0
 fi
 

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <utility>
 
 #include "core/Error.h"
 #include "core/Text.h"
+#include "db/CursorQuery.h"
 #include "db/OdbcConnectionString.h"
 #include "db/OdbcRowLimit.h"
 #include "db/odbc/OdbcHandle.h"
@@ -18,6 +21,9 @@ using odbc::Check;
 using odbc::OdbcHandle;
 
 namespace {
+
+// Rows per FETCH when the connection string does not say (psqlODBC's Fetch).
+constexpr size_t kDefaultFetchRows = 10000;
 
 // A driver may quote parts of the connection string in its message; keep passwords out.
 std::string WithoutPasswords(std::string text, std::string_view connection_string) {
@@ -54,6 +60,88 @@ class OdbcCursor : public QueryCursor {
   std::vector<FieldDef> fields_;
 };
 
+// A query read through a server-side cursor of its own, one FETCH statement per block of
+// `fetch_rows`, for psqlODBC: its own cursor reading (UseDeclareFetch=1) dereferences a
+// null connection when the server goes away while the rows of a FETCH come in (they
+// come in one at a time), and the process dies. A FETCH run as a statement reads its
+// rows whole when it runs, and a lost server fails it as any statement. The cursor is
+// declared before this is made; `close` runs when it goes, with whether the read failed.
+class FetchCursor : public QueryCursor {
+ public:
+  using Runner = std::function<OdbcHandle(const std::string& sql)>;
+
+  FetchCursor(Runner run, const std::string& cursor, size_t fetch_rows,
+              const odbc::DriverTraits& traits, std::function<void(bool failed)> close)
+      : closer_{std::move(close)},
+        run_(std::move(run)),
+        fetch_("FETCH " + std::to_string(fetch_rows) + " FROM " + cursor),
+        fetch_rows_(fetch_rows),
+        statement_(run_(fetch_)),
+        reader_(statement_, traits),
+        fields_(reader_.Fields()) {
+    closer_.failed = false;
+  }
+
+  const std::vector<FieldDef>& Fields() const override { return fields_; }
+  size_t FetchInto(RecordStore& store, size_t max_rows) override {
+    size_t given = 0;
+    try {
+      while (given < max_rows && !ended_) {
+        const size_t got = reader_.Fetch(store, max_rows - given);
+        given += got;
+        block_ += got;
+        rows_ += got;
+        if (got > 0) continue;
+        // A FETCH that came back short was the last one.
+        if (block_ < fetch_rows_) {
+          ended_ = true;
+          break;
+        }
+        NextFetch();
+        block_ = 0;
+        if (!reader_.Continue()) ended_ = true;
+      }
+    } catch (...) {
+      ended_ = true;
+      closer_.failed = true;
+      throw;
+    }
+    return given;
+  }
+  std::vector<std::string> Warnings() const override { return reader_.Warnings(); }
+
+ private:
+  // Runs the next FETCH; a failure names its rows, as a failed block of the driver's does.
+  void NextFetch() {
+    try {
+      statement_ = run_(fetch_);
+    } catch (const core::Error& error) {
+      core::ErrorRecord record = error.record();
+      record.description = "Rows " + std::to_string(rows_ + 1) + " to " +
+                           std::to_string(rows_ + fetch_rows_) + ": " + record.description;
+      throw core::Error(std::move(record));
+    }
+  }
+
+  // Goes last, after the statement; a cursor whose making failed counts as failed.
+  struct Closer {
+    std::function<void(bool failed)> close;
+    bool failed = true;
+    ~Closer() { close(failed); }
+  };
+
+  Closer closer_;
+  Runner run_;
+  std::string fetch_;
+  size_t fetch_rows_;
+  OdbcHandle statement_;
+  odbc::OdbcResultReader reader_;
+  std::vector<FieldDef> fields_;
+  size_t block_ = 0;  // rows read from the current FETCH
+  size_t rows_ = 0;   // rows read in all
+  bool ended_ = false;
+};
+
 }  // namespace
 
 struct OdbcBackend::Handles {
@@ -61,6 +149,12 @@ struct OdbcBackend::Handles {
   OdbcHandle connection;
   odbc::DriverTraits traits;
   bool is_sqlite = false;
+  // Rows per FETCH of the cursors this back end declares itself (see FetchCursor); 0
+  // when the driver reads queries its own way.
+  size_t fetch_rows = 0;
+  // Cursors open in the transaction they hold, and whether a read through one failed.
+  int open_cursors = 0;
+  bool cursor_failed = false;
 
   ~Handles() {
     if (connection) SQLDisconnect(connection.get());
@@ -144,6 +238,11 @@ OdbcBackend::OdbcBackend(const std::string& connection_string)
       traits.text_as_utf8 = charset == "utf8mb4" || charset == "utf8" || charset == "utf8mb3";
     }
   }
+  if (psqlodbc && ValueOf(connection_string, "UseDeclareFetch").value_or("0") == "0") {
+    const std::string fetch = ValueOf(connection_string, "Fetch").value_or("");
+    const long rows = std::strtol(fetch.c_str(), nullptr, 10);
+    handles_->fetch_rows = rows > 0 ? static_cast<size_t>(rows) : kDefaultFetchRows;
+  }
   traits.time_beyond_day = dbms_name_ == "MariaDB" || dbms_name_ == "MySQL";
   traits.sizes_enforced = !handles_->is_sqlite;
   traits.getdata_any_column = (getdata & SQL_GD_ANY_COLUMN) != 0;
@@ -157,10 +256,56 @@ OdbcBackend::OdbcBackend(const std::string& connection_string)
 OdbcBackend::~OdbcBackend() = default;
 
 std::unique_ptr<QueryCursor> OdbcBackend::OpenCursor(std::string_view sql, int32_t timeout) {
+  if (handles_->fetch_rows > 0 && CursorCanHold(sql)) {
+    Handles* handles = handles_.get();
+    auto run = [handles, timeout](const std::string& text) { return handles->Run(text, timeout); };
+    // Cursors live in a transaction: the first one open begins it, the last one closed
+    // ends it (commit, or rollback after a failure).
+    auto close = [handles, run](bool failed) {
+      handles->cursor_failed = handles->cursor_failed || failed;
+      if (--handles->open_cursors > 0) return;
+      try {
+        run(handles->cursor_failed ? "ROLLBACK" : "COMMIT");
+      } catch (...) {
+        // A connection that is gone has no transaction left to end.
+      }
+    };
+    if (handles->open_cursors == 0) {
+      run("BEGIN");
+      handles->cursor_failed = false;
+    }
+    ++handles->open_cursors;
+    const std::string cursor = "qv_cursor_" + std::to_string(++cursors_made_);
+    bool declared = false;
+    try {
+      run("DECLARE " + cursor + " NO SCROLL CURSOR FOR " + std::string(sql));
+      declared = true;
+    } catch (const core::Error& error) {
+      close(true);
+      // A WITH that changes data cannot be a cursor's; it runs as a statement.
+      if (error.record().description.rfind("[0A000] ", 0) != 0) throw;
+    }
+    // From here on the cursor ends the transaction, also when its first FETCH fails.
+    if (declared) {
+      return std::make_unique<FetchCursor>(run, cursor, handles->fetch_rows, handles->traits,
+                                           close);
+    }
+  }
   return std::make_unique<OdbcCursor>(handles_->Run(sql, timeout), handles_->traits);
 }
 
 int64_t OdbcBackend::CountRows(std::string_view sql, int32_t timeout) {
+  if (handles_->fetch_rows > 0 && CursorCanHold(sql)) {
+    // Through a cursor, so that the driver never holds the whole result.
+    std::unique_ptr<QueryCursor> cursor = OpenCursor(sql, timeout);
+    int64_t count = 0;
+    for (;;) {
+      RecordStore rows(cursor->Fields().size());
+      const size_t read = cursor->FetchInto(rows, kBlockRows);
+      if (read == 0) return count;
+      count += static_cast<int64_t>(read);
+    }
+  }
   OdbcHandle statement = handles_->Run(sql, timeout);
   return odbc::CountResultRows(statement);
 }

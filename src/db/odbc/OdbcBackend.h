@@ -2,6 +2,7 @@
 
 // Internal to Connection.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,6 +35,7 @@ class OdbcBackend : public ConnectionBackend {
 
   std::unique_ptr<Handles> handles_;
   std::string dbms_name_;
+  int64_t cursors_made_ = 0;
 };
 
 }  // namespace ado

@@ -258,9 +258,19 @@ size_t OdbcResultReader::Fetch(RecordStore& store, size_t max_rows) {
   } catch (...) {
     // The driver must keep no pointer into buffers a failed read may leave behind.
     at_end_ = true;
+    failed_ = true;
     Unbind();
     throw;
   }
+}
+
+bool OdbcResultReader::Continue() {
+  if (failed_ || !at_end_ || binding_) return false;
+  at_end_ = false;
+  fetched_ = 0;
+  next_row_ = 0;
+  positioned_ = SIZE_MAX;
+  return true;
 }
 
 size_t OdbcResultReader::FetchBound(RecordStore& store, size_t max_rows) {

@@ -99,6 +99,11 @@ class OdbcResultReader {
   // Appends up to `max_rows` of the next rows to `store`; 0 only at the end of the
   // result. Throws as ReadInto; after a throw the reader is at its end, unbound.
   size_t Fetch(RecordStore& store, size_t max_rows);
+  // Goes on with the statement the owner put in the place of the one read to its end
+  // (the next FETCH of a server-side cursor, with the same columns): the field
+  // definitions, the row count and the warnings carry on. False when the last read
+  // failed, or did not reach the end of the result.
+  bool Continue();
   // One text per column whose values were changed to fit the file (characters replaced
   // with U+FFFD, zero dates kept as null), naming the column, the first such row and
   // how many values.
@@ -131,6 +136,7 @@ class OdbcResultReader {
   int64_t row_ = 0;   // rows read so far
   std::string text_;  // scratch for converted text values
   bool at_end_ = false;
+  bool failed_ = false;
   SQLULEN fetched_ = 0;                   // rows in the current block
   size_t next_row_ = 0;                   // first row of the block not yet stored
   std::vector<SQLUSMALLINT> row_status_;  // of the current block, and a guard

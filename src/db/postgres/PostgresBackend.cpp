@@ -57,6 +57,11 @@ std::optional<std::vector<std::string>> PostgresBackend::PreparedColumns(std::st
   return names;
 }
 
+std::vector<std::string> PostgresBackend::TakeNotices() {
+  const auto lock = session_->Lock();
+  return session_->TakeNotices();
+}
+
 std::string PostgresBackend::LibraryVersion() {
   // 150018 for 15.18; before 10, 90624 for 9.6.24.
   const int version = PQlibVersion();

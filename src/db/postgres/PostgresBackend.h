@@ -31,6 +31,7 @@ class PostgresBackend : public ConnectionBackend {
   int64_t Execute(std::string_view sql, int32_t timeout) override;
   void Prepare(std::string_view sql) override;
   std::optional<std::vector<std::string>> PreparedColumns(std::string_view sql) override;
+  std::vector<std::string> TakeNotices() override;
 
   // "libpq 15.18" (the client library this process runs with).
   static std::string LibraryVersion();

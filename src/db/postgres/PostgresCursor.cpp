@@ -10,6 +10,7 @@
 #include "core/Error.h"
 #include "core/Text.h"
 #include "db/CellStore.h"
+#include "db/CursorQuery.h"
 #include "db/postgres/PostgresColumns.h"
 #include "db/postgres/PostgresText.h"
 #include "xmlformat/FileValues.h"
@@ -21,29 +22,6 @@ namespace {
 // Rows per FETCH after the first block, and FETCHes in flight at a time.
 constexpr int kPipelinedRows = 2000;
 constexpr int kInFlight = 2;
-
-// A statement a server-side cursor can hold: a query, by its first word.
-bool CursorCanHold(std::string_view sql) {
-  size_t at = 0;
-  while (at < sql.size()) {
-    const char c = sql[at];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '(') {
-      ++at;
-    } else if (sql.substr(at, 2) == "--") {
-      at = sql.find('\n', at);
-    } else if (sql.substr(at, 2) == "/*") {
-      at = sql.find("*/", at);
-      if (at != std::string_view::npos) at += 2;
-    } else {
-      break;
-    }
-  }
-  if (at >= sql.size()) return false;
-  size_t end = at;
-  while (end < sql.size() && std::isalpha(static_cast<unsigned char>(sql[end]))) ++end;
-  const std::string word = core::FoldCase(sql.substr(at, end - at));
-  return word == "select" || word == "with" || word == "values" || word == "table";
-}
 
 [[noreturn]] void Unreadable(std::string_view what, std::string_view text) {
   throw core::Error(
@@ -134,6 +112,11 @@ PostgresCursor::PostgresCursor(PostgresSession& session, const PostgresOptions& 
     throw core::Error(core::kErrObjectClosed, "ODBC", "The statement returned no rows");
   }
   Describe(blocks_.front().get(), options.unicode);
+  TakeNotices();
+}
+
+void PostgresCursor::TakeNotices() {
+  for (std::string& notice : session_.TakeNotices()) notices_.push_back(std::move(notice));
 }
 
 PostgresCursor::~PostgresCursor() {
@@ -314,6 +297,7 @@ size_t PostgresCursor::FetchInto(RecordStore& store, size_t max_rows) {
     const PGresult* block = nullptr;
     {
       const auto lock = session_.Lock();
+      TakeNotices();
       if (!blocks_.empty() && next_row_ >= PQntuples(blocks_.front().get())) {
         blocks_.pop_front();
         next_row_ = 0;
@@ -419,6 +403,7 @@ std::vector<std::string> PostgresCursor::Warnings() const {
     warnings.push_back(
         FileTextWarning(column.map.field.name, column.first_replaced, column.replaced));
   }
+  warnings.insert(warnings.end(), notices_.begin(), notices_.end());
   return warnings;
 }
 

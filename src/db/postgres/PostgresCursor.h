@@ -34,6 +34,7 @@ class PostgresCursor : public QueryCursor, private Pipeline {
   // Throws core::Error naming the column and the row (1-based) when a value does not
   // fit its field.
   size_t FetchInto(RecordStore& store, size_t max_rows) override;
+  // The column warnings, then what the server said while the query ran (its notices).
   std::vector<std::string> Warnings() const override;
 
  private:
@@ -56,6 +57,8 @@ class PostgresCursor : public QueryCursor, private Pipeline {
   // Reads what is in flight into blocks_ and leaves pipeline mode.
   void Settle() override;
   void EndPipeline() noexcept;
+  // Moves the session's notices to this cursor's; the session's lock is held.
+  void TakeNotices();
   void StoreValue(Column& column, const char* text, size_t length, RecordStore& store,
                   size_t record, size_t field);
 
@@ -74,6 +77,7 @@ class PostgresCursor : public QueryCursor, private Pipeline {
   std::vector<FieldDef> fields_;
   int64_t row_ = 0;  // rows read so far
   std::string text_;
+  std::vector<std::string> notices_;
 };
 
 }  // namespace ado::postgres

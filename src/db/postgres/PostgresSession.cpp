@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "core/Error.h"
 #include "core/Text.h"
@@ -15,6 +16,8 @@ namespace {
 constexpr const char* kSessionOptions = "-c DateStyle=ISO -c extra_float_digits=3";
 // Seconds a connection attempt may take unless the connection string says otherwise.
 constexpr const char* kConnectTimeout = "30";
+// Notices kept until they are taken; the rest are counted.
+constexpr size_t kMostNotices = 100;
 
 // libpq's text without its trailing line breaks, on one line.
 std::string OneLine(const char* text) {
@@ -74,18 +77,59 @@ PostgresSession::PostgresSession(const PostgresOptions& options) {
     ThrowProvider("08001", message);
   }
   database_ = PQdb(connection_);
+  PQsetNoticeReceiver(connection_, &PostgresSession::ReceiveNotice, this);
   if (!options.conn_settings.empty()) Run(options.conn_settings);
+}
+
+void PostgresSession::ReceiveNotice(void* session, const PGresult* notice) {
+  auto* self = static_cast<PostgresSession*>(session);
+  // A statement that raises notices row by row must not fill the memory.
+  if (self->notices_.size() >= kMostNotices) {
+    ++self->notices_dropped_;
+    return;
+  }
+  auto field = [&](int code) {
+    const char* text = PQresultErrorField(notice, code);
+    return text == nullptr ? std::string() : OneLine(text);
+  };
+  std::string text = "Server " + OneLine(PQhost(self->connection_)) + ":" +
+                     OneLine(PQport(self->connection_)) + ", database " + self->database_ + ": ";
+  if (const std::string state = field(PG_DIAG_SQLSTATE); !state.empty()) {
+    text += "[" + state + "] ";
+  }
+  std::string severity = field(PG_DIAG_SEVERITY_NONLOCALIZED);
+  if (severity.empty()) severity = field(PG_DIAG_SEVERITY);
+  if (!severity.empty()) text += severity + ": ";
+  std::string message = field(PG_DIAG_MESSAGE_PRIMARY);
+  if (message.empty()) message = OneLine(PQresultErrorMessage(notice));
+  text += message;
+  if (const std::string detail = field(PG_DIAG_MESSAGE_DETAIL); !detail.empty()) {
+    text += " (" + detail + ")";
+  }
+  self->notices_.push_back(std::move(text));
+}
+
+std::vector<std::string> PostgresSession::TakeNotices() {
+  std::vector<std::string> notices = std::exchange(notices_, {});
+  if (notices_dropped_ > 0) {
+    notices.push_back("Server " + OneLine(PQhost(connection_)) + ":" +
+                      OneLine(PQport(connection_)) + ", database " + database_ + ": " +
+                      std::to_string(std::exchange(notices_dropped_, 0)) +
+                      " more notice(s) not kept");
+  }
+  return notices;
 }
 
 PostgresSession::~PostgresSession() {
   if (connection_ != nullptr) PQfinish(connection_);
 }
 
-void PostgresSession::Fail(const PGresult* result) const {
+void PostgresSession::Fail(const PGresult* result) {
   const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
   std::string message =
       OneLine(result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(connection_));
   if (message.empty()) message = OneLine(PQerrorMessage(connection_));
+  for (const std::string& notice : TakeNotices()) message += "; " + notice;
   // A connection that went away has no SQLSTATE of its own: ODBC's communication link
   // failure.
   if (state == nullptr || *state == '\0') {

@@ -61,8 +61,13 @@ class PostgresSession {
   // Runs `sql`, after settling a pipeline in flight; a result that is not `expected` (or
   // PGRES_COMMAND_OK for commands) throws as Check does.
   PgResult Run(const std::string& sql, ExecStatusType expected = PGRES_COMMAND_OK);
-  // Throws the error of `result` (or of the connection when there is none).
-  [[noreturn]] void Fail(const PGresult* result) const;
+  // Throws the error of `result` (or of the connection when there is none), followed by
+  // the notices not yet taken: a server that shuts down says why before it goes.
+  [[noreturn]] void Fail(const PGresult* result);
+  // The notices and warnings the server sent since the last call, one text each naming
+  // the connection: "Server 127.0.0.1:5432, database inv: [57P01] WARNING: ...". libpq
+  // would print them on standard error.
+  std::vector<std::string> TakeNotices();
   // statement_timeout for the statements that follow, in seconds (0: none).
   void SetTimeout(int32_t seconds);
 
@@ -91,6 +96,10 @@ class PostgresSession {
   int64_t cursors_made_ = 0;
   std::map<std::pair<uint32_t, int>, TableColumn> columns_;
   std::vector<uint32_t> tables_read_;
+  std::vector<std::string> notices_;
+  int64_t notices_dropped_ = 0;
+
+  static void ReceiveNotice(void* session, const PGresult* notice);
 };
 
 }  // namespace ado::postgres
