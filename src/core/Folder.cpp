@@ -164,11 +164,4 @@ bool Folder::MoveIn(const std::string& from, const std::string& name) const {
   throw ErrorFromErrno(errno, source_, "Cannot move " + from + " to " + PathOf(name));
 }
 
-bool Folder::RemoveIfEmpty() {
-  if (fd_ < 0) return false;
-  const bool removed = ::rmdir(path_.c_str()) == 0;
-  if (removed) *this = Folder();
-  return removed;
-}
-
 }  // namespace core

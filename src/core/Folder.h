@@ -66,8 +66,6 @@ class Folder {
   // `name` is taken by anything but a file (a link is never replaced), or the rename
   // fails; `from` is then where it was.
   bool MoveIn(const std::string& from, const std::string& name) const;
-  // Removes the folder when it is empty; false when it is not.
-  bool RemoveIfEmpty();
 
  private:
   Folder(int fd, std::string path, std::string source);

@@ -160,7 +160,6 @@ struct CQvDataExporter::Run {
   std::string target_path;  // of the rule being worked on
   bool in_rule = false;
   bool last_tx_done = false;
-  std::unique_ptr<CQvFileSystem> file_system;
   Clock::time_point rule_start_time;
   int32_t rules_failed_before = 0;
 };
@@ -453,7 +452,7 @@ void CQvDataExporter::EmptyUnsentOnce(const std::string& folder) {
   const std::string unsent =
       std::filesystem::path(ConcatenatePath(folder, "Unsent")).lexically_normal().string();
   if (!unsent_emptied_.insert(unsent).second) return;
-  if (core::KindOf(unsent)) ClearOwnFolder(unsent);
+  ClearOwnFolder(unsent);
 }
 
 std::shared_ptr<ado::Recordset> CQvDataExporter::GetRS(

@@ -631,23 +631,17 @@ void CQvDataExporter::RemoveOwnFile(const std::filesystem::path& path) {
 }
 
 void CQvDataExporter::ClearOwnFolder(const std::string& path) {
+  std::vector<std::filesystem::path> links;
   try {
-    core::Folder folder = core::Folder::Open(path, core::Folder::Reach::kOwn, kClass);
-    std::vector<std::filesystem::path> links;
-    for (const core::FolderEntry& entry : folder.List()) {
-      if (entry.kind == core::EntryKind::kLink) links.emplace_back(folder.PathOf(entry.name));
-      if (entry.kind == core::EntryKind::kFile) folder.RemoveFile(entry.name);
-    }
-    WarnLinks(links);
-    folder.RemoveIfEmpty();
+    RemoveFilesIn(
+        path, core::Folder::Reach::kOwn, [](const std::string&) { return true; }, links);
+    // Only when that left it empty; a link in its place is not a folder to remove.
+    ::rmdir(path.c_str());
   } catch (const core::Error& error) {
-    if (core::KindOf(path) == core::EntryKind::kLink) {
-      WarnLinks({path});
-    } else {
-      Trace(kClass + ".ExportAll, the folder could not be emptied: " + path, kEventWarning,
-            error.record());
-    }
+    Trace(kClass + ".ExportAll, the folder could not be emptied: " + path, kEventWarning,
+          error.record());
   }
+  WarnLinks(links);
 }
 
 void CQvDataExporter::CreateOwnFolderOf(const std::string& file) {
@@ -690,20 +684,21 @@ void CQvDataExporter::RemoveTemporaries(const std::string& target_path) {
            IsTemporaryOf(file, fs::path(PageKeys::FileOf("", name)).filename().string());
   };
   for (const char* sub : {"", "last", kDeliveredFolder, kUndeliveredFolder}) {
-    const FolderFiles found =
-        ListFiles(folder / sub, *sub ? core::Folder::Reach::kOwn : core::Folder::Reach::kFollow);
-    for (const fs::path& path : found.files) {
-      if (temporary(path.filename().string())) ::unlink(path.c_str());
+    std::vector<fs::path> links;
+    try {
+      RemoveFilesIn(folder / sub, *sub ? core::Folder::Reach::kOwn : core::Folder::Reach::kFollow,
+                    temporary, links);
+    } catch (const core::Error&) {
+      // A folder that cannot be listed holds nothing to remove now.
     }
     // Warned about here, once a rule: in the result's folder, links named like its files.
-    for (const fs::path& link : found.links) {
+    for (const fs::path& link : links) {
       const std::string file = link.filename().string();
       if (*sub || file.starts_with(name) || temporary(file)) WarnLinks({link});
     }
   }
   // What a former version kept to rewrite holds nothing anything reads.
-  const fs::path spares = folder / kFormerSpareFolder;
-  if (core::KindOf(spares.string())) ClearOwnFolder(spares.string());
+  ClearOwnFolder((folder / kFormerSpareFolder).string());
 }
 
 }  // namespace qv

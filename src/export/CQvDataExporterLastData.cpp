@@ -133,7 +133,6 @@ bool CQvDataExporter::CreateLastDataFileFromRS(const std::string& result_path,
       [&](int& line) {
         line = 1;
         const std::string last_file = GetLasDataFileName(result_path);
-        const std::string folder = Split(last_file).folder;
 
         line = 2;
         CreateOwnFolderOf(last_file);

@@ -124,13 +124,15 @@ std::unique_ptr<CQvDataExporter::PageWalk> CQvDataExporter::BeginPageWalk(
   if (!links.empty()) throw core::LinkRefused(kClass, links.front(), "file");
   // Whole pages a stopped run left beside the result: a run's own go to LastTx once
   // delivered, or wait in Unsent. Their pages are made again from the same last data.
-  int32_t left = 0;
   const std::string folder = FolderOf(result_path);
-  for (const std::filesystem::path& file :
-       ListFiles(folder.empty() ? "." : folder, core::Folder::Reach::kFollow).files) {
-    if (IsPageFileOf(file.filename().string(), result_name) && ::unlink(file.c_str()) == 0) {
-      ++left;
-    }
+  std::vector<std::filesystem::path> found_links;  // warned about with the temporaries
+  size_t left = 0;
+  try {
+    left = RemoveFilesIn(
+        folder.empty() ? "." : folder, core::Folder::Reach::kFollow,
+        [&](const std::string& file) { return IsPageFileOf(file, result_name); }, found_links);
+  } catch (const core::Error&) {
+    // A folder that cannot be listed fails the rule where its files are written.
   }
   if (left > 0) {
     Trace(kClass + ".Export_DiffPerEntity, " + std::to_string(left) +

@@ -84,6 +84,27 @@ FolderFiles ListFiles(const std::filesystem::path& folder, core::Folder::Reach r
   return found;
 }
 
+size_t RemoveFilesIn(const std::filesystem::path& folder, core::Folder::Reach reach,
+                     const std::function<bool(const std::string&)>& wanted,
+                     std::vector<std::filesystem::path>& links) {
+  core::Folder open;
+  try {
+    open = core::Folder::Open(folder.string(), reach, "RemoveFilesIn");
+  } catch (const core::Error&) {
+    if (core::KindOf(folder.string()) != core::EntryKind::kLink) throw;
+    links.push_back(folder);
+    return 0;
+  }
+  size_t removed = 0;
+  for (const core::FolderEntry& entry : open.List()) {
+    if (entry.kind == core::EntryKind::kLink) links.push_back(folder / entry.name);
+    if (entry.kind == core::EntryKind::kFile && wanted(entry.name)) {
+      removed += open.RemoveFile(entry.name);
+    }
+  }
+  return removed;
+}
+
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {
   return ListFiles(folder, core::Folder::Reach::kFollow).files;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,14 @@ struct FolderFiles {
   std::vector<std::filesystem::path> links;
 };
 FolderFiles ListFiles(const std::filesystem::path& folder, core::Folder::Reach reach);
+
+// Removes the regular files of `folder` whose names `wanted` takes, by name under the
+// folder opened as `reach` allows; the links found there (or the folder itself, when it
+// is a link refused) go to `links` and are left as they are. How many went. Nothing
+// there is none; another failure throws core::Error.
+size_t RemoveFilesIn(const std::filesystem::path& folder, core::Folder::Reach reach,
+                     const std::function<bool(const std::string&)>& wanted,
+                     std::vector<std::filesystem::path>& links);
 
 // The regular files directly in `folder` (which may be reached through a link); none
 // when it cannot be listed.
