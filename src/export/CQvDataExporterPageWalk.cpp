@@ -44,7 +44,6 @@ namespace qv {
 namespace {
 
 const std::string kClass = "CQvDataExporter";
-constexpr const char* kKeyField = "tSID";
 constexpr int32_t kPlainText = 1;
 // The most pages whose files are still being delivered, besides the one being compared.
 constexpr size_t kPagesInFlight = 256;

@@ -142,7 +142,6 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
   std::unordered_map<int32_t, Held> held;
   // Without one (or with one of other fields), every page is read from its file.
   held_bytes_ = keys_file::ReadFileOrNothing(keys_path, kSource);
-  size_t held_records = 0;
   if (const std::optional<std::string_view> body = keys_file::Unseal(held_bytes_, kMagic)) {
     keys_file::Reader in(*body);
     const bool same = keys_file::NamesMatch(in, shape_.KeyName(), shape_.Compared());
@@ -160,7 +159,6 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
         in.Get<uint64_t>();
       }
       page.records = body->substr(from, in.Offset() - from);
-      held_records += page.count;
     }
     if (!in.Ok() || !in.AtEnd()) held.clear();
   }

@@ -26,6 +26,7 @@
 #include "shared/QvSharedErrorLog.h"
 #include "shared/QvSharedFileSystem.h"
 #include "upload/IdempotencyKey.h"
+#include "upload/UploaderAnswer.h"
 #include "upload/UploadQueue.h"
 #include "util/basCQvRegistry.h"
 #include "util/basCQvStringManipulation.h"
@@ -71,25 +72,6 @@ std::string DescribedStatus(int status) {
   return text;
 }
 
-// The HTTP status and Retry-After that upload.exe names on its standard error ("the
-// server answered 503 (Retry-After: 2)"), or curl's own "returned error: 503".
-void ReadAnswer(const std::string& error_output, SendResult& result) {
-  for (const std::string said : {"the server answered ", "returned error: "}) {
-    const size_t at = error_output.rfind(said);
-    if (at == std::string::npos) continue;
-    result.http_status = std::strtol(error_output.c_str() + at + said.size(), nullptr, 10);
-    static constexpr char kRetryAfter[] = "(Retry-After: ";
-    const size_t retry = error_output.find(kRetryAfter, at);
-    if (retry != std::string::npos) {
-      char* end = nullptr;
-      const char* from = error_output.c_str() + retry + sizeof kRetryAfter - 1;
-      const double seconds = std::strtod(from, &end);
-      if (end != from && *end == ')' && seconds >= 0) result.retry_after = seconds;
-    }
-    return;
-  }
-}
-
 // The upload address without its query: the address the operator set.
 std::string BaseAddress(const std::string& address) { return address.substr(0, address.find('?')); }
 
@@ -119,7 +101,7 @@ class Uploads {
             kEventWarning);
     }
     SendResult result = SendResult::Failed(status, reason);
-    if (status != 0) ReadAnswer(error_output, result);
+    if (status != 0) ReadUploaderAnswer(error_output, result);
     if (result.reason.empty() && status > 0 && status < CURL_LAST) {
       result.reason = curl_easy_strerror(static_cast<CURLcode>(status));
     }

@@ -204,9 +204,9 @@ Variant ConvertToFieldType(const FieldDef& field, const Variant& value) {
       return ToUnsigned64(field, value);
     case adSingle: {
       const double d = Convert(field, value, [&] { return value.ToDouble(); });
-      if (std::isfinite(d) && std::fabs(d) > static_cast<double>(FLT_MAX))
-        ThrowConversion(field, value, "out of range");
-      return Variant::Single(static_cast<float>(d));
+      const std::optional<float> single = Variant::NearestSingle(d);
+      if (!single) ThrowConversion(field, value, "out of range");
+      return Variant::Single(*single);
     }
     case adDouble:
       return Variant(Convert(field, value, [&] { return value.ToDouble(); }));

@@ -208,6 +208,17 @@ Variant Variant::UnsignedInteger(uint64_t value) {
   return v;
 }
 
+std::optional<float> Variant::NearestSingle(double value) {
+  constexpr auto kLargest = static_cast<double>(std::numeric_limits<float>::max());
+  constexpr double kRoundsAway = 0x1.ffffffp127;  // halfway from the largest float to 2^128
+  if (std::isfinite(value) && std::fabs(value) >= kRoundsAway) return std::nullopt;
+  if (std::isfinite(value) && std::fabs(value) > kLargest) {
+    return std::signbit(value) ? -std::numeric_limits<float>::max()
+                               : std::numeric_limits<float>::max();
+  }
+  return static_cast<float>(value);
+}
+
 Variant Variant::Single(float value) {
   Variant v;
   v.type_ = VarType::kR4;

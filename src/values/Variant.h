@@ -97,6 +97,9 @@ class Variant {
   static Variant Integer(VarType type, int64_t value);
   static Variant UnsignedInteger(uint64_t value);  // kUI8
   static Variant Single(float value);              // kR4
+  // The float a double rounds to: nothing for a finite value that rounds beyond the
+  // largest float (the largest float's shortest text reads as a double a little above it).
+  static std::optional<float> NearestSingle(double value);
 
   VarType Type() const { return type_; }
   bool IsEmpty() const { return type_ == VarType::kEmpty; }

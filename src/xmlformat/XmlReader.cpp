@@ -67,6 +67,7 @@ bool SchemaFlag(std::string_view value) { return xml::ParseBool(value).value_or(
 struct FieldSchema {
   FieldDef def;
   std::string attribute_name;
+  bool has_rs_name = false;  // rs:name, even empty, is the field's name
   std::string reference;  // s:attribute type='...': a global AttributeType
   std::string dt_type;
   std::string db_type;
@@ -383,9 +384,10 @@ class RecordsetXmlParser {
     }
     if (attribute.ns != Ns::kRowset) return;
     std::string_view local = attribute.local;
-    if (local == "name")
+    if (local == "name") {
       def.name = value;
-    else if (local == "number")
+      schema.has_rs_name = true;
+    } else if (local == "number")
       schema.number = xml::ParseInteger(value);
     else if (local == "nullable")
       flag(adFldIsNullable);
@@ -456,7 +458,7 @@ class RecordsetXmlParser {
     fields_.reserve(schemas_.size());
     for (FieldSchema& schema : schemas_) {
       FieldDef def = std::move(schema.def);
-      if (def.name.empty()) def.name = schema.attribute_name;
+      if (!schema.has_rs_name) def.name = schema.attribute_name;
       def.type =
           xml::AdoTypeFromSchema(schema.dt_type, schema.db_type, schema.fixed, schema.is_long);
       def.defined_size = schema.max_length.value_or(xml::DefaultDefinedSize(def.type));
@@ -583,11 +585,9 @@ class RecordsetXmlParser {
         return;
       }
       case ValueKind::kSingle: {
-        auto number = xml::ParseDouble(text);
-        if (!number || (std::isfinite(*number) && std::fabs(*number) > double{FLT_MAX})) {
-          BadValue(field, text);
-        }
-        records_.SetDouble(record, field, VarType::kR4, static_cast<float>(*number));
+        auto number = xml::ParseSingle(text);
+        if (!number) BadValue(field, text);
+        records_.SetDouble(record, field, VarType::kR4, static_cast<double>(*number));
         return;
       }
       case ValueKind::kDouble: {

@@ -92,8 +92,12 @@ size_t FormatFloating(T value, char* out) {
     return 3;
   }
   if (value == 0) {
-    out[0] = '0';
-    return 1;
+    if (!std::signbit(value)) {
+      out[0] = '0';
+      return 1;
+    }
+    std::memcpy(out, "-0", 2);
+    return 2;
   }
   char sci[40];
   auto result = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
@@ -474,6 +478,24 @@ std::optional<double> ParseDouble(std::string_view text) {
   }
   if (result.ec != std::errc()) return std::nullopt;
   return value;
+}
+
+std::optional<float> ParseSingle(std::string_view text) {
+  const std::string_view trimmed = core::Trim(text, kXmlSpace);
+  std::string_view digits = trimmed;
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  if (digits.empty()) return std::nullopt;
+  // Read as a float straight away: through a double, the text of the largest float would
+  // lie beyond it, and others could round twice.
+  float value = 0;
+  auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (result.ptr != digits.data() + digits.size()) return std::nullopt;
+  if (result.ec == std::errc()) return value;
+  if (result.ec != std::errc::result_out_of_range) return std::nullopt;
+  // Too small for a float reads as zero; too large is not a value.
+  const std::optional<double> wide = ParseDouble(trimmed);
+  if (!wide || !(std::fabs(*wide) < 1)) return std::nullopt;
+  return std::signbit(*wide) ? -0.0F : 0.0F;
 }
 
 std::optional<bool> ParseBool(std::string_view text) {

@@ -69,6 +69,8 @@ inline constexpr char kHexDigits[] = "0123456789abcdef";
 std::optional<int64_t> ParseInteger(std::string_view text);
 std::optional<uint64_t> ParseUnsigned(std::string_view text);
 std::optional<double> ParseDouble(std::string_view text);
+// An r4 value: the nearest float, as its shortest text was written.
+std::optional<float> ParseSingle(std::string_view text);
 // True/False in any case, 1, 0 and -1.
 std::optional<bool> ParseBool(std::string_view text);
 std::optional<Decimal> ParseDecimal(std::string_view text);

@@ -255,11 +255,9 @@ ado::Variant ReadValue(const json& value, const ado::Field& field) {
     case ado::adUnsignedBigInt:
       return ReadUnsigned64(value);
     case ado::adSingle: {
-      double number = ReadFloating(value);
-      if (std::isfinite(number) && std::fabs(number) > static_cast<double>(FLT_MAX)) {
-        throw ToolError(Shown(value) + " is out of range for a single");
-      }
-      return ado::Variant::Single(static_cast<float>(number));
+      const std::optional<float> single = ado::Variant::NearestSingle(ReadFloating(value));
+      if (!single) throw ToolError(Shown(value) + " is out of range for a single");
+      return ado::Variant::Single(*single);
     }
     case ado::adDouble:
       return ReadFloating(value);
@@ -396,8 +394,9 @@ std::shared_ptr<ado::Recordset> ReadRecordsetJson(std::string_view text) {
   json document;
   try {
     document = json::parse(text);
-  } catch (const json::parse_error& e) {
-    // Drop the library's "[json.exception.parse_error.101] " tag.
+  } catch (const json::exception& e) {
+    // A syntax error, or a number beyond a double. Drop the library's
+    // "[json.exception.parse_error.101] " tag.
     std::string reason = e.what();
     if (size_t tag_end = reason.find("] ");
         reason.starts_with("[") && tag_end != std::string::npos) {

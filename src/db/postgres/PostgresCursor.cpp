@@ -14,6 +14,7 @@
 #include "db/postgres/PostgresColumns.h"
 #include "db/postgres/PostgresText.h"
 #include "xmlformat/FileValues.h"
+#include "xmlformat/XmlValueText.h"
 
 namespace ado::postgres {
 
@@ -42,6 +43,12 @@ double Floating(std::string_view text) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) Unreadable("number", text);
   return value;
+}
+
+float Single(std::string_view text) {
+  const std::optional<float> value = xml::ParseSingle(text);
+  if (!value) Unreadable("number", text);
+  return *value;
 }
 
 int HexDigit(char c) {
@@ -339,8 +346,7 @@ void PostgresCursor::StoreValue(Column& column, const char* text, size_t length,
       cells::StoreUnsigned(store, record, field, map.var_type, Whole<uint64_t>(value));
       return;
     case odbc::FetchKind::kReal:
-      store.SetDouble(record, field, VarType::kR4,
-                      static_cast<double>(static_cast<float>(Floating(value))));
+      store.SetDouble(record, field, VarType::kR4, static_cast<double>(Single(value)));
       return;
     case odbc::FetchKind::kDouble: {
       std::optional<double> number;
