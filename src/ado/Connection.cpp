@@ -66,7 +66,8 @@ void Connection::RequireOpen() const {
 RecordsetData Connection::Query(std::string_view sql) {
   RequireOpen();
   warnings_.clear();
-  std::unique_ptr<QueryCursor> cursor = backend_->OpenCursor(sql, command_timeout_);
+  std::unique_ptr<QueryCursor> cursor =
+      WithRowNaming(backend_->OpenCursor(sql, command_timeout_), row_naming_);
   RecordsetData data;
   data.fields = cursor->Fields();
   data.records = RecordStore(data.fields.size());
@@ -78,7 +79,7 @@ RecordsetData Connection::Query(std::string_view sql) {
 
 std::unique_ptr<QueryCursor> Connection::OpenCursor(std::string_view sql) {
   RequireOpen();
-  return backend_->OpenCursor(sql, command_timeout_);
+  return WithRowNaming(backend_->OpenCursor(sql, command_timeout_), row_naming_);
 }
 
 std::vector<std::string> Connection::TakeWarnings() { return std::exchange(warnings_, {}); }

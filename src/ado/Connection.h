@@ -9,6 +9,7 @@
 
 #include "ado/Recordset.h"
 #include "db/QueryCursor.h"
+#include "db/RowNaming.h"
 
 namespace ado {
 
@@ -73,6 +74,9 @@ class Connection {
   // Runs a row-returning statement for reading its rows a block at a time, values
   // entering as Query's do. The cursor must not outlive the connection. Throws as Query.
   std::unique_ptr<QueryCursor> OpenCursor(std::string_view sql);
+  // What a value Query or a cursor cannot read names besides its column and row: the
+  // reader's context and the row's key (see RowNaming). None by default.
+  void SetRowNaming(RowNaming naming) { row_naming_ = std::move(naming); }
   // The warnings of the last Query (one text per column, naming the column, the first
   // row and how many values, then the server's notices), Execute or Open (the server's
   // notices), and clears them.
@@ -99,6 +103,7 @@ class Connection {
   std::string dbms_name_;
   std::vector<std::string> warnings_;
   int32_t command_timeout_ = 30;
+  RowNaming row_naming_;
 };
 
 }  // namespace ado

@@ -162,6 +162,7 @@ void DryRun::RuleFinished(const RuleStats& rule) {
        << rule.entities_new << ", changed " << rule.entities_changed << ", unchanged "
        << rule.entities_unchanged - rule.entities_moved << ", moved " << rule.entities_moved
        << ", files written " << rule.files_written << (rule.failed ? ", FAILED" : "") << "\n";
+  if (rule.failed && !rule.failure.empty()) out_ << "  failed: " << rule.failure << "\n";
   for (size_t i = rule_first_sent_; i < sent_.size(); ++i) {
     out_ << "  would send " << sent_[i].file_name << " (" << sent_[i].size << " bytes) to ImpID "
          << sent_[i].imp_rule << "\n";

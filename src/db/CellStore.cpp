@@ -9,16 +9,22 @@
 
 #include "core/Error.h"
 #include "core/Text.h"
+#include "db/RowNaming.h"
 #include "values/Decimal.h"
 #include "xmlformat/FileValues.h"
 
 namespace ado::cells {
 
-void RethrowForColumn(const core::Error& error, const std::string& column, int64_t row) {
-  core::ErrorRecord record = error.record();
-  record.description =
-      "Column '" + column + "', row " + std::to_string(row) + ": " + record.description;
-  throw core::Error(std::move(record));
+void RethrowForColumn(const core::Error& error, const std::string& column, int64_t row,
+                      const std::function<void()>& complete_row) {
+  if (complete_row) {
+    try {
+      complete_row();
+    } catch (const core::Error&) {
+      // Only names the row; the value that failed is what is reported.
+    }
+  }
+  throw CellError(error, column, row);
 }
 
 size_t IcuUtf16ToUtf8(const char* data, size_t units, std::string& out) {

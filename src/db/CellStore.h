@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,9 +18,11 @@ class Error;
 
 namespace ado::cells {
 
-// Rethrows `error` with "Column 'NAME', row N: " before its description.
+// Rethrows `error` as a CellError for the column and the row (from 1), after
+// `complete_row`, when given, stored what it can of the row's other values: the row's key
+// then names it.
 [[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column,
-                                   int64_t row);
+                                   int64_t row, const std::function<void()>& complete_row = {});
 
 // `units` UTF-16 code units at `data` (any alignment) into `out` as UTF-8; returns how
 // many unpaired surrogates became U+FFFD.

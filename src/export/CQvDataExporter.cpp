@@ -35,6 +35,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 const std::string kClass = "CQvDataExporter";
+constexpr const char* kKeyField = "tSID";
 constexpr const char* kRulesFile = "QvExportRules.xml";
 constexpr const char* kDataSourcesFile = "QvExportDS.xml";
 constexpr int32_t kRulesEncodeType = 6;
@@ -131,7 +132,7 @@ bool QueryHasKey(const std::shared_ptr<QvDataSource>& data_source, const std::st
         data_source->GetConnection(QvDataSource::kSharedConnection)->PreparedColumns(sql);
     if (!columns) return true;
     return std::any_of(columns->begin(), columns->end(), [](const std::string& column) {
-      return core::FoldCase(column) == core::FoldCase("tSID");
+      return core::FoldCase(column) == core::FoldCase(kKeyField);
     });
   } catch (const core::Error&) {
     return true;
@@ -146,6 +147,7 @@ CQvDataExporter::CQvDataExporter(TraceFn trace) : trace_(std::move(trace)) {}
 
 void CQvDataExporter::Trace(const std::string& text, int32_t event_type,
                             const core::ErrorRecord& error) const {
+  if (error.IsSet() && rule_failure_.empty()) rule_failure_ = error.description;
   if (trace_) trace_(text, error, event_type, kLevelExport);
 }
 
@@ -158,6 +160,7 @@ struct CQvDataExporter::Run {
   std::shared_ptr<ado::Recordset> sources;
   QvDataSourceList list;
   std::string target_path;  // of the rule being worked on
+  std::string rule_label;   // "Rule N of M, File: PATH" for its messages
   bool in_rule = false;
   bool last_tx_done = false;
   Clock::time_point rule_start_time;
@@ -254,6 +257,9 @@ void CQvDataExporter::ExportRules(Run& run, int& line) {
     run.in_rule = true;
     line = 61;
     run.target_path = Text(rules, "tTargetPath");
+    // The file the operator named, also in a dry run, which maps it elsewhere.
+    run.rule_label = "Rule " + std::to_string(rules_done + 1) + " of " +
+                     std::to_string(rules->RecordCount()) + ", File: " + run.target_path;
     if (target_path_map_) run.target_path = target_path_map_(run.target_path);
     BeginRule(run, rules_done, rules->RecordCount());
     Trace(kClass + ".ExportAll, Test Start ZRA 002, File: " + run.target_path, kEventInformation);
@@ -322,6 +328,8 @@ void CQvDataExporter::ExportCurrentRule(Run& run, int& line) {
     ++stats_.rules_failed;
     return;
   }
+  // A value the file cannot hold names the rule and the entity it belongs to.
+  data_source->SetRowNaming({run.rule_label, kKeyField});
   if (ExportRule(run.mode, rules, data_source, sql, target_path, folder)) {
     ++stats_.rules_run;
     if (stats_.failures + stats_.sends_failed > failures_before) ++stats_.rules_failed;
@@ -359,6 +367,7 @@ void CQvDataExporter::BeginRule(Run& run, int32_t index, int64_t total) {
   run.rules_failed_before = stats_.rules_failed;
   rule_start_ = stats_;  // NOLINT(cppcoreguidelines-slicing): only the counts are kept
   rule_ = RuleStats{};
+  rule_failure_.clear();
   rule_.target_path = run.target_path;
   if (observer_) observer_->RuleStarted(run.target_path, index, static_cast<int32_t>(total));
 }
@@ -366,6 +375,7 @@ void CQvDataExporter::BeginRule(Run& run, int32_t index, int64_t total) {
 void CQvDataExporter::EndRule(Run& run) {
   RuleStats rule = RuleSoFar();
   rule.failed = stats_.rules_failed > run.rules_failed_before;
+  if (rule.failed) rule.failure = rule_failure_;
   rule.seconds = std::chrono::duration<double>(Clock::now() - run.rule_start_time).count();
   stats_.rules.push_back(rule);
   if (observer_) observer_->RuleFinished(rule);

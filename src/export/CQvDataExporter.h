@@ -534,6 +534,8 @@ class CQvDataExporter {
   // The run's counts when the running rule began, and what is known of it.
   RunCounts rule_start_;
   RuleStats rule_;
+  // The first failure the rule being worked on reported, for its summary.
+  mutable std::string rule_failure_;
 };
 
 }  // namespace qv

@@ -42,6 +42,7 @@ struct RuleStats : RunCounts {
   std::string target_path;             // as the run used it
   std::optional<int32_t> pages_total;  // when known before the first page (split exports)
   bool failed = false;                 // counted in RunStats::rules_failed
+  std::string failure;                 // the first failure it reported, when it failed
   double seconds = 0;
 };
 

@@ -31,8 +31,14 @@ std::shared_ptr<ado::Connection> QvDataSource::GetConnection(int32_t kind) {
                          record.description;
     throw core::Error(std::move(record));
   }
+  connection->SetRowNaming(row_naming_);
   connection_ = std::move(connection);
   return connection_;
+}
+
+void QvDataSource::SetRowNaming(ado::RowNaming naming) {
+  row_naming_ = std::move(naming);
+  if (connection_) connection_->SetRowNaming(row_naming_);
 }
 
 }  // namespace qv

@@ -38,12 +38,15 @@ class QvDataSource {
   // a connection that may have died (the server went away, the database file changed):
   // it still looks open, and every later query on it would fail.
   void DropConnection() { connection_.reset(); }
+  // What a value its connection cannot read names (Connection::SetRowNaming), from now on.
+  void SetRowNaming(ado::RowNaming naming);
 
  private:
   int32_t id_;
   std::string name_;
   std::string connection_string_;
   std::shared_ptr<ado::Connection> connection_;
+  ado::RowNaming row_naming_;
 };
 
 }  // namespace qv

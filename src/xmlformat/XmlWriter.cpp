@@ -455,7 +455,8 @@ class RecordsetXmlWriter {
     } else if (field.defined_size < 0) {
       // A size of -1 (unlimited) is written as the unsigned 32-bit value.
       out_.NumberAttribute("dt:maxLength", 4294967295);
-    } else if (field.defined_size > 0) {
+    } else if (field.defined_size > 0 || xml::DefaultDefinedSize(field.type) != 0) {
+      // A size of 0 is written where leaving it out would read back as another.
       out_.NumberAttribute("dt:maxLength", field.defined_size);
     }
     if (layout.writes_scale) out_.NumberAttribute("rs:scale", field.numeric_scale);

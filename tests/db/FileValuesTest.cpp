@@ -173,5 +173,95 @@ TEST(PostgresValues, ValueOutOfItsFieldNamesRowColumnAndValue) {
   EXPECT_EQ(db.Query("SELECT k FROM wide WHERE k < 3").records.RecordCount(), 2u);
 }
 
+// A value no file can hold fails the read, naming the reader's context, the row's key
+// (read after the failed column), the column, the row and the value, on every back end
+// and through both Query and a cursor; a row without a key names none.
+TEST(RowNamingValues, FailedValueNamesContextKeyColumnRowAndValue) {
+  qv::test::TestFolder folder;
+  struct Backend {
+    const char* name;
+    std::string connection;
+    std::string create;
+  };
+  const std::string rows =
+      "CASE WHEN g IN (42, 2501) THEN '0050-01-01 00:00:00' ELSE '2024-01-01 10:00:00' END";
+  const std::string key = "CASE WHEN g < 2500 THEN CONCAT('K', LPAD(CAST(g AS CHAR(4)), 4, '0')) END";
+  const Backend backends[] = {
+      {"SQLite", "Driver=SQLite3;NoCreat=0;Database=" + folder.File("named.db"),
+       "CREATE TABLE named(g INTEGER, d DATETIME, tSID TEXT); INSERT INTO named WITH RECURSIVE "
+       "c(g) AS (SELECT 1 UNION ALL SELECT g + 1 FROM c WHERE g < 3000) SELECT g, " + rows +
+           ", CASE WHEN g < 2500 THEN 'K' || substr('000' || g, -4) END FROM c"},
+      {"PostgreSQL", qv::test::PostgresConnectionString(),
+       "CREATE TEMPORARY TABLE named AS SELECT g, (" + rows + ")::timestamp AS d, " + key +
+           " AS tSID FROM generate_series(1, 3000) g"},
+      {"MariaDB", qv::test::MariadbConnectionString(),
+       "CREATE TEMPORARY TABLE named AS SELECT CAST(seq AS SIGNED) AS g, CAST(" +
+           [&] {
+             std::string r = rows;
+             return r.replace(r.find("g IN"), 1, "seq");
+           }() +
+           " AS DATETIME) AS d, " + [&] {
+             std::string k = key;
+             k.replace(k.find("g <"), 1, "seq");
+             return k.replace(k.find("CAST(g"), 6, "CAST(seq");
+           }() + " AS tSID FROM seq_1_to_3000"},
+  };
+  for (const Backend& backend : backends) {
+    SCOPED_TRACE(backend.name);
+    if (backend.connection.empty()) continue;
+    Connection db;
+    db.Open(backend.connection);
+    for (size_t from = 0, to; from < backend.create.size(); from = to + 1) {
+      to = std::min(backend.create.find("; ", from), backend.create.size());
+      db.Execute(backend.create.substr(from, to - from));
+    }
+    db.SetRowNaming({"Rule 2 of 5, File: /out/a.xml", "tSID"});
+    const std::string named = "Rule 2 of 5, File: /out/a.xml, tSID 'K0042', column 'd', row 42: ";
+    const std::string sql = "SELECT d, tSID FROM named ORDER BY g";
+    for (const bool cursor : {false, true}) {
+      const core::ErrorRecord e = ErrorOf([&] {
+        if (!cursor) {
+          db.Query(sql);
+          return;
+        }
+        const std::unique_ptr<QueryCursor> rows_read = db.OpenCursor(sql);
+        RecordStore store(rows_read->Fields().size());
+        while (rows_read->FetchInto(store, kBlockRows) > 0) {
+        }
+      });
+      EXPECT_EQ(e.description.rfind(named, 0), 0u) << e.description;
+      EXPECT_NE(e.description.find("0050-01-01"), std::string::npos) << e.description;
+    }
+    const core::ErrorRecord keyless =
+        ErrorOf([&] { db.Query("SELECT d, tSID FROM named WHERE g > 2000 ORDER BY g"); });
+    EXPECT_EQ(keyless.description.rfind("Rule 2 of 5, File: /out/a.xml, column 'd', row 501: ", 0),
+              0u)
+        << keyless.description;
+  }
+}
+
+// SQLite keeps any value in any column: text in a column declared a number or a date is
+// written as the driver reads it, and each such column is named once with its count.
+TEST_F(SqliteValues, ValuesOfTheWrongKindAreWarnedAboutPerColumn) {
+  db_.Execute("CREATE TABLE kinds(n NUMERIC, d DATETIME, i INTEGER, ok NUMERIC)");
+  db_.Execute(
+      "INSERT INTO kinds VALUES (1, '2024-01-01 10:00:00', 1, 1), "
+      "('abc', 'not a date', '12x', 2), (2.5, '2024-02-30', 'x', ' 3 '), (NULL, NULL, NULL, 4)");
+  const RecordsetData data = db_.Query("SELECT n, d, i, ok FROM kinds");
+  EXPECT_TRUE(Cell(data, 1, "n").IsNull());
+  EXPECT_TRUE(Cell(data, 1, "d").IsNull());
+  EXPECT_TRUE(Same(Cell(data, 1, "i"), Variant(int64_t{12})));
+  EXPECT_TRUE(Cell(data, 2, "d").IsNull());
+  const std::vector<std::string> warnings = db_.TakeWarnings();
+  const std::vector<std::string> expected = {
+      "Column 'n', row 2: 1 value(s) were not a number, though the column is declared as one; "
+      "they are written as null, or as the number the text begins with",
+      "Column 'd', row 2: 2 value(s) were not a date or time, though the column is declared as "
+      "one; they are written as null",
+      "Column 'i', row 2: 2 value(s) were not a number, though the column is declared as one; "
+      "they are written as null, or as the number the text begins with"};
+  EXPECT_EQ(warnings, expected);
+}
+
 }  // namespace
 }  // namespace ado

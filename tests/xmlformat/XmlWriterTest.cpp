@@ -169,7 +169,7 @@ TEST(XmlWriter, FormatsNumbersAndDatesAsVbPrintsThem) {
   };
   const DoubleCase doubles[] = {
       {0.1, "0.1"},
-      {-0.0, "0"},
+      {-0.0, "-0"},  // keeps its sign, so that it reads back the same
       {1.0 / 3, "0.3333333333333333"},
       {1e-5, "1E-05"},
       {1.5e-7, "1.5E-07"},

@@ -292,16 +292,27 @@ size_t OdbcResultReader::FetchBound(RecordStore& store, size_t max_rows) {
     if (row_status_[r] == SQL_ROW_NOROW || row_status_[r] == SQL_ROW_DELETED) continue;
     size_t record = store.AppendRecord();
     ++row_;
-    for (auto& column : columns_) {
+    const auto store_column = [&](Column& column) {
+      if (column.bound) {
+        StoreBound(column, r, store, record);
+      } else {
+        Position(r);
+        StoreFetched(column, store, record);
+      }
+    };
+    for (size_t c = 0; c < columns_.size(); ++c) {
       try {
-        if (column.bound) {
-          StoreBound(column, r, store, record);
-        } else {
-          Position(r);
-          StoreFetched(column, store, record);
-        }
+        store_column(columns_[c]);
       } catch (const core::Error& error) {
-        cells::RethrowForColumn(error, column.map.field.name, row_);
+        cells::RethrowForColumn(error, columns_[c].map.field.name, row_, [&] {
+          for (size_t rest = c + 1; rest < columns_.size(); ++rest) {
+            try {
+              store_column(columns_[rest]);
+            } catch (const core::Error&) {
+              store.SetNull(record, rest);
+            }
+          }
+        });
       }
     }
     ++stored;

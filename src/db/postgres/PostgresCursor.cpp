@@ -326,7 +326,19 @@ size_t PostgresCursor::FetchInto(RecordStore& store, size_t max_rows) {
           StoreValue(columns_[f], PQgetvalue(block, next_row_, field),
                      static_cast<size_t>(PQgetlength(block, next_row_, field)), store, record, f);
         } catch (const core::Error& error) {
-          cells::RethrowForColumn(error, columns_[f].map.field.name, row_);
+          cells::RethrowForColumn(error, columns_[f].map.field.name, row_, [&] {
+            for (size_t rest = f + 1; rest < columns_.size(); ++rest) {
+              const int at = static_cast<int>(rest);
+              try {
+                if (PQgetisnull(block, next_row_, at)) continue;
+                StoreValue(columns_[rest], PQgetvalue(block, next_row_, at),
+                           static_cast<size_t>(PQgetlength(block, next_row_, at)), store, record,
+                           rest);
+              } catch (const core::Error&) {
+                store.SetNull(record, rest);
+              }
+            }
+          });
         }
       }
     }

@@ -59,6 +59,18 @@ std::optional<int64_t> DriverInteger(const char* text) {
   return static_cast<int64_t>(n);
 }
 
+bool IsNumberText(const char* text, bool integer) {
+  char* end = nullptr;
+  if (integer) {
+    (void)std::strtoll(text, &end, 0);
+  } else {
+    (void)std::strtod(text, &end);
+  }
+  if (end == text) return false;
+  while (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r') ++end;
+  return *end == '\0';
+}
+
 std::optional<double> DriverDouble(const char* text) {
   // The program never changes the C locale, so the decimal point is '.'.
   char* end = nullptr;

@@ -30,6 +30,9 @@ struct DriverTimestamp {
 // the 64-bit range; the digits end at the first character that is not one. Nothing
 // when the text starts with no number.
 std::optional<int64_t> DriverInteger(const char* text);
+// Whether all of `text` but blanks around it is the number the driver reads from it (a
+// whole number when `integer`), rather than a number it begins with or none.
+bool IsNumberText(const char* text, bool integer);
 // A floating-point number as strtod reads it in the C locale (hex, inf and nan too).
 std::optional<double> DriverDouble(const char* text);
 // True when the text starts with Y, y, T, t or a digit 1-9.

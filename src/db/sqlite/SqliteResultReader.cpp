@@ -180,6 +180,8 @@ size_t SqliteResultReader::Fetch(RecordStore& store, size_t max_rows) {
     today_.tm_mday = now.day;
     replaced_.assign(columns_.size(), 0);
     first_replaced_.assign(columns_.size(), 0);
+    wrong_kind_.assign(columns_.size(), 0);
+    first_wrong_kind_.assign(columns_.size(), 0);
   }
   size_t stored = 0;
   while (stored < max_rows && !at_end_) {
@@ -194,7 +196,15 @@ size_t SqliteResultReader::Fetch(RecordStore& store, size_t max_rows) {
         StoreValue(columns_[c], static_cast<int>(c), store, record);
       } catch (const core::Error& error) {
         at_end_ = true;
-        cells::RethrowForColumn(error, columns_[c].field.name, row_);
+        cells::RethrowForColumn(error, columns_[c].field.name, row_, [&] {
+          for (size_t rest = c + 1; rest < columns_.size(); ++rest) {
+            try {
+              StoreValue(columns_[rest], static_cast<int>(rest), store, record);
+            } catch (const core::Error&) {
+              store.SetNull(record, rest);
+            }
+          }
+        });
       }
     }
     ++stored;
@@ -207,6 +217,17 @@ std::vector<std::string> SqliteResultReader::Warnings() const {
   for (size_t c = 0; c < replaced_.size(); ++c) {
     if (replaced_[c] == 0) continue;
     warnings.push_back(FileTextWarning(columns_[c].field.name, first_replaced_[c], replaced_[c]));
+  }
+  for (size_t c = 0; c < wrong_kind_.size(); ++c) {
+    if (wrong_kind_[c] == 0) continue;
+    const bool number = columns_[c].kind == odbc::FetchKind::kSigned ||
+                        columns_[c].kind == odbc::FetchKind::kDouble;
+    warnings.push_back(
+        "Column '" + columns_[c].field.name + "', row " + std::to_string(first_wrong_kind_[c]) +
+        ": " + std::to_string(wrong_kind_[c]) + " value(s) were not " +
+        (number ? "a number" : "a date or time") + ", though the column is declared as one; " +
+        (number ? "they are written as null, or as the number the text begins with"
+                : "they are written as null"));
   }
   return warnings;
 }
@@ -244,7 +265,9 @@ void SqliteResultReader::StoreValue(const odbc::ColumnMapping& map, int index, R
       if (storage == SQLITE_INTEGER) {
         value = sqlite3_column_int64(stmt, index);
       } else {
-        value = DriverInteger(DriverText(index));
+        const char* text = DriverText(index);
+        value = DriverInteger(text);
+        if (!IsNumberText(text, /*integer=*/true)) WrongKind(field);
       }
       if (!value) {
         store.SetNull(record, field);
@@ -258,7 +281,9 @@ void SqliteResultReader::StoreValue(const odbc::ColumnMapping& map, int index, R
       if (storage == SQLITE_FLOAT || storage == SQLITE_INTEGER) {
         value = sqlite3_column_double(stmt, index);
       } else {
-        value = DriverDouble(DriverText(index));
+        const char* text = DriverText(index);
+        value = DriverDouble(text);
+        if (!IsNumberText(text, /*integer=*/false)) WrongKind(field);
       }
       if (!value) {
         store.SetNull(record, field);
@@ -324,7 +349,12 @@ void SqliteResultReader::StoreValue(const odbc::ColumnMapping& map, int index, R
       throw core::Error(core::kErrDataConversion, "ODBC", "The column's type cannot be read");
   }
   // A date or time the driver cannot read comes as null.
+  WrongKind(field);
   store.SetNull(record, field);
+}
+
+void SqliteResultReader::WrongKind(size_t field) {
+  if (wrong_kind_[field]++ == 0) first_wrong_kind_[field] = row_;
 }
 
 void SqliteResultReader::StoreText(RecordStore& store, size_t record, size_t field,
@@ -338,7 +368,7 @@ void SqliteResultReader::StoreText(RecordStore& store, size_t record, size_t fie
 
 void SqliteResultReader::StoreDate(RecordStore& store, size_t record, size_t field,
                                    const Date::Parts& parts) {
-  store.SetDate(record, field, FileDate(Date::FromParts(parts), columns_[field].field.type));
+  cells::StoreDate(store, record, field, columns_[field].field.type, parts);
 }
 
 }  // namespace ado::sqlite

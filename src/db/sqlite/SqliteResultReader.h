@@ -39,13 +39,16 @@ class SqliteResultReader {
   // Appends up to `max_rows` of the next rows; 0 only at the end. Throws as ReadInto.
   size_t Fetch(RecordStore& store, size_t max_rows);
   // One text per column whose values were changed to fit the file, as the ODBC reader
-  // words them.
+  // words them; then one per column declared a number or a date that held text that is
+  // none (SQLite keeps any value in any column), which is written as the driver reads it.
   std::vector<std::string> Warnings() const;
 
  private:
   void StoreValue(const odbc::ColumnMapping& map, int index, RecordStore& store, size_t record);
   void StoreText(RecordStore& store, size_t record, size_t field, std::string_view text);
   void StoreDate(RecordStore& store, size_t record, size_t field, const Date::Parts& parts);
+  // Counts a value of the wrong kind for its column's declared type.
+  void WrongKind(size_t field);
   // The value as the driver's text: a BLOB as X'HEX', anything else as SQLite's text.
   const char* DriverText(int index);
 
@@ -53,6 +56,8 @@ class SqliteResultReader {
   std::vector<odbc::ColumnMapping> columns_;
   std::vector<int64_t> replaced_;        // per column: values changed to fit the file
   std::vector<int64_t> first_replaced_;  // per column: the first such row
+  std::vector<int64_t> wrong_kind_;      // per column: text that is not the declared kind
+  std::vector<int64_t> first_wrong_kind_;
   int64_t row_ = 0;                      // rows read so far
   bool at_end_ = false;
   std::tm today_{};        // local date for times without one
