@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, testing and running need.
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format clang-tidy
+  build-essential cmake ninja-build pkg-config clang-format clang-tidy clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libexpat1-dev libicu-dev nlohmann-json3-dev libxxhash-dev
   unixodbc unixodbc-dev libsqliteodbc libsqlite3-dev odbc-postgresql sqlite3 libpq-dev
