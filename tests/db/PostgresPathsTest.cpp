@@ -11,6 +11,7 @@
 #include "ado/Recordset.h"
 #include "core/Clock.h"
 #include "support/Postgres.h"
+#include "xmlformat/XmlReader.h"
 
 namespace ado {
 namespace {
@@ -31,14 +32,22 @@ struct TypeCase {
 const TypeCase kTypes[] = {
     {"sm", "smallint", "(k * 13) % 65536 - 32768"},
     {"i", "integer", "(k::bigint * 858993 % 2147483648 - 1073741824)::integer"},
-    {"bi", "bigint", "(k % 2500)::bigint * 3689348814741910 * (1 - 2 * (k % 2))"},
+    {"bi", "bigint",
+     "CASE k % 600 WHEN 9 THEN 9223372036854775807 WHEN 10 THEN -9223372036854775808 "
+     "ELSE (k % 2500)::bigint * 3689348814741910 * (1 - 2 * (k % 2)) END"},
     {"n", "numeric(38,10)", "k * 1234567890123.0123456789"},
     {"nu", "numeric", "k / 7.0"},
+    {"n38", "numeric",
+     "(CASE WHEN k % 2 = 0 THEN '-' ELSE '' END || repeat('9', 38 - k % 39) || '.' || "
+     "repeat('9', k % 39))::numeric"},
     {"r", "real",
      "CASE k % 600 WHEN 1 THEN 'Infinity' WHEN 2 THEN '-Infinity' WHEN 3 THEN 'NaN' "
-     "ELSE (k / 3.0)::text END::real"},
+     "WHEN 4 THEN '3.4028235e38' WHEN 5 THEN '-3.4028235e38' WHEN 6 THEN '1e-45' "
+     "WHEN 7 THEN '-0' WHEN 8 THEN '1.1754944e-38' ELSE (k / 3.0)::text END::real"},
     {"dp", "double precision",
      "CASE k % 600 WHEN 1 THEN 'Infinity' WHEN 2 THEN '-Infinity' WHEN 3 THEN 'NaN' "
+     "WHEN 4 THEN '1.7976931348623157e308' WHEN 5 THEN '-1.7976931348623157e308' "
+     "WHEN 6 THEN '5e-324' WHEN 7 THEN '-0' WHEN 8 THEN '2.2250738585072014e-308' "
      "ELSE (k * 1.1e-300)::text END::double precision"},
     {"tx", "text", "'Grüße ' || k || ' Ωμέγα 中文 😀'"},
     {"v", "varchar(20)", "CASE WHEN k % 11 = 0 THEN '' ELSE 'Ω' || k END"},
@@ -91,6 +100,12 @@ class PostgresPaths : public ::testing::Test {
     const std::string a = FileOf(native, sql);
     const std::string b = FileOf(odbc, sql);
     EXPECT_EQ(native.TakeWarnings(), odbc.TakeWarnings());
+    // What was written reads back as it was.
+    Recordset back;
+    back.OpenWith(ReadRecordsetXml(a));
+    Stream again;
+    back.Save(again);
+    EXPECT_EQ(again.Data(), a);
     if (a == b) return;
     size_t at = 0;
     while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;

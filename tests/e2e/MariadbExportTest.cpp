@@ -32,8 +32,10 @@ TEST_P(MariadbExport, EveryCommonTypeInEveryMode) {
                  "ts DATETIME(6), e ENUM('small','large'), st SET('red','blue'), j JSON, "
                  "n DECIMAL(38,10), ub BIGINT UNSIGNED, bl BLOB, y YEAR)");
   const std::vector<std::string> values = {
-      "k / 4e0 - 30",
-      "k * 1.5e-300",
+      "CASE k % 50 WHEN 3 THEN 3.402823466e38 WHEN 4 THEN -3.402823466e38 "
+      "WHEN 6 THEN 1.17549435e-38 ELSE k / 4e0 - 30 END",
+      "CASE k % 50 WHEN 3 THEN 1.7976931348623157e308 WHEN 6 THEN 2.2250738585072014e-308 "
+      "ELSE k * 1.5e-300 END",
       "k % 2",
       "CONCAT(k, ' ', REPEAT('Ωμέγα 中文字 😀🎉 ', 40))",
       "SEC_TO_TIME((k - 125) * 12345)",
@@ -77,6 +79,12 @@ TEST_P(MariadbExport, EveryCommonTypeInEveryMode) {
     ASSERT_EQ(file.rows.size(), static_cast<size_t>(kRows));
     EXPECT_EQ(file.Column("f")[0], "-29.75");
     EXPECT_EQ(file.Column("f")[4], "NULL");
+    // The bounds of FLOAT and DOUBLE, which the file reads back.
+    const std::string text = ReadText(target);
+    for (const char* bound : {"f='3.4028235E+38'", "f='-3.4028235E+38'", "f='1.1754944E-38'",
+                              "dp='1.7976931348623157E+308'", "dp='2.2250738585072014E-308'"}) {
+      EXPECT_NE(text.find(bound), std::string::npos) << bound;
+    }
     EXPECT_EQ(file.Column("tm")[0], "NULL");
     EXPECT_EQ(file.Column("tm")[1], "-421:47:15");
     EXPECT_EQ(file.Column("tm")[249], "428:38:45");

@@ -291,6 +291,26 @@ TEST_F(Operators, DryRunOfMode7ListsTheFilesTheRunThenSends) {
   }
 }
 
+// A value no recordset can hold fails its rule, and the dry run, the log and standard
+// error name the rule, the entity, the column and the value, for the operator to mend.
+TEST_F(Operators, AValueNoFileCanHoldNamesRuleEntityColumnAndValue) {
+  CreateSqliteDatabase(folder_.File("inventory.db"),
+                       "UPDATE computers SET dLastSeen = '0050-01-01 00:00:00' WHERE rowid = 150");
+  const std::regex named(
+      "Rule 1 of 3, File: [^,]*computers\\.xml, tSID '[^']+', column 'dLastSeen', row [0-9]+: "
+      "Overflow: value 0050-01-01 00:00:00");
+  const ExportRun dry = folder_.Run({"--dry-run", "7"});
+  EXPECT_NE(dry.exit_code, 0);
+  std::smatch failed;
+  ASSERT_TRUE(std::regex_search(dry.out, failed, std::regex("  failed: (.*)"))) << dry.out;
+  EXPECT_TRUE(std::regex_search(failed[1].str(), named)) << failed[1];
+
+  const ExportRun real = folder_.Run({"7"});
+  EXPECT_NE(real.exit_code, 0);
+  EXPECT_TRUE(std::regex_search(real.err, named)) << real.err;
+  EXPECT_TRUE(std::regex_search(real.log, named)) << real.log;
+}
+
 TEST_F(Operators, MetricsFileReadsAsTextfileFormat) {
   const std::string metrics = folder_.File("metrics/qvdataexporter.prom");
   fs::create_directory(folder_.File("metrics"));

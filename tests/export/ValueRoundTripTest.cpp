@@ -77,15 +77,16 @@ template <typename T>
 std::vector<Put> FloatBounds(VarType type) {
   using L = std::numeric_limits<T>;
   std::vector<Put> bounds;
-  for (const T value : {L::max(), L::lowest(), L::min(), -L::min(), L::denorm_min(),
-                        -L::denorm_min(), T{0}, -T{0}, L::quiet_NaN(), L::infinity(),
-                        -L::infinity(), T{1}, static_cast<T>(0.1)}) {
+  for (const T value :
+       {L::max(), L::lowest(), L::min(), -L::min(), L::denorm_min(), -L::denorm_min(), T{0}, -T{0},
+        L::quiet_NaN(), L::infinity(), -L::infinity(), T{1}, static_cast<T>(0.1)}) {
     bounds.push_back(Floating(type, static_cast<double>(value)));
   }
   return bounds;
 }
 
-constexpr Int128 kMaxCoefficient = (Int128{10'000'000'000'000'000'000U} * 10'000'000'000'000'000'000U) - 1;
+constexpr Int128 kMaxCoefficient =
+    (Int128{10'000'000'000'000'000'000U} * 10'000'000'000'000'000'000U) - 1;
 
 std::vector<Put> DecimalBounds() {
   std::vector<Put> bounds;
@@ -110,7 +111,8 @@ Date::Parts RandomParts(Rng& rng) {
   Date::Parts parts;
   parts.year = 100 + static_cast<int>(rng() % 9900);
   parts.month = 1 + static_cast<int>(rng() % 12);
-  parts.day = 1 + static_cast<int>(rng() % static_cast<uint64_t>(ado::DaysInMonth(parts.year, parts.month)));
+  parts.day = 1 + static_cast<int>(
+                      rng() % static_cast<uint64_t>(ado::DaysInMonth(parts.year, parts.month)));
   parts.hour = static_cast<int>(rng() % 24);
   parts.minute = static_cast<int>(rng() % 60);
   parts.second = static_cast<int>(rng() % 60);
@@ -152,32 +154,71 @@ std::vector<TypeCase> Cases() {
   for (uint32_t plane = 0; plane <= 16; ++plane) AppendUtf8((plane << 16) | 0x41, planes);
   return {
       {"i1", ado::adTinyInt, 3, 0, IntegerBounds<int8_t>(VarType::kI1),
-       [](Rng& g, RecordStore& r, size_t i) { r.SetInteger(i, 0, VarType::kI1, static_cast<int8_t>(g())); }},
+       [](Rng& g, RecordStore& r, size_t i) {
+         r.SetInteger(i, 0, VarType::kI1, static_cast<int8_t>(g()));
+       }},
       {"i2", ado::adSmallInt, 5, 0, IntegerBounds<int16_t>(VarType::kI2),
-       [](Rng& g, RecordStore& r, size_t i) { r.SetInteger(i, 0, VarType::kI2, static_cast<int16_t>(g())); }},
+       [](Rng& g, RecordStore& r, size_t i) {
+         r.SetInteger(i, 0, VarType::kI2, static_cast<int16_t>(g()));
+       }},
       {"i4", ado::adInteger, 10, 0, IntegerBounds<int32_t>(VarType::kI4),
-       [](Rng& g, RecordStore& r, size_t i) { r.SetInteger(i, 0, VarType::kI4, static_cast<int32_t>(g())); }},
+       [](Rng& g, RecordStore& r, size_t i) {
+         r.SetInteger(i, 0, VarType::kI4, static_cast<int32_t>(g()));
+       }},
       {"i8", ado::adBigInt, 19, 0, IntegerBounds<int64_t>(VarType::kI8),
-       [](Rng& g, RecordStore& r, size_t i) { r.SetInteger(i, 0, VarType::kI8, static_cast<int64_t>(g())); }},
-      {"ui1", ado::adUnsignedTinyInt, 3, 0, {Whole(VarType::kUI1, 0), Whole(VarType::kUI1, 255)},
-       [](Rng& g, RecordStore& r, size_t i) { r.SetInteger(i, 0, VarType::kUI1, static_cast<uint8_t>(g())); }},
-      {"ui2", ado::adUnsignedSmallInt, 5, 0, {Whole(VarType::kUI2, 0), Whole(VarType::kUI2, 65535)},
-       [](Rng& g, RecordStore& r, size_t i) { r.SetInteger(i, 0, VarType::kUI2, static_cast<uint16_t>(g())); }},
-      {"ui4", ado::adUnsignedInt, 10, 0, {Whole(VarType::kUI4, 0), Whole(VarType::kUI4, 4294967295)},
-       [](Rng& g, RecordStore& r, size_t i) { r.SetInteger(i, 0, VarType::kUI4, static_cast<uint32_t>(g())); }},
-      {"ui8", ado::adUnsignedBigInt, 20, 0,
+       [](Rng& g, RecordStore& r, size_t i) {
+         r.SetInteger(i, 0, VarType::kI8, static_cast<int64_t>(g()));
+       }},
+      {"ui1",
+       ado::adUnsignedTinyInt,
+       3,
+       0,
+       {Whole(VarType::kUI1, 0), Whole(VarType::kUI1, 255)},
+       [](Rng& g, RecordStore& r, size_t i) {
+         r.SetInteger(i, 0, VarType::kUI1, static_cast<uint8_t>(g()));
+       }},
+      {"ui2",
+       ado::adUnsignedSmallInt,
+       5,
+       0,
+       {Whole(VarType::kUI2, 0), Whole(VarType::kUI2, 65535)},
+       [](Rng& g, RecordStore& r, size_t i) {
+         r.SetInteger(i, 0, VarType::kUI2, static_cast<uint16_t>(g()));
+       }},
+      {"ui4",
+       ado::adUnsignedInt,
+       10,
+       0,
+       {Whole(VarType::kUI4, 0), Whole(VarType::kUI4, 4294967295)},
+       [](Rng& g, RecordStore& r, size_t i) {
+         r.SetInteger(i, 0, VarType::kUI4, static_cast<uint32_t>(g()));
+       }},
+      {"ui8",
+       ado::adUnsignedBigInt,
+       20,
+       0,
        {[](RecordStore& r, size_t i) { r.SetUnsigned(i, 0, std::numeric_limits<uint64_t>::max()); },
         [](RecordStore& r, size_t i) { r.SetUnsigned(i, 0, 0); }},
        [](Rng& g, RecordStore& r, size_t i) { r.SetUnsigned(i, 0, g()); }},
       {"r4", ado::adSingle, 7, 0, FloatBounds<float>(VarType::kR4),
        [](Rng& g, RecordStore& r, size_t i) {
-         r.SetDouble(i, 0, VarType::kR4, static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(g()))));
+         r.SetDouble(i, 0, VarType::kR4,
+                     static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(g()))));
        }},
       {"r8", ado::adDouble, 15, 0, FloatBounds<double>(VarType::kR8),
-       [](Rng& g, RecordStore& r, size_t i) { r.SetDouble(i, 0, VarType::kR8, std::bit_cast<double>(g())); }},
-      {"currency", ado::adCurrency, 19, 0,
-       {[](RecordStore& r, size_t i) { r.SetCurrency(i, 0, {std::numeric_limits<int64_t>::min()}); },
-        [](RecordStore& r, size_t i) { r.SetCurrency(i, 0, {std::numeric_limits<int64_t>::max()}); },
+       [](Rng& g, RecordStore& r, size_t i) {
+         r.SetDouble(i, 0, VarType::kR8, std::bit_cast<double>(g()));
+       }},
+      {"currency",
+       ado::adCurrency,
+       19,
+       0,
+       {[](RecordStore& r, size_t i) {
+          r.SetCurrency(i, 0, {std::numeric_limits<int64_t>::min()});
+        },
+        [](RecordStore& r, size_t i) {
+          r.SetCurrency(i, 0, {std::numeric_limits<int64_t>::max()});
+        },
         [](RecordStore& r, size_t i) { r.SetCurrency(i, 0, {1}); }},
        [](Rng& g, RecordStore& r, size_t i) { r.SetCurrency(i, 0, {static_cast<int64_t>(g())}); }},
       {"numeric(38)", ado::adNumeric, 38, 10, DecimalBounds(),
@@ -188,22 +229,34 @@ std::vector<TypeCase> Cases() {
        [](Rng& g, RecordStore& r, size_t i) {
          r.SetDecimal(i, 0, Decimal(RandomCoefficient(g), static_cast<int>(g() % 39)));
        }},
-      {"boolean", ado::adBoolean, 0, 0,
+      {"boolean",
+       ado::adBoolean,
+       0,
+       0,
        {[](RecordStore& r, size_t i) { r.SetBool(i, 0, true); },
         [](RecordStore& r, size_t i) { r.SetBool(i, 0, false); }},
        [](Rng& g, RecordStore& r, size_t i) { r.SetBool(i, 0, g() & 1); }},
-      {"timestamp", ado::adDBTimeStamp, 29, 9,
+      {"timestamp",
+       ado::adDBTimeStamp,
+       29,
+       9,
        {DateOf({100, 1, 1, 0, 0, 0, 0}), DateOf({9999, 12, 31, 23, 59, 59, 999'999'999}),
         DateOf({1899, 12, 30, 0, 0, 0, 0}), DateOf({1899, 12, 29, 23, 59, 59, 1})},
        [](Rng& g, RecordStore& r, size_t i) { r.SetDate(i, 0, Date::FromParts(RandomParts(g))); }},
-      {"text", ado::adVarWChar, 0, 0,
+      {"text",
+       ado::adVarWChar,
+       0,
+       0,
        {TextOf(""), TextOf(planes), TextOf(" \t\r\n "), TextOf("<&>'\"")},
        [](Rng& g, RecordStore& r, size_t i) {
          std::string text;
          for (uint64_t n = g() % 12; n > 0; --n) AppendUtf8(RandomCharacter(g), text);
          r.SetText(i, 0, text);
        }},
-      {"binary", ado::adVarBinary, 0, 0,
+      {"binary",
+       ado::adVarBinary,
+       0,
+       0,
        {[](RecordStore& r, size_t i) { r.SetBytes(i, 0, std::vector<uint8_t>{}); },
         [](RecordStore& r, size_t i) { r.SetBytes(i, 0, std::vector<uint8_t>(300, 0xFF)); }},
        [](Rng& g, RecordStore& r, size_t i) {
@@ -222,7 +275,8 @@ bool SameValue(const Variant& a, const Variant& b) {
     const double y = b.AsDouble();
     if (std::isnan(x)) return std::isnan(y);
     if (a.Type() == VarType::kR4) {
-      return std::bit_cast<uint32_t>(static_cast<float>(x)) == std::bit_cast<uint32_t>(static_cast<float>(y));
+      return std::bit_cast<uint32_t>(static_cast<float>(x)) ==
+             std::bit_cast<uint32_t>(static_cast<float>(y));
     }
     return std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y);
   }
@@ -276,9 +330,8 @@ class ValueRoundTrip : public ::testing::TestWithParam<TypeCase> {
     FieldDef field;
     field.name = "v";
     field.type = GetParam().type;
-    field.defined_size = GetParam().type == ado::adVarWChar || GetParam().type == ado::adVarBinary
-                             ? 1000
-                             : 16;
+    field.defined_size =
+        GetParam().type == ado::adVarWChar || GetParam().type == ado::adVarBinary ? 1000 : 16;
     field.precision = GetParam().precision;
     field.numeric_scale = GetParam().scale;
     field.attributes = ado::adFldIsNullable | ado::adFldMayBeNull;

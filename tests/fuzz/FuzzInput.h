@@ -30,8 +30,8 @@ class MemoryFile {
     if (::ftruncate(fd_, 0) != 0) std::abort();
     size_t done = 0;
     while (done < bytes.size()) {
-      const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
-                                 static_cast<off_t>(done));
+      const ssize_t n =
+          ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
       if (n <= 0) std::abort();
       done += static_cast<size_t>(n);
     }

@@ -6,8 +6,8 @@
 #include "platform/IniFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const auto ini = qv::platform::IniFile::Parse(
-      qv::platform::DecodeTextFileBytes(fuzz::AsText(data, size)));
+  const auto ini =
+      qv::platform::IniFile::Parse(qv::platform::DecodeTextFileBytes(fuzz::AsText(data, size)));
   for (const size_t buffer : {size_t{0}, size_t{1}, size_t{8}, size_t{4096}}) {
     (void)ini.GetString("General", "LogLevel", "default  ", buffer);
     (void)ini.GetString("", "", "", buffer);
