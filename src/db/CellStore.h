@@ -21,8 +21,8 @@ namespace ado::cells {
 // Rethrows `error` as a CellError for the column and the row (from 1), after
 // `complete_row`, when given, stored what it can of the row's other values: the row's key
 // then names it.
-[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column,
-                                   int64_t row, const std::function<void()>& complete_row = {});
+[[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column, int64_t row,
+                                   const std::function<void()>& complete_row = {});
 
 // `units` UTF-16 code units at `data` (any alignment) into `out` as UTF-8; returns how
 // many unpaired surrogates became U+FFFD.
