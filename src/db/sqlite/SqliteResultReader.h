@@ -58,7 +58,7 @@ class SqliteResultReader {
   std::vector<int64_t> first_replaced_;  // per column: the first such row
   std::vector<int64_t> wrong_kind_;      // per column: text that is not the declared kind
   std::vector<int64_t> first_wrong_kind_;
-  int64_t row_ = 0;                      // rows read so far
+  int64_t row_ = 0;  // rows read so far
   bool at_end_ = false;
   std::tm today_{};        // local date for times without one
   std::string text_;       // scratch for X'HEX'
