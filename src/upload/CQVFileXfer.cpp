@@ -26,8 +26,8 @@
 #include "shared/QvSharedErrorLog.h"
 #include "shared/QvSharedFileSystem.h"
 #include "upload/IdempotencyKey.h"
-#include "upload/UploaderAnswer.h"
 #include "upload/UploadQueue.h"
+#include "upload/UploaderAnswer.h"
 #include "util/basCQvRegistry.h"
 #include "util/basCQvStringManipulation.h"
 
