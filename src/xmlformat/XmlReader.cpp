@@ -68,7 +68,7 @@ struct FieldSchema {
   FieldDef def;
   std::string attribute_name;
   bool has_rs_name = false;  // rs:name, even empty, is the field's name
-  std::string reference;  // s:attribute type='...': a global AttributeType
+  std::string reference;     // s:attribute type='...': a global AttributeType
   std::string dt_type;
   std::string db_type;
   bool fixed = false;
