@@ -185,12 +185,13 @@ TEST(RowNamingValues, FailedValueNamesContextKeyColumnRowAndValue) {
   };
   const std::string rows =
       "CASE WHEN g IN (42, 2501) THEN '0050-01-01 00:00:00' ELSE '2024-01-01 10:00:00' END";
-  const std::string key = "CASE WHEN g < 2500 THEN CONCAT('K', LPAD(CAST(g AS CHAR(4)), 4, '0')) END";
+  const std::string key =
+      "CASE WHEN g < 2500 THEN CONCAT('K', LPAD(CAST(g AS CHAR(4)), 4, '0')) END";
   const Backend backends[] = {
       {"SQLite", "Driver=SQLite3;NoCreat=0;Database=" + folder.File("named.db"),
        "CREATE TABLE named(g INTEGER, d DATETIME, tSID TEXT); INSERT INTO named WITH RECURSIVE "
-       "c(g) AS (SELECT 1 UNION ALL SELECT g + 1 FROM c WHERE g < 3000) SELECT g, " + rows +
-           ", CASE WHEN g < 2500 THEN 'K' || substr('000' || g, -4) END FROM c"},
+       "c(g) AS (SELECT 1 UNION ALL SELECT g + 1 FROM c WHERE g < 3000) SELECT g, " +
+           rows + ", CASE WHEN g < 2500 THEN 'K' || substr('000' || g, -4) END FROM c"},
       {"PostgreSQL", qv::test::PostgresConnectionString(),
        "CREATE TEMPORARY TABLE named AS SELECT g, (" + rows + ")::timestamp AS d, " + key +
            " AS tSID FROM generate_series(1, 3000) g"},
@@ -200,11 +201,13 @@ TEST(RowNamingValues, FailedValueNamesContextKeyColumnRowAndValue) {
              std::string r = rows;
              return r.replace(r.find("g IN"), 1, "seq");
            }() +
-           " AS DATETIME) AS d, " + [&] {
+           " AS DATETIME) AS d, " +
+           [&] {
              std::string k = key;
              k.replace(k.find("g <"), 1, "seq");
              return k.replace(k.find("CAST(g"), 6, "CAST(seq");
-           }() + " AS tSID FROM seq_1_to_3000"},
+           }() +
+           " AS tSID FROM seq_1_to_3000"},
   };
   for (const Backend& backend : backends) {
     SCOPED_TRACE(backend.name);
