@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -31,21 +32,13 @@ namespace {
 namespace fs = std::filesystem;
 
 // Whether `name` is the file of the result named `result` or of one of its pages
-// ("<result>_<from>-<to>.xml") or parts ("<result>_<n>").
-bool BelongsToResult(const std::string& name, const std::string& result) {
-  if (name == result) return true;
-  if (name.size() <= result.size() + 1 || name.compare(0, result.size(), result) != 0 ||
-      name[result.size()] != '_') {
+// (PageFilePath) or parts ("<result>_<n>").
+bool BelongsToResult(std::string_view name, std::string_view result) {
+  if (name == result || IsPageFileOf(name, result)) return true;
+  if (name.size() <= result.size() + 1 || !name.starts_with(result) || name[result.size()] != '_') {
     return false;
   }
-  const std::string rest = name.substr(result.size() + 1);
-  const size_t digits = rest.find_first_not_of("0123456789");
-  if (digits == 0) return false;
-  if (digits == std::string::npos) return true;  // a part
-  const std::string tail = rest.substr(digits);
-  const size_t dash = tail.rfind('-', 0);
-  return dash == 0 && tail.size() > 5 && tail.ends_with(".xml") &&
-         tail.find_first_not_of("0123456789", 1) == tail.size() - 4;
+  return name.find_first_not_of("0123456789", result.size() + 1) == std::string_view::npos;
 }
 
 // The files of the result (and its pages) in `folder`, by name.
@@ -59,12 +52,11 @@ std::vector<fs::path> ResultFiles(const fs::path& folder, const std::string& res
       continue;
     }
     if (!with_change_files) continue;
-    // A change file of the result or of a page: "<result or page><number>.xml".
-    const size_t xml = name.rfind(".xml");
-    if (xml == std::string::npos || xml + 4 != name.size()) continue;
-    const size_t number = name.find_last_not_of("0123456789", xml - 1);
-    if (number != std::string::npos && number + 1 < xml &&
-        BelongsToResult(name.substr(0, number + 1), result)) {
+    // A change file of the result or of a page.
+    const std::vector<std::string_view> owners = ResultsOfChangeFile(name);
+    if (std::any_of(owners.begin(), owners.end(), [&](std::string_view owner) {
+          return owner == result || IsPageFileOf(owner, result);
+        })) {
       files.push_back(file);
     }
   }
