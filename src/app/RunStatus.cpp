@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -16,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/ExitStatus.h"
+#include "core/Clock.h"
 #include "core/Error.h"
 #include "core/File.h"
 #include "export/EntityIndex.h"
@@ -107,12 +107,7 @@ std::optional<int64_t> ToNumber(const std::string& text) {
 
 std::string LocalTimeText(fs::file_time_type time) {
   const auto system = std::chrono::file_clock::to_sys(time);
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(system);
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
+  return core::FormatDateTime(core::ToLocalTime(std::chrono::system_clock::to_time_t(system)));
 }
 
 // A run's summary line in the log: "<time>\t<type>\tqvdataexporter mode N: rules run ...".
@@ -182,17 +177,14 @@ LastRuns FindLastRuns() {
 
 // Seconds from a local "yyyy-mm-dd hh:mm:ss" to now; nothing when it does not parse.
 std::optional<int64_t> SecondsSince(const std::string& local_time) {
-  std::tm parts{};
-  if (std::sscanf(local_time.c_str(), "%d-%d-%d %d:%d:%d", &parts.tm_year, &parts.tm_mon,
-                  &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 6) {
+  core::LocalTime moment;
+  if (std::sscanf(local_time.c_str(), "%d-%d-%d %d:%d:%d", &moment.year, &moment.month, &moment.day,
+                  &moment.hour, &moment.minute, &moment.second) != 6) {
     return std::nullopt;
   }
-  parts.tm_year -= 1900;
-  parts.tm_mon -= 1;
-  parts.tm_isdst = -1;
-  const std::time_t then = std::mktime(&parts);
-  if (then == -1) return std::nullopt;
-  return static_cast<int64_t>(std::time(nullptr) - then);
+  const std::optional<int64_t> then = core::ToUnixSeconds(moment);
+  if (!then) return std::nullopt;
+  return core::UnixNanoseconds() / 1000000000 - *then;
 }
 
 std::string AgeText(int64_t seconds) {

@@ -2,7 +2,6 @@
 
 #include <curl/curl.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -15,6 +14,7 @@
 #include "app/Progress.h"
 #include "app/RunMetrics.h"
 #include "app/RunStatus.h"
+#include "core/Clock.h"
 #include "export/CQvDataExporter.h"
 #include "log/LogRetention.h"
 #include "log/basEventLogger.h"
@@ -202,9 +202,7 @@ std::string VersionText() {
 
 namespace {
 
-double UnixTime() {
-  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
+double UnixTime() { return static_cast<double>(core::UnixNanoseconds()) / 1e9; }
 
 // Writes the metrics file of a run when one is configured; a failure is logged.
 void WriteMetrics(const CommandLine& command_line, const RunStats& stats, int exit_status,

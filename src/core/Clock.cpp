@@ -7,14 +7,36 @@
 
 namespace core {
 
-LocalTime SystemClock::Now() const {
+LocalTime SystemClock::Now() const { return ToLocalTime(std::time(nullptr)); }
+
+int64_t UnixNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+LocalTime ToLocalTime(int64_t unix_seconds) {
   // localtime_r does not look at TZ again by itself; a changed zone must count.
   tzset();
-  std::time_t now = std::time(nullptr);
+  const std::time_t seconds = static_cast<std::time_t>(unix_seconds);
   std::tm parts{};
-  localtime_r(&now, &parts);
+  localtime_r(&seconds, &parts);
   return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,  parts.tm_hour,
                    parts.tm_min,         parts.tm_sec,     parts.tm_gmtoff};
+}
+
+std::optional<int64_t> ToUnixSeconds(const LocalTime& moment) {
+  std::tm parts{};
+  parts.tm_year = moment.year - 1900;
+  parts.tm_mon = moment.month - 1;
+  parts.tm_mday = moment.day;
+  parts.tm_hour = moment.hour;
+  parts.tm_min = moment.minute;
+  parts.tm_sec = moment.second;
+  parts.tm_isdst = -1;
+  const std::time_t seconds = std::mktime(&parts);
+  if (seconds == -1) return std::nullopt;
+  return int64_t{seconds};
 }
 
 namespace {

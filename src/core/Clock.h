@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace core {
@@ -51,6 +53,17 @@ class ProcessClock final : public Clock {
  public:
   LocalTime Now() const override { return LocalNow(); }
 };
+
+// The wall clock, in nanoseconds since the epoch, for times compared with file stamps
+// or reported as such; not replaced by SetProcessClock. Durations take a steady clock.
+int64_t UnixNanoseconds();
+
+// `unix_seconds` as local time, in the zone TZ names at the time of the call.
+LocalTime ToLocalTime(int64_t unix_seconds);
+
+// The seconds since the epoch of the local time `moment` (whether summer time holds is
+// found out); nothing when it cannot be represented.
+std::optional<int64_t> ToUnixSeconds(const LocalTime& moment);
 
 // "yyyy-mm-dd hh:mm:ss".
 std::string FormatDateTime(const LocalTime& moment);

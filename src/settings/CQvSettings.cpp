@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "ado/Recordset.h"
+#include "core/Clock.h"
 #include "core/Error.h"
 #include "fs/basFileSystemPaths.h"
 #include "platform/ProgramFolder.h"
@@ -47,9 +48,7 @@ std::optional<FileStamp> StampOf(const std::string& path) {
 // Whether the file's times lie a second back: a file written again within the tick of
 // the clock that stamps it could keep the same stamp, so a fresher one is not kept.
 bool SettledFor(const FileStamp& stamp) {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  const int64_t now_ns = Nanoseconds(now);
+  const int64_t now_ns = core::UnixNanoseconds();
   return now_ns - stamp.modified_ns > kSecond && now_ns - stamp.changed_ns > kSecond;
 }
 
