@@ -27,6 +27,12 @@ std::string_view CodePointPrefix(std::string_view utf8, size_t count) {
   return utf8;
 }
 
+bool IsBlank(char c, std::string_view blanks) { return blanks.find(c) != std::string_view::npos; }
+
+bool IsBlank(std::string_view text, std::string_view blanks) {
+  return text.find_first_not_of(blanks) == std::string_view::npos;
+}
+
 std::string_view Trim(std::string_view text, std::string_view blanks) {
   const size_t first = text.find_first_not_of(blanks);
   if (first == std::string_view::npos) return {};

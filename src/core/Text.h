@@ -17,6 +17,10 @@ bool IsValidUtf8(std::string_view bytes);
 std::string FoldCase(std::string_view utf8);
 // Case-insensitive equality under Unicode case folding.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// Whether `c` is one of `blanks`.
+bool IsBlank(char c, std::string_view blanks);
+// Whether the text holds nothing but `blanks`; the empty text does.
+bool IsBlank(std::string_view text, std::string_view blanks);
 // The text without the `blanks` at its start and end.
 std::string_view Trim(std::string_view text, std::string_view blanks = " \t");
 // The text without the `blanks` at its start.

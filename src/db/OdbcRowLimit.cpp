@@ -1,10 +1,13 @@
 #include "db/OdbcRowLimit.h"
 
+#include "core/Text.h"
+
 namespace ado {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+// What separates the words of a statement.
+constexpr std::string_view kBlanks = " \t\r\n";
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads the text backwards one word at a time, words separated by blanks.
@@ -16,10 +19,10 @@ class BackwardWords {
   // the word unless it is the last word of the text.
   std::string_view Previous() {
     size_t e = end_;
-    while (e > 0 && IsBlank(text_[e - 1])) --e;
+    while (e > 0 && core::IsBlank(text_[e - 1], kBlanks)) --e;
     if (e != end_ || end_ == text_.size()) {
       size_t b = e;
-      while (b > 0 && !IsBlank(text_[b - 1])) --b;
+      while (b > 0 && !core::IsBlank(text_[b - 1], kBlanks)) --b;
       end_ = b;
       return text_.substr(b, e - b);
     }
@@ -28,11 +31,11 @@ class BackwardWords {
   // Text before the words read so far, without the blanks that precede them.
   std::string_view Rest() const {
     size_t e = end_;
-    while (e > 0 && IsBlank(text_[e - 1])) --e;
+    while (e > 0 && core::IsBlank(text_[e - 1], kBlanks)) --e;
     return text_.substr(0, e);
   }
   // Whether a blank separates Rest() from the words read.
-  bool BlankBefore() const { return end_ > 0 && IsBlank(text_[end_ - 1]); }
+  bool BlankBefore() const { return end_ > 0 && core::IsBlank(text_[end_ - 1], kBlanks); }
 
  private:
   std::string_view text_;

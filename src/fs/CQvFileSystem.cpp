@@ -53,8 +53,6 @@ auto StandardErrorReport(const char* operation) {
 // Guard's report for the operations whose failure is their neutral result alone.
 void ReportNothing(const std::string&, const core::ErrorRecord&, int32_t, int32_t) {}
 
-bool IsBlank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
-
 std::vector<std::string> CodePoints(const std::string& text) {
   std::vector<std::string> result;
   for (size_t i = 0; i < text.size();) {
@@ -168,12 +166,12 @@ std::string CQvFileSystem::ConcatenatePath(const std::string& first_path,
 void CQvFileSystem::SplitFilePath(const std::string& full_file_name, std::string& path,
                                   std::string& file_name, std::string& ext) {
   Reported(Method("SplitFilePath"), [&] {
-    if (IsBlank(full_file_name)) return;
+    if (core::IsBlank(full_file_name, " ")) return;
     const size_t slash = full_file_name.rfind(kPathSeparator);
     const std::string name =
         slash == std::string::npos ? full_file_name : full_file_name.substr(slash + 1);
     file_name = name;
-    if (IsBlank(name)) {
+    if (core::IsBlank(name, " ")) {
       path = full_file_name;
       return;
     }

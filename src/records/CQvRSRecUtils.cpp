@@ -14,8 +14,6 @@ bool IsTextField(const ado::Field& field) {
   return field.Type() == ado::adVarChar || field.Type() == ado::adVarWChar;
 }
 
-bool IsBlank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
-
 // Whether storing `value` would change the field. A null value differs from any
 // non-null one, so assigning null is never skipped; arrays and objects have no
 // ordering and compare by identity.
@@ -72,7 +70,7 @@ bool CQvRSRecUtils::SetFieldValue_String(ado::Field& field, const std::string& t
         line = 2;
         if (!old_value.IsNull() && core::EqualsIgnoreCase(text, old_text)) return true;
         line = 3;
-        if (IsBlank(text)) {
+        if (core::IsBlank(text, " ")) {
           field.SetValue(ado::Variant(std::string()));
           return true;
         }

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/Error.h"
+#include "core/Text.h"
 
 namespace ado {
 
@@ -47,8 +48,6 @@ std::string DigitsOf(Int128 magnitude) {
   return std::string(out.rbegin(), out.rend());
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 }  // namespace
 
 Decimal::Decimal(Int128 coefficient, int scale) {
@@ -60,8 +59,7 @@ Decimal::Decimal(Int128 coefficient, int scale) {
 }
 
 std::optional<Decimal> Decimal::Parse(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  text = core::Trim(text, " \t");
   size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';

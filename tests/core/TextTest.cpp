@@ -41,6 +41,23 @@ TEST(Text, TrimsOnlyTheGivenBlanksAtTheEnds) {
   EXPECT_EQ(core::Trim(" \tx\t "), "x");
 }
 
+TEST(Text, TakesOnlyTheGivenCharactersForBlanks) {
+  struct Case {
+    std::string_view text, blanks;
+    bool blank;
+  };
+  for (const Case& c : {Case{"", " ", true}, Case{"   ", " ", true}, Case{" \t ", " ", false},
+                        Case{" \t ", " \t", true}, Case{" x ", " \t", false},
+                        Case{std::string_view("\0", 1), " ", false}}) {
+    EXPECT_EQ(core::IsBlank(c.text, c.blanks), c.blank) << c.text;
+    if (c.text.size() == 1) {
+      EXPECT_EQ(core::IsBlank(c.text[0], c.blanks), c.blank) << c.text;
+    }
+  }
+  EXPECT_TRUE(core::IsBlank('\n', " \t\r\n"));
+  EXPECT_FALSE(core::IsBlank('\f', " \t\r\n"));
+}
+
 TEST(Text, MeasuresUtf8SequencesByTheirLead) {
   EXPECT_EQ(core::Utf8SequenceLength('a'), 1u);
   EXPECT_EQ(core::Utf8SequenceLength(0xC3), 2u);  // ß
