@@ -23,6 +23,7 @@
 #include "core/Text.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/EventSink.h"
+#include "shared/QvSharedFileSystem.h"
 #include "util/basCQvRegistry.h"
 #include "util/basCQvStringManipulation.h"
 #include "util/basErrorHandling.h"
@@ -165,20 +166,8 @@ std::string CQvFileSystem::ConcatenatePath(const std::string& first_path,
 
 void CQvFileSystem::SplitFilePath(const std::string& full_file_name, std::string& path,
                                   std::string& file_name, std::string& ext) {
-  Reported(Method("SplitFilePath"), [&] {
-    if (core::IsBlank(full_file_name, " ")) return;
-    const size_t slash = full_file_name.rfind(kPathSeparator);
-    const std::string name =
-        slash == std::string::npos ? full_file_name : full_file_name.substr(slash + 1);
-    file_name = name;
-    if (core::IsBlank(name, " ")) {
-      path = full_file_name;
-      return;
-    }
-    const size_t dot = name.rfind('.');
-    if (dot != std::string::npos) ext = name.substr(dot + 1);
-    path = QvStrMan_StripTrailing(full_file_name, name);
-  });
+  Reported(Method("SplitFilePath"),
+           [&] { QvSharedFileSystem::SplitFilePath(full_file_name, path, file_name, ext); });
 }
 
 std::string CQvFileSystem::AddPathToDir(const std::string& location) {
@@ -207,33 +196,29 @@ bool CQvFileSystem::IsFolder(const std::string& path) {
 
 bool CQvFileSystem::CheckFolderExists(const std::string& path, bool silent) {
   return Reported(Method("CheckFolderExists"), [&] {
-    std::error_code ec;
-    if (!path.empty() && fs::is_directory(path, ec)) return true;
+    if (QvSharedFileSystem::CheckFolderExists(path, true)) return true;
     if (!silent) RaiseProgramError(kErrPathNotFound9005, "orbPathNotFoundError3", "", {path});
     return false;
   });
 }
 
 bool CQvFileSystem::CheckFileExists(const std::string& file_name, bool silent) {
-  if (file_name.empty()) return false;
+  if (QvSharedFileSystem::CheckFileExists(file_name, true)) return true;
+  if (silent || file_name.empty()) return false;
+  // Not there, or not to be looked at: which one is reported.
   std::error_code ec;
-  const fs::file_status status = fs::status(file_name, ec);
-  if (!ec) return fs::is_regular_file(status) || fs::is_other(status);
-  if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
+  static_cast<void>(fs::status(file_name, ec));
+  if (!ec || ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
     return false;
   }
   const int32_t number = core::ErrorFromCode(ec, "", file_name).number();
-  if (number == core::kErrPermissionDenied || number == core::kErrFileAlreadyOpen) return true;
   if (number == core::kErrBadFileNameOrNumber || number == core::kErrFileNotFound ||
       number == core::kErrPathNotFound) {
-    if (!silent) {
-      Reported(Method("CheckFileExists"), [&] {
-        RaiseProgramError(kErrFileNotFound9010, "orbFileNotFoundError3", "", {file_name});
-      });
-    }
+    Reported(Method("CheckFileExists"), [&] {
+      RaiseProgramError(kErrFileNotFound9010, "orbFileNotFoundError3", "", {file_name});
+    });
     return false;
   }
-  if (silent) return false;
   return Reported(Method("CheckFileExists") + ", File:" + file_name,
                   [&]() -> bool { throw core::ErrorFromCode(ec, "", file_name); });
 }
