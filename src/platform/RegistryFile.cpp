@@ -9,6 +9,7 @@
 #include "core/File.h"
 #include "core/Text.h"
 #include "platform/CodePage.h"
+#include "platform/ProgramFolder.h"
 
 namespace qv::platform {
 
@@ -385,6 +386,16 @@ std::optional<ado::Variant> RegistryFile::GetValue(std::string_view key_path,
   const RegistryValue* value = Find(key_path, value_name);
   if (value == nullptr) return std::nullopt;
   return value->value;
+}
+
+std::optional<RegistryValue> ReadProgramRegistryValue(std::string_view key_path,
+                                                      std::string_view value_name,
+                                                      const RegistryFile::WarningSink& warn) {
+  const RegistryFile registry =
+      RegistryFile::Load(RegistryFile::DefaultPath(ProgramFolder()), warn);
+  const RegistryValue* value = registry.Find(key_path, value_name);
+  if (value == nullptr) return std::nullopt;
+  return *value;
 }
 
 }  // namespace qv::platform

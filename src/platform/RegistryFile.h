@@ -82,4 +82,11 @@ class RegistryFile {
   std::map<std::string, std::map<std::string, RegistryValue>> keys_;
 };
 
+// The value `value_name` of the key `key_path` in the program's registry file
+// (RegistryFile::DefaultPath of the program folder), loaded afresh for each call; the
+// file's warnings go to `warn`. Nothing when the key or the value is missing.
+std::optional<RegistryValue> ReadProgramRegistryValue(
+    std::string_view key_path, std::string_view value_name,
+    const RegistryFile::WarningSink& warn = nullptr);
+
 }  // namespace qv::platform

@@ -1,10 +1,10 @@
 #include "shared/QvSharedRegistry.h"
 
+#include <optional>
 #include <utility>
 
 #include "core/Clock.h"
 #include "core/Text.h"
-#include "platform/ProgramFolder.h"
 #include "platform/RegistryFile.h"
 
 namespace qv {
@@ -57,12 +57,10 @@ ado::Variant QvSharedRegistry::DefaultRead(uint32_t hive, const std::string& key
   }
   // Every other value comes from the registry file: numbers and texts.
   if (hive == kHKeyLocalMachine) {
-    const platform::RegistryFile registry = platform::RegistryFile::Load(
-        platform::RegistryFile::DefaultPath(platform::ProgramFolder()));
-    const platform::RegistryValue* value = registry.Find("HKEY_LOCAL_MACHINE\\" + key, value_name);
-    if (value != nullptr &&
-        (value->type == platform::kRegDword || value->type == platform::kRegSz ||
-         value->type == platform::kRegExpandSz)) {
+    const std::optional<platform::RegistryValue> value =
+        platform::ReadProgramRegistryValue("HKEY_LOCAL_MACHINE\\" + key, value_name);
+    if (value && (value->type == platform::kRegDword || value->type == platform::kRegSz ||
+                  value->type == platform::kRegExpandSz)) {
       return value->value;
     }
   }

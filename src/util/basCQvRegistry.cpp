@@ -1,6 +1,7 @@
 #include "util/basCQvRegistry.h"
 
-#include "platform/ProgramFolder.h"
+#include <optional>
+
 #include "platform/RegistryFile.h"
 #include "shared/EventSink.h"
 #include "shared/QvSharedErrorLog.h"
@@ -29,14 +30,11 @@ ado::Variant ReadRegistryValue(uint32_t root, const std::string& key_path,
     if (root_name.empty()) return {};
     // Registry keys keep "\" as their separator whatever the file system uses.
     const std::string full_path = root_name + "\\" + key_path + "\\" + sub_key + "\\";
-    const platform::RegistryFile registry = platform::RegistryFile::Load(
-        platform::RegistryFile::DefaultPath(platform::ProgramFolder()),
-        [](const std::string& warning) {
+    const std::optional<platform::RegistryValue> value =
+        platform::ReadProgramRegistryValue(full_path, value_name, [](const std::string& warning) {
           TraceEvent(".ReadRegistryValue, " + warning, {}, kEventWarning, kLevelExport);
         });
-    if (!registry.KeyExists(full_path)) return {};
-    const platform::RegistryValue* value = registry.Find(full_path, value_name);
-    if (value == nullptr) return {};
+    if (!value) return {};
     switch (value->type) {
       case platform::kRegSz:
       case platform::kRegExpandSz:
