@@ -315,8 +315,7 @@ std::string CQvEventLogger::GetBodyFromTextFile(const std::string& file_name,
 }
 
 std::string CQvEventLogger::HourlyLogFileName(const core::LocalTime& when) {
-  return "RX_" + FourDigits(when.year) + "-" + TwoDigits(when.month) + "-" + TwoDigits(when.day) +
-         "_" + TwoDigits(when.hour) + ".log";
+  return platform::AppLog::HourlyFileName(when);
 }
 
 void CQvEventLogger::ResetSharedState() {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <utility>
@@ -164,6 +165,13 @@ std::string_view AppLog::EventTypeName(int32_t event_type) {
     default:
       return "Information";
   }
+}
+
+std::string AppLog::HourlyFileName(const core::LocalTime& when) {
+  char name[48];
+  std::snprintf(name, sizeof name, "RX_%04d-%02d-%02d_%02d.log", when.year, when.month, when.day,
+                when.hour);
+  return name;
 }
 
 std::string AppLog::FormatLine(const core::LocalTime& moment, int32_t event_type,

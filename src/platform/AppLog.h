@@ -68,6 +68,8 @@ class AppLog {
   // The line for one entry, without its line end.
   static std::string FormatLine(const core::LocalTime& moment, int32_t event_type,
                                 std::string_view text);
+  // The program's log file for the hour of `when`: "RX_yyyy-MM-dd_hh.log".
+  static std::string HourlyFileName(const core::LocalTime& when);
 
  private:
   std::shared_ptr<const core::Clock> clock_;

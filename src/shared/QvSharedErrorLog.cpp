@@ -1,6 +1,5 @@
 #include "shared/QvSharedErrorLog.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <utility>
 
@@ -30,11 +29,9 @@ class ApplicationLogSink : public LogSink {
   void Write(const LogEntry& entry) noexcept override {
     try {
       const core::LocalTime now = clock_->Now();
-      char name[48];
-      std::snprintf(name, sizeof name, "RX_%04d-%02d-%02d_%02d.log", now.year, now.month, now.day,
-                    now.hour);
-      platform::AppLog::Process().LogEventTo(std::filesystem::path(folder_) / name, now,
-                                             EntryText(entry), entry.event_type);
+      platform::AppLog::Process().LogEventTo(
+          std::filesystem::path(folder_) / platform::AppLog::HourlyFileName(now), now,
+          EntryText(entry), entry.event_type);
     } catch (...) {
       // The log is the last resort; an entry it cannot write is dropped.
     }
