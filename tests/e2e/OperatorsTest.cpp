@@ -395,6 +395,16 @@ TEST_F(Operators, ResetLastIsRefusedWhileARunHoldsTheFolderAndStatusShowsIt) {
                                                        "[:0-9]{8} \\([0-9]+ s ago\\)\n")))
       << status.out;
   EXPECT_EQ(status.out.find("Running now"), std::string::npos) << status.out;
+  // Waiting in Unsent: the change files of the result and of its pages, nothing else.
+  fs::create_directories(folder_.File("out/Unsent"));
+  for (const char* name : {"servers.xml12.xml", "servers.xml_0-99.xml3.xml", "servers.xmlx1.xml"}) {
+    std::ofstream(folder_.File("out/Unsent/" + std::string(name))) << "x";
+  }
+  const std::string waiting = folder_.Run({"--status"}).out;
+  EXPECT_TRUE(std::regex_search(
+      waiting, std::regex("servers.xml\n.*\n  waiting in Unsent: 2 file\\(s\\), 2 bytes\n")))
+      << waiting;
+  fs::remove_all(folder_.File("out/Unsent"));
   const size_t last_files = FileNames(folder_.File("out/last")).size();
   ASSERT_GT(last_files, 0u);
   {
