@@ -41,6 +41,18 @@ constexpr int32_t kNoKeyType = INT32_MIN;
 
 }  // namespace
 
+bool IsSourceTimestamp(const std::string& field_name) {
+  return core::EqualsIgnoreCase(field_name, "Source_Timestamp");
+}
+
+std::vector<std::string> ComparedNames(const std::vector<ado::FieldDef>& fields) {
+  std::vector<std::string> names;
+  for (const ado::FieldDef& field : fields) {
+    if (!IsSourceTimestamp(field.name)) names.push_back(field.name);
+  }
+  return names;
+}
+
 uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields) {
   std::vector<std::string> named;
   named.reserve(fields.size());

@@ -26,6 +26,11 @@ namespace qv {
 // with it.
 uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields);
 
+// The field left out of every comparison: Source_Timestamp, in any case.
+bool IsSourceTimestamp(const std::string& field_name);
+// The names of the fields that are compared: all but Source_Timestamp.
+std::vector<std::string> ComparedNames(const std::vector<ado::FieldDef>& fields);
+
 // A record's compared values in one 128-bit hash of their text as the file holds it:
 // records whose files would hold the same values have the same fingerprint.
 struct RowFingerprint {

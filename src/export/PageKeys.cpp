@@ -129,17 +129,8 @@ void PageKeys::ReadPage(Page& page, uint32_t index) {
     AddRecord(index, key, fingerprint, KeyTable::Hash(key));
 }
 
-std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
-    const std::string& keys_path, const std::vector<PageFile>& pages) {
-  // What the page keys file says of each page, by its first row: stamp, layout, and where
-  // its records lie in the file's bytes (read only for the pages still in step).
-  struct Held {
-    FileStamp stamp;
-    uint64_t layout = 0;
-    uint32_t count = 0;
-    std::string_view records;
-  };
-  std::unordered_map<int32_t, Held> held;
+std::unordered_map<int32_t, PageKeys::HeldPage> PageKeys::ReadHeld(const std::string& keys_path) {
+  std::unordered_map<int32_t, HeldPage> held;
   // Without one (or with one of other fields), every page is read from its file.
   held_bytes_ = keys_file::ReadFileOrNothing(keys_path, kSource);
   if (const std::optional<std::string_view> body = keys_file::Unseal(held_bytes_, kMagic)) {
@@ -148,7 +139,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     const auto page_count = same ? in.Get<uint32_t>() : 0;
     for (uint32_t p = 0; in.Ok() && p < page_count; ++p) {
       const auto start = in.Get<int32_t>();
-      Held& page = held[start];
+      HeldPage& page = held[start];
       page.stamp = in.Stamp();
       page.layout = in.Get<uint64_t>();
       page.count = in.Get<uint32_t>();
@@ -163,7 +154,12 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     if (!in.Ok() || !in.AtEnd()) held.clear();
   }
   if (held.empty()) held_bytes_.clear();
+  return held;
+}
 
+std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
+    const std::string& keys_path, const std::vector<PageFile>& pages) {
+  const std::unordered_map<int32_t, HeldPage> held = ReadHeld(keys_path);
   std::vector<std::pair<PageFile, std::string>> unreadable;
   size_t from_held = 0;
   for (const PageFile& file : pages) {

@@ -98,6 +98,17 @@ class PageKeys {
   }
 
  private:
+  // What the page keys file says of a page: stamp, layout, and where its records lie in
+  // the file's bytes (read only for the pages still in step).
+  struct HeldPage {
+    keys_file::FileStamp stamp;
+    uint64_t layout = 0;
+    uint32_t count = 0;
+    std::string_view records;
+  };
+  // Reads the page keys file into held_bytes_ and what it says of each page, by its first
+  // row; nothing without one, or with one of other fields or not whole.
+  std::unordered_map<int32_t, HeldPage> ReadHeld(const std::string& keys_path);
   static constexpr uint32_t kNone = UINT32_MAX;
   // What the walk knows of a key of table_, by its number.
   struct KeyState {

@@ -6,14 +6,15 @@
 #include <utility>
 #include <vector>
 
-#include "export/CQvDataExporter.h"
+#include "export/EntityIndex.h"
 #include "export/PageKeys.h"
+#include "export/PageSends.h"
 #include "values/FieldDef.h"
 
 namespace qv {
 
 // The state of mode 7's walk over one rule's pages.
-struct CQvDataExporter::PageWalk {
+struct PageWalk {
   PageWalk(std::vector<std::string> compared, const std::vector<ado::FieldDef>& fields)
       : keys(std::move(compared), "tSID"),
         reader(keys.ReaderFor(fields)),

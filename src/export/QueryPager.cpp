@@ -5,7 +5,8 @@
 #include <utility>
 
 #include "db/SpoolCursor.h"
-#include "export/CQvDataExporter.h"
+#include "export/ExportContext.h"
+#include "export/RuleSql.h"
 #include "values/AdoEnums.h"
 
 namespace qv {
@@ -19,9 +20,25 @@ std::shared_ptr<ado::Recordset> NewResultRecordset(const std::string& sql) {
   return rs;
 }
 
+void CheckPageSize(int32_t page_size) {
+  if (page_size <= 0) {
+    throw core::Error(core::kErrInvalidProcedureCall, kExporterClass,
+                      "a page needs at least one row, not " + std::to_string(page_size));
+  }
+}
+
+PageRows PageAt(int64_t start, int32_t page_size) {
+  const int64_t end = start + page_size - 1;
+  if (end > INT32_MAX) {
+    throw core::Error(core::kErrOverflow, kExporterClass,
+                      "row number " + std::to_string(end) + " does not fit in 32 bits");
+  }
+  return {static_cast<int32_t>(start), static_cast<int32_t>(end)};
+}
+
 QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,
                        const std::string& spool_for)
-    : connection_(std::move(connection)), sql_(CQvDataExporter::AddRowOrderToSQL(sql)) {
+    : connection_(std::move(connection)), sql_(WithRowOrder(sql)) {
   if (!connection_) throw core::Error(core::kErrObjectRequired, "QueryPager", "no connection");
   cursor_ = connection_->OpenCursor(sql_);
   Start(spool_for);

@@ -18,10 +18,20 @@ namespace qv {
 // the query as its source.
 std::shared_ptr<ado::Recordset> NewResultRecordset(const std::string& sql);
 
-// One query read once, in the row order of the paged queries (CQvDataExporter::
-// AddRowOrderToSQL), and handed out page by page as disconnected recordsets like
-// GetRS gives. The paged and split exports read each rule's query through it, so a
-// rule costs one query however many pages it has, and memory holds one page.
+// Rows `start` to `end` (inclusive) of the query, as the paged exports walk them.
+struct PageRows {
+  int32_t start = 0;
+  int32_t end = 0;
+};
+// Throws core::Error 5 for a page of fewer than one row.
+void CheckPageSize(int32_t page_size);
+// The page of `page_size` rows starting at `start`; throws core::Error 6 when its row
+// numbers do not fit in 32 bits.
+PageRows PageAt(int64_t start, int32_t page_size);
+
+// One query read once, in the row order of the paged queries (WithRowOrder), and handed out page by
+// page as disconnected recordsets like GetRS gives. The paged and split exports read each rule's
+// query through it, so a rule costs one query however many pages it has, and memory holds one page.
 class QueryPager {
  public:
   // Runs the ordered query on `connection`, which the pager keeps open. Throws

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "shared/QvSharedFileSystem.h"
+
 namespace qv {
 namespace {
 
@@ -107,6 +109,26 @@ size_t RemoveFilesIn(const std::filesystem::path& folder, core::Folder::Reach re
 
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {
   return ListFiles(folder, core::Folder::Reach::kFollow).files;
+}
+
+std::string FolderOf(const std::string& path) {
+  std::string folder;
+  std::string file_name;
+  std::string extension;
+  QvSharedFileSystem::SplitFilePath(path, folder, file_name, extension);
+  return folder;
+}
+
+void CreateFolderOf(const std::string& file) {
+  const std::string folder = FolderOf(file);
+  if (!folder.empty() && !QvSharedFileSystem::CheckFolderExists(folder, true)) {
+    QvSharedFileSystem::CreateFolder(folder);
+  }
+}
+
+void CreateOwnFolderOf(const std::string& file, const std::string& source) {
+  const std::string folder = FolderOf(file);
+  if (!folder.empty()) core::Folder::Make(folder, core::Folder::Reach::kOwn, source);
 }
 
 }  // namespace qv

@@ -54,4 +54,11 @@ size_t RemoveFilesIn(const std::filesystem::path& folder, core::Folder::Reach re
 // when it cannot be listed.
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder);
 
+// The folder part of a path, with its final separator; empty for a bare name.
+std::string FolderOf(const std::string& path);
+// Makes the folder of `file` when it is missing (a result's folder, maybe a link).
+void CreateFolderOf(const std::string& file);
+// Makes the folder of `file`, one the program owns (last): a link in its place throws.
+void CreateOwnFolderOf(const std::string& file, const std::string& source);
+
 }  // namespace qv

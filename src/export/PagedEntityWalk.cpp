@@ -13,37 +13,32 @@
 // - The page keys file is written last and each page in it is stamped: a page rewritten
 //   after it was written is read from its own file.
 
+#include "export/PagedEntityWalk.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <memory>
 #include <set>
-#include <string>
 #include <system_error>
-#include <utility>
-#include <vector>
 
-#include "ado/Recordset.h"
 #include "ado/RecordsetXml.h"
 #include "core/AtomicFile.h"
 #include "core/File.h"
 #include "core/Folder.h"
-#include "export/CQvDataExporter.h"
 #include "export/PageWalk.h"
+#include "export/QueryPager.h"
 #include "export/ResultFileNames.h"
 #include "platform/StopSignal.h"
-#include "shared/ErrorBoundary.h"
+#include "shared/QvSharedErrorLog.h"
 #include "store/CQvXMLManip.h"
 #include "upload/CQVFileXfer.h"
 
 namespace qv {
 namespace {
 
-const std::string kClass = "CQvDataExporter";
 constexpr int32_t kPlainText = 1;
 // The most pages whose files are still being delivered, besides the one being compared.
 constexpr size_t kPagesInFlight = 256;
@@ -53,7 +48,7 @@ bool FileHolds(const std::string& path, const std::string& bytes) {
   std::error_code ec;
   if (std::filesystem::file_size(path, ec) != bytes.size() || ec) return false;
   try {
-    return core::File::Open(path, O_RDONLY, kClass).ReadAll() == bytes;
+    return core::File::Open(path, O_RDONLY, kExporterClass).ReadAll() == bytes;
   } catch (const core::Error&) {
     return false;
   }
@@ -63,7 +58,7 @@ bool FileHolds(const std::string& path, const std::string& bytes) {
 std::shared_ptr<ado::Recordset> ReadLastDataPage(const std::string& path) {
   std::shared_ptr<ado::Recordset> held = CQvXMLManip().OpenXMLToRS(path, false, kPlainText);
   if (!held || held->State() != ado::adStateOpen) {
-    throw core::Error(core::kErrInvalidPersistedFile, kClass,
+    throw core::Error(core::kErrInvalidPersistedFile, kExporterClass,
                       path + " cannot be read as a recordset");
   }
   return held;
@@ -98,29 +93,112 @@ class PageBuilder {
 
 }  // namespace
 
-std::unique_ptr<CQvDataExporter::PageWalk> CQvDataExporter::BeginPageWalk(
-    const std::string& result_path, const std::string& import_rule, int32_t page_size,
-    const std::vector<ado::FieldDef>& fields, int64_t total_rows) {
+void PagedEntityWalk::Export_EntGrpQuery_DiffPerEntity_VarFiles(
+    const std::string& sql, const std::shared_ptr<QvDataSource>& data_source,
+    const std::string& result_path, const std::string& import_rule, int32_t page_size) {
+  context_.Guarded(
+      [&](int& line) {
+        line = 1;
+        context_.Trace(
+            kExporterClass +
+                ".Export_EntGrpQuery_DiffPerEntity_VarFiles, Test Start ZRA 001, File: " +
+                result_path,
+            kEventInformation);
+
+        line = 2;
+        if (!data_source)
+          throw core::Error(core::kErrObjectRequired, kExporterClass, "no data source");
+        CheckPageSize(page_size);
+        // One read in the pages' row order, cut into pages here: no query per page. It is
+        // read out whole first, so that the database is not held while changes are sent.
+        CreateFolderOf(result_path);
+        QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql,
+                         result_path);
+
+        line = 3;
+        outbox_.BeginRule();
+        const DeferredFlush flush(context_, result_path);
+        const std::unique_ptr<PageWalk> walk = BeginPageWalk(
+            result_path, import_rule, page_size, pager.Fields(), pager.TotalRows().value_or(0));
+        int32_t total_changed = 0;
+        bool completed = true;
+        for (int64_t start = 0;; start += page_size) {
+          if (platform::StopRequested()) {
+            completed = false;
+            break;
+          }
+          const PageRows page = PageAt(start, page_size);
+          const std::shared_ptr<ado::Recordset> rows = pager.NextPage(page_size);
+          if (rows->RecordCount() == 0) break;
+          context_.stats.rows_read += rows->RecordCount();
+          ++context_.stats.pages;
+          int32_t changed = 0;
+          DiffPage(*walk, page.start, page.end, rows, changed);
+          total_changed += changed;
+          context_.NotifyProgress();
+          if (rows->RecordCount() < page_size) break;
+        }
+        results_.TraceValueWarnings(pager.Warnings());
+        EndPageWalk(*walk, completed && !platform::StopRequested());
+        total_changed += walk->entities_delivered;
+
+        line = 4;
+        context_.Trace(
+            "QRT Total per Entity Level:: Total records:" + std::to_string(pager.RowsRead()) +
+                ", Changed:" + std::to_string(total_changed),
+            kEventInformation);
+      },
+      AtLine(kExporterClass + ".Export_EntGrpQuery_DiffPerEntity_VarFiles, @Line#"));
+}
+
+std::unique_ptr<PageWalk> PagedEntityWalk::BeginPageWalk(const std::string& result_path,
+                                                         const std::string& import_rule,
+                                                         int32_t page_size,
+                                                         const std::vector<ado::FieldDef>& fields,
+                                                         int64_t total_rows) {
   auto walk = std::make_unique<PageWalk>(ComparedNames(fields), fields);
   walk->result_path = result_path;
   walk->import_rule = import_rule;
   walk->total_rows = total_rows;
   walk->transfers_in_flight = CQVFileXfer::TransfersInFlight();
-  walk->last_folder = GetLasDataFolder(result_path);
+  walk->last_folder = last_.GetLasDataFolder(result_path);
   const std::string result_name = std::filesystem::path(result_path).filename().string();
   walk->keys_file = PageKeys::FileOf(walk->last_folder, result_name);
-  Trace(
+  context_.Trace(
       "Trying to get last data from: " + walk->last_folder + " (the pages of " + result_name + ")",
       kEventInformation);
   // The pages' last data is only what this program wrote: a link in the folder's place
   // fails the rule before anything is sent.
-  core::Folder::Open(walk->last_folder, core::Folder::Reach::kOwn, kClass);
+  core::Folder::Open(walk->last_folder, core::Folder::Reach::kOwn, kExporterClass);
 
   std::vector<std::string> links;
   const std::vector<PageKeys::PageFile> pages =
       PageKeys::ListPages(walk->last_folder, result_name, page_size, links);
   // A page's last data could not be kept with a link in its place: nothing is sent.
-  if (!links.empty()) throw core::LinkRefused(kClass, links.front(), "file");
+  if (!links.empty()) throw core::LinkRefused(kExporterClass, links.front(), "file");
+  RemoveLeftPageFiles(result_path, result_name);
+  for (const auto& [page, reason] : walk->keys.Load(walk->keys_file, pages)) {
+    // Left in place it would fail every later run the same way; its entities count as new.
+    last_.SetAsideLastData(PageFilePath(result_path, page.start, page.end),
+                           page.path + " cannot be read as a recordset: " + reason);
+  }
+  if (walk->keys.PageCount() == 0) {
+    walk->whole = true;
+  } else if (!walk->reader.HasKey()) {
+    throw core::Error(core::kErrItemNotFound, kExporterClass, "the query has no field tSID");
+  } else if (walk->keys.OtherLayoutUpTo(total_rows - 1, walk->layout)) {
+    walk->whole = true;
+    context_.Trace(
+        kExporterClass +
+            ".Export_DiffPerEntity, the query's fields are not those of the last data: " +
+            "its whole result is sent and becomes the last data: " + result_path,
+        kEventWarning);
+  }
+  return walk;
+}
+
+void PagedEntityWalk::RemoveLeftPageFiles(const std::string& result_path,
+                                          const std::string& result_name) {
   // Whole pages a stopped run left beside the result: a run's own go to LastTx once
   // delivered, or wait in Unsent. Their pages are made again from the same last data.
   const std::string folder = FolderOf(result_path);
@@ -134,104 +212,104 @@ std::unique_ptr<CQvDataExporter::PageWalk> CQvDataExporter::BeginPageWalk(
     // A folder that cannot be listed fails the rule where its files are written.
   }
   if (left > 0) {
-    Trace(kClass + ".Export_DiffPerEntity, " + std::to_string(left) +
-              " page file(s) an earlier run left beside the result were removed; their " +
-              "pages are sent again as needed: " + result_path,
-          kEventInformation);
+    context_.Trace(kExporterClass + ".Export_DiffPerEntity, " + std::to_string(left) +
+                       " page file(s) an earlier run left beside the result were removed; " +
+                       "their pages are sent again as needed: " + result_path,
+                   kEventInformation);
   }
-  for (const auto& [page, reason] : walk->keys.Load(walk->keys_file, pages)) {
-    // Left in place it would fail every later run the same way; its entities count as new.
-    SetAsideLastData(PageFilePath(result_path, page.start, page.end),
-                     page.path + " cannot be read as a recordset: " + reason);
-  }
-  if (walk->keys.PageCount() == 0) {
-    walk->whole = true;
-  } else if (!walk->reader.HasKey()) {
-    throw core::Error(core::kErrItemNotFound, kClass, "the query has no field tSID");
-  } else if (walk->keys.OtherLayoutUpTo(total_rows - 1, walk->layout)) {
-    walk->whole = true;
-    Trace(kClass + ".Export_DiffPerEntity, the query's fields are not those of the last data: " +
-              "its whole result is sent and becomes the last data: " + result_path,
-          kEventWarning);
-  }
-  return walk;
 }
 
-void CQvDataExporter::DiffPage(PageWalk& walk, int32_t start, int32_t end,
+// What a page's settlement needs once its files' deliveries ended.
+struct PagedEntityWalk::PageChanges {
+  std::shared_ptr<ado::Recordset> rows;
+  PageKeys::PageFile last;
+  std::string page_file;
+  PageRecords page;
+  std::vector<size_t> moved_in;
+  bool all_made = false;
+  std::string xml;
+};
+
+void PagedEntityWalk::DiffPage(PageWalk& walk, int32_t start, int32_t end,
                                const std::shared_ptr<ado::Recordset>& rows, int32_t& changed) {
   changed = 0;
   // A page still being delivered may rewrite this page's last data once it is settled.
   walk.sends.WaitFor(start);
   walk.sends.WaitWhileMoreThan(kPagesInFlight);
-  Guarded(
+  context_.Guarded(
       [&](int& line) {
         line = 1;
-        const std::string page_file = PageFilePath(walk.result_path, start, end);
-        const PageKeys::PageFile last{start, end, GetLasDataFileName(page_file)};
+        auto changes = std::make_shared<PageChanges>();
+        changes->rows = rows;
+        changes->page_file = PageFilePath(walk.result_path, start, end);
+        changes->last = {start, end, last_.GetLasDataFileName(changes->page_file)};
         // What an earlier run could not deliver for the page is made again below.
-        DropEarlierUndelivered(page_file);
+        outbox_.DropEarlierUndelivered(changes->page_file);
 
         // A page without last data whose entities are all new (one a stopped first run
         // did not reach) goes whole, as on a first run: one file, not one per entity.
         if (walk.whole || PageIsNew(walk, start, *rows)) {
           line = 4;
-          SendPageWhole(walk, last, rows, page_file);
+          SendPageWhole(walk, changes->last, rows, changes->page_file);
           return;
         }
 
         line = 2;
-        std::string xml = ado::RecordsetXmlToString(*rows);
-        if (PageHoldsItsLastData(walk, *rows, last.path, xml)) {
+        changes->xml = ado::RecordsetXmlToString(*rows);
+        if (PageHoldsItsLastData(walk, *rows, changes->last.path, changes->xml)) {
           walk.keys.MeetPage(start);
-          stats_.entities_unchanged += rows->RecordCount();
-          Trace("The last data is up to date: " + last.path, kEventInformation);
+          context_.stats.entities_unchanged += rows->RecordCount();
+          context_.Trace("The last data is up to date: " + changes->last.path, kEventInformation);
           return;
         }
-        auto page = std::make_shared<PageRecords>(ReadPageRecords(walk, *rows));
+        changes->page = ReadPageRecords(walk, *rows);
 
         line = 3;
         const std::shared_ptr<PageSends::Page> sending = walk.sends.Open(start);
-        auto moved_in = std::make_shared<std::vector<size_t>>();
-        const bool all_made =
-            SendPageChanges(walk, start, rows, page_file, *page, sending, *moved_in);
-        walk.sends.Close(sending, [this, &walk, rows, last, page_file, page, moved_in, all_made,
-                                   xml = std::move(xml)](PageSends::Page& done) {
-          SettlePage([&](int& step) {
-            step = 3;
-            CountSends(done);
-            for (const std::string& file : done.undelivered) SetAsideUndelivered(file);
-            std::vector<const KeyedRecord*> sent;
-            std::vector<bool> delivered_now(page->now.size());
-            for (const auto& [index, delivered] : done.ended) {
-              if (!delivered) continue;
-              sent.push_back(&page->now[index]);
-              delivered_now[index] = true;
-            }
-            walk.entities_delivered += static_cast<int32_t>(sent.size());
-            if (!all_made || !done.AllDelivered()) {
-              // What was delivered moves on, what was not keeps its old state and is sent
-              // again; the entities that only moved here stay too, so that they are not
-              // sent again when their old pages are rewritten.
-              KeepDelivered(walk, last, rows, *page, sent, delivered_now, *moved_in);
-              return KeepLastData(walk, page_file);
-            }
-
-            step = 6;
-            if (!DropOlderCopies(walk, last.start, sent)) {
-              walk.all_delivered = false;
-              return;
-            }
-            WriteLastDataFile(last.path, xml);
-            walk.keys.Rewritten(last, std::move(page->now), walk.layout);
-          });
+        changes->all_made = SendPageChanges(walk, start, rows, changes->page_file, changes->page,
+                                            sending, changes->moved_in);
+        walk.sends.Close(sending, [this, &walk, changes](PageSends::Page& done) {
+          SettleChanges(walk, *changes, done);
         });
       },
-      AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
+      AtLine(kExporterClass + ".Export_DiffPerEntity, u:0 @Line#"));
   // One transfer at a time: each page waits for its own files, as the run always did.
   if (walk.transfers_in_flight <= 1) walk.sends.WaitAll();
 }
 
-void CQvDataExporter::SendPageWhole(PageWalk& walk, const PageKeys::PageFile& last,
+void PagedEntityWalk::SettleChanges(PageWalk& walk, PageChanges& changes, PageSends::Page& done) {
+  SettlePage([&](int& step) {
+    step = 3;
+    CountSends(done);
+    for (const std::string& file : done.undelivered) outbox_.SetAsideUndelivered(file);
+    std::vector<const KeyedRecord*> sent;
+    std::vector<bool> delivered_now(changes.page.now.size());
+    for (const auto& [index, delivered] : done.ended) {
+      if (!delivered) continue;
+      sent.push_back(&changes.page.now[index]);
+      delivered_now[index] = true;
+    }
+    walk.entities_delivered += static_cast<int32_t>(sent.size());
+    if (!changes.all_made || !done.AllDelivered()) {
+      // What was delivered moves on, what was not keeps its old state and is sent again;
+      // the entities that only moved here stay too, so that they are not sent again when
+      // their old pages are rewritten.
+      KeepDelivered(walk, changes.last, changes.rows, changes.page, sent, delivered_now,
+                    changes.moved_in);
+      return KeepLastData(walk, changes.page_file);
+    }
+
+    step = 6;
+    if (!DropOlderCopies(walk, changes.last.start, sent)) {
+      walk.all_delivered = false;
+      return;
+    }
+    last_.WriteLastDataFile(changes.last.path, changes.xml);
+    walk.keys.Rewritten(changes.last, std::move(changes.page.now), walk.layout);
+  });
+}
+
+void PagedEntityWalk::SendPageWhole(PageWalk& walk, const PageKeys::PageFile& last,
                                     const std::shared_ptr<ado::Recordset>& rows,
                                     const std::string& page_file) {
   const std::shared_ptr<PageSends::Page> sending = walk.sends.Open(last.start);
@@ -240,18 +318,18 @@ void CQvDataExporter::SendPageWhole(PageWalk& walk, const PageKeys::PageFile& la
     SettlePage([&](int& step) {
       CountSends(page);
       if (!written || page.ended.empty() || !page.AllDelivered()) {
-        if (written && !walk.import_rule.empty()) SetAsideUndelivered(page_file);
+        if (written && !walk.import_rule.empty()) outbox_.SetAsideUndelivered(page_file);
         return KeepLastData(walk, page_file);
       }
       step = 6;
       PageRecords records = ReadPageRecords(walk, *rows);
-      WriteLastDataFile(last.path, ado::RecordsetXmlToString(*rows));
+      last_.WriteLastDataFile(last.path, ado::RecordsetXmlToString(*rows));
       walk.keys.Rewritten(last, std::move(records.now), walk.layout);
     });
   });
 }
 
-bool CQvDataExporter::PageIsNew(PageWalk& walk, int32_t start, const ado::Recordset& rows) {
+bool PagedEntityWalk::PageIsNew(PageWalk& walk, int32_t start, const ado::Recordset& rows) {
   if (walk.keys.FileAt(start)) return false;
   const ado::RecordStore& store = rows.Records();
   std::string key;
@@ -262,42 +340,45 @@ bool CQvDataExporter::PageIsNew(PageWalk& walk, int32_t start, const ado::Record
   return store.RecordCount() > 0;
 }
 
-void CQvDataExporter::SettlePage(const std::function<void(int&)>& settle) {
-  Guarded([&](int& line) { settle(line); }, AtLine(kClass + ".Export_DiffPerEntity, u:0 @Line#"));
-  NotifyProgress();
+void PagedEntityWalk::SettlePage(const std::function<void(int&)>& settle) {
+  context_.Guarded([&](int& line) { settle(line); },
+                   AtLine(kExporterClass + ".Export_DiffPerEntity, u:0 @Line#"));
+  context_.NotifyProgress();
 }
 
-void CQvDataExporter::CountSends(const PageSends::Page& page) {
+void PagedEntityWalk::CountSends(const PageSends::Page& page) {
   const size_t delivered = page.Delivered();
-  stats_.files_sent += static_cast<int32_t>(delivered);
-  stats_.sends_failed += static_cast<int32_t>(page.ended.size() - delivered);
+  context_.stats.files_sent += static_cast<int32_t>(delivered);
+  context_.stats.sends_failed += static_cast<int32_t>(page.ended.size() - delivered);
 }
 
-void CQvDataExporter::KeepLastData(PageWalk& walk, const std::string& page_file) {
+void PagedEntityWalk::KeepLastData(PageWalk& walk, const std::string& page_file) {
   walk.all_delivered = false;
   // A run that stopped sending says so once; its pages need not say it again.
-  CQVFileXfer::WarnUnlessSendingStops(kClass +
+  CQVFileXfer::WarnUnlessSendingStops(kExporterClass +
                                       ".Export_DiffPerEntity, not every change was delivered; " +
                                       "the last data stays as it was: " + page_file);
 }
 
-bool CQvDataExporter::SendWholeLater(const std::shared_ptr<ado::Recordset>& rows,
+bool PagedEntityWalk::SendWholeLater(const std::shared_ptr<ado::Recordset>& rows,
                                      const std::string& page_file, const std::string& import_rule,
                                      PageWalk& walk, const std::shared_ptr<PageSends::Page>& page) {
-  return Guarded(
+  return context_.Guarded(
       false,
       [&](int&) {
-        Trace("No last data. Sending all entities. " + page_file, kEventInformation);
-        stats_.entities_new += rows->RecordCount();
+        context_.Trace("No last data. Sending all entities. " + page_file, kEventInformation);
+        context_.stats.entities_new += rows->RecordCount();
         CreateFolderOf(page_file);
-        if (rows->Eof()) Trace("The query returned no records", kEventWarning);
-        Trace("Save to " + page_file, kEventInformation);
-        if (!CQvXMLManip().SaveRSToXML(rows, page_file, false, false, 1, flush_each_file_)) {
-          Trace(kClass + ".Export, the file could not be written: " + page_file, kEventWarning);
-          ++stats_.failures;
+        if (rows->Eof()) context_.Trace("The query returned no records", kEventWarning);
+        context_.Trace("Save to " + page_file, kEventInformation);
+        if (!CQvXMLManip().SaveRSToXML(rows, page_file, false, false, 1,
+                                       context_.flush_each_file)) {
+          context_.Trace(kExporterClass + ".Export, the file could not be written: " + page_file,
+                         kEventWarning);
+          ++context_.stats.failures;
           return false;
         }
-        ++stats_.files_written;
+        ++context_.stats.files_written;
         if (import_rule.empty()) return true;
         walk.sends.Send(page, page_file, 0, [&](std::function<void(bool)> done) {
           CQVFileXfer transfer;
@@ -306,10 +387,10 @@ bool CQvDataExporter::SendWholeLater(const std::shared_ptr<ado::Recordset>& rows
         });
         return true;
       },
-      Fixed(kClass + ".Export"));
+      Fixed(kExporterClass + ".Export"));
 }
 
-CQvDataExporter::PageRecords CQvDataExporter::ReadPageRecords(PageWalk& walk,
+PagedEntityWalk::PageRecords PagedEntityWalk::ReadPageRecords(PageWalk& walk,
                                                               const ado::Recordset& rows) {
   const ado::RecordStore& store = rows.Records();
   PageRecords page;
@@ -323,7 +404,7 @@ CQvDataExporter::PageRecords CQvDataExporter::ReadPageRecords(PageWalk& walk,
   return page;
 }
 
-bool CQvDataExporter::PageHoldsItsLastData(PageWalk& walk, const ado::Recordset& rows,
+bool PagedEntityWalk::PageHoldsItsLastData(PageWalk& walk, const ado::Recordset& rows,
                                            const std::string& last_file, const std::string& xml) {
   if (!FileHolds(last_file, xml)) return false;
   // A null or a repeated key takes the comparison, which reports it.
@@ -336,7 +417,7 @@ bool CQvDataExporter::PageHoldsItsLastData(PageWalk& walk, const ado::Recordset&
   return std::adjacent_find(keys.begin(), keys.end()) == keys.end();
 }
 
-bool CQvDataExporter::SendPageChanges(PageWalk& walk, int32_t start,
+bool PagedEntityWalk::SendPageChanges(PageWalk& walk, int32_t start,
                                       const std::shared_ptr<ado::Recordset>& rows,
                                       const std::string& page_file, const PageRecords& page,
                                       const std::shared_ptr<PageSends::Page>& sending,
@@ -352,69 +433,83 @@ bool CQvDataExporter::SendPageChanges(PageWalk& walk, int32_t start,
     }
     if (!page.keyed[*rows->CurrentRecord()]) {
       // A record without a key can never be matched: reported, not sent.
-      Guarded(
+      context_.Guarded(
           [&](int& step) {
             step = 2;
-            throw core::Error(core::kErrInvalidUseOfNull, kClass, "the record's tSID is null");
+            throw core::Error(core::kErrInvalidUseOfNull, kExporterClass,
+                              "the record's tSID is null");
           },
-          AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
+          AtLine(kExporterClass + ".Process_DiffOneEntity, @Line#"));
       continue;
     }
     const size_t index = next++;
     const KeyedRecord& entity = page.now[index];
-    int32_t occurrence = 0;
-    const PageKeys::Outcome outcome =
-        walk.keys.Meet(entity.first, entity.second, start, occurrence);
-    if (occurrence == 1 && !repeated_key_reported_) {
-      repeated_key_reported_ = true;
-      Trace(kClass + ".Export_DiffPerEntity, tSID " + entity.first + " occurs more than once in " +
-                walk.result_path +
-                "; records of one key are compared with the last data's in the order the " +
-                "query returns them",
-            kEventWarning);
-    }
+    const PageKeys::Outcome outcome = MeetEntity(walk, start, entity);
+    if (outcome == PageKeys::Outcome::kMoved) moved_in.push_back(*rows->CurrentRecord());
     if (outcome == PageKeys::Outcome::kUnchanged || outcome == PageKeys::Outcome::kMoved) {
-      ++stats_.entities_unchanged;
-      if (outcome == PageKeys::Outcome::kMoved) {
-        ++stats_.entities_moved;
-        moved_in.push_back(*rows->CurrentRecord());
-      }
       continue;
-    }
-    if (outcome == PageKeys::Outcome::kNew) {
-      Trace(kClass + ".Process_DiffOneEntity, SID Not Found in last data: " + entity.first,
-            kEventInformation);
-      ++stats_.entities_new;
-    } else {
-      ++stats_.entities_changed;
     }
     // The pages whose older copies leave once this one is delivered (DropOlderCopies).
     for (const int32_t other : walk.keys.OlderCopies(entity.first, entity.second, start)) {
       sending->touches.insert(other);
     }
-    const bool handed_over = Guarded(
+    const bool handed_over = context_.Guarded(
         false,
         [&](int& step) {
           return SendEntityLater(rows, page_file, walk.import_rule, walk, sending, index, step);
         },
-        AtLine(kClass + ".Process_DiffOneEntity, @Line#"));
+        AtLine(kExporterClass + ".Process_DiffOneEntity, @Line#"));
     if (handed_over) {
       ++made;
     } else {
       all_made = false;
     }
   }
-  Trace("QRT Subset records:" + std::to_string(processed) + ", Changed:" + std::to_string(made),
-        kEventInformation);
+  context_.Trace(
+      "QRT Subset records:" + std::to_string(processed) + ", Changed:" + std::to_string(made),
+      kEventInformation);
   return all_made;
 }
 
-bool CQvDataExporter::SendEntityLater(const std::shared_ptr<ado::Recordset>& rs,
+PageKeys::Outcome PagedEntityWalk::MeetEntity(PageWalk& walk, int32_t start,
+                                              const KeyedRecord& entity) {
+  int32_t occurrence = 0;
+  const PageKeys::Outcome outcome = walk.keys.Meet(entity.first, entity.second, start, occurrence);
+  if (occurrence == 1 && !context_.repeated_key_reported) {
+    context_.repeated_key_reported = true;
+    context_.Trace(kExporterClass + ".Export_DiffPerEntity, tSID " + entity.first +
+                       " occurs more than once in " + walk.result_path +
+                       "; records of one key are compared with the last data's in the order " +
+                       "the query returns them",
+                   kEventWarning);
+  }
+  switch (outcome) {
+    case PageKeys::Outcome::kMoved:
+      ++context_.stats.entities_moved;
+      ++context_.stats.entities_unchanged;
+      break;
+    case PageKeys::Outcome::kUnchanged:
+      ++context_.stats.entities_unchanged;
+      break;
+    case PageKeys::Outcome::kNew:
+      context_.Trace(
+          kExporterClass + ".Process_DiffOneEntity, SID Not Found in last data: " + entity.first,
+          kEventInformation);
+      ++context_.stats.entities_new;
+      break;
+    case PageKeys::Outcome::kChanged:
+      ++context_.stats.entities_changed;
+      break;
+  }
+  return outcome;
+}
+
+bool PagedEntityWalk::SendEntityLater(const std::shared_ptr<ado::Recordset>& rs,
                                       const std::string& result_path,
                                       const std::string& import_rule, PageWalk& walk,
                                       const std::shared_ptr<PageSends::Page>& sending, size_t index,
                                       int& line) {
-  const std::string change_file = WriteChangeFile(rs, result_path, line);
+  const std::string change_file = outbox_.WriteChangeFile(rs, result_path, line);
   line = 65;
   walk.sends.Send(sending, change_file, index, [&](std::function<void(bool)> done) {
     CQVFileXfer transfer;
@@ -424,7 +519,7 @@ bool CQvDataExporter::SendEntityLater(const std::shared_ptr<ado::Recordset>& rs,
   return true;
 }
 
-bool CQvDataExporter::DropOlderCopies(PageWalk& walk, int32_t start,
+bool PagedEntityWalk::DropOlderCopies(PageWalk& walk, int32_t start,
                                       const std::vector<const KeyedRecord*>& sent) {
   // Older states of what was sent leave the other pages first (see the top).
   std::map<int32_t, std::vector<std::string>> older;
@@ -439,14 +534,14 @@ bool CQvDataExporter::DropOlderCopies(PageWalk& walk, int32_t start,
   return true;
 }
 
-void CQvDataExporter::KeepDelivered(PageWalk& walk, const PageKeys::PageFile& last,
+void PagedEntityWalk::KeepDelivered(PageWalk& walk, const PageKeys::PageFile& last,
                                     const std::shared_ptr<ado::Recordset>& rows,
                                     const PageRecords& page,
                                     const std::vector<const KeyedRecord*>& sent,
                                     const std::vector<bool>& delivered_now,
                                     const std::vector<size_t>& moved_in) {
   if (sent.empty() && moved_in.empty()) return;
-  Guarded(
+  context_.Guarded(
       [&](int&) {
         // Older states of what was delivered leave the other pages first (see the top).
         if (!DropOlderCopies(walk, last.start, sent)) return;
@@ -472,19 +567,20 @@ void CQvDataExporter::KeepDelivered(PageWalk& walk, const PageKeys::PageFile& la
         for (size_t record = 0; record < keep.size(); ++record) {
           if (keep[record]) kept.Add(rows->Records(), record);
         }
-        Trace("The delivered entities and those that moved to the page enter its last data: " +
-                  last.path,
-              kEventInformation);
-        WriteLastDataFile(last.path, kept.Xml());
+        context_.Trace(
+            "The delivered entities and those that moved to the page enter its last data: " +
+                last.path,
+            kEventInformation);
+        last_.WriteLastDataFile(last.path, kept.Xml());
         // The page keys file no longer describes the file; the next walk reads the file.
         walk.keys.Unknown(last.start);
       },
-      Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
+      Fixed(kExporterClass + ".CreateLastDataFileFromRS, @Line#5"));
 }
 
-bool CQvDataExporter::DropFromPage(PageWalk& walk, int32_t page_start,
+bool PagedEntityWalk::DropFromPage(PageWalk& walk, int32_t page_start,
                                    const std::vector<std::string>& keys) {
-  return Guarded(
+  return context_.Guarded(
       false,
       [&](int&) {
         const PageKeys::PageFile* page = walk.keys.FileAt(page_start);
@@ -502,26 +598,16 @@ bool CQvDataExporter::DropFromPage(PageWalk& walk, int32_t page_start,
           }
           rest.Add(store, record);
         }
-        Trace("Older states of entities just sent leave the last data: " + last_file,
-              kEventInformation);
-        WriteLastDataFile(last_file, rest.Xml());
+        context_.Trace("Older states of entities just sent leave the last data: " + last_file,
+                       kEventInformation);
+        last_.WriteLastDataFile(last_file, rest.Xml());
         walk.keys.Dropped(page_start, keys);
         return true;
       },
-      Fixed(kClass + ".CreateLastDataFileFromRS, @Line#5"));
+      Fixed(kExporterClass + ".CreateLastDataFileFromRS, @Line#5"));
 }
 
-void CQvDataExporter::WriteLastDataFile(const std::string& last_file, const std::string& xml) {
-  CreateOwnFolderOf(last_file);
-  Trace("Saving last data xml to: " + last_file, kEventInformation);
-  // A new file renamed over the old one: another name of the old file keeps its bytes.
-  core::AtomicFile file(last_file, kClass);
-  file.Write(xml);
-  file.Commit(flush_each_file_ ? core::AtomicFile::Durability::kFlushed
-                               : core::AtomicFile::Durability::kRenameOnly);
-}
-
-void CQvDataExporter::EndPageWalk(PageWalk& walk, bool completed) {
+void PagedEntityWalk::EndPageWalk(PageWalk& walk, bool completed) {
   walk.sends.WaitAll();
   if (walk.whole && walk.all_delivered && completed) {
     // The pages past the end of a result sent whole hold what that result replaced.
@@ -534,8 +620,9 @@ void CQvDataExporter::EndPageWalk(PageWalk& walk, bool completed) {
     walk.keys.Save(walk.keys_file);
   } catch (const core::Error& error) {
     // Only a shortcut: the next run reads the pages themselves.
-    Trace(kClass + ".Export_DiffPerEntity, the page keys could not be saved: " + walk.keys_file,
-          kEventWarning, error.record());
+    context_.Trace(kExporterClass +
+                       ".Export_DiffPerEntity, the page keys could not be saved: " + walk.keys_file,
+                   kEventWarning, error.record());
   }
 }
 

@@ -1,0 +1,493 @@
+#include "export/EntityDiff.h"
+
+#include "core/Folder.h"
+#include "core/Text.h"
+#include "export/QueryPager.h"
+#include "export/ResultFileNames.h"
+#include "platform/StopSignal.h"
+#include "shared/QvSharedADO.h"
+#include "shared/QvSharedErrorLog.h"
+#include "shared/QvSharedStrings.h"
+#include "store/XmlFileStream.h"
+#include "upload/CQVFileXfer.h"
+#include "util/basCQvStringManipulation.h"
+#include "values/FieldValue.h"
+
+namespace qv {
+namespace {
+
+constexpr const char* kKeyField = "tSID";
+// Rows of the query held at once while it is compared with its last data.
+constexpr auto kDiffPageRows = static_cast<int32_t>(ado::kBlockRows);
+
+// Whether a field's value changed: null only equals null, byte arrays compare byte by
+// byte, everything else by VB's comparison (texts by code, numbers by value). Values
+// that cannot be compared at all count as changed, so that they are sent.
+bool ValuesDiffer(const ado::Variant& now, const ado::Variant& before) {
+  if (now.IsNull() || before.IsNull()) return now.IsNull() != before.IsNull();
+  if (now.IsArray() || before.IsArray() || now.IsObject() || before.IsObject()) {
+    return !(now == before);
+  }
+  try {
+    return ado::Compare(now, before) != ado::CompareResult::kEqual;
+  } catch (const core::Error&) {
+    return true;
+  }
+}
+
+// Why the keys of the last data (the type of its key field) cannot be matched with those
+// of `rs`; empty when they can.
+std::string KeyMismatch(const ado::Recordset& rs, std::optional<int32_t> last_key_type) {
+  const std::optional<ado::Field> key = rs.Fields().Find(kKeyField);
+  if (!last_key_type) return "it has no field tSID";
+  if (!key) return {};
+  const int32_t last_type = *last_key_type;
+  const auto kind = [](int32_t type) {
+    if (ado::IsTextType(type)) return 1;
+    if (ado::IsNumericType(type)) return 2;
+    if (ado::IsDateType(type)) return 3;
+    return 4;
+  };
+  if (kind(key->Type()) == kind(last_type)) return {};
+  return "its tSID is of type " + std::to_string(last_type) + ", the query's of type " +
+         std::to_string(key->Type());
+}
+
+}  // namespace
+
+void EntityDiff::Export_DiffPerEntity(const std::string& sql,
+                                      const std::shared_ptr<QvDataSource>& data_source,
+                                      const std::string& result_path,
+                                      const std::string& import_rule, int32_t& changed_count) {
+  outbox_.BeginRule();
+  const auto connection = [&] {
+    if (!data_source) throw core::Error(core::kErrObjectRequired, kExporterClass, "no data source");
+    return data_source->GetConnection(QvDataSource::kSharedConnection);
+  };
+  DiffPerEntity(
+      [&] {
+        std::shared_ptr<ado::Recordset> rs = results_.GetRS(sql, connection());
+        if (rs) context_.stats.rows_read += rs->RecordCount();
+        return rs;
+      },
+      result_path, import_rule, changed_count,
+      [&]() -> std::unique_ptr<QueryPager> {
+        const std::shared_ptr<ado::Connection> shared = connection();
+        std::unique_ptr<ado::QueryCursor> cursor = results_.OpenQuery(sql, shared);
+        if (!cursor) return nullptr;
+        // Read out whole first, so that the database is not held while changes are sent.
+        CreateFolderOf(result_path);
+        return std::make_unique<QueryPager>(shared, sql, std::move(cursor), result_path);
+      });
+}
+
+void EntityDiff::DiffPerEntity(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+                               const std::string& result_path, const std::string& import_rule,
+                               int32_t& changed_count,
+                               const std::function<std::unique_ptr<QueryPager>()>& open_pages) {
+  changed_count = 0;
+  context_.Guarded(
+      [&](int& line) {
+        line = 1;
+        context_.Trace(
+            kExporterClass + ".Export_DiffPerEntity, Test Start ZRA 001, File: " + result_path,
+            kEventInformation);
+        context_.Trace("Checking each entity vs Last data to identify changes. Set: " + result_path,
+                       kEventInformation);
+        // The last data could not be kept with a link in its place: nothing is sent.
+        const std::string last_path = last_.GetLasDataFileName(result_path);
+        core::Folder::Open(FolderOf(last_path), core::Folder::Reach::kOwn, kExporterClass);
+        if (core::KindOf(last_path) == core::EntryKind::kLink) {
+          throw core::LinkRefused(kExporterClass, last_path, "file");
+        }
+
+        line = 2;
+        const std::string last_file = context_.Guarded(
+            std::string(), [&](int&) { return last_.FindLastData(result_path); },
+            Fixed(kExporterClass + ".GetRS"));
+
+        line = 3;
+        bool whole = last_file.empty();
+        if (!whole) {
+          // The pager goes before the whole result is read again.
+          const std::unique_ptr<QueryPager> pages = open_pages();
+          if (!pages) {
+            throw core::Error(core::kErrObjectRequired, kExporterClass,
+                              "the query gave no recordset");
+          }
+          whole = !DiffPages(*pages, result_path, last_file, import_rule, changed_count, line);
+        }
+
+        if (whole) {
+          line = 7;
+          DiffWhole(query, result_path, import_rule);
+        }
+      },
+      AtLine(kExporterClass + ".Export_DiffPerEntity, u:0 @Line#"));
+  entity_fields_.reset();
+}
+
+void EntityDiff::DiffWhole(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+                           const std::string& result_path, const std::string& import_rule) {
+  std::shared_ptr<ado::Recordset> rs = query();
+  if (!rs)
+    throw core::Error(core::kErrObjectRequired, kExporterClass, "the query gave no recordset");
+  // What an earlier run could not deliver is made again, as part of the whole result.
+  outbox_.DropEarlierUndelivered(result_path);
+  CommitOrKeepLastData(SendWhole(rs, result_path, import_rule), result_path, [&] {
+    // The keys go beside the last data, so that the next run need not read it itself.
+    if (last_.CreateLastDataFileFromRS(result_path, rs)) {
+      EntityIndex keys(ComparedNames(rs->FieldDefs()), kKeyField);
+      keys.AddRecordset(*rs);
+      last_.SaveLastDataKeys(result_path, keys);
+    }
+  });
+  QvSharedADO().Release(rs);
+}
+
+void EntityDiff::CommitOrKeepLastData(bool all_delivered, const std::string& result_path,
+                                      const std::function<void()>& commit) {
+  // Last data that ran ahead of the receiver would hide the undelivered changes from
+  // every later run; kept as it is, the next run finds and sends them again.
+  if (all_delivered) {
+    commit();
+    return;
+  }
+  context_.Trace(kExporterClass +
+                     ".Export_DiffPerEntity, not every change was delivered; the last data " +
+                     "stays as it was: " + result_path,
+                 kEventWarning);
+}
+
+bool EntityDiff::OpenLastDataIndex(const std::shared_ptr<ado::Recordset>& rs,
+                                   const std::string& result_path, const std::string& last_file) {
+  if (!rs->Fields().Find(kKeyField)) {
+    throw core::Error(core::kErrItemNotFound, kExporterClass, "the query has no field tSID");
+  }
+  entity_fields_ = ReadLastDataIndex(rs, result_path, last_file);
+  if (!entity_fields_) return false;
+  const std::string mismatch = KeyMismatch(*rs, entity_fields_->index.LastKeyType());
+  if (!mismatch.empty()) {
+    last_.SetAsideLastData(result_path, mismatch);
+  } else if (!entity_fields_->index.LastFieldsAmong(rs->FieldDefs())) {
+    // Entities of another layout cannot be compared; left alone, a dropped column would
+    // stay in the last data for good.
+    context_.Trace(
+        kExporterClass +
+            ".Export_DiffPerEntity, the query's fields are not those of the last data: " +
+            "its whole result is sent and becomes the last data: " + result_path,
+        kEventWarning);
+  } else {
+    return true;
+  }
+  entity_fields_.reset();
+  return false;
+}
+
+std::optional<EntityDiff::EntityFields> EntityDiff::ReadLastDataIndex(
+    const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+    const std::string& last_file) {
+  EntityIndex index(ComparedNames(rs->FieldDefs()), kKeyField);
+  const bool from_keys_file = index.Load(last_file);
+  if (from_keys_file) {
+    context_.Trace("Last data keys read from: " + EntityIndex::KeysFileOf(last_file),
+                   kEventInformation);
+  }
+  try {
+    if (!from_keys_file) index.AddFile(last_file);
+  } catch (const core::Error& error) {
+    // Left in place it would fail every later run the same way.
+    last_.SetAsideLastData(
+        result_path, last_file + " cannot be read as a recordset: " + error.record().description);
+    return std::nullopt;
+  }
+  EntityFields known(std::move(index));
+  known.from_keys_file = from_keys_file;
+  known.next.emplace(ComparedNames(rs->FieldDefs()), kKeyField);
+  known.next->StartFrom(rs->FieldDefs(), known.index);
+  BindQueryFields(known, rs);
+  return known;
+}
+
+bool EntityDiff::SendWhole(const std::shared_ptr<ado::Recordset>& rs,
+                           const std::string& result_path, const std::string& import_rule) {
+  context_.Trace("No last data. Sending all entities. " + result_path, kEventInformation);
+  context_.stats.entities_new += rs->RecordCount();
+  const int32_t sent_before = context_.stats.files_sent;
+  const bool written = results_.SaveAndSend(rs, result_path, false, import_rule);
+  const bool delivered = written && context_.stats.files_sent > sent_before;
+  if (written && !delivered && !import_rule.empty()) outbox_.SetAsideUndelivered(result_path);
+  return delivered;
+}
+
+bool EntityDiff::Process_DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
+                                       const std::shared_ptr<ado::Recordset>& last,
+                                       const std::string& result_path,
+                                       const std::string& import_rule) {
+  return DiffOneEntity(rs, last, result_path, import_rule) == EntityOutcome::kDelivered;
+}
+
+EntityDiff::EntityOutcome EntityDiff::SendEntity(const std::shared_ptr<ado::Recordset>& rs,
+                                                 const std::string& result_path,
+                                                 const std::string& import_rule, int& line) {
+  const std::string change_file = outbox_.WriteChangeFile(rs, result_path, line);
+
+  line = 65;
+  CQVFileXfer transfer;
+  transfer.MoveToLastTx = true;
+  const bool delivered = transfer.TransferFile(change_file, import_rule);
+  if (delivered) {
+    ++context_.stats.files_sent;
+    context_.NotifyProgress();
+    return EntityOutcome::kDelivered;
+  }
+  ++context_.stats.sends_failed;
+  context_.NotifyProgress();
+  // Without an upload address the file is still where it was written.
+  outbox_.SetAsideUndelivered(change_file);
+  return EntityOutcome::kUndelivered;
+}
+
+bool EntityDiff::EntityHasChangedAttributes(const std::shared_ptr<ado::Recordset>& rs,
+                                            const std::shared_ptr<ado::Recordset>& last) {
+  return CompareEntity(rs, last).value_or(false);
+}
+
+std::optional<bool> EntityDiff::CompareEntity(const std::shared_ptr<ado::Recordset>& rs,
+                                              const std::shared_ptr<ado::Recordset>& last) {
+  return context_.Guarded(
+      std::nullopt,
+      [&](int& line) -> std::optional<bool> {
+        line = 1;
+        if (!rs || !last)
+          throw core::Error(core::kErrObjectRequired, kExporterClass, "no recordset");
+        if (last->Eof()) return false;
+
+        line = 2;
+        const ado::Fields fields = rs->Fields();
+        const ado::Fields last_fields = last->Fields();
+        const int32_t count = fields.Count();
+        for (int32_t i = 0; i < count; ++i) {
+          const ado::Field field = fields.Item(static_cast<size_t>(i));
+          if (IsSourceTimestamp(field.Name())) continue;
+          const std::optional<ado::Field> before = last_fields.Find(field.Name());
+          // A column the last data lacks has never been sent for this entity.
+          if (!before) return true;
+          if (ValuesDiffer(field.Value(), before->Value())) return true;
+        }
+        return false;
+      },
+      AtLine(kExporterClass + ".EntityHasChangedAttributes, @Line#"));
+}
+
+const EntityDiff::EntityFields* EntityDiff::KnownFields(
+    const std::shared_ptr<ado::Recordset>& rs, const std::shared_ptr<ado::Recordset>& last) const {
+  if (!entity_fields_ || entity_fields_->rs != rs.get() || entity_fields_->last != last.get() ||
+      !entity_fields_->rs_key) {
+    return nullptr;
+  }
+  return &*entity_fields_;
+}
+
+void EntityDiff::BindQueryFields(EntityFields& known, const std::shared_ptr<ado::Recordset>& rs) {
+  known.rs = rs.get();
+  known.rs_key = rs->Fields().Find(kKeyField);
+  known.query = known.index.QueryReader(rs->FieldDefs());
+}
+
+void EntityDiff::ReadEntityRow(EntityFields& known, const ado::Recordset& rs) {
+  const size_t record = *rs.CurrentRecord();
+  const bool has_key = known.query.Key(rs.Records(), record, known.key);
+  known.fingerprint = known.query.Fingerprint(rs.Records(), record);
+  if (known.next && has_key) known.next->Add(known.key, known.fingerprint);
+}
+
+bool EntityDiff::DiffPages(QueryPager& pages, const std::string& result_path,
+                           const std::string& last_file, const std::string& import_rule,
+                           int32_t& changed_count, int& line) {
+  line = 4;
+  std::shared_ptr<ado::Recordset> rs = context_.Guarded(
+      nullptr, [&](int&) { return pages.NextPage(kDiffPageRows); },
+      Fixed(kExporterClass + ".GetRS"));
+  if (!rs) {
+    throw core::Error(core::kErrObjectRequired, kExporterClass, "the query gave no recordset");
+  }
+  line = 5;
+  if (!OpenLastDataIndex(rs, result_path, last_file)) return false;
+  line = 6;
+  // What an earlier run could not deliver is made again below, from the same last data.
+  outbox_.DropEarlierUndelivered(result_path);
+
+  // The new last data, written from the same pages; it replaces the last data only once
+  // the walk is done. A step of it that fails drops it.
+  std::optional<XmlFileStream> new_last;
+  const auto on_new_last = [&](const auto& step) {
+    context_.Guarded([&](int) { new_last.reset(); }, [&](int&) { step(); },
+                     Fixed(kExporterClass + ".CreateLastDataFileFromRS, @Line#5"));
+  };
+  on_new_last([&] { new_last.emplace(last_.GetLasDataFileName(result_path), rs->FieldDefs()); });
+  const PagesWalked walked = WalkPages(
+      pages, rs, result_path, import_rule, changed_count, [&](const ado::Recordset& page) {
+        if (new_last) on_new_last([&] { new_last->WriteRows(page.Records()); });
+      });
+  return EndPages(pages, *rs, walked, result_path, changed_count, new_last);
+}
+
+EntityDiff::PagesWalked EntityDiff::WalkPages(
+    QueryPager& pages, std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+    const std::string& import_rule, int32_t& changed_count,
+    const std::function<void(const ado::Recordset&)>& write_page) {
+  PagesWalked walked;
+  for (;;) {
+    write_page(*rs);
+    for (; !rs->Eof(); rs->MoveNext()) {
+      if (platform::StopRequested()) {
+        walked.all_delivered = false;  // the entities left were not compared: keep the last data
+        return walked;
+      }
+      const EntityOutcome outcome = DiffOneEntity(rs, nullptr, result_path, import_rule);
+      if (outcome == EntityOutcome::kLastUnusable) {
+        walked.unusable = true;
+        return walked;
+      }
+      if (outcome == EntityOutcome::kDelivered) ++changed_count;
+      if (outcome == EntityOutcome::kUndelivered) walked.all_delivered = false;
+      if (outcome == EntityOutcome::kUnchanged) ++walked.unchanged;
+      ++walked.processed;
+    }
+    rs = pages.NextPage(kDiffPageRows);
+    if (rs->Eof()) return walked;
+    BindQueryFields(*entity_fields_, rs);
+  }
+}
+
+bool EntityDiff::EndPages(QueryPager& pages, const ado::Recordset& rs, const PagesWalked& walked,
+                          const std::string& result_path, int32_t changed_count,
+                          std::optional<XmlFileStream>& new_last) {
+  // Every entity matched one of the last data's, unchanged, and none is gone: the last
+  // data already holds what the receiver has.
+  const bool same_as_last =
+      !walked.unusable && rs.Eof() && walked.unchanged == pages.RowsRead() &&
+      entity_fields_->index.RecordCount() == static_cast<size_t>(walked.unchanged);
+  // Used only when the walk completed: with the last data up to date or replaced.
+  std::optional<EntityIndex> next_keys = std::move(entity_fields_->next);
+  const bool keys_file_current = entity_fields_->from_keys_file;
+  entity_fields_.reset();
+  if (walked.unusable) {
+    last_.SetAsideLastData(result_path, "its tSID values cannot be looked up");
+    return false;
+  }
+  context_.Trace("QRT Subset records:" + std::to_string(walked.processed) +
+                     ", Changed:" + std::to_string(changed_count),
+                 kEventInformation);
+  results_.TraceValueWarnings(pages.Warnings());
+  context_.stats.rows_read += pages.RowsRead();
+
+  if (same_as_last) {
+    context_.Trace("The last data is up to date: " + last_.GetLasDataFileName(result_path),
+                   kEventInformation);
+    if (next_keys && !keys_file_current) last_.SaveLastDataKeys(result_path, *next_keys);
+    return true;
+  }
+  CommitOrKeepLastData(walked.all_delivered, result_path, [&] {
+    if (new_last && last_.CommitNewLastData(result_path, *new_last) && next_keys) {
+      last_.SaveLastDataKeys(result_path, *next_keys);
+    }
+  });
+  return true;
+}
+
+EntityDiff::EntityOutcome EntityDiff::DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
+                                                    const std::shared_ptr<ado::Recordset>& last,
+                                                    const std::string& result_path,
+                                                    const std::string& import_rule) {
+  return context_.Guarded(
+      // A record without a key can never be matched, so it does not hold the last data
+      // back; any later failure may have lost a change, so it does.
+      [](int line) { return line <= 2 ? EntityOutcome::kSkipped : EntityOutcome::kUndelivered; },
+      [&](int& line) {
+        line = 2;
+        EntityFields* known = KnownFields(rs, last) ? &*entity_fields_ : nullptr;
+        const ado::Variant key =
+            known ? known->rs_key->Value() : rs->Fields().Item(kKeyField).Value();
+        if (key.IsNull()) {
+          throw core::Error(core::kErrInvalidUseOfNull, kExporterClass,
+                            "the record's tSID is null");
+        }
+        const std::string sid = QvSharedStrings::ToText(key);
+        // The k-th record of a key in the query stands for its k-th record in the last data.
+        int32_t occurrence = 0;
+        const RowFingerprint* before =
+            known ? MeetInIndex(*known, *rs, sid, result_path, occurrence) : nullptr;
+
+        line = 3;
+        if (!last && !known) {
+          throw core::Error(core::kErrObjectRequired, kExporterClass, "no last data");
+        }
+        bool found = before != nullptr;
+        if (!known) {
+          const std::optional<bool> in_last = FindInLast(last, key, sid, occurrence, line);
+          if (!in_last) return EntityOutcome::kLastUnusable;
+          found = *in_last;
+        }
+
+        line = 4;
+        bool changed = true;
+        if (!found) {
+          context_.Trace(
+              kExporterClass + ".Process_DiffOneEntity, SID Not Found in last data: " + sid,
+              kEventInformation);
+        } else {
+          line = 5;
+          // A field the last data lacks was never sent for the entity; an entity that
+          // could not be compared may have changed: either way it is sent.
+          changed = before ? !known->index.HasEveryField() || known->fingerprint != *before
+                           : CompareEntity(rs, last).value_or(true);
+        }
+        if (!changed) {
+          ++context_.stats.entities_unchanged;
+          return EntityOutcome::kUnchanged;
+        }
+        ++(found ? context_.stats.entities_changed : context_.stats.entities_new);
+        return SendEntity(rs, result_path, import_rule, line);
+      },
+      AtLine(kExporterClass + ".Process_DiffOneEntity, @Line#"));
+}
+
+const RowFingerprint* EntityDiff::MeetInIndex(EntityFields& known, const ado::Recordset& rs,
+                                              const std::string& sid,
+                                              const std::string& result_path, int32_t& occurrence) {
+  ReadEntityRow(known, rs);
+  const EntityIndex::Meeting meeting = known.index.Meet(known.key);
+  occurrence = meeting.occurrence;
+  if (occurrence == 1 && !context_.repeated_key_reported) {
+    context_.repeated_key_reported = true;
+    context_.Trace(kExporterClass + ".Export_DiffPerEntity, tSID " + sid +
+                       " occurs more than once in " + result_path +
+                       "; records of one key are compared in the order the query returns them",
+                   kEventWarning);
+  }
+  return meeting.before;
+}
+
+std::optional<bool> EntityDiff::FindInLast(const std::shared_ptr<ado::Recordset>& last,
+                                           const ado::Variant& key, const std::string& sid,
+                                           int32_t occurrence, int line) {
+  // Last data without the key field cannot hold the entity.
+  const std::optional<ado::Field> last_key = last->Fields().Find(kKeyField);
+  if (!last_key) return false;
+  try {
+    last->SetFilter(std::string(kKeyField) + "='" + QvStrMan_EscapeSQLQuotes(key) + "'");
+  } catch (const core::Error&) {
+    context_.Trace(kExporterClass + ".Process_DiffOneEntity, @Line#" + std::to_string(line),
+                   kEventWarning, CurrentErrorRecord());
+    return std::nullopt;
+  }
+  // The filter ignores case; the key does not.
+  for (int32_t skipped = 0; !last->Eof(); last->MoveNext()) {
+    if (QvSharedStrings::ToText(last_key->Value()) != sid) continue;
+    if (skipped++ == occurrence) break;
+  }
+  return !last->Eof();
+}
+}  // namespace qv

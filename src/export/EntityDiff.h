@@ -1,0 +1,160 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ado/Recordset.h"
+#include "export/EntityIndex.h"
+#include "export/ExportContext.h"
+#include "export/LastDataStore.h"
+#include "export/Outbox.h"
+#include "export/ResultFiles.h"
+#include "shared/QvDataSource.h"
+
+namespace qv {
+
+class QueryPager;
+class XmlFileStream;
+
+// Mode 4: the whole result compared entity by entity (records keyed by tSID) with its
+// last data; each new or changed entity is sent as a change file of its own.
+class EntityDiff {
+ public:
+  EntityDiff(ExportContext& context, Outbox& outbox, ResultFiles& results, LastDataStore& last)
+      : context_(context), outbox_(outbox), results_(results), last_(last) {}
+
+  // Runs the query and sends each entity that is new or changed since the last data as a
+  // one-record change file; without last data, or with last data whose keys do not
+  // compare with the query's, the whole result goes as one file at the result path. The
+  // result becomes the new last data only when every send was delivered. `changed_count`
+  // is set to the entities sent and delivered.
+  void Export_DiffPerEntity(const std::string& sql,
+                            const std::shared_ptr<QvDataSource>& data_source,
+                            const std::string& result_path, const std::string& import_rule,
+                            int32_t& changed_count);
+  // Compares the entity `rs` stands on with the last data (found through an equality
+  // filter on tSID, which stays set on `last`) and sends it when it is new or changed;
+  // one that cannot be compared is sent. True only when it was changed and delivered.
+  bool Process_DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
+                             const std::shared_ptr<ado::Recordset>& last,
+                             const std::string& result_path, const std::string& import_rule);
+  // Whether the current record of `rs` differs from the current record of `last` in a
+  // field other than Source_Timestamp; false when `last` is at its end, and after a
+  // reported failure.
+  bool EntityHasChangedAttributes(const std::shared_ptr<ado::Recordset>& rs,
+                                  const std::shared_ptr<ado::Recordset>& last);
+
+ private:
+  enum class EntityOutcome { kUnchanged, kDelivered, kUndelivered, kSkipped, kLastUnusable };
+  // The fields of one query and last-data pair, looked up by name once for the walk
+  // instead of once per entity, and the last data's records by key.
+  struct EntityFields {
+    explicit EntityFields(EntityIndex index_of_last) : index(std::move(index_of_last)) {}
+    const ado::Recordset* rs = nullptr;
+    // The last data's recordset; null when the index was read from its file.
+    const ado::Recordset* last = nullptr;
+    std::optional<ado::Field> rs_key;
+    EntityIndex index;  // also holds the query's keys the last data lacks
+    RowReader query;    // set by BindQueryFields
+    // The current record's key as the file writes it, and its fingerprint.
+    std::string key;
+    RowFingerprint fingerprint;
+    // The index of the query's records, saved with the new last data; and whether
+    // `index` came from the old one's keys file.
+    std::optional<EntityIndex> next;
+    bool from_keys_file = false;
+  };
+  // What a walk of the query's pages came to.
+  struct PagesWalked {
+    bool all_delivered = true;
+    bool unusable = false;  // the last data cannot be looked up after all
+    int64_t unchanged = 0;
+    int32_t processed = 0;
+  };
+
+  // With last data, the query is read through the pager that `open_pages` opens, a page
+  // at a time, and the new last data is written while the pages are compared
+  // (DiffPages); without, or when the last data cannot be used, the recordset `query`
+  // gives is sent whole and becomes the last data (DiffWhole).
+  void DiffPerEntity(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+                     const std::string& result_path, const std::string& import_rule,
+                     int32_t& changed_count,
+                     const std::function<std::unique_ptr<QueryPager>()>& open_pages);
+  // Compares the pages with the last data in `last_file`, sends what changed, and moves
+  // the last data on or keeps it. False, before anything is sent or when the last data
+  // turns out unusable, when the whole result must be sent instead.
+  bool DiffPages(QueryPager& pages, const std::string& result_path, const std::string& last_file,
+                 const std::string& import_rule, int32_t& changed_count, int& line);
+  // Compares every entity of the pages from `rs` on; `write_page` takes each page first.
+  PagesWalked WalkPages(QueryPager& pages, std::shared_ptr<ado::Recordset>& rs,
+                        const std::string& result_path, const std::string& import_rule,
+                        int32_t& changed_count,
+                        const std::function<void(const ado::Recordset&)>& write_page);
+  // After the walk: the last data set aside, kept, or moved on to `new_last`. False when
+  // the last data turned out unusable.
+  bool EndPages(QueryPager& pages, const ado::Recordset& rs, const PagesWalked& walked,
+                const std::string& result_path, int32_t changed_count,
+                std::optional<XmlFileStream>& new_last);
+  // Sends the whole result of `query`; once delivered it becomes the last data, with its
+  // keys file.
+  void DiffWhole(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+                 const std::string& result_path, const std::string& import_rule);
+  // Runs `commit` (the last data moves on) when every change was delivered; else says
+  // that the last data stays as it was.
+  void CommitOrKeepLastData(bool all_delivered, const std::string& result_path,
+                            const std::function<void()>& commit);
+  // Reads the index of the last data in `last_file` for the query whose first page is
+  // `rs` into entity_fields_. False when the last data cannot be compared with the query.
+  bool OpenLastDataIndex(const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+                         const std::string& last_file);
+  // The index of the last data read from `last_file`, its records never held; nothing
+  // when the file cannot be read (it is then reported and set aside).
+  std::optional<EntityFields> ReadLastDataIndex(const std::shared_ptr<ado::Recordset>& rs,
+                                                const std::string& result_path,
+                                                const std::string& last_file);
+  // Sends the whole of `rs` as the result file, as when there is no last data; a file not
+  // delivered goes to Unsent. Whether it was delivered.
+  bool SendWhole(const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
+                 const std::string& import_rule);
+  // Process_DiffOneEntity, telling a send that failed from an unchanged entity.
+  EntityOutcome DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
+                              const std::shared_ptr<ado::Recordset>& last,
+                              const std::string& result_path, const std::string& import_rule);
+  // Meets the current record of `rs` in the walk's index: its state in the last data, or
+  // null; `occurrence` counts the records of its key met before.
+  const RowFingerprint* MeetInIndex(EntityFields& known, const ado::Recordset& rs,
+                                    const std::string& sid, const std::string& result_path,
+                                    int32_t& occurrence);
+  // Stands `last` on the `occurrence`-th record of the key; whether it has one. Nothing
+  // when the last data cannot be searched.
+  std::optional<bool> FindInLast(const std::shared_ptr<ado::Recordset>& last,
+                                 const ado::Variant& key, const std::string& sid,
+                                 int32_t occurrence, int line);
+  // Writes the entity `rs` stands on as a change file and hands it to the uploader; moves
+  // it into Unsent when it was not delivered. Throws core::Error when it cannot be made.
+  EntityOutcome SendEntity(const std::shared_ptr<ado::Recordset>& rs,
+                           const std::string& result_path, const std::string& import_rule,
+                           int& line);
+  // EntityHasChangedAttributes; nothing after a (traced) failure.
+  std::optional<bool> CompareEntity(const std::shared_ptr<ado::Recordset>& rs,
+                                    const std::shared_ptr<ado::Recordset>& last);
+  // entity_fields_ when it was looked up for this pair, else null.
+  const EntityFields* KnownFields(const std::shared_ptr<ado::Recordset>& rs,
+                                  const std::shared_ptr<ado::Recordset>& last) const;
+  // Points the query's side of `known` at `rs`, the next page of the same query.
+  static void BindQueryFields(EntityFields& known, const std::shared_ptr<ado::Recordset>& rs);
+  // Reads the key and fingerprint of the current record of `rs` into `known`.
+  static void ReadEntityRow(EntityFields& known, const ado::Recordset& rs);
+
+  ExportContext& context_;
+  Outbox& outbox_;
+  ResultFiles& results_;
+  LastDataStore& last_;
+  // Set only while Export_DiffPerEntity walks its query.
+  std::optional<EntityFields> entity_fields_;
+};
+
+}  // namespace qv

@@ -1,0 +1,262 @@
+#include "export/Outbox.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+#include <string_view>
+
+#include "ado/RecordsetXml.h"
+#include "core/AtomicFile.h"
+#include "core/Folder.h"
+#include "core/PosixError.h"
+#include "core/Random.h"
+#include "export/EntityIndex.h"
+#include "export/PageKeys.h"
+#include "export/ResultFileNames.h"
+#include "fs/basFileSystemPaths.h"
+#include "records/CQvRecordset.h"
+#include "shared/QvSharedErrorLog.h"
+#include "shared/QvSharedRecordCopier.h"
+#include "upload/CQVFileXfer.h"
+
+namespace qv {
+namespace {
+
+constexpr int32_t kMaxChangeFileNumber = 999999;
+constexpr const char* kDeliveredFolder = "LastTx";
+constexpr const char* kUndeliveredFolder = "Unsent";
+// Where a former version kept files to rewrite; removed when found.
+constexpr const char* kFormerSpareFolder = ".qvdataexporter-spare";
+
+}  // namespace
+
+void Outbox::BeginRun() {
+  unsent_emptied_.clear();
+  warned_links_.clear();
+  change_files_.clear();
+}
+
+void Outbox::EmptyUnsentOnce(const std::string& folder) {
+  // Undelivered files of an earlier run are made again and sent by this one, so the
+  // old copies go; once per folder, so this run's own undelivered files stay.
+  if (folder.empty()) return;
+  const std::string unsent =
+      std::filesystem::path(ConcatenatePath(folder, "Unsent")).lexically_normal().string();
+  if (!unsent_emptied_.insert(unsent).second) return;
+  ClearOwnFolder(unsent);
+}
+
+void Outbox::Send(const std::string& file, const std::string& upload_folder) {
+  if (upload_folder.empty()) return;
+  CQVFileXfer transfer;
+  transfer.MoveToLastTx = true;
+  if (transfer.TransferFile(file, upload_folder)) {
+    ++context_.stats.files_sent;
+  } else {
+    ++context_.stats.sends_failed;
+  }
+  context_.NotifyProgress();
+}
+
+bool Outbox::SendWritten(bool written, const std::string& target_file,
+                         const std::string& upload_folder) {
+  if (!written) {
+    // Sending would deliver an old file or none: report and send nothing.
+    context_.Trace(kExporterClass + ".Export, the file could not be written: " + target_file,
+                   kEventWarning);
+    ++context_.stats.failures;
+    return false;
+  }
+  ++context_.stats.files_written;
+  Send(target_file, upload_folder);
+  return true;
+}
+
+void Outbox::SetAsideUndelivered(const std::string& path) {
+  namespace fs = std::filesystem;
+  if (core::KindOf(path) != core::EntryKind::kFile) return;
+  const fs::path file(path);
+  const fs::path unsent = file.parent_path() / kUndeliveredFolder;
+  try {
+    if (!core::Folder::Make(unsent.string(), core::Folder::Reach::kOwn, kExporterClass)
+             .MoveIn(path, file.filename().string())) {
+      throw core::ErrorFromErrno(EXDEV, kExporterClass, "Cannot move " + path);
+    }
+  } catch (const core::Error& error) {
+    context_.Trace(kExporterClass +
+                       ".Export_DiffPerEntity, an undelivered file could not be moved to " +
+                       unsent.string() + ": " + path,
+                   kEventWarning, error.record());
+    ++context_.stats.failures;
+    return;
+  }
+  context_.Trace(kExporterClass + ".Export_DiffPerEntity, not delivered, kept in " +
+                     unsent.string() + ": " + path,
+                 kEventWarning);
+}
+
+void Outbox::DropEarlierUndelivered(const std::string& result_path) {
+  namespace fs = std::filesystem;
+  const fs::path result(result_path);
+  const std::string name = result.filename().string();
+  const fs::path folder = result.has_parent_path() ? result.parent_path() : fs::path(".");
+  const auto drop = [&](const fs::path& path) { RemoveOwnFile(path); };
+  for (const fs::path& where : {folder, folder / kUndeliveredFolder}) {
+    FolderListing& listing = ListingOf(where);
+    if (const auto files = listing.change_files.find(name); files != listing.change_files.end()) {
+      for (const fs::path& path : files->second) {
+        listing.by_name.erase(path.filename().string());
+        drop(path);
+      }
+      listing.change_files.erase(files);
+    }
+    if (where == folder) continue;
+    if (const auto whole = listing.by_name.find(name); whole != listing.by_name.end()) {
+      drop(whole->second);
+      listing.by_name.erase(whole);
+    }
+  }
+}
+
+Outbox::FolderListing& Outbox::ListingOf(const std::filesystem::path& folder) {
+  // Listed once per rule: a paged rule asks for every page, and the files the run makes
+  // itself are in change_files_.
+  auto listed = folder_listings_.find(folder.string());
+  if (listed != folder_listings_.end()) return listed->second;
+  // The result's own folder may be reached through a link, its Unsent and LastTx not.
+  const bool own = folder.filename() == kUndeliveredFolder || folder.filename() == kDeliveredFolder;
+  FolderFiles found =
+      ListFiles(folder, own ? core::Folder::Reach::kOwn : core::Folder::Reach::kFollow);
+  FolderListing listing;
+  for (std::filesystem::path& path : found.files) {
+    std::string file = path.filename().string();
+    for (const std::string_view owner : ResultsOfChangeFile(file)) {
+      listing.change_files[std::string(owner)].push_back(path);
+    }
+    listing.by_name.emplace(std::move(file), std::move(path));
+  }
+  // A link's name is taken too, though the link is not the program's file.
+  for (std::filesystem::path& path : found.links) {
+    listing.taken.insert(path.filename().string());
+  }
+  return folder_listings_.emplace(folder.string(), std::move(listing)).first->second;
+}
+
+void Outbox::WarnLinks(const std::vector<std::filesystem::path>& links) {
+  for (const std::filesystem::path& link : links) {
+    if (!warned_links_.insert(link.string()).second) continue;
+    context_.Trace(kExporterClass +
+                       ".ExportAll, a symbolic link where this program keeps its own files is " +
+                       "left as it is and not taken for one of them: " + link.string(),
+                   kEventWarning);
+  }
+}
+
+void Outbox::RemoveOwnFile(const std::filesystem::path& path) {
+  const std::optional<core::EntryKind> kind = core::KindOf(path.string());
+  if (kind == core::EntryKind::kLink) WarnLinks({path});
+  if (kind == core::EntryKind::kFile) ::unlink(path.c_str());
+}
+
+void Outbox::ClearOwnFolder(const std::string& path) {
+  std::vector<std::filesystem::path> links;
+  try {
+    RemoveFilesIn(
+        path, core::Folder::Reach::kOwn, [](const std::string&) { return true; }, links);
+    // Only when that left it empty; a link in its place is not a folder to remove.
+    ::rmdir(path.c_str());
+  } catch (const core::Error& error) {
+    context_.Trace(kExporterClass + ".ExportAll, the folder could not be emptied: " + path,
+                   kEventWarning, error.record());
+  }
+  WarnLinks(links);
+}
+
+std::string Outbox::NewChangeFilePath(const std::string& result_path) {
+  namespace fs = std::filesystem;
+  const fs::path result(result_path);
+  const fs::path folder = result.has_parent_path() ? result.parent_path() : fs::path(".");
+  std::uniform_int_distribution<int32_t> number(0, kMaxChangeFileNumber);
+  // A name taken once in a hundred draws is the rare case; a million taken ones, never.
+  for (int attempt = 0; attempt < 10000; ++attempt) {
+    std::string path = result_path + std::to_string(number(core::Random())) + ".xml";
+    const std::string name = fs::path(path).filename().string();
+    const auto taken = [&](const fs::path& where) {
+      const FolderListing& listing = ListingOf(where);
+      return listing.by_name.contains(name) || listing.taken.contains(name);
+    };
+    if (change_files_.contains(path) || taken(folder) || taken(folder / kUndeliveredFolder) ||
+        taken(folder / kDeliveredFolder)) {
+      continue;
+    }
+    change_files_.insert(path);
+    return path;
+  }
+  throw core::Error(core::kErrPathNotFound, kExporterClass,
+                    "no free change-file name for " + result_path);
+}
+
+std::string Outbox::WriteChangeFile(const std::shared_ptr<ado::Recordset>& rs,
+                                    const std::string& result_path, int& line) {
+  line = 61;
+  CQvRecordset wrapper;
+  const std::shared_ptr<ado::Recordset> one = wrapper.CreateInMemory(rs, true);
+  if (!one) throw core::Error(core::kErrObjectRequired, kExporterClass, "no in-memory recordset");
+
+  line = 62;
+  QvSharedRecordCopier copier;
+  copier.CopyRecord(rs, one, true);
+
+  line = 63;
+  std::string change_file = NewChangeFilePath(result_path);
+  if (context_.trace) context_.trace("Save to " + change_file, {}, kEventInformation, kLevelDetail);
+
+  line = 64;
+  // Without the flush to disk: a change file lives until its upload, and one lost in a
+  // crash is made again by the next run, since the last data has not moved on. The
+  // flushes would cost more than the rest of the run when many entities change. Its name
+  // was free: whatever took it meanwhile is left as it is.
+  try {
+    core::AtomicFile file(change_file, kExporterClass);
+    file.Write(ado::RecordsetXmlToString(*one));
+    file.CommitNew(core::AtomicFile::Durability::kRenameOnly);
+  } catch (const core::Error& error) {
+    core::ErrorRecord record = error.record();
+    record.description = change_file + " not written: " + record.description;
+    throw core::Error(std::move(record));
+  }
+  ++context_.stats.files_written;
+  return change_file;
+}
+
+void Outbox::RemoveTemporaries(const std::string& target_path) {
+  namespace fs = std::filesystem;
+  const fs::path target(target_path);
+  const std::string name = target.filename().string();
+  if (name.empty()) return;
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  const auto temporary = [&](const std::string& file) {
+    // The last data's keys files are written the same way.
+    return IsTemporaryOf(file, name) || IsTemporaryOf(file, EntityIndex::KeysFileOf(name)) ||
+           IsTemporaryOf(file, fs::path(PageKeys::FileOf("", name)).filename().string());
+  };
+  for (const char* sub : {"", "last", kDeliveredFolder, kUndeliveredFolder}) {
+    std::vector<fs::path> links;
+    try {
+      RemoveFilesIn(folder / sub, *sub ? core::Folder::Reach::kOwn : core::Folder::Reach::kFollow,
+                    temporary, links);
+    } catch (const core::Error&) {
+      // A folder that cannot be listed holds nothing to remove now.
+    }
+    // Warned about here, once a rule: in the result's folder, links named like its files.
+    for (const fs::path& link : links) {
+      const std::string file = link.filename().string();
+      if (*sub || file.starts_with(name) || temporary(file)) WarnLinks({link});
+    }
+  }
+  // What a former version kept to rewrite holds nothing anything reads.
+  ClearOwnFolder((folder / kFormerSpareFolder).string());
+}
+
+}  // namespace qv
