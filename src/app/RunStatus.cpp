@@ -34,16 +34,12 @@ namespace fs = std::filesystem;
 // Whether `name` is the file of the result named `result` or of one of its pages
 // (PageFilePath) or parts ("<result>_<n>").
 bool BelongsToResult(std::string_view name, std::string_view result) {
-  if (name == result || IsPageFileOf(name, result)) return true;
-  if (name.size() <= result.size() + 1 || !name.starts_with(result) || name[result.size()] != '_') {
-    return false;
-  }
-  return name.find_first_not_of("0123456789", result.size() + 1) == std::string_view::npos;
+  return name == result || IsPageFileOf(name, result) || IsPartFileOf(name, result);
 }
 
 // The files of the result (and its pages) in `folder`, by name.
-std::vector<fs::path> ResultFiles(const fs::path& folder, const std::string& result,
-                                  bool with_change_files) {
+std::vector<fs::path> FilesOfResult(const fs::path& folder, const std::string& result,
+                                    bool with_change_files) {
   std::vector<fs::path> files;
   for (const fs::path& file : FilesIn(folder)) {
     const std::string name = file.filename().string();
@@ -211,7 +207,7 @@ RuleState ReadRuleState(const Rule& rule) {
   RuleState state;
   state.rule = &rule;
   state.last_folder = rule.folder / "last";
-  const std::vector<fs::path> last = ResultFiles(state.last_folder, rule.name, false);
+  const std::vector<fs::path> last = FilesOfResult(state.last_folder, rule.name, false);
   state.last_files = last.size();
   fs::file_time_type newest = fs::file_time_type::min();
   for (const fs::path& file : last) {
@@ -221,7 +217,7 @@ RuleState ReadRuleState(const Rule& rule) {
     newest = std::max(newest, fs::last_write_time(file, ec));
   }
   if (!last.empty()) state.last_newest = LocalTimeText(newest);
-  const std::vector<fs::path> unsent = ResultFiles(rule.folder / "Unsent", rule.name, true);
+  const std::vector<fs::path> unsent = FilesOfResult(rule.folder / "Unsent", rule.name, true);
   state.unsent_files = unsent.size();
   for (const fs::path& file : unsent) {
     std::error_code ec;
@@ -358,8 +354,9 @@ int RunStatus::ResetLast(const std::string& rule_name, std::ostream& out) {
   }
   int status = kExitSuccess;
   for (const Rule* rule : chosen) {
-    std::vector<fs::path> files = ResultFiles(rule->folder / "last", rule->name, false);
-    const std::vector<fs::path> delivered = ResultFiles(rule->folder / "LastTx", rule->name, false);
+    std::vector<fs::path> files = FilesOfResult(rule->folder / "last", rule->name, false);
+    const std::vector<fs::path> delivered =
+        FilesOfResult(rule->folder / "LastTx", rule->name, false);
     files.insert(files.end(), delivered.begin(), delivered.end());
     for (const fs::path& file : files) {
       std::error_code ec;

@@ -19,6 +19,19 @@ std::string PageFilePath(const std::string& result_path, int32_t start, int32_t 
   return result_path + "_" + std::to_string(start) + "-" + std::to_string(end) + ".xml";
 }
 
+std::string PartFilePath(const std::string& result_path, size_t part) {
+  return result_path + "_" + std::to_string(part);
+}
+
+bool IsPartFileOf(std::string_view file_name, std::string_view result_name) {
+  if (file_name.size() <= result_name.size() + 1 || !file_name.starts_with(result_name) ||
+      file_name[result_name.size()] != '_') {
+    return false;
+  }
+  return file_name.find_first_not_of("0123456789", result_name.size() + 1) ==
+         std::string_view::npos;
+}
+
 bool IsPageFileOf(std::string_view file_name, std::string_view result_name) {
   constexpr std::string_view kExtension = ".xml";
   if (file_name.size() <= result_name.size() + 1 + kExtension.size() ||

@@ -17,6 +17,12 @@ namespace qv {
 // "_", the two row numbers joined by "-", and ".xml".
 std::string PageFilePath(const std::string& result_path, int32_t start, int32_t end);
 
+// The file of part `part` (from 0) of a split result: the result path, "_" and the number.
+std::string PartFilePath(const std::string& result_path, size_t part);
+
+// Whether `file_name` is a part file of the result named `result_name` (PartFilePath).
+bool IsPartFileOf(std::string_view file_name, std::string_view result_name);
+
 // Whether `file_name` is a page file of the result named `result_name` (PageFilePath):
 // that name, "_", two row numbers joined by "-", and ".xml".
 bool IsPageFileOf(std::string_view file_name, std::string_view result_name);

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/Error.h"
+#include "core/Text.h"
 #include "export/ExportContext.h"
 #include "records/basADOUtilities.h"
 #include "shared/QvSharedStrings.h"
@@ -19,8 +20,6 @@ bool IsWordChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
          c == '$';
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 
 bool SameWord(std::string_view word, std::string_view upper) {
   if (word.size() != upper.size()) return false;
@@ -72,7 +71,7 @@ bool HasOwnOrderBy(std::string_view sql) {
       if (depth == 0 && after_order && SameWord(word, "BY")) return true;
       after_order = depth == 0 && SameWord(word, "ORDER");
     } else {
-      if (!IsBlank(c)) after_order = false;
+      if (!core::IsBlank(c, " \t\r\n\f")) after_order = false;
       ++i;
     }
   }

@@ -65,7 +65,7 @@ void SplitExport::ExportSplit(const std::string& sql,
         for (size_t i = 0; i < ranges.size(); ++i) {
           if (platform::StopRequested()) break;
           line = 4;
-          const std::string part_file = target_path + "_" + std::to_string(i);
+          const std::string part_file = PartFilePath(target_path, i);
           context_.Trace(kExporterClass + ".ExportSplit, Test Start ZRA 001, File: " + part_file,
                          kEventInformation);
 
