@@ -26,24 +26,14 @@ class EntityDiff {
   EntityDiff(ExportContext& context, Outbox& outbox, ResultFiles& results, LastDataStore& last)
       : context_(context), outbox_(outbox), results_(results), last_(last) {}
 
-  // Runs the query and sends each entity that is new or changed since the last data as a
-  // one-record change file; without last data, or with last data whose keys do not
-  // compare with the query's, the whole result goes as one file at the result path. The
-  // result becomes the new last data only when every send was delivered. `changed_count`
-  // is set to the entities sent and delivered.
+  // The operations of the same names of CQvDataExporter, which say what they do.
   void Export_DiffPerEntity(const std::string& sql,
                             const std::shared_ptr<QvDataSource>& data_source,
                             const std::string& result_path, const std::string& import_rule,
                             int32_t& changed_count);
-  // Compares the entity `rs` stands on with the last data (found through an equality
-  // filter on tSID, which stays set on `last`) and sends it when it is new or changed;
-  // one that cannot be compared is sent. True only when it was changed and delivered.
   bool Process_DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
                              const std::shared_ptr<ado::Recordset>& last,
                              const std::string& result_path, const std::string& import_rule);
-  // Whether the current record of `rs` differs from the current record of `last` in a
-  // field other than Source_Timestamp; false when `last` is at its end, and after a
-  // reported failure.
   bool EntityHasChangedAttributes(const std::shared_ptr<ado::Recordset>& rs,
                                   const std::shared_ptr<ado::Recordset>& last);
 

@@ -9,14 +9,20 @@
 #include "store/XmlFileStream.h"
 
 namespace qv {
+namespace {
+
+void RequireConnection(const std::shared_ptr<ado::Connection>& connection) {
+  if (!connection) throw core::Error(core::kErrObjectRequired, kExporterClass, "no connection");
+}
+
+}  // namespace
 
 std::shared_ptr<ado::Recordset> ResultFiles::GetRS(
     const std::string& sql, const std::shared_ptr<ado::Connection>& connection) {
   return context_.Guarded(
       nullptr,
       [&](int&) {
-        if (!connection)
-          throw core::Error(core::kErrObjectRequired, kExporterClass, "no connection");
+        RequireConnection(connection);
         std::shared_ptr<ado::Recordset> rs = NewResultRecordset(sql);
         rs->SetActiveConnection(connection);
         rs->Open(ado::Variant(), nullptr, ado::adOpenUnspecified, ado::adLockUnspecified, -1);
@@ -33,8 +39,7 @@ std::unique_ptr<ado::QueryCursor> ResultFiles::OpenQuery(
   return context_.Guarded(
       nullptr,
       [&](int&) {
-        if (!connection)
-          throw core::Error(core::kErrObjectRequired, kExporterClass, "no connection");
+        RequireConnection(connection);
         return connection->OpenCursor(sql);
       },
       Fixed(kExporterClass + ".GetRS"));
@@ -46,8 +51,7 @@ std::optional<int32_t> ResultFiles::CountRows(const std::string& sql,
       std::nullopt,
       [&](int& line) -> std::optional<int32_t> {
         line = 1;
-        if (!connection)
-          throw core::Error(core::kErrObjectRequired, kExporterClass, "no connection");
+        RequireConnection(connection);
         connection->SetCommandTimeout(0);
 
         line = 2;
