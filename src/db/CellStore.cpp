@@ -16,12 +16,13 @@
 namespace ado::cells {
 
 void RethrowForColumn(const core::Error& error, const std::string& column, int64_t row,
-                      const std::function<void()>& complete_row) {
-  if (complete_row) {
+                      const RowRest& rest) {
+  // Only names the row; the value that failed is what is reported.
+  for (size_t field = rest.from; field < rest.to; ++field) {
     try {
-      complete_row();
+      rest.store_value(field);
     } catch (const core::Error&) {
-      // Only names the row; the value that failed is what is reported.
+      rest.store.SetNull(rest.record, field);
     }
   }
   throw CellError(error, column, row);

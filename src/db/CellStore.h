@@ -18,11 +18,20 @@ class Error;
 
 namespace ado::cells {
 
-// Rethrows `error` as a CellError for the column and the row (from 1), after
-// `complete_row`, when given, stored what it can of the row's other values: the row's key
-// then names it.
+// The values of a failed row after the failed column: columns [from, to) of `record`,
+// each stored by `store_value`, which throws core::Error for one it cannot read.
+struct RowRest {
+  RecordStore& store;
+  size_t record;
+  size_t from;
+  size_t to;
+  std::function<void(size_t field)> store_value;
+};
+
+// Rethrows `error` as a CellError for the column and the row (from 1), after storing what
+// it can of `rest` (a value that fails is null): the row's key then names it.
 [[noreturn]] void RethrowForColumn(const core::Error& error, const std::string& column, int64_t row,
-                                   const std::function<void()>& complete_row = {});
+                                   const RowRest& rest);
 
 // `units` UTF-16 code units at `data` (any alignment) into `out` as UTF-8; returns how
 // many unpaired surrogates became U+FFFD.

@@ -304,15 +304,9 @@ size_t OdbcResultReader::FetchBound(RecordStore& store, size_t max_rows) {
       try {
         store_column(columns_[c]);
       } catch (const core::Error& error) {
-        cells::RethrowForColumn(error, columns_[c].map.field.name, row_, [&] {
-          for (size_t rest = c + 1; rest < columns_.size(); ++rest) {
-            try {
-              store_column(columns_[rest]);
-            } catch (const core::Error&) {
-              store.SetNull(record, rest);
-            }
-          }
-        });
+        cells::RethrowForColumn(error, columns_[c].map.field.name, row_,
+                                {store, record, c + 1, columns_.size(),
+                                 [&](size_t rest) { store_column(columns_[rest]); }});
       }
     }
     ++stored;

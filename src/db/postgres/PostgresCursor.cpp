@@ -326,19 +326,18 @@ size_t PostgresCursor::FetchInto(RecordStore& store, size_t max_rows) {
           StoreValue(columns_[f], PQgetvalue(block, next_row_, field),
                      static_cast<size_t>(PQgetlength(block, next_row_, field)), store, record, f);
         } catch (const core::Error& error) {
-          cells::RethrowForColumn(error, columns_[f].map.field.name, row_, [&] {
-            for (size_t rest = f + 1; rest < columns_.size(); ++rest) {
-              const int at = static_cast<int>(rest);
-              try {
-                if (PQgetisnull(block, next_row_, at)) continue;
-                StoreValue(columns_[rest], PQgetvalue(block, next_row_, at),
-                           static_cast<size_t>(PQgetlength(block, next_row_, at)), store, record,
-                           rest);
-              } catch (const core::Error&) {
-                store.SetNull(record, rest);
-              }
-            }
-          });
+          cells::RethrowForColumn(error, columns_[f].map.field.name, row_,
+                                  {store, record, f + 1, columns_.size(), [&](size_t rest) {
+                                     const int at = static_cast<int>(rest);
+                                     if (PQgetisnull(block, next_row_, at)) {
+                                       store.SetNull(record, rest);
+                                       return;
+                                     }
+                                     StoreValue(
+                                         columns_[rest], PQgetvalue(block, next_row_, at),
+                                         static_cast<size_t>(PQgetlength(block, next_row_, at)),
+                                         store, record, rest);
+                                   }});
         }
       }
     }

@@ -3,6 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+
+#include "core/Text.h"
 
 namespace ado::sqlite {
 
@@ -66,9 +69,7 @@ bool IsNumberText(const char* text, bool integer) {
   } else {
     (void)std::strtod(text, &end);
   }
-  if (end == text) return false;
-  while (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r') ++end;
-  return *end == '\0';
+  return end != text && core::IsBlank(std::string_view(end), " \t\n\r");
 }
 
 std::optional<double> DriverDouble(const char* text) {

@@ -196,15 +196,11 @@ size_t SqliteResultReader::Fetch(RecordStore& store, size_t max_rows) {
         StoreValue(columns_[c], static_cast<int>(c), store, record);
       } catch (const core::Error& error) {
         at_end_ = true;
-        cells::RethrowForColumn(error, columns_[c].field.name, row_, [&] {
-          for (size_t rest = c + 1; rest < columns_.size(); ++rest) {
-            try {
-              StoreValue(columns_[rest], static_cast<int>(rest), store, record);
-            } catch (const core::Error&) {
-              store.SetNull(record, rest);
-            }
-          }
-        });
+        cells::RethrowForColumn(error, columns_[c].field.name, row_,
+                                {store, record, c + 1, columns_.size(), [&](size_t rest) {
+                                   StoreValue(columns_[rest], static_cast<int>(rest), store,
+                                              record);
+                                 }});
       }
     }
     ++stored;
