@@ -17,12 +17,6 @@
 namespace qv {
 namespace {
 
-constexpr int32_t kPlainText = 1;
-
-std::string Text(const std::shared_ptr<ado::Recordset>& rs, const char* field) {
-  return QvSharedStrings::ToText(rs->Fields().Item(field).Value());
-}
-
 // Appends "chgd" to the field's value; false when the record has no such field or the
 // value is refused.
 bool MarkChanged(const std::shared_ptr<ado::Recordset>& rs, const char* field_name) {
@@ -83,7 +77,7 @@ bool CQvDataExporter::ExportRule(ExportMode mode, const std::shared_ptr<ado::Rec
     }
     case ExportMode::kSplitInFive:
     case ExportMode::kSplitInTwenty: {
-      const std::string upload_folder = Text(rules, "tImportRuleFolder");
+      const std::string upload_folder = RuleField(rules, "tImportRuleFolder");
       outbox_.EmptyUnsentOnce(folder);
       split_.ExportSplit(sql, data_source, target_path, upload_folder,
                          mode == ExportMode::kSplitInFive ? 5 : 20);
@@ -95,18 +89,18 @@ bool CQvDataExporter::ExportRule(ExportMode mode, const std::shared_ptr<ado::Rec
     case ExportMode::kPerEntity: {
       int32_t changed = 0;
       entity_diff_.Export_DiffPerEntity(sql, data_source, target_path,
-                                        Text(rules, "tImportRuleFolder"), changed);
+                                        RuleField(rules, "tImportRuleFolder"), changed);
       return true;
     }
     case ExportMode::kPagesOfTwenty:
     case ExportMode::kPagesOfHundred:
       page_bytes_.Export_EntGrpDiff_BinDiff(sql, data_source, target_path,
-                                            Text(rules, "tImportRuleFolder"),
+                                            RuleField(rules, "tImportRuleFolder"),
                                             mode == ExportMode::kPagesOfTwenty ? 20 : 100);
       return true;
     case ExportMode::kPagedPerEntity:
       paged_entities_.Export_EntGrpQuery_DiffPerEntity_VarFiles(
-          sql, data_source, target_path, Text(rules, "tImportRuleFolder"), 100);
+          sql, data_source, target_path, RuleField(rules, "tImportRuleFolder"), 100);
       return true;
     case ExportMode::kNone:
       break;

@@ -16,7 +16,6 @@
 namespace qv {
 namespace {
 
-constexpr const char* kKeyField = "tSID";
 // Rows of the query held at once while it is compared with its last data.
 constexpr auto kDiffPageRows = static_cast<int32_t>(ado::kBlockRows);
 

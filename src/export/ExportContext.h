@@ -14,6 +14,10 @@ namespace qv {
 
 // The class every report of the engine names, whichever part of it reports.
 inline const std::string kExporterClass = "CQvDataExporter";
+// The field that keys each entity in the per-entity modes.
+inline constexpr const char* kKeyField = "tSID";
+// The encode type of the files the engine writes and reads (results, last data).
+inline constexpr int32_t kPlainText = 1;
 
 // What the parts of an export run share: where reports go, the run's counts and those of
 // the rule being worked on, who follows the run, and how files reach the disk.

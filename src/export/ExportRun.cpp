@@ -21,15 +21,10 @@
 namespace qv {
 namespace {
 
-constexpr const char* kKeyField = "tSID";
 constexpr const char* kRulesFile = "QvExportRules.xml";
 constexpr const char* kDataSourcesFile = "QvExportDS.xml";
 constexpr int32_t kRulesEncodeType = 6;
 constexpr int32_t kDataSourcesEncodeType = 1;
-
-std::string Text(const std::shared_ptr<ado::Recordset>& rs, const char* field) {
-  return QvSharedStrings::ToText(rs->Fields().Item(field).Value());
-}
 
 // False only when the query, prepared on the data source, is known to return no tSID
 // column. A query or connection that fails here fails again, reported, when it runs.
@@ -130,12 +125,12 @@ void ExportRun::ExportRules(int& line) {
   const std::shared_ptr<ado::Recordset>& rules = rules_;
   for (int32_t rules_done = 0; !rules->Eof(); rules->MoveNext(), ++rules_done) {
     if (platform::StopRequested()) {
-      TraceStopBeforeRule(rules_done, rules->RecordCount(), Text(rules, "tTargetPath"));
+      TraceStopBeforeRule(rules_done, rules->RecordCount(), RuleField(rules, "tTargetPath"));
       break;
     }
     in_rule_ = true;
     line = 61;
-    target_path_ = Text(rules, "tTargetPath");
+    target_path_ = RuleField(rules, "tTargetPath");
     // The file the operator named, also in a dry run, which maps it elsewhere.
     rule_label_ = "Rule " + std::to_string(rules_done + 1) + " of " +
                   std::to_string(rules->RecordCount()) + ", File: " + target_path_;
@@ -166,7 +161,8 @@ void ExportRun::ExportCurrentRule(int& line) {
   line = 65;
   // A target without a folder part has no LastTx beside it; joining "" would point at
   // the root.
-  if (!last_tx_done_ && !folder.empty()) outbox_.ClearOwnFolder(ConcatenatePath(folder, "LastTx"));
+  if (!last_tx_done_ && !folder.empty())
+    outbox_.ClearOwnFolder(ConcatenatePath(folder, kDeliveredFolder));
   last_tx_done_ = true;
 
   line = 66;
@@ -209,7 +205,7 @@ bool ExportRun::RuleCanRun(int32_t data_source_id, int& line) {
 
   line = 64;
   if (ModeSends(mode_)) {
-    const std::string import_rule = Text(rules_, "tImportRuleFolder");
+    const std::string import_rule = RuleField(rules_, "tImportRuleFolder");
     // Its files would be written and never sent, and its last data would move on.
     if (import_rule.empty()) {
       context_.Trace(kExporterClass +

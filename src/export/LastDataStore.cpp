@@ -18,10 +18,6 @@
 namespace qv {
 namespace {
 
-constexpr const char* kLastFolder = "last";
-constexpr const char* kDeliveredFolder = "LastTx";
-constexpr int32_t kPlainText = 1;
-
 struct SplitPath {
   std::string folder;  // with its final "/", or empty
   std::string file_name;

@@ -24,8 +24,6 @@ namespace qv {
 namespace {
 
 constexpr int32_t kMaxChangeFileNumber = 999999;
-constexpr const char* kDeliveredFolder = "LastTx";
-constexpr const char* kUndeliveredFolder = "Unsent";
 // Where a former version kept files to rewrite; removed when found.
 constexpr const char* kFormerSpareFolder = ".qvdataexporter-spare";
 
@@ -41,8 +39,9 @@ void Outbox::EmptyUnsentOnce(const std::string& folder) {
   // Undelivered files of an earlier run are made again and sent by this one, so the
   // old copies go; once per folder, so this run's own undelivered files stay.
   if (folder.empty()) return;
-  const std::string unsent =
-      std::filesystem::path(ConcatenatePath(folder, "Unsent")).lexically_normal().string();
+  const std::string unsent = std::filesystem::path(ConcatenatePath(folder, kUndeliveredFolder))
+                                 .lexically_normal()
+                                 .string();
   if (!unsent_emptied_.insert(unsent).second) return;
   ClearOwnFolder(unsent);
 }

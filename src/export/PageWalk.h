@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "export/EntityIndex.h"
+#include "export/ExportContext.h"
 #include "export/PageKeys.h"
 #include "export/PageSends.h"
 #include "values/FieldDef.h"
@@ -16,7 +17,7 @@ namespace qv {
 // The state of mode 7's walk over one rule's pages.
 struct PageWalk {
   PageWalk(std::vector<std::string> compared, const std::vector<ado::FieldDef>& fields)
-      : keys(std::move(compared), "tSID"),
+      : keys(std::move(compared), kKeyField),
         reader(keys.ReaderFor(fields)),
         layout(LayoutOf(fields)) {}
 

@@ -39,7 +39,6 @@
 namespace qv {
 namespace {
 
-constexpr int32_t kPlainText = 1;
 // The most pages whose files are still being delivered, besides the one being compared.
 constexpr size_t kPagesInFlight = 256;
 

@@ -28,12 +28,9 @@ void CheckPageSize(int32_t page_size) {
 }
 
 PageRows PageAt(int64_t start, int32_t page_size) {
-  const int64_t end = start + page_size - 1;
-  if (end > INT32_MAX) {
-    throw core::Error(core::kErrOverflow, kExporterClass,
-                      "row number " + std::to_string(end) + " does not fit in 32 bits");
-  }
-  return {static_cast<int32_t>(start), static_cast<int32_t>(end)};
+  // The start lies below the end: the end fitting is enough.
+  const int32_t end = CheckedRowNumber(start + page_size - 1);
+  return {static_cast<int32_t>(start), end};
 }
 
 QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::string& sql,

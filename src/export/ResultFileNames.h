@@ -13,6 +13,11 @@ namespace qv {
 
 // Names of the files the change-detecting exports write for one result file.
 
+// The folders beside a result: its last data, its delivered files, its undelivered ones.
+inline constexpr const char* kLastFolder = "last";
+inline constexpr const char* kDeliveredFolder = "LastTx";
+inline constexpr const char* kUndeliveredFolder = "Unsent";
+
 // The file of the page of rows `start` to `end` of a paged result: the result path,
 // "_", the two row numbers joined by "-", and ".xml".
 std::string PageFilePath(const std::string& result_path, int32_t start, int32_t end);

@@ -12,10 +12,6 @@
 namespace qv {
 namespace {
 
-std::string Text(const std::shared_ptr<ado::Recordset>& rs, const char* field) {
-  return QvSharedStrings::ToText(rs->Fields().Item(field).Value());
-}
-
 bool IsWordChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
          c == '$';
@@ -80,10 +76,14 @@ bool HasOwnOrderBy(std::string_view sql) {
 
 }  // namespace
 
+std::string RuleField(const std::shared_ptr<ado::Recordset>& rules, const char* field) {
+  return QvSharedStrings::ToText(rules->Fields().Item(field).Value());
+}
+
 std::string RuleSqlText(const std::shared_ptr<ado::Recordset>& rules) {
-  std::string sql =
-      Text(rules, "tSQLSelect") + " " + Text(rules, "tSQLFrom") + " " + Text(rules, "tSQLWhere");
-  if (FieldExists(rules, "tSQLOrderBy")) sql += " " + Text(rules, "tSQLOrderBy");
+  std::string sql = RuleField(rules, "tSQLSelect") + " " + RuleField(rules, "tSQLFrom") + " " +
+                    RuleField(rules, "tSQLWhere");
+  if (FieldExists(rules, "tSQLOrderBy")) sql += " " + RuleField(rules, "tSQLOrderBy");
   return sql;
 }
 

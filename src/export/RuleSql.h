@@ -10,6 +10,8 @@ namespace qv {
 
 // The SQL text of a rule and the row order and ranges the split and paged exports ask for.
 
+// The text of `field` of the rule on which `rules` stands.
+std::string RuleField(const std::shared_ptr<ado::Recordset>& rules, const char* field);
 // The SQL text of the rule on which `rules` stands: tSQLSelect, tSQLFrom and tSQLWhere
 // joined by single spaces, then " " and tSQLOrderBy when the file has that field.
 std::string RuleSqlText(const std::shared_ptr<ado::Recordset>& rules);
