@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "export/EntityIndex.h"
@@ -67,10 +68,16 @@ Put TextOf(std::string text) {
   return [=](RecordStore& r, size_t i) { r.SetText(i, 0, text); };
 }
 
+// A whole-number type: its bounds (and 0 and -1 where it has them), then random bit patterns.
 template <typename T>
-std::vector<Put> IntegerBounds(VarType type) {
-  return {Whole(type, std::numeric_limits<T>::min()), Whole(type, std::numeric_limits<T>::max()),
-          Whole(type, 0), Whole(type, -1)};
+TypeCase WholeCase(const char* name, int32_t ado_type, uint8_t precision, VarType type) {
+  using L = std::numeric_limits<T>;
+  std::vector<Put> bounds = {Whole(type, L::min()), Whole(type, static_cast<int64_t>(L::max()))};
+  if constexpr (std::is_signed_v<T>) bounds.insert(bounds.end(), {Whole(type, 0), Whole(type, -1)});
+  return {
+      name, ado_type, precision, 0, std::move(bounds), [type](Rng& g, RecordStore& r, size_t i) {
+        r.SetInteger(i, 0, type, static_cast<T>(g()));
+      }};
 }
 
 template <typename T>
@@ -153,46 +160,13 @@ std::vector<TypeCase> Cases() {
   std::string planes;
   for (uint32_t plane = 0; plane <= 16; ++plane) AppendUtf8((plane << 16) | 0x41, planes);
   return {
-      {"i1", ado::adTinyInt, 3, 0, IntegerBounds<int8_t>(VarType::kI1),
-       [](Rng& g, RecordStore& r, size_t i) {
-         r.SetInteger(i, 0, VarType::kI1, static_cast<int8_t>(g()));
-       }},
-      {"i2", ado::adSmallInt, 5, 0, IntegerBounds<int16_t>(VarType::kI2),
-       [](Rng& g, RecordStore& r, size_t i) {
-         r.SetInteger(i, 0, VarType::kI2, static_cast<int16_t>(g()));
-       }},
-      {"i4", ado::adInteger, 10, 0, IntegerBounds<int32_t>(VarType::kI4),
-       [](Rng& g, RecordStore& r, size_t i) {
-         r.SetInteger(i, 0, VarType::kI4, static_cast<int32_t>(g()));
-       }},
-      {"i8", ado::adBigInt, 19, 0, IntegerBounds<int64_t>(VarType::kI8),
-       [](Rng& g, RecordStore& r, size_t i) {
-         r.SetInteger(i, 0, VarType::kI8, static_cast<int64_t>(g()));
-       }},
-      {"ui1",
-       ado::adUnsignedTinyInt,
-       3,
-       0,
-       {Whole(VarType::kUI1, 0), Whole(VarType::kUI1, 255)},
-       [](Rng& g, RecordStore& r, size_t i) {
-         r.SetInteger(i, 0, VarType::kUI1, static_cast<uint8_t>(g()));
-       }},
-      {"ui2",
-       ado::adUnsignedSmallInt,
-       5,
-       0,
-       {Whole(VarType::kUI2, 0), Whole(VarType::kUI2, 65535)},
-       [](Rng& g, RecordStore& r, size_t i) {
-         r.SetInteger(i, 0, VarType::kUI2, static_cast<uint16_t>(g()));
-       }},
-      {"ui4",
-       ado::adUnsignedInt,
-       10,
-       0,
-       {Whole(VarType::kUI4, 0), Whole(VarType::kUI4, 4294967295)},
-       [](Rng& g, RecordStore& r, size_t i) {
-         r.SetInteger(i, 0, VarType::kUI4, static_cast<uint32_t>(g()));
-       }},
+      WholeCase<int8_t>("i1", ado::adTinyInt, 3, VarType::kI1),
+      WholeCase<int16_t>("i2", ado::adSmallInt, 5, VarType::kI2),
+      WholeCase<int32_t>("i4", ado::adInteger, 10, VarType::kI4),
+      WholeCase<int64_t>("i8", ado::adBigInt, 19, VarType::kI8),
+      WholeCase<uint8_t>("ui1", ado::adUnsignedTinyInt, 3, VarType::kUI1),
+      WholeCase<uint16_t>("ui2", ado::adUnsignedSmallInt, 5, VarType::kUI2),
+      WholeCase<uint32_t>("ui4", ado::adUnsignedInt, 10, VarType::kUI4),
       {"ui8",
        ado::adUnsignedBigInt,
        20,
