@@ -9,6 +9,7 @@
 
 #include "app/ExitStatus.h"
 #include "export/CQvDataExporter.h"
+#include "export/ResultFileNames.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RunLock.h"
 #include "shared/QvSharedErrorLog.h"
@@ -23,7 +24,7 @@ namespace fs = std::filesystem;
 
 // The state of a target folder that a run reads: last data, and the delivered files
 // last data may be made from.
-constexpr const char* kStateFolders[] = {"last", "LastTx"};
+constexpr const char* kStateFolders[] = {kLastFolder, kDeliveredFolder};
 
 std::string FolderKey(const std::string& target_path) {
   return fs::path(target_path).parent_path().lexically_normal().string();

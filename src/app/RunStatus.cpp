@@ -206,7 +206,7 @@ struct RuleState {
 RuleState ReadRuleState(const Rule& rule) {
   RuleState state;
   state.rule = &rule;
-  state.last_folder = rule.folder / "last";
+  state.last_folder = rule.folder / kLastFolder;
   const std::vector<fs::path> last = FilesOfResult(state.last_folder, rule.name, false);
   state.last_files = last.size();
   fs::file_time_type newest = fs::file_time_type::min();
@@ -217,7 +217,8 @@ RuleState ReadRuleState(const Rule& rule) {
     newest = std::max(newest, fs::last_write_time(file, ec));
   }
   if (!last.empty()) state.last_newest = LocalTimeText(newest);
-  const std::vector<fs::path> unsent = FilesOfResult(rule.folder / "Unsent", rule.name, true);
+  const std::vector<fs::path> unsent =
+      FilesOfResult(rule.folder / kUndeliveredFolder, rule.name, true);
   state.unsent_files = unsent.size();
   for (const fs::path& file : unsent) {
     std::error_code ec;
@@ -354,9 +355,9 @@ int RunStatus::ResetLast(const std::string& rule_name, std::ostream& out) {
   }
   int status = kExitSuccess;
   for (const Rule* rule : chosen) {
-    std::vector<fs::path> files = FilesOfResult(rule->folder / "last", rule->name, false);
+    std::vector<fs::path> files = FilesOfResult(rule->folder / kLastFolder, rule->name, false);
     const std::vector<fs::path> delivered =
-        FilesOfResult(rule->folder / "LastTx", rule->name, false);
+        FilesOfResult(rule->folder / kDeliveredFolder, rule->name, false);
     files.insert(files.end(), delivered.begin(), delivered.end());
     for (const fs::path& file : files) {
       std::error_code ec;
@@ -368,8 +369,9 @@ int RunStatus::ResetLast(const std::string& rule_name, std::ostream& out) {
     }
     // The keys of the last data go with it.
     std::error_code ignored;
-    fs::remove(EntityIndex::KeysFileOf((rule->folder / "last" / rule->name).string()), ignored);
-    fs::remove(PageKeys::FileOf((rule->folder / "last").string(), rule->name), ignored);
+    fs::remove(EntityIndex::KeysFileOf((rule->folder / kLastFolder / rule->name).string()),
+               ignored);
+    fs::remove(PageKeys::FileOf((rule->folder / kLastFolder).string(), rule->name), ignored);
     out << "Rule " << rule->position << " (" << rule->target_path << "): " << files.size()
         << " file(s) of last data removed; the next run sends its whole result\n";
   }
