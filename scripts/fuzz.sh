@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets (preset "fuzz": clang with ASan and UBSan) and runs each
 # for SECONDS (default 60) on a copy of its seed corpus in tests/fuzz/corpus. A finding
 # fails the run; its input is left in build-fuzz/findings/<target>/ to become a case in
-# the corpus.
+# the corpus. The mutations follow FUZZ_SEED (1 unless set; 0 draws one), so that a run
+# over the same corpus goes the same way.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +25,7 @@ for target in "${targets[@]}"; do
   dict=()
   case $target in recordset_xml | last_data | settings_file) dict=(-dict=tests/fuzz/recordset.dict) ;; esac
   echo "== fuzz_$target for ${seconds}s"
-  if ! "$binary" "$corpus" tests/fuzz/corpus/"$target" "${dict[@]}" -max_total_time="$seconds" \
+  if ! "$binary" "$corpus" tests/fuzz/corpus/"$target" "${dict[@]}" -max_total_time="$seconds" -seed="${FUZZ_SEED:-1}" \
       -rss_limit_mb=2048 -timeout=10 -max_len=65536 -print_final_stats=1 \
       -artifact_prefix="$findings/" >"$work/$target.log" 2>&1; then
     failed+=("$target")

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <span>
 #include <unordered_set>
@@ -473,11 +474,13 @@ class RecordsetXmlWriter {
 
   // A precision of 0 on a number type means the source did not report one (a query
   // layer, a fabricated field): the type's usual precision is written instead, as a
-  // provider would report it. A timestamp's follows its scale (19, or 20 + scale).
+  // provider would report it. A timestamp's follows its scale (19, or 20 + scale), at
+  // most what a field's precision holds, so that the file reads back the same.
   static int64_t PrecisionOf(const FieldDef& field, const xml::TypeLayout& layout) {
     if (field.precision != 0) return field.precision;
     if (field.type == adDBTimeStamp) {
-      return field.numeric_scale == 0 ? 19 : 20 + field.numeric_scale;
+      if (field.numeric_scale == 0) return 19;
+      return std::min<int64_t>(20 + field.numeric_scale, std::numeric_limits<uint8_t>::max());
     }
     return layout.precision;
   }
