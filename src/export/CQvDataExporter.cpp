@@ -72,7 +72,7 @@ bool CQvDataExporter::ExportRule(ExportMode mode, const std::shared_ptr<ado::Rec
             return data_source->GetConnection(QvDataSource::kSharedConnection);
           },
           Fixed(kExporterClass + ".ExportAll, no connection, File: " + target_path));
-      if (connection) results_.Export(sql, *connection, target_path, false, "");
+      if (connection) results_.ExportStreamed(sql, *connection, target_path, "");
       return true;
     }
     case ExportMode::kSplitInFive:

@@ -379,7 +379,7 @@ bool EntityDiff::EndPages(QueryPager& pages, const ado::Recordset& rs, const Pag
   context_.Trace("QRT Subset records:" + std::to_string(walked.processed) +
                      ", Changed:" + std::to_string(changed_count),
                  kEventInformation);
-  results_.TraceValueWarnings(pages.Warnings());
+  context_.TraceValueWarnings(pages.Warnings());
   context_.stats.rows_read += pages.RowsRead();
 
   if (same_as_last) {

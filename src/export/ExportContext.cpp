@@ -11,6 +11,28 @@ void ExportContext::Trace(const std::string& text, int32_t event_type,
   if (trace) trace(text, error, event_type, kLevelExport);
 }
 
+void ExportContext::TraceValueWarnings(const std::vector<std::string>& warnings) const {
+  for (const std::string& warning : warnings)
+    Trace(kExporterClass + ".GetRS, " + warning, kEventWarning);
+}
+
+void ExportContext::Failed(std::string_view operation, const core::ErrorRecord& error) noexcept {
+  try {
+    ++stats.failures;
+    Trace(kExporterClass + std::string(operation), kEventWarning, error);
+  } catch (...) {
+    // Building the message failed (out of memory): nothing more can be reported.
+  }
+}
+
+void ExportContext::Failed(std::string_view operation) noexcept {
+  try {
+    Failed(operation, CurrentErrorRecord());
+  } catch (...) {
+    // As above.
+  }
+}
+
 void ExportContext::BeginRule(const std::string& target_path) {
   rule_start = stats;  // NOLINT(cppcoreguidelines-slicing): only the counts are kept
   rule = RuleStats{};

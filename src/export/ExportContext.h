@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "core/Error.h"
 #include "export/RunStats.h"
@@ -32,6 +34,16 @@ class ExportContext {
   // Reports `text` at the export level; the first failure of a rule is kept for its summary.
   void Trace(const std::string& text, int32_t event_type,
              const core::ErrorRecord& error = {}) const;
+
+  // Traces, as warnings of the query's reading (GetRS), what its values changed to fit
+  // the file.
+  void TraceValueWarnings(const std::vector<std::string>& warnings) const;
+
+  // Counts and traces a failure of the operation `kExporterClass + operation` as Guarded
+  // does: of `error`, or of the exception being handled (call it in a catch block then).
+  // Nothing escapes.
+  void Failed(std::string_view operation, const core::ErrorRecord& error) noexcept;
+  void Failed(std::string_view operation) noexcept;
 
   // The error boundary of the engine's operations: GuardByStep reporting through Trace,
   // each failure counted in stats.failures. `neutral` is the result after a failure, or a

@@ -53,7 +53,7 @@ void PageByteDiff::Export_EntGrpDiff_BinDiff(const std::string& sql,
           context_.NotifyProgress();
           if (rows->RecordCount() < page_size) break;
         }
-        results_.TraceValueWarnings(pager.Warnings());
+        context_.TraceValueWarnings(pager.Warnings());
       },
       AtLine(kExporterClass + ".Export_EntGrpDiff_BinDiff, @Line#"));
 }

@@ -137,7 +137,7 @@ void PagedEntityWalk::Export_EntGrpQuery_DiffPerEntity_VarFiles(
           context_.NotifyProgress();
           if (rows->RecordCount() < page_size) break;
         }
-        results_.TraceValueWarnings(pager.Warnings());
+        context_.TraceValueWarnings(pager.Warnings());
         EndPageWalk(*walk, completed && !platform::StopRequested());
         total_changed += walk->entities_delivered;
 

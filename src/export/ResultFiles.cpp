@@ -15,34 +15,40 @@ void RequireConnection(const std::shared_ptr<ado::Connection>& connection) {
   if (!connection) throw core::Error(core::kErrObjectRequired, kExporterClass, "no connection");
 }
 
+// What Export reports when the query gave nothing to write.
+core::ErrorRecord NoRecordset() {
+  return core::Error(core::kErrObjectRequired, kExporterClass, "the query gave no recordset")
+      .record();
+}
+
 }  // namespace
 
 std::shared_ptr<ado::Recordset> ResultFiles::GetRS(
     const std::string& sql, const std::shared_ptr<ado::Connection>& connection) {
-  return context_.Guarded(
-      nullptr,
-      [&](int&) {
-        RequireConnection(connection);
-        std::shared_ptr<ado::Recordset> rs = NewResultRecordset(sql);
-        rs->SetActiveConnection(connection);
-        rs->Open(ado::Variant(), nullptr, ado::adOpenUnspecified, ado::adLockUnspecified, -1);
-        rs->SetActiveConnection(nullptr);
-        // Values the file cannot hold as they came (a NUL in a text) were changed on the way.
-        TraceValueWarnings(connection->TakeWarnings());
-        return rs;
-      },
-      Fixed(kExporterClass + ".GetRS"));
+  try {
+    RequireConnection(connection);
+    std::shared_ptr<ado::Recordset> rs = NewResultRecordset(sql);
+    rs->SetActiveConnection(connection);
+    rs->Open(ado::Variant(), nullptr, ado::adOpenUnspecified, ado::adLockUnspecified, -1);
+    rs->SetActiveConnection(nullptr);
+    // Values the file cannot hold as they came (a NUL in a text) were changed on the way.
+    context_.TraceValueWarnings(connection->TakeWarnings());
+    return rs;
+  } catch (...) {
+    context_.Failed(".GetRS");
+    return nullptr;
+  }
 }
 
 std::unique_ptr<ado::QueryCursor> ResultFiles::OpenQuery(
     const std::string& sql, const std::shared_ptr<ado::Connection>& connection) {
-  return context_.Guarded(
-      nullptr,
-      [&](int&) {
-        RequireConnection(connection);
-        return connection->OpenCursor(sql);
-      },
-      Fixed(kExporterClass + ".GetRS"));
+  try {
+    RequireConnection(connection);
+    return connection->OpenCursor(sql);
+  } catch (...) {
+    context_.Failed(".GetRS");
+    return nullptr;
+  }
 }
 
 std::optional<int32_t> ResultFiles::CountRows(const std::string& sql,
@@ -73,49 +79,57 @@ std::optional<int32_t> ResultFiles::CountRows(const std::string& sql,
 bool ResultFiles::Export(const std::string& sql, const std::shared_ptr<ado::Connection>& connection,
                          const std::string& target_file, bool encode,
                          const std::string& upload_folder) {
-  return context_.Guarded(
-      false,
-      [&](int&) {
-        if (encode) {
-          const std::shared_ptr<ado::Recordset> rs = GetRS(sql, connection);
-          if (!rs)
-            throw core::Error(core::kErrObjectRequired, kExporterClass,
-                              "the query gave no recordset");
-          return SaveAndSend(rs, target_file, encode, upload_folder);
-        }
+  return encode ? ExportEncoded(sql, connection, target_file, upload_folder)
+                : ExportStreamed(sql, connection, target_file, upload_folder);
+}
 
-        // Unencoded rows go from the driver to the file a block at a time: the result is
-        // never held whole, whatever its size.
-        std::unique_ptr<ado::QueryCursor> cursor = OpenQuery(sql, connection);
-        if (!cursor)
-          throw core::Error(core::kErrObjectRequired, kExporterClass,
-                            "the query gave no recordset");
-        CreateFolderOf(target_file);
-        context_.Trace("Save to " + target_file, kEventInformation);
-        const std::optional<int64_t> rows = CQvXMLManip().SaveQueryToXML(*cursor, target_file);
-        TraceValueWarnings(cursor->Warnings());
-        if (rows == 0) context_.Trace("The query returned no records", kEventWarning);
-        if (rows) context_.stats.rows_read += *rows;
-        return outbox_.SendWritten(rows.has_value(), target_file, upload_folder);
-      },
-      Fixed(kExporterClass + ".Export"));
+bool ResultFiles::ExportStreamed(const std::string& sql,
+                                 const std::shared_ptr<ado::Connection>& connection,
+                                 const std::string& target_file, const std::string& upload_folder) {
+  try {
+    std::unique_ptr<ado::QueryCursor> cursor = OpenQuery(sql, connection);
+    if (!cursor) {
+      context_.Failed(".Export", NoRecordset());
+      return false;
+    }
+    CreateFolderOf(target_file);
+    context_.Trace("Save to " + target_file, kEventInformation);
+    const std::optional<int64_t> rows = SaveQueryToXml(*cursor, target_file);
+    context_.TraceValueWarnings(cursor->Warnings());
+    if (rows == 0) context_.Trace("The query returned no records", kEventWarning);
+    if (rows) context_.stats.rows_read += *rows;
+    return outbox_.SendWritten(rows.has_value(), target_file, upload_folder);
+  } catch (...) {
+    context_.Failed(".Export");
+    return false;
+  }
+}
+
+bool ResultFiles::ExportEncoded(const std::string& sql,
+                                const std::shared_ptr<ado::Connection>& connection,
+                                const std::string& target_file, const std::string& upload_folder) {
+  const std::shared_ptr<ado::Recordset> rs = GetRS(sql, connection);
+  if (!rs) {
+    context_.Failed(".Export", NoRecordset());
+    return false;
+  }
+  return SaveAndSend(rs, target_file, true, upload_folder);
 }
 
 bool ResultFiles::SaveAndSend(const std::shared_ptr<ado::Recordset>& rs,
                               const std::string& target_file, bool encode,
                               const std::string& upload_folder) {
-  return context_.Guarded(
-      false,
-      [&](int&) {
-        CreateFolderOf(target_file);
-        if (rs->Eof()) context_.Trace("The query returned no records", kEventWarning);
-        context_.Trace("Save to " + target_file, kEventInformation);
-
-        return outbox_.SendWritten(
-            CQvXMLManip().SaveRSToXML(rs, target_file, encode, false, 1, context_.flush_each_file),
-            target_file, upload_folder);
-      },
-      Fixed(kExporterClass + ".Export"));
+  try {
+    CreateFolderOf(target_file);
+    if (rs->Eof()) context_.Trace("The query returned no records", kEventWarning);
+    context_.Trace("Save to " + target_file, kEventInformation);
+    return outbox_.SendWritten(
+        CQvXMLManip().SaveRSToXML(rs, target_file, encode, false, 1, context_.flush_each_file),
+        target_file, upload_folder);
+  } catch (...) {
+    context_.Failed(".Export");
+    return false;
+  }
 }
 
 bool ResultFiles::SavePartAndSend(QueryPager& pager, int64_t rows, const std::string& part_file,
@@ -134,11 +148,6 @@ bool ResultFiles::SavePartAndSend(QueryPager& pager, int64_t rows, const std::st
   if (written) context_.stats.rows_read += *written;
   if (written == 0) context_.Trace("The query returned no records", kEventWarning);
   return outbox_.SendWritten(written.has_value(), part_file, upload_folder);
-}
-
-void ResultFiles::TraceValueWarnings(const std::vector<std::string>& warnings) {
-  for (const std::string& warning : warnings)
-    context_.Trace(kExporterClass + ".GetRS, " + warning, kEventWarning);
 }
 
 }  // namespace qv

@@ -35,6 +35,14 @@ class ResultFiles {
   // `upload_folder`. True when the file was written and, if asked, handed over.
   bool Export(const std::string& sql, const std::shared_ptr<ado::Connection>& connection,
               const std::string& target_file, bool encode, const std::string& upload_folder);
+  // Export of plain text: the rows go from the driver to the file a block at a time, so
+  // the result is never held whole, whatever its size.
+  bool ExportStreamed(const std::string& sql, const std::shared_ptr<ado::Connection>& connection,
+                      const std::string& target_file, const std::string& upload_folder);
+  // Export with its text values encoded: the whole result is read into a recordset
+  // first.
+  bool ExportEncoded(const std::string& sql, const std::shared_ptr<ado::Connection>& connection,
+                     const std::string& target_file, const std::string& upload_folder);
   // Export for rows already read: writes `rs` to `target_file` and sends it as Export
   // does. True when the file was written.
   bool SaveAndSend(const std::shared_ptr<ado::Recordset>& rs, const std::string& target_file,
@@ -43,9 +51,6 @@ class ResultFiles {
   // then sent as Export sends. False when the part could not be read or written.
   bool SavePartAndSend(QueryPager& pager, int64_t rows, const std::string& part_file,
                        const std::string& upload_folder);
-  // Traces, as warnings of the query's reading (GetRS), what its values changed to fit
-  // the file.
-  void TraceValueWarnings(const std::vector<std::string>& warnings);
 
  private:
   ExportContext& context_;

@@ -83,7 +83,7 @@ void SplitExport::ExportSplit(const std::string& sql,
           context_.Trace(kExporterClass + ".ExportSplit, Test End ZRA 001, File: " + part_file,
                          kEventInformation);
         }
-        results_.TraceValueWarnings(pager.Warnings());
+        context_.TraceValueWarnings(pager.Warnings());
       },
       AtLine(kExporterClass + ".ExportSplit, @Line#"));
 }

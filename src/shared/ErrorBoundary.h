@@ -44,6 +44,19 @@ Result GuardByStep(Report&& report, Neutral&& neutral, Body&& body, Message&& me
   return std::forward<Neutral>(neutral)(line);
 }
 
+// Reports the exception being handled to the error log as Guard does (event type 2,
+// caller level 1), with the text `message()` gives. Call only inside a catch block;
+// nothing escapes.
+template <typename Message>
+void ReportCurrentError(Message&& message) noexcept {
+  try {
+    const core::ErrorRecord error = CurrentErrorRecord();
+    ReportToErrorLog(std::forward<Message>(message)(), error, kEventWarning, kLevelExport);
+  } catch (...) {
+    // Building the message failed (out of memory): nothing more can be reported.
+  }
+}
+
 // GuardByStep with the same neutral result whatever the step.
 template <typename Result, typename Report, typename Body, typename Message>
 Result Guard(Report&& report, Result neutral, Body&& body, Message&& message) {

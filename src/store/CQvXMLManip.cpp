@@ -9,13 +9,11 @@
 #include "core/AtomicFile.h"
 #include "core/Error.h"
 #include "core/PosixError.h"
-#include "db/PrefetchCursor.h"
 #include "records/CQvRSRecUtils.h"
 #include "shared/ErrorBoundary.h"
 #include "shared/QvSharedADO.h"
 #include "shared/QvSharedFileSystem.h"
 #include "shared/QvSharedStrings.h"
-#include "store/XmlFileStream.h"
 #include "xmlformat/XmlWriter.h"
 
 namespace qv {
@@ -146,30 +144,6 @@ bool CQvXMLManip::SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs,
         return true;
       },
       AtLine(std::string(kClass) + ".SaveRSToXML. @Line#"));
-}
-
-std::optional<int64_t> CQvXMLManip::SaveQueryToXML(ado::QueryCursor& cursor,
-                                                   const std::string& path, bool flush_to_disk) {
-  std::optional<int64_t> rows;
-  const bool saved = Guard(
-      ReportToErrorLog, false,
-      [&](int& line) {
-        line = 1;
-        XmlFileStream file(path, cursor.Fields());
-        line = 2;
-        // The next block is read while this one is written.
-        ado::PrefetchCursor ahead(cursor);
-        ado::CopyBlocks(
-            ahead, [&](const ado::RecordStore& block) { file.WriteRows(block); }, INT64_MAX,
-            path + " not written: ");
-        line = 3;
-        file.Commit(flush_to_disk);
-        rows = file.Rows();
-        return true;
-      },
-      AtLine(std::string(kClass) + ".SaveQueryToXML, @Line#"));
-  if (!saved) return std::nullopt;
-  return rows;
 }
 
 bool CQvXMLManip::BackupXMLFile(const std::string& path) {

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "ado/Recordset.h"
-#include "db/QueryCursor.h"
 #include "values/Variant.h"
 
 namespace qv {
@@ -32,13 +31,6 @@ class CQvXMLManip {
   bool SaveRSToXML(const std::shared_ptr<ado::Recordset>& rs, const std::string& source_path,
                    bool encode, bool backup_file = false, int32_t encode_type = 0,
                    bool flush_to_disk = true);
-
-  // Writes the rest of a query's result to `path` as SaveRSToXML writes the recordset
-  // GetRS makes of it (unencoded, no backup), a block of rows at a time: memory holds
-  // one block whatever the result's size. Atomic and flushed as SaveRSToXML. The rows
-  // written, or nothing after a logged failure (the old file is then left as it was).
-  std::optional<int64_t> SaveQueryToXML(ado::QueryCursor& cursor, const std::string& path,
-                                        bool flush_to_disk = true);
 
   // Copies an existing file to a backup name in its folder. False when the file does
   // not exist or the copy failed.

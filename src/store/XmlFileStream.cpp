@@ -6,6 +6,8 @@
 #include "ado/Recordset.h"
 #include "core/AtomicFile.h"
 #include "core/Error.h"
+#include "db/PrefetchCursor.h"
+#include "shared/ErrorBoundary.h"
 
 namespace qv {
 namespace {
@@ -61,6 +63,26 @@ void XmlFileStream::Commit(bool flush_to_disk) {
   });
   file_->Commit(flush_to_disk ? core::AtomicFile::Durability::kFlushed
                               : core::AtomicFile::Durability::kRenameOnly);
+}
+
+std::optional<int64_t> SaveQueryToXml(ado::QueryCursor& cursor, const std::string& path,
+                                      bool flush_to_disk) {
+  int line = 1;
+  try {
+    XmlFileStream file(path, cursor.Fields());
+    line = 2;
+    ado::PrefetchCursor ahead(cursor);
+    ado::CopyBlocks(
+        ahead, [&](const ado::RecordStore& block) { file.WriteRows(block); }, INT64_MAX,
+        path + " not written: ");
+    line = 3;
+    file.Commit(flush_to_disk);
+    return file.Rows();
+  } catch (...) {
+    ReportCurrentError(
+        [&] { return std::string(kClass) + ".SaveQueryToXML, @Line#" + std::to_string(line); });
+    return std::nullopt;
+  }
 }
 
 }  // namespace qv

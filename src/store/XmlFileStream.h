@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,10 @@
 namespace core {
 class AtomicFile;
 }  // namespace core
+
+namespace ado {
+class QueryCursor;
+}  // namespace ado
 
 namespace qv {
 
@@ -41,5 +46,12 @@ class XmlFileStream {
   std::unique_ptr<ado::RecordsetXmlStream> stream_;
   int64_t rows_ = 0;
 };
+
+// Writes the cursor's rows to `path` as XmlFileStream does, reading the next block while
+// one is written: memory holds a block or two whatever the result's size. The rows
+// written, or nothing after a failure reported to the error log as
+// "CQvXMLManip.SaveQueryToXML, @Line#N" (the old file is then left as it was).
+std::optional<int64_t> SaveQueryToXml(ado::QueryCursor& cursor, const std::string& path,
+                                      bool flush_to_disk = true);
 
 }  // namespace qv

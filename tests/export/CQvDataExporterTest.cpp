@@ -259,12 +259,19 @@ TEST_F(CQvDataExporterExport, WithoutUploadFolderTheFileStays) {
 
 TEST_F(CQvDataExporterExport, FailingQueryWritesAndSendsNothing) {
   const std::string target = home_.Out("bad/x.xml");
-  EXPECT_FALSE(
-      exporter_.Export("SELECT nothing FROM nowhere", connection_, target, false, "Items"));
-  EXPECT_FALSE(fs::exists(home_.Out("bad")));
-  EXPECT_TRUE(home_.Uploader().Calls().empty());
-  EXPECT_TRUE(traces_.Has("CQvDataExporter.GetRS", kEventWarning)) << traces_.All();
-  EXPECT_TRUE(traces_.Has("CQvDataExporter.Export", kEventWarning)) << traces_.All();
+  for (const bool encode : {false, true}) {
+    SCOPED_TRACE(encode ? "encoded" : "streamed");
+    traces_.entries.clear();
+    const int32_t failures = exporter_.Stats().failures;
+    EXPECT_FALSE(
+        exporter_.Export("SELECT nothing FROM nowhere", connection_, target, encode, "Items"));
+    EXPECT_FALSE(fs::exists(home_.Out("bad")));
+    EXPECT_TRUE(home_.Uploader().Calls().empty());
+    // The failed read, then the export it left without rows.
+    EXPECT_EQ(traces_.Count("CQvDataExporter.GetRS", kEventWarning), 1) << traces_.All();
+    EXPECT_EQ(traces_.Count("CQvDataExporter.Export", kEventWarning), 1) << traces_.All();
+    EXPECT_EQ(exporter_.Stats().failures, failures + 2);
+  }
   EXPECT_EQ(exporter_.GetRS("SELECT nothing FROM nowhere", connection_), nullptr);
 }
 
