@@ -161,8 +161,9 @@ void DryRun::RuleStarted(const std::string& target_path, int32_t index, int32_t 
 void DryRun::RuleFinished(const RuleStats& rule) {
   out_ << "  rows read " << rule.rows_read << ", pages or parts " << rule.pages << ", entities new "
        << rule.entities_new << ", changed " << rule.entities_changed << ", unchanged "
-       << rule.entities_unchanged - rule.entities_moved << ", moved " << rule.entities_moved
-       << ", files written " << rule.files_written << (rule.failed ? ", FAILED" : "") << "\n";
+       << rule.entities_unchanged - rule.entities_moved << ", moved " << rule.entities_moved;
+  if (rule.deletions_on) out_ << ", deleted " << rule.entities_deleted;
+  out_ << ", files written " << rule.files_written << (rule.failed ? ", FAILED" : "") << "\n";
   if (rule.failed && !rule.failure.empty()) out_ << "  failed: " << rule.failure << "\n";
   for (size_t i = rule_first_sent_; i < sent_.size(); ++i) {
     out_ << "  would send " << sent_[i].file_name << " (" << sent_[i].size << " bytes) to ImpID "

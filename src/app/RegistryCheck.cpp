@@ -36,6 +36,8 @@ const std::vector<KnownValue>& KnownValues() {
       {"MetricsFile", false},
       {"LogRetentionDays", true, 1},
       {"LogKeepFiles", true, 1},
+      {"SendDeletions", true, 0, 1},
+      {"DeleteAtMostPercent", true, 0, 100},
   };
   return values;
 }

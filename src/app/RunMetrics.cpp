@@ -85,6 +85,9 @@ std::string RunMetrics::Text(const RunStats& stats, int exit_status, double star
   out.Gauge("files_written", "Files the last run wrote.", stats.files_written);
   out.Gauge("files_sent", "Files the last run delivered.", stats.files_sent);
   out.Gauge("files_failed", "Files the last run could not deliver.", stats.sends_failed);
+  if (stats.deletions_on) {
+    out.Gauge("deletions_sent", "Deletion files the last run delivered.", stats.deletions_sent);
+  }
   out.Gauge("rows_read", "Rows the last run read from its queries.",
             static_cast<double>(stats.rows_read));
   out.Gauge("bytes_sent", "Bytes of the files the last run delivered.",

@@ -40,6 +40,11 @@ void CQvDataExporter::ExportAll(int16_t mode) {
   const Clock::time_point start_time = Clock::now();
   context_.stats = RunStats{};
   context_.stats.mode = mode;
+  std::vector<std::string> warnings;
+  context_.deletions = DeletionPolicy::FromRegistry(warnings);
+  for (const std::string& warning : warnings)
+    context_.Trace(kExporterClass + ".ExportAll, " + warning, kEventWarning);
+  context_.stats.deletions_on = context_.deletions.send;
   const uint64_t bytes_before = CQVFileXfer::Counters().bytes_sent;
   outbox_.BeginRun();
   ExportRun run(

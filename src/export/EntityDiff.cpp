@@ -1,5 +1,7 @@
 #include "export/EntityDiff.h"
 
+#include <unordered_set>
+
 #include "core/Folder.h"
 #include "core/Text.h"
 #include "export/QueryPager.h"
@@ -12,6 +14,7 @@
 #include "upload/CQVFileXfer.h"
 #include "util/basCQvStringManipulation.h"
 #include "values/FieldValue.h"
+#include "xmlformat/XmlReader.h"
 
 namespace qv {
 namespace {
@@ -230,8 +233,12 @@ EntityDiff::EntityOutcome EntityDiff::SendEntity(const std::shared_ptr<ado::Reco
                                                  const std::string& result_path,
                                                  const std::string& import_rule, int& line) {
   const std::string change_file = outbox_.WriteChangeFile(rs, result_path, line);
-
   line = 65;
+  return SendChangeFile(change_file, import_rule);
+}
+
+EntityDiff::EntityOutcome EntityDiff::SendChangeFile(const std::string& change_file,
+                                                     const std::string& import_rule) {
   CQVFileXfer transfer;
   transfer.MoveToLastTx = true;
   const bool delivered = transfer.TransferFile(change_file, import_rule);
@@ -329,7 +336,7 @@ bool EntityDiff::DiffPages(QueryPager& pages, const std::string& result_path,
       pages, rs, result_path, import_rule, changed_count, [&](const ado::Recordset& page) {
         if (new_last) on_new_last([&] { new_last->WriteRows(page.Records()); });
       });
-  return EndPages(pages, *rs, walked, result_path, changed_count, new_last);
+  return EndPages(pages, *rs, walked, result_path, last_file, import_rule, changed_count, new_last);
 }
 
 EntityDiff::PagesWalked EntityDiff::WalkPages(
@@ -352,16 +359,22 @@ EntityDiff::PagesWalked EntityDiff::WalkPages(
       if (outcome == EntityOutcome::kDelivered) ++changed_count;
       if (outcome == EntityOutcome::kUndelivered) walked.all_delivered = false;
       if (outcome == EntityOutcome::kUnchanged) ++walked.unchanged;
+      // A record whose key could not be read may be an entity of the last data.
+      if (outcome == EntityOutcome::kSkipped && !HasNullKey(*rs)) walked.unmatched = true;
       ++walked.processed;
     }
     rs = pages.NextPage(kDiffPageRows);
-    if (rs->Eof()) return walked;
+    if (rs->Eof()) {
+      walked.completed = true;
+      return walked;
+    }
     BindQueryFields(*entity_fields_, rs);
   }
 }
 
 bool EntityDiff::EndPages(QueryPager& pages, const ado::Recordset& rs, const PagesWalked& walked,
-                          const std::string& result_path, int32_t changed_count,
+                          const std::string& result_path, const std::string& last_file,
+                          const std::string& import_rule, int32_t changed_count,
                           std::optional<XmlFileStream>& new_last) {
   // Every entity matched one of the last data's, unchanged, and none is gone: the last
   // data already holds what the receiver has.
@@ -371,6 +384,10 @@ bool EntityDiff::EndPages(QueryPager& pages, const ado::Recordset& rs, const Pag
   // Used only when the walk completed: with the last data up to date or replaced.
   std::optional<EntityIndex> next_keys = std::move(entity_fields_->next);
   const bool keys_file_current = entity_fields_->from_keys_file;
+  bool delivered = walked.all_delivered;
+  if (context_.deletions.send && walked.completed && !walked.unmatched && !same_as_last) {
+    delivered = EndDeletions(result_path, last_file, import_rule, new_last, next_keys) && delivered;
+  }
   entity_fields_.reset();
   if (walked.unusable) {
     last_.SetAsideLastData(result_path, "its tSID values cannot be looked up");
@@ -388,7 +405,7 @@ bool EntityDiff::EndPages(QueryPager& pages, const ado::Recordset& rs, const Pag
     if (next_keys && !keys_file_current) last_.SaveLastDataKeys(result_path, *next_keys);
     return true;
   }
-  CommitOrKeepLastData(walked.all_delivered, result_path, [&] {
+  CommitOrKeepLastData(delivered, result_path, [&] {
     if (new_last && last_.CommitNewLastData(result_path, *new_last) && next_keys) {
       last_.SaveLastDataKeys(result_path, *next_keys);
     }
@@ -489,4 +506,87 @@ std::optional<bool> EntityDiff::FindInLast(const std::shared_ptr<ado::Recordset>
   }
   return !last->Eof();
 }
+
+bool EntityDiff::HasNullKey(const ado::Recordset& rs) const {
+  try {
+    const std::optional<ado::Field> key = entity_fields_ && entity_fields_->rs_key
+                                              ? entity_fields_->rs_key
+                                              : rs.Fields().Find(kKeyField);
+    return key && key->Value().IsNull();
+  } catch (const core::Error&) {
+    return false;
+  }
+}
+
+bool EntityDiff::EndDeletions(const std::string& result_path, const std::string& last_file,
+                              const std::string& import_rule,
+                              std::optional<XmlFileStream>& new_last,
+                              std::optional<EntityIndex>& next_keys) {
+  const EntityIndex& index = entity_fields_->index;
+  std::unordered_set<std::string> gone;
+  index.ForEachUnmet([&](std::string_view key, const RowFingerprint&) { gone.emplace(key); });
+  if (gone.empty()) return true;
+  context_.stats.entities_deleted += static_cast<int64_t>(gone.size());
+  const ado::RecordsetData rows = ReadGoneRows(index, last_file, gone);
+  const auto entities = static_cast<int64_t>(index.KeyCount());
+  if (context_.deletions.Allows(static_cast<int64_t>(gone.size()), entities)) {
+    return SendDeletions(rows, result_path, import_rule);
+  }
+  // A query that suddenly returns nearly nothing deletes nothing: the rule fails and the
+  // last data keeps the entities, so that they are found gone again next time.
+  context_.Failed(".Export_DiffPerEntity",
+                  core::Error(core::kErrInvalidProcedureCall, kExporterClass,
+                              context_.deletions.HeldBackText(static_cast<int64_t>(gone.size()),
+                                                              entities, result_path))
+                      .record());
+  return KeepGoneRows(index, rows, new_last, next_keys);
+}
+
+ado::RecordsetData EntityDiff::ReadGoneRows(const EntityIndex& index, const std::string& last_file,
+                                            const std::unordered_set<std::string>& gone) {
+  std::optional<RowReader> reader;
+  std::string key;
+  return ado::ReadRecordsetXmlFile(last_file, [&](const std::vector<ado::FieldDef>& fields,
+                                                  std::span<const char* const> values) {
+    if (!reader) reader.emplace(index.QueryReader(fields));
+    return reader->Key(values, key) && gone.contains(key);
+  });
+}
+
+bool EntityDiff::SendDeletions(const ado::RecordsetData& rows, const std::string& result_path,
+                               const std::string& import_rule) {
+  bool all_delivered = true;
+  for (size_t record = 0; record < rows.records.RecordCount(); ++record) {
+    if (platform::StopRequested()) return false;  // the rest are found gone again next time
+    try {
+      const std::string change_file = outbox_.WriteDeletionFile(rows, record, result_path);
+      if (SendChangeFile(change_file, import_rule) == EntityOutcome::kDelivered) {
+        ++context_.stats.deletions_sent;
+        continue;
+      }
+    } catch (...) {
+      context_.Failed(".Export_DiffPerEntity, a deletion could not be written");
+    }
+    all_delivered = false;
+  }
+  return all_delivered;
+}
+
+bool EntityDiff::KeepGoneRows(const EntityIndex& index, const ado::RecordsetData& rows,
+                              std::optional<XmlFileStream>& new_last,
+                              std::optional<EntityIndex>& next_keys) {
+  // Rows of other fields cannot join the new last data: the last data stays as it was.
+  if (!new_last || new_last->Fields() != rows.fields) return false;
+  new_last->WriteRows(rows.records);
+  if (next_keys) {
+    RowReader reader = index.QueryReader(rows.fields);
+    std::string key;
+    for (size_t record = 0; record < rows.records.RecordCount(); ++record) {
+      if (reader.Key(rows.records, record, key))
+        next_keys->Add(key, reader.Fingerprint(rows.records, record));
+    }
+  }
+  return true;
+}
+
 }  // namespace qv

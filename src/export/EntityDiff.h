@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "ado/Recordset.h"
 #include "export/EntityIndex.h"
@@ -13,11 +14,11 @@
 #include "export/Outbox.h"
 #include "export/ResultFiles.h"
 #include "shared/QvDataSource.h"
+#include "store/XmlFileStream.h"
 
 namespace qv {
 
 class QueryPager;
-class XmlFileStream;
 
 // Mode 4: the whole result compared entity by entity (records keyed by tSID) with its
 // last data; each new or changed entity is sent as a change file of its own.
@@ -63,6 +64,8 @@ class EntityDiff {
     bool unusable = false;  // the last data cannot be looked up after all
     int64_t unchanged = 0;
     int32_t processed = 0;
+    bool completed = false;  // every page was read and compared
+    bool unmatched = false;  // a record with a key could not be looked up
   };
 
   // With last data, the query is read through the pager that `open_pages` opens, a page
@@ -86,8 +89,27 @@ class EntityDiff {
   // After the walk: the last data set aside, kept, or moved on to `new_last`. False when
   // the last data turned out unusable.
   bool EndPages(QueryPager& pages, const ado::Recordset& rs, const PagesWalked& walked,
-                const std::string& result_path, int32_t changed_count,
+                const std::string& result_path, const std::string& last_file,
+                const std::string& import_rule, int32_t changed_count,
                 std::optional<XmlFileStream>& new_last);
+  // After a complete walk with deletions on: sends the deletion of every entity of the
+  // last data the walk never met, or, past the policy's limit, fails the rule and keeps
+  // them in `new_last` and `next_keys`. Whether the last data may move on.
+  bool EndDeletions(const std::string& result_path, const std::string& last_file,
+                    const std::string& import_rule, std::optional<XmlFileStream>& new_last,
+                    std::optional<EntityIndex>& next_keys);
+  // The rows of `last_file` whose keys are among `gone`, read without the others.
+  static ado::RecordsetData ReadGoneRows(const EntityIndex& index, const std::string& last_file,
+                                         const std::unordered_set<std::string>& gone);
+  // Sends a deletion file for each of `rows`; whether all were delivered.
+  bool SendDeletions(const ado::RecordsetData& rows, const std::string& result_path,
+                     const std::string& import_rule);
+  // Adds `rows` to the new last data and its keys; false when they cannot join it.
+  static bool KeepGoneRows(const EntityIndex& index, const ado::RecordsetData& rows,
+                           std::optional<XmlFileStream>& new_last,
+                           std::optional<EntityIndex>& next_keys);
+  // Whether the record `rs` stands on has a null key.
+  bool HasNullKey(const ado::Recordset& rs) const;
   // Sends the whole result of `query`; once delivered it becomes the last data, with its
   // keys file.
   void DiffWhole(const std::function<std::shared_ptr<ado::Recordset>()>& query,
@@ -128,6 +150,9 @@ class EntityDiff {
   EntityOutcome SendEntity(const std::shared_ptr<ado::Recordset>& rs,
                            const std::string& result_path, const std::string& import_rule,
                            int& line);
+  // Hands a written change file to the uploader; moves it into Unsent when it was not
+  // delivered.
+  EntityOutcome SendChangeFile(const std::string& change_file, const std::string& import_rule);
   // EntityHasChangedAttributes; nothing after a (traced) failure.
   std::optional<bool> CompareEntity(const std::shared_ptr<ado::Recordset>& rs,
                                     const std::shared_ptr<ado::Recordset>& last);

@@ -209,6 +209,17 @@ EntityIndex::Meeting EntityIndex::Meet(std::string_view key) {
   return meeting;
 }
 
+void EntityIndex::ForEachUnmet(
+    const std::function<void(std::string_view key, const RowFingerprint& fingerprint)>& take)
+    const {
+  for (uint32_t number = 0; number < first_.size(); ++number) {
+    if (!seen_.empty() && seen_[number] > 0) continue;
+    for (uint32_t entry = first_[number]; entry != kNoEntry; entry = entries_[entry].next) {
+      take(keys_.Key(number), entries_[entry].fingerprint);
+    }
+  }
+}
+
 void EntityIndex::AddRecordset(const ado::Recordset& last) {
   RowReader reader = LastReader(last.FieldDefs());
   if (!reader.HasKey()) return;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -113,6 +114,13 @@ class EntityIndex {
     const RowFingerprint* before = nullptr;
   };
   Meeting Meet(std::string_view key);
+
+  // The number of keys: the entities of the last data.
+  size_t KeyCount() const { return first_.size(); }
+  // Each record of a key the walk never met (an entity gone from the query's result),
+  // key by key in the order the last data first holds them.
+  void ForEachUnmet(const std::function<void(std::string_view key,
+                                             const RowFingerprint& fingerprint)>& take) const;
 
   // A reader of the query's records, for `fields` (the query's).
   RowReader QueryReader(const std::vector<ado::FieldDef>& fields) const;

@@ -38,6 +38,7 @@ void ExportContext::BeginRule(const std::string& target_path) {
   rule = RuleStats{};
   rule_failure.clear();
   rule.target_path = target_path;
+  rule.deletions_on = stats.deletions_on;
 }
 
 RuleStats ExportContext::RuleSoFar() const {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/Error.h"
+#include "export/Deletions.h"
 #include "export/RunStats.h"
 #include "shared/ErrorBoundary.h"
 
@@ -79,6 +80,8 @@ class ExportContext {
 
   TraceFn trace;
   RunStats stats;
+  // Whether and how many deletions the per-entity modes send, read at the run's start.
+  DeletionPolicy deletions;
   RunObserver* observer = nullptr;
   // The run's counts when the running rule began, and what is known of the rule.
   RunCounts rule_start;

@@ -11,6 +11,7 @@
 #include "core/Folder.h"
 #include "core/PosixError.h"
 #include "core/Random.h"
+#include "export/Deletions.h"
 #include "export/EntityIndex.h"
 #include "export/PageKeys.h"
 #include "export/ResultFileNames.h"
@@ -208,6 +209,17 @@ std::string Outbox::WriteChangeFile(const std::shared_ptr<ado::Recordset>& rs,
   copier.CopyRecord(rs, one, true);
 
   line = 63;
+  return WriteNewChangeFile(ado::RecordsetXmlToString(*one), result_path, line);
+}
+
+std::string Outbox::WriteDeletionFile(const ado::RecordsetData& rows, size_t record,
+                                      const std::string& result_path) {
+  int line = 0;
+  return WriteNewChangeFile(DeletionFileXml(rows, record), result_path, line);
+}
+
+std::string Outbox::WriteNewChangeFile(const std::string& xml, const std::string& result_path,
+                                       int& line) {
   std::string change_file = NewChangeFilePath(result_path);
   if (context_.trace) context_.trace("Save to " + change_file, {}, kEventInformation, kLevelDetail);
 
@@ -218,7 +230,7 @@ std::string Outbox::WriteChangeFile(const std::shared_ptr<ado::Recordset>& rs,
   // was free: whatever took it meanwhile is left as it is.
   try {
     core::AtomicFile file(change_file, kExporterClass);
-    file.Write(ado::RecordsetXmlToString(*one));
+    file.Write(xml);
     file.CommitNew(core::AtomicFile::Durability::kRenameOnly);
   } catch (const core::Error& error) {
     core::ErrorRecord record = error.record();

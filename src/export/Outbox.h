@@ -45,6 +45,11 @@ class Outbox {
   // path. Sets `line` to its step; throws core::Error when the file cannot be made.
   std::string WriteChangeFile(const std::shared_ptr<ado::Recordset>& rs,
                               const std::string& result_path, int& line);
+  // Writes the deletion file of the record `record` of `rows` (the entity's last delivered
+  // row) as a new change file of the result and returns its path. Throws core::Error
+  // when the file cannot be made.
+  std::string WriteDeletionFile(const ado::RecordsetData& rows, size_t record,
+                                const std::string& result_path);
   // Warns once a run of each symbolic link found where the program keeps its own files;
   // the links are left as they are.
   void WarnLinks(const std::vector<std::filesystem::path>& links);
@@ -57,6 +62,8 @@ class Outbox {
   void RemoveTemporaries(const std::string& target_path);
 
  private:
+  // Writes `xml` to a new change file name of the result; its path.
+  std::string WriteNewChangeFile(const std::string& xml, const std::string& result_path, int& line);
   // A folder's files: its change files by the result they belong to, and all by name.
   struct FolderListing {
     std::unordered_map<std::string, std::vector<std::filesystem::path>> change_files;

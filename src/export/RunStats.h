@@ -14,11 +14,13 @@ struct RunCounts {
   int64_t entities_new = 0;  // not in the last data (all of them without one)
   int64_t entities_changed = 0;
   int64_t entities_unchanged = 0;
-  int64_t entities_moved = 0;  // unchanged, found on another page of the last data
+  int64_t entities_moved = 0;    // unchanged, found on another page of the last data
+  int64_t entities_deleted = 0;  // in the last data, gone from the result (deletions on)
   int32_t files_written = 0;
-  int32_t files_sent = 0;    // files the uploader delivered
-  int32_t sends_failed = 0;  // files handed to the uploader and not delivered
-  int32_t failures = 0;      // failed connections, counts, queries and file writes
+  int32_t files_sent = 0;      // files the uploader delivered
+  int32_t sends_failed = 0;    // files handed to the uploader and not delivered
+  int32_t deletions_sent = 0;  // deletion files the uploader delivered (among files_sent)
+  int32_t failures = 0;        // failed connections, counts, queries and file writes
 
   // What was counted between `earlier` and these counts.
   RunCounts Since(const RunCounts& earlier) const {
@@ -29,9 +31,11 @@ struct RunCounts {
     d.entities_changed = entities_changed - earlier.entities_changed;
     d.entities_unchanged = entities_unchanged - earlier.entities_unchanged;
     d.entities_moved = entities_moved - earlier.entities_moved;
+    d.entities_deleted = entities_deleted - earlier.entities_deleted;
     d.files_written = files_written - earlier.files_written;
     d.files_sent = files_sent - earlier.files_sent;
     d.sends_failed = sends_failed - earlier.sends_failed;
+    d.deletions_sent = deletions_sent - earlier.deletions_sent;
     d.failures = failures - earlier.failures;
     return d;
   }
@@ -42,6 +46,7 @@ struct RuleStats : RunCounts {
   std::string target_path;             // as the run used it
   std::optional<int32_t> pages_total;  // when known before the first page (split exports)
   bool failed = false;                 // counted in RunStats::rules_failed
+  bool deletions_on = false;           // the per-entity modes send deletions
   std::string failure;                 // the first failure it reported, when it failed
   double seconds = 0;
 };
@@ -50,6 +55,7 @@ struct RuleStats : RunCounts {
 // are made from it.
 struct RunStats : RunCounts {
   int16_t mode = 0;
+  bool deletions_on = false;  // the per-entity modes send deletions
   // The rules and data sources were read and the walk over the rules began.
   bool started = false;
   // Why the run could not start, when it did not.

@@ -38,7 +38,7 @@ class XmlFileStream::Sink : public ado::OutputSink {
 };
 
 XmlFileStream::XmlFileStream(const std::string& path, const std::vector<ado::FieldDef>& fields)
-    : path_(path), file_(std::make_unique<core::AtomicFile>(path, kClass)) {
+    : path_(path), fields_(fields), file_(std::make_unique<core::AtomicFile>(path, kClass)) {
   file_->KeepModeOfTarget();
   sink_ = std::make_unique<Sink>(*file_);
   // A query's recordset is opened with batch optimistic locking: updatable.

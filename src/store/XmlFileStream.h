@@ -34,6 +34,7 @@ class XmlFileStream {
 
   void WriteRows(const ado::RecordStore& block);
   int64_t Rows() const { return rows_; }
+  const std::vector<ado::FieldDef>& Fields() const { return fields_; }
   // Ends the file and puts it at the path; with `flush_to_disk` the file and the
   // rename reach the disk first.
   void Commit(bool flush_to_disk);
@@ -41,6 +42,7 @@ class XmlFileStream {
  private:
   class Sink;
   std::string path_;
+  std::vector<ado::FieldDef> fields_;
   std::unique_ptr<core::AtomicFile> file_;
   std::unique_ptr<Sink> sink_;
   std::unique_ptr<ado::RecordsetXmlStream> stream_;

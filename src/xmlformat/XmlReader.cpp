@@ -92,8 +92,12 @@ struct TransparentHash {
 
 class RecordsetXmlParser {
  public:
-  explicit RecordsetXmlParser(const XmlReadLimits& limits, XmlRowHandler* handler = nullptr)
-      : limits_(limits), handler_(handler), parser_(XML_ParserCreateNS(nullptr, kNameSeparator)) {
+  explicit RecordsetXmlParser(const XmlReadLimits& limits, XmlRowHandler* handler = nullptr,
+                              const RowFilter* keep = nullptr)
+      : limits_(limits),
+        handler_(handler),
+        keep_(keep),
+        parser_(XML_ParserCreateNS(nullptr, kNameSeparator)) {
     if (!parser_)
       throw core::Error(core::kErrInvalidPersistedFile, kSource, "cannot create an XML parser");
     XML_SetUserData(parser_.get(), this);
@@ -131,7 +135,7 @@ class RecordsetXmlParser {
       if (fed_ - std::min(fed_, last_event_) > limits_.max_token_bytes) {
         ThrowInvalid(TooLarge() + Position());
       }
-      if (total_size && !reserved_ && !handler_ && row_number_ >= 1024) {
+      if (total_size && !reserved_ && !handler_ && !keep_ && row_number_ >= 1024) {
         ReserveRecords(*total_size);
       }
     }
@@ -489,6 +493,7 @@ class RecordsetXmlParser {
   void ReadRow(Context context, const char** atts) {
     ++row_number_;
     if (handler_) return HandRow(context, atts);
+    if (keep_ && !(*keep_)(fields_, RowValues(context, atts))) return;
     if (context == Context::kUpdate) return ApplyChange(atts);
     int32_t status = context == Context::kInsert     ? adRecNew
                      : context == Context::kDelete   ? adRecDeleted
@@ -512,7 +517,10 @@ class RecordsetXmlParser {
     }
   }
 
-  void HandRow(Context context, const char** atts) {
+  void HandRow(Context context, const char** atts) { handler_->Row(RowValues(context, atts)); }
+
+  // The row's attribute text per field, for a handler or a filter: only plain rows.
+  std::span<const char* const> RowValues(Context context, const char** atts) {
     if (context != Context::kData) {
       throw ReadFailure("row " + std::to_string(row_number_) + " holds a pending change");
     }
@@ -522,7 +530,7 @@ class RecordsetXmlParser {
       const size_t field = FieldIndex(a[0], hint);
       if (field != SIZE_MAX) row_values_[field] = a[1];
     }
-    handler_->Row(row_values_);
+    return row_values_;
   }
 
   // The changed row of an rs:update: it belongs to the next original of the block and
@@ -655,6 +663,7 @@ class RecordsetXmlParser {
 
   XmlReadLimits limits_;
   XmlRowHandler* handler_ = nullptr;
+  const RowFilter* keep_ = nullptr;  // rows it refuses are passed over
   std::vector<const char*> row_values_;
   std::unique_ptr<XML_ParserStruct, ParserDeleter> parser_;
   size_t fed_ = 0;
@@ -755,6 +764,12 @@ RecordsetData ReadRecordsetXml(std::string_view text) {
 RecordsetData ReadRecordsetXmlFile(const std::string& path) {
   FileSource source(path);
   return ReadRecordsetXml(source);
+}
+
+RecordsetData ReadRecordsetXmlFile(const std::string& path, const RowFilter& keep) {
+  FileSource source(path);
+  RecordsetXmlParser parser({}, nullptr, &keep);
+  return parser.Parse(source);
 }
 
 void ReadRecordsetXmlFileRows(const std::string& path, XmlRowHandler& handler) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -39,6 +40,14 @@ class XmlInputSource {
 };
 
 RecordsetData ReadRecordsetXml(XmlInputSource& source, const XmlReadLimits& limits = {});
+
+// The rows of a persisted recordset file for which `keep` (given the fields and each
+// field's attribute text, null where the row leaves the field out) is true, the others
+// passed over without being kept. A row with pending changes fails the read. Throws as
+// ReadRecordsetXmlFile does.
+using RowFilter =
+    std::function<bool(const std::vector<FieldDef>& fields, std::span<const char* const> values)>;
+RecordsetData ReadRecordsetXmlFile(const std::string& path, const RowFilter& keep);
 
 // Takes a persisted recordset's rows one at a time, as the file holds them, instead of
 // keeping them.

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iomanip>
 #include <optional>
 #include <set>
 #include <string>
@@ -37,6 +39,7 @@ std::multiset<std::string> SentKeys(const std::vector<Delivery>& deliveries) {
 class Churn : public DiffFixture {
  public:
   using DiffFixture::Out;
+  using DiffFixture::table_;
   using DiffFixture::WriteRule;
   void Exec(const std::string& sql) { db_->Execute(sql); }
   // Rows whose number is in [from, to] and a multiple of `every`.
@@ -178,6 +181,116 @@ TEST_P(Churn, OnlyNewAndChangedEntitiesAreSent) {
   }
 }
 
+// Every tSID the receiver got pending deletion, once per deleted row.
+std::multiset<std::string> DeletedKeys(const std::vector<Delivery>& deliveries) {
+  std::multiset<std::string> keys;
+  for (const Delivery& delivery : deliveries) {
+    if (!delivery.file) continue;
+    for (const std::string& key : delivery.file->DeletedColumn(delivery.file->fields.at(0).name))
+      keys.insert(key);
+  }
+  return keys;
+}
+
+// With "SendDeletions" on, an entity gone from the whole result reaches the receiver as
+// a change file holding its last row pending deletion; moved, re-inserted or changed
+// entities are no deletions.
+class ChurnDeletions : public Churn {
+ protected:
+  void Registry(int at_most_percent) {
+    std::ofstream(folder_.File("registry.reg"), std::ios::binary)
+        << "Windows Registry Editor Version 5.00\r\n\r\n"
+        << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n"
+        << "\"SendDeletions\"=dword:00000001\r\n"
+        << "\"DeleteAtMostPercent\"=dword:" << std::hex << std::setw(8) << std::setfill('0')
+        << at_most_percent << "\r\n";
+  }
+  void Begin(int mode, const std::string& name) {
+    fs::remove_all(Out(""));
+    table_ = db_->Table(name);
+    Exec(CreateAppsTable(table_));
+    WriteRule(kAppsColumns);
+    Prepare();
+    EXPECT_EQ(SentKeys(Run(mode)).size(), static_cast<size_t>(kRows));
+  }
+};
+
+struct DeletionCase {
+  const char* name;
+  // Changes the table; the keys the next run must send changed and deleted.
+  std::function<std::pair<std::multiset<std::string>, std::multiset<std::string>>(Churn&)> change;
+};
+
+TEST_P(ChurnDeletions, GoneEntitiesAreSentPendingDeletion) {
+  const std::vector<DeletionCase> cases = {
+      {"deletions spread over the key order",
+       [](Churn& t) {
+         t.Delete(1, kRows, 97);
+         return std::pair{std::multiset<std::string>{}, t.Keys(1, kRows, 97)};
+       }},
+      {"a block deleted at the start, rows changed and inserted",
+       [](Churn& t) {
+         t.Delete(1, 130, 1);
+         t.Change(1, kRows, 151);
+         std::multiset<std::string> changed = t.InsertAfter(700, 1400, 97);
+         for (const std::string& key : t.Keys(151, kRows, 151)) changed.insert(key);
+         return std::pair{changed, t.Keys(1, 130, 1)};
+       }},
+      {"every key moved two pages on: moved is not deleted",
+       [](Churn& t) {
+         return std::pair{t.InsertAfter(1, 200, 1), std::multiset<std::string>{}};
+       }},
+      {"deleted and inserted again with other values: a change",
+       [](Churn& t) {
+         t.Delete(500, 500, 1);
+         t.Exec(InsertApp(t.table_, Sid(500), "back", "9", "", "t5"));
+         t.Delete(900, 900, 1);
+         return std::pair{std::multiset<std::string>{Sid(500)},
+                          std::multiset<std::string>{Sid(900)}};
+       }},
+  };
+  Registry(50);
+  int tables = 0;
+  for (const int mode : {4}) {
+    for (const DeletionCase& one : cases) {
+      SCOPED_TRACE(std::string("mode ") + std::to_string(mode) + ": " + one.name);
+      Begin(mode, "gone" + std::to_string(++tables));
+      const auto [changed, deleted] = one.change(*this);
+      const std::vector<Delivery> sent = Run(mode);
+      EXPECT_EQ(SentKeys(sent), changed);
+      EXPECT_EQ(DeletedKeys(sent), deleted);
+      for (const Delivery& delivery : sent) {
+        EXPECT_EQ(delivery.file->rows.size() + delivery.file->deleted.size(), 1u) << delivery.fn;
+      }
+      const std::vector<Delivery> after = Run(mode);
+      EXPECT_TRUE(SentKeys(after).empty());
+      EXPECT_TRUE(DeletedKeys(after).empty());
+    }
+  }
+}
+
+TEST_P(ChurnDeletions, AQueryThatLosesMostOfItsRowsDeletesNothing) {
+  Registry(50);
+  for (const int mode : {4}) {
+    SCOPED_TRACE(std::string("mode ") + std::to_string(mode));
+    Begin(mode, "guard" + std::to_string(mode));
+    Delete(1, 900, 1);  // 60% of the entities
+    const ExportRun held = folder_.Run({std::to_string(mode)});
+    EXPECT_EQ(held.exit_code, 1) << held.err;
+    EXPECT_EQ(held.LogLines("900 of the 1500 entities of the last data are gone from the query's "
+                            "result, more than \"DeleteAtMostPercent\" (50%) allows"),
+              1)
+        << held.log;
+    EXPECT_TRUE(DeletedKeys(NewDeliveries(folder_.receiver(), seen_)).empty());
+    // Held back until the operator raises the limit: then sent, once.
+    EXPECT_TRUE(DeletedKeys(Run(mode, 1)).empty());
+    Registry(100);
+    EXPECT_EQ(DeletedKeys(Run(mode)), Keys(1, 900, 1));
+    EXPECT_TRUE(DeletedKeys(Run(mode)).empty());
+    Registry(50);
+  }
+}
+
 // A program that owns the database writes it while the run sends: the run read its
 // query out first, so the writer is not locked out (rollback journal, short timeout).
 class ChurnWriter : public Churn {};
@@ -212,6 +325,8 @@ TEST_P(ChurnWriter, IsNotLockedOutWhileTheRunSends) {
 
 INSTANTIATE_TEST_SUITE_P(Databases, Churn, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
                          DiffFixtureName);
+INSTANTIATE_TEST_SUITE_P(Databases, ChurnDeletions,
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres), DiffFixtureName);
 // The read lock that would shut the writer out is SQLite's.
 INSTANTIATE_TEST_SUITE_P(Databases, ChurnWriter, ::testing::Values(Backend::kSqlite),
                          DiffFixtureName);

@@ -4,6 +4,7 @@
 
 #include "ado/Recordset.h"
 #include "values/Variant.h"
+#include "xmlformat/XmlReader.h"
 
 namespace qv::e2e {
 namespace {
@@ -32,10 +33,23 @@ ResultFile ResultFile::Read(const std::filesystem::path& path) {
     }
     file.rows.push_back(std::move(row));
   }
+  const ado::RecordsetData data = ado::ReadRecordsetXmlFile(path.string());
+  for (size_t record = 0; record < data.records.RecordCount(); ++record) {
+    if (!(data.records.Status(record) & ado::adRecDeleted)) continue;
+    std::vector<std::string> row;
+    for (size_t field = 0; field < data.fields.size(); ++field) {
+      row.push_back(Text(data.records.Get(record, field)));
+    }
+    file.deleted.push_back(std::move(row));
+  }
   return file;
 }
 
-std::vector<std::string> ResultFile::Column(const std::string& name) const {
+namespace {
+
+std::vector<std::string> ColumnOf(const std::vector<ado::FieldDef>& fields,
+                                  const std::vector<std::vector<std::string>>& rows,
+                                  const std::string& name) {
   for (size_t i = 0; i < fields.size(); ++i) {
     if (fields[i].name != name) continue;
     std::vector<std::string> values;
@@ -43,6 +57,16 @@ std::vector<std::string> ResultFile::Column(const std::string& name) const {
     return values;
   }
   throw std::out_of_range("no field " + name);
+}
+
+}  // namespace
+
+std::vector<std::string> ResultFile::Column(const std::string& name) const {
+  return ColumnOf(fields, rows, name);
+}
+
+std::vector<std::string> ResultFile::DeletedColumn(const std::string& name) const {
+  return ColumnOf(fields, deleted, name);
 }
 
 std::string DatatypeElement(const std::string& xml, const std::string& name) {

@@ -13,6 +13,8 @@ namespace qv::e2e {
 struct ResultFile {
   std::vector<ado::FieldDef> fields;
   std::vector<std::vector<std::string>> rows;
+  // The rows pending deletion (rs:delete), which a walk of the rows does not show.
+  std::vector<std::vector<std::string>> deleted;
 
   // Opens the file through the recordset library. Throws core::Error when it is not a
   // recordset file.
@@ -21,6 +23,8 @@ struct ResultFile {
   // The values of one field, in record order. Throws std::out_of_range for an unknown
   // field.
   std::vector<std::string> Column(const std::string& name) const;
+  // The same of the rows pending deletion.
+  std::vector<std::string> DeletedColumn(const std::string& name) const;
 };
 
 // The s:datatype element of the field `name` in a recordset file's text, with every
