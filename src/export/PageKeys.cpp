@@ -399,6 +399,37 @@ void PageKeys::Removed(int32_t page_start) {
   page->file.path.clear();
 }
 
+bool PageKeys::Met(std::string_view key) {
+  Materialize();  // the keys of pages met whole are known only then
+  const uint32_t key_index = table_.Find(key);
+  return key_index != kNone && keys_[key_index].met > 0;
+}
+
+bool PageKeys::AllPagesMetWhole() const {
+  return std::all_of(pages_.begin(), pages_.end(),
+                     [](const Page& page) { return page.met_whole || page.file.path.empty(); });
+}
+
+void PageKeys::ForEachUnmet(
+    const std::function<void(std::string_view key, int32_t page_start, bool in_file)>& take) {
+  Materialize();
+  for (uint32_t key_index = 0; key_index < keys_.size(); ++key_index) {
+    const KeyState& state = keys_[key_index];
+    if (state.met > 0 || state.first == kNone) continue;
+    for (uint32_t r = state.first; r != kNone; r = records_[r].next) {
+      const Page& page = pages_[records_[r].page];
+      take(table_.Key(key_index), page.file.start,
+           records_[r].live && !page.rewritten && !page.file.path.empty());
+    }
+  }
+}
+
+size_t PageKeys::HeldKeyCount() {
+  Materialize();
+  return static_cast<size_t>(std::count_if(
+      keys_.begin(), keys_.end(), [](const KeyState& state) { return state.first != kNone; }));
+}
+
 void PageKeys::Unknown(int32_t page_start) {
   dirty_ = true;
   if (Page* page = Find(page_start)) {

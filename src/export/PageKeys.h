@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -91,6 +92,18 @@ class PageKeys {
   // The page's file changed in a way the walk does not follow: the page keys file sends
   // the next walk to the file itself.
   void Unknown(int32_t page_start);
+
+  // Whether the walk met `key`.
+  bool Met(std::string_view key);
+  // Whether every page the walk began with was met whole: then no key went unmet.
+  bool AllPagesMetWhole() const;
+  // Each key the walk never met that a page held when the walk began (an entity gone
+  // from the query's result), with the first row of each page that held it and whether
+  // that page's file still has the record.
+  void ForEachUnmet(
+      const std::function<void(std::string_view key, int32_t page_start, bool in_file)>& take);
+  // The number of keys the pages held when the walk began.
+  size_t HeldKeyCount();
 
   // A reader of keys and fingerprints for records of `fields`.
   RowReader ReaderFor(const std::vector<ado::FieldDef>& fields) const {

@@ -8,6 +8,7 @@
 
 #include "export/EntityIndex.h"
 #include "export/ExportContext.h"
+#include "export/PageDeletions.h"
 #include "export/PageKeys.h"
 #include "export/PageSends.h"
 #include "values/FieldDef.h"
@@ -37,6 +38,10 @@ struct PageWalk {
   int transfers_in_flight = 1;
   // The entities delivered so far.
   int32_t entities_delivered = 0;
+  // The failures counted when the walk began: a walk with more sends no deletions.
+  int32_t failures_before = 0;
+  // With deletions on, outside whole mode.
+  std::optional<PageDeletions> deletions;
   // The pages whose files are still being delivered. Last, so that it goes first: its
   // settlements refer to the rest.
   PageSends sends;

@@ -181,6 +181,7 @@ std::unique_ptr<PageWalk> PagedEntityWalk::BeginPageWalk(const std::string& resu
     last_.SetAsideLastData(PageFilePath(result_path, page.start, page.end),
                            page.path + " cannot be read as a recordset: " + reason);
   }
+  walk->failures_before = context_.stats.failures;
   if (walk->keys.PageCount() == 0) {
     walk->whole = true;
   } else if (!walk->reader.HasKey()) {
@@ -192,6 +193,10 @@ std::unique_ptr<PageWalk> PagedEntityWalk::BeginPageWalk(const std::string& resu
             ".Export_DiffPerEntity, the query's fields are not those of the last data: " +
             "its whole result is sent and becomes the last data: " + result_path,
         kEventWarning);
+  }
+  if (context_.deletions.send && !walk->whole) {
+    walk->deletions.emplace(context_, outbox_);
+    walk->deletions->Begin(walk->keys, walk->last_folder, result_name, fields);
   }
   return walk;
 }
@@ -303,7 +308,7 @@ void PagedEntityWalk::SettleChanges(PageWalk& walk, PageChanges& changes, PageSe
       walk.all_delivered = false;
       return;
     }
-    last_.WriteLastDataFile(changes.last.path, changes.xml);
+    ReplacePage(walk, changes.last.path, changes.xml);
     walk.keys.Rewritten(changes.last, std::move(changes.page.now), walk.layout);
   });
 }
@@ -322,7 +327,7 @@ void PagedEntityWalk::SendPageWhole(PageWalk& walk, const PageKeys::PageFile& la
       }
       step = 6;
       PageRecords records = ReadPageRecords(walk, *rows);
-      last_.WriteLastDataFile(last.path, ado::RecordsetXmlToString(*rows));
+      ReplacePage(walk, last.path, ado::RecordsetXmlToString(*rows));
       walk.keys.Rewritten(last, std::move(records.now), walk.layout);
     });
   });
@@ -570,7 +575,7 @@ void PagedEntityWalk::KeepDelivered(PageWalk& walk, const PageKeys::PageFile& la
             "The delivered entities and those that moved to the page enter its last data: " +
                 last.path,
             kEventInformation);
-        last_.WriteLastDataFile(last.path, kept.Xml());
+        ReplacePage(walk, last.path, kept.Xml());
         // The page keys file no longer describes the file; the next walk reads the file.
         walk.keys.Unknown(last.start);
       },
@@ -578,7 +583,7 @@ void PagedEntityWalk::KeepDelivered(PageWalk& walk, const PageKeys::PageFile& la
 }
 
 bool PagedEntityWalk::DropFromPage(PageWalk& walk, int32_t page_start,
-                                   const std::vector<std::string>& keys) {
+                                   const std::vector<std::string>& keys, std::string_view why) {
   return context_.Guarded(
       false,
       [&](int&) {
@@ -597,9 +602,8 @@ bool PagedEntityWalk::DropFromPage(PageWalk& walk, int32_t page_start,
           }
           rest.Add(store, record);
         }
-        context_.Trace("Older states of entities just sent leave the last data: " + last_file,
-                       kEventInformation);
-        last_.WriteLastDataFile(last_file, rest.Xml());
+        context_.Trace(std::string(why) + last_file, kEventInformation);
+        ReplacePage(walk, last_file, rest.Xml());
         walk.keys.Dropped(page_start, keys);
         return true;
       },
@@ -614,6 +618,7 @@ void PagedEntityWalk::EndPageWalk(PageWalk& walk, bool completed) {
       if (::unlink(page.path.c_str()) == 0) walk.keys.Removed(page.start);
     }
   }
+  if (walk.deletions && completed) EndDeletions(walk);
   if (!walk.keys.Dirty()) return;
   try {
     walk.keys.Save(walk.keys_file);
@@ -623,6 +628,32 @@ void PagedEntityWalk::EndPageWalk(PageWalk& walk, bool completed) {
                        ".Export_DiffPerEntity, the page keys could not be saved: " + walk.keys_file,
                    kEventWarning, error.record());
   }
+}
+
+void PagedEntityWalk::ReplacePage(PageWalk& walk, const std::string& last_file,
+                                  const std::string& xml) {
+  if (walk.deletions) walk.deletions->BeforeReplace(last_file);
+  last_.WriteLastDataFile(last_file, xml);
+}
+
+void PagedEntityWalk::EndDeletions(PageWalk& walk) {
+  // A row that failed may hold an entity the walk did not meet: nothing is taken for gone.
+  if (context_.stats.failures > walk.failures_before) {
+    context_.Trace(kExporterClass + ".Export_DiffPerEntity, the walk had failures; no deletion " +
+                       "is looked for: " + walk.result_path,
+                   kEventWarning);
+    return;
+  }
+  context_.Guarded(
+      [&](int&) {
+        const std::map<int32_t, std::vector<std::string>> delivered =
+            walk.deletions->End(walk.keys, walk.result_path, walk.import_rule);
+        for (const auto& [page, keys] : delivered) {
+          DropFromPage(walk, page, keys,
+                       "Entities whose deletion was delivered leave the last data: ");
+        }
+      },
+      Fixed(kExporterClass + ".Export_DiffPerEntity, deletions"));
 }
 
 }  // namespace qv

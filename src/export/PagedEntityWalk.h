@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -112,7 +113,15 @@ class PagedEntityWalk {
   bool DropOlderCopies(PageWalk& walk, int32_t start, const std::vector<const KeyedRecord*>& sent);
   // Rewrites the last data of the page starting at `page_start` without the records of
   // `keys`. False, reported, when it could not.
-  bool DropFromPage(PageWalk& walk, int32_t page_start, const std::vector<std::string>& keys);
+  bool DropFromPage(
+      PageWalk& walk, int32_t page_start, const std::vector<std::string>& keys,
+      std::string_view why = "Older states of entities just sent leave the last data: ");
+  // Writes a page's last-data file; with deletions on, its former content is kept first.
+  void ReplacePage(PageWalk& walk, const std::string& last_file, const std::string& xml);
+  // After a complete walk with deletions on: sends them (PageDeletions) and drops the
+  // delivered ones from the page files still holding them. Nothing after a walk that
+  // counted failures.
+  void EndDeletions(PageWalk& walk);
   // Saves the page keys; after a whole result was delivered, removes the last data of
   // pages past its end.
   void EndPageWalk(PageWalk& walk, bool completed);

@@ -32,6 +32,23 @@ bool IsPartFileOf(std::string_view file_name, std::string_view result_name) {
          std::string_view::npos;
 }
 
+std::string PendingDeletionsFileOf(const std::string& last_folder, const std::string& result_name) {
+  return (std::filesystem::path(last_folder) / ("." + result_name + ".deleted")).string();
+}
+
+namespace {
+constexpr std::string_view kFormerExtension = ".was";
+}  // namespace
+
+std::string FormerPageFileOf(const std::string& page_last_file) {
+  return page_last_file + std::string(kFormerExtension);
+}
+
+bool IsFormerPageFileOf(std::string_view file_name, std::string_view result_name) {
+  return file_name.ends_with(kFormerExtension) &&
+         IsPageFileOf(file_name.substr(0, file_name.size() - kFormerExtension.size()), result_name);
+}
+
 bool IsPageFileOf(std::string_view file_name, std::string_view result_name) {
   constexpr std::string_view kExtension = ".xml";
   if (file_name.size() <= result_name.size() + 1 + kExtension.size() ||

@@ -32,6 +32,16 @@ bool IsPartFileOf(std::string_view file_name, std::string_view result_name);
 // that name, "_", two row numbers joined by "-", and ".xml".
 bool IsPageFileOf(std::string_view file_name, std::string_view result_name);
 
+// The pending deletions of a paged result: the rows of entities gone from it whose
+// deletions were not delivered yet, in its last folder.
+std::string PendingDeletionsFileOf(const std::string& last_folder, const std::string& result_name);
+
+// A page's last data as it was before a run replaced it, kept while that run may still
+// need its rows: the page's last-data file name + ".was".
+std::string FormerPageFileOf(const std::string& page_last_file);
+// Whether `file_name` is a former page file of the result named `result_name`.
+bool IsFormerPageFileOf(std::string_view file_name, std::string_view result_name);
+
 // Whether `file_name` is a change file of the result named `result_name`: that name, a
 // number of one to six digits, and ".xml".
 bool IsChangeFileOf(std::string_view file_name, std::string_view result_name);
