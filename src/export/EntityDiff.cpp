@@ -231,9 +231,12 @@ bool EntityDiff::Process_DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs
 
 EntityDiff::EntityOutcome EntityDiff::SendEntity(const std::shared_ptr<ado::Recordset>& rs,
                                                  const std::string& result_path,
-                                                 const std::string& import_rule, int& line) {
+                                                 const std::string& import_rule, int& line,
+                                                 bool record_sent) {
   const std::string change_file = outbox_.WriteChangeFile(rs, result_path, line);
   line = 65;
+  // Until the last data has the entity, its deletion needs this row.
+  if (record_sent) outbox_.RecordSent(change_file, last_.GetLasDataFolder(result_path));
   return SendChangeFile(change_file, import_rule);
 }
 
@@ -385,8 +388,17 @@ bool EntityDiff::EndPages(QueryPager& pages, const ado::Recordset& rs, const Pag
   std::optional<EntityIndex> next_keys = std::move(entity_fields_->next);
   const bool keys_file_current = entity_fields_->from_keys_file;
   bool delivered = walked.all_delivered;
-  if (context_.deletions.send && walked.completed && !walked.unmatched && !same_as_last) {
-    delivered = EndDeletions(result_path, last_file, import_rule, new_last, next_keys) && delivered;
+  // Records of entities sent that the last data may lack; gone with its commit.
+  const std::vector<std::string> sent_records =
+      context_.deletions.send
+          ? outbox_.SentRecords(last_.GetLasDataFolder(result_path),
+                                std::filesystem::path(result_path).filename().string())
+          : std::vector<std::string>();
+  if (context_.deletions.send && walked.completed && !walked.unmatched &&
+      (!same_as_last || !sent_records.empty())) {
+    delivered =
+        EndDeletions(result_path, last_file, import_rule, new_last, next_keys, sent_records) &&
+        delivered;
   }
   entity_fields_.reset();
   if (walked.unusable) {
@@ -403,11 +415,13 @@ bool EntityDiff::EndPages(QueryPager& pages, const ado::Recordset& rs, const Pag
     context_.Trace("The last data is up to date: " + last_.GetLasDataFileName(result_path),
                    kEventInformation);
     if (next_keys && !keys_file_current) last_.SaveLastDataKeys(result_path, *next_keys);
+    for (const std::string& record : sent_records) ::unlink(record.c_str());
     return true;
   }
   CommitOrKeepLastData(delivered, result_path, [&] {
-    if (new_last && last_.CommitNewLastData(result_path, *new_last) && next_keys) {
-      last_.SaveLastDataKeys(result_path, *next_keys);
+    if (new_last && last_.CommitNewLastData(result_path, *new_last)) {
+      if (next_keys) last_.SaveLastDataKeys(result_path, *next_keys);
+      for (const std::string& record : sent_records) ::unlink(record.c_str());
     }
   });
   return true;
@@ -465,7 +479,8 @@ EntityDiff::EntityOutcome EntityDiff::DiffOneEntity(const std::shared_ptr<ado::R
           return EntityOutcome::kUnchanged;
         }
         ++(found ? context_.stats.entities_changed : context_.stats.entities_new);
-        return SendEntity(rs, result_path, import_rule, line);
+        return SendEntity(rs, result_path, import_rule, line,
+                          !found && context_.deletions.send && known != nullptr);
       },
       AtLine(kExporterClass + ".Process_DiffOneEntity, @Line#"));
 }
@@ -521,13 +536,17 @@ bool EntityDiff::HasNullKey(const ado::Recordset& rs) const {
 bool EntityDiff::EndDeletions(const std::string& result_path, const std::string& last_file,
                               const std::string& import_rule,
                               std::optional<XmlFileStream>& new_last,
-                              std::optional<EntityIndex>& next_keys) {
+                              std::optional<EntityIndex>& next_keys,
+                              const std::vector<std::string>& sent_records) {
   const EntityIndex& index = entity_fields_->index;
   std::unordered_set<std::string> gone;
   index.ForEachUnmet([&](std::string_view key, const RowFingerprint&) { gone.emplace(key); });
+  ado::RecordsetData rows;
+  if (!gone.empty()) rows = ReadGoneRows(index, last_file, gone);
+  // Entities sent by a run stopped before the last data had them, and gone since.
+  AddSentRows(index, sent_records, rows, gone);
   if (gone.empty()) return true;
   context_.stats.entities_deleted += static_cast<int64_t>(gone.size());
-  const ado::RecordsetData rows = ReadGoneRows(index, last_file, gone);
   const auto entities = static_cast<int64_t>(index.KeyCount());
   if (context_.deletions.Allows(static_cast<int64_t>(gone.size()), entities)) {
     return SendDeletions(rows, result_path, import_rule);
@@ -540,6 +559,29 @@ bool EntityDiff::EndDeletions(const std::string& result_path, const std::string&
                                                               entities, result_path))
                       .record());
   return KeepGoneRows(index, rows, new_last, next_keys);
+}
+
+void EntityDiff::AddSentRows(const EntityIndex& index, const std::vector<std::string>& sent_records,
+                             ado::RecordsetData& rows, std::unordered_set<std::string>& gone) {
+  for (const std::string& record : sent_records) {
+    const ado::RecordsetData sent = ado::ReadRecordsetXmlFile(record);
+    if (rows.records.RecordCount() > 0 && !SameRecordShape(sent.fields, rows.fields)) continue;
+    if (rows.records.RecordCount() == 0 && !SameRecordShape(rows.fields, sent.fields)) {
+      rows.fields = sent.fields;
+      rows.records = ado::RecordStore(sent.fields.size());
+      rows.properties = sent.properties;
+    }
+    const RowReader reader = index.QueryReader(sent.fields);
+    std::string key;
+    for (size_t r = 0; r < sent.records.RecordCount(); ++r) {
+      if (!reader.Key(sent.records, r, key) || index.Met(key) || gone.contains(key)) continue;
+      gone.insert(key);
+      std::string bytes;
+      sent.records.Serialize(r, bytes);
+      std::string_view in(bytes);
+      rows.records.AppendSerialized(in);
+    }
+  }
 }
 
 ado::RecordsetData EntityDiff::ReadGoneRows(const EntityIndex& index, const std::string& last_file,
@@ -576,7 +618,7 @@ bool EntityDiff::KeepGoneRows(const EntityIndex& index, const ado::RecordsetData
                               std::optional<XmlFileStream>& new_last,
                               std::optional<EntityIndex>& next_keys) {
   // Rows of other fields cannot join the new last data: the last data stays as it was.
-  if (!new_last || new_last->Fields() != rows.fields) return false;
+  if (!new_last || !SameRecordShape(new_last->Fields(), rows.fields)) return false;
   new_last->WriteRows(rows.records);
   if (next_keys) {
     RowReader reader = index.QueryReader(rows.fields);

@@ -97,7 +97,12 @@ class EntityDiff {
   // them in `new_last` and `next_keys`. Whether the last data may move on.
   bool EndDeletions(const std::string& result_path, const std::string& last_file,
                     const std::string& import_rule, std::optional<XmlFileStream>& new_last,
-                    std::optional<EntityIndex>& next_keys);
+                    std::optional<EntityIndex>& next_keys,
+                    const std::vector<std::string>& sent_records);
+  // Adds to `rows` and `gone` the rows of `sent_records` (Outbox::RecordSent) whose
+  // entities the walk did not meet and `gone` lacks.
+  static void AddSentRows(const EntityIndex& index, const std::vector<std::string>& sent_records,
+                          ado::RecordsetData& rows, std::unordered_set<std::string>& gone);
   // The rows of `last_file` whose keys are among `gone`, read without the others.
   static ado::RecordsetData ReadGoneRows(const EntityIndex& index, const std::string& last_file,
                                          const std::unordered_set<std::string>& gone);
@@ -149,7 +154,7 @@ class EntityDiff {
   // it into Unsent when it was not delivered. Throws core::Error when it cannot be made.
   EntityOutcome SendEntity(const std::shared_ptr<ado::Recordset>& rs,
                            const std::string& result_path, const std::string& import_rule,
-                           int& line);
+                           int& line, bool record_sent = false);
   // Hands a written change file to the uploader; moves it into Unsent when it was not
   // delivered.
   EntityOutcome SendChangeFile(const std::string& change_file, const std::string& import_rule);

@@ -65,6 +65,13 @@ uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields) {
   return XXH3_64bits(all.data(), all.size());
 }
 
+bool SameRecordShape(const std::vector<ado::FieldDef>& a, const std::vector<ado::FieldDef>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const ado::FieldDef& x, const ado::FieldDef& y) {
+                      return x.name == y.name && x.type == y.type;
+                    });
+}
+
 bool EntityIndex::LastFieldsAmong(const std::vector<ado::FieldDef>& fields) const {
   return std::all_of(last_fields_.begin(), last_fields_.end(), [&](const auto& last) {
     return std::any_of(fields.begin(), fields.end(), [&](const ado::FieldDef& field) {
@@ -207,6 +214,12 @@ EntityIndex::Meeting EntityIndex::Meet(std::string_view key) {
   }
   if (entry != kNoEntry) meeting.before = &entries_[entry].fingerprint;
   return meeting;
+}
+
+bool EntityIndex::Met(std::string_view key) const {
+  const uint32_t number = keys_.Find(key);
+  if (number == KeyTable::kNone) return new_keys_.contains(std::string(key));
+  return !seen_.empty() && seen_[number] > 0;
 }
 
 void EntityIndex::ForEachUnmet(

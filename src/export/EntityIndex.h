@@ -27,6 +27,10 @@ namespace qv {
 // with it.
 uint64_t LayoutOf(const std::vector<ado::FieldDef>& fields);
 
+// Whether records of `a` and `b` hold the same fields in the same order: the same names
+// and types, whatever their sizes (a text column's size follows the values read).
+bool SameRecordShape(const std::vector<ado::FieldDef>& a, const std::vector<ado::FieldDef>& b);
+
 // The field left out of every comparison: Source_Timestamp, in any case.
 bool IsSourceTimestamp(const std::string& field_name);
 // The names of the fields that are compared: all but Source_Timestamp.
@@ -115,6 +119,8 @@ class EntityIndex {
   };
   Meeting Meet(std::string_view key);
 
+  // Whether the walk met `key`, in the last data or not.
+  bool Met(std::string_view key) const;
   // The number of keys: the entities of the last data.
   size_t KeyCount() const { return first_.size(); }
   // Each record of a key the walk never met (an entity gone from the query's result),

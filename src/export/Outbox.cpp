@@ -1,5 +1,6 @@
 #include "export/Outbox.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 
 #include "ado/RecordsetXml.h"
 #include "core/AtomicFile.h"
+#include "core/File.h"
 #include "core/Folder.h"
 #include "core/PosixError.h"
 #include "core/Random.h"
@@ -212,6 +214,26 @@ std::string Outbox::WriteChangeFile(const std::shared_ptr<ado::Recordset>& rs,
   return WriteNewChangeFile(ado::RecordsetXmlToString(*one), result_path, line);
 }
 
+void Outbox::RecordSent(const std::string& change_file, const std::string& last_folder) {
+  CreateOwnFolderOf(SentRecordFileOf(last_folder, change_file), kExporterClass);
+  const std::string record = SentRecordFileOf(last_folder, change_file);
+  if (::link(change_file.c_str(), record.c_str()) == 0) return;
+  if (errno != EXDEV) throw core::ErrorFromErrno(errno, kExporterClass, "Cannot keep " + record);
+  // Another file system: a copy.
+  core::AtomicFile copy(record, kExporterClass);
+  copy.Write(core::File::Open(change_file, O_RDONLY, kExporterClass).ReadAll());
+  copy.Commit(core::AtomicFile::Durability::kRenameOnly);
+}
+
+std::vector<std::string> Outbox::SentRecords(const std::string& last_folder,
+                                             const std::string& result_name) {
+  std::vector<std::string> records;
+  for (const std::filesystem::path& file : FilesIn(last_folder)) {
+    if (IsSentRecordOf(file.filename().string(), result_name)) records.push_back(file.string());
+  }
+  return records;
+}
+
 std::string Outbox::WriteDeletionFile(const ado::RecordsetData& rows, size_t record,
                                       const std::string& result_path) {
   int line = 0;
@@ -250,7 +272,8 @@ void Outbox::RemoveTemporaries(const std::string& target_path) {
   const auto temporary = [&](const std::string& file) {
     // The last data's keys files are written the same way.
     return IsTemporaryOf(file, name) || IsTemporaryOf(file, EntityIndex::KeysFileOf(name)) ||
-           IsTemporaryOf(file, fs::path(PageKeys::FileOf("", name)).filename().string());
+           IsTemporaryOf(file, fs::path(PageKeys::FileOf("", name)).filename().string()) ||
+           IsTemporaryOf(file, fs::path(PendingDeletionsFileOf("", name)).filename().string());
   };
   for (const char* sub : {"", "last", kDeliveredFolder, kUndeliveredFolder}) {
     std::vector<fs::path> links;

@@ -45,6 +45,13 @@ class Outbox {
   // path. Sets `line` to its step; throws core::Error when the file cannot be made.
   std::string WriteChangeFile(const std::shared_ptr<ado::Recordset>& rs,
                               const std::string& result_path, int& line);
+  // Keeps the change file of an entity the last data lacks as a sent record in
+  // `last_folder` (SentRecordFileOf) before it is handed over. Throws core::Error when it
+  // cannot.
+  void RecordSent(const std::string& change_file, const std::string& last_folder);
+  // The sent records of the result in `last_folder`.
+  std::vector<std::string> SentRecords(const std::string& last_folder,
+                                       const std::string& result_name);
   // Writes the deletion file of the record `record` of `rows` (the entity's last delivered
   // row) as a new change file of the result and returns its path. Throws core::Error
   // when the file cannot be made.

@@ -77,9 +77,9 @@ void PageDeletions::BeforeReplace(const std::string& page_last_file) {
   }
 }
 
-std::map<int32_t, std::vector<std::string>> PageDeletions::End(PageKeys& keys,
-                                                               const std::string& result_path,
-                                                               const std::string& import_rule) {
+std::map<int32_t, std::vector<std::string>> PageDeletions::End(
+    PageKeys& keys, const std::string& result_path, const std::string& import_rule,
+    const std::vector<std::string>& sent_records) {
   ending_ = true;
   std::map<int32_t, std::set<std::string>> on_pages;
   std::map<int32_t, std::set<std::string>> in_files;
@@ -89,10 +89,11 @@ std::map<int32_t, std::vector<std::string>> PageDeletions::End(PageKeys& keys,
       if (in_file) in_files[page_start].emplace(key);
     });
   }
-  const ado::RecordsetData gone = GoneRows(keys, on_pages);
-  // The rows are safe in the pending deletions before the former pages go.
+  const ado::RecordsetData gone = GoneRows(keys, on_pages, sent_records);
+  // The rows are safe in the pending deletions before the former pages and records go.
   WritePending(gone);
   RemoveFormerPages();
+  for (const std::string& record : sent_records) ::unlink(record.c_str());
   const auto count = static_cast<int64_t>(gone.records.RecordCount());
   if (count == 0) return {};
   context_.stats.entities_deleted += count;
@@ -135,7 +136,8 @@ std::map<int32_t, std::vector<std::string>> PageDeletions::End(PageKeys& keys,
 }
 
 ado::RecordsetData PageDeletions::GoneRows(PageKeys& keys,
-                                           const std::map<int32_t, std::set<std::string>>& pages) {
+                                           const std::map<int32_t, std::set<std::string>>& pages,
+                                           const std::vector<std::string>& sent_records) {
   ado::RecordsetData rows = EmptyLike(fields_);
   rows.properties = pending_.properties;
   std::set<std::string> keys_in;
@@ -159,6 +161,9 @@ ado::RecordsetData PageDeletions::GoneRows(PageKeys& keys,
     keys_in.insert(key);
     Append(rows, pending_.records, record);
   }
+  for (const std::string& record : sent_records) {
+    AddRows(record, rows, keys_in, [&](const std::string& sent) { return !keys.Met(sent); });
+  }
   return rows;
 }
 
@@ -167,7 +172,7 @@ void PageDeletions::AddRows(const std::string& file, ado::RecordsetData& rows,
                             const std::function<bool(const std::string& key)>& take) const {
   // A page or the pending deletions: a few rows, read whole.
   const ado::RecordsetData read = ado::ReadRecordsetXmlFile(file);
-  if (read.fields != fields_) return;  // of another layout: no entity of this query
+  if (!SameRecordShape(read.fields, fields_)) return;  // of another layout: none of this query
   if (rows.records.RecordCount() == 0) rows.properties = read.properties;
   const RowReader reader = KeyReader(read.fields);
   std::string key;

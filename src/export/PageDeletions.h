@@ -36,16 +36,19 @@ class PageDeletions {
   // Before the walk replaces a page's last-data file.
   void BeforeReplace(const std::string& page_last_file);
   // After a complete walk: sends the deletions, or holds them back past the policy's
-  // limit (the rule fails). The delivered deletions whose entities a page file still
-  // holds, by the page's first row: the caller drops them from those files.
+  // limit (the rule fails). `sent_records` (Outbox::RecordSent) hold entities sent that
+  // no page may have: gone too when the walk did not meet them; they are removed once
+  // the pending deletions are written. The delivered deletions whose entities a page
+  // file still holds, by the page's first row: the caller drops them from those files.
   std::map<int32_t, std::vector<std::string>> End(PageKeys& keys, const std::string& result_path,
-                                                  const std::string& import_rule);
+                                                  const std::string& import_rule,
+                                                  const std::vector<std::string>& sent_records);
 
  private:
   // The rows of the entities gone: those of `pages` (page start -> keys) read from each
-  // page's former or current file, then the pending ones not met again.
-  ado::RecordsetData GoneRows(PageKeys& keys,
-                              const std::map<int32_t, std::set<std::string>>& pages);
+  // page's former or current file, then the pending and sent ones the walk did not meet.
+  ado::RecordsetData GoneRows(PageKeys& keys, const std::map<int32_t, std::set<std::string>>& pages,
+                              const std::vector<std::string>& sent_records);
   // Appends the rows of `file` whose keys `take` accepts (and that are not there yet)
   // to `rows`; a file of other fields adds nothing.
   void AddRows(const std::string& file, ado::RecordsetData& rows, std::set<std::string>& keys_in,

@@ -384,6 +384,7 @@ bool PagedEntityWalk::SendWholeLater(const std::shared_ptr<ado::Recordset>& rows
         }
         ++context_.stats.files_written;
         if (import_rule.empty()) return true;
+        if (walk.deletions) outbox_.RecordSent(page_file, walk.last_folder);
         walk.sends.Send(page, page_file, 0, [&](std::function<void(bool)> done) {
           CQVFileXfer transfer;
           transfer.MoveToLastTx = true;
@@ -460,7 +461,8 @@ bool PagedEntityWalk::SendPageChanges(PageWalk& walk, int32_t start,
     const bool handed_over = context_.Guarded(
         false,
         [&](int& step) {
-          return SendEntityLater(rows, page_file, walk.import_rule, walk, sending, index, step);
+          return SendEntityLater(rows, page_file, walk.import_rule, walk, sending, index, step,
+                                 outcome == PageKeys::Outcome::kNew);
         },
         AtLine(kExporterClass + ".Process_DiffOneEntity, @Line#"));
     if (handed_over) {
@@ -512,9 +514,11 @@ bool PagedEntityWalk::SendEntityLater(const std::shared_ptr<ado::Recordset>& rs,
                                       const std::string& result_path,
                                       const std::string& import_rule, PageWalk& walk,
                                       const std::shared_ptr<PageSends::Page>& sending, size_t index,
-                                      int& line) {
+                                      int& line, bool new_entity) {
   const std::string change_file = outbox_.WriteChangeFile(rs, result_path, line);
   line = 65;
+  // Until its page's last data has it, the entity's deletion needs this row.
+  if (walk.deletions && new_entity) outbox_.RecordSent(change_file, walk.last_folder);
   walk.sends.Send(sending, change_file, index, [&](std::function<void(bool)> done) {
     CQVFileXfer transfer;
     transfer.MoveToLastTx = true;
@@ -646,8 +650,10 @@ void PagedEntityWalk::EndDeletions(PageWalk& walk) {
   }
   context_.Guarded(
       [&](int&) {
-        const std::map<int32_t, std::vector<std::string>> delivered =
-            walk.deletions->End(walk.keys, walk.result_path, walk.import_rule);
+        const std::map<int32_t, std::vector<std::string>> delivered = walk.deletions->End(
+            walk.keys, walk.result_path, walk.import_rule,
+            outbox_.SentRecords(walk.last_folder,
+                                std::filesystem::path(walk.result_path).filename().string()));
         for (const auto& [page, keys] : delivered) {
           DropFromPage(walk, page, keys,
                        "Entities whose deletion was delivered leave the last data: ");

@@ -81,7 +81,8 @@ class PagedEntityWalk {
   // `index` of `sending`. Throws core::Error when the file cannot be made.
   bool SendEntityLater(const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
                        const std::string& import_rule, PageWalk& walk,
-                       const std::shared_ptr<PageSends::Page>& sending, size_t index, int& line);
+                       const std::shared_ptr<PageSends::Page>& sending, size_t index, int& line,
+                       bool new_entity);
   // Sends the page `rows` whole as `page_file`; its last data `last` becomes the page once
   // the file was delivered.
   void SendPageWhole(PageWalk& walk, const PageKeys::PageFile& last,

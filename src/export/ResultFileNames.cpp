@@ -40,6 +40,27 @@ namespace {
 constexpr std::string_view kFormerExtension = ".was";
 }  // namespace
 
+std::string SentRecordFileOf(const std::string& last_folder, const std::string& change_file) {
+  return (std::filesystem::path(last_folder) /
+          ("." + std::filesystem::path(change_file).filename().string() + ".sent"))
+      .string();
+}
+
+bool IsSentRecordOf(std::string_view file_name, std::string_view result_name) {
+  constexpr std::string_view kSent = ".sent";
+  if (file_name.size() <= 1 + kSent.size() || file_name.front() != '.' ||
+      !file_name.ends_with(kSent)) {
+    return false;
+  }
+  const std::string_view sent = file_name.substr(1, file_name.size() - 1 - kSent.size());
+  if (IsPageFileOf(sent, result_name)) return true;
+  // A change file of the result or of one of its pages.
+  for (const std::string_view of : ResultsOfChangeFile(sent)) {
+    if (of == result_name || IsPageFileOf(of, result_name)) return true;
+  }
+  return false;
+}
+
 std::string FormerPageFileOf(const std::string& page_last_file) {
   return page_last_file + std::string(kFormerExtension);
 }

@@ -42,6 +42,13 @@ std::string FormerPageFileOf(const std::string& page_last_file);
 // Whether `file_name` is a former page file of the result named `result_name`.
 bool IsFormerPageFileOf(std::string_view file_name, std::string_view result_name);
 
+// The record, in the last folder, of a change or page file sent for entities its last
+// data lacks: "." + the file's name + ".sent". It keeps the entity's row until the
+// last data has it, so that its deletion is not lost to a stopped run.
+std::string SentRecordFileOf(const std::string& last_folder, const std::string& change_file);
+// Whether `file_name` is such a record of a file of the result named `result_name`.
+bool IsSentRecordOf(std::string_view file_name, std::string_view result_name);
+
 // Whether `file_name` is a change file of the result named `result_name`: that name, a
 // number of one to six digits, and ".xml".
 bool IsChangeFileOf(std::string_view file_name, std::string_view result_name);

@@ -22,6 +22,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,6 +104,7 @@ class DiffKill : public ::testing::Test {
     const int deletes = std::uniform_int_distribution<int>(0, 6)(random_);
     for (int i = 0; i < deletes && sids.size() > 1; ++i) {
       db_->Execute("DELETE FROM apps WHERE tSID = '" + sids.back() + "'");
+      deleted_.insert(sids.back());
       rows_.erase(sids.back());
       sids.pop_back();
     }
@@ -173,6 +175,14 @@ class DiffKill : public ::testing::Test {
           ++again_;
         }
       }
+      for (const std::string& sid : delivery.file->DeletedColumn(delivery.file->fields[0].name)) {
+        // A deletion of an entity the database holds would remove it at the receiver.
+        if (rows_.contains(sid)) {
+          ++wrong_deletions_;
+          ADD_FAILURE() << sid << " is still in the database, yet its deletion was sent";
+        }
+        deletions_received_.insert(sid);
+      }
     }
   }
 
@@ -186,6 +196,9 @@ class DiffKill : public ::testing::Test {
     received_.clear();
     again_ = 0;
     changes_ = 0;
+    deleted_.clear();
+    deletions_received_.clear();
+    wrong_deletions_ = 0;
     // The rule ran before in another mode and left its files undelivered at the paths
     // this mode writes: mode 1 the whole result, mode 6 the pages (every upload refused).
     folder_.receiver().FailNext(test::ReceiverMode::kHttp500, 1000);
@@ -226,6 +239,40 @@ class DiffKill : public ::testing::Test {
                       << " never reached the receiver";
       }
     }
+    if (deletions_) {
+      // A few rows go at a time: no run may take most of the entities for gone.
+      std::string context;
+      std::istringstream log(last.log);
+      std::vector<std::string> recent;
+      for (std::string line; std::getline(log, line);) {
+        recent.push_back(line.substr(0, 300));
+        if (line.find("DeleteAtMostPercent") == std::string::npos) continue;
+        for (size_t i = recent.size() > 60 ? recent.size() - 60 : 0; i < recent.size(); ++i)
+          context += recent[i] + "\n";
+      }
+      EXPECT_EQ(context, "");
+    }
+    // With deletions on, each entity the receiver got and the database no longer holds
+    // reached it pending deletion.
+    int deletions_lost = 0;
+    for (const std::string& sid : deleted_) {
+      if (!deletions_ || !received_.contains(sid) || deletions_received_.contains(sid)) continue;
+      ++deletions_lost;
+      std::string lines;
+      std::istringstream log(last.log);
+      for (std::string line; std::getline(log, line);) {
+        if (line.find("\tInformation\t") == std::string::npos ||
+            line.find("QRT") != std::string::npos || line.find("No last") != std::string::npos ||
+            line.find("rules run") != std::string::npos ||
+            line.find("Trying") != std::string::npos ||
+            line.find("up to date") != std::string::npos) {
+          lines += line + "\n";
+        }
+      }
+      ADD_FAILURE() << "mode " << mode << ": the deletion of " << sid
+                    << " never reached the receiver\n"
+                    << lines;
+    }
     int files = 0;
     for (const auto& entry : fs::recursive_directory_iterator(folder_.File(imp_id))) {
       if (!entry.is_regular_file()) continue;
@@ -233,7 +280,8 @@ class DiffKill : public ::testing::Test {
       const std::string name = entry.path().filename().string();
       // Set-aside last data and the last data's keys are not the program's output.
       if (name.ends_with(".bad") ||
-          (name.starts_with(".") && (name.ends_with(".keys") || name.ends_with(".pages")))) {
+          (name.starts_with(".") &&
+           (name.ends_with(".keys") || name.ends_with(".pages") || name.ends_with(".deleted")))) {
         continue;
       }
       EXPECT_FALSE(name.starts_with(".")) << "left behind: " << entry.path();
@@ -241,8 +289,13 @@ class DiffKill : public ::testing::Test {
     }
     std::cout << "mode " << mode << ": " << landed << " kills in " << runs + 1 << " runs, "
               << rows_.size() << " entities checked, " << lost << " lost, " << changes_
-              << " changes made, " << again_ << " states sent again, " << files
-              << " files opened\n";
+              << " changes made, " << again_ << " states sent again, " << files << " files opened";
+    if (deletions_) {
+      std::cout << ", " << deleted_.size() << " rows deleted, " << deletions_received_.size()
+                << " deletions received, " << deletions_lost << " lost, " << wrong_deletions_
+                << " for entities still present";
+    }
+    std::cout << "\n";
     RecordProperty("mode" + std::to_string(mode) + "_kills", landed);
     RecordProperty("mode" + std::to_string(mode) + "_lost", lost);
   }
@@ -256,6 +309,12 @@ class DiffKill : public ::testing::Test {
   // Rows changed or inserted, and states the receiver got more than once.
   int changes_ = 0;
   int again_ = 0;
+  // With "SendDeletions" on: the rows deleted, the deletions received, and those received
+  // for entities the database still held.
+  bool deletions_ = false;
+  std::set<std::string> deleted_;
+  std::set<std::string> deletions_received_;
+  int wrong_deletions_ = 0;
   size_t seen_ = 0;
 };
 
@@ -273,6 +332,17 @@ TEST_F(DiffKill, EveryNewestStateArrivesWithEightTransfersInFlight) {
          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n"
          "\"Uploader\"=\"builtin\"\r\n\"UploaderConnections\"=dword:00000008\r\n";
   KillAndCheck(7, WantedKills() / 2);
+}
+
+// The same with deletions sent: none is lost and none is sent for an entity still there.
+TEST_F(DiffKill, EveryDeletionArrivesWhateverTheKills) {
+  std::ofstream(folder_.File("registry.reg")) << "Windows Registry Editor Version 5.00\r\n\r\n"
+                                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\r\n"
+                                                 "\"SendDeletions\"=dword:00000001\r\n";
+  deletions_ = true;
+  const int kills = WantedKills();
+  KillAndCheck(4, kills / 2);
+  KillAndCheck(7, kills - kills / 2);
 }
 
 }  // namespace
