@@ -12,6 +12,7 @@
 #include "db/RowNaming.h"
 #include "values/Decimal.h"
 #include "xmlformat/FileValues.h"
+#include "xmlformat/XmlFormat.h"
 
 namespace ado::cells {
 
@@ -136,7 +137,13 @@ void StoreDate(RecordStore& store, size_t record, size_t field, int32_t ado_type
                const Date::Parts& parts) {
   Date date;
   try {
-    date = FileDate(Date::FromParts(parts), ado_type);
+    date = Date::FromParts(parts);
+    // A whole second in a field that keeps the date and the time reads back from the
+    // file as it is: only other values go through the file's text.
+    const xml::ValueKind kind = xml::LayoutOf(ado_type).kind;
+    if (parts.nanosecond != 0 || kind == xml::ValueKind::kDate || kind == xml::ValueKind::kTime) {
+      date = FileDate(date, ado_type);
+    }
   } catch (const core::Error& error) {
     char text[48];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%09d", parts.year, parts.month,

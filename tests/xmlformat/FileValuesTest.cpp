@@ -39,6 +39,9 @@ TEST(FileValues, SanitizedTextIsWhatTheWriterWrites) {
        "A\xC3",
        r + "A" + r, 2},  // bytes that are not UTF-8
       {"ok " + r, "ok " + r, 0},
+      {"eight by\x01tes", "eight by" + r + "tes", 1},  // past whole plain words
+      {"a longer plain text\x7f", "a longer plain text\x7f", 0},
+      {"seven b\x1f and then Grüße", "seven b" + r + " and then Grüße", 1},
   };
   for (const Case& c : cases) {
     std::string text = c.text;

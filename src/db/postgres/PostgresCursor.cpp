@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <span>
+#include <type_traits>
 #include <utility>
 
 #include "core/Error.h"
@@ -32,6 +33,15 @@ constexpr int kInFlight = 2;
 
 template <typename T>
 T Whole(std::string_view text) {
+  // Up to 18 digits cannot overflow: those are read here, longer ones by from_chars.
+  const bool negative = std::is_signed_v<T> && !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  if (!digits.empty() && digits.size() <= 18 &&
+      std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    T number = 0;
+    for (const char c : digits) number = static_cast<T>(number * 10 + static_cast<T>(c - '0'));
+    return negative ? static_cast<T>(-number) : number;
+  }
   T value{};
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) Unreadable("number", text);
@@ -318,13 +328,15 @@ size_t PostgresCursor::FetchInto(RecordStore& store, size_t max_rows) {
       ++row_;
       for (size_t f = 0; f < columns_.size(); ++f) {
         const int field = static_cast<int>(f);
-        if (PQgetisnull(block, next_row_, field)) {
+        // Only an empty value can be null.
+        const int length = PQgetlength(block, next_row_, field);
+        if (length == 0 && PQgetisnull(block, next_row_, field)) {
           store.SetNull(record, f);
           continue;
         }
         try {
-          StoreValue(columns_[f], PQgetvalue(block, next_row_, field),
-                     static_cast<size_t>(PQgetlength(block, next_row_, field)), store, record, f);
+          StoreValue(columns_[f], PQgetvalue(block, next_row_, field), static_cast<size_t>(length),
+                     store, record, f);
         } catch (const core::Error& error) {
           cells::RethrowForColumn(error, columns_[f].map.field.name, row_,
                                   {store, record, f + 1, columns_.size(), [&](size_t rest) {

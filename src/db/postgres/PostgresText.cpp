@@ -22,15 +22,45 @@ bool Expect(std::string_view text, size_t& at, char c) {
   return true;
 }
 
+bool IsDigit(std::string_view text, size_t at) {
+  return at < text.size() && text[at] >= '0' && text[at] <= '9';
+}
+
+bool IsAt(std::string_view text, size_t at, char c) { return at < text.size() && text[at] == c; }
+
+// The `count` digits at `at` as a number when no digit follows them: a field of the
+// server's own layout, read as Number would read it.
+bool Digits(std::string_view text, size_t at, size_t count, int32_t& value) {
+  int32_t number = 0;
+  for (size_t i = at; i < at + count; ++i) {
+    if (!IsDigit(text, i)) return false;
+    number = number * 10 + (text[i] - '0');
+  }
+  value = number;
+  return !IsDigit(text, at + count);
+}
+
 bool ReadDate(std::string_view text, size_t& at, Date::Parts& parts) {
+  // yyyy-mm-dd, as the server writes every year from 1000 on, first.
+  if (Digits(text, at, 4, parts.year) && IsAt(text, at + 4, '-') &&
+      Digits(text, at + 5, 2, parts.month) && IsAt(text, at + 7, '-') &&
+      Digits(text, at + 8, 2, parts.day)) {
+    at += 10;
+    return true;
+  }
   return Number(text, at, parts.year) && Expect(text, at, '-') && Number(text, at, parts.month) &&
          Expect(text, at, '-') && Number(text, at, parts.day);
 }
 
 // hh:mm:ss and a fraction of up to nine digits, in nanoseconds.
 bool ReadTime(std::string_view text, size_t& at, Date::Parts& parts) {
-  if (!Number(text, at, parts.hour) || !Expect(text, at, ':') || !Number(text, at, parts.minute) ||
-      !Expect(text, at, ':') || !Number(text, at, parts.second)) {
+  if (Digits(text, at, 2, parts.hour) && IsAt(text, at + 2, ':') &&
+      Digits(text, at + 3, 2, parts.minute) && IsAt(text, at + 5, ':') &&
+      Digits(text, at + 6, 2, parts.second)) {
+    at += 8;
+  } else if (!Number(text, at, parts.hour) || !Expect(text, at, ':') ||
+             !Number(text, at, parts.minute) || !Expect(text, at, ':') ||
+             !Number(text, at, parts.second)) {
     return false;
   }
   if (at < text.size() && text[at] == '.') {
