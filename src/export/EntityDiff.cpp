@@ -1,5 +1,7 @@
 #include "export/EntityDiff.h"
 
+#include <unistd.h>
+
 #include <unordered_set>
 
 #include "core/Folder.h"
@@ -136,7 +138,8 @@ void EntityDiff::DiffWhole(const std::function<std::shared_ptr<ado::Recordset>()
     throw core::Error(core::kErrObjectRequired, kExporterClass, "the query gave no recordset");
   // What an earlier run could not deliver is made again, as part of the whole result.
   outbox_.DropEarlierUndelivered(result_path);
-  CommitOrKeepLastData(SendWhole(rs, result_path, import_rule), result_path, [&] {
+  std::optional<std::string> record;
+  CommitOrKeepLastData(SendWhole(rs, result_path, import_rule, record), result_path, [&] {
     // The keys go beside the last data, so that the next run need not read it itself.
     if (last_.CreateLastDataFileFromRS(result_path, rs)) {
       EntityIndex keys(ComparedNames(rs->FieldDefs()), kKeyField);
@@ -144,6 +147,8 @@ void EntityDiff::DiffWhole(const std::function<std::shared_ptr<ado::Recordset>()
       last_.SaveLastDataKeys(result_path, keys);
     }
   });
+  // The last data has the entities now, or the receiver did not get them.
+  if (record) ::unlink(record->c_str());
   QvSharedADO().Release(rs);
 }
 
@@ -212,11 +217,18 @@ std::optional<EntityDiff::EntityFields> EntityDiff::ReadLastDataIndex(
 }
 
 bool EntityDiff::SendWhole(const std::shared_ptr<ado::Recordset>& rs,
-                           const std::string& result_path, const std::string& import_rule) {
+                           const std::string& result_path, const std::string& import_rule,
+                           std::optional<std::string>& record) {
   context_.Trace("No last data. Sending all entities. " + result_path, kEventInformation);
   context_.stats.entities_new += rs->RecordCount();
   const int32_t sent_before = context_.stats.files_sent;
-  const bool written = results_.SaveAndSend(rs, result_path, false, import_rule);
+  // Until the last data has them, their deletions need these rows (a run stopped after
+  // the delivery): DiffWhole removes the record once the last data moved on or not.
+  const auto record_sent = [&](const std::string& file) {
+    if (!context_.deletions.send || import_rule.empty()) return;
+    record = outbox_.RecordSent(file, last_.GetLasDataFolder(result_path));
+  };
+  const bool written = results_.SaveAndSend(rs, result_path, false, import_rule, record_sent);
   const bool delivered = written && context_.stats.files_sent > sent_before;
   if (written && !delivered && !import_rule.empty()) outbox_.SetAsideUndelivered(result_path);
   return delivered;

@@ -133,9 +133,10 @@ class EntityDiff {
                                                 const std::string& result_path,
                                                 const std::string& last_file);
   // Sends the whole of `rs` as the result file, as when there is no last data; a file not
-  // delivered goes to Unsent. Whether it was delivered.
+  // delivered goes to Unsent. Whether it was delivered; `record` names the sent record
+  // made with deletions on.
   bool SendWhole(const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
-                 const std::string& import_rule);
+                 const std::string& import_rule, std::optional<std::string>& record);
   // Process_DiffOneEntity, telling a send that failed from an unchanged entity.
   EntityOutcome DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
                               const std::shared_ptr<ado::Recordset>& last,

@@ -214,15 +214,20 @@ std::string Outbox::WriteChangeFile(const std::shared_ptr<ado::Recordset>& rs,
   return WriteNewChangeFile(ado::RecordsetXmlToString(*one), result_path, line);
 }
 
-void Outbox::RecordSent(const std::string& change_file, const std::string& last_folder) {
+std::string Outbox::RecordSent(const std::string& change_file, const std::string& last_folder) {
   CreateOwnFolderOf(SentRecordFileOf(last_folder, change_file), kExporterClass);
-  const std::string record = SentRecordFileOf(last_folder, change_file);
-  if (::link(change_file.c_str(), record.c_str()) == 0) return;
-  if (errno != EXDEV) throw core::ErrorFromErrno(errno, kExporterClass, "Cannot keep " + record);
-  // Another file system: a copy.
-  core::AtomicFile copy(record, kExporterClass);
-  copy.Write(core::File::Open(change_file, O_RDONLY, kExporterClass).ReadAll());
-  copy.Commit(core::AtomicFile::Durability::kRenameOnly);
+  // An earlier record of the same file stays: it may hold entities this one lacks.
+  for (int copy = 0;; ++copy) {
+    const std::string record = SentRecordFileOf(last_folder, change_file, copy);
+    if (::link(change_file.c_str(), record.c_str()) == 0) return record;
+    if (errno == EEXIST && copy < 1000) continue;
+    if (errno != EXDEV) throw core::ErrorFromErrno(errno, kExporterClass, "Cannot keep " + record);
+    // Another file system: a copy.
+    core::AtomicFile file(record, kExporterClass);
+    file.Write(core::File::Open(change_file, O_RDONLY, kExporterClass).ReadAll());
+    file.CommitNew(core::AtomicFile::Durability::kRenameOnly);
+    return record;
+  }
 }
 
 std::vector<std::string> Outbox::SentRecords(const std::string& last_folder,

@@ -46,9 +46,9 @@ class Outbox {
   std::string WriteChangeFile(const std::shared_ptr<ado::Recordset>& rs,
                               const std::string& result_path, int& line);
   // Keeps the change file of an entity the last data lacks as a sent record in
-  // `last_folder` (SentRecordFileOf) before it is handed over. Throws core::Error when it
-  // cannot.
-  void RecordSent(const std::string& change_file, const std::string& last_folder);
+  // `last_folder` (SentRecordFileOf) before it is handed over; the record's path. Throws
+  // core::Error when it cannot.
+  std::string RecordSent(const std::string& change_file, const std::string& last_folder);
   // The sent records of the result in `last_folder`.
   std::vector<std::string> SentRecords(const std::string& last_folder,
                                        const std::string& result_name);

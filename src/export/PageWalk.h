@@ -42,6 +42,8 @@ struct PageWalk {
   int32_t failures_before = 0;
   // With deletions on, outside whole mode.
   std::optional<PageDeletions> deletions;
+  // The sent records this walk made (Outbox::RecordSent).
+  std::vector<std::string> records_made;
   // The pages whose files are still being delivered. Last, so that it goes first: its
   // settlements refer to the rest.
   PageSends sends;

@@ -384,7 +384,10 @@ bool PagedEntityWalk::SendWholeLater(const std::shared_ptr<ado::Recordset>& rows
         }
         ++context_.stats.files_written;
         if (import_rule.empty()) return true;
-        if (walk.deletions) outbox_.RecordSent(page_file, walk.last_folder);
+        // Until the page's last data has them, their deletions need these rows.
+        if (context_.deletions.send) {
+          walk.records_made.push_back(outbox_.RecordSent(page_file, walk.last_folder));
+        }
         walk.sends.Send(page, page_file, 0, [&](std::function<void(bool)> done) {
           CQVFileXfer transfer;
           transfer.MoveToLastTx = true;
@@ -623,6 +626,10 @@ void PagedEntityWalk::EndPageWalk(PageWalk& walk, bool completed) {
     }
   }
   if (walk.deletions && completed) EndDeletions(walk);
+  // A result sent whole is the last data now, as far as it was delivered.
+  if (walk.whole && completed) {
+    for (const std::string& record : walk.records_made) ::unlink(record.c_str());
+  }
   if (!walk.keys.Dirty()) return;
   try {
     walk.keys.Save(walk.keys_file);

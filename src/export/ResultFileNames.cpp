@@ -40,10 +40,11 @@ namespace {
 constexpr std::string_view kFormerExtension = ".was";
 }  // namespace
 
-std::string SentRecordFileOf(const std::string& last_folder, const std::string& change_file) {
-  return (std::filesystem::path(last_folder) /
-          ("." + std::filesystem::path(change_file).filename().string() + ".sent"))
-      .string();
+std::string SentRecordFileOf(const std::string& last_folder, const std::string& change_file,
+                             int copy) {
+  std::string name = "." + std::filesystem::path(change_file).filename().string();
+  if (copy > 0) name += "." + std::to_string(copy);
+  return (std::filesystem::path(last_folder) / (name + ".sent")).string();
 }
 
 bool IsSentRecordOf(std::string_view file_name, std::string_view result_name) {
@@ -52,7 +53,12 @@ bool IsSentRecordOf(std::string_view file_name, std::string_view result_name) {
       !file_name.ends_with(kSent)) {
     return false;
   }
-  const std::string_view sent = file_name.substr(1, file_name.size() - 1 - kSent.size());
+  std::string_view sent = file_name.substr(1, file_name.size() - 1 - kSent.size());
+  // A record of a file sent again ends in "." and its number.
+  if (const size_t dot = sent.rfind('.'); dot != std::string_view::npos && dot + 1 < sent.size() &&
+                                          AllOf(sent.substr(dot + 1), std::isdigit)) {
+    sent = sent.substr(0, dot);
+  }
   if (IsPageFileOf(sent, result_name)) return true;
   // A change file of the result or of one of its pages.
   for (const std::string_view of : ResultsOfChangeFile(sent)) {

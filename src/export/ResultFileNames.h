@@ -45,7 +45,10 @@ bool IsFormerPageFileOf(std::string_view file_name, std::string_view result_name
 // The record, in the last folder, of a change or page file sent for entities its last
 // data lacks: "." + the file's name + ".sent". It keeps the entity's row until the
 // last data has it, so that its deletion is not lost to a stopped run.
-std::string SentRecordFileOf(const std::string& last_folder, const std::string& change_file);
+// A file sent again before its record went gets a record of its own: `copy` 1, 2 ... adds
+// "." and the number before ".sent".
+std::string SentRecordFileOf(const std::string& last_folder, const std::string& change_file,
+                             int copy = 0);
 // Whether `file_name` is such a record of a file of the result named `result_name`.
 bool IsSentRecordOf(std::string_view file_name, std::string_view result_name);
 

@@ -118,14 +118,16 @@ bool ResultFiles::ExportEncoded(const std::string& sql,
 
 bool ResultFiles::SaveAndSend(const std::shared_ptr<ado::Recordset>& rs,
                               const std::string& target_file, bool encode,
-                              const std::string& upload_folder) {
+                              const std::string& upload_folder,
+                              const std::function<void(const std::string&)>& before_send) {
   try {
     CreateFolderOf(target_file);
     if (rs->Eof()) context_.Trace("The query returned no records", kEventWarning);
     context_.Trace("Save to " + target_file, kEventInformation);
-    return outbox_.SendWritten(
-        CQvXMLManip().SaveRSToXML(rs, target_file, encode, false, 1, context_.flush_each_file),
-        target_file, upload_folder);
+    const bool saved =
+        CQvXMLManip().SaveRSToXML(rs, target_file, encode, false, 1, context_.flush_each_file);
+    if (saved && before_send) before_send(target_file);
+    return outbox_.SendWritten(saved, target_file, upload_folder);
   } catch (...) {
     context_.Failed(".Export");
     return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,9 +45,11 @@ class ResultFiles {
   bool ExportEncoded(const std::string& sql, const std::shared_ptr<ado::Connection>& connection,
                      const std::string& target_file, const std::string& upload_folder);
   // Export for rows already read: writes `rs` to `target_file` and sends it as Export
-  // does. True when the file was written.
+  // does, calling `before_send` with the file once it is written. True when the file was
+  // written.
   bool SaveAndSend(const std::shared_ptr<ado::Recordset>& rs, const std::string& target_file,
-                   bool encode, const std::string& upload_folder);
+                   bool encode, const std::string& upload_folder,
+                   const std::function<void(const std::string&)>& before_send = {});
   // One part of a split export: the pager's next `rows` rows streamed to `part_file`,
   // then sent as Export sends. False when the part could not be read or written.
   bool SavePartAndSend(QueryPager& pager, int64_t rows, const std::string& part_file,

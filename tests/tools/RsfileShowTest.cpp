@@ -67,5 +67,42 @@ TEST(Rsfile, ShowOfAnEmptyRecordsetPrintsTheHeaderAndZeroRecords) {
   EXPECT_TRUE(result.out.ends_with("\n0 records\n")) << result.out;
 }
 
+// A change file carrying a deletion: its row is pending deletion (rs:delete), which a
+// walk of the rows does not show; show and to-json mark it, from-json refuses to make one.
+TEST(Rsfile, RowsPendingDeletionAreShownMarked) {
+  TempFolder folder;
+  WriteFile(folder.File("in.json"),
+            R"({"fields": [{"name": "tSID", "definedSize": 10, "attributes": 36}],
+                "rows": [["kept"], ["gone"]]})");
+  ASSERT_EQ(folder.Run({"from-json", folder.File("in.json"), folder.File("t.xml")}).exit_code, 0);
+  std::string xml = ReadFile(folder.File("t.xml"));
+  const size_t gone = xml.find("<z:row tSID='gone'/>");
+  ASSERT_NE(gone, std::string::npos) << xml;
+  xml.replace(gone, std::string("<z:row tSID='gone'/>").size(),
+              "<rs:delete><z:row tSID='gone'/></rs:delete>");
+  WriteFile(folder.File("t.xml"), xml);
+
+  const RunResult shown = folder.Run({"show", folder.File("t.xml")});
+  ASSERT_EQ(shown.exit_code, 0) << shown.err;
+  EXPECT_TRUE(shown.out.find("\n1 record\n") != std::string::npos) << shown.out;
+  EXPECT_TRUE(
+      shown.out.ends_with("(pending)  tSID\n---------  ----\ndeleted    gone\n\n"
+                          "1 record pending deletion\n"))
+      << shown.out;
+
+  const RunResult json = folder.Run({"to-json", folder.File("t.xml")});
+  ASSERT_EQ(json.exit_code, 0) << json.err;
+  EXPECT_TRUE(
+      json.out.ends_with("\"rows\": [\n    [\"kept\"]\n  ],\n  \"deleted\": [\n"
+                         "    [\"gone\"]\n  ]\n}\n"))
+      << json.out;
+  WriteFile(folder.File("back.json"), json.out);
+  const RunResult back = folder.Run({"from-json", folder.File("back.json"), folder.File("b.xml")});
+  EXPECT_NE(back.exit_code, 0);
+  EXPECT_NE(back.err.find("rows pending deletion (\"deleted\") cannot be made from JSON"),
+            std::string::npos)
+      << back.err;
+}
+
 }  // namespace
 }  // namespace rsfile_test

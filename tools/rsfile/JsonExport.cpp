@@ -120,7 +120,33 @@ void WriteRecordsetJson(ado::Recordset& recordset, std::ostream& out) {
     out << (any_row ? ",\n    " : "\n    ") << line;
     any_row = true;
   });
-  out << (any_row ? "\n  ]\n}\n" : "]\n}\n");
+  out << (any_row ? "\n  ]" : "]");
+  // Rows pending deletion only where there are some: other files read as before.
+  const std::vector<std::vector<ado::Variant>> deleted = DeletedRows(recordset);
+  if (!deleted.empty()) {
+    out << ",\n  \"deleted\": [";
+    for (size_t number = 0; number < deleted.size(); ++number) {
+      json row = json::array();
+      for (size_t i = 0; i < field_count; ++i) {
+        try {
+          row.push_back(ValueToJson(deleted[number][i]));
+        } catch (const ToolError& e) {
+          throw ToolError("deleted row " + std::to_string(number + 1) + ", field '" +
+                          fields.Item(i).Name() + "': " + e.what());
+        }
+      }
+      std::string line;
+      try {
+        line = Dump(row);
+      } catch (const json::exception&) {
+        throw ToolError("deleted row " + std::to_string(number + 1) +
+                        ": text that is not valid UTF-8");
+      }
+      out << (number == 0 ? "\n    " : ",\n    ") << line;
+    }
+    out << "\n  ]";
+  }
+  out << "\n}\n";
 }
 
 }  // namespace rsfile

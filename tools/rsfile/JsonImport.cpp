@@ -406,6 +406,9 @@ std::shared_ptr<ado::Recordset> ReadRecordsetJson(std::string_view text) {
   }
   if (!document.is_object()) throw ToolError("expected a JSON object with \"fields\" and \"rows\"");
   for (const auto& [key, value] : document.items()) {
+    if (key == "deleted") {
+      throw ToolError("rows pending deletion (\"deleted\") cannot be made from JSON");
+    }
     if (key != "fields" && key != "rows") throw ToolError("unknown property \"" + key + "\"");
   }
   if (document.contains("rows") && !document["rows"].is_array()) {

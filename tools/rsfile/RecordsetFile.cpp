@@ -140,4 +140,18 @@ void ForEachRecord(ado::Recordset& recordset, const std::function<void(size_t)>&
   }
 }
 
+std::vector<std::vector<ado::Variant>> DeletedRows(const ado::Recordset& recordset) {
+  std::vector<std::vector<ado::Variant>> rows;
+  const ado::RecordStore& records = recordset.Records();
+  for (size_t record = 0; record < records.RecordCount(); ++record) {
+    const int32_t status = records.Status(record);
+    if (!(status & ado::adRecDeleted) || (status & ado::kRecordGone)) continue;
+    std::vector<ado::Variant>& row = rows.emplace_back();
+    for (size_t field = 0; field < records.FieldCount(); ++field) {
+      row.push_back(records.Get(record, field));
+    }
+  }
+  return rows;
+}
+
 }  // namespace rsfile

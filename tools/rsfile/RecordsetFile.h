@@ -35,4 +35,8 @@ void SaveRecordsetFile(const ado::Recordset& recordset, const std::string& path)
 // cursor on that record; the cursor ends at EOF.
 void ForEachRecord(ado::Recordset& recordset, const std::function<void(size_t)>& visit);
 
+// The values of each row pending deletion (rs:delete), which the recordset does not
+// show, in file order.
+std::vector<std::vector<ado::Variant>> DeletedRows(const ado::Recordset& recordset);
+
 }  // namespace rsfile

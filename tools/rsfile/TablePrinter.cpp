@@ -131,6 +131,22 @@ void PrintRecordset(ado::Recordset& recordset, std::ostream& out) {
     out << '\n';
   }
   out << records.RowCount() << (records.RowCount() == 1 ? " record\n" : " records\n");
+
+  // A change file's deletions: rows an ADO reader does not show, marked as such.
+  const std::vector<std::vector<ado::Variant>> deleted = DeletedRows(recordset);
+  if (deleted.empty()) return;
+  std::vector<std::string> marked_header = {"(pending)"};
+  for (size_t i = 0; i < field_count; ++i) marked_header.push_back(CellText(fields.Item(i).Name()));
+  TextTable marked(std::move(marked_header));
+  for (const std::vector<ado::Variant>& row : deleted) {
+    std::vector<std::string> cells = {"deleted"};
+    for (const ado::Variant& value : row) cells.push_back(CellText(value));
+    marked.AddRow(std::move(cells));
+  }
+  out << '\n';
+  marked.Print(out);
+  out << '\n'
+      << deleted.size() << (deleted.size() == 1 ? " record" : " records") << " pending deletion\n";
 }
 
 }  // namespace rsfile
