@@ -93,6 +93,11 @@ TEST(ConfigCheck, RegistryProblemsCheckNamesKindsAndRanges) {
       {"\"LogRetentionDays\"=dword:ffffffff", "\"LogRetentionDays\" is -1"},
       {"\"LogKeepFiles\"=dword:00000001", ""},
       {"\"MetricsFile\"=dword:00000001", "\"MetricsFile\" must be a text"},
+      {"\"SendDeletions\"=dword:00000001", ""},
+      {"\"SendDeletions\"=dword:00000002",
+       "\"SendDeletions\" is 2; it must be a dword from 0 to 1"},
+      {"\"DeleteAtMostPercent\"=dword:00000064", ""},
+      {"\"DeleteAtMostPercent\"=dword:00000065", "\"DeleteAtMostPercent\" is 101"},
       {"\"LogKeepFile\"=dword:00000001",
        "unknown value \"LogKeepFile\" (did you mean "
        "\"LogKeepFiles\"?)"},

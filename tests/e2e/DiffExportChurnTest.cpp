@@ -260,6 +260,11 @@ TEST_P(ChurnDeletions, GoneEntitiesAreSentPendingDeletion) {
       SCOPED_TRACE(std::string("mode ") + std::to_string(mode) + ": " + one.name);
       Begin(mode, "gone" + std::to_string(++tables));
       const auto [changed, deleted] = one.change(*this);
+      // A dry run counts them first, and sends nothing.
+      const ExportRun dry = folder_.Run({"--dry-run", std::to_string(mode)});
+      EXPECT_NE(dry.out.find(", deleted " + std::to_string(deleted.size()) + ","),
+                std::string::npos)
+          << dry.out;
       const std::vector<Delivery> sent = Run(mode);
       EXPECT_EQ(SentKeys(sent), changed);
       EXPECT_EQ(DeletedKeys(sent), deleted);
