@@ -556,7 +556,9 @@ bool EntityDiff::EndDeletions(const std::string& result_path, const std::string&
   ado::RecordsetData rows;
   if (!gone.empty()) rows = ReadGoneRows(index, last_file, gone);
   // Entities sent by a run stopped before the last data had them, and gone since.
-  AddSentRows(index, sent_records, rows, gone);
+  AddSentRows(
+      index, sent_records, [&](const std::string& record) { return outbox_.MadeThisRun(record); },
+      rows, gone);
   if (gone.empty()) return true;
   context_.stats.entities_deleted += static_cast<int64_t>(gone.size());
   const auto entities = static_cast<int64_t>(index.KeyCount());
@@ -574,8 +576,10 @@ bool EntityDiff::EndDeletions(const std::string& result_path, const std::string&
 }
 
 void EntityDiff::AddSentRows(const EntityIndex& index, const std::vector<std::string>& sent_records,
+                             const std::function<bool(const std::string&)>& made_this_run,
                              ado::RecordsetData& rows, std::unordered_set<std::string>& gone) {
   for (const std::string& record : sent_records) {
+    if (made_this_run(record)) continue;  // its entities are in this run's result
     const ado::RecordsetData sent = ado::ReadRecordsetXmlFile(record);
     if (rows.records.RecordCount() > 0 && !SameRecordShape(sent.fields, rows.fields)) continue;
     if (rows.records.RecordCount() == 0 && !SameRecordShape(rows.fields, sent.fields)) {

@@ -100,8 +100,9 @@ class EntityDiff {
                     std::optional<EntityIndex>& next_keys,
                     const std::vector<std::string>& sent_records);
   // Adds to `rows` and `gone` the rows of `sent_records` (Outbox::RecordSent) whose
-  // entities the walk did not meet and `gone` lacks.
+  // entities the walk did not meet and `gone` lacks; those `made_this_run` are not read.
   static void AddSentRows(const EntityIndex& index, const std::vector<std::string>& sent_records,
+                          const std::function<bool(const std::string&)>& made_this_run,
                           ado::RecordsetData& rows, std::unordered_set<std::string>& gone);
   // The rows of `last_file` whose keys are among `gone`, read without the others.
   static ado::RecordsetData ReadGoneRows(const EntityIndex& index, const std::string& last_file,

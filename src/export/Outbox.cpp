@@ -36,6 +36,7 @@ void Outbox::BeginRun() {
   unsent_emptied_.clear();
   warned_links_.clear();
   change_files_.clear();
+  records_made_.clear();
 }
 
 void Outbox::EmptyUnsentOnce(const std::string& folder) {
@@ -219,13 +220,17 @@ std::string Outbox::RecordSent(const std::string& change_file, const std::string
   // An earlier record of the same file stays: it may hold entities this one lacks.
   for (int copy = 0;; ++copy) {
     const std::string record = SentRecordFileOf(last_folder, change_file, copy);
-    if (::link(change_file.c_str(), record.c_str()) == 0) return record;
+    if (::link(change_file.c_str(), record.c_str()) == 0) {
+      records_made_.insert(record);
+      return record;
+    }
     if (errno == EEXIST && copy < 1000) continue;
     if (errno != EXDEV) throw core::ErrorFromErrno(errno, kExporterClass, "Cannot keep " + record);
     // Another file system: a copy.
     core::AtomicFile file(record, kExporterClass);
     file.Write(core::File::Open(change_file, O_RDONLY, kExporterClass).ReadAll());
     file.CommitNew(core::AtomicFile::Durability::kRenameOnly);
+    records_made_.insert(record);
     return record;
   }
 }

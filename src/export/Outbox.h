@@ -49,6 +49,9 @@ class Outbox {
   // `last_folder` (SentRecordFileOf) before it is handed over; the record's path. Throws
   // core::Error when it cannot.
   std::string RecordSent(const std::string& change_file, const std::string& last_folder);
+  // Whether this run made the sent record `record`: its entities are in the run's result,
+  // so that it need not be read.
+  bool MadeThisRun(const std::string& record) const { return records_made_.contains(record); }
   // The sent records of the result in `last_folder`.
   std::vector<std::string> SentRecords(const std::string& last_folder,
                                        const std::string& result_name);
@@ -93,6 +96,7 @@ class Outbox {
   // Folders listed once per call of a per-entity export, for the files of earlier runs
   // (DropEarlierUndelivered) and the names taken (NewChangeFilePath).
   std::unordered_map<std::string, FolderListing> folder_listings_;
+  std::unordered_set<std::string> records_made_;  // sent records made by this run
   // The links warned about in this run (WarnLinks).
   std::unordered_set<std::string> warned_links_;
 };

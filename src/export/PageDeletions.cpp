@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <optional>
+#include <unordered_set>
 
 #include "core/AtomicFile.h"
 #include "core/PosixError.h"
@@ -141,14 +142,13 @@ ado::RecordsetData PageDeletions::GoneRows(PageKeys& keys,
   ado::RecordsetData rows = EmptyLike(fields_);
   rows.properties = pending_.properties;
   std::set<std::string> keys_in;
+  const std::unordered_set<std::string> formers(former_pages_.begin(), former_pages_.end());
   for (const auto& [page_start, page_keys] : pages) {
     const PageKeys::PageFile* page = keys.FileAt(page_start);
-    std::string file;
-    for (const std::string& former : former_pages_) {
-      if (page && former == FormerPageFileOf(page->path)) file = former;
-    }
-    if (file.empty() && page) file = page->path;
-    if (file.empty()) continue;
+    if (!page) continue;
+    // The page as the walk began: its former file when the walk replaced it.
+    const std::string former = FormerPageFileOf(page->path);
+    const std::string& file = formers.contains(former) ? former : page->path;
     AddRows(file, rows, keys_in, [&](const std::string& key) { return page_keys.contains(key); });
   }
   // A pending deletion whose entity is back is none.
@@ -162,6 +162,7 @@ ado::RecordsetData PageDeletions::GoneRows(PageKeys& keys,
     Append(rows, pending_.records, record);
   }
   for (const std::string& record : sent_records) {
+    if (outbox_.MadeThisRun(record)) continue;  // its entities are in this walk's result
     AddRows(record, rows, keys_in, [&](const std::string& sent) { return !keys.Met(sent); });
   }
   return rows;

@@ -254,6 +254,8 @@ void PagedEntityWalk::DiffPage(PageWalk& walk, int32_t start, int32_t end,
         // did not reach) goes whole, as on a first run: one file, not one per entity.
         if (walk.whole || PageIsNew(walk, start, *rows)) {
           line = 4;
+          // Its entities are in the result: no deletion may take them for gone.
+          if (walk.deletions) MeetWhole(walk, start, *rows);
           SendPageWhole(walk, changes->last, rows, changes->page_file);
           return;
         }
@@ -667,6 +669,16 @@ void PagedEntityWalk::EndDeletions(PageWalk& walk) {
         }
       },
       Fixed(kExporterClass + ".Export_DiffPerEntity, deletions"));
+}
+
+void PagedEntityWalk::MeetWhole(PageWalk& walk, int32_t start, const ado::Recordset& rows) {
+  const ado::RecordStore& store = rows.Records();
+  std::string key;
+  for (size_t record = 0; record < store.RecordCount(); ++record) {
+    if (!walk.reader.Key(store, record, key)) continue;
+    int32_t occurrence = 0;
+    walk.keys.Meet(key, walk.reader.Fingerprint(store, record), start, occurrence);
+  }
 }
 
 }  // namespace qv

@@ -117,6 +117,8 @@ class PagedEntityWalk {
   bool DropFromPage(
       PageWalk& walk, int32_t page_start, const std::vector<std::string>& keys,
       std::string_view why = "Older states of entities just sent leave the last data: ");
+  // Meets the entities of a page sent whole, which the last data lacks.
+  void MeetWhole(PageWalk& walk, int32_t start, const ado::Recordset& rows);
   // Writes a page's last-data file; with deletions on, its former content is kept first.
   void ReplacePage(PageWalk& walk, const std::string& last_file, const std::string& xml);
   // After a complete walk with deletions on: sends them (PageDeletions) and drops the
