@@ -59,7 +59,7 @@ bool IsSentRecordOf(std::string_view file_name, std::string_view result_name) {
                                           AllOf(sent.substr(dot + 1), std::isdigit)) {
     sent = sent.substr(0, dot);
   }
-  if (IsPageFileOf(sent, result_name)) return true;
+  if (sent == result_name || IsPageFileOf(sent, result_name)) return true;
   // A change file of the result or of one of its pages.
   for (const std::string_view of : ResultsOfChangeFile(sent)) {
     if (of == result_name || IsPageFileOf(of, result_name)) return true;

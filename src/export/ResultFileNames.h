@@ -42,8 +42,8 @@ std::string FormerPageFileOf(const std::string& page_last_file);
 // Whether `file_name` is a former page file of the result named `result_name`.
 bool IsFormerPageFileOf(std::string_view file_name, std::string_view result_name);
 
-// The record, in the last folder, of a change or page file sent for entities its last
-// data lacks: "." + the file's name + ".sent". It keeps the entity's row until the
+// The record, in the last folder, of a result, change or page file sent for entities
+// its last data lacks: "." + the file's name + ".sent". It keeps the entity's row until the
 // last data has it, so that its deletion is not lost to a stopped run.
 // A file sent again before its record went gets a record of its own: `copy` 1, 2 ... adds
 // "." and the number before ".sent".
