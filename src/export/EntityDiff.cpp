@@ -604,30 +604,31 @@ ado::RecordsetData EntityDiff::ReadGoneRows(const EntityIndex& index, const std:
                                             const std::unordered_set<std::string>& gone) {
   std::optional<RowReader> reader;
   std::string key;
-  return ado::ReadRecordsetXmlFile(last_file, [&](const std::vector<ado::FieldDef>& fields,
-                                                  std::span<const char* const> values) {
+  const ado::RowFilter keep = [&](const std::vector<ado::FieldDef>& fields,
+                                  std::span<const char* const> values) {
     if (!reader) reader.emplace(index.QueryReader(fields));
     return reader->Key(values, key) && gone.contains(key);
-  });
+  };
+  // A text key is in the file as it is compared: the rows of the few keys gone are found
+  // by a scan, without parsing the others.
+  if (index.LastKeyType() && ado::IsTextType(*index.LastKeyType())) {
+    std::optional<ado::RecordsetData> rows = ado::ReadRecordsetXmlFileRowsWith(
+        last_file, kKeyField,
+        [&](std::string_view text) { return gone.contains(std::string(text)); }, keep);
+    if (rows) return std::move(*rows);
+  }
+  return ado::ReadRecordsetXmlFile(last_file, keep);
 }
 
 bool EntityDiff::SendDeletions(const ado::RecordsetData& rows, const std::string& result_path,
                                const std::string& import_rule) {
-  bool all_delivered = true;
+  const std::set<std::string> delivered = outbox_.SendDeletions(rows, result_path, import_rule);
+  const RowReader reader = EntityIndex({}, kKeyField).QueryReader(rows.fields);
+  std::string key;
   for (size_t record = 0; record < rows.records.RecordCount(); ++record) {
-    if (platform::StopRequested()) return false;  // the rest are found gone again next time
-    try {
-      const std::string change_file = outbox_.WriteDeletionFile(rows, record, result_path);
-      if (SendChangeFile(change_file, import_rule) == EntityOutcome::kDelivered) {
-        ++context_.stats.deletions_sent;
-        continue;
-      }
-    } catch (...) {
-      context_.Failed(".Export_DiffPerEntity, a deletion could not be written");
-    }
-    all_delivered = false;
+    if (reader.Key(rows.records, record, key) && !delivered.contains(key)) return false;
   }
-  return all_delivered;
+  return true;
 }
 
 bool EntityDiff::KeepGoneRows(const EntityIndex& index, const ado::RecordsetData& rows,

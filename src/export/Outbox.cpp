@@ -18,6 +18,7 @@
 #include "export/PageKeys.h"
 #include "export/ResultFileNames.h"
 #include "fs/basFileSystemPaths.h"
+#include "platform/StopSignal.h"
 #include "records/CQvRecordset.h"
 #include "shared/QvSharedErrorLog.h"
 #include "shared/QvSharedRecordCopier.h"
@@ -242,6 +243,38 @@ std::vector<std::string> Outbox::SentRecords(const std::string& last_folder,
     if (IsSentRecordOf(file.filename().string(), result_name)) records.push_back(file.string());
   }
   return records;
+}
+
+std::set<std::string> Outbox::SendDeletions(const ado::RecordsetData& rows,
+                                            const std::string& result_path,
+                                            const std::string& import_rule) {
+  const RowReader reader = EntityIndex({}, kKeyField).QueryReader(rows.fields);
+  std::set<std::string> delivered;
+  for (size_t record = 0; record < rows.records.RecordCount(); ++record) {
+    if (platform::StopRequested()) break;  // the rest wait in the pending deletions
+    std::string key;
+    if (!reader.Key(rows.records, record, key)) continue;
+    try {
+      const std::string file = WriteDeletionFile(rows, record, result_path);
+      CQVFileXfer transfer;
+      transfer.MoveToLastTx = true;
+      transfer.SendLater(file, import_rule, [this, &delivered, key, file](bool sent) {
+        if (sent) {
+          ++context_.stats.files_sent;
+          ++context_.stats.deletions_sent;
+          delivered.insert(key);
+        } else {
+          ++context_.stats.sends_failed;
+          SetAsideUndelivered(file);
+        }
+        context_.NotifyProgress();
+      });
+    } catch (...) {
+      context_.Failed(".Export_DiffPerEntity, a deletion could not be written");
+    }
+  }
+  CQVFileXfer::WaitForSends(true);
+  return delivered;
 }
 
 std::string Outbox::WriteDeletionFile(const ado::RecordsetData& rows, size_t record,

@@ -60,6 +60,12 @@ class Outbox {
   // when the file cannot be made.
   std::string WriteDeletionFile(const ado::RecordsetData& rows, size_t record,
                                 const std::string& result_path);
+  // Writes and hands over a deletion file for each of `rows` (keyed by tSID), all in
+  // flight before it waits for them; a file not delivered goes to Unsent. The keys
+  // delivered.
+  std::set<std::string> SendDeletions(const ado::RecordsetData& rows,
+                                      const std::string& result_path,
+                                      const std::string& import_rule);
   // Warns once a run of each symbolic link found where the program keeps its own files;
   // the links are left as they are.
   void WarnLinks(const std::vector<std::filesystem::path>& links);

@@ -116,7 +116,7 @@ std::map<int32_t, std::vector<std::string>> PageDeletions::End(
                         .record());
     return {};
   }
-  const std::set<std::string> delivered = Send(gone, result_path, import_rule);
+  const std::set<std::string> delivered = outbox_.SendDeletions(gone, result_path, import_rule);
   ado::RecordsetData waiting = EmptyLike(gone.fields);
   waiting.properties = gone.properties;
   const RowReader reader = KeyReader(gone.fields);
@@ -200,38 +200,6 @@ void PageDeletions::WritePending(const ado::RecordsetData& rows) const {
 void PageDeletions::RemoveFormerPages() {
   for (const std::string& former : former_pages_) ::unlink(former.c_str());
   former_pages_.clear();
-}
-
-std::set<std::string> PageDeletions::Send(const ado::RecordsetData& rows,
-                                          const std::string& result_path,
-                                          const std::string& import_rule) {
-  const RowReader reader = KeyReader(rows.fields);
-  std::set<std::string> delivered;
-  for (size_t record = 0; record < rows.records.RecordCount(); ++record) {
-    if (platform::StopRequested()) break;  // the rest wait in the pending deletions
-    std::string key;
-    if (!reader.Key(rows.records, record, key)) continue;
-    try {
-      const std::string file = outbox_.WriteDeletionFile(rows, record, result_path);
-      CQVFileXfer transfer;
-      transfer.MoveToLastTx = true;
-      transfer.SendLater(file, import_rule, [this, &delivered, key, file](bool sent) {
-        if (sent) {
-          ++context_.stats.files_sent;
-          ++context_.stats.deletions_sent;
-          delivered.insert(key);
-        } else {
-          ++context_.stats.sends_failed;
-          outbox_.SetAsideUndelivered(file);
-        }
-        context_.NotifyProgress();
-      });
-    } catch (...) {
-      context_.Failed(".Export_DiffPerEntity, a deletion could not be written");
-    }
-  }
-  CQVFileXfer::WaitForSends(true);
-  return delivered;
 }
 
 }  // namespace qv

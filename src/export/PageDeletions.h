@@ -57,9 +57,6 @@ class PageDeletions {
   void WritePending(const ado::RecordsetData& rows) const;
   // Removes the former page files.
   void RemoveFormerPages();
-  // Sends a deletion file for each row; the keys delivered.
-  std::set<std::string> Send(const ado::RecordsetData& rows, const std::string& result_path,
-                             const std::string& import_rule);
 
   ExportContext& context_;
   Outbox& outbox_;

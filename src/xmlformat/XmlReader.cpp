@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -770,6 +771,128 @@ RecordsetData ReadRecordsetXmlFile(const std::string& path, const RowFilter& kee
   FileSource source(path);
   RecordsetXmlParser parser({}, nullptr, &keep);
   return parser.Parse(source);
+}
+
+namespace {
+
+// The text of attribute `name` in one row element; nothing when the row lacks it or the
+// text has a reference the scan does not resolve.
+std::optional<std::string> AttributeText(std::string_view row, std::string_view name) {
+  const auto same_name = [&](size_t at) {
+    for (size_t i = 0; i < name.size(); ++i) {
+      if (std::tolower(static_cast<unsigned char>(row[at + i])) !=
+          std::tolower(static_cast<unsigned char>(name[i]))) {
+        return false;
+      }
+    }
+    return true;
+  };
+  for (size_t at = 1; at + name.size() + 1 < row.size(); ++at) {
+    const size_t end = at + name.size();
+    if ((row[at - 1] != ' ' && row[at - 1] != '\t' && row[at - 1] != '\n') || !same_name(at) ||
+        row[end] != '=' || (row[end + 1] != '\'' && row[end + 1] != '"')) {
+      continue;
+    }
+    const char quote = row[end + 1];
+    const size_t close = row.find(quote, end + 2);
+    if (close == std::string_view::npos) return std::nullopt;
+    std::string_view raw = row.substr(end + 2, close - end - 2);
+    // White space in a value reads as spaces: left to the parser.
+    if (raw.find_first_of("\t\n\r") != std::string_view::npos) return std::nullopt;
+    std::string text;
+    while (!raw.empty()) {
+      const size_t amp = raw.find('&');
+      text.append(raw.substr(0, amp));
+      if (amp == std::string_view::npos) break;
+      raw.remove_prefix(amp);
+      static constexpr std::pair<std::string_view, char> kEntities[] = {
+          {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&apos;", '\''}, {"&quot;", '"'}};
+      bool known = false;
+      for (const auto& [entity, character] : kEntities) {
+        if (raw.starts_with(entity)) {
+          text += character;
+          raw.remove_prefix(entity.size());
+          known = true;
+          break;
+        }
+      }
+      if (!known) return std::nullopt;  // a character reference: left to the parser
+    }
+    return text;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<RecordsetData> ReadRecordsetXmlFileRowsWith(
+    const std::string& path, std::string_view attribute,
+    const std::function<bool(std::string_view text)>& wanted, const RowFilter& keep) {
+  FileSource file(path);
+  // The bytes not scanned yet, from `at` on; read a block at a time.
+  std::string buffer;
+  size_t at = 0;
+  bool ended = false;
+  const auto more = [&] {
+    if (ended) return false;
+    const size_t had = buffer.size();
+    buffer.resize(had + kBlockBytes);
+    const size_t got = file.Read(buffer.data() + had, kBlockBytes);
+    buffer.resize(had + got);
+    ended = got == 0;
+    return got > 0;
+  };
+  constexpr std::string_view kData = "<rs:data>";
+  size_t data = std::string::npos;
+  while ((data = buffer.find(kData)) == std::string::npos) {
+    if (!more()) return std::nullopt;
+  }
+  std::string document = buffer.substr(0, data + kData.size());
+  at = data + kData.size();
+  for (;;) {
+    if (at > kBlockBytes) {  // what was scanned goes
+      buffer.erase(0, at);
+      at = 0;
+    }
+    size_t open = buffer.find('<', at);
+    while (open == std::string::npos || buffer.size() - open < 10) {
+      if (!more()) return std::nullopt;
+      open = buffer.find('<', at);
+    }
+    if (std::string_view(buffer).substr(open).starts_with("</rs:data>")) break;
+    const std::string_view element = std::string_view(buffer).substr(open, 7);
+    if (!element.starts_with("<z:row") ||
+        std::isspace(static_cast<unsigned char>(element[6])) == 0) {
+      return std::nullopt;  // other markup than plain rows
+    }
+    size_t close = buffer.find("/>", open);
+    while (close == std::string::npos) {
+      if (!more()) return std::nullopt;
+      close = buffer.find("/>", open);
+    }
+    const std::string_view row(buffer.data() + open, close + 2 - open);
+    const std::optional<std::string> text = AttributeText(row, attribute);
+    if (!text || wanted(*text)) {
+      document += row;
+      document += '\n';
+    }
+    at = close + 2;
+  }
+  // The end of rs:data and of the document, as the file has them.
+  document.append(buffer, buffer.find('<', at), std::string::npos);
+  std::string block(kBlockBytes, '\0');
+  while (!ended) {
+    const size_t got = file.Read(block.data(), block.size());
+    document.append(block, 0, got);
+    ended = got == 0;
+  }
+  try {
+    StringSource source(document);
+    RecordsetXmlParser parser({}, nullptr, &keep);
+    return parser.Parse(source);
+  } catch (const core::Error&) {
+    return std::nullopt;  // the file is read whole, and its own fault told from there
+  }
 }
 
 void ReadRecordsetXmlFileRows(const std::string& path, XmlRowHandler& handler) {

@@ -49,6 +49,16 @@ using RowFilter =
     std::function<bool(const std::vector<FieldDef>& fields, std::span<const char* const> values)>;
 RecordsetData ReadRecordsetXmlFile(const std::string& path, const RowFilter& keep);
 
+// ReadRecordsetXmlFile(path, keep) for a file laid out as this program writes one (a
+// schema, then rs:data with one z:row element per row and no other markup) when only the
+// rows whose `attribute` holds one of `texts` are wanted: the file's bytes are scanned for
+// those rows first, and only they are parsed, with `keep` deciding as before. A row whose
+// attribute cannot be told by the scan (absent, or holding a character reference) is
+// parsed too. Nothing when the file is not laid out so: the caller reads it whole.
+std::optional<RecordsetData> ReadRecordsetXmlFileRowsWith(
+    const std::string& path, std::string_view attribute,
+    const std::function<bool(std::string_view text)>& wanted, const RowFilter& keep);
+
 // Takes a persisted recordset's rows one at a time, as the file holds them, instead of
 // keeping them.
 class XmlRowHandler {

@@ -2,10 +2,13 @@
 
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "XmlTestSupport.h"
 #include "core/Error.h"
+#include "support/TestFolder.h"
 #include "xmlformat/XmlReader.h"
 
 namespace ado {
@@ -277,6 +280,48 @@ TEST(XmlReader, ReadsEmptyDataElementAndMissingFile) {
     FAIL() << "no error";
   } catch (const core::Error& error) {
     EXPECT_EQ(error.number(), core::kErrFileNotFound);
+  }
+}
+
+// The scan for a few rows by key finds the rows a whole read keeps, whatever the key's
+// text holds, and gives up on a file laid out otherwise.
+TEST(XmlReader, RowsFoundByAScanAreThoseAWholeReadKeeps) {
+  const std::string schema =
+      "<s:Schema id='RowsetSchema'><s:ElementType name='row' content='eltOnly'>"
+      "<s:AttributeType name='TSID' rs:number='1'><s:datatype dt:type='string'/>"
+      "</s:AttributeType><s:AttributeType name='n' rs:number='2'><s:datatype dt:type='int'/>"
+      "</s:AttributeType></s:ElementType></s:Schema>";
+  const std::string rows =
+      "<rs:data>\n<z:row TSID='a' n='1'/>\n<z:row n='2' TSID='b&amp;c'/>\n"
+      "<z:row TSID='t&#x9;ab' n='3'/>\n<z:row n='4'/>\n<z:row\tTSID=\"d\" n='5'/>\n"
+      "<z:row xTSID='d' n='6'/>\n<z:row TSID='d' n='7'/>\n</rs:data>";
+  qv::test::TestFolder folder;
+  const std::string path = folder.File("rows.xml");
+  const std::set<std::string> wanted = {"b&c", "t\tab", "d"};
+  const RowFilter keep = [&](const std::vector<FieldDef>&, std::span<const char* const> values) {
+    return values[0] && wanted.contains(values[0]);
+  };
+  const auto numbers = [](const RecordsetData& data) {
+    std::vector<int64_t> found;
+    for (size_t r = 0; r < data.records.RecordCount(); ++r)
+      found.push_back(data.records.IntAt(r, 1));
+    return found;
+  };
+  std::ofstream(path) << WrapFragment(schema + rows);
+  const std::optional<RecordsetData> scanned = ReadRecordsetXmlFileRowsWith(
+      path, "tsid", [&](std::string_view text) { return wanted.contains(std::string(text)); },
+      keep);
+  ASSERT_TRUE(scanned);
+  EXPECT_EQ(numbers(*scanned), (std::vector<int64_t>{2, 3, 5, 7}));
+  EXPECT_EQ(numbers(*scanned), numbers(ReadRecordsetXmlFile(path, keep)));
+
+  // Other markup among the rows: nothing, the caller reads the file whole.
+  for (const std::string& other : {std::string("<!-- x -->"), std::string("<rs:insert/>")}) {
+    std::ofstream(path) << WrapFragment(schema + "<rs:data>\n<z:row TSID='a' n='1'/>" + other +
+                                        "</rs:data>");
+    EXPECT_FALSE(ReadRecordsetXmlFileRowsWith(
+        path, "tSID", [](std::string_view) { return true; }, keep))
+        << other;
   }
 }
 
