@@ -82,6 +82,9 @@ std::map<int32_t, std::vector<std::string>> PageDeletions::End(
     PageKeys& keys, const std::string& result_path, const std::string& import_rule,
     const std::vector<std::string>& sent_records) {
   ending_ = true;
+  // The deletions an earlier run could not deliver are made again below from the pending
+  // rows, those of entities back in the result not at all.
+  outbox_.DropEarlierUndelivered(result_path);
   std::map<int32_t, std::set<std::string>> on_pages;
   std::map<int32_t, std::set<std::string>> in_files;
   if (!keys.AllPagesMetWhole()) {
