@@ -220,7 +220,7 @@ std::string Outbox::RecordSent(const std::string& change_file, const std::string
   CreateOwnFolderOf(SentRecordFileOf(last_folder, change_file), kExporterClass);
   // An earlier record of the same file stays: it may hold entities this one lacks.
   for (int copy = 0;; ++copy) {
-    const std::string record = SentRecordFileOf(last_folder, change_file, copy);
+    std::string record = SentRecordFileOf(last_folder, change_file, copy);
     if (::link(change_file.c_str(), record.c_str()) == 0) {
       records_made_.insert(record);
       return record;
