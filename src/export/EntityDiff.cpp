@@ -560,6 +560,13 @@ bool EntityDiff::EndDeletions(const std::string& result_path, const std::string&
       index, sent_records, [&](const std::string& record) { return outbox_.MadeThisRun(record); },
       rows, gone);
   if (gone.empty()) return true;
+  if (KeysOf(index, rows).size() != gone.size()) {
+    // Without its last row an entity's deletion cannot be made: the last data keeps it.
+    context_.Trace(kExporterClass + ".Export_DiffPerEntity, the last rows of entities gone " +
+                       "were not all found; the last data stays as it was: " + last_file,
+                   kEventWarning);
+    return false;
+  }
   context_.stats.entities_deleted += static_cast<int64_t>(gone.size());
   const auto entities = static_cast<int64_t>(index.KeyCount());
   if (context_.deletions.Allows(static_cast<int64_t>(gone.size()), entities)) {
@@ -615,9 +622,21 @@ ado::RecordsetData EntityDiff::ReadGoneRows(const EntityIndex& index, const std:
     std::optional<ado::RecordsetData> rows = ado::ReadRecordsetXmlFileRowsWith(
         last_file, kKeyField,
         [&](std::string_view text) { return gone.contains(std::string(text)); }, keep);
-    if (rows) return std::move(*rows);
+    // A key the scan did not find sends the file to the whole read.
+    if (rows && KeysOf(index, *rows).size() == gone.size()) return std::move(*rows);
   }
   return ado::ReadRecordsetXmlFile(last_file, keep);
+}
+
+std::unordered_set<std::string> EntityDiff::KeysOf(const EntityIndex& index,
+                                                   const ado::RecordsetData& rows) {
+  std::unordered_set<std::string> keys;
+  const RowReader reader = index.QueryReader(rows.fields);
+  std::string key;
+  for (size_t record = 0; record < rows.records.RecordCount(); ++record) {
+    if (reader.Key(rows.records, record, key)) keys.insert(key);
+  }
+  return keys;
 }
 
 bool EntityDiff::SendDeletions(const ado::RecordsetData& rows, const std::string& result_path,

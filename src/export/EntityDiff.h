@@ -107,6 +107,9 @@ class EntityDiff {
   // The rows of `last_file` whose keys are among `gone`, read without the others.
   static ado::RecordsetData ReadGoneRows(const EntityIndex& index, const std::string& last_file,
                                          const std::unordered_set<std::string>& gone);
+  // The keys of `rows`.
+  static std::unordered_set<std::string> KeysOf(const EntityIndex& index,
+                                                const ado::RecordsetData& rows);
   // Sends a deletion file for each of `rows`; whether all were delivered.
   bool SendDeletions(const ado::RecordsetData& rows, const std::string& result_path,
                      const std::string& import_rule);

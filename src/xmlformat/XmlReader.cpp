@@ -775,30 +775,36 @@ RecordsetData ReadRecordsetXmlFile(const std::string& path, const RowFilter& kee
 
 namespace {
 
-// The text of attribute `name` in one row element; nothing when the row lacks it or the
-// text has a reference the scan does not resolve.
+// The text of attribute `name` (in any letter case) in one row element, read attribute by
+// attribute; nothing when the row lacks it, is not plain markup, or the text has a
+// reference the scan does not resolve or white space the parser would turn into spaces.
 std::optional<std::string> AttributeText(std::string_view row, std::string_view name) {
-  const auto same_name = [&](size_t at) {
-    for (size_t i = 0; i < name.size(); ++i) {
-      if (std::tolower(static_cast<unsigned char>(row[at + i])) !=
-          std::tolower(static_cast<unsigned char>(name[i]))) {
-        return false;
-      }
-    }
-    return true;
-  };
-  for (size_t at = 1; at + name.size() + 1 < row.size(); ++at) {
-    const size_t end = at + name.size();
-    if ((row[at - 1] != ' ' && row[at - 1] != '\t' && row[at - 1] != '\n') || !same_name(at) ||
-        row[end] != '=' || (row[end + 1] != '\'' && row[end + 1] != '"')) {
-      continue;
-    }
-    const char quote = row[end + 1];
-    const size_t close = row.find(quote, end + 2);
+  const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  size_t at = row.find_first_of(" \t\n\r");  // past "<z:row"
+  while (at != std::string_view::npos) {
+    while (at < row.size() && is_space(row[at])) ++at;
+    if (at >= row.size() || row[at] == '/' || row[at] == '>') return std::nullopt;
+    const size_t name_end = row.find_first_of("= \t\n\r", at);
+    if (name_end == std::string_view::npos) return std::nullopt;
+    const std::string_view attribute = row.substr(at, name_end - at);
+    size_t equals = name_end;
+    while (equals < row.size() && is_space(row[equals])) ++equals;
+    if (equals >= row.size() || row[equals] != '=') return std::nullopt;
+    size_t open = equals + 1;
+    while (open < row.size() && is_space(row[open])) ++open;
+    if (open >= row.size() || (row[open] != '\'' && row[open] != '"')) return std::nullopt;
+    const size_t close = row.find(row[open], open + 1);
     if (close == std::string_view::npos) return std::nullopt;
-    std::string_view raw = row.substr(end + 2, close - end - 2);
-    // White space in a value reads as spaces: left to the parser.
-    if (raw.find_first_of("\t\n\r") != std::string_view::npos) return std::nullopt;
+    at = close + 1;
+    const bool same =
+        attribute.size() == name.size() &&
+        std::equal(attribute.begin(), attribute.end(), name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) ==
+                 std::tolower(static_cast<unsigned char>(b));
+        });
+    if (!same) continue;
+    std::string_view raw = row.substr(open + 1, close - open - 1);
+    if (raw.find_first_of("\t\n\r<") != std::string_view::npos) return std::nullopt;
     std::string text;
     while (!raw.empty()) {
       const size_t amp = raw.find('&');

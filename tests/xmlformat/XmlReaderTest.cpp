@@ -294,7 +294,8 @@ TEST(XmlReader, RowsFoundByAScanAreThoseAWholeReadKeeps) {
   const std::string rows =
       "<rs:data>\n<z:row TSID='a' n='1'/>\n<z:row n='2' TSID='b&amp;c'/>\n"
       "<z:row TSID='t&#x9;ab' n='3'/>\n<z:row n='4'/>\n<z:row\tTSID=\"d\" n='5'/>\n"
-      "<z:row xTSID='d' n='6'/>\n<z:row TSID='d' n='7'/>\n</rs:data>";
+      "<z:row xTSID='d' n='6'/>\n<z:row TSID='d' n='7'/>\n"
+      "<z:row n=\"8\" x=\" TSID='z'\" TSID='b&amp;c'/>\n</rs:data>";
   qv::test::TestFolder folder;
   const std::string path = folder.File("rows.xml");
   const std::set<std::string> wanted = {"b&c", "t\tab", "d"};
@@ -312,7 +313,7 @@ TEST(XmlReader, RowsFoundByAScanAreThoseAWholeReadKeeps) {
       path, "tsid", [&](std::string_view text) { return wanted.contains(std::string(text)); },
       keep);
   ASSERT_TRUE(scanned);
-  EXPECT_EQ(numbers(*scanned), (std::vector<int64_t>{2, 3, 5, 7}));
+  EXPECT_EQ(numbers(*scanned), (std::vector<int64_t>{2, 3, 5, 7, 8}));
   EXPECT_EQ(numbers(*scanned), numbers(ReadRecordsetXmlFile(path, keep)));
 
   // Other markup among the rows: nothing, the caller reads the file whole.
