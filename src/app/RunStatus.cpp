@@ -374,8 +374,12 @@ int RunStatus::ResetLast(const std::string& rule_name, std::ostream& out) {
     fs::remove(PageKeys::FileOf((rule->folder / kLastFolder).string(), rule->name), ignored);
     // And the deletions waiting in it: without last data nothing is known to be gone.
     fs::remove(PendingDeletionsFileOf((rule->folder / kLastFolder).string(), rule->name), ignored);
-    for (const fs::path& file : FilesIn(rule->folder / kLastFolder)) {
-      if (IsFormerPageFileOf(file.filename().string(), rule->name)) fs::remove(file, ignored);
+    for (const fs::path& file :
+         ListFiles(rule->folder / kLastFolder, core::Folder::Reach::kOwn).files) {
+      const std::string name = file.filename().string();
+      if (IsFormerPageFileOf(name, rule->name) || IsSentRecordOf(name, rule->name)) {
+        fs::remove(file, ignored);
+      }
     }
     out << "Rule " << rule->position << " (" << rule->target_path << "): " << files.size()
         << " file(s) of last data removed; the next run sends its whole result\n";

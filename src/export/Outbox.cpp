@@ -239,7 +239,9 @@ std::string Outbox::RecordSent(const std::string& change_file, const std::string
 std::vector<std::string> Outbox::SentRecords(const std::string& last_folder,
                                              const std::string& result_name) {
   std::vector<std::string> records;
-  for (const std::filesystem::path& file : FilesIn(last_folder)) {
+  // Only files: a link named like one is not the program's.
+  for (const std::filesystem::path& file :
+       ListFiles(last_folder, core::Folder::Reach::kOwn).files) {
     if (IsSentRecordOf(file.filename().string(), result_name)) records.push_back(file.string());
   }
   return records;

@@ -53,7 +53,9 @@ void PageDeletions::Begin(PageKeys& keys, const std::string& last_folder,
   if (std::filesystem::exists(pending_file)) {
     AddRows(pending_file, pending_, keys_in, [](const std::string&) { return true; });
   }
-  for (const std::filesystem::path& file : FilesIn(last_folder)) {
+  // Only files: a link named like one is not the program's.
+  for (const std::filesystem::path& file :
+       ListFiles(last_folder, core::Folder::Reach::kOwn).files) {
     if (IsFormerPageFileOf(file.filename().string(), result_name)) {
       former_pages_.push_back(file.string());
     }

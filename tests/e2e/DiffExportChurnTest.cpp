@@ -297,6 +297,18 @@ TEST_P(ChurnDeletions, AQueryThatLosesMostOfItsRowsDeletesNothing) {
     EXPECT_EQ(DeletedKeys(Run(mode)), Keys(1, 900, 1));
     EXPECT_TRUE(DeletedKeys(Run(mode)).empty());
     Registry(50);
+
+    // Or the operator starts over: --reset-last takes what deletions kept with the last
+    // data, and the next run sends the whole result.
+    Delete(901, 1400, 1);
+    Run(mode, 1);
+    EXPECT_EQ(folder_.Run({"--reset-last", "all"}).exit_code, 0);
+    for (const fs::directory_entry& entry : fs::directory_iterator(Out("last"))) {
+      ADD_FAILURE() << "left by --reset-last: " << entry.path();
+    }
+    const std::vector<Delivery> whole = Run(mode);
+    EXPECT_TRUE(DeletedKeys(whole).empty());
+    EXPECT_EQ(SentKeys(whole), Keys(1401, kRows, 1));
   }
 }
 
