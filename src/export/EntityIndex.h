@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "export/KeyTable.h"
+#include "export/RowFingerprint.h"
 #include "values/FieldDef.h"
 #include "values/RecordStore.h"
 #include "xmlformat/XmlFormat.h"
@@ -35,14 +36,6 @@ bool SameRecordShape(const std::vector<ado::FieldDef>& a, const std::vector<ado:
 bool IsSourceTimestamp(const std::string& field_name);
 // The names of the fields that are compared: all but Source_Timestamp.
 std::vector<std::string> ComparedNames(const std::vector<ado::FieldDef>& fields);
-
-// A record's compared values in one 128-bit hash of their text as the file holds it:
-// records whose files would hold the same values have the same fingerprint.
-struct RowFingerprint {
-  uint64_t low = 0;
-  uint64_t high = 0;
-  bool operator==(const RowFingerprint&) const = default;
-};
 
 // Reads the key and the fingerprint of records of one record layout: which fields hold
 // the compared values (in the query's order) and how the file writes each.

@@ -3,9 +3,15 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <map>
 #include <set>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "core/AtomicFile.h"
 #include "core/Error.h"
+#include "core/PosixError.h"
 #include "export/ResultFileNames.h"
 #include "xmlformat/XmlReader.h"
 
@@ -17,7 +23,9 @@ using keys_file::Put;
 using keys_file::PutStamp;
 using keys_file::PutText;
 
-constexpr std::string_view kMagic = "QvPageKeys1\n";
+constexpr std::string_view kMagic = "QvPageKeys2\n";
+// The page keys file as earlier versions wrote it: read once, and written anew.
+constexpr std::string_view kMagicBefore = "QvPageKeys1\n";
 const char* const kSource = "PageKeys";
 
 // The number at the start of `text`, which it leaves; nothing when there is none.
@@ -51,6 +59,56 @@ class PageRows : public ado::XmlRowHandler {
   uint64_t& layout_;
   std::optional<RowReader> reader_;
 };
+
+// A page as the earlier page keys file holds it: its records' bytes.
+struct PageBefore {
+  FileStamp stamp;
+  uint64_t layout = 0;
+  uint32_t count = 0;
+  std::string_view records;
+};
+
+// What the earlier page keys file `bytes` says of each page, by first row; nothing when
+// it is not one of these names.
+std::map<int32_t, PageBefore> ReadPagesBefore(const std::string& bytes, std::string_view key,
+                                              const std::vector<std::string>& compared) {
+  std::map<int32_t, PageBefore> held;
+  const std::optional<std::string_view> body = keys_file::Unseal(bytes, kMagicBefore);
+  if (!body) return held;
+  keys_file::Reader in(*body);
+  const auto page_count = keys_file::NamesMatch(in, key, compared) ? in.Get<uint32_t>() : 0;
+  for (uint32_t p = 0; in.Ok() && p < page_count; ++p) {
+    const auto start = in.Get<int32_t>();
+    PageBefore& page = held[start];
+    page.stamp = in.Stamp();
+    page.layout = in.Get<uint64_t>();
+    page.count = in.Get<uint32_t>();
+    const size_t from = in.Offset();
+    for (uint32_t r = 0; in.Ok() && r < page.count; ++r) {
+      in.Text();
+      in.Get<uint64_t>();
+      in.Get<uint64_t>();
+    }
+    page.records = body->substr(from, in.Offset() - from);
+  }
+  if (!in.Ok() || !in.AtEnd()) held.clear();
+  return held;
+}
+
+// Reads exactly `size` bytes at `offset` of `file`.
+std::string ReadBytes(const core::File& file, uint64_t offset, size_t size) {
+  std::string bytes(size, '\0');
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::pread(file.Descriptor(), bytes.data() + done, size - done,
+                                static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0)
+      throw core::ErrorFromErrno(got < 0 ? errno : EIO, kSource, "cannot read " + file.Path());
+    done += static_cast<size_t>(got);
+  }
+  return bytes;
+}
 
 }  // namespace
 
@@ -99,176 +157,170 @@ std::string PageKeys::FileOf(const std::string& last_folder, const std::string& 
 PageKeys::PageKeys(std::vector<std::string> compared, std::string key)
     : shape_(std::move(compared), std::move(key)) {}
 
-uint32_t PageKeys::AddKey(std::string_view key, uint64_t hash) {
-  const uint32_t number = table_.Add(key, hash);
-  if (number == keys_.size()) keys_.emplace_back();
-  return number;
-}
-
-void PageKeys::AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint,
-                         uint64_t hash) {
-  const uint32_t key_index = AddKey(key, hash);
-  KeyState& state = keys_[key_index];
-  const auto index = static_cast<uint32_t>(records_.size());
-  records_.push_back({fingerprint, key_index, page, kNone, true, false});
-  if (state.first == kNone) {
-    state.first = index;
-  } else {
-    uint32_t last = state.first;
-    while (records_[last].next != kNone) last = records_[last].next;
-    records_[last].next = index;
-  }
-  pages_[page].records.push_back(index);
-}
-
-void PageKeys::ReadPage(Page& page, uint32_t index) {
+std::vector<std::pair<std::string, RowFingerprint>> PageKeys::ReadPage(Page& page) const {
   std::vector<std::pair<std::string, RowFingerprint>> rows;
   PageRows handler(*this, rows, page.layout);
   ado::ReadRecordsetXmlFileRows(page.file.path, handler);
-  for (const auto& [key, fingerprint] : rows)
-    AddRecord(index, key, fingerprint, KeyTable::Hash(key));
+  return rows;
 }
 
-std::unordered_map<int32_t, PageKeys::HeldPage> PageKeys::ReadHeld(const std::string& keys_path) {
-  std::unordered_map<int32_t, HeldPage> held;
-  // Without one (or with one of other fields), every page is read from its file.
-  held_bytes_ = keys_file::ReadFileOrNothing(keys_path, kSource);
-  if (const std::optional<std::string_view> body = keys_file::Unseal(held_bytes_, kMagic)) {
-    keys_file::Reader in(*body);
-    const bool same = keys_file::NamesMatch(in, shape_.KeyName(), shape_.Compared());
-    const auto page_count = same ? in.Get<uint32_t>() : 0;
-    for (uint32_t p = 0; in.Ok() && p < page_count; ++p) {
-      const auto start = in.Get<int32_t>();
-      HeldPage& page = held[start];
-      page.stamp = in.Stamp();
-      page.layout = in.Get<uint64_t>();
-      page.count = in.Get<uint32_t>();
-      const size_t from = in.Offset();
-      for (uint32_t r = 0; in.Ok() && r < page.count; ++r) {
-        in.Text();
-        in.Get<uint64_t>();
-        in.Get<uint64_t>();
-      }
-      page.records = body->substr(from, in.Offset() - from);
-    }
-    if (!in.Ok() || !in.AtEnd()) held.clear();
+std::map<int32_t, PageKeys::HeldPage> PageKeys::OpenHeld(const std::string& keys_path,
+                                                         std::unique_ptr<KeyedRecordFile>& held) {
+  std::map<int32_t, HeldPage> pages;
+  core::File file = core::File::TryOpen(keys_path, O_RDONLY | O_NOFOLLOW, kSource);
+  if (!file.IsOpen()) return pages;
+  try {
+    held = KeyedRecordFile::Open(std::move(file), kMagic);
+  } catch (const core::Error&) {
+    held.reset();
   }
-  if (held.empty()) held_bytes_.clear();
-  return held;
+  if (!held) return pages;
+  keys_file::Reader in(held->Meta());
+  const auto page_count =
+      keys_file::NamesMatch(in, shape_.KeyName(), shape_.Compared()) ? in.Get<uint32_t>() : 0;
+  for (uint32_t p = 0; in.Ok() && p < page_count; ++p) {
+    const auto start = in.Get<int32_t>();
+    HeldPage& page = pages[start];
+    page.stamp = in.Stamp();
+    page.layout = in.Get<uint64_t>();
+    page.offset = in.Get<uint64_t>();
+    page.first = in.Get<uint32_t>();
+    page.count = in.Get<uint32_t>();
+    if (uint64_t{page.first} + page.count > held->Count()) in = keys_file::Reader({});
+  }
+  if (page_count == 0 || !in.Ok() || !in.AtEnd()) {
+    pages.clear();
+    held.reset();
+  }
+  return pages;
 }
 
 std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     const std::string& keys_path, const std::vector<PageFile>& pages) {
-  const std::unordered_map<int32_t, HeldPage> held = ReadHeld(keys_path);
+  scratch_folder_ = std::filesystem::path(keys_path).parent_path().string();
+  if (pages.empty()) return {};  // nothing held: every entity is new
+  std::unique_ptr<KeyedRecordFile> held_file;
+  const std::map<int32_t, HeldPage> held = OpenHeld(keys_path, held_file);
   std::vector<std::pair<PageFile, std::string>> unreadable;
-  size_t from_held = 0;
+  std::vector<std::optional<FileStamp>> stamps;
+  bool in_step = held_file && held.size() == pages.size();
   for (const PageFile& file : pages) {
-    const std::optional<FileStamp> stamp = keys_file::StampOf(file.path);
-    if (!stamp) continue;
-    const auto index = static_cast<uint32_t>(pages_.size());
-    Page& added = pages_.emplace_back();
-    added.file = file;
-    added.stamp = *stamp;
-    page_by_start_[file.start] = index;
+    stamps.push_back(keys_file::StampOf(file.path));
     const auto known = held.find(file.start);
-    if (known != held.end() && known->second.stamp == *stamp) {
-      pages_[index].layout = known->second.layout;
-      pages_[index].held = known->second.records;
-      pages_[index].held_count = known->second.count;
-      ++from_held;
-      continue;
-    }
-    dirty_ = true;
-    try {
-      ReadPage(pages_[index], index);
-    } catch (const core::Error& error) {
-      // ReadPage adds nothing of a page it could not read whole.
-      pages_.pop_back();
-      page_by_start_.erase(file.start);
-      unreadable.emplace_back(file, error.record().description);
-    }
+    if (!stamps.back() || known == held.end() || !(known->second.stamp == *stamps.back()))
+      in_step = false;
   }
-  // Pages the file names that are gone, or read from their files instead.
-  if (from_held != held.size()) dirty_ = true;
+  if (in_step) {
+    // The page keys file says what every page holds: the walk reads it as it is.
+    for (const PageFile& file : pages) {
+      const HeldPage& known = held.at(file.start);
+      page_by_start_[file.start] = static_cast<uint32_t>(pages_.size());
+      pages_.push_back({file, known.stamp, known.layout, known.offset, known.first, known.count});
+    }
+    base_ = std::move(held_file);
+  } else {
+    // Put together anew in a scratch file: from the page keys file for the pages still in
+    // step with it, from an earlier version's, or from the page's own file.
+    dirty_ = true;
+    std::string before_bytes;
+    std::map<int32_t, PageBefore> before;
+    if (!held_file) {
+      before_bytes = keys_file::ReadFileOrNothing(keys_path, kSource);
+      before = ReadPagesBefore(before_bytes, shape_.KeyName(), shape_.Compared());
+    }
+    core::File scratch = ScratchFile(scratch_folder_, kSource);
+    KeyedRecordWriter out([&](std::string_view bytes) { scratch.WriteAll(bytes); }, scratch_folder_,
+                          kMagic);
+    for (size_t i = 0; i < pages.size(); ++i) {
+      if (!stamps[i]) continue;
+      Page page{pages[i], *stamps[i]};
+      page.offset = out.Offset();
+      page.first = static_cast<uint32_t>(out.Count());
+      const auto known = held.find(page.file.start);
+      const auto known_before = before.find(page.file.start);
+      if (known != held.end() && known->second.stamp == page.stamp) {
+        page.layout = known->second.layout;
+        uint64_t at = known->second.offset;
+        for (uint32_t r = 0; r < known->second.count; ++r) {
+          const KeyedRecordFile::Record record = held_file->At(at);
+          out.Add(record.key, record.fingerprint);
+          at = record.next;
+        }
+      } else if (known_before != before.end() && known_before->second.stamp == page.stamp) {
+        page.layout = known_before->second.layout;
+        keys_file::Reader in(known_before->second.records);
+        for (uint32_t r = 0; r < known_before->second.count; ++r) {
+          const std::string_view key = in.Text();
+          RowFingerprint fingerprint;
+          fingerprint.low = in.Get<uint64_t>();
+          fingerprint.high = in.Get<uint64_t>();
+          out.Add(key, fingerprint);
+        }
+      } else {
+        try {
+          for (const auto& [key, fingerprint] : ReadPage(page)) out.Add(key, fingerprint);
+        } catch (const core::Error& error) {
+          // A page that cannot be read whole holds nothing; Add saw none of it.
+          unreadable.emplace_back(page.file, error.record().description);
+          continue;
+        }
+      }
+      page.count = static_cast<uint32_t>(out.Count() - page.first);
+      page_by_start_[page.file.start] = static_cast<uint32_t>(pages_.size());
+      pages_.push_back(std::move(page));
+    }
+    out.Finish({});
+    base_ = KeyedRecordFile::Open(std::move(scratch), kMagic);
+    if (!base_) throw core::Error(core::kErrPathFileAccess, kSource, "the page keys were not kept");
+  }
+  base_pages_ = pages_.size();
+  met_.assign(base_->Count(), false);
+  live_.assign(base_->Count(), true);
+  key_met_.assign(base_->Count(), false);
   return unreadable;
 }
 
-void PageKeys::Materialize() {
-  if (materialized_) return;
-  materialized_ = true;
-  size_t records = records_.size();
-  for (const Page& page : pages_) records += page.held_count;
-  records_.reserve(records);
-  keys_.reserve(records);
-  table_.Reserve(records, held_bytes_.size());
-  // A page's keys are hashed and their slots fetched before they are added: a million
-  // look-ups into a table far larger than the cache then wait on memory side by side.
-  struct Held {
-    std::string_view key;
-    RowFingerprint fingerprint;
-    uint64_t hash = 0;
-  };
-  std::vector<Held> page_records;
-  for (uint32_t index = 0; index < pages_.size(); ++index) {
-    Page& page = pages_[index];
-    keys_file::Reader in(page.held);
-    page.records.reserve(page.held_count);
-    page_records.resize(page.held_count);
-    for (Held& held : page_records) {
-      held.key = in.Text();
-      held.fingerprint.low = in.Get<uint64_t>();
-      held.fingerprint.high = in.Get<uint64_t>();
-      held.hash = KeyTable::Hash(held.key);
-      table_.Prefetch(held.hash);
-    }
-    for (const Held& held : page_records) {
-      AddRecord(index, held.key, held.fingerprint, held.hash);
-      if (page.met_whole) {
-        records_.back().met = true;
-        ++keys_[records_.back().key].met;
-      }
-    }
-    page.held = {};
-    page.held_count = 0;
-  }
-  held_bytes_ = std::string();
-}
-
-void PageKeys::Save(const std::string& keys_path) const {
-  std::string out(kMagic);
-  keys_file::PutNames(out, shape_.KeyName(), shape_.Compared());
-  uint32_t page_count = 0;
-  for (const Page& page : pages_) page_count += page.file.path.empty() ? 0U : 1U;
-  Put(out, page_count);
+void PageKeys::Save(const std::string& keys_path) {
+  core::AtomicFile file(keys_path, kSource);
+  KeyedRecordWriter out([&](std::string_view bytes) { file.Write(bytes); }, scratch_folder_,
+                        kMagic);
+  std::vector<const Page*> order;
   for (const Page& page : pages_) {
-    if (page.file.path.empty()) continue;  // removed
-    Put(out, page.file.start);
-    PutStamp(out, page.stamp);
-    Put(out, page.layout);
-    const auto put = [&](std::string_view key, const RowFingerprint& fingerprint) {
-      PutText(out, key);
-      Put(out, fingerprint.low);
-      Put(out, fingerprint.high);
-    };
-    if (page.rewritten) {
-      Put(out, static_cast<uint32_t>(page.now.size()));
-      for (const auto& [key, fingerprint] : page.now) put(key, fingerprint);
-      continue;
-    }
-    if (page.held_count > 0) {
-      Put(out, page.held_count);
-      out.append(page.held);
-      continue;
-    }
-    uint32_t live = 0;
-    for (const uint32_t record : page.records) live += records_[record].live ? 1U : 0U;
-    Put(out, live);
-    for (const uint32_t record : page.records) {
-      if (records_[record].live)
-        put(table_.Key(records_[record].key), records_[record].fingerprint);
-    }
+    if (!page.file.path.empty()) order.push_back(&page);  // not removed
   }
-  keys_file::WriteSealed(keys_path, std::move(out), kSource);
+  std::sort(order.begin(), order.end(),
+            [](const Page* a, const Page* b) { return a->file.start < b->file.start; });
+  std::string meta;
+  keys_file::PutNames(meta, shape_.KeyName(), shape_.Compared());
+  Put(meta, static_cast<uint32_t>(order.size()));
+  for (const Page* page : order) {
+    const uint64_t offset = out.Offset();
+    const auto first = static_cast<uint32_t>(out.Count());
+    if (page->rewritten) {
+      const std::string bytes =
+          page->now_bytes > 0 ? ReadBytes(*now_, page->now_at, page->now_bytes) : std::string();
+      keys_file::Reader in(bytes);
+      while (in.Ok() && !in.AtEnd()) {
+        const std::string_view key = in.Text();
+        RowFingerprint fingerprint;
+        fingerprint.low = in.Get<uint64_t>();
+        fingerprint.high = in.Get<uint64_t>();
+        out.Add(key, fingerprint);
+      }
+    } else {
+      ForEachOf(*page, [&](std::string_view key, uint32_t number, const RowFingerprint& print) {
+        if (live_[number]) out.Add(key, print);
+      });
+    }
+    Put(meta, page->file.start);
+    PutStamp(meta, page->stamp);
+    Put(meta, page->layout);
+    Put(meta, offset);
+    Put(meta, first);
+    Put(meta, static_cast<uint32_t>(out.Count() - first));
+  }
+  out.Finish(meta);
+  file.Commit(core::AtomicFile::Durability::kRenameOnly);
 }
 
 bool PageKeys::OtherLayoutUpTo(int64_t last_row, uint64_t layout) const {
@@ -290,62 +342,106 @@ PageKeys::Page* PageKeys::Find(int32_t start) {
   return it == page_by_start_.end() ? nullptr : &pages_[it->second];
 }
 
+const PageKeys::Page& PageKeys::PageOf(uint32_t number) const {
+  // The pages the walk began with hold the records in order; a page added since holds none.
+  const auto end = pages_.begin() + static_cast<std::ptrdiff_t>(base_pages_);
+  const auto after = std::upper_bound(pages_.begin(), end, number,
+                                      [](uint32_t n, const Page& page) { return n < page.first; });
+  return *std::prev(after);
+}
+
+void PageKeys::ForEachOf(const Page& page,
+                         const std::function<void(std::string_view key, uint32_t number,
+                                                  const RowFingerprint& fingerprint)>& take) {
+  std::string key;  // the record's key outlives later reads of the file
+  uint64_t at = page.offset;
+  for (uint32_t i = 0; i < page.count; ++i) {
+    const KeyedRecordFile::Record record = base_->At(at);
+    key.assign(record.key);
+    at = record.next;
+    take(key, record.number, record.fingerprint);
+  }
+}
+
+std::vector<PageKeys::Found> PageKeys::Lookup(std::string_view key) {
+  std::vector<Found> found;
+  if (!base_) return found;
+  if (next_guess_ < base_->RecordsEnd()) {
+    const KeyedRecordFile::Record record = base_->At(next_guess_);
+    if (record.key == key && !base_->Repeated(record.number)) {
+      found.push_back({record.number, record.next, record.fingerprint});
+      return found;
+    }
+  }
+  for (const KeyedRecordFile::Record& record : base_->Find(key)) {
+    found.push_back({record.number, record.next, record.fingerprint});
+  }
+  return found;
+}
+
+int32_t PageKeys::MeetKey(uint32_t first) {
+  if (!key_met_[first]) {
+    key_met_[first] = true;
+    return 0;
+  }
+  return 1 + met_more_[first]++;
+}
+
 PageKeys::Outcome PageKeys::Meet(std::string_view key, const RowFingerprint& fingerprint,
                                  int32_t page_start, int32_t& occurrence) {
-  Materialize();
-  uint32_t key_index = kNone;
-  if (next_guess_ < records_.size() && table_.Key(records_[next_guess_].key) == key) {
-    key_index = records_[next_guess_].key;
-  } else {
-    key_index = AddKey(key, KeyTable::Hash(key));
+  const std::vector<Found> records = Lookup(key);
+  if (records.empty()) {
+    occurrence = new_keys_[std::string(key)]++;
+    return Outcome::kNew;
   }
-  occurrence = keys_[key_index].met++;
-  if (keys_[key_index].first == kNone) return Outcome::kNew;
+  occurrence = MeetKey(records.front().number);
   // A record on the entity's own page first, so that an entity that did not move is
   // never taken for one that did.
-  uint32_t same = kNone;
-  for (uint32_t r = keys_[key_index].first; r != kNone; r = records_[r].next) {
-    const Record& record = records_[r];
-    if (record.met || !(record.fingerprint == fingerprint)) continue;
-    if (same == kNone || pages_[record.page].file.start == page_start) same = r;
+  const Found* same = nullptr;
+  for (const Found& record : records) {
+    if (met_[record.number] || !(record.fingerprint == fingerprint)) continue;
+    if (!same || PageOf(record.number).file.start == page_start) same = &record;
   }
-  if (same == kNone) {
-    next_guess_ = keys_[key_index].first + 1;
+  if (!same) {
+    next_guess_ = records.front().next;
     return Outcome::kChanged;
   }
-  records_[same].met = true;
-  next_guess_ = same + 1;
-  return pages_[records_[same].page].file.start == page_start ? Outcome::kUnchanged
-                                                              : Outcome::kMoved;
+  met_[same->number] = true;
+  next_guess_ = same->next;
+  return PageOf(same->number).file.start == page_start ? Outcome::kUnchanged : Outcome::kMoved;
 }
 
 void PageKeys::MeetPage(int32_t page_start) {
   Page* page = Find(page_start);
   if (!page) return;
-  page->met_whole = true;  // for records still held
-  for (const uint32_t record : page->records) {
-    records_[record].met = true;
-    ++keys_[records_[record].key].met;
+  page->met_whole = true;
+  bool repeated = false;
+  for (uint32_t number = page->first; number < page->first + page->count; ++number) {
+    met_[number] = true;
+    if (base_->Repeated(number)) {
+      repeated = true;
+    } else {
+      MeetKey(number);
+    }
   }
+  if (!repeated) return;
+  ForEachOf(*page, [&](std::string_view key, uint32_t number, const RowFingerprint&) {
+    if (base_->Repeated(number)) MeetKey(Lookup(key).front().number);
+  });
 }
 
 bool PageKeys::Holds(std::string_view key) {
-  Materialize();
   // Records of pages rewritten in this walk count too: an entity that moved on from its
   // page is still the walk's to meet (Meet).
-  const uint32_t key_index = table_.Find(key);
-  return key_index != kNone && keys_[key_index].first != kNone;
+  return !Lookup(key).empty();
 }
 
 std::vector<int32_t> PageKeys::OlderCopies(std::string_view key, const RowFingerprint& fingerprint,
-                                           int32_t page_start) const {
+                                           int32_t page_start) {
   std::set<int32_t> pages;
-  const uint32_t key_index = table_.Find(key);
-  if (key_index == kNone) return {};
-  for (uint32_t r = keys_[key_index].first; r != kNone; r = records_[r].next) {
-    const Record& record = records_[r];
-    const Page& page = pages_[record.page];
-    if (!record.live || page.rewritten || page.file.start == page_start ||
+  for (const Found& record : Lookup(key)) {
+    const Page& page = PageOf(record.number);
+    if (!live_[record.number] || page.rewritten || page.file.start == page_start ||
         record.fingerprint == fingerprint) {
       continue;
     }
@@ -355,54 +451,72 @@ std::vector<int32_t> PageKeys::OlderCopies(std::string_view key, const RowFinger
 }
 
 void PageKeys::Dropped(int32_t page_start, const std::vector<std::string>& keys) {
-  Materialize();
   dirty_ = true;
   Page* page = Find(page_start);
   if (!page) return;
   const std::set<std::string_view> gone(keys.begin(), keys.end());
-  for (const uint32_t record : page->records) {
-    if (gone.contains(table_.Key(records_[record].key))) records_[record].live = false;
-  }
+  ForEachOf(*page, [&](std::string_view key, uint32_t number, const RowFingerprint&) {
+    if (gone.contains(key)) live_[number] = false;
+  });
   if (page->unknown) return;
   if (const std::optional<FileStamp> stamp = keys_file::StampOf(page->file.path)) {
     page->stamp = *stamp;
   }
 }
 
+void PageKeys::PutNow(Page& page,
+                      const std::vector<std::pair<std::string, RowFingerprint>>& records) {
+  if (!now_) now_.emplace(ScratchFile(scratch_folder_, kSource));
+  std::string bytes;
+  for (const auto& [key, fingerprint] : records) {
+    PutText(bytes, key);
+    Put(bytes, fingerprint.low);
+    Put(bytes, fingerprint.high);
+  }
+  now_->WriteAll(bytes);
+  page.now_at = now_end_;
+  page.now_bytes = bytes.size();
+  now_end_ += bytes.size();
+}
+
 void PageKeys::Rewritten(const PageFile& file,
                          std::vector<std::pair<std::string, RowFingerprint>> records,
                          uint64_t layout) {
-  Materialize();
   dirty_ = true;
   auto it = page_by_start_.find(file.start);
   if (it == page_by_start_.end()) {
     it = page_by_start_.emplace(file.start, static_cast<uint32_t>(pages_.size())).first;
-    pages_.emplace_back().file = file;
+    Page& added = pages_.emplace_back();
+    added.file = file;
   }
   Page& page = pages_[it->second];
   // The records the walk began with stay known for lookups; the file no longer has them.
-  for (const uint32_t record : page.records) records_[record].live = false;
+  for (uint32_t number = page.first; number < page.first + page.count; ++number) {
+    live_[number] = false;
+  }
   page.rewritten = true;
   page.unknown = false;
-  page.now = std::move(records);
+  PutNow(page, records);
   page.layout = layout;
   if (const std::optional<FileStamp> stamp = keys_file::StampOf(file.path)) page.stamp = *stamp;
 }
 
 void PageKeys::Removed(int32_t page_start) {
-  Materialize();
   dirty_ = true;
   Page* page = Find(page_start);
   if (!page) return;
-  for (const uint32_t record : page->records) records_[record].live = false;
-  page->now.clear();
+  for (uint32_t number = page->first; number < page->first + page->count; ++number) {
+    live_[number] = false;
+  }
+  page->now_bytes = 0;
   page->file.path.clear();
 }
 
 bool PageKeys::Met(std::string_view key) {
-  Materialize();  // the keys of pages met whole are known only then
-  const uint32_t key_index = table_.Find(key);
-  return key_index != kNone && keys_[key_index].met > 0;
+  const std::vector<Found> records = Lookup(key);
+  if (!records.empty()) return key_met_[records.front().number];
+  const auto it = new_keys_.find(std::string(key));
+  return it != new_keys_.end() && it->second > 0;
 }
 
 bool PageKeys::AllPagesMetWhole() const {
@@ -412,23 +526,25 @@ bool PageKeys::AllPagesMetWhole() const {
 
 void PageKeys::ForEachUnmet(
     const std::function<void(std::string_view key, int32_t page_start, bool in_file)>& take) {
-  Materialize();
-  for (uint32_t key_index = 0; key_index < keys_.size(); ++key_index) {
-    const KeyState& state = keys_[key_index];
-    if (state.met > 0 || state.first == kNone) continue;
-    for (uint32_t r = state.first; r != kNone; r = records_[r].next) {
-      const Page& page = pages_[records_[r].page];
-      take(table_.Key(key_index), page.file.start,
-           records_[r].live && !page.rewritten && !page.file.path.empty());
-    }
+  for (size_t p = 0; p < base_pages_; ++p) {
+    const Page& page = pages_[p];
+    ForEachOf(page, [&](std::string_view key, uint32_t number, const RowFingerprint&) {
+      if (!base_->Repeated(number)) {
+        if (!key_met_[number]) take(key, page.file.start, InFile(page, number));
+        return;
+      }
+      // A key of several records goes once, with all of them, at its first.
+      const std::vector<Found> records = Lookup(key);
+      if (records.empty() || records.front().number != number || key_met_[number]) return;
+      for (const Found& record : records) {
+        const Page& on = PageOf(record.number);
+        take(key, on.file.start, InFile(on, record.number));
+      }
+    });
   }
 }
 
-size_t PageKeys::HeldKeyCount() {
-  Materialize();
-  return static_cast<size_t>(std::count_if(
-      keys_.begin(), keys_.end(), [](const KeyState& state) { return state.first != kNone; }));
-}
+size_t PageKeys::HeldKeyCount() { return base_ ? static_cast<size_t>(base_->KeyCount()) : 0; }
 
 void PageKeys::Unknown(int32_t page_start) {
   dirty_ = true;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,8 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/File.h"
 #include "export/EntityIndex.h"
-#include "export/KeyTable.h"
+#include "export/KeyedRecordFile.h"
 #include "export/KeysFile.h"
 #include "values/FieldDef.h"
 
@@ -18,8 +21,9 @@ namespace qv {
 
 // What the pages of a paged rule's last data hold, taken together: each page's records
 // as key and fingerprint, and every key's records over all pages, so that an entity
-// that moved to another page is still found. Kept beside the pages as a page keys file
-// (see FileOf), in which each page is stamped with its last-data file's size, time and
+// that moved to another page is still found. The records stay in a file (KeyedRecordFile):
+// memory holds a few bits per record, whatever the number of rows. Kept beside the pages as a page
+// keys file (see FileOf), in which each page is stamped with its last-data file's size, time and
 // inode: a page whose file no longer matches is read from the file itself, so the
 // page keys file is only ever a shortcut and removing it is safe.
 class PageKeys {
@@ -48,7 +52,7 @@ class PageKeys {
   std::vector<std::pair<PageFile, std::string>> Load(const std::string& keys_path,
                                                      const std::vector<PageFile>& pages);
   // Writes the page keys file; throws core::Error when it cannot.
-  void Save(const std::string& keys_path) const;
+  void Save(const std::string& keys_path);
 
   size_t PageCount() const { return pages_.size(); }
   // The page starting at `start`; null when there is none.
@@ -81,7 +85,7 @@ class PageKeys {
   // record of `key` with other values than `fingerprint`: an older copy of an entity that
   // was just sent.
   std::vector<int32_t> OlderCopies(std::string_view key, const RowFingerprint& fingerprint,
-                                   int32_t page_start) const;
+                                   int32_t page_start);
   // The page's file now holds its old records less those of `keys`.
   void Dropped(int32_t page_start, const std::vector<std::string>& keys);
   // The page's file now holds `records` (key and fingerprint), of layout `layout`.
@@ -111,73 +115,86 @@ class PageKeys {
   }
 
  private:
-  // What the page keys file says of a page: stamp, layout, and where its records lie in
-  // the file's bytes (read only for the pages still in step).
+  // What the page keys file says of a page: stamp, layout, and where its records lie.
   struct HeldPage {
     keys_file::FileStamp stamp;
     uint64_t layout = 0;
+    uint64_t offset = 0;  // of its first record
+    uint32_t first = 0;   // its number
     uint32_t count = 0;
-    std::string_view records;
-  };
-  // Reads the page keys file into held_bytes_ and what it says of each page, by its first
-  // row; nothing without one, or with one of other fields or not whole.
-  std::unordered_map<int32_t, HeldPage> ReadHeld(const std::string& keys_path);
-  static constexpr uint32_t kNone = UINT32_MAX;
-  // What the walk knows of a key of table_, by its number.
-  struct KeyState {
-    uint32_t first = kNone;  // its first record
-    int32_t met = 0;
-  };
-  struct Record {
-    RowFingerprint fingerprint;
-    uint32_t key = 0;  // in keys_
-    uint32_t page = 0;
-    uint32_t next = kNone;  // the key's next record
-    bool live = true;       // still in its page's file
-    bool met = false;
   };
   struct Page {
     PageFile file;
     keys_file::FileStamp stamp;
     uint64_t layout = 0;
-    std::vector<uint32_t> records;  // as the walk began
+    // Its records as the walk began, in base_: `count` from number `first` at `offset`.
+    uint64_t offset = 0;
+    uint32_t first = 0;
+    uint32_t count = 0;
     bool rewritten = false;
     // The file holds records the walk does not know of (Unknown): its stamp stays unset.
     bool unknown = false;
-    // What a rewritten page's file holds now.
-    std::vector<std::pair<std::string, RowFingerprint>> now;
-    // Records still only in the page keys file's bytes (see Materialize), and whether
-    // the walk met them all already.
-    std::string_view held;
-    uint32_t held_count = 0;
     bool met_whole = false;
+    // What a rewritten page's file holds now: `now_bytes` bytes at `now_at` in now_.
+    uint64_t now_at = 0;
+    uint64_t now_bytes = 0;
   };
-  // Adds the records of the pages still held in the page keys file's bytes. A walk that
-  // only meets unchanged pages never needs them.
-  void Materialize();
-  // A page's records read from its file; throws core::Error.
-  void ReadPage(Page& page, uint32_t index);
-  void AddRecord(uint32_t page, std::string_view key, const RowFingerprint& fingerprint,
-                 uint64_t hash);
-  // The key's number in table_ and keys_ (`hash` is its KeyTable::Hash), made when missing.
-  uint32_t AddKey(std::string_view key, uint64_t hash);
-  // The page starting at `start`; null when there is none.
+  // One of the walk's records, as a look-up finds it.
+  struct Found {
+    uint32_t number = 0;
+    uint64_t next = 0;  // the offset of the record after it
+    RowFingerprint fingerprint;
+  };
+  // The records of `key` as the walk began, by number; the record after the last one Meet
+  // matched is tried first, since the query's next record is most often that one.
+  std::vector<Found> Lookup(std::string_view key);
+  // The walk meets the key whose first record is `first` once more: how often it did
+  // before.
+  int32_t MeetKey(uint32_t first);
+  // Whether the key whose first record is `first` was met.
+  bool KeyMet(uint32_t first) const;
+  // The page holding record `number`.
+  const Page& PageOf(uint32_t number) const;
+  // Each record of the page as the walk began.
+  void ForEachOf(const Page& page,
+                 const std::function<void(std::string_view key, uint32_t number,
+                                          const RowFingerprint& fingerprint)>& take);
+  // Whether record `number` of `page` is still in the page's file.
+  bool InFile(const Page& page, uint32_t number) const {
+    return live_[number] && !page.rewritten && !page.file.path.empty();
+  }
+  // Opens the page keys file at `keys_path` when it holds these names; what it says of each
+  // page, by first row.
+  std::map<int32_t, HeldPage> OpenHeld(const std::string& keys_path,
+                                       std::unique_ptr<KeyedRecordFile>& held);
+  // The page's records read from its file; throws core::Error.
+  std::vector<std::pair<std::string, RowFingerprint>> ReadPage(Page& page) const;
+  // The page's file holds `records` now (Rewritten).
+  void PutNow(Page& page, const std::vector<std::pair<std::string, RowFingerprint>>& records);
+  // The page with the first row `start`; null when there is none.
   Page* Find(int32_t start);
 
   EntityIndex shape_;  // the compared names and the key's, and the readers made from them
+  std::string scratch_folder_;
   std::vector<Page> pages_;
+  size_t base_pages_ = 0;  // the first pages of pages_: those the walk began with
   std::unordered_map<int32_t, uint32_t> page_by_start_;
-  std::vector<Record> records_;
-  // The keys in one open-addressing table over one block of key bytes: per slot the key
-  // hash's high half and the key's index + 1, 0 for a free slot.
-  KeyTable table_;
-  std::vector<KeyState> keys_;
-  // The record after the one Meet matched last: the query's next record is most often
-  // that one, found without a look-up in table_.
-  uint32_t next_guess_ = 0;
+  // The pages' records as the walk began, in page order; per record whether the walk met it
+  // and whether its page's file still has it; per key (its first record) whether it was met.
+  std::unique_ptr<KeyedRecordFile> base_;
+  std::vector<bool> met_;
+  std::vector<bool> live_;
+  std::vector<bool> key_met_;
+  // Meetings beyond the first of keys met more than once, by first record; and how often
+  // the walk met keys no page holds.
+  std::unordered_map<uint32_t, int32_t> met_more_;
+  std::unordered_map<std::string, int32_t> new_keys_;
+  // Rewritten pages' records, in a scratch file.
+  std::optional<core::File> now_;
+  uint64_t now_end_ = 0;
+  // Where the record after the one Meet matched last begins.
+  uint64_t next_guess_ = 0;
   bool dirty_ = false;
-  std::string held_bytes_;  // the page keys file, until Materialize
-  bool materialized_ = false;
 };
 
 }  // namespace qv
