@@ -550,7 +550,7 @@ bool EntityDiff::EndDeletions(const std::string& result_path, const std::string&
                               std::optional<XmlFileStream>& new_last,
                               std::optional<EntityIndex>& next_keys,
                               const std::vector<std::string>& sent_records) {
-  const EntityIndex& index = entity_fields_->index;
+  EntityIndex& index = entity_fields_->index;
   std::unordered_set<std::string> gone;
   index.ForEachUnmet([&](std::string_view key, const RowFingerprint&) { gone.emplace(key); });
   ado::RecordsetData rows;
@@ -582,7 +582,7 @@ bool EntityDiff::EndDeletions(const std::string& result_path, const std::string&
   return KeepGoneRows(index, rows, new_last, next_keys);
 }
 
-void EntityDiff::AddSentRows(const EntityIndex& index, const std::vector<std::string>& sent_records,
+void EntityDiff::AddSentRows(EntityIndex& index, const std::vector<std::string>& sent_records,
                              const std::function<bool(const std::string&)>& made_this_run,
                              ado::RecordsetData& rows, std::unordered_set<std::string>& gone) {
   for (const std::string& record : sent_records) {

@@ -101,7 +101,7 @@ class EntityDiff {
                     const std::vector<std::string>& sent_records);
   // Adds to `rows` and `gone` the rows of `sent_records` (Outbox::RecordSent) whose
   // entities the walk did not meet and `gone` lacks; those `made_this_run` are not read.
-  static void AddSentRows(const EntityIndex& index, const std::vector<std::string>& sent_records,
+  static void AddSentRows(EntityIndex& index, const std::vector<std::string>& sent_records,
                           const std::function<bool(const std::string&)>& made_this_run,
                           ado::RecordsetData& rows, std::unordered_set<std::string>& gone);
   // The rows of `last_file` whose keys are among `gone`, read without the others.

@@ -3,10 +3,14 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 #include "ado/Recordset.h"
+#include "core/AtomicFile.h"
 #include "core/Error.h"
 #include "core/Text.h"
 #include "export/KeysFile.h"
@@ -36,7 +40,16 @@ std::optional<size_t> FindField(const std::vector<ado::FieldDef>& fields, std::s
   return std::nullopt;
 }
 
-constexpr std::string_view kKeysMagic = "QvKeys2\n";
+// Keys files of earlier versions ("QvKeys2") are not taken: the last data is read itself
+// once, and its keys saved anew.
+constexpr std::string_view kKeysMagic = "QvKeys3\n";
+const char* const kSource = "EntityIndex";
+
+// The folder of `path`; "." for a bare name.
+std::string FolderOfFile(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  return folder.empty() ? "." : folder;
+}
 constexpr int32_t kNoKeyType = INT32_MIN;
 
 }  // namespace
@@ -152,6 +165,15 @@ void RowReader::AppendFileText(const char* text, ValueKind kind, std::string& ou
 EntityIndex::EntityIndex(std::vector<std::string> compared, std::string key)
     : compared_(std::move(compared)), key_name_(std::move(key)) {}
 
+struct EntityIndex::Adding {
+  core::File scratch;
+  std::unique_ptr<KeyedRecordWriter> writer;
+};
+
+EntityIndex::~EntityIndex() = default;
+EntityIndex::EntityIndex(EntityIndex&&) noexcept = default;
+EntityIndex& EntityIndex::operator=(EntityIndex&&) noexcept = default;
+
 RowReader EntityIndex::QueryReader(const std::vector<ado::FieldDef>& fields) const {
   std::vector<std::optional<size_t>> compared;
   compared.reserve(compared_.size());
@@ -172,64 +194,109 @@ RowReader EntityIndex::LastReader(const std::vector<ado::FieldDef>& fields) {
 
 void EntityIndex::StartFrom(const std::vector<ado::FieldDef>& fields, const EntityIndex& expected) {
   LastReader(fields);
-  Reserve(expected.entries_.size(), expected.keys_.Bytes());
-}
-
-void EntityIndex::Reserve(size_t records, size_t key_bytes) {
-  entries_.reserve(records);
-  first_.reserve(records);
-  keys_.Reserve(records, key_bytes);
-}
-
-void EntityIndex::Clear() {
-  entries_.clear();
-  first_.clear();
-  keys_.Clear();
+  scratch_folder_ = expected.scratch_folder_;
 }
 
 void EntityIndex::Add(std::string_view key, const RowFingerprint& fingerprint) {
-  if (entries_.size() >= kNoEntry - 1) {
-    throw core::Error(core::kErrOverflow, "EntityIndex", "too many records in the last data");
+  if (!adding_) {
+    adding_ = std::make_unique<Adding>();
+    const std::string folder =
+        scratch_folder_.empty() ? std::filesystem::temp_directory_path().string() : scratch_folder_;
+    adding_->scratch = ScratchFile(folder, kSource);
+    core::File* scratch = &adding_->scratch;
+    adding_->writer = std::make_unique<KeyedRecordWriter>(
+        [scratch](std::string_view bytes) { scratch->WriteAll(bytes); }, folder, kKeysMagic);
   }
-  const uint32_t number = keys_.Add(key);
-  const auto added = static_cast<uint32_t>(entries_.size());
-  entries_.push_back({fingerprint, number, kNoEntry});
-  if (number == first_.size()) {
-    first_.push_back(added);
-    return;
+  adding_->writer->Add(key, fingerprint);
+}
+
+size_t EntityIndex::RecordCount() const {
+  if (adding_) return static_cast<size_t>(adding_->writer->Count());
+  return records_ ? static_cast<size_t>(records_->Count()) : 0;
+}
+
+std::string EntityIndex::Meta(const FileStamp& stamp) const {
+  std::string out;
+  PutStamp(out, stamp);
+  keys_file::PutNames(out, key_name_, compared_);
+  Put(out, last_key_type_.value_or(kNoKeyType));
+  Put(out, static_cast<uint8_t>(has_every_field_));
+  Put(out, static_cast<uint32_t>(last_fields_.size()));
+  for (const auto& [name, type] : last_fields_) {
+    PutText(out, name);
+    Put(out, type);
   }
-  uint32_t entry = first_[number];
-  while (entries_[entry].next != kNoEntry) entry = entries_[entry].next;
-  entries_[entry].next = added;
+  return out;
+}
+
+void EntityIndex::Seal() {
+  if (!adding_) return;
+  adding_->writer->Finish(Meta({}));
+  records_ = KeyedRecordFile::Open(std::move(adding_->scratch), kKeysMagic);
+  adding_.reset();
+  if (!records_) throw core::Error(core::kErrPathFileAccess, kSource, "the keys were not kept");
+  key_met_.assign(records_->Count(), false);
+}
+
+std::vector<KeyedRecordFile::Record> EntityIndex::Lookup(std::string_view key) {
+  Seal();
+  if (!records_) return {};
+  if (next_guess_ < records_->RecordsEnd()) {
+    KeyedRecordFile::Record record = records_->At(next_guess_);
+    if (record.key == key && !records_->Repeated(record.number)) {
+      record.key = key;
+      return {record};
+    }
+  }
+  return records_->Find(key);
 }
 
 EntityIndex::Meeting EntityIndex::Meet(std::string_view key) {
-  const uint32_t number = keys_.Find(key);
-  if (number == KeyTable::kNone) return {new_keys_[std::string(key)]++, nullptr};
-  if (seen_.empty()) seen_.assign(first_.size(), 0);
-  Meeting meeting{seen_[number]++, nullptr};
-  uint32_t entry = first_[number];
-  for (int32_t k = 0; k < meeting.occurrence && entry != kNoEntry; ++k) {
-    entry = entries_[entry].next;
+  const std::vector<KeyedRecordFile::Record> records = Lookup(key);
+  if (records.empty()) return {new_keys_[std::string(key)]++, nullptr};
+  const uint32_t first = records.front().number;
+  int32_t occurrence = 0;
+  if (!key_met_[first]) {
+    key_met_[first] = true;
+  } else {
+    occurrence = 1 + met_more_[first]++;
   }
-  if (entry != kNoEntry) meeting.before = &entries_[entry].fingerprint;
-  return meeting;
+  const auto at = static_cast<size_t>(occurrence);
+  next_guess_ = records[std::min(at, records.size() - 1)].next;
+  if (at >= records.size()) return {occurrence, nullptr};
+  before_ = records[at].fingerprint;
+  return {occurrence, &before_};
 }
 
-bool EntityIndex::Met(std::string_view key) const {
-  const uint32_t number = keys_.Find(key);
-  if (number == KeyTable::kNone) return new_keys_.contains(std::string(key));
-  return !seen_.empty() && seen_[number] > 0;
+bool EntityIndex::Met(std::string_view key) {
+  const std::vector<KeyedRecordFile::Record> records = Lookup(key);
+  if (records.empty()) return new_keys_.contains(std::string(key));
+  return key_met_[records.front().number];
+}
+
+size_t EntityIndex::KeyCount() {
+  Seal();
+  return records_ ? static_cast<size_t>(records_->KeyCount()) : 0;
 }
 
 void EntityIndex::ForEachUnmet(
-    const std::function<void(std::string_view key, const RowFingerprint& fingerprint)>& take)
-    const {
-  for (uint32_t number = 0; number < first_.size(); ++number) {
-    if (!seen_.empty() && seen_[number] > 0) continue;
-    for (uint32_t entry = first_[number]; entry != kNoEntry; entry = entries_[entry].next) {
-      take(keys_.Key(number), entries_[entry].fingerprint);
+    const std::function<void(std::string_view key, const RowFingerprint& fingerprint)>& take) {
+  Seal();
+  if (!records_) return;
+  std::string key;  // outlives later reads of the file
+  for (uint64_t at = KeyedRecordFile::kFirst; at < records_->RecordsEnd();) {
+    const KeyedRecordFile::Record record = records_->At(at);
+    key.assign(record.key);
+    at = record.next;
+    if (!records_->Repeated(record.number)) {
+      if (!key_met_[record.number]) take(key, record.fingerprint);
+      continue;
     }
+    // A key of several records goes once, with all of them, at its first.
+    const std::vector<KeyedRecordFile::Record> records = records_->Find(key);
+    if (records.empty() || records.front().number != record.number || key_met_[record.number])
+      continue;
+    for (const KeyedRecordFile::Record& each : records) take(key, each.fingerprint);
   }
 }
 
@@ -237,7 +304,6 @@ void EntityIndex::AddRecordset(const ado::Recordset& last) {
   RowReader reader = LastReader(last.FieldDefs());
   if (!reader.HasKey()) return;
   const ado::RecordStore& store = last.Records();
-  Reserve(store.RecordCount(), 0);
   std::string key;
   for (size_t record = 0; record < store.RecordCount(); ++record) {
     if (store.Status(record) & ado::adRecDeleted) continue;
@@ -266,6 +332,7 @@ class EntityIndex::FileRows : public ado::XmlRowHandler {
 };
 
 void EntityIndex::AddFile(const std::string& path) {
+  if (scratch_folder_.empty()) scratch_folder_ = FolderOfFile(path);
   FileRows rows(*this);
   ado::ReadRecordsetXmlFileRows(path, rows);
 }
@@ -276,67 +343,72 @@ std::string EntityIndex::KeysFileOf(const std::string& last_file) {
   return last_file.substr(0, name) + "." + last_file.substr(name) + ".keys";
 }
 
-void EntityIndex::Save(const std::string& last_file) const {
+void EntityIndex::Save(const std::string& last_file) {
   const std::optional<FileStamp> stamp = StampOf(last_file);
   if (!stamp) {
-    throw core::Error(core::kErrFileNotFound, "EntityIndex",
-                      "cannot read the state of " + last_file);
+    throw core::Error(core::kErrFileNotFound, kSource, "cannot read the state of " + last_file);
   }
-  std::string out(kKeysMagic);
-  PutStamp(out, *stamp);
-  keys_file::PutNames(out, key_name_, compared_);
-  Put(out, last_key_type_.value_or(kNoKeyType));
-  Put(out, static_cast<uint8_t>(has_every_field_));
-  Put(out, static_cast<uint32_t>(last_fields_.size()));
-  for (const auto& [name, type] : last_fields_) {
-    PutText(out, name);
-    Put(out, type);
+  core::AtomicFile file(KeysFileOf(last_file), kSource);
+  if (adding_) {
+    // The scratch file becomes the keys file's bytes.
+    adding_->writer->Finish(Meta(*stamp));
+    core::File& scratch = adding_->scratch;
+    scratch.Seek(0, SEEK_SET);
+    std::string block(1024 * 1024, '\0');
+    for (size_t got = 0; (got = scratch.Read(block.data(), block.size())) > 0;) {
+      file.Write(std::string_view(block).substr(0, got));
+    }
+    file.Commit(core::AtomicFile::Durability::kRenameOnly);
+    records_ = KeyedRecordFile::Open(std::move(scratch), kKeysMagic);
+    adding_.reset();
+    if (records_) key_met_.assign(records_->Count(), false);
+    return;
   }
-  Put(out, static_cast<uint64_t>(entries_.size()));
-  for (const Entry& entry : entries_) {
-    PutText(out, keys_.Key(entry.key));
-    Put(out, entry.fingerprint.low);
-    Put(out, entry.fingerprint.high);
+  KeyedRecordWriter out([&](std::string_view bytes) { file.Write(bytes); }, FolderOfFile(last_file),
+                        kKeysMagic);
+  if (records_) {
+    for (uint64_t at = KeyedRecordFile::kFirst; at < records_->RecordsEnd();) {
+      const KeyedRecordFile::Record record = records_->At(at);
+      out.Add(record.key, record.fingerprint);
+      at = record.next;
+    }
   }
-  keys_file::WriteSealed(KeysFileOf(last_file), std::move(out), "EntityIndex");
+  out.Finish(Meta(*stamp));
+  file.Commit(core::AtomicFile::Durability::kRenameOnly);
 }
 
 bool EntityIndex::Load(const std::string& last_file) {
   const std::optional<FileStamp> stamp = StampOf(last_file);
   if (!stamp) return false;
-  const std::string bytes = keys_file::ReadFileOrNothing(KeysFileOf(last_file), "EntityIndex");
-  const std::optional<std::string_view> body = keys_file::Unseal(bytes, kKeysMagic);
-  if (!body) return false;
-  keys_file::Reader in(*body);
+  core::File file = core::File::TryOpen(KeysFileOf(last_file), O_RDONLY | O_NOFOLLOW, kSource);
+  if (!file.IsOpen()) return false;
+  std::unique_ptr<KeyedRecordFile> records;
+  try {
+    records = KeyedRecordFile::Open(std::move(file), kKeysMagic);
+  } catch (const core::Error&) {
+    return false;
+  }
+  if (!records) return false;
+  keys_file::Reader in(records->Meta());
   if (in.Stamp() != *stamp || !keys_file::NamesMatch(in, key_name_, compared_)) return false;
   const auto key_type = in.Get<int32_t>();
   const bool every_field = in.Get<uint8_t>() != 0;
   const auto field_count = in.Get<uint32_t>();
-  if (field_count > bytes.size()) return false;
+  if (!in.Ok() || field_count > records->Meta().size()) return false;
   std::vector<std::pair<std::string, int32_t>> last_fields(field_count);
   for (auto& [name, type] : last_fields) {
     name = in.Text();
     type = in.Get<int32_t>();
   }
-  const auto count = in.Get<uint64_t>();
-  if (!in.Ok() || count > bytes.size()) return false;
-  Clear();
-  Reserve(static_cast<size_t>(count), bytes.size());
-  for (uint64_t i = 0; i < count && in.Ok(); ++i) {
-    const std::string_view key = in.Text();
-    RowFingerprint fingerprint;
-    fingerprint.low = in.Get<uint64_t>();
-    fingerprint.high = in.Get<uint64_t>();
-    if (in.Ok()) Add(key, fingerprint);
-  }
-  if (!in.Ok() || !in.AtEnd()) {
-    Clear();
-    return false;
-  }
+  if (!in.Ok() || !in.AtEnd()) return false;
   last_key_type_.reset();
   if (key_type != kNoKeyType) last_key_type_ = key_type;
   has_every_field_ = every_field;
   last_fields_ = std::move(last_fields);
+  scratch_folder_ = FolderOfFile(last_file);
+  adding_.reset();
+  records_ = std::move(records);
+  key_met_.assign(records_->Count(), false);
   return true;
 }
 

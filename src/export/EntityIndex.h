@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,7 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "export/KeyTable.h"
+#include "export/KeyedRecordFile.h"
+#include "export/KeysFile.h"
 #include "export/RowFingerprint.h"
 #include "values/FieldDef.h"
 #include "values/RecordStore.h"
@@ -77,13 +79,21 @@ class RowReader {
 
 // The last data's records by key, each as its fingerprint, in the order the last data
 // holds them; also counts how often a walk of the query met each key. Built from a
-// recordset or straight from a last-data file, whose records are never held. The keys
-// sit in a KeyTable: a few dozen bytes per record, and a lookup touches little memory.
+// recordset or straight from a last-data file, whose records are never held: they go to a
+// file of keyed records (KeyedRecordFile), the keys file itself when there is one, and
+// memory holds a few bits per record.
 class EntityIndex {
  public:
   // The query's compared field names and its key field's name.
   EntityIndex(std::vector<std::string> compared, std::string key);
+  ~EntityIndex();
+  EntityIndex(EntityIndex&&) noexcept;
+  EntityIndex& operator=(EntityIndex&&) noexcept;
 
+  // The folder of the scratch file the records are gathered in before the index is
+  // read or saved; the system's temporary folder unless said. Load, AddFile and StartFrom
+  // take the last data's folder.
+  void SetScratchFolder(std::string folder) { scratch_folder_ = std::move(folder); }
   // The records of `last` that are not deleted.
   void AddRecordset(const ado::Recordset& last);
   // The rows of a last-data file. Throws core::Error when the file cannot be read.
@@ -101,11 +111,11 @@ class EntityIndex {
   // otherwise one was dropped, renamed or retyped since, and the entities of the last data
   // cannot be compared with the query's.
   bool LastFieldsAmong(const std::vector<ado::FieldDef>& fields) const;
-  size_t RecordCount() const { return entries_.size(); }
+  size_t RecordCount() const;
 
   // The walk met `key` once more: the how-manieth time (0 the first), and the last
   // data's record for that occurrence (the k-th record of the key), null when it has
-  // none.
+  // none; valid until the next call.
   struct Meeting {
     int32_t occurrence = 0;
     const RowFingerprint* before = nullptr;
@@ -113,20 +123,20 @@ class EntityIndex {
   Meeting Meet(std::string_view key);
 
   // Whether the walk met `key`, in the last data or not.
-  bool Met(std::string_view key) const;
+  bool Met(std::string_view key);
   // The number of keys: the entities of the last data.
-  size_t KeyCount() const { return first_.size(); }
+  size_t KeyCount();
   // Each record of a key the walk never met (an entity gone from the query's result),
   // key by key in the order the last data first holds them.
-  void ForEachUnmet(const std::function<void(std::string_view key,
-                                             const RowFingerprint& fingerprint)>& take) const;
+  void ForEachUnmet(
+      const std::function<void(std::string_view key, const RowFingerprint& fingerprint)>& take);
 
   // A reader of the query's records, for `fields` (the query's).
   RowReader QueryReader(const std::vector<ado::FieldDef>& fields) const;
 
   // An index of the query's own records, built while they are read, to be saved as
-  // the keys file of the last data written from them.
-  // `expected` records are about to be added: room is made for them at once.
+  // the keys file of the last data written from them; its scratch file goes where
+  // `expected`'s does.
   void StartFrom(const std::vector<ado::FieldDef>& fields, const EntityIndex& expected);
   void Add(std::string_view key, const RowFingerprint& fingerprint);
 
@@ -137,34 +147,37 @@ class EntityIndex {
   static std::string KeysFileOf(const std::string& last_file);
   bool Load(const std::string& last_file);
   // Throws core::Error when it cannot be written.
-  void Save(const std::string& last_file) const;
+  void Save(const std::string& last_file);
 
  private:
   class FileRows;
-  static constexpr uint32_t kNoEntry = UINT32_MAX;
-  struct Entry {
-    RowFingerprint fingerprint;
-    uint32_t key = 0;          // in keys_
-    uint32_t next = kNoEntry;  // the key's next record
-  };
-  // Room for `records` records with `key_bytes` bytes of keys in all.
-  void Reserve(size_t records, size_t key_bytes);
   // Looks the query's names up in the last data's fields; a reader of its records.
   RowReader LastReader(const std::vector<ado::FieldDef>& fields);
-  void Clear();
+  // What the keys file keeps beside the records: the last data's stamp, the names
+  // compared, its key's type and fields.
+  std::string Meta(const keys_file::FileStamp& stamp) const;
+  // Makes what was added readable: the records' file is finished and opened.
+  void Seal();
+  // The records of `key`, by number; the record after the one met last is tried first.
+  std::vector<KeyedRecordFile::Record> Lookup(std::string_view key);
 
   std::vector<std::string> compared_;
   std::string key_name_;
   std::optional<int32_t> last_key_type_;
   bool has_every_field_ = true;
   std::vector<std::pair<std::string, int32_t>> last_fields_;  // names and types
-  std::vector<Entry> entries_;
-  KeyTable keys_;
-  std::vector<uint32_t> first_;  // each key's first record
-  // How often the walk met each key (made on the first meeting), and keys the last data
-  // lacks.
-  std::vector<int32_t> seen_;
+  std::string scratch_folder_;
+  // Records being added: a writer into a scratch file, until Seal or Save.
+  struct Adding;
+  std::unique_ptr<Adding> adding_;
+  // The records once readable, by number: whether the walk met each key (at its first
+  // record), how often beyond once, and keys the last data lacks.
+  std::unique_ptr<KeyedRecordFile> records_;
+  std::vector<bool> key_met_;
+  std::unordered_map<uint32_t, int32_t> met_more_;
   std::unordered_map<std::string, int32_t> new_keys_;
+  uint64_t next_guess_ = 0;
+  RowFingerprint before_;
 };
 
 }  // namespace qv

@@ -205,7 +205,7 @@ void LastDataStore::WriteLastDataFile(const std::string& last_file, const std::s
                                        : core::AtomicFile::Durability::kRenameOnly);
 }
 
-void LastDataStore::SaveLastDataKeys(const std::string& result_path, const EntityIndex& keys) {
+void LastDataStore::SaveLastDataKeys(const std::string& result_path, EntityIndex& keys) {
   const std::string last_file = GetLasDataFileName(result_path);
   try {
     keys.Save(last_file);

@@ -42,7 +42,7 @@ class LastDataStore {
   // Puts `xml` in place as the last-data file `last_file` of a page. Throws core::Error.
   void WriteLastDataFile(const std::string& last_file, const std::string& xml);
   // Saves `keys` as the keys file of the result's last data; a failure is a warning.
-  void SaveLastDataKeys(const std::string& result_path, const EntityIndex& keys);
+  void SaveLastDataKeys(const std::string& result_path, EntityIndex& keys);
   // Reports the result path's last data as unusable (`reason`) and moves it to
   // "<name>.bad" beside it, replacing an older one.
   void SetAsideLastData(const std::string& result_path, const std::string& reason);
