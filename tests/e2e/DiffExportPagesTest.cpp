@@ -6,9 +6,11 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e/DiffExport.h"
+#include "support/TestFolder.h"
 
 namespace qv::e2e {
 namespace {
@@ -97,6 +99,25 @@ TEST_P(DiffPages, Mode7SendsChangedEntitiesPageByPage) {
   EXPECT_FALSE(fs::exists(Out("Unsent")));
 
   EXPECT_TRUE(Run(7).empty());
+}
+
+// Keys files an earlier version wrote are not read: the last data is read itself once,
+// nothing is sent again, and the keys are saved anew.
+TEST_P(DiffPages, KeysFilesOfAnEarlierVersionAreReplacedWithoutResending) {
+  Fill(250);
+  for (const auto& [mode, keys, before, now] :
+       {std::tuple{7, ".apps.xml.pages", "QvPageKeys1\n", "QvPageKeys2\n"},
+        std::tuple{4, ".apps.xml.keys", "QvKeys2\n", "QvKeys3\n"}}) {
+    SCOPED_TRACE(mode);
+    EXPECT_FALSE(Run(mode).empty());
+    test::WriteBytes(Out(std::string("last/") + keys),
+                     std::string(before) + "keys of an earlier version");
+    EXPECT_TRUE(Run(mode).empty());
+    EXPECT_NE(ReadText(Out(std::string("last/") + keys)).find(now), std::string::npos);
+    Rename(mode, "changed");
+    EXPECT_EQ(Run(mode).size(), 1u);
+    EXPECT_TRUE(Run(mode).empty());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DiffPages,
