@@ -6,8 +6,10 @@
 #include <map>
 #include <set>
 
+#define XXH_INLINE_ALL
 #include <fcntl.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 #include "core/AtomicFile.h"
 #include "core/Error.h"
@@ -95,6 +97,11 @@ std::map<int32_t, PageBefore> ReadPagesBefore(const std::string& bytes, std::str
   return held;
 }
 
+// The hash of a page file's bytes, never 0 (which stands for not known).
+uint64_t ContentHash(std::string_view bytes) {
+  return XXH3_64bits(bytes.data(), bytes.size()) | 1U;
+}
+
 // Reads exactly `size` bytes at `offset` of `file`.
 std::string ReadBytes(const core::File& file, uint64_t offset, size_t size) {
   std::string bytes(size, '\0');
@@ -178,17 +185,19 @@ std::map<int32_t, PageKeys::HeldPage> PageKeys::OpenHeld(const std::string& keys
   keys_file::Reader in(held->Meta());
   const auto page_count =
       keys_file::NamesMatch(in, shape_.KeyName(), shape_.Compared()) ? in.Get<uint32_t>() : 0;
-  for (uint32_t p = 0; in.Ok() && p < page_count; ++p) {
+  bool whole = true;  // every page's records lie among the file's
+  for (uint32_t p = 0; in.Ok() && whole && p < page_count; ++p) {
     const auto start = in.Get<int32_t>();
     HeldPage& page = pages[start];
     page.stamp = in.Stamp();
     page.layout = in.Get<uint64_t>();
+    page.content = in.Get<uint64_t>();
     page.offset = in.Get<uint64_t>();
     page.first = in.Get<uint32_t>();
     page.count = in.Get<uint32_t>();
-    if (uint64_t{page.first} + page.count > held->Count()) in = keys_file::Reader({});
+    whole = uint64_t{page.first} + page.count <= held->Count();
   }
-  if (page_count == 0 || !in.Ok() || !in.AtEnd()) {
+  if (page_count == 0 || !whole || !in.Ok() || !in.AtEnd()) {
     pages.clear();
     held.reset();
   }
@@ -215,7 +224,8 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     for (const PageFile& file : pages) {
       const HeldPage& known = held.at(file.start);
       page_by_start_[file.start] = static_cast<uint32_t>(pages_.size());
-      pages_.push_back({file, known.stamp, known.layout, known.offset, known.first, known.count});
+      pages_.push_back(
+          {file, known.stamp, known.layout, known.content, known.offset, known.first, known.count});
     }
     base_ = std::move(held_file);
   } else {
@@ -240,6 +250,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
       const auto known_before = before.find(page.file.start);
       if (known != held.end() && known->second.stamp == page.stamp) {
         page.layout = known->second.layout;
+        page.content = known->second.content;
         uint64_t at = known->second.offset;
         for (uint32_t r = 0; r < known->second.count; ++r) {
           const KeyedRecordFile::Record record = held_file->At(at);
@@ -315,6 +326,7 @@ void PageKeys::Save(const std::string& keys_path) {
     Put(meta, page->file.start);
     PutStamp(meta, page->stamp);
     Put(meta, page->layout);
+    Put(meta, page->content);
     Put(meta, offset);
     Put(meta, first);
     Put(meta, static_cast<uint32_t>(out.Count() - first));
@@ -430,6 +442,15 @@ void PageKeys::MeetPage(int32_t page_start) {
   });
 }
 
+std::optional<bool> PageKeys::Holds(int32_t start, std::string_view xml) {
+  const Page* page = Find(start);
+  if (!page || page->content == 0 || page->unknown || page->file.path.empty()) return std::nullopt;
+  // A file changed behind the walk's back is compared as it is.
+  if (keys_file::StampOf(page->file.path) != std::optional<FileStamp>(page->stamp))
+    return std::nullopt;
+  return ContentHash(xml) == page->content;
+}
+
 bool PageKeys::Holds(std::string_view key) {
   // Records of pages rewritten in this walk count too: an entity that moved on from its
   // page is still the walk's to meet (Meet).
@@ -454,6 +475,7 @@ void PageKeys::Dropped(int32_t page_start, const std::vector<std::string>& keys)
   dirty_ = true;
   Page* page = Find(page_start);
   if (!page) return;
+  page->content = 0;
   const std::set<std::string_view> gone(keys.begin(), keys.end());
   ForEachOf(*page, [&](std::string_view key, uint32_t number, const RowFingerprint&) {
     if (gone.contains(key)) live_[number] = false;
@@ -481,7 +503,7 @@ void PageKeys::PutNow(Page& page,
 
 void PageKeys::Rewritten(const PageFile& file,
                          std::vector<std::pair<std::string, RowFingerprint>> records,
-                         uint64_t layout) {
+                         uint64_t layout, std::string_view xml) {
   dirty_ = true;
   auto it = page_by_start_.find(file.start);
   if (it == page_by_start_.end()) {
@@ -498,6 +520,7 @@ void PageKeys::Rewritten(const PageFile& file,
   page.unknown = false;
   PutNow(page, records);
   page.layout = layout;
+  page.content = ContentHash(xml);
   if (const std::optional<FileStamp> stamp = keys_file::StampOf(file.path)) page.stamp = *stamp;
 }
 
@@ -509,6 +532,7 @@ void PageKeys::Removed(int32_t page_start) {
     live_[number] = false;
   }
   page->now_bytes = 0;
+  page->content = 0;
   page->file.path.clear();
 }
 
@@ -551,6 +575,7 @@ void PageKeys::Unknown(int32_t page_start) {
   if (Page* page = Find(page_start)) {
     page->unknown = true;
     page->stamp = {};
+    page->content = 0;
   }
 }
 

@@ -88,9 +88,14 @@ class PageKeys {
                                    int32_t page_start);
   // The page's file now holds its old records less those of `keys`.
   void Dropped(int32_t page_start, const std::vector<std::string>& keys);
-  // The page's file now holds `records` (key and fingerprint), of layout `layout`.
+  // The page's file now holds `records` (key and fingerprint), of layout `layout`, in
+  // the bytes `xml`.
   void Rewritten(const PageFile& file, std::vector<std::pair<std::string, RowFingerprint>> records,
-                 uint64_t layout);
+                 uint64_t layout, std::string_view xml);
+  // Whether the file of the page starting at `start` holds exactly `xml`, told from the
+  // hash of its bytes kept when this program wrote it, while the file is as it left it;
+  // nothing when that is not known.
+  std::optional<bool> Holds(int32_t start, std::string_view xml);
   // The page's file is gone.
   void Removed(int32_t page_start);
   // The page's file changed in a way the walk does not follow: the page keys file sends
@@ -119,6 +124,7 @@ class PageKeys {
   struct HeldPage {
     keys_file::FileStamp stamp;
     uint64_t layout = 0;
+    uint64_t content = 0;  // the hash of the file's bytes; 0 when not known
     uint64_t offset = 0;  // of its first record
     uint32_t first = 0;   // its number
     uint32_t count = 0;
@@ -127,6 +133,7 @@ class PageKeys {
     PageFile file;
     keys_file::FileStamp stamp;
     uint64_t layout = 0;
+    uint64_t content = 0;  // the hash of the file's bytes; 0 when not known
     // Its records as the walk began, in base_: `count` from number `first` at `offset`.
     uint64_t offset = 0;
     uint32_t first = 0;

@@ -262,7 +262,7 @@ void PagedEntityWalk::DiffPage(PageWalk& walk, int32_t start, int32_t end,
 
         line = 2;
         changes->xml = ado::RecordsetXmlToString(*rows);
-        if (PageHoldsItsLastData(walk, *rows, changes->last.path, changes->xml)) {
+        if (PageHoldsItsLastData(walk, start, *rows, changes->last.path, changes->xml)) {
           walk.keys.MeetPage(start);
           context_.stats.entities_unchanged += rows->RecordCount();
           context_.Trace("The last data is up to date: " + changes->last.path, kEventInformation);
@@ -311,7 +311,7 @@ void PagedEntityWalk::SettleChanges(PageWalk& walk, PageChanges& changes, PageSe
       return;
     }
     ReplacePage(walk, changes.last.path, changes.xml);
-    walk.keys.Rewritten(changes.last, std::move(changes.page.now), walk.layout);
+    walk.keys.Rewritten(changes.last, std::move(changes.page.now), walk.layout, changes.xml);
   });
 }
 
@@ -329,8 +329,9 @@ void PagedEntityWalk::SendPageWhole(PageWalk& walk, const PageKeys::PageFile& la
       }
       step = 6;
       PageRecords records = ReadPageRecords(walk, *rows);
-      ReplacePage(walk, last.path, ado::RecordsetXmlToString(*rows));
-      walk.keys.Rewritten(last, std::move(records.now), walk.layout);
+      const std::string xml = ado::RecordsetXmlToString(*rows);
+      ReplacePage(walk, last.path, xml);
+      walk.keys.Rewritten(last, std::move(records.now), walk.layout, xml);
     });
   });
 }
@@ -414,9 +415,11 @@ PagedEntityWalk::PageRecords PagedEntityWalk::ReadPageRecords(PageWalk& walk,
   return page;
 }
 
-bool PagedEntityWalk::PageHoldsItsLastData(PageWalk& walk, const ado::Recordset& rows,
+bool PagedEntityWalk::PageHoldsItsLastData(PageWalk& walk, int32_t start,
+                                           const ado::Recordset& rows,
                                            const std::string& last_file, const std::string& xml) {
-  if (!FileHolds(last_file, xml)) return false;
+  const std::optional<bool> held = walk.keys.Holds(start, xml);
+  if (held ? !*held : !FileHolds(last_file, xml)) return false;
   // A null or a repeated key takes the comparison, which reports it.
   const ado::RecordStore& store = rows.Records();
   std::vector<std::string> keys(store.RecordCount());

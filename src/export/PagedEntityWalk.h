@@ -65,7 +65,7 @@ class PagedEntityWalk {
   static PageRecords ReadPageRecords(PageWalk& walk, const ado::Recordset& rows);
   // Whether the page's last-data file holds `xml`, the page's rows as they are, and the
   // page has no null or repeated key: nothing to compare, send or rewrite.
-  static bool PageHoldsItsLastData(PageWalk& walk, const ado::Recordset& rows,
+  static bool PageHoldsItsLastData(PageWalk& walk, int32_t start, const ado::Recordset& rows,
                                    const std::string& last_file, const std::string& xml);
   // Meets each record of the page in the walk's page keys and gives the new and changed
   // ones to send as files of `sending`, tagged with their index in page.now; the records
