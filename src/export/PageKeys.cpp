@@ -25,9 +25,9 @@ using keys_file::Put;
 using keys_file::PutStamp;
 using keys_file::PutText;
 
+// Page keys files of earlier versions ("QvPageKeys1") are not taken: the pages are read
+// themselves once, and their keys saved anew.
 constexpr std::string_view kMagic = "QvPageKeys2\n";
-// The page keys file as earlier versions wrote it: read once, and written anew.
-constexpr std::string_view kMagicBefore = "QvPageKeys1\n";
 const char* const kSource = "PageKeys";
 
 // The number at the start of `text`, which it leaves; nothing when there is none.
@@ -61,41 +61,6 @@ class PageRows : public ado::XmlRowHandler {
   uint64_t& layout_;
   std::optional<RowReader> reader_;
 };
-
-// A page as the earlier page keys file holds it: its records' bytes.
-struct PageBefore {
-  FileStamp stamp;
-  uint64_t layout = 0;
-  uint32_t count = 0;
-  std::string_view records;
-};
-
-// What the earlier page keys file `bytes` says of each page, by first row; nothing when
-// it is not one of these names.
-std::map<int32_t, PageBefore> ReadPagesBefore(const std::string& bytes, std::string_view key,
-                                              const std::vector<std::string>& compared) {
-  std::map<int32_t, PageBefore> held;
-  const std::optional<std::string_view> body = keys_file::Unseal(bytes, kMagicBefore);
-  if (!body) return held;
-  keys_file::Reader in(*body);
-  const auto page_count = keys_file::NamesMatch(in, key, compared) ? in.Get<uint32_t>() : 0;
-  for (uint32_t p = 0; in.Ok() && p < page_count; ++p) {
-    const auto start = in.Get<int32_t>();
-    PageBefore& page = held[start];
-    page.stamp = in.Stamp();
-    page.layout = in.Get<uint64_t>();
-    page.count = in.Get<uint32_t>();
-    const size_t from = in.Offset();
-    for (uint32_t r = 0; in.Ok() && r < page.count; ++r) {
-      in.Text();
-      in.Get<uint64_t>();
-      in.Get<uint64_t>();
-    }
-    page.records = body->substr(from, in.Offset() - from);
-  }
-  if (!in.Ok() || !in.AtEnd()) held.clear();
-  return held;
-}
 
 // The hash of a page file's bytes, never 0 (which stands for not known).
 uint64_t ContentHash(std::string_view bytes) {
@@ -165,9 +130,12 @@ PageKeys::PageKeys(std::vector<std::string> compared, std::string key)
     : shape_(std::move(compared), std::move(key)) {}
 
 std::vector<std::pair<std::string, RowFingerprint>> PageKeys::ReadPage(Page& page) const {
+  // Read whole first: the hash of its bytes tells an unchanged page later without a read.
   std::vector<std::pair<std::string, RowFingerprint>> rows;
   PageRows handler(*this, rows, page.layout);
-  ado::ReadRecordsetXmlFileRows(page.file.path, handler);
+  const std::string bytes = core::File::ReadWhole(page.file.path, kSource);
+  ado::ReadRecordsetXmlRows(bytes, handler);
+  page.content = ContentHash(bytes);
   return rows;
 }
 
@@ -230,14 +198,8 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     base_ = std::move(held_file);
   } else {
     // Put together anew in a scratch file: from the page keys file for the pages still in
-    // step with it, from an earlier version's, or from the page's own file.
+    // step with it, else from the page's own file.
     dirty_ = true;
-    std::string before_bytes;
-    std::map<int32_t, PageBefore> before;
-    if (!held_file) {
-      before_bytes = keys_file::ReadFileOrNothing(keys_path, kSource);
-      before = ReadPagesBefore(before_bytes, shape_.KeyName(), shape_.Compared());
-    }
     core::File scratch = ScratchFile(scratch_folder_, kSource);
     KeyedRecordWriter out([&](std::string_view bytes) { scratch.WriteAll(bytes); }, scratch_folder_,
                           kMagic);
@@ -247,7 +209,6 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
       page.offset = out.Offset();
       page.first = static_cast<uint32_t>(out.Count());
       const auto known = held.find(page.file.start);
-      const auto known_before = before.find(page.file.start);
       if (known != held.end() && known->second.stamp == page.stamp) {
         page.layout = known->second.layout;
         page.content = known->second.content;
@@ -256,16 +217,6 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
           const KeyedRecordFile::Record record = held_file->At(at);
           out.Add(record.key, record.fingerprint);
           at = record.next;
-        }
-      } else if (known_before != before.end() && known_before->second.stamp == page.stamp) {
-        page.layout = known_before->second.layout;
-        keys_file::Reader in(known_before->second.records);
-        for (uint32_t r = 0; r < known_before->second.count; ++r) {
-          const std::string_view key = in.Text();
-          RowFingerprint fingerprint;
-          fingerprint.low = in.Get<uint64_t>();
-          fingerprint.high = in.Get<uint64_t>();
-          out.Add(key, fingerprint);
         }
       } else {
         try {

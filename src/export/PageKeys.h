@@ -125,8 +125,8 @@ class PageKeys {
     keys_file::FileStamp stamp;
     uint64_t layout = 0;
     uint64_t content = 0;  // the hash of the file's bytes; 0 when not known
-    uint64_t offset = 0;  // of its first record
-    uint32_t first = 0;   // its number
+    uint64_t offset = 0;   // of its first record
+    uint32_t first = 0;    // its number
     uint32_t count = 0;
   };
   struct Page {

@@ -416,8 +416,8 @@ PagedEntityWalk::PageRecords PagedEntityWalk::ReadPageRecords(PageWalk& walk,
 }
 
 bool PagedEntityWalk::PageHoldsItsLastData(PageWalk& walk, int32_t start,
-                                           const ado::Recordset& rows,
-                                           const std::string& last_file, const std::string& xml) {
+                                           const ado::Recordset& rows, const std::string& last_file,
+                                           const std::string& xml) {
   const std::optional<bool> held = walk.keys.Holds(start, xml);
   if (held ? !*held : !FileHolds(last_file, xml)) return false;
   // A null or a repeated key takes the comparison, which reports it.

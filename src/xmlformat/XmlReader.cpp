@@ -907,4 +907,10 @@ void ReadRecordsetXmlFileRows(const std::string& path, XmlRowHandler& handler) {
   parser.Parse(source);
 }
 
+void ReadRecordsetXmlRows(std::string_view text, XmlRowHandler& handler) {
+  StringSource source(text);
+  RecordsetXmlParser parser({}, &handler);
+  parser.Parse(source);
+}
+
 }  // namespace ado

@@ -76,5 +76,7 @@ class XmlRowHandler {
 // as ReadRecordsetXmlFile does; an exception from the handler fails the read with its
 // message.
 void ReadRecordsetXmlFileRows(const std::string& path, XmlRowHandler& handler);
+// The same from a file's bytes.
+void ReadRecordsetXmlRows(std::string_view text, XmlRowHandler& handler);
 
 }  // namespace ado
