@@ -82,7 +82,9 @@ class KeyedRecordFile {
   uint64_t KeyCount() const { return key_count_; }
   std::string_view Meta() const { return meta_; }
   // Whether another record has the key of record `number` (or a key of the same hash).
-  bool Repeated(uint32_t number) const { return (repeated_[number / 8] >> (number % 8)) & 1U; }
+  bool Repeated(uint32_t number) const {
+    return ((static_cast<unsigned>(repeated_[number / 8]) >> (number % 8)) & 1U) != 0;
+  }
   // The offset of the first record; records end where RecordsEnd begins.
   static constexpr uint64_t kFirst = 0;
   uint64_t RecordsEnd() const { return records_end_; }

@@ -13,6 +13,7 @@
 
 #include "core/AtomicFile.h"
 #include "core/Error.h"
+#include "core/Folder.h"
 #include "core/PosixError.h"
 #include "export/ResultFileNames.h"
 #include "xmlformat/XmlReader.h"
@@ -107,15 +108,24 @@ std::vector<PageKeys::PageFile> PageKeys::ListPages(const std::string& last_fold
     }
     return std::pair(*start, *end);
   };
-  const FolderFiles found = ListFiles(last_folder, core::Folder::Reach::kOwn);
+  // Names only: a folder of a hundred thousand pages is listed without a path per file.
   std::vector<PageFile> pages;
-  for (const std::filesystem::path& path : found.files) {
-    if (const auto page = page_of(path.filename().string())) {
-      pages.push_back({page->first, page->second, path.string()});
-    }
+  std::vector<core::FolderEntry> entries;
+  try {
+    entries = core::Folder::Open(last_folder, core::Folder::Reach::kOwn, "ListPages").List();
+  } catch (const core::Error&) {
+    return pages;  // a folder that cannot be listed holds no pages
   }
-  for (const std::filesystem::path& path : found.links) {
-    if (page_of(path.filename().string())) links.push_back(path.string());
+  const std::string folder = (std::filesystem::path(last_folder) / "").string();
+  for (const core::FolderEntry& entry : entries) {
+    if (entry.kind != core::EntryKind::kFile && entry.kind != core::EntryKind::kLink) continue;
+    const auto page = page_of(entry.name);
+    if (!page) continue;
+    if (entry.kind == core::EntryKind::kLink) {
+      links.push_back(folder + entry.name);
+    } else {
+      pages.push_back({page->first, page->second, folder + entry.name});
+    }
   }
   std::sort(pages.begin(), pages.end(),
             [](const PageFile& a, const PageFile& b) { return a.start < b.start; });
@@ -180,6 +190,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
   const std::map<int32_t, HeldPage> held = OpenHeld(keys_path, held_file);
   std::vector<std::pair<PageFile, std::string>> unreadable;
   std::vector<std::optional<FileStamp>> stamps;
+  pages_.reserve(pages.size());
   bool in_step = held_file && held.size() == pages.size();
   for (const PageFile& file : pages) {
     stamps.push_back(keys_file::StampOf(file.path));
