@@ -102,7 +102,9 @@ class KeyedRecordWriter::Parts {
       }
       to += kPerBlock * sizeof(Entry);
     }
-    std::memcpy(to, parts_[part].data(), parts_[part].size() * sizeof(Entry));
+    if (!parts_[part].empty()) {
+      std::memcpy(to, parts_[part].data(), parts_[part].size() * sizeof(Entry));
+    }
     parts_[part] = {};
     blocks_[part] = {};
     return entries;
@@ -187,7 +189,8 @@ void KeyedRecordWriter::Finish(std::string_view meta) {
       const Entry& at = entries[i];
       const bool same_hash_before = i > 0 && entries[i - 1].hash == at.hash;
       const bool same_hash_after = i + 1 < entries.size() && entries[i + 1].hash == at.hash;
-      if (same_hash_before || same_hash_after) repeated[at.number / 8] |= static_cast<uint8_t>(1U << (at.number % 8));
+      if (same_hash_before || same_hash_after)
+        repeated[at.number / 8] |= static_cast<uint8_t>(1U << (at.number % 8));
       if (same_hash_before && entries[i - 1].check == at.check) --key_count;
       if (position % kSparseEvery == 0) sparse.push_back(at.hash);
       entry.clear();
