@@ -142,7 +142,7 @@ void EntityDiff::DiffWhole(const std::function<std::unique_ptr<ado::QueryCursor>
                        [&] {
                          // The keys go beside the last data, so that the next run need not
                          // read it itself.
-                         if (new_last && last_.CommitNewLastData(result_path, *new_last)) {
+                         if (new_last && last_.CommitNewLastData(result_path, *new_last) && keys) {
                            last_.SaveLastDataKeys(result_path, *keys);
                          }
                        });
@@ -160,27 +160,42 @@ std::optional<int64_t> EntityDiff::WriteWhole(
   }
   const std::vector<ado::FieldDef>& fields = cursor->Fields();
   context_.Trace("No last data. Sending all entities. " + result_path, kEventInformation);
-  keys.emplace(ComparedNames(fields), kKeyField);
-  keys->StartFrom(fields, EntityIndex(keys->Compared(), kKeyField));  // no size known ahead
-  RowReader reader = keys->QueryReader(fields);
-  // The new last data is written beside the result file from the same blocks; a step of
-  // it that fails drops it, and the last data then stays as it was.
+  const std::string last_file = last_.GetLasDataFileName(result_path);
+  // The new last data is written from the same blocks as the result file; a step of it
+  // that fails drops it, and the last data then stays as it was.
   const auto on_new_last = [&](const auto& step) {
     context_.Guarded([&](int) { new_last.reset(); }, [&](int&) { step(); },
                      Fixed(kExporterClass + ".CreateLastDataFileFromRS, @Line#5"));
   };
   on_new_last([&] {
-    const std::string last_file = last_.GetLasDataFileName(result_path);
     CreateOwnFolderOf(last_file, kExporterClass);
     new_last.emplace(last_file, fields);
   });
+  // Its keys too; without them the next run reads the last data itself.
+  const auto on_keys = [&](const auto& step) {
+    try {
+      if (keys) step();
+    } catch (const core::Error& error) {
+      context_.Trace(kExporterClass +
+                         ".Export_DiffPerEntity, the keys of the last data could not be saved: " +
+                         EntityIndex::KeysFileOf(last_file),
+                     kEventWarning, error.record());
+      keys.reset();
+    }
+  };
+  keys.emplace(ComparedNames(fields), kKeyField);
+  keys->StartFrom(fields, EntityIndex(keys->Compared(), kKeyField));
+  if (new_last) keys->SetScratchFolder(last_.GetLasDataFolder(result_path));
+  RowReader reader = keys->QueryReader(fields);
   std::string key;
   const std::optional<int64_t> rows = results_.SaveStreamed(
       *cursor, result_path, context_.flush_each_file, [&](const ado::RecordStore& block) {
         if (new_last) on_new_last([&] { new_last->WriteRows(block); });
-        for (size_t record = 0; record < block.RecordCount(); ++record) {
-          if (reader.Key(block, record, key)) keys->Add(key, reader.Fingerprint(block, record));
-        }
+        on_keys([&] {
+          for (size_t record = 0; record < block.RecordCount(); ++record) {
+            if (reader.Key(block, record, key)) keys->Add(key, reader.Fingerprint(block, record));
+          }
+        });
       });
   if (rows) context_.stats.entities_new += *rows;
   return rows;
