@@ -9,7 +9,6 @@
 #include "export/QueryPager.h"
 #include "export/ResultFileNames.h"
 #include "platform/StopSignal.h"
-#include "shared/QvSharedADO.h"
 #include "shared/QvSharedErrorLog.h"
 #include "shared/QvSharedStrings.h"
 #include "store/XmlFileStream.h"
@@ -68,11 +67,11 @@ void EntityDiff::Export_DiffPerEntity(const std::string& sql,
     if (!data_source) throw core::Error(core::kErrObjectRequired, kExporterClass, "no data source");
     return data_source->GetConnection(QvDataSource::kSharedConnection);
   };
+  std::shared_ptr<ado::Connection> whole_connection;  // kept open while its cursor reads
   DiffPerEntity(
       [&] {
-        std::shared_ptr<ado::Recordset> rs = results_.GetRS(sql, connection());
-        if (rs) context_.stats.rows_read += rs->RecordCount();
-        return rs;
+        whole_connection = connection();
+        return results_.OpenQuery(sql, whole_connection);
       },
       result_path, import_rule, changed_count,
       [&]() -> std::unique_ptr<QueryPager> {
@@ -85,7 +84,7 @@ void EntityDiff::Export_DiffPerEntity(const std::string& sql,
       });
 }
 
-void EntityDiff::DiffPerEntity(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+void EntityDiff::DiffPerEntity(const std::function<std::unique_ptr<ado::QueryCursor>()>& open_query,
                                const std::string& result_path, const std::string& import_rule,
                                int32_t& changed_count,
                                const std::function<std::unique_ptr<QueryPager>()>& open_pages) {
@@ -124,32 +123,82 @@ void EntityDiff::DiffPerEntity(const std::function<std::shared_ptr<ado::Recordse
 
         if (whole) {
           line = 7;
-          DiffWhole(query, result_path, import_rule);
+          DiffWhole(open_query, result_path, import_rule);
         }
       },
       AtLine(kExporterClass + ".Export_DiffPerEntity, u:0 @Line#"));
   entity_fields_.reset();
 }
 
-void EntityDiff::DiffWhole(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+void EntityDiff::DiffWhole(const std::function<std::unique_ptr<ado::QueryCursor>()>& open_query,
                            const std::string& result_path, const std::string& import_rule) {
-  std::shared_ptr<ado::Recordset> rs = query();
-  if (!rs)
-    throw core::Error(core::kErrObjectRequired, kExporterClass, "the query gave no recordset");
+  std::optional<XmlFileStream> new_last;
+  std::optional<EntityIndex> keys;
+  const std::optional<int64_t> rows = WriteWhole(open_query, result_path, new_last, keys);
   // What an earlier run could not deliver is made again, as part of the whole result.
-  outbox_.DropEarlierUndelivered(result_path);
+  if (rows) outbox_.DropEarlierUndelivered(result_path);
   std::optional<std::string> record;
-  CommitOrKeepLastData(SendWhole(rs, result_path, import_rule, record), result_path, [&] {
-    // The keys go beside the last data, so that the next run need not read it itself.
-    if (last_.CreateLastDataFileFromRS(result_path, rs)) {
-      EntityIndex keys(ComparedNames(rs->FieldDefs()), kKeyField);
-      keys.AddRecordset(*rs);
-      last_.SaveLastDataKeys(result_path, keys);
-    }
-  });
+  CommitOrKeepLastData(SendWhole(rows.has_value(), result_path, import_rule, record), result_path,
+                       [&] {
+                         // The keys go beside the last data, so that the next run need not
+                         // read it itself.
+                         if (new_last && last_.CommitNewLastData(result_path, *new_last) && keys) {
+                           last_.SaveLastDataKeys(result_path, *keys);
+                         }
+                       });
   // The last data has the entities now, or the receiver did not get them.
   if (record) ::unlink(record->c_str());
-  QvSharedADO().Release(rs);
+}
+
+std::optional<int64_t> EntityDiff::WriteWhole(
+    const std::function<std::unique_ptr<ado::QueryCursor>()>& open_query,
+    const std::string& result_path, std::optional<XmlFileStream>& new_last,
+    std::optional<EntityIndex>& keys) {
+  const std::unique_ptr<ado::QueryCursor> cursor = open_query();
+  if (!cursor) {
+    throw core::Error(core::kErrObjectRequired, kExporterClass, "the query gave no recordset");
+  }
+  const std::vector<ado::FieldDef>& fields = cursor->Fields();
+  context_.Trace("No last data. Sending all entities. " + result_path, kEventInformation);
+  const std::string last_file = last_.GetLasDataFileName(result_path);
+  // The new last data is written from the same blocks as the result file; a step of it
+  // that fails drops it, and the last data then stays as it was.
+  const auto on_new_last = [&](const auto& step) {
+    context_.Guarded([&](int) { new_last.reset(); }, [&](int&) { step(); },
+                     Fixed(kExporterClass + ".CreateLastDataFileFromRS, @Line#5"));
+  };
+  on_new_last([&] {
+    CreateOwnFolderOf(last_file, kExporterClass);
+    new_last.emplace(last_file, fields);
+  });
+  // Its keys too; without them the next run reads the last data itself.
+  const auto on_keys = [&](const auto& step) {
+    try {
+      if (keys) step();
+    } catch (const core::Error& error) {
+      context_.Trace(kExporterClass +
+                         ".Export_DiffPerEntity, the keys of the last data could not be saved: " +
+                         EntityIndex::KeysFileOf(last_file),
+                     kEventWarning, error.record());
+      keys.reset();
+    }
+  };
+  keys.emplace(ComparedNames(fields), kKeyField);
+  keys->StartFrom(fields, EntityIndex(keys->Compared(), kKeyField));
+  if (new_last) keys->SetScratchFolder(last_.GetLasDataFolder(result_path));
+  RowReader reader = keys->QueryReader(fields);
+  std::string key;
+  const std::optional<int64_t> rows = results_.SaveStreamed(
+      *cursor, result_path, context_.flush_each_file, [&](const ado::RecordStore& block) {
+        if (new_last) on_new_last([&] { new_last->WriteRows(block); });
+        on_keys([&] {
+          for (size_t record = 0; record < block.RecordCount(); ++record) {
+            if (reader.Key(block, record, key)) keys->Add(key, reader.Fingerprint(block, record));
+          }
+        });
+      });
+  if (rows) context_.stats.entities_new += *rows;
+  return rows;
 }
 
 void EntityDiff::CommitOrKeepLastData(bool all_delivered, const std::string& result_path,
@@ -216,19 +265,20 @@ std::optional<EntityDiff::EntityFields> EntityDiff::ReadLastDataIndex(
   return known;
 }
 
-bool EntityDiff::SendWhole(const std::shared_ptr<ado::Recordset>& rs,
-                           const std::string& result_path, const std::string& import_rule,
-                           std::optional<std::string>& record) {
-  context_.Trace("No last data. Sending all entities. " + result_path, kEventInformation);
-  context_.stats.entities_new += rs->RecordCount();
+bool EntityDiff::SendWhole(bool written, const std::string& result_path,
+                           const std::string& import_rule, std::optional<std::string>& record) {
   const int32_t sent_before = context_.stats.files_sent;
-  // Until the last data has them, their deletions need these rows (a run stopped after
-  // the delivery): DiffWhole removes the record once the last data moved on or not.
-  const auto record_sent = [&](const std::string& file) {
-    if (!context_.deletions.send || import_rule.empty()) return;
-    record = outbox_.RecordSent(file, last_.GetLasDataFolder(result_path));
-  };
-  const bool written = results_.SaveAndSend(rs, result_path, false, import_rule, record_sent);
+  try {
+    // Until the last data has them, their deletions need these rows (a run stopped after
+    // the delivery): DiffWhole removes the record once the last data moved on or not.
+    if (written && context_.deletions.send && !import_rule.empty()) {
+      record = outbox_.RecordSent(result_path, last_.GetLasDataFolder(result_path));
+    }
+    written = outbox_.SendWritten(written, result_path, import_rule);
+  } catch (...) {
+    context_.Failed(".Export");
+    return false;
+  }
   const bool delivered = written && context_.stats.files_sent > sent_before;
   if (written && !delivered && !import_rule.empty()) outbox_.SetAsideUndelivered(result_path);
   return delivered;

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "ado/Recordset.h"
+#include "db/QueryCursor.h"
 #include "export/EntityIndex.h"
 #include "export/ExportContext.h"
 #include "export/LastDataStore.h"
@@ -70,9 +71,9 @@ class EntityDiff {
 
   // With last data, the query is read through the pager that `open_pages` opens, a page
   // at a time, and the new last data is written while the pages are compared
-  // (DiffPages); without, or when the last data cannot be used, the recordset `query`
-  // gives is sent whole and becomes the last data (DiffWhole).
-  void DiffPerEntity(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+  // (DiffPages); without, or when the last data cannot be used, the rows of the cursor
+  // `open_query` opens are sent whole and become the last data (DiffWhole).
+  void DiffPerEntity(const std::function<std::unique_ptr<ado::QueryCursor>()>& open_query,
                      const std::string& result_path, const std::string& import_rule,
                      int32_t& changed_count,
                      const std::function<std::unique_ptr<QueryPager>()>& open_pages);
@@ -119,10 +120,17 @@ class EntityDiff {
                            std::optional<EntityIndex>& next_keys);
   // Whether the record `rs` stands on has a null key.
   bool HasNullKey(const ado::Recordset& rs) const;
-  // Sends the whole result of `query`; once delivered it becomes the last data, with its
-  // keys file.
-  void DiffWhole(const std::function<std::shared_ptr<ado::Recordset>()>& query,
+  // Sends the whole result of the cursor `open_query` opens; once delivered it becomes the
+  // last data, with its keys file.
+  void DiffWhole(const std::function<std::unique_ptr<ado::QueryCursor>()>& open_query,
                  const std::string& result_path, const std::string& import_rule);
+  // Streams the query's rows to the result file and, from the same blocks, to `new_last`
+  // (left uncommitted; dropped when a step of it fails) and `keys`. The rows written, or
+  // nothing after a reported failure.
+  std::optional<int64_t> WriteWhole(
+      const std::function<std::unique_ptr<ado::QueryCursor>()>& open_query,
+      const std::string& result_path, std::optional<XmlFileStream>& new_last,
+      std::optional<EntityIndex>& keys);
   // Runs `commit` (the last data moves on) when every change was delivered; else says
   // that the last data stays as it was.
   void CommitOrKeepLastData(bool all_delivered, const std::string& result_path,
@@ -136,11 +144,11 @@ class EntityDiff {
   std::optional<EntityFields> ReadLastDataIndex(const std::shared_ptr<ado::Recordset>& rs,
                                                 const std::string& result_path,
                                                 const std::string& last_file);
-  // Sends the whole of `rs` as the result file, as when there is no last data; a file not
-  // delivered goes to Unsent. Whether it was delivered; `record` names the sent record
-  // made with deletions on.
-  bool SendWhole(const std::shared_ptr<ado::Recordset>& rs, const std::string& result_path,
-                 const std::string& import_rule, std::optional<std::string>& record);
+  // Sends the result file WriteWhole wrote (`written`: it did), as when there is no last
+  // data; a file not delivered goes to Unsent. Whether it was delivered; `record` names
+  // the sent record made with deletions on.
+  bool SendWhole(bool written, const std::string& result_path, const std::string& import_rule,
+                 std::optional<std::string>& record);
   // Process_DiffOneEntity, telling a send that failed from an unchanged entity.
   EntityOutcome DiffOneEntity(const std::shared_ptr<ado::Recordset>& rs,
                               const std::shared_ptr<ado::Recordset>& last,

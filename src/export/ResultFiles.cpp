@@ -92,17 +92,25 @@ bool ResultFiles::ExportStreamed(const std::string& sql,
       context_.Failed(".Export", NoRecordset());
       return false;
     }
-    CreateFolderOf(target_file);
-    context_.Trace("Save to " + target_file, kEventInformation);
-    const std::optional<int64_t> rows = SaveQueryToXml(*cursor, target_file);
-    context_.TraceValueWarnings(cursor->Warnings());
-    if (rows == 0) context_.Trace("The query returned no records", kEventWarning);
-    if (rows) context_.stats.rows_read += *rows;
+    const std::optional<int64_t> rows = SaveStreamed(*cursor, target_file, true);
     return outbox_.SendWritten(rows.has_value(), target_file, upload_folder);
   } catch (...) {
     context_.Failed(".Export");
     return false;
   }
+}
+
+std::optional<int64_t> ResultFiles::SaveStreamed(
+    ado::QueryCursor& cursor, const std::string& target_file, bool flush_to_disk,
+    const std::function<void(const ado::RecordStore&)>& each_block) {
+  CreateFolderOf(target_file);
+  context_.Trace("Save to " + target_file, kEventInformation);
+  const std::optional<int64_t> rows =
+      SaveQueryToXml(cursor, target_file, flush_to_disk, each_block);
+  context_.TraceValueWarnings(cursor.Warnings());
+  if (rows == 0) context_.Trace("The query returned no records", kEventWarning);
+  if (rows) context_.stats.rows_read += *rows;
+  return rows;
 }
 
 bool ResultFiles::ExportEncoded(const std::string& sql,

@@ -40,6 +40,12 @@ class ResultFiles {
   // the result is never held whole, whatever its size.
   bool ExportStreamed(const std::string& sql, const std::shared_ptr<ado::Connection>& connection,
                       const std::string& target_file, const std::string& upload_folder);
+  // The cursor's rows written to `target_file` as ExportStreamed writes them, without
+  // sending it; each block written is then handed to `each_block`, when given. The rows
+  // written (counted as read), or nothing after a reported failure.
+  std::optional<int64_t> SaveStreamed(
+      ado::QueryCursor& cursor, const std::string& target_file, bool flush_to_disk,
+      const std::function<void(const ado::RecordStore&)>& each_block = {});
   // Export with its text values encoded: the whole result is read into a recordset
   // first.
   bool ExportEncoded(const std::string& sql, const std::shared_ptr<ado::Connection>& connection,

@@ -66,15 +66,20 @@ void XmlFileStream::Commit(bool flush_to_disk) {
 }
 
 std::optional<int64_t> SaveQueryToXml(ado::QueryCursor& cursor, const std::string& path,
-                                      bool flush_to_disk) {
+                                      bool flush_to_disk,
+                                      const std::function<void(const ado::RecordStore&)>& also) {
   int line = 1;
   try {
     XmlFileStream file(path, cursor.Fields());
     line = 2;
     ado::PrefetchCursor ahead(cursor);
     ado::CopyBlocks(
-        ahead, [&](const ado::RecordStore& block) { file.WriteRows(block); }, INT64_MAX,
-        path + " not written: ");
+        ahead,
+        [&](const ado::RecordStore& block) {
+          file.WriteRows(block);
+          if (also) also(block);
+        },
+        INT64_MAX, path + " not written: ");
     line = 3;
     file.Commit(flush_to_disk);
     return file.Rows();

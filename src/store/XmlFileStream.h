@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,10 +51,12 @@ class XmlFileStream {
 };
 
 // Writes the cursor's rows to `path` as XmlFileStream does, reading the next block while
-// one is written: memory holds a block or two whatever the result's size. The rows
+// one is written: memory holds a block or two whatever the result's size. Each block
+// written is then handed to `also`, when given; what it throws fails the write. The rows
 // written, or nothing after a failure reported to the error log as
 // "CQvXMLManip.SaveQueryToXML, @Line#N" (the old file is then left as it was).
-std::optional<int64_t> SaveQueryToXml(ado::QueryCursor& cursor, const std::string& path,
-                                      bool flush_to_disk = true);
+std::optional<int64_t> SaveQueryToXml(
+    ado::QueryCursor& cursor, const std::string& path, bool flush_to_disk = true,
+    const std::function<void(const ado::RecordStore&)>& also = {});
 
 }  // namespace qv

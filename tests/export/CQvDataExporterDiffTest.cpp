@@ -544,8 +544,9 @@ TEST_F(CQvDataExporterDiffExport, RepeatedKeysAreMatchedInOrderAndReportedOnce) 
   EXPECT_EQ(ColumnOf(home_.Out("LastTx/" + sent[0]), "name"), std::vector<std::string>{"TWO"});
 }
 
-// The query read a page at a time writes the last data and change files that the walk
-// of the whole recordset writes: every column type, nulls, changes on every page.
+// The whole result streamed on the first run, and the query read a page at a time later,
+// write the files that the recordset of the same rows gives: every column type, nulls,
+// changes on every page.
 TEST_F(CQvDataExporterDiffExport, PagedWalkWritesWhatTheRecordsetWalkWrites) {
   Sql("CREATE TABLE every(tSID TEXT, i INTEGER, big BIGINT, r REAL, v VARCHAR(40), t TEXT, "
       "b BLOB, n NUMERIC(12,3), d DATE, ts DATETIME, flag BIT, Source_Timestamp TEXT)");
@@ -558,8 +559,16 @@ TEST_F(CQvDataExporterDiffExport, PagedWalkWritesWhatTheRecordsetWalkWrites) {
       "IIF(x % 10 = 0, NULL, datetime(1700000000 + x * 3599, 'unixepoch')), "
       "IIF(x % 13 = 0, NULL, x % 2), 't1' FROM n");
   const std::string query = "SELECT * FROM every ORDER BY tSID";
+  CQvDataExporter reference(traces_.Fn());
+  const auto whole =
+      reference.GetRS(query, source_->GetConnection(QvDataSource::kSharedConnection));
+  ASSERT_NE(whole, nullptr);
+  fs::create_directories(home_.Out("first"));
+  ASSERT_TRUE(reference.CreateLastDataFileFromRS(home_.Out("first/Apps.xml"), whole));
   int32_t changed = -1;
   exporter_.Export_DiffPerEntity(query, source_, Result(), "Apps", changed);
+  EXPECT_EQ(test::ReadBytes(Last()), test::ReadBytes(home_.Out("first/last/Apps.xml")));
+  EXPECT_EQ(test::ReadBytes(home_.Out("LastTx/Apps.xml")), test::ReadBytes(Last()));
   const std::string old_last = home_.Out("old-last.xml");
   fs::copy_file(Last(), old_last);
 
@@ -576,7 +585,6 @@ TEST_F(CQvDataExporterDiffExport, PagedWalkWritesWhatTheRecordsetWalkWrites) {
   // The reference: the whole result as one recordset, each record through the
   // filter-based compare, the recordset written as last data.
   const std::string ref_result = home_.Out("ref/Apps.xml");
-  CQvDataExporter reference(traces_.Fn());
   const auto rs = reference.GetRS(query, source_->GetConnection(QvDataSource::kSharedConnection));
   ASSERT_NE(rs, nullptr);
   const auto last = CQvXMLManip().OpenXMLToRS(old_last, false);
