@@ -109,17 +109,14 @@ void Outbox::DropEarlierUndelivered(const std::string& result_path) {
   for (const fs::path& where : {folder, folder / kUndeliveredFolder}) {
     FolderListing& listing = ListingOf(where);
     if (const auto files = listing.change_files.find(name); files != listing.change_files.end()) {
-      for (const fs::path& path : files->second) {
-        listing.by_name.erase(path.filename().string());
-        drop(path);
+      for (const std::string& file : files->second) {
+        listing.by_name.erase(file);
+        drop(where / file);
       }
       listing.change_files.erase(files);
     }
     if (where == folder) continue;
-    if (const auto whole = listing.by_name.find(name); whole != listing.by_name.end()) {
-      drop(whole->second);
-      listing.by_name.erase(whole);
-    }
+    if (listing.by_name.erase(name) > 0) drop(where / name);
   }
 }
 
@@ -130,19 +127,27 @@ Outbox::FolderListing& Outbox::ListingOf(const std::filesystem::path& folder) {
   if (listed != folder_listings_.end()) return listed->second;
   // The result's own folder may be reached through a link, its Unsent and LastTx not.
   const bool own = folder.filename() == kUndeliveredFolder || folder.filename() == kDeliveredFolder;
-  FolderFiles found =
-      ListFiles(folder, own ? core::Folder::Reach::kOwn : core::Folder::Reach::kFollow);
-  FolderListing listing;
-  for (std::filesystem::path& path : found.files) {
-    std::string file = path.filename().string();
-    for (const std::string_view owner : ResultsOfChangeFile(file)) {
-      listing.change_files[std::string(owner)].push_back(path);
-    }
-    listing.by_name.emplace(std::move(file), std::move(path));
+  std::vector<core::FolderEntry> entries;
+  try {
+    entries = core::Folder::Open(folder.string(),
+                                 own ? core::Folder::Reach::kOwn : core::Folder::Reach::kFollow,
+                                 "ListFiles")
+                  .List();
+  } catch (const core::Error&) {
+    // A folder that is not there holds nothing; one that cannot be opened fails where its
+    // files are written.
   }
-  // A link's name is taken too, though the link is not the program's file.
-  for (std::filesystem::path& path : found.links) {
-    listing.taken.insert(path.filename().string());
+  FolderListing listing;
+  for (core::FolderEntry& entry : entries) {
+    if (entry.kind == core::EntryKind::kFile) {
+      for (const std::string_view owner : ResultsOfChangeFile(entry.name)) {
+        listing.change_files[std::string(owner)].push_back(entry.name);
+      }
+      listing.by_name.insert(std::move(entry.name));
+    } else if (entry.kind == core::EntryKind::kLink) {
+      // A link's name is taken too, though the link is not the program's file.
+      listing.taken.insert(std::move(entry.name));
+    }
   }
   return folder_listings_.emplace(folder.string(), std::move(listing)).first->second;
 }

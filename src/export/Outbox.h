@@ -81,9 +81,10 @@ class Outbox {
   // Writes `xml` to a new change file name of the result; its path.
   std::string WriteNewChangeFile(const std::string& xml, const std::string& result_path, int& line);
   // A folder's files: its change files by the result they belong to, and all by name.
+  // Names only: LastTx may hold hundreds of thousands of files.
   struct FolderListing {
-    std::unordered_map<std::string, std::vector<std::filesystem::path>> change_files;
-    std::unordered_map<std::string, std::filesystem::path> by_name;
+    std::unordered_map<std::string, std::vector<std::string>> change_files;
+    std::unordered_set<std::string> by_name;
     // The names of the symbolic links there: taken, but not the program's files.
     std::unordered_set<std::string> taken;
   };

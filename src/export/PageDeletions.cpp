@@ -150,7 +150,7 @@ ado::RecordsetData PageDeletions::GoneRows(PageKeys& keys,
   const std::unordered_set<std::string> formers(former_pages_.begin(), former_pages_.end());
   for (const auto& on_page : pages) {
     const std::set<std::string>& page_keys = on_page.second;
-    const PageKeys::PageFile* page = keys.FileAt(on_page.first);
+    const std::optional<PageKeys::PageFile> page = keys.FileAt(on_page.first);
     if (!page) continue;
     // The page as the walk began: its former file when the walk replaced it.
     const std::string former = FormerPageFileOf(page->path);

@@ -143,7 +143,7 @@ std::vector<std::pair<std::string, RowFingerprint>> PageKeys::ReadPage(Page& pag
   // Read whole first: the hash of its bytes tells an unchanged page later without a read.
   std::vector<std::pair<std::string, RowFingerprint>> rows;
   PageRows handler(*this, rows, page.layout);
-  const std::string bytes = core::File::ReadWhole(page.file.path, kSource);
+  const std::string bytes = core::File::ReadWhole(PathOf(page), kSource);
   ado::ReadRecordsetXmlRows(bytes, handler);
   page.content = ContentHash(bytes);
   return rows;
@@ -191,6 +191,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
   std::vector<std::pair<PageFile, std::string>> unreadable;
   std::vector<std::optional<FileStamp>> stamps;
   pages_.reserve(pages.size());
+  for (const PageFile& file : pages) LearnPrefix(file);
   bool in_step = held_file && held.size() == pages.size();
   for (const PageFile& file : pages) {
     stamps.push_back(keys_file::StampOf(file.path));
@@ -203,8 +204,8 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     for (const PageFile& file : pages) {
       const HeldPage& known = held.at(file.start);
       page_by_start_[file.start] = static_cast<uint32_t>(pages_.size());
-      pages_.push_back(
-          {file, known.stamp, known.layout, known.content, known.offset, known.first, known.count});
+      pages_.push_back({file.start, file.end, false, known.stamp, known.layout, known.content,
+                        known.offset, known.first, known.count});
     }
     base_ = std::move(held_file);
   } else {
@@ -216,10 +217,10 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
                           kMagic);
     for (size_t i = 0; i < pages.size(); ++i) {
       if (!stamps[i]) continue;
-      Page page{pages[i], *stamps[i]};
+      Page page{pages[i].start, pages[i].end, false, *stamps[i]};
       page.offset = out.Offset();
       page.first = static_cast<uint32_t>(out.Count());
-      const auto known = held.find(page.file.start);
+      const auto known = held.find(page.start);
       if (known != held.end() && known->second.stamp == page.stamp) {
         page.layout = known->second.layout;
         page.content = known->second.content;
@@ -234,12 +235,12 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
           for (const auto& [key, fingerprint] : ReadPage(page)) out.Add(key, fingerprint);
         } catch (const core::Error& error) {
           // A page that cannot be read whole holds nothing; Add saw none of it.
-          unreadable.emplace_back(page.file, error.record().description);
+          unreadable.emplace_back(pages[i], error.record().description);
           continue;
         }
       }
       page.count = static_cast<uint32_t>(out.Count() - page.first);
-      page_by_start_[page.file.start] = static_cast<uint32_t>(pages_.size());
+      page_by_start_[page.start] = static_cast<uint32_t>(pages_.size());
       pages_.push_back(std::move(page));
     }
     out.Finish({});
@@ -259,10 +260,10 @@ void PageKeys::Save(const std::string& keys_path) {
                         kMagic);
   std::vector<const Page*> order;
   for (const Page& page : pages_) {
-    if (!page.file.path.empty()) order.push_back(&page);  // not removed
+    if (!page.removed) order.push_back(&page);
   }
   std::sort(order.begin(), order.end(),
-            [](const Page* a, const Page* b) { return a->file.start < b->file.start; });
+            [](const Page* a, const Page* b) { return a->start < b->start; });
   std::string meta;
   keys_file::PutNames(meta, shape_.KeyName(), shape_.Compared());
   Put(meta, static_cast<uint32_t>(order.size()));
@@ -285,7 +286,7 @@ void PageKeys::Save(const std::string& keys_path) {
         if (live_[number]) out.Add(key, print);
       });
     }
-    Put(meta, page->file.start);
+    Put(meta, page->start);
     PutStamp(meta, page->stamp);
     Put(meta, page->layout);
     Put(meta, page->content);
@@ -299,16 +300,26 @@ void PageKeys::Save(const std::string& keys_path) {
 
 bool PageKeys::OtherLayoutUpTo(int64_t last_row, uint64_t layout) const {
   return std::any_of(pages_.begin(), pages_.end(), [&](const Page& page) {
-    return !page.file.path.empty() && page.file.start <= last_row && page.layout != layout;
+    return !page.removed && page.start <= last_row && page.layout != layout;
   });
 }
 
 std::vector<PageKeys::PageFile> PageKeys::PagesAfter(int64_t last_row) const {
   std::vector<PageFile> after;
   for (const Page& page : pages_) {
-    if (!page.file.path.empty() && page.file.start > last_row) after.push_back(page.file);
+    if (!page.removed && page.start > last_row) after.push_back(FileOf(page));
   }
   return after;
+}
+
+std::string PageKeys::PathOf(const Page& page) const {
+  return prefix_ + std::to_string(page.start) + "-" + std::to_string(page.end) + ".xml";
+}
+
+void PageKeys::LearnPrefix(const PageFile& file) {
+  if (!prefix_.empty()) return;
+  const std::string rows = std::to_string(file.start) + "-" + std::to_string(file.end) + ".xml";
+  if (file.path.ends_with(rows)) prefix_ = file.path.substr(0, file.path.size() - rows.size());
 }
 
 PageKeys::Page* PageKeys::Find(int32_t start) {
@@ -374,7 +385,7 @@ PageKeys::Outcome PageKeys::Meet(std::string_view key, const RowFingerprint& fin
   const Found* same = nullptr;
   for (const Found& record : records) {
     if (met_[record.number] || !(record.fingerprint == fingerprint)) continue;
-    if (!same || PageOf(record.number).file.start == page_start) same = &record;
+    if (!same || PageOf(record.number).start == page_start) same = &record;
   }
   if (!same) {
     next_guess_ = records.front().next;
@@ -382,7 +393,7 @@ PageKeys::Outcome PageKeys::Meet(std::string_view key, const RowFingerprint& fin
   }
   met_[same->number] = true;
   next_guess_ = same->next;
-  return PageOf(same->number).file.start == page_start ? Outcome::kUnchanged : Outcome::kMoved;
+  return PageOf(same->number).start == page_start ? Outcome::kUnchanged : Outcome::kMoved;
 }
 
 void PageKeys::MeetPage(int32_t page_start) {
@@ -406,9 +417,9 @@ void PageKeys::MeetPage(int32_t page_start) {
 
 std::optional<bool> PageKeys::Holds(int32_t start, std::string_view xml) {
   const Page* page = Find(start);
-  if (!page || page->content == 0 || page->unknown || page->file.path.empty()) return std::nullopt;
+  if (!page || page->content == 0 || page->unknown || page->removed) return std::nullopt;
   // A file changed behind the walk's back is compared as it is.
-  if (keys_file::StampOf(page->file.path) != std::optional<FileStamp>(page->stamp))
+  if (keys_file::StampOf(PathOf(*page)) != std::optional<FileStamp>(page->stamp))
     return std::nullopt;
   return ContentHash(xml) == page->content;
 }
@@ -424,11 +435,11 @@ std::vector<int32_t> PageKeys::OlderCopies(std::string_view key, const RowFinger
   std::set<int32_t> pages;
   for (const Found& record : Lookup(key)) {
     const Page& page = PageOf(record.number);
-    if (!live_[record.number] || page.rewritten || page.file.start == page_start ||
+    if (!live_[record.number] || page.rewritten || page.start == page_start ||
         record.fingerprint == fingerprint) {
       continue;
     }
-    pages.insert(page.file.start);
+    pages.insert(page.start);
   }
   return {pages.begin(), pages.end()};
 }
@@ -443,7 +454,7 @@ void PageKeys::Dropped(int32_t page_start, const std::vector<std::string>& keys)
     if (gone.contains(key)) live_[number] = false;
   });
   if (page->unknown) return;
-  if (const std::optional<FileStamp> stamp = keys_file::StampOf(page->file.path)) {
+  if (const std::optional<FileStamp> stamp = keys_file::StampOf(PathOf(*page))) {
     page->stamp = *stamp;
   }
 }
@@ -471,7 +482,9 @@ void PageKeys::Rewritten(const PageFile& file,
   if (it == page_by_start_.end()) {
     it = page_by_start_.emplace(file.start, static_cast<uint32_t>(pages_.size())).first;
     Page& added = pages_.emplace_back();
-    added.file = file;
+    added.start = file.start;
+    added.end = file.end;
+    LearnPrefix(file);
   }
   Page& page = pages_[it->second];
   // The records the walk began with stay known for lookups; the file no longer has them.
@@ -495,7 +508,7 @@ void PageKeys::Removed(int32_t page_start) {
   }
   page->now_bytes = 0;
   page->content = 0;
-  page->file.path.clear();
+  page->removed = true;
 }
 
 bool PageKeys::Met(std::string_view key) {
@@ -507,7 +520,7 @@ bool PageKeys::Met(std::string_view key) {
 
 bool PageKeys::AllPagesMetWhole() const {
   return std::all_of(pages_.begin(), pages_.end(),
-                     [](const Page& page) { return page.met_whole || page.file.path.empty(); });
+                     [](const Page& page) { return page.met_whole || page.removed; });
 }
 
 void PageKeys::ForEachUnmet(
@@ -516,7 +529,7 @@ void PageKeys::ForEachUnmet(
     const Page& page = pages_[p];
     ForEachOf(page, [&](std::string_view key, uint32_t number, const RowFingerprint&) {
       if (!base_->Repeated(number)) {
-        if (!key_met_[number]) take(key, page.file.start, InFile(page, number));
+        if (!key_met_[number]) take(key, page.start, InFile(page, number));
         return;
       }
       // A key of several records goes once, with all of them, at its first.
@@ -524,7 +537,7 @@ void PageKeys::ForEachUnmet(
       if (records.empty() || records.front().number != number || key_met_[number]) return;
       for (const Found& record : records) {
         const Page& on = PageOf(record.number);
-        take(key, on.file.start, InFile(on, record.number));
+        take(key, on.start, InFile(on, record.number));
       }
     });
   }

@@ -56,9 +56,10 @@ class PageKeys {
 
   size_t PageCount() const { return pages_.size(); }
   // The page starting at `start`; null when there is none.
-  const PageFile* FileAt(int32_t start) {
+  std::optional<PageFile> FileAt(int32_t start) {
     const Page* page = Find(start);
-    return page && !page->file.path.empty() ? &page->file : nullptr;
+    if (!page || page->removed) return std::nullopt;
+    return FileOf(*page);
   }
   // Whether the page keys file no longer says what the pages hold.
   bool Dirty() const { return dirty_; }
@@ -129,8 +130,12 @@ class PageKeys {
     uint32_t first = 0;    // its number
     uint32_t count = 0;
   };
+  // Memory holds no path per page: a page's file is its first and last row in the name of
+  // the pages (PathOf).
   struct Page {
-    PageFile file;
+    int32_t start = 0;
+    int32_t end = 0;
+    bool removed = false;  // its file is gone
     keys_file::FileStamp stamp;
     uint64_t layout = 0;
     uint64_t content = 0;  // the hash of the file's bytes; 0 when not known
@@ -168,8 +173,13 @@ class PageKeys {
                                           const RowFingerprint& fingerprint)>& take);
   // Whether record `number` of `page` is still in the page's file.
   bool InFile(const Page& page, uint32_t number) const {
-    return live_[number] && !page.rewritten && !page.file.path.empty();
+    return live_[number] && !page.rewritten && !page.removed;
   }
+  // The path of the page's file, and the page as a PageFile.
+  std::string PathOf(const Page& page) const;
+  PageFile FileOf(const Page& page) const { return {page.start, page.end, PathOf(page)}; }
+  // Takes the part of the pages' paths before their rows from `file`, once.
+  void LearnPrefix(const PageFile& file);
   // Opens the page keys file at `keys_path` when it holds these names; what it says of each
   // page, by first row.
   std::map<int32_t, HeldPage> OpenHeld(const std::string& keys_path,
@@ -183,6 +193,7 @@ class PageKeys {
 
   EntityIndex shape_;  // the compared names and the key's, and the readers made from them
   std::string scratch_folder_;
+  std::string prefix_;  // the pages' paths up to their first row
   std::vector<Page> pages_;
   size_t base_pages_ = 0;  // the first pages of pages_: those the walk began with
   std::unordered_map<int32_t, uint32_t> page_by_start_;

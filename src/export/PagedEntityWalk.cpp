@@ -599,7 +599,7 @@ bool PagedEntityWalk::DropFromPage(PageWalk& walk, int32_t page_start,
   return context_.Guarded(
       false,
       [&](int&) {
-        const PageKeys::PageFile* page = walk.keys.FileAt(page_start);
+        const std::optional<PageKeys::PageFile> page = walk.keys.FileAt(page_start);
         if (!page) return true;  // gone already
         const std::string last_file = page->path;
         const std::shared_ptr<ado::Recordset> held = ReadLastDataPage(last_file);
