@@ -149,9 +149,9 @@ std::vector<std::pair<std::string, RowFingerprint>> PageKeys::ReadPage(Page& pag
   return rows;
 }
 
-std::map<int32_t, PageKeys::HeldPage> PageKeys::OpenHeld(const std::string& keys_path,
-                                                         std::unique_ptr<KeyedRecordFile>& held) {
-  std::map<int32_t, HeldPage> pages;
+PageKeys::HeldPages PageKeys::OpenHeld(const std::string& keys_path,
+                                       std::unique_ptr<KeyedRecordFile>& held) {
+  HeldPages pages;
   core::File file = core::File::TryOpen(keys_path, O_RDONLY | O_NOFOLLOW, kSource);
   if (!file.IsOpen()) return pages;
   try {
@@ -166,7 +166,7 @@ std::map<int32_t, PageKeys::HeldPage> PageKeys::OpenHeld(const std::string& keys
   bool whole = true;  // every page's records lie among the file's
   for (uint32_t p = 0; in.Ok() && whole && p < page_count; ++p) {
     const auto start = in.Get<int32_t>();
-    HeldPage& page = pages[start];
+    HeldPage& page = pages.emplace_back(start, HeldPage()).second;
     page.stamp = in.Stamp();
     page.layout = in.Get<uint64_t>();
     page.content = in.Get<uint64_t>();
@@ -175,7 +175,12 @@ std::map<int32_t, PageKeys::HeldPage> PageKeys::OpenHeld(const std::string& keys
     page.count = in.Get<uint32_t>();
     whole = uint64_t{page.first} + page.count <= held->Count();
   }
-  if (page_count == 0 || !whole || !in.Ok() || !in.AtEnd()) {
+  // Saved by first row, each page once.
+  const bool in_order =
+      std::adjacent_find(pages.begin(), pages.end(), [](const auto& a, const auto& b) {
+        return a.first >= b.first;
+      }) == pages.end();
+  if (page_count == 0 || !whole || !in_order || !in.Ok() || !in.AtEnd()) {
     pages.clear();
     held.reset();
   }
@@ -187,7 +192,12 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
   scratch_folder_ = std::filesystem::path(keys_path).parent_path().string();
   if (pages.empty()) return {};  // nothing held: every entity is new
   std::unique_ptr<KeyedRecordFile> held_file;
-  const std::map<int32_t, HeldPage> held = OpenHeld(keys_path, held_file);
+  const HeldPages held = OpenHeld(keys_path, held_file);
+  const auto held_page = [&](int32_t start) -> const HeldPage* {
+    const auto at = std::lower_bound(held.begin(), held.end(), start,
+                                     [](const auto& page, int32_t s) { return page.first < s; });
+    return at != held.end() && at->first == start ? &at->second : nullptr;
+  };
   std::vector<std::pair<PageFile, std::string>> unreadable;
   std::vector<std::optional<FileStamp>> stamps;
   pages_.reserve(pages.size());
@@ -195,14 +205,13 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
   bool in_step = held_file && held.size() == pages.size();
   for (const PageFile& file : pages) {
     stamps.push_back(keys_file::StampOf(file.path));
-    const auto known = held.find(file.start);
-    if (!stamps.back() || known == held.end() || !(known->second.stamp == *stamps.back()))
-      in_step = false;
+    const HeldPage* known = held_page(file.start);
+    if (!stamps.back() || !known || !(known->stamp == *stamps.back())) in_step = false;
   }
   if (in_step) {
     // The page keys file says what every page holds: the walk reads it as it is.
     for (const PageFile& file : pages) {
-      const HeldPage& known = held.at(file.start);
+      const HeldPage& known = *held_page(file.start);
       page_by_start_[file.start] = static_cast<uint32_t>(pages_.size());
       pages_.push_back({file.start, file.end, false, known.stamp, known.layout, known.content,
                         known.offset, known.first, known.count});
@@ -220,12 +229,12 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
       Page page{pages[i].start, pages[i].end, false, *stamps[i]};
       page.offset = out.Offset();
       page.first = static_cast<uint32_t>(out.Count());
-      const auto known = held.find(page.start);
-      if (known != held.end() && known->second.stamp == page.stamp) {
-        page.layout = known->second.layout;
-        page.content = known->second.content;
-        uint64_t at = known->second.offset;
-        for (uint32_t r = 0; r < known->second.count; ++r) {
+      const HeldPage* known = held_page(page.start);
+      if (known && known->stamp == page.stamp) {
+        page.layout = known->layout;
+        page.content = known->content;
+        uint64_t at = known->offset;
+        for (uint32_t r = 0; r < known->count; ++r) {
           const KeyedRecordFile::Record record = held_file->At(at);
           out.Add(record.key, record.fingerprint);
           at = record.next;

@@ -182,8 +182,8 @@ class PageKeys {
   void LearnPrefix(const PageFile& file);
   // Opens the page keys file at `keys_path` when it holds these names; what it says of each
   // page, by first row.
-  std::map<int32_t, HeldPage> OpenHeld(const std::string& keys_path,
-                                       std::unique_ptr<KeyedRecordFile>& held);
+  using HeldPages = std::vector<std::pair<int32_t, HeldPage>>;  // by first row
+  HeldPages OpenHeld(const std::string& keys_path, std::unique_ptr<KeyedRecordFile>& held);
   // The page's records read from its file; throws core::Error.
   std::vector<std::pair<std::string, RowFingerprint>> ReadPage(Page& page) const;
   // The page's file holds `records` now (Rewritten).
