@@ -354,7 +354,7 @@ void EntityIndex::Save(const std::string& last_file) {
     adding_->writer->Finish(Meta(*stamp));
     core::File& scratch = adding_->scratch;
     scratch.Seek(0, SEEK_SET);
-    std::string block(1024 * 1024, '\0');
+    std::string block(size_t{1024} * 1024, '\0');
     for (size_t got = 0; (got = scratch.Read(block.data(), block.size())) > 0;) {
       file.Write(std::string_view(block).substr(0, got));
     }

@@ -19,9 +19,9 @@ const char* const kSource = "KeyedRecordFile";
 constexpr size_t kRecordHead = 24;  // fingerprint, number, key length
 constexpr size_t kIndexEntry = 16;  // hash, offset
 constexpr uint64_t kSparseEvery = 256;
-constexpr size_t kBlock = 64 * 1024;
+constexpr size_t kBlock = size_t{64} * 1024;
 constexpr size_t kCachedBlocks = 8;
-constexpr size_t kWriteBuffer = 1024 * 1024;
+constexpr size_t kWriteBuffer = size_t{1024} * 1024;
 
 template <typename T>
 void PutValue(std::string& out, T value) {
@@ -234,7 +234,7 @@ std::unique_ptr<KeyedRecordFile> KeyedRecordFile::Open(core::File file, std::str
   // The checksum covers every byte: read through once, a block at a time.
   XXH3_state_t state;
   XXH3_64bits_reset(&state);
-  std::string block(1024 * 1024, '\0');
+  std::string block(size_t{1024} * 1024, '\0');
   for (uint64_t at = 0; at < size - sizeof(uint64_t);) {
     const size_t take = std::min<uint64_t>(block.size(), size - sizeof(uint64_t) - at);
     if (!ReadAt(file, block.data(), take, at)) return nullptr;

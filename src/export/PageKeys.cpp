@@ -250,7 +250,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
       }
       page.count = static_cast<uint32_t>(out.Count() - page.first);
       page_by_start_[page.start] = static_cast<uint32_t>(pages_.size());
-      pages_.push_back(std::move(page));
+      pages_.push_back(page);
     }
     out.Finish({});
     base_ = KeyedRecordFile::Open(std::move(scratch), kMagic);
@@ -484,7 +484,7 @@ void PageKeys::PutNow(Page& page,
 }
 
 void PageKeys::Rewritten(const PageFile& file,
-                         std::vector<std::pair<std::string, RowFingerprint>> records,
+                         const std::vector<std::pair<std::string, RowFingerprint>>& records,
                          uint64_t layout, std::string_view xml) {
   dirty_ = true;
   auto it = page_by_start_.find(file.start);

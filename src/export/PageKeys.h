@@ -91,7 +91,8 @@ class PageKeys {
   void Dropped(int32_t page_start, const std::vector<std::string>& keys);
   // The page's file now holds `records` (key and fingerprint), of layout `layout`, in
   // the bytes `xml`.
-  void Rewritten(const PageFile& file, std::vector<std::pair<std::string, RowFingerprint>> records,
+  void Rewritten(const PageFile& file,
+                 const std::vector<std::pair<std::string, RowFingerprint>>& records,
                  uint64_t layout, std::string_view xml);
   // Whether the file of the page starting at `start` holds exactly `xml`, told from the
   // hash of its bytes kept when this program wrote it, while the file is as it left it;

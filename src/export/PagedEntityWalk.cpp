@@ -311,7 +311,7 @@ void PagedEntityWalk::SettleChanges(PageWalk& walk, PageChanges& changes, PageSe
       return;
     }
     ReplacePage(walk, changes.last.path, changes.xml);
-    walk.keys.Rewritten(changes.last, std::move(changes.page.now), walk.layout, changes.xml);
+    walk.keys.Rewritten(changes.last, changes.page.now, walk.layout, changes.xml);
   });
 }
 
@@ -331,7 +331,7 @@ void PagedEntityWalk::SendPageWhole(PageWalk& walk, const PageKeys::PageFile& la
       PageRecords records = ReadPageRecords(walk, *rows);
       const std::string xml = ado::RecordsetXmlToString(*rows);
       ReplacePage(walk, last.path, xml);
-      walk.keys.Rewritten(last, std::move(records.now), walk.layout, xml);
+      walk.keys.Rewritten(last, records.now, walk.layout, xml);
     });
   });
 }
