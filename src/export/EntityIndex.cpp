@@ -241,14 +241,7 @@ void EntityIndex::Seal() {
 std::vector<KeyedRecordFile::Record> EntityIndex::Lookup(std::string_view key) {
   Seal();
   if (!records_) return {};
-  if (next_guess_ < records_->RecordsEnd()) {
-    KeyedRecordFile::Record record = records_->At(next_guess_);
-    if (record.key == key && !records_->Repeated(record.number)) {
-      record.key = key;
-      return {record};
-    }
-  }
-  return records_->Find(key);
+  return records_->Find(key, next_guess_);
 }
 
 EntityIndex::Meeting EntityIndex::Meet(std::string_view key) {

@@ -10,7 +10,9 @@
 #include <cstring>
 
 #include "core/Error.h"
+#include "core/Folder.h"
 #include "core/PosixError.h"
+#include "core/Random.h"
 
 namespace qv {
 namespace {
@@ -35,7 +37,17 @@ T GetValue(std::string_view bytes, size_t at) {
   return value;
 }
 
-// Reads exactly `size` bytes at `offset`; false at the end of the file.
+// What the index is sorted from: both halves of the key's hash, and the record.
+struct Entry {
+  uint64_t hash = 0;
+  uint64_t check = 0;  // the hash's other half: two keys alike in both count as one
+  uint64_t offset = 0;
+  uint32_t number = 0;
+  uint32_t unused = 0;
+};
+
+}  // namespace
+
 bool ReadAt(const core::File& file, char* buffer, size_t size, uint64_t offset) {
   while (size > 0) {
     const ssize_t got = ::pread(file.Descriptor(), buffer, size, static_cast<off_t>(offset));
@@ -49,28 +61,26 @@ bool ReadAt(const core::File& file, char* buffer, size_t size, uint64_t offset) 
   return true;
 }
 
-// What the index is sorted from: both halves of the key's hash, and the record.
-struct Entry {
-  uint64_t hash = 0;
-  uint64_t check = 0;  // the hash's other half: two keys alike in both count as one
-  uint64_t offset = 0;
-  uint32_t number = 0;
-  uint32_t unused = 0;
-};
-
-}  // namespace
-
 core::File ScratchFile(const std::string& folder, const std::string& source) {
-  const std::string where = folder.empty() ? "." : folder;
-  const int fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0) return core::File(fd, where + "/(scratch)", source);
-  // A file system without unnamed files: a named one, removed at once.
-  std::string name = where + "/.qvscratchXXXXXX";
-  const int named = ::mkostemp(name.data(), O_CLOEXEC);
-  if (named < 0)
-    throw core::ErrorFromErrno(errno, source, "cannot make a scratch file in " + where);
-  ::unlink(name.c_str());
-  return core::File(named, name, source);
+  // Made under the folder opened without following a link in its place.
+  const core::Folder open =
+      core::Folder::Open(folder.empty() ? "." : folder, core::Folder::Reach::kOwn, source);
+  if (!open.IsOpen()) {
+    throw core::Error(core::kErrPathNotFound, source, "no folder for a scratch file: " + folder);
+  }
+  const int fd = ::openat(open.Descriptor(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return core::File(fd, open.PathOf("(scratch)"), source);
+  // A file system without unnamed files: a new named one, removed at once.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = ".qvscratch" + std::to_string(core::Random()());
+    const int named = ::openat(open.Descriptor(), name.c_str(),
+                               O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (named < 0 && errno == EEXIST) continue;
+    if (named < 0) break;
+    ::unlinkat(open.Descriptor(), name.c_str(), 0);
+    return core::File(named, open.PathOf(name), source);
+  }
+  throw core::ErrorFromErrno(errno, source, "cannot make a scratch file in " + open.Path());
 }
 
 uint64_t KeyedRecordFile::Hash(std::string_view key) {
@@ -333,7 +343,14 @@ KeyedRecordFile::Record KeyedRecordFile::At(uint64_t offset) {
   return record;
 }
 
-std::vector<KeyedRecordFile::Record> KeyedRecordFile::Find(std::string_view key) {
+std::vector<KeyedRecordFile::Record> KeyedRecordFile::Find(std::string_view key, uint64_t hint) {
+  if (hint < records_end_) {
+    Record record = At(hint);
+    if (record.key == key && !Repeated(record.number)) {
+      record.key = key;
+      return {record};
+    }
+  }
   const uint64_t hash = Hash(key);
   const auto first = std::lower_bound(sparse_.begin(), sparse_.end(), hash);
   uint64_t position = first == sparse_.begin()

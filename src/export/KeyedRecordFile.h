@@ -25,9 +25,12 @@
 
 namespace qv {
 
-// An unnamed file in `folder`, for scratch work: gone once closed, whatever stops the
-// program. Throws core::Error.
+// An unnamed file in `folder` (a link in its place is refused), for scratch work: gone
+// once closed, whatever stops the program. Throws core::Error.
 core::File ScratchFile(const std::string& folder, const std::string& source);
+// Reads exactly `size` bytes at `offset` of `file`; false when it ends first. Throws
+// core::Error.
+bool ReadAt(const core::File& file, char* buffer, size_t size, uint64_t offset);
 
 // Writes the records and their index to `sink` (the file's bytes, in order). The index
 // is sorted through a scratch file in `scratch_folder`, a part at a time.
@@ -90,8 +93,10 @@ class KeyedRecordFile {
   uint64_t RecordsEnd() const { return records_end_; }
   // The record at `offset`, which must be where one begins. Throws core::Error.
   Record At(uint64_t offset);
-  // The records of `key`, by number. Throws core::Error.
-  std::vector<Record> Find(std::string_view key);
+  // The records of `key`, by number; the record at `hint` (where one begins, or past the
+  // records) is tried first, and taken alone when its key is that one and no other
+  // record has it. Throws core::Error.
+  std::vector<Record> Find(std::string_view key, uint64_t hint = UINT64_MAX);
   static uint64_t Hash(std::string_view key);
 
  private:

@@ -8,13 +8,11 @@
 
 #define XXH_INLINE_ALL
 #include <fcntl.h>
-#include <unistd.h>
 #include <xxhash.h>
 
 #include "core/AtomicFile.h"
 #include "core/Error.h"
 #include "core/Folder.h"
-#include "core/PosixError.h"
 #include "export/ResultFileNames.h"
 #include "xmlformat/XmlReader.h"
 
@@ -68,17 +66,11 @@ uint64_t ContentHash(std::string_view bytes) {
   return XXH3_64bits(bytes.data(), bytes.size()) | 1U;
 }
 
-// Reads exactly `size` bytes at `offset` of `file`.
+// The `size` bytes at `offset` of `file`. Throws core::Error.
 std::string ReadBytes(const core::File& file, uint64_t offset, size_t size) {
   std::string bytes(size, '\0');
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t got = ::pread(file.Descriptor(), bytes.data() + done, size - done,
-                                static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0)
-      throw core::ErrorFromErrno(got < 0 ? errno : EIO, kSource, "cannot read " + file.Path());
-    done += static_cast<size_t>(got);
+  if (!ReadAt(file, bytes.data(), size, offset)) {
+    throw core::Error(core::kErrPathFileAccess, kSource, file.Path() + " ended early");
   }
   return bytes;
 }
@@ -360,14 +352,7 @@ void PageKeys::ForEachOf(const Page& page,
 std::vector<PageKeys::Found> PageKeys::Lookup(std::string_view key) {
   std::vector<Found> found;
   if (!base_) return found;
-  if (next_guess_ < base_->RecordsEnd()) {
-    const KeyedRecordFile::Record record = base_->At(next_guess_);
-    if (record.key == key && !base_->Repeated(record.number)) {
-      found.push_back({record.number, record.next, record.fingerprint});
-      return found;
-    }
-  }
-  for (const KeyedRecordFile::Record& record : base_->Find(key)) {
+  for (const KeyedRecordFile::Record& record : base_->Find(key, next_guess_)) {
     found.push_back({record.number, record.next, record.fingerprint});
   }
   return found;

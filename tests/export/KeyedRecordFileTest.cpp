@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "core/Error.h"
 #include "core/File.h"
 #include "support/TestFolder.h"
 
@@ -94,6 +97,20 @@ TEST_F(KeyedRecordFileTest, AFileNotWholeOrOfAnotherKindIsNotTaken) {
   EXPECT_EQ(Open(), nullptr) << "cut short";
   test::WriteBytes(path, "");
   EXPECT_EQ(Open(), nullptr) << "empty";
+}
+
+// Scratch files leave no name behind, and never go through a link in the folder's place.
+TEST_F(KeyedRecordFileTest, ScratchFilesAreUnnamedAndRefuseALinkedFolder) {
+  const auto before = std::distance(std::filesystem::directory_iterator(folder.Path()),
+                                    std::filesystem::directory_iterator());
+  core::File scratch = ScratchFile(folder.Path().string(), "test");
+  scratch.WriteAll("scratch");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
+                          std::filesystem::directory_iterator()),
+            before);
+  std::filesystem::create_directory(folder.File("elsewhere"));
+  std::filesystem::create_directory_symlink(folder.File("elsewhere"), folder.File("linked"));
+  EXPECT_THROW(ScratchFile(folder.File("linked"), "test"), core::Error);
 }
 
 }  // namespace
