@@ -40,65 +40,150 @@ SpoolCursor::SpoolCursor(std::vector<FieldDef> fields, const std::string& folder
     : fields_(std::move(fields)), folder_(folder), name_(name), memory_bytes_(memory_bytes) {}
 
 void SpoolCursor::Append(const RecordStore& block) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (abandoned_) throw core::Error(core::kErrObjectClosed, kSource, "the rows are not wanted");
+  }
   std::string record;
   for (size_t i = 0; i < block.RecordCount(); ++i) {
     record.clear();
     block.Serialize(i, record);
     const auto length = static_cast<uint64_t>(record.size());
-    buffer_.append(reinterpret_cast<const char*>(&length), sizeof length);
-    buffer_.append(record);
-    ++rows_;
-    if (buffer_.size() >= memory_bytes_) Flush();
+    wbuf_.append(reinterpret_cast<const char*>(&length), sizeof length);
+    wbuf_.append(record);
+    ++rows_written_;
+    if (wbuf_.size() >= memory_bytes_) Flush();
   }
 }
 
 void SpoolCursor::Flush() {
-  if (!file_.IsOpen()) file_ = UnnamedFile(folder_, name_);
-  file_.WriteAll(buffer_);
-  buffer_.clear();
+  bool open = false;
+  {
+    const std::lock_guard lock(mutex_);
+    open = file_.IsOpen();
+  }
+  if (!open) {
+    core::File made = UnnamedFile(folder_, name_);
+    const std::lock_guard lock(mutex_);
+    file_ = std::move(made);
+  }
+  // Only this thread writes; the reader reads no further than file_bytes_.
+  file_.WriteAll(wbuf_);
+  bytes_written_ += wbuf_.size();
+  wbuf_.clear();
+  {
+    const std::lock_guard lock(mutex_);
+    file_bytes_ = bytes_written_;
+    rows_ = rows_written_;
+  }
+  changed_.notify_all();
 }
 
 void SpoolCursor::Finish(std::vector<std::string> warnings) {
-  warnings_ = std::move(warnings);
-  reading_ = true;
-  at_ = 0;
-  if (!file_.IsOpen()) return;  // all in memory
-  Flush();
-  if (::lseek(file_.Descriptor(), 0, SEEK_SET) != 0) {
-    throw core::ErrorFromErrno(errno, kSource, "cannot read back " + file_.Path());
+  {
+    const std::lock_guard lock(mutex_);
+    warnings_ = std::move(warnings);
+    tail_ = std::move(wbuf_);
+    wbuf_.clear();
+    rows_ = rows_written_;
+    ended_ = true;
   }
+  changed_.notify_all();
 }
 
-bool SpoolCursor::Fill(size_t bytes) {
-  if (buffer_.size() - at_ >= bytes) return true;
-  if (!file_.IsOpen()) return false;
-  buffer_.erase(0, at_);
-  at_ = 0;
-  while (buffer_.size() < bytes) {
-    const size_t old = buffer_.size();
-    buffer_.resize(old + std::max(bytes - old, memory_bytes_));
-    const size_t got = file_.Read(buffer_.data() + old, buffer_.size() - old);
-    buffer_.resize(old + got);
-    if (got == 0) return false;
+void SpoolCursor::Fail(std::exception_ptr failure) {
+  {
+    const std::lock_guard lock(mutex_);
+    failure_ = std::move(failure);
+    tail_ = std::move(wbuf_);
+    wbuf_.clear();
+    ended_ = true;
   }
+  changed_.notify_all();
+}
+
+void SpoolCursor::Abandon() {
+  const std::lock_guard lock(mutex_);
+  abandoned_ = true;
+}
+
+void SpoolCursor::WaitForEnd(std::unique_lock<std::mutex>& lock) const {
+  changed_.wait(lock, [this] { return ended_; });
+  if (failure_) std::rethrow_exception(failure_);
+}
+
+uint64_t SpoolCursor::RowCount() const {
+  std::unique_lock lock(mutex_);
+  WaitForEnd(lock);
+  return rows_;
+}
+
+std::vector<std::string> SpoolCursor::Warnings() const {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return ended_; });
+  return warnings_;
+}
+
+bool SpoolCursor::Refill() {
+  int fd = -1;
+  uint64_t available = 0;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return ended_ || file_bytes_ > read_bytes_; });
+    available = file_bytes_ - read_bytes_;
+    if (available == 0) {
+      // Every row in the file was read: what is left is the tail, then the failure.
+      if (!tail_.empty()) {
+        rbuf_.append(tail_);
+        tail_.clear();
+        return true;
+      }
+      if (failure_) std::rethrow_exception(failure_);
+      return false;
+    }
+    fd = file_.Descriptor();
+  }
+  const size_t old = rbuf_.size();
+  const auto want = static_cast<size_t>(std::min<uint64_t>(available, memory_bytes_));
+  rbuf_.resize(old + want);
+  size_t got = 0;
+  while (got < want) {
+    const ssize_t n =
+        ::pread(fd, rbuf_.data() + old + got, want - got, static_cast<off_t>(read_bytes_ + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      throw core::ErrorFromErrno(n < 0 ? errno : EIO, kSource,
+                                 "cannot read back the spool file of " + name_);
+    }
+    got += static_cast<size_t>(n);
+  }
+  read_bytes_ += got;
   return true;
 }
 
 size_t SpoolCursor::FetchInto(RecordStore& store, size_t max_rows) {
-  if (!reading_) throw core::Error(core::kErrObjectClosed, kSource, "the spool is still written");
   size_t got = 0;
-  for (; got < max_rows && handed_ < rows_; ++got, ++handed_) {
+  while (got < max_rows) {
     uint64_t length = 0;
-    if (!Fill(sizeof length)) break;
-    std::memcpy(&length, buffer_.data() + at_, sizeof length);
-    if (!Fill(sizeof length + length)) break;
-    std::string_view record(buffer_.data() + at_ + sizeof length, length);
+    const size_t held = rbuf_.size() - at_;
+    if (held >= sizeof length) std::memcpy(&length, rbuf_.data() + at_, sizeof length);
+    if (held < sizeof length || held - sizeof length < length) {
+      // The next record is not whole in memory: keep its start and read on.
+      rbuf_.erase(0, at_);
+      at_ = 0;
+      if (!Refill()) {
+        if (!rbuf_.empty()) {
+          throw core::Error(core::kErrInvalidPersistedFile, kSource,
+                            "the spool file of " + name_ + " ended inside a row");
+        }
+        break;
+      }
+      continue;
+    }
+    std::string_view record(rbuf_.data() + at_ + sizeof length, length);
     store.AppendSerialized(record);
     at_ += sizeof length + length;
-  }
-  if (got < max_rows && handed_ < rows_) {
-    throw core::Error(core::kErrInvalidPersistedFile, kSource,
-                      "the spool file " + file_.Path() + " ended before its rows");
+    ++got;
   }
   return got;
 }

@@ -24,9 +24,9 @@ using keys_file::Put;
 using keys_file::PutStamp;
 using keys_file::PutText;
 
-// Page keys files of earlier versions ("QvPageKeys1") are not taken: the pages are read
-// themselves once, and their keys saved anew.
-constexpr std::string_view kMagic = "QvPageKeys2\n";
+// Page keys files of earlier versions ("QvPageKeys1", "QvPageKeys2") are not taken: the
+// pages are read themselves once, and their keys saved anew.
+constexpr std::string_view kMagic = "QvPageKeys3\n";
 const char* const kSource = "PageKeys";
 
 // The number at the start of `text`, which it leaves; nothing when there is none.
@@ -60,11 +60,6 @@ class PageRows : public ado::XmlRowHandler {
   uint64_t& layout_;
   std::optional<RowReader> reader_;
 };
-
-// The hash of a page file's bytes, never 0 (which stands for not known).
-uint64_t ContentHash(std::string_view bytes) {
-  return XXH3_64bits(bytes.data(), bytes.size()) | 1U;
-}
 
 // The `size` bytes at `offset` of `file`. Throws core::Error.
 std::string ReadBytes(const core::File& file, uint64_t offset, size_t size) {
@@ -132,12 +127,11 @@ PageKeys::PageKeys(std::vector<std::string> compared, std::string key)
     : shape_(std::move(compared), std::move(key)) {}
 
 std::vector<std::pair<std::string, RowFingerprint>> PageKeys::ReadPage(Page& page) const {
-  // Read whole first: the hash of its bytes tells an unchanged page later without a read.
   std::vector<std::pair<std::string, RowFingerprint>> rows;
   PageRows handler(*this, rows, page.layout);
   const std::string bytes = core::File::ReadWhole(PathOf(page), kSource);
   ado::ReadRecordsetXmlRows(bytes, handler);
-  page.content = ContentHash(bytes);
+  page.rows_hash = 0;  // not known until the walk finds the query's page in the file
   return rows;
 }
 
@@ -161,7 +155,7 @@ PageKeys::HeldPages PageKeys::OpenHeld(const std::string& keys_path,
     HeldPage& page = pages.emplace_back(start, HeldPage()).second;
     page.stamp = in.Stamp();
     page.layout = in.Get<uint64_t>();
-    page.content = in.Get<uint64_t>();
+    page.rows_hash = in.Get<uint64_t>();
     page.offset = in.Get<uint64_t>();
     page.first = in.Get<uint32_t>();
     page.count = in.Get<uint32_t>();
@@ -205,7 +199,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
     for (const PageFile& file : pages) {
       const HeldPage& known = *held_page(file.start);
       page_by_start_[file.start] = static_cast<uint32_t>(pages_.size());
-      pages_.push_back({file.start, file.end, false, known.stamp, known.layout, known.content,
+      pages_.push_back({file.start, file.end, false, known.stamp, known.layout, known.rows_hash,
                         known.offset, known.first, known.count});
     }
     base_ = std::move(held_file);
@@ -224,7 +218,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
       const HeldPage* known = held_page(page.start);
       if (known && known->stamp == page.stamp) {
         page.layout = known->layout;
-        page.content = known->content;
+        page.rows_hash = known->rows_hash;
         uint64_t at = known->offset;
         for (uint32_t r = 0; r < known->count; ++r) {
           const KeyedRecordFile::Record record = held_file->At(at);
@@ -290,7 +284,7 @@ void PageKeys::Save(const std::string& keys_path) {
     Put(meta, page->start);
     PutStamp(meta, page->stamp);
     Put(meta, page->layout);
-    Put(meta, page->content);
+    Put(meta, page->rows_hash);
     Put(meta, offset);
     Put(meta, first);
     Put(meta, static_cast<uint32_t>(out.Count() - first));
@@ -409,13 +403,20 @@ void PageKeys::MeetPage(int32_t page_start) {
   });
 }
 
-std::optional<bool> PageKeys::Holds(int32_t start, std::string_view xml) {
+std::optional<bool> PageKeys::Holds(int32_t start, uint64_t rows_hash) {
   const Page* page = Find(start);
-  if (!page || page->content == 0 || page->unknown || page->removed) return std::nullopt;
+  if (!page || page->rows_hash == 0 || page->unknown || page->removed) return std::nullopt;
   // A file changed behind the walk's back is compared as it is.
   if (keys_file::StampOf(PathOf(*page)) != std::optional<FileStamp>(page->stamp))
     return std::nullopt;
-  return ContentHash(xml) == page->content;
+  return rows_hash == page->rows_hash;
+}
+
+void PageKeys::Holding(int32_t start, uint64_t rows_hash) {
+  Page* page = Find(start);
+  if (!page || page->unknown || page->removed || page->rows_hash == rows_hash) return;
+  page->rows_hash = rows_hash;
+  dirty_ = true;
 }
 
 bool PageKeys::Holds(std::string_view key) {
@@ -442,7 +443,7 @@ void PageKeys::Dropped(int32_t page_start, const std::vector<std::string>& keys)
   dirty_ = true;
   Page* page = Find(page_start);
   if (!page) return;
-  page->content = 0;
+  page->rows_hash = 0;
   const std::set<std::string_view> gone(keys.begin(), keys.end());
   ForEachOf(*page, [&](std::string_view key, uint32_t number, const RowFingerprint&) {
     if (gone.contains(key)) live_[number] = false;
@@ -470,7 +471,7 @@ void PageKeys::PutNow(Page& page,
 
 void PageKeys::Rewritten(const PageFile& file,
                          const std::vector<std::pair<std::string, RowFingerprint>>& records,
-                         uint64_t layout, std::string_view xml) {
+                         uint64_t layout, uint64_t rows_hash) {
   dirty_ = true;
   auto it = page_by_start_.find(file.start);
   if (it == page_by_start_.end()) {
@@ -489,7 +490,7 @@ void PageKeys::Rewritten(const PageFile& file,
   page.unknown = false;
   PutNow(page, records);
   page.layout = layout;
-  page.content = ContentHash(xml);
+  page.rows_hash = rows_hash;
   if (const std::optional<FileStamp> stamp = keys_file::StampOf(file.path)) page.stamp = *stamp;
 }
 
@@ -501,7 +502,7 @@ void PageKeys::Removed(int32_t page_start) {
     live_[number] = false;
   }
   page->now_bytes = 0;
-  page->content = 0;
+  page->rows_hash = 0;
   page->removed = true;
 }
 
@@ -544,7 +545,7 @@ void PageKeys::Unknown(int32_t page_start) {
   if (Page* page = Find(page_start)) {
     page->unknown = true;
     page->stamp = {};
-    page->content = 0;
+    page->rows_hash = 0;
   }
 }
 

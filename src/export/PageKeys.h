@@ -89,15 +89,17 @@ class PageKeys {
                                    int32_t page_start);
   // The page's file now holds its old records less those of `keys`.
   void Dropped(int32_t page_start, const std::vector<std::string>& keys);
-  // The page's file now holds `records` (key and fingerprint), of layout `layout`, in
-  // the bytes `xml`.
+  // The page's file now holds `records` (key and fingerprint), of layout `layout`,
+  // written from the rows of hash `rows_hash` (PageRowsHash).
   void Rewritten(const PageFile& file,
                  const std::vector<std::pair<std::string, RowFingerprint>>& records,
-                 uint64_t layout, std::string_view xml);
-  // Whether the file of the page starting at `start` holds exactly `xml`, told from the
-  // hash of its bytes kept when this program wrote it, while the file is as it left it;
-  // nothing when that is not known.
-  std::optional<bool> Holds(int32_t start, std::string_view xml);
+                 uint64_t layout, uint64_t rows_hash);
+  // Whether the file of the page starting at `start` was written from rows of hash
+  // `rows_hash`, while the file is as this program left it; nothing when not known.
+  std::optional<bool> Holds(int32_t start, uint64_t rows_hash);
+  // The file of the page starting at `start`, as it is, was found to hold what rows of
+  // hash `rows_hash` write.
+  void Holding(int32_t start, uint64_t rows_hash);
   // The page's file is gone.
   void Removed(int32_t page_start);
   // The page's file changed in a way the walk does not follow: the page keys file sends
@@ -126,9 +128,9 @@ class PageKeys {
   struct HeldPage {
     keys_file::FileStamp stamp;
     uint64_t layout = 0;
-    uint64_t content = 0;  // the hash of the file's bytes; 0 when not known
-    uint64_t offset = 0;   // of its first record
-    uint32_t first = 0;    // its number
+    uint64_t rows_hash = 0;  // of the rows the file was written from; 0: not known
+    uint64_t offset = 0;     // of its first record
+    uint32_t first = 0;      // its number
     uint32_t count = 0;
   };
   // Memory holds no path per page: a page's file is its first and last row in the name of
@@ -139,7 +141,7 @@ class PageKeys {
     bool removed = false;  // its file is gone
     keys_file::FileStamp stamp;
     uint64_t layout = 0;
-    uint64_t content = 0;  // the hash of the file's bytes; 0 when not known
+    uint64_t rows_hash = 0;  // of the rows the file was written from; 0: not known
     // Its records as the walk began, in base_: `count` from number `first` at `offset`.
     uint64_t offset = 0;
     uint32_t first = 0;

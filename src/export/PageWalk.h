@@ -26,7 +26,7 @@ struct PageWalk {
   std::string import_rule;
   std::string last_folder;
   std::string keys_file;
-  int64_t total_rows = 0;
+  int64_t total_rows = 0;  // the rows read: all of the result's once the walk completed
   PageKeys keys;
   RowReader reader;  // of the query's records
   uint64_t layout;   // of the query's records

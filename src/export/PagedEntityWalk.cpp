@@ -15,10 +15,13 @@
 
 #include "export/PagedEntityWalk.h"
 
+#define XXH_INLINE_ALL
 #include <fcntl.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -90,6 +93,22 @@ class PageBuilder {
   std::string bytes_;
 };
 
+// What a page's file is written from, as a hash never 0: the fields and properties
+// (through the file they write for no records) and every record's values. Rows of equal
+// hashes write the same file.
+uint64_t PageRowsHash(const ado::Recordset& rows) {
+  std::string bytes = PageBuilder(rows).Xml();
+  const ado::RecordStore& store = rows.Records();
+  for (const size_t record : rows.RecordsToSave()) {
+    const size_t at = bytes.size();
+    bytes.append(sizeof(uint64_t), '\0');
+    store.Serialize(record, bytes);
+    const uint64_t length = bytes.size() - at - sizeof length;
+    std::memcpy(bytes.data() + at, &length, sizeof length);
+  }
+  return XXH3_64bits(bytes.data(), bytes.size()) | 1U;
+}
+
 }  // namespace
 
 void PagedEntityWalk::Export_EntGrpQuery_DiffPerEntity_VarFiles(
@@ -109,7 +128,8 @@ void PagedEntityWalk::Export_EntGrpQuery_DiffPerEntity_VarFiles(
           throw core::Error(core::kErrObjectRequired, kExporterClass, "no data source");
         CheckPageSize(page_size);
         // One read in the pages' row order, cut into pages here: no query per page. It is
-        // read out whole first, so that the database is not held while changes are sent.
+        // read out whole beside the walk, so that the database is not held while changes
+        // are sent.
         CreateFolderOf(result_path);
         QueryPager pager(data_source->GetConnection(QvDataSource::kSharedConnection), sql,
                          result_path);
@@ -117,8 +137,9 @@ void PagedEntityWalk::Export_EntGrpQuery_DiffPerEntity_VarFiles(
         line = 3;
         outbox_.BeginRule();
         const DeferredFlush flush(context_, result_path);
-        const std::unique_ptr<PageWalk> walk = BeginPageWalk(
-            result_path, import_rule, page_size, pager.Fields(), pager.TotalRows().value_or(0));
+        const std::unique_ptr<PageWalk> walk =
+            BeginPageWalk(result_path, import_rule, page_size, pager.Fields(),
+                          [&pager] { return pager.TotalRows().value_or(0); });
         int32_t total_changed = 0;
         bool completed = true;
         for (int64_t start = 0;; start += page_size) {
@@ -138,6 +159,7 @@ void PagedEntityWalk::Export_EntGrpQuery_DiffPerEntity_VarFiles(
           if (rows->RecordCount() < page_size) break;
         }
         context_.TraceValueWarnings(pager.Warnings());
+        walk->total_rows = pager.RowsRead();  // all of them, when the walk completed
         EndPageWalk(*walk, completed && !platform::StopRequested());
         total_changed += walk->entities_delivered;
 
@@ -150,15 +172,12 @@ void PagedEntityWalk::Export_EntGrpQuery_DiffPerEntity_VarFiles(
       AtLine(kExporterClass + ".Export_EntGrpQuery_DiffPerEntity_VarFiles, @Line#"));
 }
 
-std::unique_ptr<PageWalk> PagedEntityWalk::BeginPageWalk(const std::string& result_path,
-                                                         const std::string& import_rule,
-                                                         int32_t page_size,
-                                                         const std::vector<ado::FieldDef>& fields,
-                                                         int64_t total_rows) {
+std::unique_ptr<PageWalk> PagedEntityWalk::BeginPageWalk(
+    const std::string& result_path, const std::string& import_rule, int32_t page_size,
+    const std::vector<ado::FieldDef>& fields, const std::function<int64_t()>& total_rows) {
   auto walk = std::make_unique<PageWalk>(ComparedNames(fields), fields);
   walk->result_path = result_path;
   walk->import_rule = import_rule;
-  walk->total_rows = total_rows;
   walk->transfers_in_flight = CQVFileXfer::TransfersInFlight();
   walk->last_folder = last_.GetLasDataFolder(result_path);
   const std::string result_name = std::filesystem::path(result_path).filename().string();
@@ -186,7 +205,9 @@ std::unique_ptr<PageWalk> PagedEntityWalk::BeginPageWalk(const std::string& resu
     walk->whole = true;
   } else if (!walk->reader.HasKey()) {
     throw core::Error(core::kErrItemNotFound, kExporterClass, "the query has no field tSID");
-  } else if (walk->keys.OtherLayoutUpTo(total_rows - 1, walk->layout)) {
+  } else if (walk->keys.OtherLayoutUpTo(INT64_MAX, walk->layout) &&
+             // The row count waits for the whole read: asked only when a page differs.
+             walk->keys.OtherLayoutUpTo(total_rows() - 1, walk->layout)) {
     walk->whole = true;
     context_.Trace(
         kExporterClass +
@@ -231,7 +252,7 @@ struct PagedEntityWalk::PageChanges {
   PageRecords page;
   std::vector<size_t> moved_in;
   bool all_made = false;
-  std::string xml;
+  uint64_t rows_hash = 0;
 };
 
 void PagedEntityWalk::DiffPage(PageWalk& walk, int32_t start, int32_t end,
@@ -261,8 +282,8 @@ void PagedEntityWalk::DiffPage(PageWalk& walk, int32_t start, int32_t end,
         }
 
         line = 2;
-        changes->xml = ado::RecordsetXmlToString(*rows);
-        if (PageHoldsItsLastData(walk, start, *rows, changes->last.path, changes->xml)) {
+        changes->rows_hash = PageRowsHash(*rows);
+        if (PageHoldsItsLastData(walk, start, *rows, changes->last.path, changes->rows_hash)) {
           walk.keys.MeetPage(start);
           context_.stats.entities_unchanged += rows->RecordCount();
           context_.Trace("The last data is up to date: " + changes->last.path, kEventInformation);
@@ -310,8 +331,8 @@ void PagedEntityWalk::SettleChanges(PageWalk& walk, PageChanges& changes, PageSe
       walk.all_delivered = false;
       return;
     }
-    ReplacePage(walk, changes.last.path, changes.xml);
-    walk.keys.Rewritten(changes.last, changes.page.now, walk.layout, changes.xml);
+    ReplacePage(walk, changes.last.path, ado::RecordsetXmlToString(*changes.rows));
+    walk.keys.Rewritten(changes.last, changes.page.now, walk.layout, changes.rows_hash);
   });
 }
 
@@ -329,9 +350,8 @@ void PagedEntityWalk::SendPageWhole(PageWalk& walk, const PageKeys::PageFile& la
       }
       step = 6;
       PageRecords records = ReadPageRecords(walk, *rows);
-      const std::string xml = ado::RecordsetXmlToString(*rows);
-      ReplacePage(walk, last.path, xml);
-      walk.keys.Rewritten(last, records.now, walk.layout, xml);
+      ReplacePage(walk, last.path, ado::RecordsetXmlToString(*rows));
+      walk.keys.Rewritten(last, records.now, walk.layout, PageRowsHash(*rows));
     });
   });
 }
@@ -417,9 +437,14 @@ PagedEntityWalk::PageRecords PagedEntityWalk::ReadPageRecords(PageWalk& walk,
 
 bool PagedEntityWalk::PageHoldsItsLastData(PageWalk& walk, int32_t start,
                                            const ado::Recordset& rows, const std::string& last_file,
-                                           const std::string& xml) {
-  const std::optional<bool> held = walk.keys.Holds(start, xml);
-  if (held ? !*held : !FileHolds(last_file, xml)) return false;
+                                           uint64_t rows_hash) {
+  const std::optional<bool> held = walk.keys.Holds(start, rows_hash);
+  if (!held) {
+    if (!FileHolds(last_file, ado::RecordsetXmlToString(rows))) return false;
+    walk.keys.Holding(start, rows_hash);
+  } else if (!*held) {
+    return false;
+  }
   // A null or a repeated key takes the comparison, which reports it.
   const ado::RecordStore& store = rows.Records();
   std::vector<std::string> keys(store.RecordCount());

@@ -48,11 +48,11 @@ class PagedEntityWalk {
   struct PageChanges;
 
   // Reads what the rule's pages of last data hold and decides whether they can be
-  // compared with the query (`fields`, `total_rows` rows) at all.
+  // compared with the query (`fields`; `total_rows` gives its row count) at all.
   std::unique_ptr<PageWalk> BeginPageWalk(const std::string& result_path,
                                           const std::string& import_rule, int32_t page_size,
                                           const std::vector<ado::FieldDef>& fields,
-                                          int64_t total_rows);
+                                          const std::function<int64_t()>& total_rows);
   // Removes the whole pages a stopped run left beside the result.
   void RemoveLeftPageFiles(const std::string& result_path, const std::string& result_name);
   // One page of the walk: its new and changed entities sent, its last data rewritten once
@@ -63,10 +63,10 @@ class PagedEntityWalk {
   // was delivered.
   void SettleChanges(PageWalk& walk, PageChanges& changes, PageSends::Page& done);
   static PageRecords ReadPageRecords(PageWalk& walk, const ado::Recordset& rows);
-  // Whether the page's last-data file holds `xml`, the page's rows as they are, and the
-  // page has no null or repeated key: nothing to compare, send or rewrite.
+  // Whether the page's last-data file holds what `rows` (of hash `rows_hash`) write, and
+  // the page has no null or repeated key: nothing to compare, send or rewrite.
   static bool PageHoldsItsLastData(PageWalk& walk, int32_t start, const ado::Recordset& rows,
-                                   const std::string& last_file, const std::string& xml);
+                                   const std::string& last_file, uint64_t rows_hash);
   // Meets each record of the page in the walk's page keys and gives the new and changed
   // ones to send as files of `sending`, tagged with their index in page.now; the records
   // that only moved here from another page go to `moved_in`. Whether every new and

@@ -1,10 +1,13 @@
 #include "export/QueryPager.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <system_error>
 #include <utility>
 
-#include "db/SpoolCursor.h"
 #include "export/ExportContext.h"
 #include "export/RuleSql.h"
 #include "values/AdoEnums.h"
@@ -49,33 +52,66 @@ QueryPager::QueryPager(std::shared_ptr<ado::Connection> connection, const std::s
 }
 
 void QueryPager::Start(const std::string& spool_for) {
-  if (!spool_for.empty()) SpoolFor(spool_for);
+  if (!spool_for.empty()) return SpoolFor(spool_for);
   ahead_ = std::make_unique<ado::PrefetchCursor>(*cursor_, ado::kBlockRows);
 }
 
+QueryPager::~QueryPager() {
+  if (!reading_.joinable()) return;
+  spool_->Abandon();
+  reading_.join();
+}
+
+ado::QueryCursor& QueryPager::Rows() const {
+  if (spool_) return *spool_;
+  if (ahead_) return *ahead_;
+  return *cursor_;
+}
+
+std::optional<int64_t> QueryPager::TotalRows() const {
+  if (!spool_) return std::nullopt;
+  return static_cast<int64_t>(spool_->RowCount());
+}
+
 void QueryPager::SpoolFor(const std::string& result_file) {
-  auto spool = std::make_unique<ado::SpoolCursor>(
+  spool_ = std::make_unique<ado::SpoolCursor>(
       cursor_->Fields(), std::filesystem::path(result_file).parent_path().string(),
       result_file + " (its query read out)");
-  std::vector<std::string> warnings;
-  {
-    // The driver reads the next block while the last one is written out.
-    ado::PrefetchCursor ahead(*cursor_, ado::kBlockRows);
-    ado::CopyBlocks(ahead, [&](const ado::RecordStore& block) { spool->Append(block); });
-    warnings = ahead.Warnings();
+  // The thread takes no signals: they go to the caller's thread, as in a program without it.
+  sigset_t all;
+  sigset_t before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &before);
+  try {
+    reading_ = std::thread([this] { ReadOut(); });
+  } catch (const std::system_error&) {
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    ReadOut();  // no thread to spare: read out first, as one thread does
+    return;
   }
-  spool->Finish(std::move(warnings));
-  total_rows_ = static_cast<int64_t>(spool->RowCount());
-  // The statement ends here, and with it whatever the database held for it.
-  cursor_ = std::move(spool);
-  connection_.reset();
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
+void QueryPager::ReadOut() {
+  try {
+    ado::CopyBlocks(*cursor_, [&](const ado::RecordStore& block) { spool_->Append(block); });
+    std::vector<std::string> warnings = cursor_->Warnings();
+    // The statement ends here, and with it whatever the database held for it.
+    cursor_.reset();
+    connection_.reset();
+    spool_->Finish(std::move(warnings));
+  } catch (...) {
+    cursor_.reset();
+    connection_.reset();
+    spool_->Fail(std::current_exception());
+  }
 }
 
 std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {
   ado::RecordsetData data;
-  data.fields = cursor_->Fields();
+  data.fields = Fields();
   data.records = ado::RecordStore(data.fields.size());
-  if (rows > 0) ahead_->FetchInto(data.records, static_cast<size_t>(rows));
+  if (rows > 0) Rows().FetchInto(data.records, static_cast<size_t>(rows));
   rows_read_ += static_cast<int64_t>(data.records.RecordCount());
   // What GetRS sets before opening, so a page saves as the page query's result would.
   data.properties.updatable = true;
@@ -86,7 +122,7 @@ std::shared_ptr<ado::Recordset> QueryPager::NextPage(int32_t rows) {
 
 int64_t QueryPager::WriteNext(int64_t rows, XmlFileStream& out) {
   const int64_t written = ado::CopyBlocks(
-      *ahead_, [&](const ado::RecordStore& block) { out.WriteRows(block); }, rows);
+      Rows(), [&](const ado::RecordStore& block) { out.WriteRows(block); }, rows);
   rows_read_ += written;
   return written;
 }

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "core/Error.h"
 #include "support/TestFolder.h"
 #include "values/Decimal.h"
 
@@ -32,40 +35,91 @@ void FillRow(RecordStore& store, size_t row) {
   store.SetNull(r, row % kFields);
 }
 
+// Rows `from` to `to` (exclusive) of FillRow's table.
+RecordStore Rows(size_t from, size_t to) {
+  RecordStore block(kFields);
+  for (size_t row = from; row < to; ++row) FillRow(block, row);
+  return block;
+}
+
+// Fetches in blocks of changing sizes until the spool gives no more.
+RecordStore FetchAll(SpoolCursor& spool) {
+  RecordStore back(kFields);
+  const size_t asks[] = {1, 999, 1234, 7};
+  for (size_t i = 0; spool.FetchInto(back, asks[i % 4]) > 0; ++i) {
+  }
+  return back;
+}
+
+void ExpectRows(const RecordStore& back, size_t rows) {
+  ASSERT_EQ(back.RecordCount(), rows);
+  const RecordStore given = Rows(0, rows);
+  for (size_t row = 0; row < rows; ++row) {
+    for (size_t field = 0; field < kFields; ++field) {
+      ASSERT_EQ(back.TypeAt(row, field), given.TypeAt(row, field)) << row << "," << field;
+      EXPECT_TRUE(back.Get(row, field) == given.Get(row, field)) << row << "," << field;
+    }
+  }
+}
+
 // Whatever it holds in memory or in its file, the spool gives back every row as it was
-// given, in order, in blocks of any size, and leaves no file behind.
+// given, in order, in blocks of any size, and leaves no file behind; read after the
+// writing or while it goes on.
 TEST(SpoolCursor, GivesBackEveryRowAsGivenFromMemoryOrFile) {
   constexpr size_t kRows = 5000;
+  for (const bool alongside : {false, true}) {
+    for (const size_t memory : {SpoolCursor::kMemoryBytes, size_t{4096}, size_t{64}}) {
+      SCOPED_TRACE(std::to_string(memory) + (alongside ? " read alongside" : ""));
+      qv::test::TestFolder folder;
+      SpoolCursor spool(std::vector<FieldDef>(kFields), folder.Path().string(), "spool", memory);
+      const auto write = [&] {
+        for (size_t start = 0; start < kRows; start += 1000)
+          spool.Append(Rows(start, start + 1000));
+        spool.Finish({"a warning"});
+      };
+      std::thread writer;
+      if (alongside) {
+        writer = std::thread(write);
+      } else {
+        write();
+      }
+      const RecordStore back = FetchAll(spool);
+      if (writer.joinable()) writer.join();
+      EXPECT_EQ(spool.RowCount(), kRows);
+      EXPECT_EQ(spool.Warnings(), std::vector<std::string>{"a warning"});
+      EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+      ExpectRows(back, kRows);
+    }
+  }
+}
+
+// A read that failed midway: the reader gets the rows before the failure, then the
+// failure; a reader that lets go stops the writer.
+TEST(SpoolCursor, FailureReachesTheReaderAfterTheRowsBeforeIt) {
   for (const size_t memory : {SpoolCursor::kMemoryBytes, size_t{4096}}) {
     SCOPED_TRACE(memory);
     qv::test::TestFolder folder;
-    RecordStore given(kFields);
     SpoolCursor spool(std::vector<FieldDef>(kFields), folder.Path().string(), "spool", memory);
-    for (size_t start = 0; start < kRows; start += 1000) {
-      RecordStore block(kFields);
-      for (size_t row = start; row < start + 1000; ++row) {
-        FillRow(block, row);
-        FillRow(given, row);
-      }
-      spool.Append(block);
-    }
-    spool.Finish({"a warning"});
-    EXPECT_EQ(spool.RowCount(), kRows);
-    EXPECT_EQ(spool.Warnings(), std::vector<std::string>{"a warning"});
-    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
-
+    std::thread writer([&] {
+      spool.Append(Rows(0, 2500));
+      spool.Fail(std::make_exception_ptr(std::runtime_error("the server went away")));
+    });
     RecordStore back(kFields);
-    const size_t asks[] = {1, 999, 1234, 7};
-    for (size_t i = 0; spool.FetchInto(back, asks[i % 4]) > 0; ++i) {
-    }
-    ASSERT_EQ(back.RecordCount(), kRows);
-    for (size_t row = 0; row < kRows; ++row) {
-      for (size_t field = 0; field < kFields; ++field) {
-        ASSERT_EQ(back.TypeAt(row, field), given.TypeAt(row, field)) << row << "," << field;
-        EXPECT_TRUE(back.Get(row, field) == given.Get(row, field)) << row << "," << field;
+    try {
+      while (spool.FetchInto(back, 100) > 0) {
       }
+      ADD_FAILURE() << "the failure was not thrown";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "the server went away");
     }
+    writer.join();
+    ExpectRows(back, 2500);
+    EXPECT_THROW(spool.RowCount(), std::runtime_error);
   }
+  SpoolCursor spool(std::vector<FieldDef>(kFields), ".", "spool");
+  spool.Append(Rows(0, 10));
+  spool.Abandon();
+  EXPECT_THROW(spool.Append(Rows(10, 20)), core::Error);
 }
 
 }  // namespace

@@ -106,7 +106,7 @@ TEST_P(DiffPages, Mode7SendsChangedEntitiesPageByPage) {
 TEST_P(DiffPages, KeysFilesOfAnEarlierVersionAreReplacedWithoutResending) {
   Fill(250);
   for (const auto& [mode, keys, before, now] :
-       {std::tuple{7, ".apps.xml.pages", "QvPageKeys1\n", "QvPageKeys2\n"},
+       {std::tuple{7, ".apps.xml.pages", "QvPageKeys2\n", "QvPageKeys3\n"},
         std::tuple{4, ".apps.xml.keys", "QvKeys2\n", "QvKeys3\n"}}) {
     SCOPED_TRACE(mode);
     EXPECT_FALSE(Run(mode).empty());
