@@ -17,6 +17,7 @@
 //     and peak memory; at the end a table of them over every row count, and per mode its
 //     peak memory at each count with the bytes per row between the smallest and the
 //     largest count (and likewise the time of each kind of run)
+// Mode 1, the yardstick, is the median of three runs at each row count.
 // Modes 5 and 6 run without an upload address (their pages are written and compared,
 // nothing is posted), so that one upload process per page does not drown the reading.
 //
@@ -642,8 +643,16 @@ int main(int argc, char** argv) {
         return m;
       };
 
-      const Measure mode1 = measured["1"] = run(sending, "1");
-      std::printf("  %-28s %8.2f s  peak %7.1f MB\n", "mode 1", mode1.seconds, MB(mode1.peak_kb));
+      // The median of three: the first read of a freshly made database may meet its
+      // write-back.
+      std::vector<Measure> mode1_runs;
+      for (int i = 0; i < 3; ++i) mode1_runs.push_back(run(sending, "1"));
+      std::sort(mode1_runs.begin(), mode1_runs.end(),
+                [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
+      const Measure mode1 = measured["1"] = mode1_runs[1];
+      std::printf("  %-28s %8.2f s  peak %7.1f MB  (median of %.2f, %.2f, %.2f s)\n", "mode 1",
+                  mode1.seconds, MB(mode1.peak_kb), mode1_runs[0].seconds, mode1_runs[1].seconds,
+                  mode1_runs[2].seconds);
       if (options.Runs(2)) Print("mode 2 (5 parts sent)", measured["2"] = run(sending, "2"), mode1);
       if (options.Runs(3))
         Print("mode 3 (20 parts sent)", measured["3"] = run(sending, "3"), mode1);

@@ -235,7 +235,7 @@ void EntityIndex::Seal() {
   records_ = KeyedRecordFile::Open(std::move(adding_->scratch), kKeysMagic);
   adding_.reset();
   if (!records_) throw core::Error(core::kErrPathFileAccess, kSource, "the keys were not kept");
-  key_met_.assign(records_->Count(), false);
+  met_.Reset(records_->Count());
 }
 
 std::vector<KeyedRecordFile::Record> EntityIndex::Lookup(std::string_view key) {
@@ -246,14 +246,8 @@ std::vector<KeyedRecordFile::Record> EntityIndex::Lookup(std::string_view key) {
 
 EntityIndex::Meeting EntityIndex::Meet(std::string_view key) {
   const std::vector<KeyedRecordFile::Record> records = Lookup(key);
-  if (records.empty()) return {new_keys_[std::string(key)]++, nullptr};
-  const uint32_t first = records.front().number;
-  int32_t occurrence = 0;
-  if (!key_met_[first]) {
-    key_met_[first] = true;
-  } else {
-    occurrence = 1 + met_more_[first]++;
-  }
+  if (records.empty()) return {met_.MeetMissing(key), nullptr};
+  const int32_t occurrence = met_.Meet(records.front().number);
   const auto at = static_cast<size_t>(occurrence);
   next_guess_ = records[std::min(at, records.size() - 1)].next;
   if (at >= records.size()) return {occurrence, nullptr};
@@ -263,8 +257,8 @@ EntityIndex::Meeting EntityIndex::Meet(std::string_view key) {
 
 bool EntityIndex::Met(std::string_view key) {
   const std::vector<KeyedRecordFile::Record> records = Lookup(key);
-  if (records.empty()) return new_keys_.contains(std::string(key));
-  return key_met_[records.front().number];
+  if (records.empty()) return met_.MetMissing(key);
+  return met_.Met(records.front().number);
 }
 
 size_t EntityIndex::KeyCount() {
@@ -282,12 +276,12 @@ void EntityIndex::ForEachUnmet(
     key.assign(record.key);
     at = record.next;
     if (!records_->Repeated(record.number)) {
-      if (!key_met_[record.number]) take(key, record.fingerprint);
+      if (!met_.Met(record.number)) take(key, record.fingerprint);
       continue;
     }
     // A key of several records goes once, with all of them, at its first.
     const std::vector<KeyedRecordFile::Record> records = records_->Find(key);
-    if (records.empty() || records.front().number != record.number || key_met_[record.number])
+    if (records.empty() || records.front().number != record.number || met_.Met(record.number))
       continue;
     for (const KeyedRecordFile::Record& each : records) take(key, each.fingerprint);
   }
@@ -354,7 +348,7 @@ void EntityIndex::Save(const std::string& last_file) {
     file.Commit(core::AtomicFile::Durability::kRenameOnly);
     records_ = KeyedRecordFile::Open(std::move(scratch), kKeysMagic);
     adding_.reset();
-    if (records_) key_met_.assign(records_->Count(), false);
+    if (records_) met_.Reset(records_->Count());
     return;
   }
   KeyedRecordWriter out([&](std::string_view bytes) { file.Write(bytes); }, FolderOfFile(last_file),
@@ -401,7 +395,7 @@ bool EntityIndex::Load(const std::string& last_file) {
   scratch_folder_ = FolderOfFile(last_file);
   adding_.reset();
   records_ = std::move(records);
-  key_met_.assign(records_->Count(), false);
+  met_.Reset(records_->Count());
   return true;
 }
 

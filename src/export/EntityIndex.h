@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "export/KeyMeetings.h"
 #include "export/KeyedRecordFile.h"
 #include "export/KeysFile.h"
 #include "export/RowFingerprint.h"
@@ -170,12 +171,9 @@ class EntityIndex {
   // Records being added: a writer into a scratch file, until Seal or Save.
   struct Adding;
   std::unique_ptr<Adding> adding_;
-  // The records once readable, by number: whether the walk met each key (at its first
-  // record), how often beyond once, and keys the last data lacks.
+  // The records once readable, and the keys the walk met.
   std::unique_ptr<KeyedRecordFile> records_;
-  std::vector<bool> key_met_;
-  std::unordered_map<uint32_t, int32_t> met_more_;
-  std::unordered_map<std::string, int32_t> new_keys_;
+  KeyMeetings met_;
   uint64_t next_guess_ = 0;
   RowFingerprint before_;
 };

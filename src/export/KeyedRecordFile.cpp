@@ -171,12 +171,10 @@ uint32_t KeyedRecordWriter::Add(std::string_view key, const RowFingerprint& fing
   const auto number = static_cast<uint32_t>(count_++);
   const XXH128_hash_t hash = XXH3_128bits(key.data(), key.size());
   parts_->Add({hash.low64, hash.high64, written_ + buffer_.size(), number, 0});
-  std::string head;
-  PutValue(head, fingerprint.low);
-  PutValue(head, fingerprint.high);
-  PutValue(head, number);
-  PutValue(head, static_cast<uint32_t>(key.size()));
-  Put(head);
+  PutValue(buffer_, fingerprint.low);
+  PutValue(buffer_, fingerprint.high);
+  PutValue(buffer_, number);
+  PutValue(buffer_, static_cast<uint32_t>(key.size()));
   Put(key);
   return number;
 }

@@ -1,7 +1,9 @@
 #include "export/Outbox.h"
 
+#define XXH_INLINE_ALL
 #include <fcntl.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 #include <cerrno>
 #include <random>
@@ -26,6 +28,10 @@
 
 namespace qv {
 namespace {
+
+// A name's hash, for the sets of names taken: 64 bits, so that two names of one folder
+// alike in hash are as good as impossible.
+uint64_t NameHash(std::string_view name) { return XXH3_64bits(name.data(), name.size()); }
 
 constexpr int32_t kMaxChangeFileNumber = 999999;
 // Where a former version kept files to rewrite; removed when found.
@@ -110,13 +116,13 @@ void Outbox::DropEarlierUndelivered(const std::string& result_path) {
     FolderListing& listing = ListingOf(where);
     if (const auto files = listing.change_files.find(name); files != listing.change_files.end()) {
       for (const std::string& file : files->second) {
-        listing.by_name.erase(file);
+        listing.by_name.erase(NameHash(file));
         drop(where / file);
       }
       listing.change_files.erase(files);
     }
     if (where == folder) continue;
-    if (listing.by_name.erase(name) > 0) drop(where / name);
+    if (listing.by_name.erase(NameHash(name)) > 0) drop(where / name);
   }
 }
 
@@ -137,16 +143,17 @@ Outbox::FolderListing& Outbox::ListingOf(const std::filesystem::path& folder) {
     // A folder that is not there holds nothing; one that cannot be opened fails where its
     // files are written.
   }
+  const bool delivered = folder.filename() == kDeliveredFolder;
   FolderListing listing;
-  for (core::FolderEntry& entry : entries) {
+  for (const core::FolderEntry& entry : entries) {
     if (entry.kind == core::EntryKind::kFile) {
       for (const std::string_view owner : ResultsOfChangeFile(entry.name)) {
-        listing.change_files[std::string(owner)].push_back(entry.name);
+        if (!delivered) listing.change_files[std::string(owner)].push_back(entry.name);
       }
-      listing.by_name.insert(std::move(entry.name));
+      listing.by_name.insert(NameHash(entry.name));
     } else if (entry.kind == core::EntryKind::kLink) {
       // A link's name is taken too, though the link is not the program's file.
-      listing.taken.insert(std::move(entry.name));
+      listing.taken.insert(NameHash(entry.name));
     }
   }
   return folder_listings_.emplace(folder.string(), std::move(listing)).first->second;
@@ -193,13 +200,13 @@ std::string Outbox::NewChangeFilePath(const std::string& result_path) {
     const std::string name = fs::path(path).filename().string();
     const auto taken = [&](const fs::path& where) {
       const FolderListing& listing = ListingOf(where);
-      return listing.by_name.contains(name) || listing.taken.contains(name);
+      return listing.by_name.contains(NameHash(name)) || listing.taken.contains(NameHash(name));
     };
-    if (change_files_.contains(path) || taken(folder) || taken(folder / kUndeliveredFolder) ||
-        taken(folder / kDeliveredFolder)) {
+    if (change_files_.contains(NameHash(path)) || taken(folder) ||
+        taken(folder / kUndeliveredFolder) || taken(folder / kDeliveredFolder)) {
       continue;
     }
-    change_files_.insert(path);
+    change_files_.insert(NameHash(path));
     return path;
   }
   throw core::Error(core::kErrPathNotFound, kExporterClass,

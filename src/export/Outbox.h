@@ -80,13 +80,14 @@ class Outbox {
  private:
   // Writes `xml` to a new change file name of the result; its path.
   std::string WriteNewChangeFile(const std::string& xml, const std::string& result_path, int& line);
-  // A folder's files: its change files by the result they belong to, and all by name.
-  // Names only: LastTx may hold hundreds of thousands of files.
+  // A folder's files: its change files by the result they belong to (not for LastTx,
+  // whose files are never removed), and the hashes of all names (NameHash): LastTx may
+  // hold hundreds of thousands of files.
   struct FolderListing {
     std::unordered_map<std::string, std::vector<std::string>> change_files;
-    std::unordered_set<std::string> by_name;
+    std::unordered_set<uint64_t> by_name;
     // The names of the symbolic links there: taken, but not the program's files.
-    std::unordered_set<std::string> taken;
+    std::unordered_set<uint64_t> taken;
   };
   // The files of `folder` when the rule began (see folder_listings_).
   FolderListing& ListingOf(const std::filesystem::path& folder);
@@ -98,8 +99,8 @@ class Outbox {
 
   ExportContext& context_;
   std::set<std::string> unsent_emptied_;
-  // Change-file paths drawn in this run.
-  std::unordered_set<std::string> change_files_;
+  // The hashes of the change-file paths drawn in this run (NameHash).
+  std::unordered_set<uint64_t> change_files_;
   // Folders listed once per call of a per-entity export, for the files of earlier runs
   // (DropEarlierUndelivered) and the names taken (NewChangeFilePath).
   std::unordered_map<std::string, FolderListing> folder_listings_;

@@ -245,7 +245,7 @@ std::vector<std::pair<PageKeys::PageFile, std::string>> PageKeys::Load(
   base_pages_ = pages_.size();
   met_.assign(base_->Count(), false);
   live_.assign(base_->Count(), true);
-  key_met_.assign(base_->Count(), false);
+  keys_met_.Reset(base_->Count());
   return unreadable;
 }
 
@@ -352,22 +352,14 @@ std::vector<PageKeys::Found> PageKeys::Lookup(std::string_view key) {
   return found;
 }
 
-int32_t PageKeys::MeetKey(uint32_t first) {
-  if (!key_met_[first]) {
-    key_met_[first] = true;
-    return 0;
-  }
-  return 1 + met_more_[first]++;
-}
-
 PageKeys::Outcome PageKeys::Meet(std::string_view key, const RowFingerprint& fingerprint,
                                  int32_t page_start, int32_t& occurrence) {
   const std::vector<Found> records = Lookup(key);
   if (records.empty()) {
-    occurrence = new_keys_[std::string(key)]++;
+    occurrence = keys_met_.MeetMissing(key);
     return Outcome::kNew;
   }
-  occurrence = MeetKey(records.front().number);
+  occurrence = keys_met_.Meet(records.front().number);
   // A record on the entity's own page first, so that an entity that did not move is
   // never taken for one that did.
   const Found* same = nullptr;
@@ -394,13 +386,24 @@ void PageKeys::MeetPage(int32_t page_start) {
     if (base_->Repeated(number)) {
       repeated = true;
     } else {
-      MeetKey(number);
+      keys_met_.Meet(number);
     }
   }
   if (!repeated) return;
   ForEachOf(*page, [&](std::string_view key, uint32_t number, const RowFingerprint&) {
-    if (base_->Repeated(number)) MeetKey(Lookup(key).front().number);
+    if (base_->Repeated(number)) keys_met_.Meet(Lookup(key).front().number);
   });
+}
+
+bool PageKeys::HeldDistinct(int32_t page_start, size_t rows) {
+  const Page* page = Find(page_start);
+  if (!page || page->rewritten || page->unknown || page->removed || page->count != rows) {
+    return false;
+  }
+  for (uint32_t number = page->first; number < page->first + page->count; ++number) {
+    if (base_->Repeated(number)) return false;
+  }
+  return true;
 }
 
 std::optional<bool> PageKeys::Holds(int32_t start, uint64_t rows_hash) {
@@ -508,9 +511,8 @@ void PageKeys::Removed(int32_t page_start) {
 
 bool PageKeys::Met(std::string_view key) {
   const std::vector<Found> records = Lookup(key);
-  if (!records.empty()) return key_met_[records.front().number];
-  const auto it = new_keys_.find(std::string(key));
-  return it != new_keys_.end() && it->second > 0;
+  if (!records.empty()) return keys_met_.Met(records.front().number);
+  return keys_met_.MetMissing(key);
 }
 
 bool PageKeys::AllPagesMetWhole() const {
@@ -524,12 +526,12 @@ void PageKeys::ForEachUnmet(
     const Page& page = pages_[p];
     ForEachOf(page, [&](std::string_view key, uint32_t number, const RowFingerprint&) {
       if (!base_->Repeated(number)) {
-        if (!key_met_[number]) take(key, page.start, InFile(page, number));
+        if (!keys_met_.Met(number)) take(key, page.start, InFile(page, number));
         return;
       }
       // A key of several records goes once, with all of them, at its first.
       const std::vector<Found> records = Lookup(key);
-      if (records.empty() || records.front().number != number || key_met_[number]) return;
+      if (records.empty() || records.front().number != number || keys_met_.Met(number)) return;
       for (const Found& record : records) {
         const Page& on = PageOf(record.number);
         take(key, on.start, InFile(on, record.number));

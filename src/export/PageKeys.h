@@ -13,6 +13,7 @@
 
 #include "core/File.h"
 #include "export/EntityIndex.h"
+#include "export/KeyMeetings.h"
 #include "export/KeyedRecordFile.h"
 #include "export/KeysFile.h"
 #include "values/FieldDef.h"
@@ -79,6 +80,9 @@ class PageKeys {
                int32_t& occurrence);
   // Every record of the page counts as met: its rows are its file's, unchanged.
   void MeetPage(int32_t page_start);
+  // Whether the page held, as the walk began, `rows` records (none without a key) whose
+  // keys no other record holds.
+  bool HeldDistinct(int32_t page_start, size_t rows);
   // Whether a page of the last data held a record of `key` when the walk began.
   bool Holds(std::string_view key);
 
@@ -163,11 +167,6 @@ class PageKeys {
   // The records of `key` as the walk began, by number; the record after the last one Meet
   // matched is tried first, since the query's next record is most often that one.
   std::vector<Found> Lookup(std::string_view key);
-  // The walk meets the key whose first record is `first` once more: how often it did
-  // before.
-  int32_t MeetKey(uint32_t first);
-  // Whether the key whose first record is `first` was met.
-  bool KeyMet(uint32_t first) const;
   // The page holding record `number`.
   const Page& PageOf(uint32_t number) const;
   // Each record of the page as the walk began.
@@ -205,11 +204,8 @@ class PageKeys {
   std::unique_ptr<KeyedRecordFile> base_;
   std::vector<bool> met_;
   std::vector<bool> live_;
-  std::vector<bool> key_met_;
-  // Meetings beyond the first of keys met more than once, by first record; and how often
-  // the walk met keys no page holds.
-  std::unordered_map<uint32_t, int32_t> met_more_;
-  std::unordered_map<std::string, int32_t> new_keys_;
+  // The keys the walk met.
+  KeyMeetings keys_met_;
   // Rewritten pages' records, in a scratch file.
   std::optional<core::File> now_;
   uint64_t now_end_ = 0;

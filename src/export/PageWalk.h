@@ -28,8 +28,9 @@ struct PageWalk {
   std::string keys_file;
   int64_t total_rows = 0;  // the rows read: all of the result's once the walk completed
   PageKeys keys;
-  RowReader reader;  // of the query's records
-  uint64_t layout;   // of the query's records
+  RowReader reader;          // of the query's records
+  uint64_t layout;           // of the query's records
+  uint64_t rows_header = 0;  // the hash of the pages' fields and properties, once known
   // No last data to compare with: every page is sent whole, as on a first run.
   bool whole = false;
   // Every page's changes were delivered.

@@ -94,10 +94,14 @@ class PageBuilder {
 };
 
 // What a page's file is written from, as a hash never 0: the fields and properties
-// (through the file they write for no records) and every record's values. Rows of equal
-// hashes write the same file.
-uint64_t PageRowsHash(const ado::Recordset& rows) {
-  std::string bytes = PageBuilder(rows).Xml();
+// (through the file they write for no records, its hash kept in `header`: the pages of a
+// walk share them) and every record's values. Rows of equal hashes write the same file.
+uint64_t PageRowsHash(const ado::Recordset& rows, uint64_t& header) {
+  if (header == 0) {
+    const std::string xml = PageBuilder(rows).Xml();
+    header = XXH3_64bits(xml.data(), xml.size());
+  }
+  std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
   const ado::RecordStore& store = rows.Records();
   for (const size_t record : rows.RecordsToSave()) {
     const size_t at = bytes.size();
@@ -282,7 +286,7 @@ void PagedEntityWalk::DiffPage(PageWalk& walk, int32_t start, int32_t end,
         }
 
         line = 2;
-        changes->rows_hash = PageRowsHash(*rows);
+        changes->rows_hash = PageRowsHash(*rows, walk.rows_header);
         if (PageHoldsItsLastData(walk, start, *rows, changes->last.path, changes->rows_hash)) {
           walk.keys.MeetPage(start);
           context_.stats.entities_unchanged += rows->RecordCount();
@@ -351,7 +355,7 @@ void PagedEntityWalk::SendPageWhole(PageWalk& walk, const PageKeys::PageFile& la
       step = 6;
       PageRecords records = ReadPageRecords(walk, *rows);
       ReplacePage(walk, last.path, ado::RecordsetXmlToString(*rows));
-      walk.keys.Rewritten(last, records.now, walk.layout, PageRowsHash(*rows));
+      walk.keys.Rewritten(last, records.now, walk.layout, PageRowsHash(*rows, walk.rows_header));
     });
   });
 }
@@ -444,6 +448,8 @@ bool PagedEntityWalk::PageHoldsItsLastData(PageWalk& walk, int32_t start,
     walk.keys.Holding(start, rows_hash);
   } else if (!*held) {
     return false;
+  } else if (walk.keys.HeldDistinct(start, rows.Records().RecordCount())) {
+    return true;  // the rows are those the page's records were taken from
   }
   // A null or a repeated key takes the comparison, which reports it.
   const ado::RecordStore& store = rows.Records();

@@ -94,8 +94,13 @@ void QueryPager::SpoolFor(const std::string& result_file) {
 
 void QueryPager::ReadOut() {
   try {
-    ado::CopyBlocks(*cursor_, [&](const ado::RecordStore& block) { spool_->Append(block); });
-    std::vector<std::string> warnings = cursor_->Warnings();
+    std::vector<std::string> warnings;
+    {
+      // The driver reads the next block while the last one is written out.
+      ado::PrefetchCursor ahead(*cursor_, ado::kBlockRows);
+      ado::CopyBlocks(ahead, [&](const ado::RecordStore& block) { spool_->Append(block); });
+      warnings = ahead.Warnings();
+    }
     // The statement ends here, and with it whatever the database held for it.
     cursor_.reset();
     connection_.reset();

@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "core/Error.h"
 
 namespace ado::sqlite {
@@ -26,6 +29,11 @@ SqliteDatabase::SqliteDatabase(const std::string& path, int busy_timeout_ms, boo
     ThrowSqlite(rc, message + ": " + path);
   }
   sqlite3_busy_timeout(db_, busy_timeout_ms);
+  // A large ORDER BY sorts on a helper thread or two while the statement's own thread
+  // merges: the paged exports order every result.
+  const unsigned cores = std::thread::hardware_concurrency();
+  sqlite3_limit(db_, SQLITE_LIMIT_WORKER_THREADS,
+                static_cast<int>(std::min(cores > 1 ? cores - 1 : 0U, 2U)));
 }
 
 SqliteDatabase::~SqliteDatabase() { sqlite3_close(db_); }
