@@ -101,6 +101,20 @@ TEST_P(DiffPages, Mode7SendsChangedEntitiesPageByPage) {
   EXPECT_TRUE(Run(7).empty());
 }
 
+// A value no comparison reads (Source_Timestamp) sends nothing, yet the page's last data
+// takes it; the next run leaves the file as it is.
+TEST_P(DiffPages, Mode7PageTakesValuesNoComparisonReadsWithoutSending) {
+  Fill(250);
+  EXPECT_FALSE(Run(7).empty());
+  db_->Execute("UPDATE " + table_ + " SET Source_Timestamp = 't2' WHERE tSID = '" + Sid(150) + "'");
+  EXPECT_TRUE(Run(7).empty());
+  const std::string page = Out("last/apps.xml_100-199.xml");
+  EXPECT_EQ(ColumnIgnoringCase(ResultFile::Read(page), "Source_Timestamp")[49], "t2");
+  const std::string bytes = ReadText(page);
+  EXPECT_TRUE(Run(7).empty());
+  EXPECT_EQ(ReadText(page), bytes);
+}
+
 // Keys files an earlier version wrote are not read: the last data is read itself once,
 // nothing is sent again, and the keys are saved anew.
 TEST_P(DiffPages, KeysFilesOfAnEarlierVersionAreReplacedWithoutResending) {
