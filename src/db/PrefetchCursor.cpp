@@ -1,11 +1,9 @@
 #include "db/PrefetchCursor.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
-#include <system_error>
 #include <utility>
+
+#include "db/QuietThread.h"
 
 namespace ado {
 
@@ -46,18 +44,8 @@ void PrefetchCursor::Work() {
 
 void PrefetchCursor::StartRead(size_t rows) {
   if (!worker_.joinable()) {
-    // The thread takes no signals: they go to the caller's thread, in the order sent,
-    // as in a program without it.
-    sigset_t all;
-    sigset_t before;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &before);
-    try {
-      worker_ = std::thread([this] { Work(); });
-    } catch (const std::system_error&) {
-      // No thread to spare: the next rows are read when they are asked for.
-    }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    // Without a thread the next rows are read when they are asked for.
+    worker_ = StartQuietThread([this] { Work(); });
     if (!worker_.joinable()) return;
   }
   {

@@ -1,13 +1,10 @@
 #include "export/QueryPager.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <filesystem>
-#include <system_error>
 #include <utility>
 
+#include "db/QuietThread.h"
 #include "export/ExportContext.h"
 #include "export/RuleSql.h"
 #include "values/AdoEnums.h"
@@ -77,19 +74,8 @@ void QueryPager::SpoolFor(const std::string& result_file) {
   spool_ = std::make_unique<ado::SpoolCursor>(
       cursor_->Fields(), std::filesystem::path(result_file).parent_path().string(),
       result_file + " (its query read out)");
-  // The thread takes no signals: they go to the caller's thread, as in a program without it.
-  sigset_t all;
-  sigset_t before;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &before);
-  try {
-    reading_ = std::thread([this] { ReadOut(); });
-  } catch (const std::system_error&) {
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    ReadOut();  // no thread to spare: read out first, as one thread does
-    return;
-  }
-  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  reading_ = ado::StartQuietThread([this] { ReadOut(); });
+  if (!reading_.joinable()) ReadOut();  // no thread to spare: read out first
 }
 
 void QueryPager::ReadOut() {
