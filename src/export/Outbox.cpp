@@ -197,16 +197,17 @@ std::string Outbox::NewChangeFilePath(const std::string& result_path) {
   // A name taken once in a hundred draws is the rare case; a million taken ones, never.
   for (int attempt = 0; attempt < 10000; ++attempt) {
     std::string path = result_path + std::to_string(number(core::Random())) + ".xml";
-    const std::string name = fs::path(path).filename().string();
+    const uint64_t name = NameHash(fs::path(path).filename().string());
     const auto taken = [&](const fs::path& where) {
       const FolderListing& listing = ListingOf(where);
-      return listing.by_name.contains(NameHash(name)) || listing.taken.contains(NameHash(name));
+      return listing.by_name.contains(name) || listing.taken.contains(name);
     };
-    if (change_files_.contains(NameHash(path)) || taken(folder) ||
-        taken(folder / kUndeliveredFolder) || taken(folder / kDeliveredFolder)) {
+    const uint64_t drawn = NameHash(path);
+    if (change_files_.contains(drawn) || taken(folder) || taken(folder / kUndeliveredFolder) ||
+        taken(folder / kDeliveredFolder)) {
       continue;
     }
-    change_files_.insert(NameHash(path));
+    change_files_.insert(drawn);
     return path;
   }
   throw core::Error(core::kErrPathNotFound, kExporterClass,

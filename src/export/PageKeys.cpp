@@ -131,7 +131,6 @@ std::vector<std::pair<std::string, RowFingerprint>> PageKeys::ReadPage(Page& pag
   PageRows handler(*this, rows, page.layout);
   const std::string bytes = core::File::ReadWhole(PathOf(page), kSource);
   ado::ReadRecordsetXmlRows(bytes, handler);
-  page.rows_hash = 0;  // not known until the walk finds the query's page in the file
   return rows;
 }
 

@@ -1,6 +1,7 @@
 #include "export/QueryPager.h"
 
 #include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <utility>
 
@@ -61,8 +62,7 @@ QueryPager::~QueryPager() {
 
 ado::QueryCursor& QueryPager::Rows() const {
   if (spool_) return *spool_;
-  if (ahead_) return *ahead_;
-  return *cursor_;
+  return *ahead_;
 }
 
 std::optional<int64_t> QueryPager::TotalRows() const {
@@ -79,22 +79,23 @@ void QueryPager::SpoolFor(const std::string& result_file) {
 }
 
 void QueryPager::ReadOut() {
+  std::vector<std::string> warnings;
+  std::exception_ptr failure;
   try {
-    std::vector<std::string> warnings;
-    {
-      // The driver reads the next block while the last one is written out.
-      ado::PrefetchCursor ahead(*cursor_, ado::kBlockRows);
-      ado::CopyBlocks(ahead, [&](const ado::RecordStore& block) { spool_->Append(block); });
-      warnings = ahead.Warnings();
-    }
-    // The statement ends here, and with it whatever the database held for it.
-    cursor_.reset();
-    connection_.reset();
-    spool_->Finish(std::move(warnings));
+    // The driver reads the next block while the last one is written out.
+    ado::PrefetchCursor ahead(*cursor_, ado::kBlockRows);
+    ado::CopyBlocks(ahead, [&](const ado::RecordStore& block) { spool_->Append(block); });
+    warnings = ahead.Warnings();
   } catch (...) {
-    cursor_.reset();
-    connection_.reset();
-    spool_->Fail(std::current_exception());
+    failure = std::current_exception();
+  }
+  // The statement ends here, and with it whatever the database held for it.
+  cursor_.reset();
+  connection_.reset();
+  if (failure) {
+    spool_->Fail(failure);
+  } else {
+    spool_->Finish(std::move(warnings));
   }
 }
 
