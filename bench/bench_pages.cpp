@@ -341,9 +341,10 @@ void PrintSummary(const Options& options,
       const auto found = by_mode.find(mode);
       if (found == by_mode.end()) continue;
       const Measure& mode1 = runs.at(rows).at("1");
+      // The same mode's unchanged run at the same row count (EntityRunKinds).
+      const double unchanged = found->second.size() > 1 ? found->second[1].m.seconds : 0;
       for (size_t kind = 0; kind < found->second.size(); ++kind) {
         const auto& [m, files, rewritten] = found->second[kind];
-        const double unchanged = found->second.size() > 1 ? found->second[1].m.seconds : 0;
         std::printf("  %10ld %5d  %-12s %9.2f %9.1f %7.2fx %7.2fx %7.2fx %8llu %8llu\n", rows, mode,
                     kinds[kind].c_str(), m.seconds, MB(m.peak_kb), m.seconds / mode1.seconds,
                     MemoryRatio(m, mode1), m.seconds / unchanged,
